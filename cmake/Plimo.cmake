@@ -1,0 +1,89 @@
+# Warnings for our own code only; third-party headers come in as SYSTEM.
+set(PLIMO_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
+
+# plimo_library(name [LINK libs...]): a static library of every .cpp in the
+# calling folder (not its subfolders).
+function(plimo_library name)
+  cmake_parse_arguments(ARG "" "" "LINK;EXCLUDE" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "/${ex}$")
+  endforeach()
+  if(NOT sources)
+    # A layer with headers only so far.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_LINK})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(${name} PRIVATE ${PLIMO_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_LINK})
+endfunction()
+
+# plimo_tests(LINK libs... [LABELS labels...]): one GoogleTest program per
+# test_*.cpp in the calling folder, so that one file's breakage never hides
+# another's results.
+function(plimo_tests)
+  cmake_parse_arguments(ARG "" "" "LINK;LABELS" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  foreach(file IN LISTS files)
+    get_filename_component(name ${file} NAME_WE)
+    add_executable(${name} ${file})
+    target_compile_options(${name} PRIVATE ${PLIMO_WARNINGS})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+      PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "PLIMO_SOURCE_DIR=${PROJECT_SOURCE_DIR};PLIMO_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  endforeach()
+endfunction()
+
+# plimo_fuzzer(name source LINK libs... SECONDS n): a libFuzzer target, run for a
+# bounded time as a test.
+function(plimo_fuzzer name source)
+  cmake_parse_arguments(ARG "" "SECONDS" "LINK" ${ARGN})
+  if(NOT PLIMO_FUZZ)
+    return()
+  endif()
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 20)
+  endif()
+  add_executable(${name} ${source})
+  target_compile_options(${name} PRIVATE ${PLIMO_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -max_len=4096 -rss_limit_mb=1024)
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+endfunction()
+
+# plimo_bench(name sources... LINK libs...): a Google Benchmark program.
+function(plimo_bench name)
+  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  target_compile_options(${name} PRIVATE ${PLIMO_WARNINGS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/bench)
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} benchmark::benchmark)
+endfunction()
+
+# Adds every direct subfolder of the calling folder that has a CMakeLists.txt,
+# so that a new test or bench folder needs no edit elsewhere.
+function(plimo_add_subfolders)
+  file(GLOB children CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# plimo_fuzzers(LINK libs...): one libFuzzer target per fuzz_*.cpp in the
+# calling folder, each run for a bounded time as a test (clang builds only).
+function(plimo_fuzzers)
+  cmake_parse_arguments(ARG "" "SECONDS" "LINK" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_*.cpp)
+  foreach(file IN LISTS files)
+    get_filename_component(name ${file} NAME_WE)
+    plimo_fuzzer(${name} ${file} LINK ${ARG_LINK} SECONDS ${ARG_SECONDS})
+  endforeach()
+endfunction()

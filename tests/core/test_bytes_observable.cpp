@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+
+#include "core/Bytes.h"
+#include "core/Observable.h"
+
+using namespace plimo;
+
+TEST(Bytes, LittleEndianRoundTripAtOffsets) {
+  Bytes b = {0xAA};
+  appendLE<uint16_t>(b, 0x1234);
+  appendLE<uint32_t>(b, 0xDEADBEEF);
+  appendLE<uint64_t>(b, 0x0102030405060708ull);
+  EXPECT_EQ(b, (Bytes{0xAA, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE, 8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(readLE16(b, 1), 0x1234);
+  EXPECT_EQ(readLE32(b, 3), 0xDEADBEEFu);
+  EXPECT_EQ(readLE64(b, 7), 0x0102030405060708ull);
+  EXPECT_EQ(readBE<uint16_t>(b, 1), 0x3412);
+  EXPECT_EQ(bytes(b, 3, 4), (Bytes{0xEF, 0xBE, 0xAD, 0xDE}));
+}
+
+TEST(Bytes, RangeCheckDoesNotOverflow) {
+  EXPECT_TRUE(inRange(10, 0, 10));
+  EXPECT_TRUE(inRange(10, 10, 0));
+  EXPECT_FALSE(inRange(10, 11, 0));
+  EXPECT_FALSE(inRange(10, 5, 6));
+  EXPECT_FALSE(inRange(10, 5, SIZE_MAX));
+}
+
+TEST(Observable, NotifiesOnlyOnRealChange) {
+  Observable<std::string> text("a");
+  int changes = 0;
+  text.observe([&](const std::string&) { ++changes; });
+  text = "a";
+  EXPECT_EQ(changes, 0);
+  text = "b";
+  text = "b";
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(text.get(), "b");
+}
