@@ -1,0 +1,25 @@
+#include "protocol/EcdhKey.h"
+
+#include "protocol/PlimoCrypto.h"
+#include "protocol/PlimoCryptoEvp.h"
+
+namespace plimo {
+
+EcdhKey::EcdhKey() : key_(evp::generateP256()), publicKey_(evp::rawPublicKey(key_.get())) {}
+
+Bytes EcdhKey::sharedSecret(ByteView peerPublic) const {
+  evp::Pkey peer = evp::publicKeyFromRaw(peerPublic);
+  if (!peer) throw PlimoError(PlimoError::badKey);
+  evp::PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key_.get(), nullptr));
+  Bytes secret(PlimoCrypto::kSecretSize);
+  size_t length = secret.size();
+  // validate = 1 repeats the public-key check inside the derivation itself.
+  if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 ||
+      EVP_PKEY_derive_set_peer_ex(ctx.get(), peer.get(), 1) != 1 ||
+      EVP_PKEY_derive(ctx.get(), secret.data(), &length) != 1 || length != secret.size()) {
+    throw PlimoError(PlimoError::badKey);
+  }
+  return secret;
+}
+
+}  // namespace plimo
