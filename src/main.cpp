@@ -1,1 +1,41 @@
-int main() { return 0; }
+// plimo: the application. With --headless it runs the same model without
+// windows (an unattended helped PC on a server, scripts, tests).
+
+#include <asio/signal_set.hpp>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/AppModel.h"
+#include "core/AsioLoop.h"
+#include "platform/linux/LinuxSystem.h"
+#include "support/IniFile.h"
+#include "support/UserDefaults.h"
+
+namespace {
+
+int runHeadless(const std::vector<std::string>& args) {
+  using namespace plimo;
+  AsioLoop loop;
+  // Before the model exists, so that an early SIGTERM still ends cleanly.
+  asio::signal_set signals(loop.context(), SIGTERM, SIGINT);
+  signals.async_wait([&](const std::error_code&, int) { loop.stop(); });
+  LinuxSystem system;
+  AppModel model(loop, system, IniFile::user(), UserDefaults::fromArguments(args));
+  loop.run();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool headless = false;
+  for (const auto& arg : args) headless = headless || arg == "--headless";
+  if (!headless) {
+    std::fprintf(stderr, "plimo: this build has no windows; start it with --headless\n");
+    return 2;
+  }
+  return runHeadless(args);
+}

@@ -1,0 +1,84 @@
+#include "app/AppModel.h"
+
+#include <algorithm>
+
+#include "platform/System.h"
+#include "support/IniFile.h"
+
+#ifndef PLIMO_VERSION
+#define PLIMO_VERSION ""
+#endif
+#ifndef PLIMO_BUILD
+#define PLIMO_BUILD ""
+#endif
+
+namespace plimo {
+
+AppModel::AppModel(EventLoop& loop, System& system, IniFile& ini, UserDefaults userDefaults)
+    : logURL(ini.url().parent_path() / "Plimo.log"),
+      loop_(loop),
+      system_(system),
+      ini_(ini),
+      userDefaults_(std::move(userDefaults)),
+      log_(logURL) {
+  recent.set(RecentPC::load(ini_));
+  settings.set(AppSettings::load(ini_, userDefaults_, system_.info().fullUserName));
+  unattended_.set(ini_.integer("Session", "Unattended", 0) != 0);
+  refreshPermissions();
+  needsServer.set(false);
+  log("--- " + std::string(edition) + " started (version " + version() + ") ---");
+}
+
+AppModel::~AppModel() = default;
+
+std::string AppModel::version() {
+  std::string shortVersion = PLIMO_VERSION, build = PLIMO_BUILD;
+  return (shortVersion.empty() ? "?" : shortVersion) + " (" + (build.empty() ? "?" : build) + ")";
+}
+
+std::string AppModel::serverAddress() const {
+  return settings.get().relayHost + ":" + std::to_string(settings.get().relayPort);
+}
+
+bool AppModel::partnerIDIsValid() const {
+  int digits = 0;
+  for (char c : partnerID.get()) {
+    if (c >= '0' && c <= '9')
+      ++digits;
+    else if (c != ' ' && c != '-')
+      return false;
+  }
+  return digits == 9;
+}
+
+void AppModel::log(std::string_view line) const { log_.write(line, loop_.wallNow()); }
+
+void AppModel::refreshPermissions() {
+  canRecordScreen.set(system_.canRecordScreen());
+  canControl.set(system_.canControl());
+}
+
+void AppModel::rename(const RecentPC& entry, std::string_view newName) {
+  auto list = recent.get();
+  auto it = std::find(list.begin(), list.end(), entry);
+  if (it == list.end()) return;
+  it->name = trimSpace(newName);
+  recent.set(list);
+  RecentPC::save(recent.get(), ini_);
+}
+
+void AppModel::remove(const RecentPC& entry) {
+  auto list = recent.get();
+  std::erase_if(list, [&](const RecentPC& r) { return r.id == entry.id; });
+  recent.set(list);
+  RecentPC::save(recent.get(), ini_);
+}
+
+void AppModel::setUnattended(bool on) {
+  unattended_.set(on);
+  ini_.set("Session", "Unattended", on ? "1" : "0");
+  ini_.save();
+  log(on ? "Unattended access turned on" : "Unattended access turned off");
+}
+
+}  // namespace plimo

@@ -1,0 +1,92 @@
+#pragma once
+// The application's single model: the status texts and lights the windows
+// show, the settings and recent partners, and the log. Lives for the whole
+// process; every method runs on the main (loop) thread.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/AppLog.h"
+#include "core/EventLoop.h"
+#include "core/Observable.h"
+#include "support/AppSettings.h"
+#include "support/RecentPC.h"
+#include "support/UserDefaults.h"
+
+namespace plimo {
+
+class IniFile;
+class System;
+
+class AppModel {
+ public:
+  enum class Light { grey, amber, green, red };
+
+  // `ini` is the user's Plimo.ini (already loaded); the log lies beside it.
+  // All references must outlive the model.
+  AppModel(EventLoop& loop, System& system, IniFile& ini, UserDefaults userDefaults);
+  ~AppModel();
+  AppModel(const AppModel&) = delete;
+  AppModel& operator=(const AppModel&) = delete;
+
+  // "version (build)", with "?" for a missing part.
+  static std::string version();
+  // The edition named in the log's start line and the host's information.
+  static constexpr std::string_view edition = "Plimo for Linux";
+
+  Observable<Light> serverLight{Light::amber};
+  Observable<std::string> serverText{"Connecting to server..."};
+  Observable<std::string> myID{"0"};
+  Observable<bool> idPinned{false};
+  Observable<std::string> relayFingerprint;
+  Observable<Light> sessionLight{Light::grey};
+  Observable<std::string> sessionTitle{"No active session"};
+  Observable<std::string> sessionDetail{"Sessions are encrypted end to end with AES-256"};
+  Observable<std::string> checkNumber{"--- ---"};
+  Observable<bool> connecting{false};
+  Observable<std::string> partnerID;
+  Observable<std::string> notice;
+  Observable<std::vector<RecentPC>> recent;
+  Observable<AppSettings> settings;
+  Observable<bool> canRecordScreen{false};
+  Observable<bool> canControl{false};
+  Observable<bool> needsServer{false};
+
+  bool autoConnected = false;
+  const std::filesystem::path logURL;
+
+  // Derived values.
+  std::string serverAddress() const;
+  bool keepID() const { return !settings.get().pinSecret.empty(); }
+  bool partnerIDIsValid() const;
+  bool unattended() const { return unattended_.get(); }
+  const Observable<bool>& unattendedValue() const { return unattended_; }
+
+  // Appends a line to the log; never fails.
+  void log(std::string_view line) const;
+
+  void refreshPermissions();
+  // Linux has no permission prompt: both only look again.
+  void askScreenPermission() { refreshPermissions(); }
+  void askControlPermission() { refreshPermissions(); }
+
+  // Renames the first entry equal to `entry` (trimmed name) and saves the list.
+  void rename(const RecentPC& entry, std::string_view newName);
+  // Removes every entry with the entry's ID and saves the list.
+  void remove(const RecentPC& entry);
+
+  void setUnattended(bool on);
+
+  const UserDefaults& userDefaults() const { return userDefaults_; }
+
+ private:
+  EventLoop& loop_;
+  System& system_;
+  IniFile& ini_;
+  UserDefaults userDefaults_;
+  AppLog log_;
+  Observable<bool> unattended_{false};
+};
+
+}  // namespace plimo

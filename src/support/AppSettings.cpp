@@ -1,0 +1,60 @@
+#include "support/AppSettings.h"
+
+#include "support/IniFile.h"
+#include "support/UserDefaults.h"
+
+namespace plimo {
+
+namespace {
+
+bool flag(const IniFile& ini, std::string_view section, std::string_view key) {
+  return ini.integer(section, key, 1) != 0;
+}
+
+const char* flagText(bool value) { return value ? "1" : "0"; }
+
+}  // namespace
+
+AppSettings AppSettings::defaults(std::string_view fullUserName) {
+  AppSettings s;
+  s.profileName = fullUserName;
+  return s;
+}
+
+AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaults, std::string_view fullUserName) {
+  AppSettings s = defaults(fullUserName);
+  if (auto host = std::string(trimSpace(ini.string("Relay", "Host", ""))); !host.empty()) s.relayHost = host;
+  if (auto ports = std::string(trimSpace(ini.string("Relay", "TcpPort", ""))); !ports.empty()) s.tcpPorts = ports;
+  s.relayPort = ini.integer("Relay", "Port", defaultRelayPort);
+  if (auto port = userDefaults.integer("relayPort"); port && *port >= 1) s.relayPort = *port;
+  if (auto host = userDefaults.string("relayHost"); host && !host->empty()) s.relayHost = *host;
+  s.relayKey = trimSpace(ini.string("Relay", "Key", ""));
+  s.pinnedID = ini.string("ID", "Pinned", "");
+  s.pinSecret = ini.string("ID", "Secret", "");
+  s.profileName = ini.string("Profile", "Name", fullUserName);
+  s.profileCompany = ini.string("Profile", "Company", "");
+  s.profileEmail = ini.string("Profile", "Email", "");
+  s.profilePhone = ini.string("Profile", "Phone", "");
+  s.profilePicture = ini.string("Profile", "Picture", "");
+  s.hideWallpaper = flag(ini, "Session", "HideWallpaper");
+  s.commandAsControl = flag(ini, "Mac", "CommandAsControl");
+  s.helperCtrlAsCommand = flag(ini, "Mac", "HelperCtrlAsCommand");
+  return s;
+}
+
+void AppSettings::save(IniFile& ini) const {
+  ini.set("Relay", "Host", relayHost);
+  ini.set("Relay", "Port", std::to_string(relayPort));
+  ini.set("Relay", "TcpPort", tcpPorts);
+  ini.set("Profile", "Name", profileName);
+  ini.set("Profile", "Company", profileCompany);
+  ini.set("Profile", "Email", profileEmail);
+  ini.set("Profile", "Phone", profilePhone);
+  ini.set("Profile", "Picture", profilePicture);
+  ini.set("Session", "HideWallpaper", flagText(hideWallpaper));
+  ini.set("Mac", "CommandAsControl", flagText(commandAsControl));
+  ini.set("Mac", "HelperCtrlAsCommand", flagText(helperCtrlAsCommand));
+  ini.save();
+}
+
+}  // namespace plimo

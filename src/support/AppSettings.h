@@ -1,0 +1,47 @@
+#pragma once
+// The settings the user edits and the server link is built from, as kept in
+// Plimo.ini.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace plimo {
+
+class IniFile;
+class UserDefaults;
+
+struct AppSettings {
+  // Plimo has no public server of its own: every server is a company's, so
+  // choosing any server pins that server's key afresh.
+  static constexpr std::string_view vendorRelayHost = "";
+  static constexpr int64_t defaultRelayPort = 47800;
+  static constexpr std::string_view defaultTcpPorts = "8443,443,80";
+
+  std::string relayHost;
+  int64_t relayPort = defaultRelayPort;
+  std::string tcpPorts{defaultTcpPorts};
+  std::string relayKey;
+  std::string pinnedID;
+  std::string pinSecret;
+  std::string profileName;
+  std::string profileCompany;
+  std::string profileEmail;
+  std::string profilePhone;
+  std::string profilePicture;
+  bool hideWallpaper = true;
+  bool commandAsControl = true;
+  bool helperCtrlAsCommand = true;
+
+  // The defaults, with the system's full user name as the profile name.
+  static AppSettings defaults(std::string_view fullUserName);
+  // Reads every field; missing or unreadable values keep their defaults.
+  static AppSettings load(const IniFile& ini, const UserDefaults& userDefaults, std::string_view fullUserName);
+  // Writes the fields the settings window edits (not the key nor the ID
+  // keys, which their own owners write) and saves the file.
+  void save(IniFile& ini) const;
+
+  bool operator==(const AppSettings&) const = default;
+};
+
+}  // namespace plimo

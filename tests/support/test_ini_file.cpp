@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "support/IniFile.h"
+#include "testkit/TempDir.h"
+
+using namespace plimo;
+using testkit::readFile;
+using testkit::TempDir;
+using testkit::writeFile;
+
+TEST(IniFile, HandWrittenFileReadsAsPeopleMeantIt) {
+  TempDir dir;
+  // BOM, CR LF, bare LF, bare CR, a Unicode line separator, comments, a
+  // duplicate section, mixed-case keys, entries above the first header.
+  writeFile(dir / "Plimo.ini",
+            "\xEF\xBB\xBF"
+            "Orphan=1\r\n"
+            "; a comment\r\n"
+            "[Relay]\r\n"
+            "  Host  = relay.example.com  \r\n"
+            "Port=47800\n"
+            "TcpPort=8443,443\r"
+            "#Hash=yes\xE2\x80\xA8"
+            "no equals here\n"
+            "\t[ID]\t\n"
+            "Secret=abc=def\n"
+            "[relay]\n"
+            "Host=second\n");
+  IniFile ini(dir / "Plimo.ini");
+  ini.load();
+  EXPECT_EQ(ini.string("RELAY", "host", "x"), " relay.example.com");
+  EXPECT_EQ(ini.integer("relay", "PORT", 0), 47800);
+  EXPECT_EQ(ini.string("Relay", "TcpPort", ""), "8443,443");
+  EXPECT_EQ(ini.string("Relay", "#Hash", ""), "yes");
+  EXPECT_EQ(ini.string("ID", "Secret", ""), "abc=def");
+  EXPECT_EQ(ini.string("", "Orphan", "none"), "none");
+  EXPECT_EQ(ini.keys("Relay"), (std::vector<std::string>{"Host", "Port", "TcpPort", "#Hash"}));
+  EXPECT_EQ(ini.sections().size(), 3u);
+
+  ini.set("relay", "HOST", "new");
+  ini.set("Viewer", "Scale", "2");
+  ini.save();
+  EXPECT_EQ(readFile(dir / "Plimo.ini"),
+            "[Relay]\r\nHost=new\r\nPort=47800\r\nTcpPort=8443,443\r\n#Hash=yes\r\n\r\n"
+            "[ID]\r\nSecret=abc=def\r\n\r\n"
+            "[relay]\r\nHost=second\r\n\r\n"
+            "[Viewer]\r\nScale=2\r\n\r\n");
+}
+
+TEST(IniFile, IntegersParseStrictly) {
+  EXPECT_EQ(IniFile::parseInt(" +80 "), 80);
+  EXPECT_EQ(IniFile::parseInt("-7"), -7);
+  EXPECT_EQ(IniFile::parseInt("12x"), std::nullopt);
+  EXPECT_EQ(IniFile::parseInt(""), std::nullopt);
+  EXPECT_EQ(IniFile::parseInt("+"), std::nullopt);
+  EXPECT_EQ(IniFile::parseInt("0x10"), std::nullopt);
+  EXPECT_EQ(IniFile::parseInt("9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(IniFile::parseInt("-9223372036854775808"), INT64_MIN);
+  EXPECT_EQ(IniFile::parseInt("9223372036854775808"), std::nullopt);
+  EXPECT_EQ(IniFile::parseInt("99999999999999999999"), std::nullopt);
+
+  auto sections = IniFile::parse("[Relay]\nPort=12x\nOther= +80 \n");
+  IniFile ini("/nonexistent/Plimo.ini");
+  ini.load();
+  ini.set("Relay", "Port", "12x");
+  EXPECT_EQ(ini.integer("Relay", "Port", 47800), 47800);
+  ini.set("Relay", "Port", " +80 ");
+  EXPECT_EQ(ini.integer("Relay", "Port", 47800), 80);
+}
+
+TEST(IniFile, RemoveDeletesEveryMatchingKeyOfTheFirstSectionOnly) {
+  IniFile ini("/nonexistent/Plimo.ini");
+  auto parsed = IniFile::parse("[A]\nk=1\nK=2\nx=3\n[a]\nk=4\n");
+  for (const auto& section : parsed)
+    for (const auto& [k, v] : section.entries) ini.set(section.name, k, v);
+  ini.remove("a", "K");
+  EXPECT_EQ(ini.keys("A"), (std::vector<std::string>{"x"}));
+}
+
+TEST(IniFile, BadFilesGiveNoSectionsAndNoCrash) {
+  TempDir dir;
+  IniFile missing(dir / "missing.ini");
+  missing.load();
+  EXPECT_TRUE(missing.sections().empty());
+
+  // A folder where the file should be cannot be read.
+  std::filesystem::create_directory(dir / "folder.ini");
+  IniFile folder(dir / "folder.ini");
+  folder.load();
+  EXPECT_TRUE(folder.sections().empty());
+
+  std::string binary;
+  std::mt19937 random(7);
+  for (int i = 0; i < 100000; ++i) binary += char(random());
+  binary += "\n[Relay]\nHost=\xFF\xFEok\n";
+  writeFile(dir / "binary.ini", binary);
+  IniFile garbage(dir / "binary.ini");
+  garbage.load();
+  EXPECT_EQ(garbage.string("Relay", "Host", ""), "\xEF\xBF\xBD\xEF\xBF\xBDok");
+
+  writeFile(dir / "huge.ini", "[Relay]\nHost=h\n" + std::string(IniFile::maxFileSize, 'x'));
+  IniFile huge(dir / "huge.ini");
+  huge.load();
+  EXPECT_TRUE(huge.sections().empty());
+}
+
+TEST(IniFile, SaveFailureKeepsContentInMemory) {
+  IniFile ini("/nonexistent-folder/Plimo.ini");
+  ini.set("Relay", "Host", "h");
+  ini.save();
+  EXPECT_EQ(ini.string("Relay", "Host", ""), "h");
+}
+
+// A writer killed at random moments leaves either the old file or the new one.
+TEST(IniFile, InterruptedSaveLeavesOldOrNewFile) {
+  TempDir dir;
+  auto path = dir / "Plimo.ini";
+  std::string big(50000, 'v');
+  const std::string versionA = IniFile::render({{"S", {{"Value", "A" + big}}}});
+  const std::string versionB = IniFile::render({{"S", {{"Value", "B" + big}}}});
+  writeFile(path, versionA);
+  std::mt19937 random(42);
+  for (int round = 0; round < 20; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      IniFile ini(path);
+      for (int i = 0;; ++i) {
+        ini.set("S", "Value", (i % 2 ? "A" : "B") + big);
+        ini.save();
+      }
+    }
+    usleep(1000 + random() % 20000);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::string now = readFile(path);
+    ASSERT_TRUE(now == versionA || now == versionB) << "round " << round << ": " << now.size() << " bytes";
+  }
+}
