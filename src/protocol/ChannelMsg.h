@@ -1,0 +1,39 @@
+#pragma once
+// The first byte of every session packet between the two partners, and the
+// value a receiving session gets from its message channel.
+
+#include <cstdint>
+
+#include "core/Bytes.h"
+
+namespace plimo {
+
+// Session packet types (sealed by the partner channel). Plaintexts below 0x80
+// are the partner link's text control lines; a session ignores types it does
+// not know.
+namespace SessionPacket {
+inline constexpr uint8_t kFrameChunk = 0x81;        // host → viewer, single-frame transfer
+inline constexpr uint8_t kFrameAck = 0x82;          // viewer → host
+inline constexpr uint8_t kFrameNack = 0x83;         // viewer → host
+inline constexpr uint8_t kInput = 0x84;             // viewer → host
+inline constexpr uint8_t kInputAck = 0x85;          // host → viewer
+inline constexpr uint8_t kFullPicture = 0x86;       // viewer → host, the byte alone
+inline constexpr uint8_t kHostStatus = 0x87;        // host → viewer
+inline constexpr uint8_t kChannelMsg = 0x88;        // both
+inline constexpr uint8_t kChannelAck = 0x89;        // both
+inline constexpr uint8_t kAudio = 0x8A;             // host → viewer
+inline constexpr uint8_t kWindowedChunk = 0x8B;     // host → viewer, windowed transfer
+}  // namespace SessionPacket
+
+// One message part as the channel delivers it. Long payloads arrive as several
+// parts of the same kind, in order, `more` set on all but the last; joining
+// them is the receiving session's task.
+struct ChannelMsg {
+  uint8_t kind = 0;
+  bool more = false;
+  Bytes data;
+
+  bool operator==(const ChannelMsg&) const = default;
+};
+
+}  // namespace plimo
