@@ -1,0 +1,43 @@
+#pragma once
+// Small IPv4 helpers of the transport: name resolution, private ranges and the
+// LAN address of this PC. All are safe from any thread.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace plimo {
+
+// A decimal integer with an optional leading sign ("+5", "-3"), nothing for
+// any other text (also for a number past the 64-bit range).
+std::optional<int64_t> parseDecimal(std::string_view text);
+
+// `text` without white space and line ends at either end.
+std::string_view trimWhitespace(std::string_view text);
+
+// `bytes` as UTF-8 text, every invalid sequence replaced by U+FFFD.
+std::string utf8Lossy(std::string_view bytes);
+
+// The first IPv4 address of `host` (a name or a dotted quad), or nothing.
+// Blocks while the system resolver works; never call it on the main thread.
+std::optional<std::string> resolveIPv4(const std::string& host);
+
+// True for 10/8, 172.16/12, 192.168/16 and the link-local 169.254/16.
+bool isPrivate(std::string_view ip);
+
+// This PC's LAN address: a wired or wireless card first, else any other
+// interface that is up; "0.0.0.0" when there is none but the loopback.
+std::string localIPv4();
+
+// One interface that is up, not a loopback, with an IPv4 address.
+struct InterfaceAddress {
+  std::string name;
+  std::string ip;
+};
+// The choice localIPv4 makes among the interfaces, in the system's order.
+std::string chooseLocalIPv4(const std::vector<InterfaceAddress>& interfaces);
+
+}  // namespace plimo

@@ -1,0 +1,117 @@
+// The secure server session: handshake, welcome, key pinning, sealed lines.
+#include "protocol/Net.h"
+#include "protocol/PlimoClient.h"
+#include "protocol/PlimoCrypto.h"
+#include "protocol/PlimoError.h"
+#include "protocol/SigningKey.h"
+
+namespace plimo {
+
+namespace {
+
+constexpr size_t kRandomSize = 16;
+// Offsets in the welcome.
+constexpr size_t kWelcomeEph = 2;
+constexpr size_t kWelcomeKey = kWelcomeEph + PlimoCrypto::kPublicKeySize;
+constexpr size_t kWelcomeSignature = kWelcomeKey + PlimoCrypto::kPublicKeySize;
+
+}  // namespace
+
+void PlimoClient::sendRelayHandshake() {
+  // A new key and random every time: a late welcome to an older handshake
+  // then fails its signature check.
+  relayEcdh = EcdhKey();
+  relayRandom = PlimoCrypto::randomBytes(kRandomSize);
+  lastHandshake = loop_.now();
+  Bytes packet{kHandshake, kHandshakeVersion};
+  append(packet, relayEcdh->publicKey());
+  append(packet, relayRandom);
+  sendRaw(packet, relayAddress());
+}
+
+void PlimoClient::handleRelayPacket(ByteView data) {
+  switch (data[0]) {
+    case kReset:
+      if (relay) dropRelay("The server asked for a new secure session");
+      return;
+    case kSealed: {
+      if (!relay) return;
+      auto plain = relay->open(data);
+      // A packet that does not open is not a sign of the server.
+      if (!plain) return;
+      lastRelayRx = loop_.now();
+      handleRelayText(std::string(trimWhitespace(utf8Lossy(toString(*plain)))));
+      return;
+    }
+    case kWelcome:
+      return handleWelcome(data);
+    default:
+      return;
+  }
+}
+
+void PlimoClient::handleWelcome(ByteView data) {
+  if (relay || !relayEcdh) return;
+  if (data.size() != kWelcomeSize || data[1] != kHandshakeVersion) return;
+  ByteView relayEph = data.subspan(kWelcomeEph, PlimoCrypto::kPublicKeySize);
+  ByteView longTerm = data.subspan(kWelcomeKey, PlimoCrypto::kPublicKeySize);
+  ByteView signature = data.subspan(kWelcomeSignature, PlimoCrypto::kSignatureSize);
+
+  // Before the signature: a different key is reported even when the rest
+  // of the welcome is junk.
+  if (relayKey && !std::equal(relayKey->begin(), relayKey->end(), longTerm.begin(), longTerm.end())) {
+    relayBlocked = true;
+    relayEcdh.reset();
+    log("SECURITY: the server identified itself with key " + PlimoCrypto::keyFingerprint(longTerm) +
+        ", but Plimo.ini expects " + PlimoCrypto::keyFingerprint(*relayKey) +
+        ". Not connecting. If the server was reinstalled, put its new key in Plimo.ini.");
+    status("Server key mismatch");
+    finishTest(false, "Server key does not match Plimo.ini");
+    return;
+  }
+
+  Bytes transcript =
+      PlimoCrypto::relayTranscript(relayEcdh->publicKey(), relayRandom, relayEph, longTerm);
+  if (!verifyEcdsa(longTerm, transcript, signature)) return;
+
+  Bytes secret;
+  try {
+    secret = relayEcdh->sharedSecret(relayEph);
+  } catch (const PlimoError&) {
+    log("Bad handshake from the server");
+    return;
+  }
+  bool pinnedNow = false;
+  if (!relayKey) {
+    relayKey = Bytes(longTerm.begin(), longTerm.end());
+    pinnedNow = true;
+  }
+  relay = SecureChannel::clientToServer(PlimoCrypto::deriveRelayKeys(secret, relayRandom));
+  relayEcdh.reset();
+  lastRelayRx = loop_.now();
+  udpTries = 0;
+  tcpTries = 0;
+
+  // A callback below may drop the owner's last reference.
+  auto keep = shared_from_this();
+  std::string fingerprint = PlimoCrypto::keyFingerprint(*relayKey);
+  log("Secure connection to the server (AES-256-GCM) over " + transport() + ", server key " + fingerprint);
+  if (pinnedNow) {
+    log("Server key pinned. Compare " + fingerprint + " with the key shown on the server.");
+    if (onRelayKeyPinned) onRelayKeyPinned(PlimoCrypto::hex(*relayKey));
+  }
+  status("Secure connection to server");
+  if (!socket) return;  // the owner stopped the link from a callback
+  sendHello();
+  if (state == State::connected) {
+    sendRelay("SESSION START " + partnerID + " " + (initiator ? "V" : "H") + " 0");
+  }
+  if (!testToken.empty()) sendRelay("PING " + testToken);
+}
+
+void PlimoClient::sendRelay(const std::string& text) {
+  if (!relay) return;
+  sendRaw(relay->seal(toBytes(text)), relayAddress());
+}
+
+}  // namespace plimo
