@@ -1,0 +1,109 @@
+#include "platform/linux/ScreenCapturer.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/linux/PulseSoundCapture.h"
+#include "platform/linux/XConnection.h"
+#include "platform/linux/XGrabber.h"
+#include "platform/linux/XMonitors.h"
+
+namespace plimo {
+
+namespace {
+
+// At most 60 pictures a second.
+constexpr std::chrono::microseconds kFrameInterval{16667};
+
+}  // namespace
+
+ScreenCapturer::ScreenCapturer() = default;
+
+ScreenCapturer::~ScreenCapturer() { stop(); }
+
+std::vector<Display> ScreenCapturer::displays() {
+  auto x = XConnection::open();
+  if (!x) return {};
+  return listMonitors(x->get());
+}
+
+std::optional<CaptureError> ScreenCapturer::start(const Display& wanted, bool withAudio,
+                                                  const std::vector<uint32_t>& excluding) {
+  stop();
+  auto x = XConnection::open();
+  if (!x) return CaptureError::noServer;
+  auto screens = listMonitors(x->get());
+  x.reset();
+  auto chosen = std::find_if(screens.begin(), screens.end(), [&](const Display& d) { return d.id == wanted.id; });
+  if (chosen == screens.end()) {
+    if (screens.empty()) return CaptureError::noDisplay;
+    chosen = screens.begin();
+  }
+  auto opened = XGrabber::open(chosen->bounds);
+  if (auto* error = std::get_if<CaptureError>(&opened)) return *error;
+  auto grabber = std::move(std::get<std::unique_ptr<XGrabber>>(opened));
+
+  began(*chosen, grabber->size(), withAudio, excluding);
+  std::string why;
+  sound_ = PulseSoundCapture::start([this](std::span<const float> samples) { takeSound(samples); }, why);
+  {
+    std::lock_guard guard(lock);
+    soundProblem_ = why;
+  }
+  {
+    std::lock_guard guard(wakeLock_);
+    stopping_ = false;
+  }
+  thread_ = std::thread([this, g = std::move(grabber)]() mutable { run(std::move(g)); });
+  return std::nullopt;
+}
+
+void ScreenCapturer::stop() {
+  {
+    std::lock_guard guard(wakeLock_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();  // called from onStopped against the contract: the thread ends by itself
+    } else {
+      thread_.join();
+    }
+  }
+  sound_.reset();
+}
+
+std::string ScreenCapturer::soundProblem() {
+  std::lock_guard guard(lock);
+  return soundProblem_;
+}
+
+void ScreenCapturer::run(std::unique_ptr<XGrabber> grabber) {
+  auto next = std::chrono::steady_clock::now();
+  bool first = true;
+  while (true) {
+    {
+      std::unique_lock wait(wakeLock_);
+      if (wake_.wait_until(wait, next, [this] { return stopping_; })) return;
+    }
+    auto now = std::chrono::steady_clock::now();
+    next = std::max(next + kFrameInterval, now);  // no bursts to catch up
+    bool differs = grabber->poll();
+    if (grabber->dead()) return ended("the X display closed the connection");
+    if (!differs && !first) continue;
+    PictureRef picture = grabber->picture();
+    if (!picture) {
+      if (grabber->dead()) return ended("the X display closed the connection");
+      return ended("the screen can no longer be read");
+    }
+    first = false;
+    publish(std::move(picture));
+  }
+}
+
+void ScreenCapturer::ended(const std::string& reason) {
+  if (onStopped) onStopped(reason);
+}
+
+}  // namespace plimo

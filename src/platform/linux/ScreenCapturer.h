@@ -1,0 +1,55 @@
+#pragma once
+// Captures one X screen (a RandR monitor) and the system sound.
+//
+// A capture thread reads the monitor's rectangle at most 60 times a second,
+// only when XDamage reports drawing or the pointer moved or changed, draws
+// the pointer in and puts the picture in the slot. Sound comes from the
+// default output's monitor through PulseAudio; without it, pictures still
+// flow and `soundProblem` says why there is no sound.
+//
+// Windows to exclude are kept but not left out: without a compositor an X
+// picture holds whatever is on the screen.
+//
+// Owner: the host session. `start` and `stop` from its thread; `onStopped`
+// runs on the capture thread and must not call `stop` itself (the session
+// moves it to its own thread first).
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/ScreenSource.h"
+
+namespace plimo {
+
+class XGrabber;
+class PulseSoundCapture;
+
+class ScreenCapturer final : public ScreenSource {
+ public:
+  ScreenCapturer();
+  ~ScreenCapturer() override;
+
+  std::vector<Display> displays() override;
+  std::optional<CaptureError> start(const Display& wanted, bool withAudio,
+                                    const std::vector<uint32_t>& excluding) override;
+  void stop() override;
+
+  // Why the running capture has no sound; empty when it has.
+  std::string soundProblem();
+
+ private:
+  void run(std::unique_ptr<XGrabber> grabber);
+  void ended(const std::string& reason);
+
+  std::thread thread_;
+  std::mutex wakeLock_;
+  std::condition_variable wake_;
+  bool stopping_ = false;  // under wakeLock_
+  std::unique_ptr<PulseSoundCapture> sound_;
+  std::string soundProblem_;  // under lock
+};
+
+}  // namespace plimo

@@ -1,0 +1,54 @@
+#include "platform/linux/XConnection.h"
+
+#include <X11/Xlib.h>
+
+#include <mutex>
+
+namespace plimo {
+
+namespace {
+
+// Replies are read by the thread that waits for them, so the thread that
+// made the request sees its own errors.
+thread_local int threadErrors = 0;
+
+int countError(::Display*, XErrorEvent*) {
+  ++threadErrors;
+  return 0;
+}
+
+// The per-connection exit handler does the rest; returning here is allowed
+// since libX11 1.7.
+int quietIOError(::Display*) { return 0; }
+
+void installHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XInitThreads();
+    XSetErrorHandler(countError);
+    XSetIOErrorHandler(quietIOError);
+  });
+}
+
+}  // namespace
+
+std::unique_ptr<XConnection> XConnection::open() {
+  installHandlers();
+  ::Display* display = XOpenDisplay(nullptr);
+  if (!display) return nullptr;
+  return std::unique_ptr<XConnection>(new XConnection(display));
+}
+
+XConnection::XConnection(_XDisplay* display) : display_(display) {
+  XSetIOErrorExitHandler(display_, &XConnection::lost, this);
+}
+
+XConnection::~XConnection() { XCloseDisplay(display_); }
+
+void XConnection::lost(_XDisplay*, void* self) {
+  static_cast<XConnection*>(self)->dead_ = true;
+}
+
+int XConnection::errors() { return threadErrors; }
+
+}  // namespace plimo
