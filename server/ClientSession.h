@@ -1,0 +1,55 @@
+#pragma once
+// What the server keeps about one client: its secure session, its ID and what
+// its HELLO told, and its place in a partner pair.
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "protocol/SecureChannel.h"
+#include "server/Endpoint.h"
+
+namespace plimo {
+
+struct ClientSession {
+  uint64_t serial = 0;  // never reused, so a stale reference finds nothing
+  Endpoint endpoint;
+
+  // The channel the client's packets open with. Empty until the first packet
+  // sealed under a welcome's keys arrives (the session is "confirmed" then).
+  std::shared_ptr<SecureChannel> channel;
+  // The keys of the newest welcome, until a packet opens with them. Kept
+  // apart so that a handshake sent in another's name (a forged UDP source)
+  // never breaks a working session.
+  std::shared_ptr<SecureChannel> pending;
+
+  double created = 0;
+  double lastRx = 0;  // last packet that opened (monotonic seconds)
+
+  // Registration.
+  std::string id;  // 9 digits; empty before the first HELLO
+  bool pinned = false;
+  bool portsSent = false;
+  std::string lanIP = "0.0.0.0";
+  uint16_t lanPort = 0;
+  std::string peerKeyHex;  // 128 hex digits: the key the client offers partners
+  bool unattended = false;
+
+  // Rendezvous: the partner this client was introduced to (its serial), and
+  // when. The pair carries relayed packets only while both point at each other.
+  uint64_t partner = 0;
+  double pairedAt = 0;
+  // Unknown IDs asked for in the current minute, against ID guessing.
+  double unknownWindowStart = 0;
+  int unknownCount = 0;
+
+  // The usage record this client's current partner session belongs to.
+  uint64_t usage = 0;
+
+  // Place in the session table's idleness order.
+  std::list<uint64_t>::iterator order;
+  bool confirmed = false;
+};
+
+}  // namespace plimo

@@ -1,0 +1,96 @@
+#include "server/IdRegistry.h"
+
+#include "core/Bytes.h"
+#include "protocol/PlimoCrypto.h"
+
+namespace plimo {
+
+namespace {
+
+// Tries before giving up: with even a million IDs taken, the chance that 64
+// random draws all hit one is below 10^-180.
+constexpr int kAllocateTries = 64;
+constexpr uint32_t kFirstID = 100000000;
+constexpr uint32_t kIDCount = 900000000;
+
+}  // namespace
+
+IdRegistry::IdRegistry(double leaseSeconds, size_t maxLeases)
+    : leaseSeconds_(leaseSeconds), maxLeases_(maxLeases) {}
+
+bool IdRegistry::isValid(const std::string& id) {
+  if (id.size() != 9 || id[0] == '0') return false;
+  for (char c : id) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+uint64_t IdRegistry::holder(const std::string& id) const {
+  auto it = online_.find(id);
+  return it == online_.end() ? 0 : it->second;
+}
+
+void IdRegistry::bringOnline(const std::string& id, uint64_t serial) {
+  online_[id] = serial;
+  leases_.erase(id);
+}
+
+void IdRegistry::takeOffline(const std::string& id, double now) {
+  online_.erase(id);
+  expire(now);
+  if (leases_.size() >= maxLeases_) {
+    // Full of live leases: the oldest gives way.
+    while (!leaseOrder_.empty() && leases_.size() >= maxLeases_) {
+      auto [when, old] = leaseOrder_.front();
+      leaseOrder_.pop_front();
+      auto it = leases_.find(old);
+      if (it != leases_.end() && it->second == when) leases_.erase(it);
+    }
+  }
+  leases_[id] = now;
+  leaseOrder_.emplace_back(now, id);
+}
+
+bool IdRegistry::leased(const std::string& id, double now) const {
+  auto it = leases_.find(id);
+  return it != leases_.end() && now - it->second < leaseSeconds_;
+}
+
+void IdRegistry::expire(double now) {
+  // The order queue may hold entries whose ID was leased again later or came
+  // back online; those are skipped, only the matching entry removes a lease.
+  while (!leaseOrder_.empty() && now - leaseOrder_.front().first >= leaseSeconds_) {
+    auto [when, id] = leaseOrder_.front();
+    leaseOrder_.pop_front();
+    auto it = leases_.find(id);
+    if (it != leases_.end() && it->second == when) leases_.erase(it);
+  }
+  // Entries of IDs back online pile up in the queue; rebuild it when they
+  // outnumber the live leases.
+  if (leaseOrder_.size() > 2 * leases_.size() + 1024) {
+    std::deque<std::pair<double, std::string>> live;
+    for (auto& entry : leaseOrder_) {
+      auto it = leases_.find(entry.second);
+      if (it != leases_.end() && it->second == entry.first) live.push_back(std::move(entry));
+    }
+    leaseOrder_.swap(live);
+  }
+}
+
+std::string IdRegistry::allocate(double now,
+                                 const std::function<bool(const std::string&)>& kept) {
+  expire(now);
+  for (int i = 0; i < kAllocateTries; ++i) {
+    Bytes random = PlimoCrypto::randomBytes(4);
+    uint32_t value = readLE32(random, 0);
+    // Rejection sampling keeps the draw uniform over the 900 million IDs.
+    if (value >= UINT32_MAX / kIDCount * kIDCount) continue;
+    std::string id = std::to_string(kFirstID + value % kIDCount);
+    if (online_.count(id) || leased(id, now) || kept(id)) continue;
+    return id;
+  }
+  return {};
+}
+
+}  // namespace plimo

@@ -1,0 +1,188 @@
+#include "server/Registration.h"
+
+#include <openssl/crypto.h>
+
+#include <cmath>
+
+#include "protocol/PlimoCrypto.h"
+#include "server/RelayServer.h"
+#include "server/ServerOptions.h"
+#include "server/TextLine.h"
+
+#ifndef PLIMO_VERSION
+#define PLIMO_VERSION "0"
+#endif
+
+namespace plimo {
+
+namespace {
+
+// Secrets are 64 hex digits from the client; anything much longer is not one.
+constexpr size_t kMaxSecret = 256;
+// A relay test token is 8 hex digits; a longer one is cut so a PONG stays small.
+constexpr size_t kMaxToken = 64;
+
+bool parseLanIP(const std::string& text) {
+  uint32_t ip = 0;
+  return parseIPv4(text, ip);
+}
+
+}  // namespace
+
+Registration::Registration(RelayServer& server) : server_(server) {}
+
+Bytes Registration::secretHash(const std::string& secret) {
+  // The secret is 256 random bits, so a plain hash cannot be searched back;
+  // the prefix keeps the hash apart from any other use of SHA-256.
+  return PlimoCrypto::sha256(toBytes("plimo id secret v1\n" + secret));
+}
+
+std::string Registration::uptimeText(double seconds) {
+  auto s = uint64_t(seconds > 0 ? seconds : 0);
+  if (s < 60) return std::to_string(s) + "s";
+  if (s < 3600) return std::to_string(s / 60) + "m";
+  if (s < 86400) return std::to_string(s / 3600) + "h" + std::to_string(s % 3600 / 60) + "m";
+  return std::to_string(s / 86400) + "d" + std::to_string(s % 86400 / 3600) + "h";
+}
+
+bool Registration::isKept(const std::string& id) { return server_.store().pinHash(id).has_value(); }
+
+void Registration::assign(ClientSession& session, const std::string& id) {
+  IdRegistry& ids = server_.ids();
+  if (!session.id.empty()) ids.takeOffline(session.id, server_.loop().now());
+  session.id = id;
+  ids.bringOnline(id, session.serial);
+}
+
+void Registration::sayID(ClientSession& session) {
+  if (session.pinned) {
+    server_.say(session, "ID " + session.id + " pinned");
+  } else {
+    auto lease = int64_t(std::lround(server_.ids().leaseSeconds()));
+    server_.say(session, "ID " + session.id + " " + std::to_string(lease));
+  }
+}
+
+void Registration::hello(ClientSession& session, const std::vector<std::string>& words) {
+  // HELLO id lanIP lanPort key relayIP unattended; every field but the first
+  // is optional, a bad one keeps what an earlier HELLO said.
+  if (parseLanIP(word(words, 2))) session.lanIP = words[2];
+  if (!word(words, 3).empty()) {
+    char* end = nullptr;
+    unsigned long port = std::strtoul(words[3].c_str(), &end, 10);
+    if (*end == 0 && port <= 65535) session.lanPort = uint16_t(port);
+  }
+  if (auto key = PlimoCrypto::fromHex(word(words, 4)); key && key->size() == PlimoCrypto::kPublicKeySize) {
+    session.peerKeyHex = PlimoCrypto::hex(*key);
+  }
+  if (words.size() > 6) session.unattended = words[6] == "1";
+
+  if (session.id.empty()) {
+    // A PC names the ID it had; it gets it back unless that ID is online
+    // elsewhere or kept by a secret (which only PIN can prove).
+    const std::string& wanted = word(words, 1);
+    std::string id;
+    if (IdRegistry::isValid(wanted) && server_.ids().holder(wanted) == 0 && !isKept(wanted)) {
+      id = wanted;
+    } else {
+      id = server_.ids().allocate(server_.loop().now(), [this](const std::string& i) { return isKept(i); });
+    }
+    if (id.empty()) {
+      server_.say(session, "ERR BUSY");
+      return;
+    }
+    assign(session, id);
+    server_.log("ID " + id + " online from " + session.endpoint.text());
+  }
+  sayID(session);
+  if (!session.portsSent) {
+    session.portsSent = true;
+    server_.say(session, "PORTS " + std::to_string(server_.config().udpPort) + " " +
+                             serverPortsText(server_.config().tcpPorts));
+  }
+}
+
+void Registration::pin(ClientSession& session, const std::vector<std::string>& words) {
+  if (session.id.empty()) {
+    server_.say(session, "ERR PIN NOT_READY");
+    return;
+  }
+  const std::string& id = word(words, 1);
+  const std::string& secret = word(words, 2);
+  if (!IdRegistry::isValid(id) || secret.empty() || secret.size() > kMaxSecret) {
+    server_.say(session, "ERR PIN BAD_REQUEST");
+    return;
+  }
+  Bytes hash = secretHash(secret);
+  std::optional<Bytes> stored = server_.store().pinHash(id);
+  if (stored && (stored->size() != hash.size() ||
+                 CRYPTO_memcmp(stored->data(), hash.data(), hash.size()) != 0)) {
+    server_.say(session, "ERR PIN TAKEN");
+    return;
+  }
+
+  ClientSession* holder = nullptr;
+  if (id != session.id) {
+    uint64_t serial = server_.ids().holder(id);
+    holder = serial ? server_.sessions().find(serial) : nullptr;
+    if (holder) {
+      // Online without a pin: its PC has the better claim.
+      if (!stored) {
+        server_.say(session, "ERR PIN TAKEN");
+        return;
+      }
+      if (server_.loop().now() - holder->lastRx < kTakeoverSilence) {
+        server_.say(session, "ERR PIN NOT_READY");
+        return;
+      }
+    }
+  }
+
+  if (!server_.store().setPin(id, hash, int64_t(server_.loop().wallNow()))) {
+    server_.say(session, "ERR PIN STORE");
+    return;
+  }
+  if (holder) {
+    // The same PC's earlier session, silent: it gets a new ID in case it lives.
+    std::string fresh = server_.ids().allocate(server_.loop().now(), [this](const std::string& i) { return isKept(i); });
+    holder->pinned = false;
+    holder->id.clear();
+    if (!fresh.empty()) {
+      assign(*holder, fresh);
+      sayID(*holder);
+    }
+  }
+  if (id != session.id) {
+    server_.log("ID " + session.id + " becomes its kept ID " + id + " (" + session.endpoint.text() + ")");
+    assign(session, id);
+  }
+  session.pinned = true;
+  server_.say(session, "PIN OK " + id);
+  sayID(session);
+}
+
+void Registration::unpin(ClientSession& session) {
+  if (session.id.empty()) return;
+  if (session.pinned) {
+    server_.store().removePin(session.id);
+    session.pinned = false;
+  }
+  sayID(session);
+}
+
+void Registration::ping(ClientSession& session, const std::vector<std::string>& words) {
+  if (words.size() < 2 || words[1].empty()) return;
+  std::string token = words[1].substr(0, kMaxToken);
+  server_.say(session, "PONG " + token + " " + PLIMO_VERSION + " " +
+                           std::to_string(server_.ids().onlineCount()) + " " +
+                           uptimeText(server_.uptime()));
+}
+
+void Registration::sessionEnded(ClientSession& session) {
+  if (session.id.empty()) return;
+  if (server_.ids().holder(session.id) == session.serial) {
+    server_.ids().takeOffline(session.id, server_.loop().now());
+  }
+}
+
+}  // namespace plimo

@@ -1,0 +1,48 @@
+#pragma once
+// The registration commands of a client session: HELLO (→ "ID"), PIN and
+// UNPIN (keeping an ID with a secret), PING (→ "PONG"), BYE.
+//
+// One thread (the server loop). Owned by the RelayServer.
+
+#include <string>
+#include <vector>
+
+#include "core/Bytes.h"
+
+namespace plimo {
+
+class RelayServer;
+struct ClientSession;
+
+class Registration {
+ public:
+  // A PIN may take an ID from another session holding it with the same
+  // secret (the same PC, restarted) only once that session has been silent
+  // this long: longer than the 20-second HELLO period, so a live copy of the
+  // same configuration on another PC never trades the ID back and forth.
+  static constexpr double kTakeoverSilence = 25.0;
+
+  explicit Registration(RelayServer& server);
+
+  void hello(ClientSession& session, const std::vector<std::string>& words);
+  void pin(ClientSession& session, const std::vector<std::string>& words);
+  void unpin(ClientSession& session);
+  void ping(ClientSession& session, const std::vector<std::string>& words);
+  // The session is ending: its ID goes offline.
+  void sessionEnded(ClientSession& session);
+
+  // What the database keeps of a secret.
+  static Bytes secretHash(const std::string& secret);
+  // "45s", "12m", "3h12m", "2d3h": one word for PONG.
+  static std::string uptimeText(double seconds);
+
+ private:
+  void sayID(ClientSession& session);
+  bool isKept(const std::string& id);
+  // Gives `session` the ID `id` (dropping the one it had).
+  void assign(ClientSession& session, const std::string& id);
+
+  RelayServer& server_;
+};
+
+}  // namespace plimo

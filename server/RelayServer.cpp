@@ -1,0 +1,214 @@
+#include "server/RelayServer.h"
+
+#include <algorithm>
+
+#include "protocol/EcdhKey.h"
+#include "protocol/PlimoCrypto.h"
+#include "protocol/PlimoError.h"
+#include "server/Registration.h"
+#include "server/TextLine.h"
+
+namespace plimo {
+
+namespace {
+
+// Sessions that only received a welcome: a quarter of the table, at least
+// enough for a few thousand clients reconnecting at once after a restart.
+size_t unconfirmedCapacity(size_t maxSessions) { return std::max<size_t>(maxSessions / 4, 4096); }
+
+// Addresses whose handshake rate is tracked at once (a few MB at most).
+constexpr size_t kRateAddresses = 65536;
+// Unpinned IDs stay reserved for their PC this long after it goes offline.
+constexpr double kLeaseSeconds = 24 * 3600;
+constexpr size_t kMaxLeases = 200000;
+
+std::string trimmed(const Bytes& plain) {
+  auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
+  size_t begin = 0, end = plain.size();
+  while (begin < end && isSpace(plain[begin])) ++begin;
+  while (end > begin && isSpace(plain[end - 1])) --end;
+  return std::string(plain.begin() + ptrdiff_t(begin), plain.begin() + ptrdiff_t(end));
+}
+
+}  // namespace
+
+RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, PacketSink& sink,
+                         RelayConfig config, Log log)
+    : loop_(loop),
+      store_(store),
+      key_(std::move(key)),
+      sink_(sink),
+      config_(std::move(config)),
+      log_(std::move(log)),
+      started_(loop.now()),
+      table_(config_.maxSessions, unconfirmedCapacity(config_.maxSessions)),
+      ids_(kLeaseSeconds, kMaxLeases),
+      // A burst of two seconds' worth: a client's whole retry schedule fits.
+      handshakes_(config_.handshakeRate, 2 * config_.handshakeRate, kRateAddresses),
+      registration_(std::make_unique<Registration>(*this)) {
+  sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
+}
+
+RelayServer::~RelayServer() = default;
+
+double RelayServer::uptime() const { return loop_.now() - started_; }
+
+void RelayServer::receive(const Endpoint& from, ByteView packet) {
+  if (packet.empty()) {
+    ++stats_.dropped;
+    return;
+  }
+  switch (packet[0]) {
+    case kHandshake:
+      handshake(from, packet);
+      return;
+    case kSealed:
+      sealed(from, packet);
+      return;
+    case kRelayed: {
+      ClientSession* session = table_.find(from);
+      if (!session || !session->confirmed || packet.size() < 2) {
+        ++stats_.dropped;
+        return;
+      }
+      // Partner relaying comes with the rendezvous; until a pair exists the
+      // packet has nowhere to go.
+      ++stats_.dropped;
+      return;
+    }
+    default:
+      ++stats_.dropped;
+  }
+}
+
+void RelayServer::connectionClosed(const Endpoint& from) {
+  if (ClientSession* session = table_.find(from)) endSession(*session, "connection closed");
+}
+
+void RelayServer::handshake(const Endpoint& from, ByteView packet) {
+  if (packet.size() != kHandshakeSize || packet[1] != 1) {
+    ++stats_.dropped;
+    return;
+  }
+  double now = loop_.now();
+  if (!handshakes_.allow(from.ip, now)) {
+    ++stats_.rateLimited;
+    return;
+  }
+  ByteView clientEph = packet.subspan(2, PlimoCrypto::kPublicKeySize);
+  ByteView clientRandom = packet.subspan(66, 16);
+  EcdhKey ephemeral;
+  Bytes secret;
+  try {
+    secret = ephemeral.sharedSecret(clientEph);
+  } catch (const PlimoError&) {
+    ++stats_.dropped;  // not a point on the curve
+    return;
+  }
+  Bytes transcript = PlimoCrypto::relayTranscript(clientEph, clientRandom, ephemeral.publicKey(),
+                                                  key_.publicKey());
+  Bytes welcome;
+  welcome.reserve(kWelcomeSize);
+  welcome.push_back(kWelcome);
+  welcome.push_back(1);
+  append(welcome, ephemeral.publicKey());
+  append(welcome, key_.publicKey());
+  append(welcome, key_.sign(transcript));
+
+  ClientSession* session = table_.find(from);
+  if (!session) {
+    makeRoom(false);
+    session = &table_.add(from, now);
+  }
+  // A client re-handshaking keeps its session (ID, partner) and swaps keys
+  // once a packet proves it holds the new ones.
+  session->pending = SecureChannel::serverToClient(PlimoCrypto::deriveRelayKeys(secret, clientRandom));
+  if (!session->confirmed) table_.touch(*session, now);
+  ++stats_.welcomes;
+  sink_.send(from, welcome, false);
+}
+
+void RelayServer::sealed(const Endpoint& from, ByteView packet) {
+  ClientSession* session = table_.find(from);
+  if (!session) {
+    // The client believes in a session this server does not have (a restart,
+    // an eviction): ask it for a new handshake. One byte back for at least 26
+    // in, so a forged source gains nothing.
+    ++stats_.resets;
+    const uint8_t reset = kReset;
+    sink_.send(from, ByteView(&reset, 1), false);
+    return;
+  }
+  std::optional<Bytes> plain;
+  if (session->channel) plain = session->channel->open(packet);
+  if (!plain && session->pending) {
+    plain = session->pending->open(packet);
+    if (plain) session->channel = std::move(session->pending);
+  }
+  if (!plain) {
+    ++stats_.dropped;
+    return;
+  }
+  if (!session->confirmed) {
+    makeRoom(true);
+    table_.confirm(*session);
+  }
+  table_.touch(*session, loop_.now());
+  dispatch(*session, trimmed(*plain));
+}
+
+void RelayServer::dispatch(ClientSession& session, const std::string& line) {
+  std::vector<std::string> words = splitWords(line);
+  const std::string& command = words[0];
+  if (command == "HELLO") {
+    registration_->hello(session, words);
+  } else if (command == "PIN") {
+    registration_->pin(session, words);
+  } else if (command == "UNPIN") {
+    registration_->unpin(session);
+  } else if (command == "PING") {
+    registration_->ping(session, words);
+  } else if (command == "BYE") {
+    endSession(session, "said goodbye");
+  }
+  // Anything else is from a newer client or garbage; it gets no answer.
+}
+
+void RelayServer::say(ClientSession& session, std::string_view line) {
+  if (!session.channel) return;
+  Bytes packet = session.channel->seal(ByteView(reinterpret_cast<const uint8_t*>(line.data()), line.size()));
+  sink_.send(session.endpoint, packet, false);
+}
+
+void RelayServer::sendRaw(const ClientSession& session, ByteView packet, bool droppable) {
+  sink_.send(session.endpoint, packet, droppable);
+}
+
+void RelayServer::endSession(ClientSession& session, const std::string& why) {
+  registration_->sessionEnded(session);
+  if (!session.id.empty()) log_("ID " + session.id + " offline: " + why);
+  Endpoint endpoint = session.endpoint;
+  table_.remove(session.serial);
+  if (endpoint.isTcp()) sink_.close(endpoint);
+}
+
+void RelayServer::makeRoom(bool confirmed) {
+  while (table_.full(confirmed)) {
+    ClientSession* victim = table_.idlest(confirmed);
+    if (!victim) return;
+    ++stats_.evicted;
+    endSession(*victim, "evicted for a newer client (the server is full)");
+  }
+}
+
+void RelayServer::sweep() {
+  double now = loop_.now();
+  for (uint64_t serial : table_.silentSince(true, now - kSilenceTimeout)) {
+    if (ClientSession* s = table_.find(serial)) endSession(*s, "silent for 65 s");
+  }
+  for (uint64_t serial : table_.silentSince(false, now - kWelcomeTimeout)) {
+    if (ClientSession* s = table_.find(serial)) endSession(*s, "no answer to the welcome");
+  }
+}
+
+}  // namespace plimo

@@ -1,0 +1,121 @@
+#pragma once
+// The server's protocol core: handshakes and welcomes, the sealed text
+// session of every client, resets for strangers, relayed partner packets, and
+// the session table's lifecycle (silence, eviction, goodbye). It holds no
+// socket: packets come in through `receive` and leave through a PacketSink,
+// so tests drive it on a ManualLoop with a recording sink.
+//
+// One thread: the loop's. Nothing here blocks except the database writes of
+// pins and usage records (one small SQLite transaction each).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Bytes.h"
+#include "core/EventLoop.h"
+#include "protocol/SigningKey.h"
+#include "server/IdRegistry.h"
+#include "server/PacketSink.h"
+#include "server/RateLimiter.h"
+#include "server/ServerStore.h"
+#include "server/SessionTable.h"
+
+namespace plimo {
+
+class Registration;
+
+struct RelayConfig {
+  uint16_t udpPort = 47800;
+  // The TCP fallback ports clients are told about (the ones listening).
+  std::vector<uint16_t> tcpPorts;
+  size_t maxSessions = 100000;
+  double handshakeRate = 50;  // per source address and second
+};
+
+class RelayServer {
+ public:
+  // Packet types.
+  static constexpr uint8_t kHandshake = 0x10;
+  static constexpr uint8_t kWelcome = 0x11;
+  static constexpr uint8_t kSealed = 0x12;
+  static constexpr uint8_t kReset = 0x13;
+  static constexpr uint8_t kRelayed = 0x14;
+  static constexpr size_t kHandshakeSize = 82;
+  static constexpr size_t kWelcomeSize = 194;
+
+  // A client says HELLO every 20 s; three lost in a row end its session (the
+  // client gives up on the server after the same 65 s).
+  static constexpr double kSilenceTimeout = 65.0;
+  // A client answers a welcome at once with HELLO; a welcome unanswered for
+  // this long was lost or its handshake forged.
+  static constexpr double kWelcomeTimeout = 10.0;
+
+  using Log = std::function<void(const std::string&)>;
+
+  struct Stats {
+    uint64_t welcomes = 0;
+    uint64_t rateLimited = 0;
+    uint64_t resets = 0;
+    uint64_t dropped = 0;  // packets that were garbage or did not open
+    uint64_t relayed = 0;
+    uint64_t evicted = 0;
+  };
+
+  RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, PacketSink& sink,
+              RelayConfig config, Log log);
+  ~RelayServer();
+  RelayServer(const RelayServer&) = delete;
+  RelayServer& operator=(const RelayServer&) = delete;
+
+  // One packet (a UDP datagram, or one frame of a TCP connection).
+  void receive(const Endpoint& from, ByteView packet);
+  // The peer closed a TCP connection, or it failed.
+  void connectionClosed(const Endpoint& from);
+
+  // ----- for the command handlers -----
+  // Seals one text line to the client (nothing before its session is up).
+  void say(ClientSession& session, std::string_view line);
+  // Ends a session: its ID goes offline, its partner hears of it, a TCP
+  // connection is closed. `session` is invalid afterwards.
+  void endSession(ClientSession& session, const std::string& why);
+  void sendRaw(const ClientSession& session, ByteView packet, bool droppable);
+  void log(const std::string& text) { log_(text); }
+
+  EventLoop& loop() { return loop_; }
+  ServerStore& store() { return store_; }
+  SessionTable& sessions() { return table_; }
+  IdRegistry& ids() { return ids_; }
+  const RelayConfig& config() const { return config_; }
+  const SigningKey& key() const { return key_; }
+  const Stats& stats() const { return stats_; }
+  // Seconds since the server started.
+  double uptime() const;
+
+ private:
+  void handshake(const Endpoint& from, ByteView packet);
+  void sealed(const Endpoint& from, ByteView packet);
+  void dispatch(ClientSession& session, const std::string& line);
+  void sweep();
+  void makeRoom(bool confirmed);
+
+  EventLoop& loop_;
+  ServerStore& store_;
+  SigningKey key_;
+  PacketSink& sink_;
+  RelayConfig config_;
+  Log log_;
+  double started_;
+
+  SessionTable table_;
+  IdRegistry ids_;
+  RateLimiter handshakes_;
+  Stats stats_;
+  std::unique_ptr<Registration> registration_;
+  Timer sweepTimer_;
+};
+
+}  // namespace plimo

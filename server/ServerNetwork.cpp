@@ -1,0 +1,277 @@
+#include "server/ServerNetwork.h"
+
+#include <asio/post.hpp>
+#include <asio/read.hpp>
+#include <asio/write.hpp>
+#include <deque>
+
+#include "server/StreamFramer.h"
+
+namespace plimo {
+
+struct ServerNetwork::Listener {
+  explicit Listener(asio::io_context& context) : acceptor(context) {}
+  asio::ip::tcp::acceptor acceptor;
+  uint16_t port = 0;
+};
+
+class ServerNetwork::Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(ServerNetwork& network, asio::ip::tcp::socket socket, Endpoint endpoint, double now)
+      : network_(network), socket_(std::move(socket)), endpoint_(endpoint), opened_(now), lastRx_(now) {}
+
+  void start() { read(); }
+
+  void send(ByteView packet, bool droppable) {
+    Bytes frame = StreamFramer::frame(packet);
+    if (frame.empty() || closed_) return;
+    if (droppable && droppableQueued_ + frame.size() > kMaxDroppableQueued) return;
+    if (queued_ + frame.size() > kMaxQueued) {
+      // Not reading for megabytes: a dead or hostile client. The caller may
+      // be in the middle of handling this client, so the server hears of
+      // the end from a fresh task.
+      close();
+      std::weak_ptr<bool> alive = network_.alive_;
+      uint64_t id = endpoint_.conn;
+      ServerNetwork* network = &network_;
+      asio::post(network_.context_, [alive, network, id] {
+        if (!alive.expired()) network->dropConnection(id, true);
+      });
+      return;
+    }
+    queued_ += frame.size();
+    if (droppable) droppableQueued_ += frame.size();
+    waiting_.push_back({std::move(frame), droppable});
+    if (!writing_) write();
+  }
+
+  void close() {
+    if (closed_) return;
+    closed_ = true;
+    std::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+  }
+
+  const Endpoint& endpoint() const { return endpoint_; }
+  double lastRx() const { return lastRx_; }
+  bool spoke() const { return spoke_; }
+  double opened() const { return opened_; }
+
+ private:
+  struct Frame {
+    Bytes bytes;
+    bool droppable;
+  };
+
+  void read() {
+    auto self = shared_from_this();
+    socket_.async_read_some(asio::buffer(buffer_), [self](const std::error_code& error, size_t n) {
+      self->onRead(error, n);
+    });
+  }
+
+  void onRead(const std::error_code& error, size_t n) {
+    if (closed_) return;
+    if (error) {
+      network_.dropConnection(endpoint_.conn, true);
+      return;
+    }
+    lastRx_ = network_.loop_.now();
+    bool ok = framer_.feed(ByteView(buffer_.data(), n), [this](ByteView packet) {
+      // A packet may end this very connection (BYE); what follows is dropped.
+      if (closed_) return;
+      spoke_ = true;
+      network_.onPacket_(endpoint_, packet);
+    });
+    if (closed_) return;
+    if (!ok) {
+      network_.dropConnection(endpoint_.conn, true);
+      return;
+    }
+    read();
+  }
+
+  void write() {
+    writing_ = true;
+    batch_.clear();
+    batchDroppable_ = 0;
+    while (!waiting_.empty()) {
+      Frame& f = waiting_.front();
+      append(batch_, f.bytes);
+      if (f.droppable) batchDroppable_ += f.bytes.size();
+      waiting_.pop_front();
+    }
+    auto self = shared_from_this();
+    asio::async_write(socket_, asio::buffer(batch_), [self](const std::error_code& error, size_t) {
+      self->onWritten(error);
+    });
+  }
+
+  void onWritten(const std::error_code& error) {
+    writing_ = false;
+    queued_ -= batch_.size();
+    droppableQueued_ -= batchDroppable_;
+    if (closed_) return;
+    if (error) {
+      network_.dropConnection(endpoint_.conn, true);
+      return;
+    }
+    if (!waiting_.empty()) write();
+  }
+
+  ServerNetwork& network_;
+  asio::ip::tcp::socket socket_;
+  Endpoint endpoint_;
+  double opened_;
+  double lastRx_;
+  bool spoke_ = false;
+  bool closed_ = false;
+  StreamFramer framer_;
+  std::array<uint8_t, 16384> buffer_{};
+  std::deque<Frame> waiting_;
+  Bytes batch_;
+  size_t batchDroppable_ = 0;
+  size_t queued_ = 0;
+  size_t droppableQueued_ = 0;
+  bool writing_ = false;
+};
+
+ServerNetwork::ServerNetwork(asio::io_context& context, EventLoop& loop, size_t maxConnections)
+    : context_(context),
+      loop_(loop),
+      maxConnections_(maxConnections),
+      udp_(context),
+      alive_(std::make_shared<bool>(true)) {
+  sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
+}
+
+ServerNetwork::~ServerNetwork() {
+  *alive_ = false;
+  std::error_code ignored;
+  udp_.close(ignored);
+  for (auto& listener : listeners_) listener->acceptor.close(ignored);
+  for (auto& [id, connection] : connections_) connection->close();
+}
+
+void ServerNetwork::setHandlers(OnPacket onPacket, OnClosed onClosed) {
+  onPacket_ = std::move(onPacket);
+  onClosed_ = std::move(onClosed);
+}
+
+bool ServerNetwork::openUdp(uint16_t port, std::string& error) {
+  std::error_code ec;
+  udp_.open(asio::ip::udp::v4(), ec);
+  if (!ec) udp_.bind({asio::ip::address_v4::any(), port}, ec);
+  if (ec) {
+    error = ec.message();
+    std::error_code ignored;
+    udp_.close(ignored);
+    return false;
+  }
+  // Room for bursts (thousands of clients handshaking at once) while the
+  // loop is busy; the kernel caps it at its own limit.
+  udp_.set_option(asio::socket_base::receive_buffer_size(8 * 1024 * 1024), ec);
+  udp_.set_option(asio::socket_base::send_buffer_size(8 * 1024 * 1024), ec);
+  // Sends never wait: a datagram the kernel cannot take now is dropped.
+  udp_.non_blocking(true, ec);
+  receiveUdp();
+  return true;
+}
+
+uint16_t ServerNetwork::udpPort() const {
+  std::error_code ec;
+  auto local = udp_.local_endpoint(ec);
+  return ec ? 0 : local.port();
+}
+
+bool ServerNetwork::openTcp(uint16_t port, std::string& error) {
+  auto listener = std::make_shared<Listener>(context_);
+  listener->port = port;
+  std::error_code ec;
+  auto& acceptor = listener->acceptor;
+  acceptor.open(asio::ip::tcp::v4(), ec);
+  if (!ec) acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor.bind({asio::ip::address_v4::any(), port}, ec);
+  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    error = ec.message();
+    return false;
+  }
+  listeners_.push_back(listener);
+  accept(listener);
+  return true;
+}
+
+void ServerNetwork::receiveUdp() {
+  std::weak_ptr<bool> alive = alive_;
+  udp_.async_receive_from(asio::buffer(udpBuffer_), udpFrom_, [this, alive](const std::error_code& error, size_t n) {
+    if (alive.expired() || error == asio::error::operation_aborted) return;
+    // Other errors (an ICMP "port unreachable" for an earlier send) concern
+    // one datagram, not the socket.
+    if (!error && udpFrom_.address().is_v4()) {
+      Endpoint from = Endpoint::udp(udpFrom_.address().to_v4().to_uint(), udpFrom_.port());
+      onPacket_(from, ByteView(udpBuffer_.data(), n));
+    }
+    if (!alive.expired()) receiveUdp();
+  });
+}
+
+void ServerNetwork::accept(const std::shared_ptr<Listener>& listener) {
+  std::weak_ptr<bool> alive = alive_;
+  listener->acceptor.async_accept([this, alive, listener](const std::error_code& error, asio::ip::tcp::socket socket) {
+    if (alive.expired() || error == asio::error::operation_aborted) return;
+    if (!error) {
+      std::error_code ec;
+      auto remote = socket.remote_endpoint(ec);
+      if (!ec && remote.address().is_v4() && connections_.size() < maxConnections_) {
+        socket.set_option(asio::ip::tcp::no_delay(true), ec);
+        uint64_t id = nextConnection_++;
+        Endpoint endpoint = Endpoint::tcp(remote.address().to_v4().to_uint(), remote.port(), id);
+        auto connection = std::make_shared<Connection>(*this, std::move(socket), endpoint, loop_.now());
+        connections_.emplace(id, connection);
+        connection->start();
+      }
+      // Otherwise the socket closes as it goes out of scope.
+    }
+    accept(listener);
+  });
+}
+
+void ServerNetwork::send(const Endpoint& to, ByteView packet, bool droppable) {
+  if (to.isTcp()) {
+    auto it = connections_.find(to.conn);
+    if (it != connections_.end()) it->second->send(packet, droppable);
+    return;
+  }
+  std::error_code ignored;
+  udp_.send_to(asio::buffer(packet.data(), packet.size()),
+               asio::ip::udp::endpoint(asio::ip::address_v4(to.ip), to.port), 0, ignored);
+}
+
+void ServerNetwork::close(const Endpoint& to) {
+  if (to.isTcp()) dropConnection(to.conn, false);
+}
+
+void ServerNetwork::dropConnection(uint64_t id, bool tellServer) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  auto connection = it->second;  // alive until the end of this call
+  connections_.erase(it);
+  connection->close();
+  if (tellServer && onClosed_) onClosed_(connection->endpoint());
+}
+
+void ServerNetwork::sweep() {
+  double now = loop_.now();
+  std::vector<uint64_t> stale;
+  for (auto& [id, connection] : connections_) {
+    if (now - connection->lastRx() > kTcpSilence ||
+        (!connection->spoke() && now - connection->opened() > kTcpFirstPacket)) {
+      stale.push_back(id);
+    }
+  }
+  for (uint64_t id : stale) dropConnection(id, true);
+}
+
+}  // namespace plimo

@@ -1,0 +1,83 @@
+#pragma once
+// The server's sockets: one UDP socket and a TCP listener per fallback port,
+// all on the server loop's io_context (one thread: the protocol core runs in
+// the completion handlers, so there is nothing to lock).
+//
+// TCP connections carry the same packets as UDP, each framed with a 2-byte
+// big-endian length. Per connection at most 2 MiB of relayed partner traffic
+// waits to be sent (more is dropped) and 8 MiB in all (more means the client
+// stopped reading: the connection ends).
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ip/udp.hpp>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/EventLoop.h"
+#include "server/PacketSink.h"
+
+namespace plimo {
+
+class ServerNetwork final : public PacketSink {
+ public:
+  using OnPacket = std::function<void(const Endpoint&, ByteView)>;
+  using OnClosed = std::function<void(const Endpoint&)>;
+
+  // Relayed bytes a connection may have waiting (as a client's own link).
+  static constexpr size_t kMaxDroppableQueued = 2 * 1024 * 1024;
+  static constexpr size_t kMaxQueued = 8 * 1024 * 1024;
+  // A connection that sends nothing this long is closed: longer than the
+  // server's own 65-second silence rule, which normally ends it first.
+  static constexpr double kTcpSilence = 70.0;
+  // A connection must start with a handshake within this time.
+  static constexpr double kTcpFirstPacket = 10.0;
+
+  ServerNetwork(asio::io_context& context, EventLoop& loop, size_t maxConnections);
+  ~ServerNetwork() override;
+
+  // Handlers for what arrives; set them before opening.
+  void setHandlers(OnPacket onPacket, OnClosed onClosed);
+
+  // Binds the UDP socket on every interface. False with `error` set.
+  bool openUdp(uint16_t port, std::string& error);
+  // Listens on a TCP port on every interface. False with `error` set.
+  bool openTcp(uint16_t port, std::string& error);
+
+  uint16_t udpPort() const;
+  size_t connectionCount() const { return connections_.size(); }
+
+  void send(const Endpoint& to, ByteView packet, bool droppable) override;
+  void close(const Endpoint& to) override;
+
+ private:
+  class Connection;
+  struct Listener;
+
+  void receiveUdp();
+  void accept(const std::shared_ptr<Listener>& listener);
+  void dropConnection(uint64_t id, bool tellServer);
+  void sweep();
+
+  asio::io_context& context_;
+  EventLoop& loop_;
+  size_t maxConnections_;
+  OnPacket onPacket_;
+  OnClosed onClosed_;
+
+  asio::ip::udp::socket udp_;
+  asio::ip::udp::endpoint udpFrom_;
+  std::array<uint8_t, 65536> udpBuffer_{};
+
+  std::vector<std::shared_ptr<Listener>> listeners_;
+  std::unordered_map<uint64_t, std::shared_ptr<Connection>> connections_;
+  uint64_t nextConnection_ = 1;
+  Timer sweepTimer_;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace plimo

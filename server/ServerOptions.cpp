@@ -1,0 +1,110 @@
+#include "server/ServerOptions.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace plimo {
+
+namespace {
+
+template <typename T>
+bool parseNumber(const std::string& text, T min, T max, T& out) {
+  T value{};
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint16_t>> parseServerPorts(const std::string& text) {
+  std::vector<uint16_t> ports;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    uint16_t port = 0;
+    if (!parseNumber<uint16_t>(text.substr(start, comma - start), 1, 65535, port)) {
+      return std::nullopt;
+    }
+    if (std::find(ports.begin(), ports.end(), port) != ports.end()) return std::nullopt;
+    ports.push_back(port);
+    start = comma + 1;
+  }
+  return ports;
+}
+
+std::string serverPortsText(const std::vector<uint16_t>& ports) {
+  if (ports.empty()) return "0";
+  std::string text;
+  for (uint16_t port : ports) {
+    if (!text.empty()) text += ",";
+    text += std::to_string(port);
+  }
+  return text;
+}
+
+std::string ServerOptions::usage() {
+  return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--log FILE]\n"
+         "                    [--max-sessions N] [--handshake-rate N]\n"
+         "  --udp-port N        UDP port clients talk to (default 47800)\n"
+         "  --tcp-ports LIST    TCP fallback ports, comma-separated (default 8443,443,80;\n"
+         "                      \"none\" for no TCP)\n"
+         "  --data DIR          key and database folder (default ./plimo-server-data)\n"
+         "  --log FILE          log file (default DIR/plimo-server.log)\n"
+         "  --max-sessions N    clients kept at once; the idlest is dropped beyond it\n"
+         "                      (default 100000)\n"
+         "  --handshake-rate N  handshakes a second per source address (default 50)\n";
+}
+
+std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>& args,
+                                                  std::string& error) {
+  ServerOptions options;
+  error.clear();
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& name = args[i];
+    if (name == "--help" || name == "-h") return std::nullopt;
+    if (i + 1 >= args.size()) {
+      error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown option " + name;
+      return std::nullopt;
+    }
+    const std::string& value = args[++i];
+    bool ok = true;
+    if (name == "--udp-port") {
+      ok = parseNumber<uint16_t>(value, 1, 65535, options.udpPort);
+    } else if (name == "--tcp-ports") {
+      if (value == "none") {
+        options.tcpPorts.clear();
+      } else if (auto ports = parseServerPorts(value)) {
+        options.tcpPorts = *ports;
+      } else {
+        ok = false;
+      }
+    } else if (name == "--data") {
+      options.dataDir = value;
+      ok = !value.empty();
+    } else if (name == "--log") {
+      options.logFile = value;
+      ok = !value.empty();
+    } else if (name == "--max-sessions") {
+      ok = parseNumber<size_t>(value, 1, 10000000, options.maxSessions);
+    } else if (name == "--handshake-rate") {
+      unsigned rate = 0;
+      ok = parseNumber<unsigned>(value, 1, 1000000, rate);
+      options.handshakeRate = rate;
+    } else {
+      error = "unknown option " + name;
+      return std::nullopt;
+    }
+    if (!ok) {
+      error = "bad value for " + name + ": " + value;
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+}  // namespace plimo

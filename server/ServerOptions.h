@@ -1,0 +1,40 @@
+#pragma once
+// The command line of plimo-server.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plimo {
+
+struct ServerOptions {
+  uint16_t udpPort = 47800;
+  // The ports clients fall back to when UDP is blocked; 443 and 80 pass most
+  // firewalls that let web traffic out.
+  std::vector<uint16_t> tcpPorts = {8443, 443, 80};
+  std::string dataDir = "plimo-server-data";
+  std::string logFile;  // empty: <dataDir>/plimo-server.log
+  // Clients with a secure session at once; the idlest is evicted beyond it.
+  // About 3 KB each, so the default stays under half a gigabyte.
+  size_t maxSessions = 100000;
+  // Handshakes a second one source address may start (twice that in a burst).
+  // A handshake costs the server two key operations and a signature; a
+  // company behind one NAT address restarting all its PCs still gets through
+  // at the clients' 2-second retry.
+  double handshakeRate = 50;
+
+  // Nothing, with `error` set, for an unknown option or a bad value. `--help`
+  // also gives nothing with `error` empty.
+  static std::optional<ServerOptions> parse(const std::vector<std::string>& args,
+                                            std::string& error);
+  static std::string usage();
+};
+
+// "8443,443,80": decimal ports 1..65535 separated by commas, no repeats.
+// Nothing for any other text.
+std::optional<std::vector<uint16_t>> parseServerPorts(const std::string& text);
+// The same list back, joined by commas; "0" for none (how clients read "no TCP").
+std::string serverPortsText(const std::vector<uint16_t>& ports);
+
+}  // namespace plimo

@@ -1,0 +1,184 @@
+#include "server/ServerStore.h"
+
+#include <sqlite3.h>
+
+namespace plimo {
+
+namespace {
+
+// Resets a statement when the caller is done with it, whatever path it takes.
+class Use {
+ public:
+  explicit Use(sqlite3_stmt* s) : s_(s) {}
+  ~Use() {
+    sqlite3_reset(s_);
+    sqlite3_clear_bindings(s_);
+  }
+  Use(const Use&) = delete;
+  Use& operator=(const Use&) = delete;
+  sqlite3_stmt* operator*() const { return s_; }
+
+ private:
+  sqlite3_stmt* s_;
+};
+
+void bindText(sqlite3_stmt* s, int index, const std::string& text) {
+  sqlite3_bind_text(s, index, text.data(), int(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string columnText(sqlite3_stmt* s, int index) {
+  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
+  return text ? std::string(text, size_t(sqlite3_column_bytes(s, index))) : std::string();
+}
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS pins (
+  id          TEXT PRIMARY KEY,
+  secret_hash BLOB NOT NULL,
+  created     INTEGER NOT NULL,
+  last_seen   INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS sessions (
+  row         INTEGER PRIMARY KEY AUTOINCREMENT,
+  viewer_id   TEXT NOT NULL,
+  host_id     TEXT NOT NULL,
+  reported_by TEXT NOT NULL,
+  started     INTEGER NOT NULL,
+  seconds     INTEGER
+);
+CREATE INDEX IF NOT EXISTS sessions_started ON sessions(started);
+)sql";
+
+}  // namespace
+
+void ServerStore::StatementDeleter::operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+
+std::unique_ptr<ServerStore> ServerStore::open(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  std::unique_ptr<ServerStore> store(new ServerStore(db));
+  // Another process holding the database briefly (a backup, sqlite3) makes a
+  // write wait instead of fail.
+  sqlite3_busy_timeout(db, 2000);
+  if (!store->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) ||
+      !store->exec(kSchema, error) || !store->prepare(error)) {
+    return nullptr;
+  }
+  return store;
+}
+
+ServerStore::ServerStore(sqlite3* db) : db_(db) {}
+
+ServerStore::~ServerStore() {
+  // Statements first: a database with live statements does not close.
+  getPin_.reset();
+  setPin_.reset();
+  removePin_.reset();
+  startUsage_.reset();
+  endUsage_.reset();
+  getUsage_.reset();
+  countUsage_.reset();
+  sqlite3_close(db_);
+}
+
+bool ServerStore::exec(const char* sql, std::string& error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  error = message ? message : "database error";
+  sqlite3_free(message);
+  return false;
+}
+
+bool ServerStore::prepare(std::string& error) {
+  struct Item {
+    Statement* statement;
+    const char* sql;
+  };
+  const Item items[] = {
+      {&getPin_, "SELECT secret_hash FROM pins WHERE id = ?1"},
+      {&setPin_,
+       "INSERT INTO pins (id, secret_hash, created, last_seen) VALUES (?1, ?2, ?3, ?3) "
+       "ON CONFLICT(id) DO UPDATE SET secret_hash = ?2, last_seen = ?3"},
+      {&removePin_, "DELETE FROM pins WHERE id = ?1"},
+      {&startUsage_,
+       "INSERT INTO sessions (viewer_id, host_id, reported_by, started) VALUES (?1, ?2, ?3, ?4)"},
+      {&endUsage_, "UPDATE sessions SET seconds = ?2 WHERE row = ?1"},
+      {&getUsage_,
+       "SELECT viewer_id, host_id, reported_by, started, seconds FROM sessions WHERE row = ?1"},
+      {&countUsage_, "SELECT COUNT(*) FROM sessions"},
+  };
+  for (const Item& item : items) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(db_, item.sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+      error = sqlite3_errmsg(db_);
+      return false;
+    }
+    item.statement->reset(s);
+  }
+  return true;
+}
+
+std::optional<Bytes> ServerStore::pinHash(const std::string& id) {
+  Use s(getPin_.get());
+  bindText(*s, 1, id);
+  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(*s, 0));
+  return Bytes(data, data + sqlite3_column_bytes(*s, 0));
+}
+
+bool ServerStore::setPin(const std::string& id, ByteView secretHash, int64_t when) {
+  Use s(setPin_.get());
+  bindText(*s, 1, id);
+  sqlite3_bind_blob(*s, 2, secretHash.data(), int(secretHash.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(*s, 3, when);
+  return sqlite3_step(*s) == SQLITE_DONE;
+}
+
+bool ServerStore::removePin(const std::string& id) {
+  Use s(removePin_.get());
+  bindText(*s, 1, id);
+  return sqlite3_step(*s) == SQLITE_DONE;
+}
+
+int64_t ServerStore::startUsage(const std::string& viewerID, const std::string& hostID,
+                                const std::string& reportedBy, int64_t started) {
+  Use s(startUsage_.get());
+  bindText(*s, 1, viewerID);
+  bindText(*s, 2, hostID);
+  bindText(*s, 3, reportedBy);
+  sqlite3_bind_int64(*s, 4, started);
+  if (sqlite3_step(*s) != SQLITE_DONE) return 0;
+  return sqlite3_last_insert_rowid(db_);
+}
+
+bool ServerStore::endUsage(int64_t row, int64_t seconds) {
+  Use s(endUsage_.get());
+  sqlite3_bind_int64(*s, 1, row);
+  sqlite3_bind_int64(*s, 2, seconds);
+  return sqlite3_step(*s) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+std::optional<ServerStore::Usage> ServerStore::usage(int64_t row) {
+  Use s(getUsage_.get());
+  sqlite3_bind_int64(*s, 1, row);
+  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  Usage u;
+  u.viewerID = columnText(*s, 0);
+  u.hostID = columnText(*s, 1);
+  u.reportedBy = columnText(*s, 2);
+  u.started = sqlite3_column_int64(*s, 3);
+  if (sqlite3_column_type(*s, 4) != SQLITE_NULL) u.seconds = sqlite3_column_int64(*s, 4);
+  return u;
+}
+
+int64_t ServerStore::usageCount() {
+  Use s(countUsage_.get());
+  return sqlite3_step(*s) == SQLITE_ROW ? sqlite3_column_int64(*s, 0) : 0;
+}
+
+}  // namespace plimo

@@ -1,0 +1,74 @@
+#pragma once
+// The server's database: kept IDs (with only a hash of their secret) and the
+// usage records of partner sessions that a company bills from.
+//
+// One thread (the server's loop). Every write is its own transaction; the
+// database runs in WAL mode so that readers (reports, sqlite3 on the
+// command line) never block the server.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/Bytes.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace plimo {
+
+class ServerStore {
+ public:
+  // Opens or creates the database at `path` (":memory:" for tests). Nothing,
+  // with `error` set, when it cannot be opened or its tables not made.
+  static std::unique_ptr<ServerStore> open(const std::string& path, std::string& error);
+  ~ServerStore();
+  ServerStore(const ServerStore&) = delete;
+  ServerStore& operator=(const ServerStore&) = delete;
+
+  // The stored hash of the secret that keeps `id`, or nothing when the ID is
+  // not kept.
+  std::optional<Bytes> pinHash(const std::string& id);
+  // Keeps `id` for the holder of the secret whose hash is given (replaces an
+  // earlier hash); `when` (Unix seconds) also becomes its last use, so an
+  // administrator can find IDs no PC has claimed for years. False when the
+  // write failed.
+  bool setPin(const std::string& id, ByteView secretHash, int64_t when);
+  bool removePin(const std::string& id);
+
+  // A new usage record: the helper's (viewer's) and the helped PC's (host's)
+  // IDs, which side reported it first, and its start in Unix seconds.
+  // Returns its row number, 0 when the write failed.
+  int64_t startUsage(const std::string& viewerID, const std::string& hostID,
+                     const std::string& reportedBy, int64_t started);
+  // Sets the length of a record in seconds (it may be called again to extend it).
+  bool endUsage(int64_t row, int64_t seconds);
+
+  struct Usage {
+    std::string viewerID;
+    std::string hostID;
+    std::string reportedBy;
+    int64_t started = 0;
+    std::optional<int64_t> seconds;
+  };
+  // For tests and tools.
+  std::optional<Usage> usage(int64_t row);
+  int64_t usageCount();
+
+ private:
+  explicit ServerStore(sqlite3* db);
+  bool prepare(std::string& error);
+  bool exec(const char* sql, std::string& error);
+
+  struct StatementDeleter {
+    void operator()(sqlite3_stmt* s) const;
+  };
+  using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+  sqlite3* db_;
+  Statement getPin_, setPin_, removePin_, startUsage_, endUsage_, getUsage_,
+      countUsage_;
+};
+
+}  // namespace plimo

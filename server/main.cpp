@@ -1,0 +1,111 @@
+// plimo-server: the rendezvous and relay server Plimo clients register with.
+
+#include <sys/stat.h>
+
+#include <asio/signal_set.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/AsioLoop.h"
+#include "protocol/PlimoCrypto.h"
+#include "protocol/SigningKey.h"
+#include "server/RelayServer.h"
+#include "server/ServerLog.h"
+#include "server/ServerNetwork.h"
+#include "server/ServerOptions.h"
+#include "server/ServerStore.h"
+
+using namespace plimo;
+
+namespace {
+
+// Clients keep the first four fallback ports they are told about.
+constexpr size_t kClientPortLimit = 4;
+
+std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& log) {
+  if (std::filesystem::exists(path)) {
+    auto key = SigningKey::loadPemFile(path);
+    if (!key) log.line("Cannot read the server key " + path + "; not starting (move it away to make a new key)");
+    return key;
+  }
+  SigningKey key = SigningKey::generate();
+  if (!key.savePemFile(path)) {
+    log.line("Cannot write the server key " + path);
+    return std::nullopt;
+  }
+  log.line("Made a new server key in " + path);
+  return key;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  auto options = ServerOptions::parse(std::vector<std::string>(argv + 1, argv + argc), error);
+  if (!options) {
+    if (!error.empty()) std::fprintf(stderr, "plimo-server: %s\n", error.c_str());
+    std::fputs(ServerOptions::usage().c_str(), error.empty() ? stdout : stderr);
+    return error.empty() ? 0 : 2;
+  }
+
+  std::error_code ec;
+  std::filesystem::create_directories(options->dataDir, ec);
+  if (ec) {
+    std::fprintf(stderr, "plimo-server: cannot make the data folder %s: %s\n", options->dataDir.c_str(),
+                 ec.message().c_str());
+    return 1;
+  }
+  // The folder holds the private key.
+  ::chmod(options->dataDir.c_str(), 0700);
+
+  ServerLog log(options->logFile.empty() ? options->dataDir + "/plimo-server.log" : options->logFile);
+  log.line("plimo-server starting, data in " + options->dataDir);
+
+  auto key = loadOrCreateKey(options->dataDir + "/server-key.pem", log);
+  if (!key) return 1;
+  auto store = ServerStore::open(options->dataDir + "/plimo-server.db", error);
+  if (!store) {
+    log.line("Cannot open the database: " + error);
+    return 1;
+  }
+  log.line("Server key fingerprint: " + PlimoCrypto::keyFingerprint(key->publicKey()));
+  log.line("[Relay] Key for Plimo.ini: " + PlimoCrypto::hex(key->publicKey()));
+
+  AsioLoop loop;
+  ServerNetwork network(loop.context(), loop, options->maxSessions);
+  if (!network.openUdp(options->udpPort, error)) {
+    log.line("Cannot use UDP port " + std::to_string(options->udpPort) + ": " + error);
+    return 1;
+  }
+  RelayConfig config;
+  config.udpPort = options->udpPort;
+  config.maxSessions = options->maxSessions;
+  config.handshakeRate = options->handshakeRate;
+  for (uint16_t port : options->tcpPorts) {
+    if (network.openTcp(port, error)) {
+      config.tcpPorts.push_back(port);
+    } else {
+      // Ports below 1024 need root or CAP_NET_BIND_SERVICE; the others still serve.
+      log.line("Cannot listen on TCP " + std::to_string(port) + ": " + error);
+    }
+  }
+  if (config.tcpPorts.size() > kClientPortLimit) {
+    log.line("Clients use only the first " + std::to_string(kClientPortLimit) + " TCP fallback ports");
+  }
+
+  RelayServer server(loop, *store, *key, network, config, [&log](const std::string& text) { log.line(text); });
+  network.setHandlers([&server](const Endpoint& from, ByteView packet) { server.receive(from, packet); },
+                      [&server](const Endpoint& from) { server.connectionClosed(from); });
+
+  asio::signal_set signals(loop.context(), SIGINT, SIGTERM);
+  signals.async_wait([&](const std::error_code& e, int) {
+    if (!e) log.line("Stopping");
+    loop.stop();
+  });
+
+  log.line("Listening on UDP " + std::to_string(options->udpPort) + ", TCP " + serverPortsText(config.tcpPorts));
+  loop.run();
+  return 0;
+}
