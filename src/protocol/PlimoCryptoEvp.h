@@ -19,15 +19,11 @@ struct PkeyCtxFree {
 struct MdCtxFree {
   void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
-struct CipherCtxFree {
-  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
 
 // Keys are immutable once made, so copies of a key holder share one handle.
 using Pkey = std::shared_ptr<EVP_PKEY>;
 using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
 using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
 inline Pkey wrap(EVP_PKEY* key) { return Pkey(key, PkeyFree{}); }
 

@@ -1,6 +1,7 @@
 #include "protocol/SigningKey.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <openssl/bio.h>
 #include <openssl/ec.h>
 #include <openssl/pem.h>
@@ -19,6 +20,8 @@ namespace plimo {
 namespace {
 
 constexpr size_t kScalarSize = 32;
+// A P-256 key in PEM is a few hundred bytes; anything far larger is not one.
+constexpr size_t kMaxPemSize = 64 * 1024;
 
 struct BioFree {
   void operator()(BIO* bio) const { BIO_free(bio); }
@@ -77,6 +80,7 @@ SigningKey::SigningKey(std::shared_ptr<evp_pkey_st> key)
 SigningKey SigningKey::generate() { return SigningKey(evp::generateP256()); }
 
 std::optional<SigningKey> SigningKey::fromPem(std::string_view pem) {
+  if (pem.size() > kMaxPemSize) return std::nullopt;
   Bio bio(BIO_new_mem_buf(pem.data(), int(pem.size())));
   if (!bio) return std::nullopt;
   // An empty passphrase callback: an encrypted key fails instead of prompting
@@ -111,13 +115,15 @@ bool SigningKey::savePemFile(const std::string& path) const {
   std::string temp = path + ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
+  // A temporary file left by a crash keeps its old mode through O_TRUNC.
+  bool ok = ::fchmod(fd, 0600) == 0;
   size_t written = 0;
   while (written < pem.size()) {
     ssize_t n = ::write(fd, pem.data() + written, pem.size() - written);
     if (n <= 0) break;
     written += size_t(n);
   }
-  bool ok = written == pem.size() && ::fsync(fd) == 0;
+  ok = ok && written == pem.size() && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());

@@ -79,7 +79,8 @@ class OpensslCli : public ::testing::Test {
 }  // namespace
 
 TEST_F(OpensslCli, SignatureMadeByOpensslVerifies) {
-  ASSERT_TRUE(run("openssl ecparam -name prime256v1 -genkey -noout -out " + at("key.pem")));
+  // Without -noout the file starts with an EC PARAMETERS block.
+  ASSERT_TRUE(run("openssl ecparam -name prime256v1 -genkey -out " + at("key.pem")));
   ASSERT_TRUE(run("openssl ec -in " + at("key.pem") + " -pubout -outform DER -out " + at("pub.der")));
   ASSERT_TRUE(run("openssl dgst -sha256 -sign " + at("key.pem") + " -out " + at("sig.der") + " " +
                   at("data.bin")));
@@ -158,6 +159,7 @@ TEST(SigningKey, UnreadableOrForeignPemGivesNothing) {
                    .has_value());
   std::string pem = SigningKey::generate().toPem();
   EXPECT_FALSE(SigningKey::fromPem(pem.substr(0, pem.size() / 2)).has_value());
+  EXPECT_FALSE(SigningKey::fromPem(std::string(1 << 20, 'A') + pem).has_value());
   EXPECT_FALSE(SigningKey::loadPemFile("/nonexistent/plimo/key.pem").has_value());
   EXPECT_FALSE(SigningKey::generate().savePemFile("/nonexistent/plimo/key.pem"));
 }
