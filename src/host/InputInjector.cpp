@@ -1,0 +1,111 @@
+#include "host/InputInjector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "host/KeyMap.h"
+
+namespace plimo {
+
+namespace {
+
+// Wheel units to one step (one line), as wheels report them.
+constexpr double kWheelUnitsPerStep = 40;
+// Steps played for one wheel event at most: a real wheel gives a few per
+// event, and a bogus amount (up to 2^31) must not freeze the host for minutes.
+constexpr long kMaxWheelSteps = 100;
+
+constexpr int kButtonLeft = 1, kButtonMiddle = 2, kButtonRight = 3, kWheelUp = 4, kWheelDown = 5;
+
+constexpr uint32_t kShiftL = 0xffe1, kControlL = 0xffe3, kAltL = 0xffe9, kSuperL = 0xffeb;
+
+int xButton(int32_t b) {
+  if (b == 1) return kButtonRight;
+  if (b == 2) return kButtonMiddle;
+  return kButtonLeft;  // 0 and numbers with no meaning of their own
+}
+
+}  // namespace
+
+InputInjector::InputInjector(InputSink& sink, bool ctrlAsCommand)
+    : controlAsCommand(ctrlAsCommand), sink_(sink) {}
+
+InputInjector::Point InputInjector::point(int x, int y) const {
+  double sx = pictureSize.width > 0 ? area.width / pictureSize.width : 1;
+  double sy = pictureSize.height > 0 ? area.height / pictureSize.height : 1;
+  return {int(std::floor(area.x + x * sx)), int(std::floor(area.y + y * sy))};
+}
+
+void InputInjector::apply(uint8_t kind, int16_t x, int16_t y, int32_t data) {
+  switch (kind) {
+    case kMove: {
+      Point at = point(x, y);
+      sink_.moveTo(at.x, at.y);
+      break;
+    }
+    case kButtonDown:
+    case kButtonUp: button(data, kind == kButtonDown, point(x, y)); break;
+    case kWheel: scroll(data, point(x, y)); break;
+    case kKeyDown:
+    case kKeyUp: key(data & 0xFFFF, kind == kKeyDown); break;
+    default: break;
+  }
+}
+
+void InputInjector::button(int32_t b, bool down, Point at) {
+  // X presses at the pointer, so the pointer goes there first.
+  sink_.moveTo(at.x, at.y);
+  sink_.button(xButton(b), down);
+  if (down) {
+    buttonsDown_.insert(b);
+  } else {
+    buttonsDown_.erase(b);
+  }
+}
+
+void InputInjector::scroll(int32_t amount, Point at) {
+  double r = amount / kWheelUnitsPerStep + wheelRest_;
+  double n = std::trunc(r);
+  wheelRest_ = r - n;
+  if (n == 0) return;
+  sink_.moveTo(at.x, at.y);
+  int wheelButton = n > 0 ? kWheelUp : kWheelDown;
+  long steps = std::min(long(std::fabs(n)), kMaxWheelSteps);
+  for (long i = 0; i < steps; ++i) {
+    sink_.button(wheelButton, true);
+    sink_.button(wheelButton, false);
+  }
+}
+
+std::optional<uint32_t> InputInjector::modifier(int32_t vk) {
+  switch (vk) {
+    case 0x10: case 0xA0: case 0xA1: return kShiftL;
+    case 0x12: case 0xA4: case 0xA5: return kAltL;
+    case 0x11: case 0xA2: case 0xA3: return kControlL;
+    case 0x5B: case 0x5C: return kSuperL;
+    default: return std::nullopt;
+  }
+}
+
+void InputInjector::key(int32_t vk, bool down) {
+  if (auto mod = modifier(vk)) {
+    if (down) {
+      modifiersDown_.insert(*mod);
+    } else {
+      modifiersDown_.erase(*mod);
+    }
+    sink_.key(*mod, down);
+    return;
+  }
+  if (auto sym = KeyMap::keysym(vk)) sink_.key(*sym, down);
+}
+
+void InputInjector::releaseAll() {
+  for (int32_t b : buttonsDown_) sink_.button(xButton(b), false);
+  buttonsDown_.clear();
+  for (uint32_t mod : modifiersDown_) sink_.key(mod, false);
+  modifiersDown_.clear();
+}
+
+}  // namespace plimo
