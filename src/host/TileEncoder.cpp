@@ -1,0 +1,123 @@
+#include "host/TileEncoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/Zlib.h"
+
+namespace plimo {
+
+namespace {
+
+// The format carries sizes as u16.
+constexpr int maxDimension = 65535;
+
+}  // namespace
+
+std::optional<Bytes> TileEncoder::update(const Picture& picture, bool full) {
+  if (picture.base == nullptr || picture.width <= 0 || picture.height <= 0) return std::nullopt;
+  if (picture.width > maxDimension || picture.height > maxDimension) return std::nullopt;
+  if (picture.bytesPerRow < size_t(picture.width) * 4) return std::nullopt;
+
+  if (picture.width != width_ || picture.height != height_) {
+    width_ = picture.width;
+    height_ = picture.height;
+    previous_.assign(size_t(width_) * size_t(height_) * 4, 0);
+    forceAll_ = true;
+    sweep_ = 0;
+  }
+  if (full) {
+    forceAll_ = true;
+    sweep_ = 0;
+  }
+
+  const int cols = (width_ + tileSize - 1) / tileSize;
+  const int rows = (height_ + tileSize - 1) / tileSize;
+  const int total = cols * rows;
+  out_.clear();
+  out_.reserve(maxUpdateBytes);
+  appendLE<uint16_t>(out_, uint16_t(width_));
+  appendLE<uint16_t>(out_, uint16_t(height_));
+  appendLE<uint16_t>(out_, 0);
+
+  int emitted = 0;
+  int index = forceAll_ ? sweep_ : 0;
+  int bandRow = -1;  // the tile row whose band was checked last
+  bool bandDiffers = false;
+  for (; index < total && emitted < maxTilesPerFrame; ++index) {
+    const int row = index / cols;
+    const int x0 = (index % cols) * tileSize;
+    const int y0 = row * tileSize;
+    const int tw = std::min(width_ - x0, tileSize);
+    const int th = std::min(height_ - y0, tileSize);
+    if (!forceAll_) {
+      // Whole rows first: an unchanged band of 64 rows costs one comparison
+      // of its bytes, as cheap as comparing the frames outright.
+      if (row != bandRow) {
+        bandRow = row;
+        bandDiffers = bandChanged(picture, y0, th);
+      }
+      if (!bandDiffers) {
+        index = (row + 1) * cols - 1;
+        continue;
+      }
+      if (!tileChanged(picture, x0, y0, tw, th)) continue;
+    }
+    emitTile(picture, x0, y0, tw, th);
+    ++emitted;
+  }
+
+  if (forceAll_) {
+    if (index < total) {
+      sweep_ = index;
+    } else {
+      forceAll_ = false;
+      sweep_ = 0;
+    }
+  }
+  if (emitted == 0) return std::nullopt;
+  writeLE<uint16_t>(out_.data() + 4, uint16_t(emitted));
+  return Zlib::compress(out_);
+}
+
+bool TileEncoder::bandChanged(const Picture& picture, int y0, int th) const {
+  const size_t rowBytes = size_t(width_) * 4;
+  for (int y = y0; y < y0 + th; ++y) {
+    if (std::memcmp(picture.base + size_t(y) * picture.bytesPerRow, previous_.data() + size_t(y) * rowBytes,
+                    rowBytes) != 0)
+      return true;
+  }
+  return false;
+}
+
+bool TileEncoder::tileChanged(const Picture& picture, int x0, int y0, int tw, int th) const {
+  const size_t rowBytes = size_t(tw) * 4;
+  for (int y = y0; y < y0 + th; ++y) {
+    const uint8_t* now = picture.base + size_t(y) * picture.bytesPerRow + size_t(x0) * 4;
+    const uint8_t* before = previous_.data() + (size_t(y) * size_t(width_) + size_t(x0)) * 4;
+    if (std::memcmp(now, before, rowBytes) != 0) return true;
+  }
+  return false;
+}
+
+void TileEncoder::emitTile(const Picture& picture, int x0, int y0, int tw, int th) {
+  appendLE<uint16_t>(out_, uint16_t(x0));
+  appendLE<uint16_t>(out_, uint16_t(y0));
+  appendLE<uint16_t>(out_, uint16_t(tw));
+  appendLE<uint16_t>(out_, uint16_t(th));
+  const size_t at = out_.size();
+  out_.resize(at + size_t(tw) * size_t(th) * 3);
+  uint8_t* to = out_.data() + at;
+  const size_t rowBytes = size_t(tw) * 4;
+  for (int y = y0; y < y0 + th; ++y) {
+    const uint8_t* from = picture.base + size_t(y) * picture.bytesPerRow + size_t(x0) * 4;
+    for (int x = 0; x < tw; ++x, to += 3) {
+      to[0] = from[x * 4];
+      to[1] = from[x * 4 + 1];
+      to[2] = from[x * 4 + 2];
+    }
+    std::memcpy(previous_.data() + (size_t(y) * size_t(width_) + size_t(x0)) * 4, from, rowBytes);
+  }
+}
+
+}  // namespace plimo

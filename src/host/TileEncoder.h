@@ -1,0 +1,68 @@
+#pragma once
+// Lossless picture updates: the screen is cut into 64 x 64 tiles, each tile is
+// compared with the copy the viewer already has, and at most 64 changed tiles
+// go out per update as 24-bit pixels in one zlib stream.
+//
+// Update layout (after inflating; integers u16 little-endian):
+//   width, height, tile count n (1..64), then n tiles in ascending index:
+//   x0, y0, tw, th, then tw x th pixels as blue, green, red, rows top down.
+// Tiles are numbered row by row; the right column and bottom row may be
+// narrower or lower than 64.
+//
+// A full refresh (new screen size, or `full`) is a sweep: every tile is sent
+// whether changed or not, 64 per update, until the last one has gone.
+//
+// Owner: the host session; one thread at a time.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "core/Bytes.h"
+
+namespace plimo {
+
+class TileEncoder {
+ public:
+  static constexpr int tileSize = 64;
+  static constexpr int maxTilesPerFrame = 64;
+  // One update: 6 header bytes and 64 full tiles of 8 + 64 x 64 x 3 bytes.
+  static constexpr size_t maxUpdateBytes = 6 + size_t(maxTilesPerFrame) * (8 + tileSize * tileSize * 3);
+
+  // A captured picture: 32-bit pixels as blue, green, red, alpha; rows top to
+  // bottom, `bytesPerRow` apart (rows may be padded). A null `base` stands for
+  // a picture whose pixels cannot be read.
+  struct Picture {
+    const uint8_t* base = nullptr;
+    int width = 0;
+    int height = 0;
+    size_t bytesPerRow = 0;
+  };
+
+  // The compressed update for this picture, or nothing when no tile is to be
+  // sent (or the picture cannot be read, or is too large for the format).
+  // `full` starts a complete refresh with this update.
+  std::optional<Bytes> update(const Picture& picture, bool full);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // A sweep is in progress, continuing at tile `sweepIndex()`.
+  bool sweeping() const { return forceAll_; }
+  int sweepIndex() const { return sweep_; }
+
+ private:
+  bool tileChanged(const Picture& picture, int x0, int y0, int tw, int th) const;
+  bool bandChanged(const Picture& picture, int y0, int th) const;
+  void emitTile(const Picture& picture, int x0, int y0, int tw, int th);
+
+  // The screen as last sent: width x height pixels of 4 bytes, no padding.
+  Bytes previous_;
+  int width_ = 0;
+  int height_ = 0;
+  bool forceAll_ = false;
+  int sweep_ = 0;
+  // The update being built; kept between calls to reuse its memory.
+  Bytes out_;
+};
+
+}  // namespace plimo
