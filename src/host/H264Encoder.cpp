@@ -1,0 +1,130 @@
+#include "host/H264Encoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include "host/H264BitRate.h"
+
+namespace plimo {
+
+namespace {
+
+// Pictures are stamped in 1/30 s steps whatever the rate; rate control uses
+// the declared rate instead (force-cfr), so the stamps never skew the bit rate.
+constexpr AVRational kTimeBase{1, 30};
+
+// A key frame at least once a minute: a viewer that lost the stream without
+// asking for a key frame recovers within that time.
+constexpr int kKeyFrameSeconds = 60;
+
+// Real-time settings. ultrafast spends the fewest cycles per picture; CABAC
+// is switched back on because it shrinks text-heavy pictures a lot for little
+// cost and keeps the stream in the Main profile. zerolatency: no look-ahead,
+// no B-frames, no frame threads, so each call returns its own picture's bytes.
+// One thread: the host has other work (capture, sending) on the other core.
+constexpr const char* kPreset = "ultrafast";
+constexpr const char* kTune = "zerolatency";
+constexpr const char* kProfile = "main";
+// No scene-cut key frames: the viewer asks for a key frame when it needs
+// one, and the stream's parameter sets stay where the caller put them.
+constexpr const char* kX264Params = "cabac=1:scenecut=0:force-cfr=1";
+constexpr int kThreads = 1;
+
+// Every NAL unit goes out behind the 4-byte start code; x264 uses the short
+// one inside a picture. A 00 00 01 that follows a non-zero byte gets a zero in
+// front (the stream's emulation prevention keeps 00 00 01 out of unit bodies).
+Bytes withLongStartCodes(ByteView data) {
+  Bytes out;
+  out.reserve(data.size() + 16);
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (i + 2 < data.size() && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (i == 0 || data[i - 1] != 0))
+      out.push_back(0);
+    out.push_back(data[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string H264Encoder::Failure::text() const {
+  return std::string(kind == Kind::create ? "create" : "encode") + "(" + std::to_string(status) + ")";
+}
+
+void H264Encoder::CodecDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+void H264Encoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
+void H264Encoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
+void H264Encoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
+
+H264Encoder::H264Encoder(int width, int height, int fps) : width_(width), height_(height) {
+  auto fail = [](int status) { return Failure{Failure::Kind::create, int32_t(status)}; };
+  if (width <= 0 || height <= 0 || fps <= 0) throw fail(AVERROR(EINVAL));
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  if (!codec) throw fail(AVERROR_ENCODER_NOT_FOUND);
+  session_.reset(avcodec_alloc_context3(codec));
+  frame_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  if (!session_ || !frame_ || !packet_) throw fail(AVERROR(ENOMEM));
+
+  AVCodecContext* c = session_.get();
+  c->width = width;
+  c->height = height;
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->time_base = kTimeBase;
+  c->framerate = AVRational{fps, 1};
+  c->bit_rate = int64_t(h264BitRateKbps(width, height, fps)) * 1000;
+  c->gop_size = fps * kKeyFrameSeconds;
+  c->max_b_frames = 0;
+  c->thread_count = kThreads;
+  // Say what the pictures are (BT.601, video range, as the conversion below
+  // makes them) so that any decoder converts them back the same way.
+  c->colorspace = AVCOL_SPC_SMPTE170M;
+  c->color_range = AVCOL_RANGE_MPEG;
+  av_opt_set(c->priv_data, "preset", kPreset, 0);
+  av_opt_set(c->priv_data, "tune", kTune, 0);
+  av_opt_set(c->priv_data, "profile", kProfile, 0);
+  av_opt_set(c->priv_data, "x264-params", kX264Params, 0);
+  av_opt_set_int(c->priv_data, "forced-idr", 1, 0);  // a forced key frame is an IDR picture
+  if (int status = avcodec_open2(c, codec, nullptr); status < 0) throw fail(status);
+
+  frame_->format = c->pix_fmt;
+  frame_->width = width;
+  frame_->height = height;
+  if (int status = av_frame_get_buffer(frame_.get(), 0); status < 0) throw fail(status);
+  scaler_.reset(sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                               nullptr, nullptr, nullptr));
+  if (!scaler_) throw fail(AVERROR(EINVAL));
+}
+
+H264Encoder::~H264Encoder() = default;
+
+Bytes H264Encoder::encode(const Picture& picture, bool forceKey) {
+  auto fail = [](int status) { return Failure{Failure::Kind::encode, int32_t(status)}; };
+  if (!session_) throw fail(-1);
+  const size_t rowBytes = size_t(width_) * 4;
+  if (picture.width != width_ || picture.height != height_ || picture.stride < 0 ||
+      size_t(picture.stride) < rowBytes ||
+      picture.pixels.size() < (size_t(height_) - 1) * size_t(picture.stride) + rowBytes)
+    throw fail(AVERROR(EINVAL));
+
+  if (int status = av_frame_make_writable(frame_.get()); status < 0) throw fail(status);
+  const uint8_t* source[4] = {picture.pixels.data(), nullptr, nullptr, nullptr};
+  const int sourceStride[4] = {picture.stride, 0, 0, 0};
+  sws_scale(scaler_.get(), source, sourceStride, 0, height_, frame_->data, frame_->linesize);
+
+  ++frameCount_;
+  frame_->pts = frameCount_;
+  frame_->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  if (int status = avcodec_send_frame(session_.get(), frame_.get()); status < 0) throw fail(status);
+  int status = avcodec_receive_packet(session_.get(), packet_.get());
+  if (status == AVERROR(EAGAIN)) return {};
+  if (status < 0) throw fail(status);
+  lastPts_ = packet_->pts;
+  Bytes out = withLongStartCodes(ByteView(packet_->data, size_t(packet_->size)));
+  av_packet_unref(packet_.get());
+  return out;
+}
+
+}  // namespace plimo

@@ -1,0 +1,86 @@
+#pragma once
+// H.264 encoder for viewers that show video: captured BGRA pictures in, an
+// Annex B byte stream out (every NAL unit behind 00 00 00 01, the sequence and
+// picture parameter sets in front of every key frame). Each call encodes one
+// picture and returns its bytes, so the caller measures the real encode time.
+//
+// Software: libx264 through libavcodec, real-time settings (no look-ahead, no
+// B-frames, no frame threads: the bytes of a picture come out of the call that
+// took it). `hardware` is true only when a hardware encoder really runs.
+//
+// Owner: the host session; one thread at a time. Holds no callbacks.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/Bytes.h"
+#include "platform/Picture.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace plimo {
+
+class H264Encoder {
+ public:
+  // Thrown by the constructor (`create`) and by `encode` (`encode`), with
+  // libavcodec's status (a negative AVERROR value).
+  struct Failure {
+    enum class Kind { create, encode };
+    Kind kind;
+    int32_t status;
+    // For log lines: "create(-22)", "encode(-22)".
+    std::string text() const;
+  };
+
+  // Opens an encoder for width × height pictures arriving `fps` times a
+  // second (60 or 30); the bit rate follows h264BitRateKbps. Throws
+  // Failure{create} when no encoder can be opened for this size.
+  H264Encoder(int width, int height, int fps);
+  ~H264Encoder();
+  H264Encoder(const H264Encoder&) = delete;
+  H264Encoder& operator=(const H264Encoder&) = delete;
+
+  // Encodes one picture of the encoder's size; `forceKey` makes it a key
+  // frame (an IDR picture with parameter sets). Returns its Annex B bytes,
+  // empty when the encoder produced nothing for it. Throws Failure{encode} for
+  // a picture of another size or too few bytes, or when the codec fails.
+  Bytes encode(const Picture& picture, bool forceKey);
+
+  bool hardware() const { return hardware_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Pictures submitted; picture n is stamped n/30 s whatever the rate.
+  int64_t frameCount() const { return frameCount_; }
+  // The stamp libavcodec gave back with the last output, in 1/30 s.
+  int64_t lastPresentationTime() const { return lastPts_; }
+
+ private:
+  struct CodecDeleter {
+    void operator()(AVCodecContext* c) const;
+  };
+  struct FrameDeleter {
+    void operator()(AVFrame* f) const;
+  };
+  struct PacketDeleter {
+    void operator()(AVPacket* p) const;
+  };
+  struct ScalerDeleter {
+    void operator()(SwsContext* s) const;
+  };
+
+  std::unique_ptr<AVCodecContext, CodecDeleter> session_;
+  std::unique_ptr<AVFrame, FrameDeleter> frame_;  // the YUV 4:2:0 picture handed to the codec
+  std::unique_ptr<AVPacket, PacketDeleter> packet_;
+  std::unique_ptr<SwsContext, ScalerDeleter> scaler_;  // BGRA → YUV 4:2:0
+  bool hardware_ = false;
+  int width_;
+  int height_;
+  int64_t frameCount_ = 0;
+  int64_t lastPts_ = 0;
+};
+
+}  // namespace plimo

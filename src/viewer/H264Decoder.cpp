@@ -1,0 +1,130 @@
+#include "viewer/H264Decoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+#include "viewer/H264Units.h"
+
+namespace plimo {
+
+namespace {
+
+// The largest picture any H.264 level allows (level 6.2: 139,264 macroblocks
+// of 16 × 16, e.g. 8192 × 4320). A stream claiming more is refused before
+// anything of its size is allocated.
+constexpr int64_t kMaxPixels = 139264 * 256;
+
+// The avcC record that carries the two parameter sets to libavcodec, with
+// 4-byte unit lengths in the samples. Empty when the sets cannot be put in one.
+Bytes decoderConfiguration(ByteView sps, ByteView pps) {
+  if (sps.size() < 4 || sps.size() > 0xFFFF || pps.empty() || pps.size() > 0xFFFF) return {};
+  Bytes out{1, sps[1], sps[2], sps[3], 0xFF /* lengths of 4 bytes */, 0xE1 /* one SPS */};
+  appendBE(out, uint16_t(sps.size()));
+  append(out, sps);
+  out.push_back(1);  // one PPS
+  appendBE(out, uint16_t(pps.size()));
+  append(out, pps);
+  return out;
+}
+
+bool sameBytes(ByteView a, const Bytes& b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
+
+}  // namespace
+
+std::string H264Decoder::Failure::text() const {
+  if (kind == Kind::noSession) return "noSession";
+  return "decode(" + std::to_string(status) + ")";
+}
+
+void H264Decoder::CodecDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+void H264Decoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
+void H264Decoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
+void H264Decoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
+
+H264Decoder::H264Decoder() : frame_(av_frame_alloc()), packet_(av_packet_alloc()) {}
+
+H264Decoder::~H264Decoder() = default;
+
+PictureRef H264Decoder::decode(ByteView data) {
+  auto fail = [](int status) { return Failure{Failure::Kind::decode, int32_t(status)}; };
+  const H264Frame units = sortUnits(data);
+  if (!units.sps.empty() && !units.pps.empty() &&
+      (!session_ || !sameBytes(units.sps, sps_) || !sameBytes(units.pps, pps_))) {
+    sps_.assign(units.sps.begin(), units.sps.end());
+    pps_.assign(units.pps.begin(), units.pps.end());
+    makeSession();
+  }
+  if (!session_ || units.sample.empty()) return nullptr;
+
+  if (!frame_ || !packet_ || av_new_packet(packet_.get(), int(units.sample.size())) < 0)
+    throw Failure{Failure::Kind::noSession};
+  std::memcpy(packet_->data, units.sample.data(), units.sample.size());
+  const int sent = avcodec_send_packet(session_.get(), packet_.get());
+  av_packet_unref(packet_.get());
+  if (sent < 0) throw fail(sent);
+  const int status = avcodec_receive_frame(session_.get(), frame_.get());
+  if (status == AVERROR(EAGAIN)) return nullptr;
+  if (status < 0) throw fail(status);
+  auto picture = convert(*frame_);
+  av_frame_unref(frame_.get());
+  return picture;
+}
+
+void H264Decoder::makeSession() {
+  auto fail = [](int status) { return Failure{Failure::Kind::decode, int32_t(status)}; };
+  session_.reset();
+  hardware_ = false;
+  const Bytes configuration = decoderConfiguration(sps_, pps_);
+  if (configuration.empty()) throw fail(AVERROR_INVALIDDATA);
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  if (!codec) throw fail(AVERROR_DECODER_NOT_FOUND);
+  std::unique_ptr<AVCodecContext, CodecDeleter> session(avcodec_alloc_context3(codec));
+  if (!session) throw fail(AVERROR(ENOMEM));
+  session->extradata = static_cast<uint8_t*>(av_mallocz(configuration.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+  if (!session->extradata) throw fail(AVERROR(ENOMEM));
+  std::memcpy(session->extradata, configuration.data(), configuration.size());
+  session->extradata_size = int(configuration.size());
+  // Each frame's picture comes out of the call that took it: no reordering
+  // delay (our hosts send no B-frames) and no frame threads.
+  session->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  session->thread_count = 1;
+  session->max_pixels = kMaxPixels;
+  if (int status = avcodec_open2(session.get(), codec, nullptr); status < 0) throw fail(status);
+  session_ = std::move(session);
+  ++sessionsBuilt_;
+}
+
+PictureRef H264Decoder::convert(const AVFrame& frame) {
+  const int matrix = frame.colorspace;
+  const int range = frame.color_range == AVCOL_RANGE_JPEG || frame.format == AV_PIX_FMT_YUVJ420P ? 1 : 0;
+  if (!scaler_ || frame.format != scalerFormat_ || frame.width != scalerWidth_ || frame.height != scalerHeight_ ||
+      matrix != scalerMatrix_ || range != scalerRange_) {
+    scaler_.reset(sws_getCachedContext(scaler_.release(), frame.width, frame.height, AVPixelFormat(frame.format),
+                                       frame.width, frame.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
+                                       nullptr));
+    if (!scaler_) throw Failure{Failure::Kind::decode, AVERROR(EINVAL)};
+    // Unspecified matrices read as BT.601, the one our hosts use.
+    sws_setColorspaceDetails(scaler_.get(), sws_getCoefficients(matrix), range, sws_getCoefficients(SWS_CS_DEFAULT),
+                             1, 0, 1 << 16, 1 << 16);
+    scalerFormat_ = frame.format;
+    scalerWidth_ = frame.width;
+    scalerHeight_ = frame.height;
+    scalerMatrix_ = matrix;
+    scalerRange_ = range;
+  }
+  const size_t rowBytes = size_t(frame.width) * 4;
+  if (!picture_ || picture_.use_count() > 1 || picture_->width != frame.width || picture_->height != frame.height) {
+    picture_ = std::make_shared<Picture>(frame.width, frame.height);
+  }
+  uint8_t* target[4] = {picture_->pixels.data(), nullptr, nullptr, nullptr};
+  const int targetStride[4] = {int(rowBytes), 0, 0, 0};
+  sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, target, targetStride);
+  return picture_;
+}
+
+}  // namespace plimo

@@ -1,0 +1,87 @@
+#pragma once
+// H.264 decoder for the video a host sends: one frame's Annex B bytes in, its
+// picture out, synchronously. The sequence and picture parameter sets build
+// the decoding session; the same sets sent again with every key frame leave it
+// alone, different ones rebuild it before the frame's slices are decoded.
+//
+// Software: FFmpeg's native decoder through libavcodec, without frame
+// threads or reordering delay. `hardware` is true only when a hardware decoder
+// really runs.
+//
+// Owner: the viewer session; one thread at a time. Holds no callbacks.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/Bytes.h"
+#include "platform/Picture.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace plimo {
+
+class H264Decoder {
+ public:
+  // Thrown by `decode`: `decode` carries libavcodec's status (a negative
+  // AVERROR value); `noSession` means the frame could not be wrapped for the
+  // decoder.
+  struct Failure {
+    enum class Kind { decode, noSession };
+    Kind kind;
+    int32_t status = 0;
+    // For log lines: "decode(-1094995529)", "noSession".
+    std::string text() const;
+  };
+
+  H264Decoder();
+  ~H264Decoder();
+  H264Decoder(const H264Decoder&) = delete;
+  H264Decoder& operator=(const H264Decoder&) = delete;
+
+  // Decodes one frame's bytes. Returns its picture (BGRA, rows without
+  // padding, of the size the stream's parameter sets declare; the view crops
+  // it to the size in the frame header), or null when there is nothing to
+  // show yet (no parameter sets so far, or no slices in the data). Throws
+  // Failure. The picture is the caller's to keep; the decoder reuses its
+  // memory for a later picture only once the caller has let it go.
+  PictureRef decode(ByteView data);
+
+  bool hardware() const { return hardware_; }
+  // Decoding sessions built so far (each new or changed pair of parameter sets).
+  int sessionsBuilt() const { return sessionsBuilt_; }
+
+ private:
+  struct CodecDeleter {
+    void operator()(AVCodecContext* c) const;
+  };
+  struct FrameDeleter {
+    void operator()(AVFrame* f) const;
+  };
+  struct PacketDeleter {
+    void operator()(AVPacket* p) const;
+  };
+  struct ScalerDeleter {
+    void operator()(SwsContext* s) const;
+  };
+
+  void makeSession();
+  PictureRef convert(const AVFrame& frame);
+
+  std::unique_ptr<AVCodecContext, CodecDeleter> session_;
+  bool hardware_ = false;
+  Bytes sps_;  // the sets the session was built from (units without start codes)
+  Bytes pps_;
+  std::unique_ptr<AVFrame, FrameDeleter> frame_;
+  std::unique_ptr<AVPacket, PacketDeleter> packet_;
+  std::unique_ptr<SwsContext, ScalerDeleter> scaler_;  // decoded format → BGRA
+  // What `scaler_` was set up for: format, size, colour matrix, range.
+  int scalerFormat_ = -1, scalerWidth_ = 0, scalerHeight_ = 0, scalerMatrix_ = -1, scalerRange_ = -1;
+  std::shared_ptr<Picture> picture_;  // the last picture handed out
+  int sessionsBuilt_ = 0;
+};
+
+}  // namespace plimo
