@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 
@@ -103,6 +104,10 @@ bool isPrivate(std::string_view ip) {
   int64_t a = parts[0], b = parts[1];
   return a == 10 || (a == 172 && b >= 16 && b <= 31) || (a == 192 && b == 168) ||
          (a == 169 && b == 254);
+}
+
+bool refusedByLocalPolicy(int error, std::string_view ip) {
+  return (error == EPERM || error == EACCES) && isPrivate(ip);
 }
 
 std::string chooseLocalIPv4(const std::vector<InterfaceAddress>& interfaces) {

@@ -28,6 +28,12 @@ std::optional<std::string> resolveIPv4(const std::string& host);
 // True for 10/8, 172.16/12, 192.168/16 and the link-local 169.254/16.
 bool isPrivate(std::string_view ip);
 
+// True when a send to `ip` failed with `error` (an errno) because this PC's
+// own policy refuses it into the LAN: on Linux a netfilter OUTPUT rule, ufw,
+// or an AppArmor or SELinux network rule fail the send at once with EPERM or
+// EACCES.
+bool refusedByLocalPolicy(int error, std::string_view ip);
+
 // This PC's LAN address: a wired or wireless card first, else any other
 // interface that is up; "0.0.0.0" when there is none but the loopback.
 std::string localIPv4();

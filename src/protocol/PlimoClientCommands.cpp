@@ -100,7 +100,7 @@ void PlimoClient::handleError(const std::string& text, const std::vector<std::st
     pinSecret.clear();
     idPinned = false;
     std::string message = reason == "TAKEN"
-                              ? "That ID is kept by another PC; this PC keeps its own ID instead."
+                              ? "That ID is kept by another PC; this Mac keeps its own ID instead."
                               : "The server did not accept the request to keep this ID.";
     log(message + " (" + text + ")");
     if (onPin) onPin(false, message);

@@ -1,4 +1,6 @@
 // The secure server session: handshake, welcome, key pinning, sealed lines.
+#include <algorithm>
+
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
@@ -57,22 +59,25 @@ void PlimoClient::handleWelcome(ByteView data) {
   ByteView longTerm = data.subspan(kWelcomeKey, PlimoCrypto::kPublicKeySize);
   ByteView signature = data.subspan(kWelcomeSignature, PlimoCrypto::kSignatureSize);
 
-  // Before the signature: a different key is reported even when the rest
-  // of the welcome is junk.
+  // The signature first: it covers this handshake's fresh key and random, so
+  // only a server that saw our handshake can make one. Checking the pinned
+  // key before it would let anyone who can forge the server's source address
+  // freeze the link with one unsigned packet.
+  Bytes transcript =
+      PlimoCrypto::relayTranscript(relayEcdh->publicKey(), relayRandom, relayEph, longTerm);
+  if (!verifyEcdsa(longTerm, transcript, signature)) return;
+
   if (relayKey && !std::equal(relayKey->begin(), relayKey->end(), longTerm.begin(), longTerm.end())) {
     relayBlocked = true;
     relayEcdh.reset();
     log("SECURITY: the server identified itself with key " + PlimoCrypto::keyFingerprint(longTerm) +
         ", but Plimo.ini expects " + PlimoCrypto::keyFingerprint(*relayKey) +
         ". Not connecting. If the server was reinstalled, put its new key in Plimo.ini.");
+    auto keep = shared_from_this();
     status("Server key mismatch");
     finishTest(false, "Server key does not match Plimo.ini");
     return;
   }
-
-  Bytes transcript =
-      PlimoCrypto::relayTranscript(relayEcdh->publicKey(), relayRandom, relayEph, longTerm);
-  if (!verifyEcdsa(longTerm, transcript, signature)) return;
 
   Bytes secret;
   try {
@@ -92,8 +97,7 @@ void PlimoClient::handleWelcome(ByteView data) {
   udpTries = 0;
   tcpTries = 0;
 
-  // A callback below may drop the owner's last reference.
-  auto keep = shared_from_this();
+  auto keep = shared_from_this();  // a callback below may drop the owner's last reference
   std::string fingerprint = PlimoCrypto::keyFingerprint(*relayKey);
   log("Secure connection to the server (AES-256-GCM) over " + transport() + ", server key " + fingerprint);
   if (pinnedNow) {

@@ -1,5 +1,7 @@
 // How packets reach the server: UDP, or the TCP fallback over a short list of
 // ports; the server's port list updates; the relay test.
+#include <algorithm>
+
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"

@@ -94,10 +94,7 @@ void UDPSocket::send(ByteView data, const Address& to) {
   if (sent >= 0) return;
   int code = errno;
   lastSendError_ = std::system_category().message(code) + " (to " + to.text() + ")";
-  // On Linux a send that this PC's own policy refuses (a netfilter OUTPUT
-  // rule, ufw, an AppArmor or SELinux network rule) fails at once with
-  // EPERM or EACCES; into the LAN that is the local-network block.
-  if ((code == EPERM || code == EACCES) && isPrivate(to.ip)) localNetworkBlocked_ = true;
+  if (refusedByLocalPolicy(code, to.ip)) localNetworkBlocked_ = true;
 }
 
 std::string UDPSocket::lastSendError() const {
