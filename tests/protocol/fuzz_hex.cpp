@@ -1,11 +1,14 @@
 // fromHex on arbitrary text: it either refuses or gives bytes that hex writes
-// back as the same text in upper case.
+// back as the same text in upper case. Text of key length then goes where a
+// partner key from a PEER line goes.
 
 #include <cctype>
 #include <cstdlib>
 #include <string>
 
+#include "protocol/EcdhKey.h"
 #include "protocol/PlimoCrypto.h"
+#include "protocol/SigningKey.h"
 
 using namespace plimo;
 
@@ -25,6 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string upper(text);
     for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
     check(PlimoCrypto::hex(*parsed) == upper);
+    if (parsed->size() == PlimoCrypto::kPublicKeySize) {
+      static const EcdhKey mine;
+      try {
+        check(mine.sharedSecret(*parsed).size() == PlimoCrypto::kSecretSize);
+      } catch (const PlimoError& e) {
+        check(e.kind == PlimoError::badKey);
+      }
+      check(!verifyEcdsa(*parsed, Bytes{1}, Bytes(64, 1)));
+    }
   } else {
     bool allHex = size % 2 == 0;
     for (char c : text) allHex = allHex && std::isxdigit(static_cast<unsigned char>(c));

@@ -146,6 +146,18 @@ TEST(PeerKeys, BothSidesDeriveCrossedKeysAndLabels) {
   }
 }
 
+TEST(PeerKeys, KeysOfAnyLengthDeriveWithoutFailing) {
+  // Lengths are checked where keys are parsed; the derivations themselves
+  // take any bytes.
+  for (const Bytes& odd : {Bytes{}, Bytes(1, 9), Bytes(65, 4), Bytes(300, 0xFF)}) {
+    PeerKeys keys = derivePeerKeys(Bytes{}, odd, Bytes(64, 7));
+    EXPECT_EQ(keys.send.size(), 32u);
+    EXPECT_EQ(keys.recv.size(), 32u);
+    EXPECT_EQ(checkNumber(odd, Bytes{}).size(), 7u);
+    EXPECT_EQ(deriveRelayKeys(odd, odd).c2s.size(), 32u);
+  }
+}
+
 TEST(CheckNumber, SameEitherWayAndZeroPadded) {
   EcdhKey a, b;
   std::string n = checkNumber(a.publicKey(), b.publicKey());
