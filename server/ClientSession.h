@@ -40,6 +40,10 @@ struct ClientSession {
   // when. The pair carries relayed packets only while both point at each other.
   uint64_t partner = 0;
   double pairedAt = 0;
+  // Another client that asked for this one while it was busy; it becomes the
+  // partner when the current session ends (a helped PC may hand over to a
+  // new helper once the old one falls silent).
+  uint64_t contender = 0;
   // Unknown IDs asked for in the current minute, against ID guessing.
   double unknownWindowStart = 0;
   int unknownCount = 0;

@@ -6,15 +6,16 @@
 #include "protocol/PlimoCrypto.h"
 #include "protocol/PlimoError.h"
 #include "server/Registration.h"
+#include "server/Rendezvous.h"
 #include "server/TextLine.h"
 
 namespace plimo {
 
 namespace {
 
-// Sessions that only received a welcome: a quarter of the table, at least
-// enough for a few thousand clients reconnecting at once after a restart.
-size_t unconfirmedCapacity(size_t maxSessions) { return std::max<size_t>(maxSessions / 4, 4096); }
+size_t unconfirmedCapacity(const RelayConfig& config) {
+  return config.maxUnconfirmed ? config.maxUnconfirmed : std::max<size_t>(config.maxSessions / 4, 4096);
+}
 
 // Addresses whose handshake rate is tracked at once (a few MB at most).
 constexpr size_t kRateAddresses = 65536;
@@ -41,11 +42,12 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       config_(std::move(config)),
       log_(std::move(log)),
       started_(loop.now()),
-      table_(config_.maxSessions, unconfirmedCapacity(config_.maxSessions)),
+      table_(config_.maxSessions, unconfirmedCapacity(config_)),
       ids_(kLeaseSeconds, kMaxLeases),
       // A burst of two seconds' worth: a client's whole retry schedule fits.
       handshakes_(config_.handshakeRate, 2 * config_.handshakeRate, kRateAddresses),
-      registration_(std::make_unique<Registration>(*this)) {
+      registration_(std::make_unique<Registration>(*this)),
+      rendezvous_(std::make_unique<Rendezvous>(*this)) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
 }
 
@@ -71,9 +73,11 @@ void RelayServer::receive(const Endpoint& from, ByteView packet) {
         ++stats_.dropped;
         return;
       }
-      // Partner relaying comes with the rendezvous; until a pair exists the
-      // packet has nowhere to go.
-      ++stats_.dropped;
+      if (rendezvous_->relay(*session, packet)) {
+        ++stats_.relayed;
+      } else {
+        ++stats_.dropped;
+      }
       return;
     }
     default:
@@ -82,7 +86,7 @@ void RelayServer::receive(const Endpoint& from, ByteView packet) {
 }
 
 void RelayServer::connectionClosed(const Endpoint& from) {
-  if (ClientSession* session = table_.find(from)) endSession(*session, "connection closed");
+  if (ClientSession* session = table_.find(from)) endSession(*session, "connection closed", false);
 }
 
 void RelayServer::handshake(const Endpoint& from, ByteView packet) {
@@ -168,6 +172,10 @@ void RelayServer::dispatch(ClientSession& session, const std::string& line) {
     registration_->unpin(session);
   } else if (command == "PING") {
     registration_->ping(session, words);
+  } else if (command == "CONNECT") {
+    rendezvous_->connect(session, words);
+  } else if (command == "SESSION") {
+    rendezvous_->sessionLine(session, words);
   } else if (command == "BYE") {
     endSession(session, "said goodbye");
   }
@@ -184,12 +192,13 @@ void RelayServer::sendRaw(const ClientSession& session, ByteView packet, bool dr
   sink_.send(session.endpoint, packet, droppable);
 }
 
-void RelayServer::endSession(ClientSession& session, const std::string& why) {
+void RelayServer::endSession(ClientSession& session, const std::string& why, bool closeConnection) {
+  rendezvous_->sessionEnded(session);
   registration_->sessionEnded(session);
   if (!session.id.empty()) log_("ID " + session.id + " offline: " + why);
   Endpoint endpoint = session.endpoint;
   table_.remove(session.serial);
-  if (endpoint.isTcp()) sink_.close(endpoint);
+  if (endpoint.isTcp() && closeConnection) sink_.close(endpoint);
 }
 
 void RelayServer::makeRoom(bool confirmed) {

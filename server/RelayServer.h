@@ -27,12 +27,17 @@
 namespace plimo {
 
 class Registration;
+class Rendezvous;
 
 struct RelayConfig {
   uint16_t udpPort = 47800;
   // The TCP fallback ports clients are told about (the ones listening).
   std::vector<uint16_t> tcpPorts;
   size_t maxSessions = 100000;
+  // Sessions that have had a welcome but sent nothing under its keys yet;
+  // 0: a quarter of maxSessions, at least 4096 (clients reconnecting at once
+  // after a restart).
+  size_t maxUnconfirmed = 0;
   double handshakeRate = 50;  // per source address and second
 };
 
@@ -80,8 +85,9 @@ class RelayServer {
   // Seals one text line to the client (nothing before its session is up).
   void say(ClientSession& session, std::string_view line);
   // Ends a session: its ID goes offline, its partner hears of it, a TCP
-  // connection is closed. `session` is invalid afterwards.
-  void endSession(ClientSession& session, const std::string& why);
+  // connection is closed (unless it is already). `session` is invalid
+  // afterwards.
+  void endSession(ClientSession& session, const std::string& why, bool closeConnection = true);
   void sendRaw(const ClientSession& session, ByteView packet, bool droppable);
   void log(const std::string& text) { log_(text); }
 
@@ -92,6 +98,7 @@ class RelayServer {
   const RelayConfig& config() const { return config_; }
   const SigningKey& key() const { return key_; }
   const Stats& stats() const { return stats_; }
+  const Rendezvous& rendezvous() const { return *rendezvous_; }
   // Seconds since the server started.
   double uptime() const;
 
@@ -115,6 +122,7 @@ class RelayServer {
   RateLimiter handshakes_;
   Stats stats_;
   std::unique_ptr<Registration> registration_;
+  std::unique_ptr<Rendezvous> rendezvous_;
   Timer sweepTimer_;
 };
 

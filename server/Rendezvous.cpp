@@ -1,0 +1,209 @@
+#include "server/Rendezvous.h"
+
+#include "protocol/PlimoCrypto.h"
+#include "server/IdRegistry.h"
+#include "server/RelayServer.h"
+#include "server/TextLine.h"
+
+namespace plimo {
+
+Rendezvous::Rendezvous(RelayServer& server) : server_(server) {}
+
+std::string Rendezvous::peerLine(const ClientSession& about) const {
+  // The server knows no display names; "-" says so. The relay capability
+  // tells the other side how this one reaches the server.
+  return "PEER " + about.endpoint.ipText() + " " + std::to_string(about.endpoint.port) + " " + about.lanIP + " " +
+         std::to_string(about.lanPort) + " " + about.peerKeyHex + " " + about.id + " - " +
+         (about.endpoint.isTcp() ? "T" : "U");
+}
+
+bool Rendezvous::busy(const ClientSession& session, uint64_t asker) const {
+  if (session.partner == 0 || session.partner == asker) return false;
+  const ClientSession* current = server_.sessions().find(session.partner);
+  if (!current || current->partner != session.serial) return false;
+  return session.usage != 0 || server_.loop().now() - session.pairedAt < kPairingHold;
+}
+
+void Rendezvous::pair(ClientSession& a, ClientSession& b) {
+  double now = server_.loop().now();
+  a.partner = b.serial;
+  a.pairedAt = now;
+  b.partner = a.serial;
+  b.pairedAt = now;
+  if (a.contender == b.serial) a.contender = 0;
+  if (b.contender == a.serial) b.contender = 0;
+}
+
+void Rendezvous::unpair(ClientSession& session) {
+  SessionTable& table = server_.sessions();
+  if (ClientSession* old = table.find(session.partner); old && old->partner == session.serial) old->partner = 0;
+  session.partner = 0;
+  ClientSession* waiting = table.find(session.contender);
+  session.contender = 0;
+  if (waiting && waiting->partner == session.serial) pair(session, *waiting);
+}
+
+void Rendezvous::connect(ClientSession& session, const std::vector<std::string>& words) {
+  if (session.id.empty()) {
+    server_.say(session, "ERR NOT_READY");
+    return;
+  }
+  double now = server_.loop().now();
+  if (now - session.unknownWindowStart >= 60) {
+    session.unknownWindowStart = now;
+    session.unknownCount = 0;
+  }
+  if (session.unknownCount >= kUnknownPerMinute) {
+    server_.say(session, "ERR RATE_LIMIT");
+    return;
+  }
+  const std::string& target = word(words, 1);
+  if (target == session.id) {
+    server_.say(session, "ERR SELF");
+    return;
+  }
+  // What CONNECT says of this side is fresher than its last HELLO.
+  uint32_t ip = 0;
+  if (parseIPv4(word(words, 2), ip)) session.lanIP = words[2];
+  if (!word(words, 3).empty()) {
+    char* end = nullptr;
+    unsigned long port = std::strtoul(words[3].c_str(), &end, 10);
+    if (*end == 0 && port <= 65535) session.lanPort = uint16_t(port);
+  }
+  if (auto key = PlimoCrypto::fromHex(word(words, 4)); key && key->size() == PlimoCrypto::kPublicKeySize) {
+    session.peerKeyHex = PlimoCrypto::hex(*key);
+  }
+
+  uint64_t serial = IdRegistry::isValid(target) ? server_.ids().holder(target) : 0;
+  ClientSession* partner = serial ? server_.sessions().find(serial) : nullptr;
+  if (!partner || partner->peerKeyHex.empty()) {
+    ++session.unknownCount;
+    server_.say(session, "ERR UNKNOWN_ID");
+    return;
+  }
+  if (session.peerKeyHex.empty()) {
+    server_.say(session, "ERR BAD_KEY");
+    return;
+  }
+
+  // The asker leaves any earlier pairing of its own.
+  if (session.partner != partner->serial) unpair(session);
+  if (busy(*partner, session.serial)) {
+    // The helped PC is in a session; it takes the new helper only once the
+    // current one has gone quiet (it then ends that session itself).
+    session.partner = partner->serial;
+    session.pairedAt = now;
+    partner->contender = session.serial;
+  } else {
+    if (partner->partner != session.serial) unpair(*partner);
+    pair(session, *partner);
+  }
+  server_.log("ID " + session.id + " asks for " + target);
+  server_.say(session, peerLine(*partner));
+  server_.say(*partner, peerLine(session));
+}
+
+bool Rendezvous::relay(ClientSession& session, ByteView packet) {
+  ClientSession* partner = server_.sessions().find(session.partner);
+  if (!partner || partner->partner != session.serial) return false;
+  // Partner traffic may be dropped by a congested TCP connection; the
+  // partners' own channel resends what matters.
+  server_.sendRaw(*partner, packet, true);
+  return true;
+}
+
+void Rendezvous::sessionLine(ClientSession& session, const std::vector<std::string>& words) {
+  const std::string& what = word(words, 1);
+  if (what == "END") {
+    if (session.usage) closeUsage(session.usage);
+    unpair(session);
+    return;
+  }
+  if (what != "START" || session.id.empty()) return;
+  const std::string& partnerID = word(words, 2);
+  const std::string& role = word(words, 3);
+  // A fourth word (" 0", sent again after a rebuilt server session) says the
+  // same thing; it starts nothing new.
+  if (!IdRegistry::isValid(partnerID) || partnerID == session.id || (role != "V" && role != "H")) return;
+  bool viewer = role == "V";
+  std::string viewerID = viewer ? session.id : partnerID;
+  std::string hostID = viewer ? partnerID : session.id;
+  std::string key = viewerID + " " + hostID;
+
+  uint64_t number = 0;
+  if (auto it = usageByPair_.find(key); it != usageByPair_.end()) {
+    number = it->second;
+  } else {
+    if (session.usage) closeUsage(session.usage);
+    Usage usage;
+    usage.viewerID = viewerID;
+    usage.hostID = hostID;
+    usage.started = server_.loop().now();
+    usage.row = server_.store().startUsage(viewerID, hostID, role, int64_t(server_.loop().wallNow()));
+    number = nextUsage_++;
+    usages_.emplace(number, std::move(usage));
+    usageByPair_.emplace(key, number);
+    server_.log("Session " + viewerID + " helps " + hostID);
+  }
+  Usage& usage = usages_.at(number);
+  (viewer ? usage.viewerSerial : usage.hostSerial) = session.serial;
+  session.usage = number;
+
+  // After a rebuilt server session the pair is made again, so that relayed
+  // traffic finds its way.
+  uint64_t serial = server_.ids().holder(partnerID);
+  ClientSession* partner = serial ? server_.sessions().find(serial) : nullptr;
+  if (partner && session.partner != partner->serial &&
+      (partner->partner == 0 || !server_.sessions().find(partner->partner))) {
+    unpair(session);
+    pair(session, *partner);
+  }
+  if (partner && partner->partner == session.serial && partner->usage == 0) {
+    partner->usage = number;
+    (viewer ? usage.hostSerial : usage.viewerSerial) = partner->serial;
+  }
+}
+
+bool Rendezvous::sideOnline(uint64_t serial, const std::string& id) const {
+  return serial != 0 && server_.sessions().find(serial) && server_.ids().holder(id) == serial;
+}
+
+void Rendezvous::closeUsage(uint64_t number) {
+  auto it = usages_.find(number);
+  if (it == usages_.end()) return;
+  Usage& usage = it->second;
+  auto seconds = int64_t(server_.loop().now() - usage.started + 0.5);
+  if (usage.row) server_.store().endUsage(usage.row, seconds);
+  for (uint64_t serial : {usage.viewerSerial, usage.hostSerial}) {
+    if (ClientSession* s = server_.sessions().find(serial); s && s->usage == number) s->usage = 0;
+  }
+  server_.log("Session " + usage.viewerID + " helps " + usage.hostID + " ended after " + std::to_string(seconds) +
+              " s");
+  usageByPair_.erase(usage.viewerID + " " + usage.hostID);
+  usages_.erase(it);
+}
+
+void Rendezvous::sessionEnded(ClientSession& session) {
+  SessionTable& table = server_.sessions();
+  for (uint64_t serial : {session.partner, session.contender}) {
+    ClientSession* other = table.find(serial);
+    if (!other || other->partner != session.serial) continue;
+    server_.say(*other, "PARTNER GONE");
+    other->partner = 0;
+  }
+  if (session.usage) {
+    auto it = usages_.find(session.usage);
+    if (it != usages_.end()) {
+      Usage& usage = it->second;
+      if (usage.viewerSerial == session.serial) usage.viewerSerial = 0;
+      if (usage.hostSerial == session.serial) usage.hostSerial = 0;
+      // Kept while the other side is online: this one may come back with a
+      // new server session and go on with the same partner session.
+      if (!sideOnline(usage.viewerSerial, usage.viewerID) && !sideOnline(usage.hostSerial, usage.hostID)) {
+        closeUsage(session.usage);
+      }
+    }
+  }
+}
+
+}  // namespace plimo

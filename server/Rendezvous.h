@@ -1,0 +1,73 @@
+#pragma once
+// Partner rendezvous on the server: CONNECT introduces two clients to each
+// other (PEER to both), 0x14 packets pass between the two of a pair without
+// being opened, PARTNER GONE tells one side that the other's server session
+// ended, and SESSION START / END become usage records in the database.
+//
+// A usage record belongs to the pair of IDs, not to server sessions: a
+// client whose server session is rebuilt during a partner session says
+// SESSION START again (with a trailing " 0"), and that continues the same
+// record. A record ends with SESSION END from either side, or when neither
+// side has a server session any more.
+//
+// One thread (the server loop). Owned by the RelayServer.
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/Bytes.h"
+
+namespace plimo {
+
+class RelayServer;
+struct ClientSession;
+
+class Rendezvous {
+ public:
+  // Unknown IDs one client may ask for in a minute: enough for typing
+  // mistakes, far too few to find online IDs by guessing.
+  static constexpr int kUnknownPerMinute = 10;
+  // A pairing is kept against other helpers this long without a session
+  // (ten seconds of punching and a little more).
+  static constexpr double kPairingHold = 12.0;
+
+  explicit Rendezvous(RelayServer& server);
+
+  void connect(ClientSession& session, const std::vector<std::string>& words);
+  // "SESSION START id V|H [0]" and "SESSION END".
+  void sessionLine(ClientSession& session, const std::vector<std::string>& words);
+  // Passes a 0x14 packet from `session` on to its partner; false when it
+  // has none to go to.
+  bool relay(ClientSession& session, ByteView packet);
+  // The server session is ending.
+  void sessionEnded(ClientSession& session);
+
+  size_t openUsages() const { return usages_.size(); }
+
+ private:
+  struct Usage {
+    int64_t row = 0;
+    std::string viewerID;
+    std::string hostID;
+    double started = 0;       // monotonic
+    uint64_t viewerSerial = 0;  // 0 once that side's server session is gone
+    uint64_t hostSerial = 0;
+  };
+
+  std::string peerLine(const ClientSession& about) const;
+  bool busy(const ClientSession& session, uint64_t asker) const;
+  // Ends the pairing of `session` (its contender, if still waiting, takes the place).
+  void unpair(ClientSession& session);
+  void pair(ClientSession& a, ClientSession& b);
+  void closeUsage(uint64_t number);
+  bool sideOnline(uint64_t serial, const std::string& id) const;
+
+  RelayServer& server_;
+  uint64_t nextUsage_ = 1;
+  std::unordered_map<uint64_t, Usage> usages_;
+  std::unordered_map<std::string, uint64_t> usageByPair_;  // "viewer host" → number
+};
+
+}  // namespace plimo

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "server/IdRegistry.h"
+#include "server/RateLimiter.h"
+#include "server/ServerOptions.h"
+#include "server/ServerRig.h"
+#include "server/SessionTable.h"
+#include "server/StreamFramer.h"
+
+using namespace plimo;
+
+namespace {
+
+std::vector<Bytes> feedAll(StreamFramer& framer, ByteView data, bool* ok = nullptr) {
+  std::vector<Bytes> packets;
+  bool good = framer.feed(data, [&](ByteView p) { packets.emplace_back(p.begin(), p.end()); });
+  if (ok) *ok = good;
+  return packets;
+}
+
+}  // namespace
+
+TEST(StreamFramer, FramesSplitAnywhereComeOutWholeAndInOrder) {
+  Bytes stream;
+  append(stream, StreamFramer::frame(Bytes{1, 2, 3}));
+  append(stream, StreamFramer::frame(Bytes(300, 7)));
+  append(stream, StreamFramer::frame(Bytes(65535, 9)));
+  for (size_t cut : {size_t(1), size_t(2), size_t(4), size_t(5), size_t(304), stream.size() - 1}) {
+    StreamFramer framer;
+    auto first = feedAll(framer, ByteView(stream).first(cut));
+    auto rest = feedAll(framer, ByteView(stream).subspan(cut));
+    first.insert(first.end(), rest.begin(), rest.end());
+    ASSERT_EQ(first.size(), 3u) << cut;
+    EXPECT_EQ(first[0], (Bytes{1, 2, 3}));
+    EXPECT_EQ(first[1], Bytes(300, 7));
+    EXPECT_EQ(first[2], Bytes(65535, 9));
+    EXPECT_EQ(framer.buffered(), 0u);
+  }
+  // Byte by byte.
+  StreamFramer framer;
+  size_t count = 0;
+  for (uint8_t b : stream) count += feedAll(framer, ByteView(&b, 1)).size();
+  EXPECT_EQ(count, 3u);
+}
+
+TEST(StreamFramer, ZeroLengthEndsTheStreamAndOversizedPacketsAreNotFramed) {
+  StreamFramer framer;
+  Bytes stream = StreamFramer::frame(Bytes{5});
+  append(stream, Bytes{0, 0});
+  append(stream, StreamFramer::frame(Bytes{6}));
+  bool ok = true;
+  auto packets = feedAll(framer, stream, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(packets.size(), 1u);
+
+  // Also when the bad header arrives after buffered bytes.
+  StreamFramer split;
+  feedAll(split, Bytes{0});
+  feedAll(split, Bytes{1, 9, 0}, &ok);
+  EXPECT_TRUE(ok);
+  feedAll(split, Bytes{0}, &ok);
+  EXPECT_FALSE(ok);
+
+  EXPECT_TRUE(StreamFramer::frame(Bytes{}).empty());
+  EXPECT_TRUE(StreamFramer::frame(Bytes(65536, 1)).empty());
+  EXPECT_EQ(StreamFramer::frame(Bytes(65535, 1)).size(), 65537u);
+  EXPECT_EQ(StreamFramer::frame(Bytes(258, 1))[0], 1);
+  EXPECT_EQ(StreamFramer::frame(Bytes(258, 1))[1], 2);
+}
+
+TEST(SessionTable, KeepsIdlenessOrderAndCapacities) {
+  SessionTable table(2, 2);
+  auto& a = table.add(Endpoint::udp(1, 1), 10);
+  auto& b = table.add(Endpoint::udp(1, 2), 11);
+  EXPECT_TRUE(table.full(false));
+  EXPECT_EQ(table.idlest(false), &a);
+  table.confirm(a);
+  table.touch(a, 12);
+  table.confirm(b);
+  table.touch(b, 13);
+  EXPECT_TRUE(table.full(true));
+  EXPECT_FALSE(table.full(false));
+  EXPECT_EQ(table.idlest(true), &a);
+  table.touch(a, 14);
+  EXPECT_EQ(table.idlest(true), &b);
+  EXPECT_EQ(table.silentSince(true, 14), std::vector<uint64_t>{b.serial});
+  EXPECT_EQ(table.silentSince(true, 15), (std::vector<uint64_t>{b.serial, a.serial}));
+
+  uint64_t serialA = a.serial;
+  table.remove(serialA);
+  EXPECT_EQ(table.find(serialA), nullptr);
+  EXPECT_EQ(table.find(Endpoint::udp(1, 1)), nullptr);
+  // Serials are never reused.
+  auto& c = table.add(Endpoint::udp(1, 1), 20);
+  EXPECT_NE(c.serial, serialA);
+  EXPECT_EQ(table.find(Endpoint::udp(1, 1)), &c);
+  // TCP connections on the same address and port are different endpoints.
+  EXPECT_EQ(table.find(Endpoint::tcp(1, 1, 3)), nullptr);
+}
+
+TEST(IdRegistry, AllocatesFreeNineDigitIDsAndHonoursLeases) {
+  IdRegistry ids(100, 1000);
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) {
+    std::string id = ids.allocate(0, [](const std::string&) { return false; });
+    ASSERT_TRUE(IdRegistry::isValid(id)) << id;
+    EXPECT_TRUE(seen.insert(id).second);
+    ids.bringOnline(id, uint64_t(i + 1));
+  }
+  EXPECT_EQ(ids.onlineCount(), 200u);
+  // Nothing is free: no ID.
+  EXPECT_EQ(ids.allocate(0, [](const std::string&) { return true; }), "");
+
+  std::string id = *seen.begin();
+  ids.takeOffline(id, 10);
+  EXPECT_EQ(ids.holder(id), 0u);
+  EXPECT_TRUE(ids.leased(id, 109));
+  EXPECT_FALSE(ids.leased(id, 110));
+  ids.bringOnline(id, 7);
+  EXPECT_FALSE(ids.leased(id, 20));
+
+  for (const char* bad : {"", "12345678", "1234567890", "012345678", "12345678a", " 23456789"}) {
+    EXPECT_FALSE(IdRegistry::isValid(bad)) << bad;
+  }
+}
+
+TEST(IdRegistry, LeasesStayBounded) {
+  IdRegistry ids(1e9, 100);
+  for (int i = 0; i < 1000; ++i) {
+    std::string id = std::to_string(100000000 + i);
+    ids.bringOnline(id, 1);
+    ids.takeOffline(id, i);
+  }
+  int leased = 0;
+  for (int i = 0; i < 1000; ++i) leased += ids.leased(std::to_string(100000000 + i), 2000);
+  EXPECT_LE(leased, 100);
+  EXPECT_TRUE(ids.leased("100000999", 2000));
+}
+
+TEST(RateLimiter, BurstThenRateAndBoundedAddresses) {
+  RateLimiter limiter(2, 4, 10);
+  int allowed = 0;
+  for (int i = 0; i < 10; ++i) allowed += limiter.allow(1, 0);
+  EXPECT_EQ(allowed, 4);
+  EXPECT_FALSE(limiter.allow(1, 0.4));
+  EXPECT_TRUE(limiter.allow(1, 0.5));
+  for (uint32_t ip = 100; ip < 1000; ++ip) limiter.allow(ip, 1);
+  EXPECT_LE(limiter.size(), 10u);
+}
+
+TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
+  std::string error;
+  auto defaults = ServerOptions::parse({}, error);
+  ASSERT_TRUE(defaults);
+  EXPECT_EQ(defaults->udpPort, 47800);
+  EXPECT_EQ(defaults->tcpPorts, (std::vector<uint16_t>{8443, 443, 80}));
+  EXPECT_EQ(defaults->dataDir, "plimo-server-data");
+
+  auto o = ServerOptions::parse({"--udp-port", "5000", "--tcp-ports", "9000,9001", "--data", "/tmp/x", "--log",
+                                 "/tmp/l", "--max-sessions", "20000", "--handshake-rate", "900"},
+                                error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->udpPort, 5000);
+  EXPECT_EQ(o->tcpPorts, (std::vector<uint16_t>{9000, 9001}));
+  EXPECT_EQ(o->dataDir, "/tmp/x");
+  EXPECT_EQ(o->logFile, "/tmp/l");
+  EXPECT_EQ(o->maxSessions, 20000u);
+  EXPECT_EQ(o->handshakeRate, 900);
+  EXPECT_TRUE(ServerOptions::parse({"--tcp-ports", "none"}, error)->tcpPorts.empty());
+
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {"--udp-port"}, {"--udp-port", "0"}, {"--udp-port", "65536"}, {"--udp-port", "12x"},
+           {"--tcp-ports", "80,,443"}, {"--tcp-ports", "80,80"}, {"--tcp-ports", "70000"}, {"--tcp-ports", ""},
+           {"--bogus", "1"}, {"stray"}, {"--max-sessions", "0"}, {"--data", ""}}) {
+    EXPECT_FALSE(ServerOptions::parse(bad, error)) << bad[0];
+    EXPECT_FALSE(error.empty()) << bad[0];
+  }
+  EXPECT_FALSE(ServerOptions::parse({"--help"}, error));
+  EXPECT_TRUE(error.empty());
+  EXPECT_EQ(serverPortsText({}), "0");
+  EXPECT_EQ(serverPortsText({8443, 443}), "8443,443");
+}
+
+TEST(ServerStore, KeepsPinsAndUsageRecords) {
+  auto store = testkit::memoryStore();
+  ASSERT_TRUE(store);
+  EXPECT_FALSE(store->pinHash("123456789"));
+  ASSERT_TRUE(store->setPin("123456789", Bytes{1, 2, 3}, 100));
+  EXPECT_EQ(*store->pinHash("123456789"), (Bytes{1, 2, 3}));
+  ASSERT_TRUE(store->setPin("123456789", Bytes{4}, 200));
+  EXPECT_EQ(*store->pinHash("123456789"), Bytes{4});
+  EXPECT_TRUE(store->removePin("123456789"));
+  EXPECT_FALSE(store->pinHash("123456789"));
+
+  int64_t row = store->startUsage("111111111", "222222222", "V", 1700000000);
+  ASSERT_GT(row, 0);
+  auto u = store->usage(row);
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->viewerID, "111111111");
+  EXPECT_EQ(u->hostID, "222222222");
+  EXPECT_FALSE(u->seconds);
+  EXPECT_TRUE(store->endUsage(row, 42));
+  EXPECT_EQ(*store->usage(row)->seconds, 42);
+  EXPECT_FALSE(store->endUsage(row + 1, 1));
+  EXPECT_EQ(store->usageCount(), 1);
+}
+
+TEST(ServerStore, ReopensTheSameFileAndRefusesAnUnusableOne) {
+  auto dir = std::filesystem::temp_directory_path() / ("plimo-store-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string path = (dir / "db").string();
+  std::string error;
+  {
+    auto store = ServerStore::open(path, error);
+    ASSERT_TRUE(store) << error;
+    store->setPin("987654321", Bytes{9}, 1);
+  }
+  auto again = ServerStore::open(path, error);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again->pinHash("987654321"), Bytes{9});
+  again.reset();
+
+  // Garbage in place of a database: refused with a reason, no crash.
+  std::string junk = (dir / "junk").string();
+  {
+    std::FILE* f = std::fopen(junk.c_str(), "wb");
+    std::string text(8192, 'x');
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  EXPECT_FALSE(ServerStore::open(junk, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(ServerStore::open((dir / "no/such/folder/db").string(), error));
+  std::filesystem::remove_all(dir);
+}
