@@ -34,8 +34,10 @@ function(plimo_tests)
     target_compile_options(${name} PRIVATE ${PLIMO_WARNINGS})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-      PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "PLIMO_SOURCE_DIR=${PROJECT_SOURCE_DIR};PLIMO_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    # Tests that run our programs or read test data find them here.
+    target_compile_definitions(${name} PRIVATE PLIMO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                               PLIMO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}")
   endforeach()
 endfunction()
 

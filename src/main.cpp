@@ -10,6 +10,7 @@
 #include "app/AppModel.h"
 #include "core/AsioLoop.h"
 #include "platform/linux/LinuxSystem.h"
+#include "protocol/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "support/UserDefaults.h"
 
@@ -22,7 +23,16 @@ int runHeadless(const std::vector<std::string>& args) {
   asio::signal_set signals(loop.context(), SIGTERM, SIGINT);
   signals.async_wait([&](const std::error_code&, int) { loop.stop(); });
   LinuxSystem system;
-  AppModel model(loop, system, IniFile::user(), UserDefaults::fromArguments(args));
+  NetSocketFactory sockets(loop);
+  AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
+  // Scripts read the ID from standard output.
+  model.myID.observe([](const std::string& id) {
+    if (id != "0") std::printf("%s\n", id.c_str()), std::fflush(stdout);
+  });
+  loop.run();
+  model.terminate();
+  // Let the goodbyes leave before the sockets close.
+  auto last = loop.after(0.3, [&] { loop.stop(); });
   loop.run();
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/System.h"
+#include "protocol/PlimoClient.h"
+#include "protocol/PlimoCrypto.h"
 #include "support/IniFile.h"
 
 #ifndef PLIMO_VERSION
@@ -14,10 +16,12 @@
 
 namespace plimo {
 
-AppModel::AppModel(EventLoop& loop, System& system, IniFile& ini, UserDefaults userDefaults)
+AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniFile& ini,
+                   UserDefaults userDefaults)
     : logURL(ini.url().parent_path() / "Plimo.log"),
       loop_(loop),
       system_(system),
+      sockets_(sockets),
       ini_(ini),
       userDefaults_(std::move(userDefaults)),
       log_(logURL) {
@@ -27,9 +31,14 @@ AppModel::AppModel(EventLoop& loop, System& system, IniFile& ini, UserDefaults u
   refreshPermissions();
   needsServer.set(false);
   log("--- " + std::string(edition) + " started (version " + version() + ") ---");
+  // Session reports join here when they exist.
+  startClient();
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel() {
+  alive_.reset();
+  if (client) client->stop();
+}
 
 std::string AppModel::version() {
   std::string shortVersion = PLIMO_VERSION, build = PLIMO_BUILD;
@@ -78,7 +87,49 @@ void AppModel::setUnattended(bool on) {
   unattended_.set(on);
   ini_.set("Session", "Unattended", on ? "1" : "0");
   ini_.save();
+  if (client) client->unattended = on;
   log(on ? "Unattended access turned on" : "Unattended access turned off");
+}
+
+void AppModel::setKeepID(bool on) {
+  AppSettings s = settings.get();
+  if (on) {
+    std::string secret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
+    s.pinSecret = secret;
+    settings.set(s);
+    ini_.set("ID", "Secret", secret);
+    if (client) {
+      client->pinID.clear();
+      client->pinSecret = secret;
+      client->sendPin();
+    }
+  } else {
+    s.pinSecret.clear();
+    s.pinnedID.clear();
+    settings.set(s);
+    ini_.set("ID", "Secret", "");
+    ini_.set("ID", "Pinned", "");
+    if (client) client->unpinID();
+    idPinned.set(false);
+  }
+  ini_.save();
+}
+
+void AppModel::pinAnswer(bool ok, const std::string& text) {
+  idPinned.set(client && client->idPinned);
+  AppSettings s = settings.get();
+  if (ok) {
+    s.pinnedID = text;
+    ini_.set("ID", "Pinned", text);
+  } else {
+    s.pinSecret.clear();
+    s.pinnedID.clear();
+    ini_.set("ID", "Secret", "");
+    ini_.set("ID", "Pinned", "");
+    notice.set(text);
+  }
+  settings.set(s);
+  ini_.save();
 }
 
 }  // namespace plimo

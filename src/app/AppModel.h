@@ -4,6 +4,8 @@
 // process; every method runs on the main (loop) thread.
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,8 @@
 namespace plimo {
 
 class IniFile;
+class PlimoClient;
+class SocketFactory;
 class System;
 
 class AppModel {
@@ -24,8 +28,9 @@ class AppModel {
   enum class Light { grey, amber, green, red };
 
   // `ini` is the user's Plimo.ini (already loaded); the log lies beside it.
-  // All references must outlive the model.
-  AppModel(EventLoop& loop, System& system, IniFile& ini, UserDefaults userDefaults);
+  // `sockets` makes the server link's sockets. All references must outlive
+  // the model. Construction starts the server link.
+  AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniFile& ini, UserDefaults userDefaults);
   ~AppModel();
   AppModel(const AppModel&) = delete;
   AppModel& operator=(const AppModel&) = delete;
@@ -53,6 +58,7 @@ class AppModel {
   Observable<bool> canControl{false};
   Observable<bool> needsServer{false};
 
+  std::shared_ptr<PlimoClient> client;
   bool autoConnected = false;
   const std::filesystem::path logURL;
 
@@ -60,6 +66,8 @@ class AppModel {
   std::string serverAddress() const;
   bool keepID() const { return !settings.get().pinSecret.empty(); }
   bool partnerIDIsValid() const;
+  // A secure server session is up and the server gave an ID.
+  bool online() const;
   bool unattended() const { return unattended_.get(); }
   const Observable<bool>& unattendedValue() const { return unattended_; }
 
@@ -77,16 +85,45 @@ class AppModel {
   void remove(const RecentPC& entry);
 
   void setUnattended(bool on);
+  void setKeepID(bool on);
+
+  // The server link (AppModelLink.cpp).
+  void restartClient();
+  // Takes "host" or "host:port" (port 47800 when none parses).
+  void chooseServer(std::string_view address);
+  void saveSettings(const AppSettings& fresh);
+  // Runs the server link's relay test; `done` gets (ok, text) once.
+  void testServer(std::function<void(bool ok, const std::string& text)> done);
+  // Ends the session and says goodbye to the partner and the server.
+  void terminate();
 
   const UserDefaults& userDefaults() const { return userDefaults_; }
 
  private:
+  void startClient();
+  void serverStatusFromID();
+  void serverStatus(const std::string& text);
+  void refreshFingerprint();
+  void pinAnswer(bool ok, const std::string& text);
+  // Wraps a callback so that it does nothing once the model is gone.
+  template <typename... Args, typename Fn>
+  std::function<void(Args...)> weakly(Fn fn) {
+    std::weak_ptr<AppModel*> guard = alive_;
+    return [guard, fn](Args... args) {
+      if (auto model = guard.lock()) fn(**model, args...);
+    };
+  }
+
   EventLoop& loop_;
   System& system_;
+  SocketFactory& sockets_;
   IniFile& ini_;
   UserDefaults userDefaults_;
   AppLog log_;
   Observable<bool> unattended_{false};
+  // Completions of relay tests asked for while one runs all hear its answer.
+  std::vector<std::function<void(bool, const std::string&)>> pendingTests_;
+  std::shared_ptr<AppModel*> alive_ = std::make_shared<AppModel*>(this);
 };
 
 }  // namespace plimo

@@ -4,6 +4,7 @@
 #include "core/ManualLoop.h"
 #include "platform/fake/FakeSystem.h"
 #include "support/IniFile.h"
+#include "testkit/FakeSockets.h"
 #include "testkit/TempDir.h"
 
 using namespace plimo;
@@ -18,10 +19,11 @@ struct ModelFixture : ::testing::Test {
   ManualLoop loop;
   FakeSystem system;
   IniFile ini{dir / "Plimo.ini"};
+  testkit::FakeSocketFactory sockets{loop};
 
-  std::unique_ptr<AppModel> make() {
+  std::unique_ptr<AppModel> make(UserDefaults defaults = {}) {
     ini.load();
-    return std::make_unique<AppModel>(loop, system, ini, UserDefaults());
+    return std::make_unique<AppModel>(loop, system, sockets, ini, std::move(defaults));
   }
   std::vector<std::string> logLines() {
     std::vector<std::string> lines;

@@ -15,10 +15,7 @@ using testkit::TempDir;
 
 namespace {
 
-std::string plimoBinary() {
-  const char* dir = std::getenv("PLIMO_BINARY_DIR");
-  return dir ? std::string(dir) + "/src/plimo" : "";
-}
+std::string plimoBinary() { return PLIMO_BINARY_DIR "/src/plimo"; }
 
 pid_t startHeadless(const TempDir& home) {
   pid_t child = fork();

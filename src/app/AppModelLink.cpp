@@ -1,0 +1,161 @@
+// The model's half that owns the server link: building and rebuilding it,
+// turning its events into the main window's status, and the server settings.
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "app/AppModel.h"
+#include "protocol/PlimoClient.h"
+#include "protocol/PlimoCrypto.h"
+#include "support/IniFile.h"
+
+namespace plimo {
+
+bool AppModel::online() const { return client && client->relay && myID.get() != "0"; }
+
+void AppModel::startClient() {
+  const AppSettings& s = settings.get();
+  if (s.relayHost.empty()) {
+    needsServer.set(true);
+    serverLight.set(Light::amber);
+    serverText.set("No server set");
+    return;
+  }
+  auto c = PlimoClient::create(loop_, sockets_, s.relayHost, uint16_t(std::clamp<int64_t>(s.relayPort, 0, 65535)),
+                               s.tcpPorts, s.relayKey);
+  c->onLog = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log(text); });
+  c->onTcpPortChanged = weakly<const std::string&>([](AppModel& m, const std::string& text) {
+    m.ini_.set("Relay", "TcpPort", text);
+    m.ini_.save();
+    AppSettings fresh = m.settings.get();
+    fresh.tcpPorts = text;
+    m.settings.set(fresh);
+  });
+  c->onID = weakly<>([](AppModel& m) { m.serverStatusFromID(); });
+  c->onRelayStatus = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.serverStatus(text); });
+  c->onRelayKeyPinned = weakly<const std::string&>([](AppModel& m, const std::string& keyHex) {
+    m.ini_.set("Relay", "Key", keyHex);
+    m.ini_.save();
+    AppSettings fresh = m.settings.get();
+    fresh.relayKey = keyHex;
+    m.settings.set(fresh);
+  });
+  c->onPin = weakly<bool, const std::string&>([](AppModel& m, bool ok, const std::string& text) { m.pinAnswer(ok, text); });
+  c->onMessage = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Partner says: " + text); });
+  c->onRegister = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Server: " + text); });
+  c->onBrand = [](const std::string&) {};
+  c->onBook = [](const std::string&) {};
+  c->onRelayTest = weakly<bool, int64_t, const std::string&>(
+      [](AppModel& m, bool ok, int64_t milliseconds, const std::string& text) {
+        auto waiting = std::move(m.pendingTests_);
+        m.pendingTests_.clear();
+        std::string answer = ok ? "Server answered in " + std::to_string(milliseconds) + " ms: " + text : text;
+        for (auto& done : waiting) done(ok, answer);
+      });
+  c->unattended = unattended();
+  if (!s.pinSecret.empty()) {
+    c->pinID = s.pinnedID;
+    c->pinSecret = s.pinSecret;
+    c->sendPin();
+  }
+  client = c;
+  try {
+    c->start();
+  } catch (const std::exception& error) {
+    serverLight.set(Light::red);
+    serverText.set("Could not start");
+    log(std::string("Could not start: ") + error.what());
+  }
+}
+
+void AppModel::restartClient() {
+  if (client) client->stop();
+  client.reset();
+  myID.set("0");
+  serverLight.set(Light::amber);
+  serverText.set("Connecting to server...");
+  startClient();
+}
+
+void AppModel::refreshFingerprint() {
+  relayFingerprint.set(client && client->relayKey ? PlimoCrypto::keyFingerprint(*client->relayKey) : PlimoCrypto::keyFingerprint({}));
+}
+
+void AppModel::serverStatusFromID() {
+  if (!client) return;
+  myID.set(client->myID);
+  idPinned.set(client->idPinned);
+  refreshFingerprint();
+  serverLight.set(Light::green);
+  serverText.set("Online, secure connection");
+}
+
+void AppModel::serverStatus(const std::string& text) {
+  if (!client) return;
+  refreshFingerprint();
+  if (client->relayBlocked) {
+    serverLight.set(Light::red);
+    serverText.set(text);
+  } else if (!client->relay) {
+    serverLight.set(Light::amber);
+    serverText.set(text);
+  } else if (client->myID != "0") {
+    serverLight.set(Light::green);
+    serverText.set("Online, secure connection");
+  } else {
+    serverLight.set(Light::green);
+    serverText.set(text);
+  }
+}
+
+void AppModel::chooseServer(std::string_view address) {
+  std::string_view text = trimSpace(address);
+  std::string host(text);
+  int64_t port = AppSettings::defaultRelayPort;
+  if (size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+    if (auto parsed = IniFile::parseInt(text.substr(colon + 1)); parsed && !text.substr(colon + 1).empty()) {
+      host = text.substr(0, colon);
+      port = *parsed;
+    }
+  }
+  if (host.empty()) return;
+  AppSettings fresh = settings.get();
+  fresh.relayHost = host;
+  fresh.relayPort = port;
+  if (!sameName(host, AppSettings::vendorRelayHost)) {
+    fresh.relayKey.clear();
+    ini_.set("Relay", "Key", "");
+  }
+  settings.set(fresh);
+  fresh.save(ini_);
+  needsServer.set(false);
+  log("Server set to " + host + ":" + std::to_string(port));
+  restartClient();
+}
+
+void AppModel::saveSettings(const AppSettings& given) {
+  AppSettings old = settings.get();
+  AppSettings fresh = given;
+  bool hostChanged = fresh.relayHost != old.relayHost;
+  if (hostChanged) {
+    ini_.set("Relay", "Key", "");
+    ini_.save();
+    fresh.relayKey.clear();
+  }
+  settings.set(fresh);
+  fresh.save(ini_);
+  if (hostChanged || fresh.tcpPorts != old.tcpPorts || fresh.relayPort != old.relayPort) restartClient();
+}
+
+void AppModel::testServer(std::function<void(bool ok, const std::string& text)> done) {
+  if (!client) return;
+  pendingTests_.push_back(std::move(done));
+  client->testRelay();
+}
+
+void AppModel::terminate() {
+  if (!client) return;
+  client->stop();
+}
+
+}  // namespace plimo

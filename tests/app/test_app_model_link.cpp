@@ -1,0 +1,222 @@
+// The model's wiring of the server link: status texts and lights, pinning of
+// the server key and the ID into Plimo.ini, server choice and restarts.
+#include <gtest/gtest.h>
+
+#include "app/AppModel.h"
+#include "core/ManualLoop.h"
+#include "platform/fake/FakeSystem.h"
+#include "protocol/PlimoClient.h"
+#include "protocol/PlimoCrypto.h"
+#include "support/IniFile.h"
+#include "testkit/FakeRelayServer.h"
+#include "testkit/FakeSockets.h"
+#include "testkit/TempDir.h"
+
+using namespace plimo;
+using testkit::TempDir;
+using testkit::writeFile;
+using Light = AppModel::Light;
+
+namespace {
+
+constexpr const char* kServerIP = "198.51.100.7";
+
+struct LinkFixture : ::testing::Test {
+  TempDir dir;
+  ManualLoop loop;
+  FakeSystem system;
+  IniFile ini{dir / "Plimo.ini"};
+  testkit::FakeSocketFactory sockets{loop};
+  testkit::FakeRelayServer server;
+  std::unique_ptr<AppModel> model;
+  size_t read = 0;
+
+  void start(const std::string& iniText = "[Relay]\nHost=relay.example\n", UserDefaults defaults = {}) {
+    sockets.hosts["relay.example"] = kServerIP;
+    writeFile(dir / "Plimo.ini", iniText);
+    ini.load();
+    model = std::make_unique<AppModel>(loop, system, sockets, ini, std::move(defaults));
+    loop.runPending();
+  }
+  Address serverAddress() const { return {kServerIP, 47800}; }
+  std::vector<Bytes> sent() {
+    std::vector<Bytes> out;
+    for (auto& d : sockets.udp.back()->sent)
+      if (d.to == serverAddress()) out.push_back(d.data);
+    return out;
+  }
+  void deliver(Bytes data) {
+    testkit::UdpRecord::deliver(sockets.udp.back(), std::move(data), serverAddress());
+    loop.runPending();
+  }
+  void welcome() {
+    auto all = sent();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+      if (testkit::FakeRelayServer::isHandshake(*it)) {
+        deliver(server.welcome(*it));
+        read = all.size();
+        return;
+      }
+    }
+    FAIL() << "no handshake";
+  }
+  std::vector<std::string> lines() {
+    std::vector<std::string> out;
+    auto all = sent();
+    for (; read < all.size(); ++read)
+      if (auto line = server.open(all[read])) out.push_back(*line);
+    return out;
+  }
+  void say(const std::string& line) { deliver(server.seal(line)); }
+  std::string iniValue(const char* section, const char* key) {
+    IniFile reread(dir / "Plimo.ini");
+    reread.load();
+    return reread.string(section, key, "<none>");
+  }
+};
+
+}  // namespace
+
+TEST_F(LinkFixture, NoServerSetAsksForOne) {
+  start("");
+  EXPECT_TRUE(model->needsServer.get());
+  EXPECT_EQ(model->serverLight.get(), Light::amber);
+  EXPECT_EQ(model->serverText.get(), "No server set");
+  EXPECT_EQ(model->client, nullptr);
+  EXPECT_TRUE(sockets.udp.empty());
+
+  model->chooseServer("  relay.example  ");
+  EXPECT_FALSE(model->needsServer.get());
+  EXPECT_EQ(model->settings.get().relayHost, "relay.example");
+  EXPECT_EQ(model->settings.get().relayPort, 47800);
+  EXPECT_EQ(iniValue("Relay", "Host"), "relay.example");
+  ASSERT_NE(model->client, nullptr);
+  EXPECT_EQ(model->serverText.get(), "Connecting to server...");
+}
+
+TEST_F(LinkFixture, RegistrationPinsKeyAndTurnsGreen) {
+  start();
+  EXPECT_EQ(model->serverLight.get(), Light::amber);
+  welcome();
+  EXPECT_EQ(iniValue("Relay", "Key"), PlimoCrypto::hex(server.longTerm.publicKey()));
+  EXPECT_EQ(model->settings.get().relayKey, PlimoCrypto::hex(server.longTerm.publicKey()));
+  EXPECT_EQ(model->serverLight.get(), Light::green);
+  EXPECT_EQ(model->serverText.get(), "Secure connection to server");
+  EXPECT_FALSE(model->online());
+
+  say("ID 123456789 3600");
+  EXPECT_EQ(model->myID.get(), "123456789");
+  EXPECT_EQ(model->serverText.get(), "Online, secure connection");
+  EXPECT_EQ(model->relayFingerprint.get(), PlimoCrypto::keyFingerprint(server.longTerm.publicKey()));
+  EXPECT_TRUE(model->online());
+}
+
+TEST_F(LinkFixture, ServerWithAnotherKeyTurnsRed) {
+  testkit::FakeRelayServer impostor;
+  start("[Relay]\nHost=relay.example\nKey=" + PlimoCrypto::hex(impostor.longTerm.publicKey()) + "\n");
+  welcome();
+  EXPECT_EQ(model->serverLight.get(), Light::red);
+  EXPECT_EQ(model->serverText.get(), "Server key mismatch");
+  EXPECT_EQ(iniValue("Relay", "Key"), PlimoCrypto::hex(impostor.longTerm.publicKey()));
+}
+
+TEST_F(LinkFixture, ServerChoiceParsesPortAndForgetsOldKey) {
+  start("[Relay]\nHost=relay.example\nKey=ABCD\n");
+  model->chooseServer("other.example:5000");
+  EXPECT_EQ(model->settings.get().relayHost, "other.example");
+  EXPECT_EQ(model->settings.get().relayPort, 5000);
+  EXPECT_EQ(model->settings.get().relayKey, "");
+  EXPECT_EQ(iniValue("Relay", "Key"), "");
+  EXPECT_EQ(model->serverAddress(), "other.example:5000");
+
+  model->chooseServer("host.example:");
+  EXPECT_EQ(model->settings.get().relayHost, "host.example:");
+  EXPECT_EQ(model->settings.get().relayPort, 47800);
+  model->chooseServer("host.example:http");
+  EXPECT_EQ(model->settings.get().relayHost, "host.example:http");
+  EXPECT_EQ(model->settings.get().relayPort, 47800);
+
+  auto before = model->client;
+  model->chooseServer("   ");
+  EXPECT_EQ(model->client, before);
+}
+
+TEST_F(LinkFixture, SavingSettingsRestartsOnlyForServerChanges) {
+  start();
+  auto first = model->client;
+  AppSettings s = model->settings.get();
+  s.profileName = "New Name";
+  model->saveSettings(s);
+  EXPECT_EQ(model->client, first);
+  EXPECT_EQ(iniValue("Profile", "Name"), "New Name");
+
+  s.relayPort = 47801;
+  model->saveSettings(s);
+  EXPECT_NE(model->client, first);
+  EXPECT_EQ(model->myID.get(), "0");
+}
+
+TEST_F(LinkFixture, KeepIdSendsSecretAndStoresTheAnswer) {
+  start();
+  welcome();
+  say("ID 123456789 3600");
+  lines();
+  model->setKeepID(true);
+  std::string secret = model->settings.get().pinSecret;
+  EXPECT_EQ(secret.size(), 64u);
+  EXPECT_EQ(iniValue("ID", "Secret"), secret);
+  auto sentLines = lines();
+  ASSERT_FALSE(sentLines.empty());
+  EXPECT_NE(sentLines.back().find(secret), std::string::npos) << sentLines.back();
+
+  say("PIN OK 123456789");
+  EXPECT_EQ(iniValue("ID", "Pinned"), "123456789");
+  EXPECT_EQ(model->settings.get().pinnedID, "123456789");
+
+  model->setKeepID(false);
+  EXPECT_EQ(iniValue("ID", "Secret"), "");
+  EXPECT_EQ(iniValue("ID", "Pinned"), "");
+  EXPECT_FALSE(model->idPinned.get());
+}
+
+TEST_F(LinkFixture, RefusedPinClearsTheSecretAndTellsTheUser) {
+  start("[Relay]\nHost=relay.example\n[ID]\nSecret=" + std::string(64, 'A') + "\nPinned=123456789\n");
+  welcome();
+  say("ID 123456789 3600");
+  say("ERR PIN TAKEN");
+  EXPECT_EQ(model->settings.get().pinSecret, "");
+  EXPECT_EQ(iniValue("ID", "Secret"), "");
+  EXPECT_FALSE(model->notice.get().empty());
+}
+
+TEST_F(LinkFixture, SocketThatCannotOpenShowsCouldNotStart) {
+  sockets.udpFailure = std::errc::address_in_use;
+  start();
+  EXPECT_EQ(model->serverLight.get(), Light::red);
+  EXPECT_EQ(model->serverText.get(), "Could not start");
+}
+
+TEST_F(LinkFixture, RelayTestAnswersEveryWaitingCaller) {
+  start();
+  welcome();
+  say("ID 123456789 3600");
+  lines();
+  std::vector<std::pair<bool, std::string>> answers;
+  model->testServer([&](bool ok, const std::string& t) { answers.emplace_back(ok, t); });
+  model->testServer([&](bool ok, const std::string& t) { answers.emplace_back(ok, t); });
+  loop.advance(6);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_FALSE(answers[0].first);
+  EXPECT_EQ(answers[0], answers[1]);
+}
+
+TEST_F(LinkFixture, TerminateSaysByeToTheServer) {
+  start();
+  welcome();
+  say("ID 123456789 3600");
+  lines();
+  model->terminate();
+  auto last = lines();
+  ASSERT_FALSE(last.empty());
+  EXPECT_EQ(last.back(), "BYE");
+}
