@@ -36,8 +36,8 @@ void BM_Open1182(benchmark::State& state) {
   constexpr size_t kBatch = 4096;
   std::vector<Bytes> packets;
   for (size_t i = 0; i < kBatch; ++i) packets.push_back(sender.seal(plaintext));
-  auto receiver = std::make_unique<SecureChannel>(SecureChannel::kPeerType, Bytes(32, 2),
-                                                  Bytes(32, 1), 4, 3);
+  auto receiver =
+      std::make_unique<SecureChannel>(SecureChannel::kPeerType, Bytes(32, 2), Bytes(32, 1), 4, 3);
   size_t next = 0;
   for (auto _ : state) {
     if (next == kBatch) {

@@ -7,7 +7,8 @@
 #include <array>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
+
+#include "protocol/PlimoCryptoEvp.h"
 
 namespace plimo::PlimoCrypto {
 
@@ -17,11 +18,6 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr size_t kHashSize = 32;
 // HKDF's block counter is one byte.
 constexpr size_t kHkdfMaxLength = 255 * kHashSize;
-
-[[noreturn]] void fatal(const char* what) {
-  std::fprintf(stderr, "plimo: %s\n", what);
-  std::abort();
-}
 
 int nibble(uint8_t c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -75,7 +71,8 @@ std::string keyFingerprint(ByteView key) {
 
 Bytes randomBytes(size_t count) {
   Bytes out(count);
-  if (count > 0 && RAND_bytes(out.data(), int(count)) != 1) fatal("the random generator failed");
+  if (count > 0 && RAND_bytes(out.data(), int(count)) != 1)
+    evp::fatal("the random generator failed");
   return out;
 }
 
@@ -93,7 +90,7 @@ Bytes sha256(ByteView data) {
   Bytes out(kHashSize);
   unsigned int length = 0;
   if (EVP_Digest(data.data(), data.size(), out.data(), &length, EVP_sha256(), nullptr) != 1) {
-    fatal("SHA-256 failed");
+    evp::fatal("SHA-256 failed");
   }
   return out;
 }
@@ -106,13 +103,13 @@ Bytes hmacSha256(ByteView key, ByteView data) {
   if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(), data.data(),
                  data.size(), out.data(), out.size(), &length) ||
       length != kHashSize) {
-    fatal("HMAC-SHA256 failed");
+    evp::fatal("HMAC-SHA256 failed");
   }
   return out;
 }
 
 Bytes hkdf(ByteView salt, ByteView ikm, ByteView info, size_t length) {
-  if (length > kHkdfMaxLength) fatal("HKDF asked for more than 255 blocks");
+  if (length > kHkdfMaxLength) evp::fatal("HKDF asked for more than 255 blocks");
   Bytes prk = hmacSha256(salt, ikm);
   Bytes out;
   Bytes block;

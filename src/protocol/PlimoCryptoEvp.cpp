@@ -18,12 +18,14 @@ constexpr uint8_t kUncompressed = 0x04;
 
 }  // namespace
 
+void fatal(const char* what) {
+  std::fprintf(stderr, "plimo: %s\n", what);
+  std::abort();
+}
+
 Pkey generateP256() {
   EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", kCurve);
-  if (!key) {
-    std::fputs("plimo: OpenSSL could not generate a P-256 key\n", stderr);
-    std::abort();
-  }
+  if (!key) fatal("OpenSSL could not generate a P-256 key");
   return wrap(key);
 }
 
@@ -31,11 +33,10 @@ Bytes rawPublicKey(EVP_PKEY* key) {
   uint8_t point[1 + PlimoCrypto::kPublicKeySize];
   size_t length = 0;
   // Keys made or parsed here always carry the uncompressed form.
-  if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point,
-                                      &length) != 1 ||
+  if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point, &length) !=
+          1 ||
       length != sizeof point || point[0] != kUncompressed) {
-    std::fputs("plimo: P-256 key without an uncompressed public point\n", stderr);
-    std::abort();
+    fatal("P-256 key without an uncompressed public point");
   }
   return Bytes(point + 1, point + sizeof point);
 }

@@ -27,6 +27,10 @@ using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
 inline Pkey wrap(EVP_PKEY* key) { return Pkey(key, PkeyFree{}); }
 
+// Stops the process for a failure that only a broken OpenSSL or a caller's
+// programming error can cause (never for bad input).
+[[noreturn]] void fatal(const char* what);
+
 // A fresh random P-256 private key; aborts when OpenSSL cannot make one.
 Pkey generateP256();
 

@@ -3,9 +3,8 @@
 #include <openssl/evp.h>
 
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 
+#include "protocol/PlimoCryptoEvp.h"
 #include "protocol/PlimoError.h"
 
 namespace plimo {
@@ -14,16 +13,11 @@ namespace {
 
 constexpr size_t kNonceSize = 12;
 
-[[noreturn]] void fatal(const char* what) {
-  std::fprintf(stderr, "plimo: %s\n", what);
-  std::abort();
-}
-
 // Fetched once: an implicit fetch on every packet would cost a lookup in
 // OpenSSL's provider tables.
 const EVP_CIPHER* aes256gcm() {
   static EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
-  if (!cipher) fatal("OpenSSL has no AES-256-GCM");
+  if (!cipher) evp::fatal("OpenSSL has no AES-256-GCM");
   return cipher;
 }
 
@@ -47,7 +41,7 @@ SecureChannel::SecureChannel(uint8_t type, ByteView sendKey, ByteView recvKey, u
   if (!opener_ || !sealer_ ||
       EVP_EncryptInit_ex2(sealer_.get(), aes256gcm(), sendKey.data(), nullptr, nullptr) != 1 ||
       EVP_DecryptInit_ex2(opener_.get(), aes256gcm(), recvKey.data(), nullptr, nullptr) != 1) {
-    fatal("could not set up AES-256-GCM");
+    evp::fatal("could not set up AES-256-GCM");
   }
 }
 
@@ -71,11 +65,11 @@ std::shared_ptr<SecureChannel> SecureChannel::toPartner(const PlimoCrypto::PeerK
 }
 
 Bytes SecureChannel::seal(ByteView plaintext) {
-  if (plaintext.size() > size_t(INT_MAX) - kOverhead) fatal("plaintext too large to seal");
+  if (plaintext.size() > size_t(INT_MAX) - kOverhead) evp::fatal("plaintext too large to seal");
   uint64_t counter;
   {
     std::lock_guard guard(lock_);
-    if (sendCounter_ == UINT64_MAX) fatal("packet counter exhausted");
+    if (sendCounter_ == UINT64_MAX) evp::fatal("packet counter exhausted");
     counter = ++sendCounter_;
   }
 
@@ -95,7 +89,7 @@ Bytes SecureChannel::seal(ByteView plaintext) {
       EVP_EncryptFinal_ex(ctx, body + length, &length) != 1 ||
       EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, int(kTagSize),
                           packet.data() + packet.size() - kTagSize) != 1) {
-    fatal("AES-256-GCM sealing failed");
+    evp::fatal("AES-256-GCM sealing failed");
   }
   return packet;
 }

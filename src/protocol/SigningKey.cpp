@@ -1,14 +1,12 @@
 #include "protocol/SigningKey.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <openssl/bio.h>
 #include <openssl/ec.h>
 #include <openssl/pem.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -31,11 +29,6 @@ struct SigFree {
 };
 using Bio = std::unique_ptr<BIO, BioFree>;
 using Sig = std::unique_ptr<ECDSA_SIG, SigFree>;
-
-[[noreturn]] void fatal(const char* what) {
-  std::fprintf(stderr, "plimo: %s\n", what);
-  std::abort();
-}
 
 // The DER form OpenSSL verifies, from the raw r ‖ s wire form; empty when r
 // or s does not fit.
@@ -101,9 +94,9 @@ std::optional<SigningKey> SigningKey::loadPemFile(const std::string& path) {
 
 std::string SigningKey::toPem() const {
   Bio bio(BIO_new(BIO_s_mem()));
-  if (!bio || PEM_write_bio_PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr,
-                                       nullptr) != 1) {
-    fatal("could not write a key as PEM");
+  if (!bio ||
+      PEM_write_bio_PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    evp::fatal("could not write a key as PEM");
   }
   char* data = nullptr;
   long length = BIO_get_mem_data(bio.get(), &data);
@@ -137,20 +130,20 @@ Bytes SigningKey::sign(ByteView data) const {
       EVP_DigestSignInit_ex(ctx.get(), nullptr, "SHA256", nullptr, nullptr, key_.get(), nullptr) !=
           1 ||
       EVP_DigestSign(ctx.get(), nullptr, &length, data.data(), data.size()) != 1) {
-    fatal("ECDSA signing failed");
+    evp::fatal("ECDSA signing failed");
   }
   Bytes der(length);
   if (EVP_DigestSign(ctx.get(), der.data(), &length, data.data(), data.size()) != 1) {
-    fatal("ECDSA signing failed");
+    evp::fatal("ECDSA signing failed");
   }
   const uint8_t* in = der.data();
   Sig sig(d2i_ECDSA_SIG(nullptr, &in, long(length)));
-  if (!sig) fatal("ECDSA signing gave an unreadable signature");
+  if (!sig) evp::fatal("ECDSA signing gave an unreadable signature");
   Bytes raw(PlimoCrypto::kSignatureSize);
   if (BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), raw.data(), int(kScalarSize)) != int(kScalarSize) ||
       BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), raw.data() + kScalarSize, int(kScalarSize)) !=
           int(kScalarSize)) {
-    fatal("ECDSA signing gave an oversized signature");
+    evp::fatal("ECDSA signing gave an oversized signature");
   }
   return raw;
 }

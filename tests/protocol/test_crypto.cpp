@@ -118,8 +118,8 @@ TEST(KeyAgreement, BadPartnerKeysThrowBadKey) {
   Bytes offCurve = good;
   offCurve[63] ^= 0x01;
   Bytes outOfField(64, 0xFF);  // coordinates beyond the field prime
-  std::vector<Bytes> bad = {Bytes{}, Bytes(63, 1), x963, Bytes(64, 0), offCurve, outOfField,
-                            bytes(good, 0, 32)};
+  std::vector<Bytes> bad = {Bytes{},    Bytes(63, 1),      x963, Bytes(64, 0), offCurve,
+                            outOfField, bytes(good, 0, 32)};
   for (const Bytes& key : bad) {
     try {
       mine.sharedSecret(key);

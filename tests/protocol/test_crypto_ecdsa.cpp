@@ -20,13 +20,14 @@ namespace {
 
 // DER SubjectPublicKeyInfo of a P-256 key, up to the point: SEQUENCE {
 // SEQUENCE { id-ecPublicKey, prime256v1 }, BIT STRING 04 ‖ X ‖ Y }.
-const Bytes kSpkiPrefix = PlimoCrypto::fromHex(
-                              "3059301306072A8648CE3D020106082A8648CE3D030107034200")
-                              .value();
+const Bytes kSpkiPrefix =
+    PlimoCrypto::fromHex("3059301306072A8648CE3D020106082A8648CE3D030107034200").value();
 
 bool haveOpenssl() { return std::system("openssl version >/dev/null 2>&1") == 0; }
 
-bool run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+bool run(const std::string& command) {
+  return std::system((command + " 2>/dev/null").c_str()) == 0;
+}
 
 Bytes readBytes(const std::filesystem::path& path) { return toBytes(readFile(path)); }
 
@@ -81,7 +82,8 @@ class OpensslCli : public ::testing::Test {
 TEST_F(OpensslCli, SignatureMadeByOpensslVerifies) {
   // Without -noout the file starts with an EC PARAMETERS block.
   ASSERT_TRUE(run("openssl ecparam -name prime256v1 -genkey -out " + at("key.pem")));
-  ASSERT_TRUE(run("openssl ec -in " + at("key.pem") + " -pubout -outform DER -out " + at("pub.der")));
+  ASSERT_TRUE(
+      run("openssl ec -in " + at("key.pem") + " -pubout -outform DER -out " + at("pub.der")));
   ASSERT_TRUE(run("openssl dgst -sha256 -sign " + at("key.pem") + " -out " + at("sig.der") + " " +
                   at("data.bin")));
   Bytes publicKey = rawFromSpki(readBytes(dir / "pub.der"));
@@ -127,8 +129,8 @@ TEST_F(OpensslCli, SavedKeyIsReadByOpensslAndOwnerOnly) {
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_FALSE(std::filesystem::exists(dir / "server.pem.tmp"));
 
-  ASSERT_TRUE(run("openssl pkey -in " + at("server.pem") + " -pubout -outform DER -out " +
-                  at("pub.der")));
+  ASSERT_TRUE(
+      run("openssl pkey -in " + at("server.pem") + " -pubout -outform DER -out " + at("pub.der")));
   EXPECT_EQ(rawFromSpki(readBytes(dir / "pub.der")), key.publicKey());
 
   // And openssl's signature with our saved key verifies under its public key.
@@ -184,14 +186,15 @@ TEST(VerifyEcdsa, WrongLengthsAndContentGiveFalse) {
   append(x963, key.publicKey());
   Bytes offCurve = key.publicKey();
   offCurve[10] ^= 0x40;
-  for (const Bytes& badKey : {Bytes{}, Bytes(63, 1), x963, Bytes(64, 0), offCurve, Bytes(64, 0xFF)}) {
+  for (const Bytes& badKey :
+       {Bytes{}, Bytes(63, 1), x963, Bytes(64, 0), offCurve, Bytes(64, 0xFF)}) {
     EXPECT_FALSE(verifyEcdsa(badKey, message, signature));
   }
   // r = s = 0, r = s = all ones (beyond the group order), short and long.
   Bytes tooLong = signature;
   tooLong.push_back(0);
-  for (const Bytes& badSig : {Bytes{}, Bytes(64, 0), Bytes(64, 0xFF), bytes(signature, 0, 63),
-                              tooLong}) {
+  for (const Bytes& badSig :
+       {Bytes{}, Bytes(64, 0), Bytes(64, 0xFF), bytes(signature, 0, 63), tooLong}) {
     EXPECT_FALSE(verifyEcdsa(key.publicKey(), message, badSig));
   }
   EXPECT_TRUE(verifyEcdsa(key.publicKey(), message, signature));

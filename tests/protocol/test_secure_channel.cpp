@@ -94,8 +94,12 @@ TEST(SecureChannelVector, PublishedGcmVectorThroughTheNonceAndHeaderLayout) {
   // Sealing with that key: nonce = label 1 LE ‖ counter 1 LE, AAD = header.
   SecureChannel sender(SecureChannel::kServerType, kKey, key(9), 1, 2);
   Bytes sealed = sender.seal(kPlain);
-  Gcm expected = referenceGcm(kKey, unhex("01000000" "0100000000000000"),
-                              unhex("12" "0100000000000000"), kPlain);
+  Gcm expected = referenceGcm(kKey,
+                              unhex("01000000"
+                                    "0100000000000000"),
+                              unhex("12"
+                                    "0100000000000000"),
+                              kPlain);
   EXPECT_EQ(hex(sealed), "120100000000000000" + hex(expected.ciphertext) + hex(expected.tag));
 }
 
@@ -146,8 +150,10 @@ TEST(SecureChannel, RelayPairAndTypeBytes) {
 
 TEST(SecureChannel, PartnersFromKeyAgreementTalkBothWays) {
   EcdhKey a, b;
-  auto ka = PlimoCrypto::derivePeerKeys(a.sharedSecret(b.publicKey()), a.publicKey(), b.publicKey());
-  auto kb = PlimoCrypto::derivePeerKeys(b.sharedSecret(a.publicKey()), b.publicKey(), a.publicKey());
+  auto ka =
+      PlimoCrypto::derivePeerKeys(a.sharedSecret(b.publicKey()), a.publicKey(), b.publicKey());
+  auto kb =
+      PlimoCrypto::derivePeerKeys(b.sharedSecret(a.publicKey()), b.publicKey(), a.publicKey());
   auto ca = SecureChannel::toPartner(ka), cb = SecureChannel::toPartner(kb);
   EXPECT_EQ(cb->open(ca->seal(toBytes("PUNCH"))), toBytes("PUNCH"));
   EXPECT_EQ(ca->open(cb->seal(toBytes("PUNCHACK"))), toBytes("PUNCHACK"));
@@ -188,14 +194,20 @@ TEST(SecureChannel, AFlippedBitIsRefusedAndLeavesTheWindowAlone) {
 TEST(SecureChannel, CounterZeroIsRefusedEvenWithAValidTag) {
   Pair p;
   Bytes header = {SecureChannel::kPeerType, 0, 0, 0, 0, 0, 0, 0, 0};
-  Gcm sealed = referenceGcm(key(1), unhex("03000000" "0000000000000000"), header, Bytes{1, 2});
+  Gcm sealed = referenceGcm(key(1),
+                            unhex("03000000"
+                                  "0000000000000000"),
+                            header, Bytes{1, 2});
   Bytes packet = header;
   append(packet, sealed.ciphertext);
   append(packet, sealed.tag);
   EXPECT_FALSE(p.b.open(packet).has_value());
   // The same construction at counter 1 does open: only the zero was at fault.
   header[1] = 1;
-  sealed = referenceGcm(key(1), unhex("03000000" "0100000000000000"), header, Bytes{1, 2});
+  sealed = referenceGcm(key(1),
+                        unhex("03000000"
+                              "0100000000000000"),
+                        header, Bytes{1, 2});
   packet = header;
   append(packet, sealed.ciphertext);
   append(packet, sealed.tag);
@@ -241,9 +253,8 @@ TEST(SecureChannel, TwoThreadsSealingNeverShareACounter) {
 
   std::vector<Bytes> all = fromOne;
   all.insert(all.end(), fromTwo.begin(), fromTwo.end());
-  std::sort(all.begin(), all.end(), [](const Bytes& x, const Bytes& y) {
-    return readLE64(x, 1) < readLE64(y, 1);
-  });
+  std::sort(all.begin(), all.end(),
+            [](const Bytes& x, const Bytes& y) { return readLE64(x, 1) < readLE64(y, 1); });
   for (size_t i = 0; i < all.size(); ++i) {
     ASSERT_EQ(readLE64(all[i], 1), i + 1);
     ASSERT_TRUE(p.b.open(all[i]).has_value()) << i;
