@@ -25,6 +25,12 @@ inline constexpr uint8_t kAudio = 0x8A;             // host → viewer
 inline constexpr uint8_t kWindowedChunk = 0x8B;     // host → viewer, windowed transfer
 }  // namespace SessionPacket
 
+// True when at least `seconds` have passed from `since` to `now`. Periods are
+// checked from timers running at a multiple of them (0.3 s from a 10 ms
+// timer); the slack keeps rounding in the sums of uptimes from making such a
+// check come one tick late.
+inline bool elapsed(double now, double since, double seconds) { return now - since >= seconds - 1e-6; }
+
 // One message part as the channel delivers it. Long payloads arrive as several
 // parts of the same kind, in order, `more` set on all but the last; joining
 // them is the receiving session's task.

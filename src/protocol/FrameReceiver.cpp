@@ -46,6 +46,7 @@ std::optional<Bytes> FrameReceiver::pendingNack() {
 std::optional<Bytes> FrameReceiver::quickNack() {
   if (!frame_) return std::nullopt;
   const double now = clock_.now();
+  // Strictly more than: at exactly the period the answer may still be on its way.
   if (now - frame_->lastChunk <= kQuickQuiet || now - frame_->lastNack <= kQuickRepeat) return std::nullopt;
   return pendingNack();
 }

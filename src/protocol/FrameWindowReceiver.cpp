@@ -1,5 +1,6 @@
 #include "protocol/FrameWindowReceiver.h"
 
+#include "protocol/ChannelMsg.h"
 #include "protocol/FrameChunk.h"
 
 namespace plimo {
@@ -34,7 +35,7 @@ FrameWindowReceiver::Result FrameWindowReceiver::handleChunk(ByteView packet) {
     return result;
   }
   const bool isNew = it == frames_.end() || !it->second.got[chunk->index];
-  if (isNew && id != next && heldAhead(next) + chunk->payload.size() > kMaxHeldAhead) return result;
+  if (isNew && id != next && heldAhead(next) + chunk->payload.size() > maxHeldAhead_) return result;
 
   if (next != next_) {
     frames_.erase(frames_.begin(), frames_.lower_bound(next));
@@ -71,7 +72,7 @@ std::vector<Bytes> FrameWindowReceiver::pendingNacks(double quiet) {
   const double now = clock_.now();
   for (auto& [id, frame] : frames_) {
     if (frame.complete || frame.have == 0) continue;
-    if (now - frame.lastChunk >= quiet && now - frame.lastNack >= quiet) out.push_back(makeNack(id, frame));
+    if (elapsed(now, frame.lastChunk, quiet) && elapsed(now, frame.lastNack, quiet)) out.push_back(makeNack(id, frame));
   }
   return out;
 }

@@ -34,7 +34,8 @@ class FrameWindowReceiver {
   };
 
   // `clock` gives the uptime and must outlive the receiver.
-  explicit FrameWindowReceiver(const EventLoop& clock) : clock_(clock) {}
+  explicit FrameWindowReceiver(const EventLoop& clock, size_t maxHeldAhead = kMaxHeldAhead)
+      : clock_(clock), maxHeldAhead_(maxHeldAhead) {}
 
   // A 0x8B chunk. A malformed chunk, one older than the sender's oldest or
   // 64 or more IDs ahead changes nothing and gets no reply.
@@ -55,6 +56,7 @@ class FrameWindowReceiver {
   size_t heldAhead(uint32_t next) const;
 
   const EventLoop& clock_;
+  const size_t maxHeldAhead_;
   std::map<uint32_t, RxFrame> frames_;
   uint32_t next_ = 0;  // next ID to deliver; 0 until the first chunk
 };

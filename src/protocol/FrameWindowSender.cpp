@@ -61,7 +61,7 @@ std::vector<Bytes> FrameWindowSender::nextPackets(size_t budget) {
 
   for (TxFrame& f : frames_) {
     if (out.size() >= budget) break;
-    if (now - f.lastSend >= kProbeAfter) add(f, uint16_t(f.chunks.size() - 1));
+    if (elapsed(now, f.lastSend, kProbeAfter)) add(f, uint16_t(f.chunks.size() - 1));
   }
   return out;
 }

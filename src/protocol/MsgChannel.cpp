@@ -39,7 +39,7 @@ std::vector<Bytes> MsgChannel::poll() {
   const size_t inWindow = std::min(kWindow, out_.size());
   for (size_t i = 0; i < inWindow; ++i) {
     OutMsg& msg = out_[i];
-    if (msg.lastSent == 0.0 || now - msg.lastSent >= kResend) {
+    if (msg.lastSent == 0.0 || elapsed(now, msg.lastSent, kResend)) {
       msg.lastSent = now;
       result.push_back(msg.packet);
     }
@@ -62,7 +62,7 @@ std::vector<ChannelMsg> MsgChannel::handleMsg(ByteView packet) {
   if (packet.size() < kHeader || packet.size() > kHeader + kMaxPart) return result;
   if (packet[0] != SessionPacket::kChannelMsg) return result;
   const uint32_t seq = readLE32(packet, 1);
-  if (seq == 0 || (seq > delivered_ && seq - delivered_ > kMaxEarly)) return result;
+  if (seq == 0 || (seq > delivered_ && seq - delivered_ - 1 > kMaxEarly)) return result;
 
   // Every well-formed message is acknowledged, duplicates too, so that a lost
   // acknowledgement is repaired.

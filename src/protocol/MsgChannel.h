@@ -43,9 +43,10 @@ class MsgChannel {
   // burst of one poll().
   static constexpr size_t kWindow = 64;
   static constexpr double kResend = 0.3;
-  // Out-of-order messages held. Also how far ahead of the delivered position a
-  // sequence number may be: a sender never has more than kWindow messages in
-  // flight past it, so anything further is not from a working partner.
+  // Out-of-order messages held. Also bounds how far past the next expected
+  // message a sequence number may be: a sender never has more than kWindow
+  // messages in flight past it, so anything further is not from a working
+  // partner and is ignored without an acknowledgement.
   static constexpr size_t kMaxEarly = 256;
 
   // `clock` gives the uptime and must outlive the channel.

@@ -54,7 +54,7 @@ class LossyLink {
   void setOnDrop(std::function<void(End from, ByteView)> onDrop) { onDrop_ = std::move(onDrop); }
 
   void send(End from, ByteView packet) {
-    Stats& s = stats(from);
+    Stats& s = mutableStats(from);
     ++s.sent;
     const bool vetoed = filter_ && !filter_(from, packet);
     if (vetoed || chance(options_.drop)) {
@@ -86,14 +86,14 @@ class LossyLink {
     Bytes packet;
   };
 
-  Stats& stats(End from) { return from == End::a ? fromA_ : fromB_; }
+  Stats& mutableStats(End from) { return from == End::a ? fromA_ : fromB_; }
   bool chance(double p) { return p > 0 && unit_(rng_) < p; }
 
   void deliverDue() {
     while (!queue_.empty() && queue_.begin()->first.first <= loop_.now()) {
       Flight f = std::move(queue_.begin()->second);
       queue_.erase(queue_.begin());
-      ++stats(f.to == End::a ? End::b : End::a).delivered;
+      ++mutableStats(f.to == End::a ? End::b : End::a).delivered;
       const Receiver& r = f.to == End::a ? toA_ : toB_;
       if (r) r(f.packet);
     }

@@ -1,0 +1,44 @@
+// Input receiver fed arbitrary packets: `applied` only moves forward, one
+// step per event applied, and every event reaches the callback in sequence.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "protocol/InputReceiver.h"
+#include "protocol/InputSender.h"
+
+using namespace plimo;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  InputReceiver receiver;
+  InputSender sender;
+  for (int i = 0; i < 20; ++i) sender.add(1, i, i, i);
+  const ByteView in(data, size);
+  size_t pos = 0;
+  while (pos + 3 <= size) {
+    const uint8_t op = in[pos];
+    const size_t len = readLE16(in, pos + 1) % 1300;
+    pos += 3;
+    if (!inRange(size, pos, len)) break;
+    Bytes packet = bytes(in, pos, len);
+    pos += len;
+    if (op & 1) {
+      if (!packet.empty()) packet[0] = 0x85;
+      sender.handleAck(packet);
+      continue;
+    }
+    if (!packet.empty()) packet[0] = 0x84;
+    const uint32_t before = receiver.applied();
+    const bool allowed = (op & 2) != 0;
+    uint32_t expect = before + 1;
+    const auto ack = receiver.handle(packet, allowed, [&](const InputEvent& e) {
+      if (!allowed || e.seq != expect++) std::abort();
+    });
+    if (receiver.applied() < before) std::abort();
+    if (allowed && receiver.applied() != expect - 1) std::abort();
+    if (!ack && receiver.applied() != before) std::abort();
+    if (ack && readLE32(*ack, 1) != receiver.applied()) std::abort();
+  }
+  return 0;
+}
