@@ -1,0 +1,120 @@
+// Real PlimoClients against the real RelayServer, on virtual time.
+
+#include <gtest/gtest.h>
+
+#include "server/InProcessNet.h"
+
+using namespace plimo;
+using namespace plimo::testkit;
+
+namespace {
+
+using State = PlimoClient::State;
+
+bool registered(const InProcessNet::Pc& pc) { return pc.client->myID != "0" && pc.client->relay; }
+
+}  // namespace
+
+TEST(ClientsInProcess, ClientRegistersAndPinsTheServerKey) {
+  InProcessNet net;
+  auto& pc = net.addPc();
+  pc.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return registered(pc); }, 5));
+  EXPECT_TRUE(IdRegistry::isValid(pc.client->myID));
+  EXPECT_TRUE(pc.logged("My ID is " + formatPlimoID(pc.client->myID)));
+  ASSERT_EQ(pc.pinnedKeys.size(), 1u);
+  EXPECT_EQ(pc.pinnedKeys[0], PlimoCrypto::hex(net.key.publicKey()));
+  EXPECT_EQ(pc.client->transport(), "UDP 47800");
+  ASSERT_TRUE(pc.client->idExpires);
+  EXPECT_NEAR(*pc.client->idExpires - net.loop.now(), 86400, 2);
+
+  // The relay test answers with the server's figures.
+  std::string result;
+  pc.client->onRelayTest = [&](bool ok, int64_t, const std::string& text) { result = (ok ? "ok " : "no ") + text; };
+  pc.client->testRelay();
+  ASSERT_TRUE(net.runUntil([&] { return !result.empty(); }, 2));
+  EXPECT_EQ(result.rfind("ok server ", 0), 0u) << result;
+  EXPECT_NE(result.find(", 1 online, up "), std::string::npos) << result;
+
+  // HELLO every 20 s keeps the session: still registered after five minutes.
+  std::string id = pc.client->myID;
+  net.loop.advance(300);
+  EXPECT_EQ(net.server.ids().holder(id), net.server.sessions().find(Endpoint::udp(0x0A000001, 40000))->serial);
+  EXPECT_FALSE(pc.logged("Lost contact"));
+}
+
+TEST(ClientsInProcess, AnotherServerKeyFreezesTheClient) {
+  InProcessNet net;
+  auto& pc = net.addPc(PlimoCrypto::hex(SigningKey::generate().publicKey()));
+  pc.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return pc.client->relayBlocked; }, 5));
+  EXPECT_TRUE(pc.logged("SECURITY: the server identified itself with key " +
+                        PlimoCrypto::keyFingerprint(net.key.publicKey())));
+  EXPECT_EQ(pc.statuses.back(), "Server key mismatch");
+  size_t sent = net.sentToServer(pc);
+  net.loop.advance(60);
+  EXPECT_EQ(net.sentToServer(pc), sent);
+  EXPECT_EQ(net.server.ids().onlineCount(), 0u);
+}
+
+TEST(ClientsInProcess, KeptIDComesBackAfterARestartAndNoOtherPCGetsIt) {
+  InProcessNet net;
+  auto& pc = net.addPc();
+  pc.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return registered(pc); }, 5));
+  std::string id = pc.client->myID;
+  std::string secret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
+  pc.client->pinSecret = secret;
+  pc.client->sendPin();
+  ASSERT_TRUE(net.runUntil([&] { return !pc.pins.empty(); }, 2));
+  EXPECT_EQ(pc.pins[0], std::make_pair(true, id));
+
+  // Restart with the stored secret: the same ID again.
+  std::string key = PlimoCrypto::hex(net.key.publicKey());
+  net.restart(pc, key);
+  pc.client->pinID = id;
+  pc.client->pinSecret = secret;
+  pc.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return pc.client->myID == id && pc.client->idPinned; }, 5));
+
+  // Another PC asking for that ID with its own secret is refused.
+  auto& other = net.addPc(key);
+  other.client->pinID = id;
+  other.client->pinSecret = std::string(64, '7');
+  other.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return !other.pins.empty(); }, 5));
+  EXPECT_FALSE(other.pins[0].first);
+  EXPECT_EQ(other.pins[0].second, "That ID is kept by another PC; this Mac keeps its own ID instead.");
+  EXPECT_NE(other.client->myID, id);
+  EXPECT_EQ(pc.client->myID, id);
+}
+
+TEST(ClientsInProcess, RestartWithoutGoodbyeGetsTheKeptIDOnceTheOldSessionIsSilent) {
+  InProcessNet net;
+  auto& pc = net.addPc();
+  pc.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return registered(pc); }, 5));
+  std::string id = pc.client->myID;
+  pc.client->pinSecret = "abc";
+  pc.client->sendPin();
+  ASSERT_TRUE(net.runUntil([&] { return pc.client->idPinned; }, 2));
+  net.restart(pc, PlimoCrypto::hex(net.key.publicKey()), false);  // a crash: no BYE
+  pc.client->pinID = id;
+  pc.client->pinSecret = "abc";
+  pc.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return pc.client->myID == id && pc.client->idPinned; }, 60));
+}
+
+TEST(ClientsInProcess, RegistersOverTcpWhenUdpIsBlocked) {
+  InProcessNet net({443});  // 8443 refuses
+  auto& pc = net.addPc();
+  pc.udpToServerBlocked = true;
+  pc.client->start();
+  ASSERT_TRUE(net.runUntil([&] { return registered(pc); }, 20));
+  EXPECT_EQ(pc.client->transport(), "TCP 443");
+  EXPECT_TRUE(pc.logged("No answer from the server on UDP 47800; trying TCP 8443 instead"));
+  EXPECT_TRUE(pc.logged("trying TCP 443 instead"));
+  EXPECT_TRUE(pc.logged("over TCP 443"));
+  // The server's own list replaced the client's.
+  EXPECT_EQ(pc.client->tcpPorts, std::vector<uint16_t>{443});
+}
