@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
+
 namespace plimo {
 
 std::vector<Display> listMonitors(_XDisplay* x) {
@@ -25,6 +27,13 @@ std::vector<Display> listMonitors(_XDisplay* x) {
   if (screens.empty()) {
     int screen = DefaultScreen(x);
     screens.push_back({0, {0, 0, double(DisplayWidth(x, screen)), double(DisplayHeight(x, screen))}, true});
+  }
+  // Without a primary output set, the screen at the desktop's origin (where
+  // the panels of most desktops go) serves as the main one.
+  if (std::none_of(screens.begin(), screens.end(), [](const Display& d) { return d.primary; })) {
+    auto origin = std::find_if(screens.begin(), screens.end(),
+                               [](const Display& d) { return d.bounds.x == 0 && d.bounds.y == 0; });
+    (origin != screens.end() ? *origin : screens.front()).primary = true;
   }
   return screens;
 }
