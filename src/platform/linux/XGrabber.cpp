@@ -223,9 +223,9 @@ std::shared_ptr<Picture> XGrabber::freePicture() {
   return picture;
 }
 
-PictureRef XGrabber::picture() {
+PictureRef XGrabber::picture(bool readAgain) {
   if (dead()) return nullptr;
-  if (damaged_ || !screenValid_) {
+  if (readAgain || damaged_ || !screenValid_) {
     if (!readScreen()) return nullptr;
   }
   if (cursorChanged_) readCursor();

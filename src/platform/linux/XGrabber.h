@@ -29,8 +29,8 @@ class XGrabber {
   // would differ from the last one (screen drawn on, pointer moved or changed).
   bool poll();
   // A new picture; nothing when the screen cannot be read (it shrank, or the
-  // server went away).
-  PictureRef picture();
+  // server went away). `readAgain` reads the screen even without damage.
+  PictureRef picture(bool readAgain = false);
 
   bool dead() const { return x_->dead(); }
   Size size() const { return {double(width_), double(height_)}; }
