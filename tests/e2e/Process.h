@@ -1,0 +1,127 @@
+#pragma once
+// A child process for end-to-end tests: started with its own environment,
+// standard output and error in a file the test reads, stopped with SIGTERM
+// (SIGKILL after a grace period) when the test is done with it.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace plimo::e2e {
+
+// A fresh folder under the system's temporary folder, removed at the end.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& name) {
+    std::string pattern = (std::filesystem::temp_directory_path() / ("plimo-e2e-" + name + "-XXXXXX")).string();
+    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Polls `done` every 20 ms until it holds or `seconds` pass.
+template <typename Pred>
+bool waitFor(Pred done, double seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+class Process {
+ public:
+  Process(const std::string& program, const std::vector<std::string>& args, const std::string& outputFile,
+          const std::map<std::string, std::string>& env = {})
+      : output_(outputFile) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      for (auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(program.c_str()));
+      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Process() { stop(); }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  std::string output() const { return readFile(output_); }
+  bool waitForOutput(const std::string& part, double seconds) const {
+    return waitFor([&] { return output().find(part) != std::string::npos; }, seconds);
+  }
+  // True while the process runs.
+  bool running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      exitStatus_ = status;
+      pid_ = -1;
+      return false;
+    }
+    return true;
+  }
+  // SIGTERM, then SIGKILL after 5 s. Returns the wait status.
+  int stop() {
+    if (!running()) return exitStatus_;
+    ::kill(pid_, SIGTERM);
+    if (!waitFor([&] { return !running(); }, 5)) {
+      ::kill(pid_, SIGKILL);
+      waitFor([&] { return !running(); }, 5);
+    }
+    return exitStatus_;
+  }
+  // Ends it without a chance to say goodbye.
+  void kill() {
+    if (!running()) return;
+    ::kill(pid_, SIGKILL);
+    waitFor([&] { return !running(); }, 5);
+  }
+
+ private:
+  std::string output_;
+  pid_t pid_ = -1;
+  int exitStatus_ = 0;
+};
+
+// A program of this build tree, or "" when it was not built.
+inline std::string builtProgram(const std::string& relative) {
+  const char* dir = std::getenv("PLIMO_BINARY_DIR");
+  std::string path = std::string(dir ? dir : ".") + "/" + relative;
+  return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
+}  // namespace plimo::e2e
