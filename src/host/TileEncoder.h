@@ -16,9 +16,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "core/Bytes.h"
+
+struct libdeflate_compressor;
 
 namespace plimo {
 
@@ -44,6 +47,11 @@ class TileEncoder {
   // `full` starts a complete refresh with this update.
   std::optional<Bytes> update(const Picture& picture, bool full);
 
+  TileEncoder();
+  ~TileEncoder();
+  TileEncoder(const TileEncoder&) = delete;
+  TileEncoder& operator=(const TileEncoder&) = delete;
+
   int width() const { return width_; }
   int height() const { return height_; }
   // A sweep is in progress, continuing at tile `sweepIndex()`.
@@ -54,6 +62,11 @@ class TileEncoder {
   bool tileChanged(const Picture& picture, int x0, int y0, int tw, int th) const;
   bool bandChanged(const Picture& picture, int y0, int th) const;
   void emitTile(const Picture& picture, int x0, int y0, int tw, int th);
+  Bytes compress();
+
+  struct FreeCompressor {
+    void operator()(libdeflate_compressor* compressor) const;
+  };
 
   // The screen as last sent: width x height pixels of 4 bytes, no padding.
   Bytes previous_;
@@ -61,8 +74,11 @@ class TileEncoder {
   int height_ = 0;
   bool forceAll_ = false;
   int sweep_ = 0;
-  // The update being built; kept between calls to reuse its memory.
+  // The update being built and its DEFLATE data; kept between calls to reuse
+  // their memory.
   Bytes out_;
+  Bytes deflated_;
+  std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor_;
 };
 
 }  // namespace plimo
