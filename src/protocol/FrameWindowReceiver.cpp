@@ -30,27 +30,29 @@ FrameWindowReceiver::Result FrameWindowReceiver::handleChunk(ByteView packet) {
   if (id - next > kAhead) return result;
   auto it = frames_.find(id);
   if (it != frames_.end() && it->second.count != chunk->count) return result;
-  if (it != frames_.end() && it->second.complete) {
-    result.reply = FrameChunk::ack(id);
-    return result;
-  }
-  const bool isNew = it == frames_.end() || !it->second.got[chunk->index];
+  const bool complete = it != frames_.end() && it->second.complete;
+  const bool isNew = !complete && (it == frames_.end() || !it->second.got[chunk->index]);
   if (isNew && id != next && heldAhead(next) + chunk->payload.size() > maxHeldAhead_) return result;
 
   if (next != next_) {
     frames_.erase(frames_.begin(), frames_.lower_bound(next));
     next_ = next;
   }
-  if (it == frames_.end()) it = frames_.emplace(id, RxFrame(chunk->count)).first;
-  RxFrame& frame = it->second;
-  frame.lastChunk = clock_.now();
-  const bool stored = frame.store(chunk->index, chunk->payload);
-
-  if (frame.have == frame.count) {
-    frame.complete = true;
+  if (complete) {
+    // Held until the frames before it are complete; its acknowledgement
+    // was lost.
     result.reply = FrameChunk::ack(id);
-  } else if (chunk->index == chunk->count - 1 || !stored) {
-    result.reply = makeNack(id, frame);
+  } else {
+    if (it == frames_.end()) it = frames_.emplace(id, RxFrame(chunk->count)).first;
+    RxFrame& frame = it->second;
+    frame.lastChunk = clock_.now();
+    const bool stored = frame.store(chunk->index, chunk->payload);
+    if (frame.have == frame.count) {
+      frame.complete = true;
+      result.reply = FrameChunk::ack(id);
+    } else if (chunk->index == chunk->count - 1 || !stored) {
+      result.reply = makeNack(id, frame);
+    }
   }
 
   for (auto head = frames_.find(next_); head != frames_.end() && head->second.complete;

@@ -210,6 +210,16 @@ TEST(FrameWindowReceiver, SkipsFramesTheSenderGaveUp) {
   ASSERT_EQ(nine.blobs.size(), 1u);
   EXPECT_EQ(nine.blobs[0], toBytes("9"));
   EXPECT_TRUE(r.frames().empty());
+
+  // Frame 11 complete but held behind 10; the sender gives 10 up, and the
+  // repeat of 11's chunk that says so delivers 11 at once.
+  r.handleChunk(chunk(10, 0, 2, full, 10));
+  EXPECT_EQ(r.handleChunk(chunk(11, 0, 1, toBytes("11"), 10)).reply, ack(11));
+  auto skip = r.handleChunk(chunk(11, 0, 1, toBytes("11"), 11));
+  EXPECT_EQ(skip.reply, ack(11));
+  ASSERT_EQ(skip.blobs.size(), 1u);
+  EXPECT_EQ(skip.blobs[0], toBytes("11"));
+  EXPECT_EQ(r.next(), 12u);
 }
 
 TEST(FrameWindowReceiver, NacksOnLastIndexDuplicateAndStall) {

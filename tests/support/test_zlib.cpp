@@ -53,7 +53,7 @@ class Python {
   }
   ~Python() { std::filesystem::remove_all(dir_); }
 
-  bool available() const { return std::system("python3 -c '' >/dev/null 2>&1") == 0; }
+  bool available() const { return std::system("command -v python3 >/dev/null 2>&1") == 0; }
 
   Bytes run(const std::string& code, ByteView input) {
     const auto in = dir_ / "in", out = dir_ / "out", script = dir_ / "s.py";
@@ -106,26 +106,59 @@ TEST(Zlib, DecodesTheLibrarysStreamsAtEveryLevel) {
   EXPECT_EQ(back, input);
 }
 
+// Streams travel to and from Python length-prefixed (u32 BE), several per
+// run, to keep the number of interpreter starts down.
+Bytes framed(const std::vector<Bytes>& streams) {
+  Bytes out;
+  for (const Bytes& s : streams) {
+    appendBE<uint32_t>(out, uint32_t(s.size()));
+    append(out, s);
+  }
+  return out;
+}
+
+std::vector<Bytes> unframed(ByteView data) {
+  std::vector<Bytes> out;
+  size_t pos = 0;
+  while (inRange(data.size(), pos, 4)) {
+    const uint32_t size = readBE<uint32_t>(data, pos);
+    if (!inRange(data.size(), pos + 4, size)) break;
+    out.push_back(bytes(data, pos + 4, size));
+    pos += 4 + size;
+  }
+  return out;
+}
+
 TEST(Zlib, InteroperatesWithPython) {
   Python py;
   if (!py.available()) GTEST_SKIP() << "python3 is not installed";
   const Bytes input = sample(70000, 3);
-  for (const char* code : {"sys.stdout.buffer.write(zlib.compress(data, 1))",
-                           "sys.stdout.buffer.write(zlib.compress(data, 6))",
-                           "sys.stdout.buffer.write(zlib.compress(data, 9))",
-                           // A 512-byte window: header 28 xx, still ours to read.
-                           "c = zlib.compressobj(6, zlib.DEFLATED, 9)\n"
-                           "sys.stdout.buffer.write(c.compress(data) + c.flush())"}) {
-    const Bytes s = py.run(code, input);
-    ASSERT_EQ(py.lastStatus, 0) << code;
-    EXPECT_EQ(Zlib::decompress(s), input) << code;
-  }
-  for (int level : {0, 1, 6, 9}) {
-    // Python checks the Adler-32 trailer, so this also proves ours right.
-    const Bytes back = py.run("sys.stdout.buffer.write(zlib.decompress(data))", Zlib::compress(input, level));
-    ASSERT_EQ(py.lastStatus, 0) << "level " << level;
-    EXPECT_EQ(back, input);
-  }
+  // Levels 1, 6, 9, and a 512-byte window (header 18 xx), still ours to read.
+  const auto made = unframed(py.run(
+      "def put(b): sys.stdout.buffer.write(len(b).to_bytes(4, 'big') + b)\n"
+      "for level in (1, 6, 9): put(zlib.compress(data, level))\n"
+      "c = zlib.compressobj(6, zlib.DEFLATED, 9)\n"
+      "put(c.compress(data) + c.flush())",
+      input));
+  ASSERT_EQ(py.lastStatus, 0);
+  ASSERT_EQ(made.size(), 4u);
+  EXPECT_EQ(made[3][0], 0x18);
+  for (const Bytes& s : made) EXPECT_EQ(Zlib::decompress(s), input);
+
+  // Python checks the Adler-32 trailer, so this also proves ours right.
+  std::vector<Bytes> ours;
+  for (int level : {0, 1, Zlib::kLevel, 6, 9}) ours.push_back(Zlib::compress(input, level));
+  const auto back = unframed(py.run(
+      "pos = 0\n"
+      "while pos < len(data):\n"
+      "    n = int.from_bytes(data[pos:pos + 4], 'big')\n"
+      "    out = zlib.decompress(data[pos + 4:pos + 4 + n])\n"
+      "    sys.stdout.buffer.write(len(out).to_bytes(4, 'big') + out)\n"
+      "    pos += 4 + n",
+      framed(ours)));
+  ASSERT_EQ(py.lastStatus, 0);
+  ASSERT_EQ(back.size(), ours.size());
+  for (const Bytes& b : back) EXPECT_EQ(b, input);
 }
 
 TEST(Zlib, AcceptsWrongTrailerAndReturnsLargeOutputWhole) {
@@ -156,11 +189,11 @@ TEST(Zlib, RefusesBadHeadersShortInputAndDamage) {
 }
 
 TEST(Zlib, HonoursTheCallersOutputLimit) {
-  // 16 MB of zeros compress to about 16 KB: the kind of stream that must not
+  // 8 MB of zeros compress to about 8 KB: the kind of stream that must not
   // make a viewer allocate what it claims.
-  const Bytes zeros(16u << 20, 0);
+  const Bytes zeros(8u << 20, 0);
   const Bytes bomb = Zlib::compress(zeros, 9);
-  ASSERT_LT(bomb.size(), 40000u);
+  ASSERT_LT(bomb.size(), 20000u);
   expectCorrupt(bomb, 1u << 20);
   expectCorrupt(bomb, zeros.size() - 1);
   EXPECT_EQ(Zlib::decompress(bomb, zeros.size()).size(), zeros.size());
