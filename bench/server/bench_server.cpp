@@ -1,0 +1,85 @@
+// The server's own cost per packet, on one core and virtual time: handshakes
+// (key agreement, derivation, signature), sealed command round trips, and
+// passing relayed partner packets on.
+
+#include <benchmark/benchmark.h>
+
+#include "server/ServerRig.h"
+
+using namespace plimo;
+using namespace plimo::testkit;
+
+namespace {
+
+struct NullSink final : PacketSink {
+  size_t packets = 0;
+  void send(const Endpoint&, ByteView, bool) override { ++packets; }
+  void close(const Endpoint&) override {}
+};
+
+struct Bench {
+  ManualLoop loop;
+  std::unique_ptr<ServerStore> store = memoryStore();
+  NullSink sink;
+  RelayConfig config = [] {
+    RelayConfig c = testConfig();
+    c.handshakeRate = 1e9;
+    c.maxSessions = 1000000;
+    return c;
+  }();
+  RelayServer server{loop, *store, SigningKey::generate(), sink, config, [](const std::string&) {}};
+};
+
+void BM_Handshake(benchmark::State& state) {
+  Bench b;
+  ClientCodec codec;
+  // Handshakes made beforehand: only the server's work is timed.
+  std::vector<Bytes> packets;
+  for (int i = 0; i < 2000; ++i) packets.push_back(codec.handshake());
+  size_t i = 0;
+  uint16_t port = 1;
+  for (auto _ : state) {
+    b.server.receive(Endpoint::udp(0x0A000000 + (i >> 16), port++), packets[i % packets.size()]);
+    ++i;
+  }
+  state.SetItemsProcessed(int64_t(i));
+}
+BENCHMARK(BM_Handshake)->Unit(benchmark::kMicrosecond);
+
+void BM_HelloRoundTrip(benchmark::State& state) {
+  ServerRig rig;
+  RigClient c(rig, RigClient::udp(40000));
+  std::string id = c.registerAs();
+  std::string hello = "HELLO " + id + " 192.168.1.20 40000 " + std::string(128, 'A') + " 127.0.0.1 0";
+  for (auto _ : state) {
+    rig.server.receive(c.endpoint, c.codec.seal(hello));
+    rig.sink.sent.clear();
+    c.seen = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_HelloRoundTrip)->Unit(benchmark::kMicrosecond);
+
+// Relayed partner packets of the size the session's screen traffic uses.
+void BM_Relay1183(benchmark::State& state) {
+  ServerRig rig;
+  RigClient a(rig, RigClient::udp(40001));
+  RigClient h(rig, RigClient::udp(40002));
+  std::string idA = a.registerAs();
+  std::string idH = h.registerAs();
+  a.say("CONNECT " + idH + " 192.168.1.20 40000 " + std::string(128, 'A'));
+  Bytes packet(1183, 0x5A);
+  packet[0] = 0x14;
+  packet[1] = 0xC0;
+  for (auto _ : state) {
+    rig.server.receive(a.endpoint, packet);
+    if (rig.sink.sent.size() > 4096) rig.sink.sent.clear();
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(int64_t(state.iterations()) * 1183);
+}
+BENCHMARK(BM_Relay1183);
+
+}  // namespace
+
+BENCHMARK_MAIN();
