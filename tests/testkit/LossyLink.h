@@ -4,9 +4,10 @@
 // back (so that later packets overtake it) at chosen rates, from a seeded
 // generator so that every run is the same.
 //
-// Deliveries happen inside the loop's timers, in time order; a receiver may
-// send from inside its callback. The link must outlive nothing it is given
-// and be destroyed before the loop.
+// Deliveries happen inside one repeating timer of the loop (so the loop always
+// has that timer pending), in time order; a receiver may send from inside its
+// callback. Destroy the link before the loop, and before anything its
+// receivers use.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +33,7 @@ class LossyLink {
     double delay = 0.010;    // one-way delay, seconds
     double holdBack = 0.015; // extra delay of a held-back packet, up to this
     uint32_t seed = 1;
-    double tick = 0.0005;    // delivery resolution
+    double tick = 0.0005;    // delivery resolution (taken at construction)
   };
 
   struct Stats {
@@ -47,6 +48,11 @@ class LossyLink {
   LossyLink(ManualLoop& loop, Options options)
       : loop_(loop), options_(options), rng_(options.seed),
         pump_(loop.every(options.tick, [this] { deliverDue(); })) {}
+
+  // New rates and delays for packets sent from now on (a blackout is
+  // drop = 1); packets already on their way keep their arrival time.
+  void setOptions(Options options) { options_ = options; }
+  const Options& options() const { return options_; }
 
   void setReceiver(End at, Receiver receiver) { (at == End::a ? toA_ : toB_) = std::move(receiver); }
   void setFilter(Filter filter) { filter_ = std::move(filter); }
