@@ -14,7 +14,7 @@ using Script = SyntheticDesktop::Script;
 
 namespace {
 
-TileEncoder::Picture pictureOf(const SyntheticDesktop& desktop) {
+TileEncoder::PixelView pictureOf(const SyntheticDesktop& desktop) {
   return {desktop.picture().data(), desktop.width(), desktop.height(), desktop.bytesPerRow()};
 }
 

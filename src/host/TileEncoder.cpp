@@ -30,6 +30,14 @@ TileEncoder::TileEncoder() : compressor_(libdeflate_alloc_compressor(compression
 TileEncoder::~TileEncoder() = default;
 
 std::optional<Bytes> TileEncoder::update(const Picture& picture, bool full) {
+  const bool readable = picture.stride >= 0 && picture.height >= 0 &&
+                        picture.pixels.size() >= size_t(picture.stride) * size_t(picture.height);
+  return update(PixelView{readable ? picture.pixels.data() : nullptr, picture.width, picture.height,
+                          size_t(std::max(picture.stride, 0))},
+                full);
+}
+
+std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
   if (picture.base == nullptr || picture.width <= 0 || picture.height <= 0) return std::nullopt;
   if (picture.width > maxDimension || picture.height > maxDimension) return std::nullopt;
   if (picture.bytesPerRow < size_t(picture.width) * 4) return std::nullopt;
@@ -112,7 +120,7 @@ Bytes TileEncoder::compress() {
   return stream;
 }
 
-bool TileEncoder::bandChanged(const Picture& picture, int y0, int th) const {
+bool TileEncoder::bandChanged(const PixelView& picture, int y0, int th) const {
   const size_t rowBytes = size_t(width_) * 4;
   for (int y = y0; y < y0 + th; ++y) {
     if (std::memcmp(picture.base + size_t(y) * picture.bytesPerRow, previous_.data() + size_t(y) * rowBytes,
@@ -122,7 +130,7 @@ bool TileEncoder::bandChanged(const Picture& picture, int y0, int th) const {
   return false;
 }
 
-bool TileEncoder::tileChanged(const Picture& picture, int x0, int y0, int tw, int th) const {
+bool TileEncoder::tileChanged(const PixelView& picture, int x0, int y0, int tw, int th) const {
   const size_t rowBytes = size_t(tw) * 4;
   for (int y = y0; y < y0 + th; ++y) {
     const uint8_t* now = picture.base + size_t(y) * picture.bytesPerRow + size_t(x0) * 4;
@@ -132,7 +140,7 @@ bool TileEncoder::tileChanged(const Picture& picture, int x0, int y0, int tw, in
   return false;
 }
 
-void TileEncoder::emitTile(const Picture& picture, int x0, int y0, int tw, int th) {
+void TileEncoder::emitTile(const PixelView& picture, int x0, int y0, int tw, int th) {
   appendLE<uint16_t>(out_, uint16_t(x0));
   appendLE<uint16_t>(out_, uint16_t(y0));
   appendLE<uint16_t>(out_, uint16_t(tw));

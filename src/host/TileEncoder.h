@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "core/Bytes.h"
+#include "platform/Picture.h"
 
 struct libdeflate_compressor;
 
@@ -32,10 +33,10 @@ class TileEncoder {
   // One update: 6 header bytes and 64 full tiles of 8 + 64 x 64 x 3 bytes.
   static constexpr size_t maxUpdateBytes = 6 + size_t(maxTilesPerFrame) * (8 + tileSize * tileSize * 3);
 
-  // A captured picture: 32-bit pixels as blue, green, red, alpha; rows top to
-  // bottom, `bytesPerRow` apart (rows may be padded). A null `base` stands for
-  // a picture whose pixels cannot be read.
-  struct Picture {
+  // The pixels of a picture as the encoder reads them: 32-bit blue, green,
+  // red, alpha; rows top to bottom, `bytesPerRow` apart (rows may be padded).
+  // A null `base` stands for a picture whose pixels cannot be read.
+  struct PixelView {
     const uint8_t* base = nullptr;
     int width = 0;
     int height = 0;
@@ -45,6 +46,9 @@ class TileEncoder {
   // The compressed update for this picture, or nothing when no tile is to be
   // sent (or the picture cannot be read, or is too large for the format).
   // `full` starts a complete refresh with this update.
+  std::optional<Bytes> update(const PixelView& picture, bool full);
+  // The same for a captured picture; one whose pixel store does not hold its
+  // rows cannot be read.
   std::optional<Bytes> update(const Picture& picture, bool full);
 
   TileEncoder();
@@ -59,9 +63,9 @@ class TileEncoder {
   int sweepIndex() const { return sweep_; }
 
  private:
-  bool tileChanged(const Picture& picture, int x0, int y0, int tw, int th) const;
-  bool bandChanged(const Picture& picture, int y0, int th) const;
-  void emitTile(const Picture& picture, int x0, int y0, int tw, int th);
+  bool tileChanged(const PixelView& picture, int x0, int y0, int tw, int th) const;
+  bool bandChanged(const PixelView& picture, int y0, int th) const;
+  void emitTile(const PixelView& picture, int x0, int y0, int tw, int th);
   Bytes compress();
 
   struct FreeCompressor {

@@ -18,37 +18,37 @@ const char* const tooShort = "Screen update too short";
 const char* const cutShort = "Screen update cut short";
 const char* const badSize = "Bad screen size";
 
-// Up to `count` bytes from the start of the stream's inflated data, without
-// inflating the rest. Fewer when the stream ends or breaks before that;
-// the full decompression that follows tells which.
-Bytes inflatedPrefix(ByteView stream, size_t count) {
-  if (stream.size() <= 2) return {};
-  Bytes out(count);
-  z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK) return {};  // raw DEFLATE after the 2-byte header
-  zs.next_in = const_cast<Bytef*>(stream.data() + 2);
-  zs.avail_in = uInt(std::min<size_t>(stream.size() - 2, std::numeric_limits<uInt>::max()));
-  zs.next_out = out.data();
-  zs.avail_out = uInt(count);
-  int status = Z_OK;
-  while (zs.avail_out > 0 && status == Z_OK) status = inflate(&zs, Z_NO_FLUSH);
-  out.resize(count - zs.avail_out);
-  inflateEnd(&zs);
-  return out;
-}
-
 }  // namespace
+
+std::optional<TileCanvas::Header> TileCanvas::peekHeader(ByteView update) {
+  if (update.size() <= 2) return std::nullopt;
+  uint8_t head[headerBytes];
+  z_stream zs{};
+  if (inflateInit2(&zs, -15) != Z_OK) return std::nullopt;  // raw DEFLATE after the 2-byte zlib header
+  zs.next_in = const_cast<Bytef*>(update.data() + 2);
+  zs.avail_in = uInt(std::min<size_t>(update.size() - 2, std::numeric_limits<uInt>::max()));
+  zs.next_out = head;
+  zs.avail_out = uInt(headerBytes);
+  int status = Z_OK;
+  while (zs.avail_out > 0 && status == Z_OK) status = ::inflate(&zs, Z_NO_FLUSH);
+  const bool whole = zs.avail_out == 0;
+  inflateEnd(&zs);
+  if (!whole) return std::nullopt;
+  const ByteView view(head, headerBytes);
+  return Header{readLE16(view, 0), readLE16(view, 2), readLE16(view, 4)};
+}
 
 // The update's header comes first in the stream, so its claimed screen is
 // known before the rest is inflated: the update may hold at most its headers
 // and one screenful of pixels. A small stream that would inflate to more is
 // refused instead of filling memory.
 Bytes TileCanvas::inflate(ByteView update) const {
-  const Bytes head = inflatedPrefix(update, headerBytes);
-  if (head.size() < headerBytes) return Zlib::decompress(update, headerBytes);
-  const size_t w = readLE16(head, 0), h = readLE16(head, 2), n = readLE16(head, 4);
-  if (w > size_t(maxDimension) || h > size_t(maxDimension)) throw Failure{badSize};
-  return Zlib::decompress(update, headerBytes + n * tileHeaderBytes + w * h * 3);
+  const auto header = peekHeader(update);
+  // Corrupt, or too short to be an update: the full inflate tells which.
+  if (!header) return Zlib::decompress(update, headerBytes);
+  if (header->width > maxDimension || header->height > maxDimension) throw Failure{badSize};
+  return Zlib::decompress(update, headerBytes + size_t(header->count) * tileHeaderBytes +
+                                      size_t(header->width) * size_t(header->height) * 3);
 }
 
 void TileCanvas::apply(ByteView update) {

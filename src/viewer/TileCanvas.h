@@ -46,6 +46,15 @@ class TileCanvas {
   // order as they are read: when one fails, those before it stay written.
   void apply(ByteView update);
 
+  // The start of an update (screen size and tile count), read by inflating
+  // only its first bytes. Nothing when the stream ends or breaks before them.
+  struct Header {
+    int width = 0;
+    int height = 0;
+    int count = 0;
+  };
+  static std::optional<Header> peekHeader(ByteView update);
+
   // Nothing while the canvas is 0 x 0.
   std::optional<Image> image() const;
 

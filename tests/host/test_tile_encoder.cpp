@@ -59,7 +59,7 @@ struct Screen {
     p[2] = uint8_t(value >> 16);
     p[3] = 255;
   }
-  TileEncoder::Picture picture() const { return {data.data(), width, height, stride}; }
+  TileEncoder::PixelView picture() const { return {data.data(), width, height, stride}; }
 };
 
 std::vector<int> tileCounts(TileEncoder& encoder, const Screen& screen, bool firstFull = false) {
@@ -239,4 +239,23 @@ TEST(TileEncoder, UnreadableOrOversizedPicturesGiveNothing) {
   EXPECT_FALSE(encoder.sweeping());
   // The widest picture the format can carry still works.
   EXPECT_TRUE(encoder.update({row.data(), 65535, 1, row.size()}, false));
+}
+
+TEST(TileEncoder, ReadsCapturedPictures) {
+  Picture captured(70, 2);
+  captured.stride = 70 * 4 + 8;  // padded rows
+  captured.pixels.assign(size_t(captured.stride) * 2, 0x42);
+  TileEncoder encoder;
+  const auto update = encoder.update(captured, false);
+  ASSERT_TRUE(update);
+  const Update u = parse(*update);
+  ASSERT_EQ(u.tiles.size(), 2u);
+  EXPECT_EQ(u.tiles[1].pixels, Bytes(6 * 2 * 3, 0x42));
+
+  // A picture whose store is smaller than its rows cannot be read.
+  Picture broken(100, 100);
+  broken.pixels.resize(100);
+  EXPECT_FALSE(encoder.update(broken, false));
+  EXPECT_FALSE(encoder.update(Picture{}, true));
+  EXPECT_EQ(encoder.width(), 70);
 }

@@ -16,7 +16,7 @@ using namespace plimo;
 
 namespace {
 
-TileEncoder::Picture pictureOf(const SyntheticDesktop& desktop) {
+TileEncoder::PixelView pictureOf(const SyntheticDesktop& desktop) {
   return {desktop.picture().data(), desktop.width(), desktop.height(), desktop.bytesPerRow()};
 }
 

@@ -3,8 +3,6 @@
 // update, compressed here (the tile reader's paths). One canvas lives across
 // inputs, so size changes and half-applied updates meet each other.
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <cstdlib>
 
@@ -20,30 +18,15 @@ namespace {
 // are skipped.
 constexpr size_t maxPixels = size_t(2048) * 2048;
 
-// The screen an update's stream claims, read from its first inflated bytes.
-size_t claimedPixels(const Bytes& stream) {
-  if (stream.size() <= 2) return 0;
-  uint8_t head[4] = {};
-  z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK) return 0;
-  zs.next_in = const_cast<Bytef*>(stream.data() + 2);
-  zs.avail_in = uInt(stream.size() - 2);
-  zs.next_out = head;
-  zs.avail_out = sizeof head;
-  int status = Z_OK;
-  while (zs.avail_out > 0 && status == Z_OK) status = inflate(&zs, Z_NO_FLUSH);
-  const bool whole = zs.avail_out == 0;
-  inflateEnd(&zs);
-  return whole ? size_t(readLE16(head, 0)) * readLE16(head, 2) : 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const ByteView rest(data + 1, size - 1);
   const Bytes stream = (data[0] & 1) ? Zlib::compress(rest) : Bytes(rest.begin(), rest.end());
-  if (claimedPixels(stream) > maxPixels) return 0;
+  if (const auto header = TileCanvas::peekHeader(stream);
+      header && size_t(header->width) * size_t(header->height) > maxPixels)
+    return 0;
 
   static TileCanvas canvas;
   try {

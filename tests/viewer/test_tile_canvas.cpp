@@ -172,6 +172,14 @@ TEST(TileCanvas, ScreensBeyond16384AreRefused) {
 }
 
 TEST(TileCanvas, InflatingIsBoundedByTheClaimedScreen) {
+  const auto header = TileCanvas::peekHeader(Raw(640, 480, 3).tile(0, 0, 9, 9, 1).stream());
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->width, 640);
+  EXPECT_EQ(header->height, 480);
+  EXPECT_EQ(header->count, 3);
+  EXPECT_FALSE(TileCanvas::peekHeader(Zlib::compress(Bytes{1, 2, 3, 4, 5})));
+  EXPECT_FALSE(TileCanvas::peekHeader(Bytes{0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}));
+
   TileCanvas canvas;
   // A whole screen in one tile inflates to exactly the bound, and is fine.
   EXPECT_EQ(failureOf(canvas, Raw(64, 64, 1).tile(0, 0, 64, 64, 0x05).stream()), "applied");
