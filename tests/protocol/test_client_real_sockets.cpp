@@ -1,0 +1,60 @@
+// The server link on its real sockets and an AsioLoop, against a scripted
+// server on loopback: name lookup, handshake, HELLO and ID end to end.
+#include <gtest/gtest.h>
+
+#include <asio/ip/udp.hpp>
+#include <thread>
+
+#include "core/AsioLoop.h"
+#include "protocol/NetSocketFactory.h"
+#include "protocol/PlimoClient.h"
+#include "testkit/FakeRelayServer.h"
+
+using namespace plimo;
+using namespace plimo::testkit;
+
+TEST(ClientRealSockets, RegistersOverLoopbackUdp) {
+  asio::io_context io;
+  asio::ip::udp::socket serverSocket(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+  uint16_t serverPort = serverSocket.local_endpoint().port();
+  FakeRelayServer relay;
+  std::string hello;
+
+  std::thread server([&] {
+    Bytes buffer(65536);
+    asio::ip::udp::endpoint client;
+    for (;;) {
+      size_t n = serverSocket.receive_from(asio::buffer(buffer), client);
+      ByteView packet(buffer.data(), n);
+      if (n == 1 && buffer[0] == 'Q') return;  // the test is over
+      if (FakeRelayServer::isHandshake(packet)) {
+        serverSocket.send_to(asio::buffer(relay.welcome(packet)), client);
+      } else if (auto line = relay.open(packet)) {
+        if (line->starts_with("HELLO ")) {
+          hello = *line;
+          serverSocket.send_to(asio::buffer(relay.seal("ID 123456789")), client);
+        }
+      }
+    }
+  });
+
+  AsioLoop loop;
+  NetSocketFactory sockets(loop);
+  auto client = PlimoClient::create(loop, sockets, "localhost", serverPort, "", "");
+  std::vector<std::string> logs;
+  client->onLog = [&](const std::string& line) { logs.push_back(line); };
+  client->onID = [&] { loop.stop(); };
+  auto giveUp = loop.after(10.0, [&] { loop.stop(); });
+  client->start();
+  loop.run();
+
+  EXPECT_EQ(client->myID, "123456789");
+  EXPECT_EQ(client->relayIP, "127.0.0.1");
+  std::string port = " " + std::to_string(client->socket->localPort()) + " ";
+  client->stop();
+  asio::ip::udp::socket quit(io, asio::ip::udp::endpoint(asio::ip::udp::v4(), 0));
+  quit.send_to(asio::buffer("Q", 1), serverSocket.local_endpoint());
+  server.join();  // after this, `hello` is the server thread's no more
+  EXPECT_TRUE(hello.starts_with("HELLO 0 ")) << hello;
+  EXPECT_NE(hello.find(port), std::string::npos) << hello;
+}
