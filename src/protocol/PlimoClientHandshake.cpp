@@ -26,6 +26,7 @@ void PlimoClient::sendRelayHandshake() {
   relayRandom = PlimoCrypto::randomBytes(kRandomSize);
   lastHandshake = loop_.now();
   Bytes packet{kHandshake, kHandshakeVersion};
+  packet.reserve(kHandshakeSize);
   append(packet, relayEcdh->publicKey());
   append(packet, relayRandom);
   sendRaw(packet, relayAddress());
