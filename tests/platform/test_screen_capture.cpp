@@ -257,3 +257,41 @@ TEST(ScreenCapture, LosingTheXServerStopsTheCaptureWithAReason) {
   std::lock_guard guard(capturer.lock);
   EXPECT_TRUE(capturer.latest);  // the last picture is kept
 }
+
+TEST(ScreenCapture, AMovingPointerGivesAtMost60PicturesASecond) {
+  Xvfb server(640, 480);
+  NEED_XVFB(server);
+  ScreenCapturer capturer;
+  auto screens = capturer.displays();
+  ASSERT_FALSE(screens.empty());
+  ASSERT_FALSE(capturer.start(screens[0], false, {}));
+  ASSERT_TRUE(take(capturer));
+
+  std::atomic<bool> moving{true};
+  std::thread mover([&] {
+    ::Display* x = XOpenDisplay(nullptr);
+    for (int i = 0; moving; ++i) {
+      XWarpPointer(x, None, DefaultRootWindow(x), 0, 0, 0, 0, 100 + i % 400, 100);
+      XSync(x, False);
+      std::this_thread::sleep_for(500us);
+    }
+    XCloseDisplay(x);
+  });
+  int pictures = 0;
+  auto began = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - began < 1s) {
+    {
+      std::lock_guard guard(capturer.lock);
+      if (capturer.changed) {
+        capturer.changed = false;
+        ++pictures;
+      }
+    }
+    std::this_thread::sleep_for(500us);
+  }
+  moving = false;
+  mover.join();
+  RecordProperty("pictures_per_second", pictures);
+  EXPECT_LE(pictures, 61);
+  EXPECT_GE(pictures, 10) << "the pointer's moves were not captured";
+}
