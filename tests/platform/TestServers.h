@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,10 +32,12 @@ inline bool onPath(const std::string& program) {
   return false;
 }
 
-// Runs argv with stdout and stderr to /dev/null (or stdout to `outFd`).
+// Runs argv with its output to /dev/null, keeping `keepFd` open.
 inline pid_t spawn(const std::vector<std::string>& argv, int keepFd = -1) {
   pid_t pid = fork();
   if (pid != 0) return pid;
+  // A test that crashes takes its servers with it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   int devnull = open("/dev/null", O_RDWR);
   dup2(devnull, 0);
   dup2(devnull, 1);
