@@ -128,7 +128,7 @@ class ServerNetwork::Connection : public std::enable_shared_from_this<Connection
   bool spoke_ = false;
   bool closed_ = false;
   StreamFramer framer_;
-  std::array<uint8_t, 16384> buffer_{};
+  std::array<uint8_t, 8192> buffer_{};
   std::deque<Frame> waiting_;
   Bytes batch_;
   size_t batchDroppable_ = 0;

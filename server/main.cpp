@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <asio/signal_set.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -23,6 +24,10 @@ namespace {
 
 // Clients keep the first four fallback ports they are told about.
 constexpr size_t kClientPortLimit = 4;
+// TCP is the fallback of a few clients behind UDP-blocking firewalls; each
+// connection may hold up to 64 KB of an unfinished frame, so their number is
+// capped well below the session cap.
+constexpr size_t kMaxTcpConnections = 10000;
 
 std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& log) {
   if (std::filesystem::exists(path)) {
@@ -74,7 +79,7 @@ int main(int argc, char** argv) {
   log.line("[Relay] Key for Plimo.ini: " + PlimoCrypto::hex(key->publicKey()));
 
   AsioLoop loop;
-  ServerNetwork network(loop.context(), loop, options->maxSessions);
+  ServerNetwork network(loop.context(), loop, std::min(options->maxSessions, kMaxTcpConnections));
   if (!network.openUdp(options->udpPort, error)) {
     log.line("Cannot use UDP port " + std::to_string(options->udpPort) + ": " + error);
     return 1;

@@ -1,0 +1,71 @@
+#pragma once
+// `plimo --headless` as a real process with its own PLIMO_HOME.
+
+#include <string>
+#include <vector>
+
+#include "e2e/Process.h"
+
+namespace plimo::e2e {
+
+class HeadlessClient {
+ public:
+  // Writes `ini` as Plimo.ini into a fresh home (unless `keepHome` is given).
+  HeadlessClient(const std::string& name, const std::string& ini) : home_(name) { writeIni(ini); }
+
+  static std::string program() { return builtProgram("src/plimo"); }
+
+  void writeIni(const std::string& ini) {
+    std::FILE* f = std::fopen((home_ / "Plimo.ini").c_str(), "wb");
+    std::fwrite(ini.data(), 1, ini.size(), f);
+    std::fclose(f);
+  }
+
+  void start() {
+    ++runs_;
+    process_ = std::make_unique<Process>(program(), std::vector<std::string>{"--headless"},
+                                         home_ / ("stdout" + std::to_string(runs_) + ".txt"),
+                                         std::map<std::string, std::string>{{"PLIMO_HOME", home_.path()}});
+  }
+  void stop() {
+    if (process_) process_->stop();
+  }
+
+  // The IDs printed on standard output by the current run, in order.
+  std::vector<std::string> ids() const {
+    std::vector<std::string> out;
+    if (!process_) return out;
+    std::istringstream lines(process_->output());
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.size() == 9 && line.find_first_not_of("0123456789") == std::string::npos) out.push_back(line);
+    }
+    return out;
+  }
+  std::string lastID() const {
+    auto all = ids();
+    return all.empty() ? std::string() : all.back();
+  }
+  bool waitForID(double seconds, const std::string& wanted = "") const {
+    return waitFor([&] { return wanted.empty() ? !ids().empty() : lastID() == wanted; }, seconds);
+  }
+
+  std::string log() const { return readFile(home_ / "Plimo.log"); }
+  std::string ini() const { return readFile(home_ / "Plimo.ini"); }
+  std::string output() const { return process_ ? process_->output() : std::string(); }
+  bool waitForLog(const std::string& part, double seconds) const {
+    return waitFor([&] { return log().find(part) != std::string::npos; }, seconds);
+  }
+
+ private:
+  TempFolder home_;
+  int runs_ = 0;
+  std::unique_ptr<Process> process_;
+};
+
+// The [Relay] section pointing at a loopback server.
+inline std::string relayIni(uint16_t udp, const std::string& tcpPorts, const std::string& key = "") {
+  return "[Relay]\nHost=127.0.0.1\nPort=" + std::to_string(udp) + "\nTcpPort=" + tcpPorts + "\nKey=" + key + "\n";
+}
+
+}  // namespace plimo::e2e
