@@ -29,7 +29,8 @@ constexpr size_t kMaxBatch = 4096;
 UDPSocket::UDPSocket(EventLoop& loop, PacketHandler onPacket)
     : loop_(loop),
       delivery_(std::make_shared<Delivery>(Delivery{std::move(onPacket), true})),
-      socket_(io_.context()) {
+      socket_(io_.context()),
+      receiveBuffer_(kMaxDatagram) {
   std::error_code error;
   socket_.open(asio::ip::udp::v4(), error);
   if (!error) socket_.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), 0), error);
@@ -61,7 +62,7 @@ void UDPSocket::waitReadable() {
 
 void UDPSocket::drain() {
   std::vector<std::pair<Bytes, Address>> batch;
-  std::vector<uint8_t> buffer(kMaxDatagram);
+  Bytes& buffer = receiveBuffer_;
   while (batch.size() < kMaxBatch) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;

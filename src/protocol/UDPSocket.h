@@ -44,6 +44,7 @@ class UDPSocket final : public DatagramLink {
   NetIoThread io_;
   asio::ip::udp::socket socket_;
   uint16_t localPort_ = 0;
+  Bytes receiveBuffer_;  // I/O thread only
 
   mutable std::mutex sendLock_;  // the sendto call and the two fields below
   std::string lastSendError_;
