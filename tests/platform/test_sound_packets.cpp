@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -79,4 +80,22 @@ TEST(ScriptedScreen, StartFallsBackToTheFirstScreenAndKeepsSizesEven) {
   EXPECT_EQ(screen.display->id, 7u);
   EXPECT_EQ(screen.size, (Size{1470, 918}));
   EXPECT_EQ(screen.excludedWindows, std::vector<uint32_t>{42});
+}
+
+TEST(ScriptedScreen, ShowsTheSyntheticDesktopsPicturesOnlyWhileRunning) {
+  ScriptedScreen screen;
+  screen.screens = {{1, {0, 0, 320, 200}, true}};
+  screen.pictureSize = {320, 200};
+  SyntheticDesktop desktop(SyntheticDesktop::Script::typing, 320, 200);
+  screen.showNext(desktop);
+  {
+    std::lock_guard guard(screen.lock);
+    EXPECT_FALSE(screen.changed);
+  }
+  ASSERT_FALSE(screen.start(screen.screens[0], false, {}));
+  screen.showNext(desktop);
+  std::lock_guard guard(screen.lock);
+  ASSERT_TRUE(screen.changed && screen.latest);
+  EXPECT_EQ(screen.latest->width, 320);
+  EXPECT_TRUE(std::equal(screen.latest->pixels.begin(), screen.latest->pixels.end(), desktop.picture().begin()));
 }

@@ -1,5 +1,7 @@
 #include "platform/linux/ScreenCapturer.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -80,6 +82,7 @@ std::string ScreenCapturer::soundProblem() {
 }
 
 void ScreenCapturer::run(std::unique_ptr<XGrabber> grabber) {
+  pthread_setname_np(pthread_self(), "plimo.capture");
   auto next = std::chrono::steady_clock::now();
   bool first = true;
   while (true) {
