@@ -72,10 +72,17 @@ class H264Encoder {
     void operator()(SwsContext* s) const;
   };
 
+  void convert(const Picture& picture);
+
   std::unique_ptr<AVCodecContext, CodecDeleter> session_;
   std::unique_ptr<AVFrame, FrameDeleter> frame_;  // the YUV 4:2:0 picture handed to the codec
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
-  std::unique_ptr<SwsContext, ScalerDeleter> scaler_;  // BGRA → YUV 4:2:0
+  // BGRA → YUV 4:2:0 in bands of rows: only bands that changed since the last
+  // picture are converted again (typing changes a band or two of 68).
+  std::unique_ptr<SwsContext, ScalerDeleter> bandScaler_;
+  std::unique_ptr<SwsContext, ScalerDeleter> lastBandScaler_;  // the shorter band at the bottom, if any
+  Bytes previous_;  // the picture last converted, rows without padding
+  bool converted_ = false;
   bool hardware_ = false;
   int width_;
   int height_;

@@ -77,6 +77,37 @@ TEST(H264Decoder, DesktopPicturesComeBackReadable) {
   }
 }
 
+// The encoder converts only the rows that changed: a small change anywhere,
+// the short band at the bottom included, must reach the viewer, and so must
+// its undoing.
+TEST(H264Decoder, SmallChangesAnywhereComeThrough) {
+  const int width = 640, height = 360;  // 22 bands of 16 rows and one of 8
+  H264Encoder encoder(width, height, 30);
+  H264Decoder decoder;
+  SyntheticDesktop desktop(Script::still, width, height);
+  const Picture still = next(desktop);
+  ASSERT_TRUE(decoder.decode(encoder.encode(still, true)));
+  auto brightness = [](const Picture& picture, int x0, int y0) {
+    int sum = 0;
+    for (int y = y0; y < y0 + 6; ++y)
+      for (int x = x0; x < x0 + 6; ++x) sum += picture.row(y)[x * 4 + 1];
+    return sum / 36;
+  };
+  for (auto [x0, y0] : {std::pair{300, 354}, std::pair{20, 0}, std::pair{600, 181}}) {
+    const int before = brightness(still, x0, y0);
+    const uint8_t mark = before > 128 ? 0 : 255;  // the spot turns black or white
+    Picture marked = still;
+    for (int y = y0; y < y0 + 6; ++y) std::memset(marked.row(y) + x0 * 4, mark, 6 * 4);
+    PictureRef shown;
+    for (int i = 0; i < 10; ++i) shown = decoder.decode(encoder.encode(marked, false));
+    ASSERT_TRUE(shown);
+    EXPECT_NEAR(brightness(*shown, x0, y0), mark, 40) << x0 << "," << y0;
+    for (int i = 0; i < 10; ++i) shown = decoder.decode(encoder.encode(still, false));
+    ASSERT_TRUE(shown);
+    EXPECT_NEAR(brightness(*shown, x0, y0), before, 20) << x0 << "," << y0;
+  }
+}
+
 TEST(H264Decoder, ParameterSetsAloneBuildTheSessionAndGiveNoPicture) {
   const std::vector<Bytes> frames = smallStream(320, 240, 3);
   H264Decoder decoder;
