@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +65,8 @@ class Process {
       : output_(outputFile) {
     pid_ = ::fork();
     if (pid_ == 0) {
+      // A test that crashes takes its servers and clients with it.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(fd, 1);
       ::dup2(fd, 2);
@@ -121,6 +124,9 @@ class Process {
 // A program of this build tree, or "" when it was not built.
 inline std::string builtProgram(const std::string& relative) {
   const char* dir = std::getenv("PLIMO_BINARY_DIR");
+#ifdef PLIMO_BINARY_DIR
+  if (!dir) dir = PLIMO_BINARY_DIR;
+#endif
   std::string path = std::string(dir ? dir : ".") + "/" + relative;
   return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
