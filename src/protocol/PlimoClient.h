@@ -13,7 +13,8 @@
 // PlimoClientHandshake.cpp (handshake, welcome, key pinning),
 // PlimoClientCommands.cpp (text commands and replies),
 // PlimoClientTransport.cpp (UDP or TCP, port list, relay test),
-// PlimoClientPeer.cpp (the partner side).
+// PlimoClientPunch.cpp (rendezvous and hole punching),
+// PlimoClientPeer.cpp (the partner packets and the connected session).
 
 #include <cstdint>
 #include <functional>
@@ -59,6 +60,36 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   // The BYE must have time to leave over TCP before the link is closed.
   static constexpr double tcpCloseDelay = 0.2;
   static constexpr double peerTimeout = 35.0;  // partner silence that ends a session
+  // Hole punching: a try every 0.2 s for 10 s; from the 15th try (3 s in,
+  // long enough for most NATs to open) punches also go through the server.
+  static constexpr double punchInterval = 0.2;
+  static constexpr int punchMaxTries = 50;
+  static constexpr int relayPunchAfter = 15;
+  // Keep-alive on a locked link: well inside the 35 s timeout and short
+  // enough to hold a NAT mapping open.
+  static constexpr double pingInterval = 5.0;
+  // Partner silence after which a new partner's PEER replaces the current one.
+  static constexpr double peerTakeover = 12.0;
+  // Partner silence needed before the server's PARTNER GONE ends a session:
+  // a direct link can outlive the partner's server session.
+  static constexpr double partnerGoneQuiet = 5.0;
+
+  // Diagnostics of the latest attempt to reach a partner, for the connection
+  // report.
+  struct Attempt {
+    std::string partnerID;  // the ID asked for (or the one that asked)
+    double started = 0;  // wall clock, seconds since the epoch
+    std::string publicAddress;  // the partner's, as the server saw it ("ip:port")
+    std::string lanAddress;
+    int packetsIn = 0;  // packets from partner addresses while punching
+    int packetsDecrypted = 0;  // of those, the ones that authenticated
+    std::string sendError;  // the socket's last send error
+    bool localNetworkBlocked = false;
+    std::string outcome;  // "in progress", "connected" or the failure
+    std::string path;  // "through the server" or the partner's address
+    std::string relayOffered;
+    bool triedRelay = false;
+  };
 
   // `loop` and `sockets` must outlive the client. `tcpPortsText` is a port
   // list ("8443,443,80"); `relayKeyHex` the pinned server key as 128 hex
@@ -88,10 +119,17 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   void sendPin();
   // Stops keeping the ID.
   void unpinID();
+  // Asks the server for the partner with this ID, as the initiator (the
+  // viewer). The server's PEER reply starts the punching; onConnected or
+  // onFailed tells the outcome. Ignored while punching or connected.
+  void connect(const std::string& partnerID);
   // Ends (telling the partner) or cancels the partner session.
   void disconnect();
   // Seals session bytes for the partner; only while connected.
   void sendData(ByteView data);
+  // Seals a control line ("MSG Hello") for the partner and sends it to `to`
+  // (use `peer` for the locked path). Nothing without a partner channel.
+  void sendPeer(const std::string& text, const Address& to);
   // Checks the server: onRelayTest fires once with the outcome. One test at a
   // time; a second call while one runs does nothing.
   void testRelay();
@@ -167,11 +205,20 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   EcdhKey peerKey;  // offered to the next partner; new after every session
   std::shared_ptr<SecureChannel> peerChannel;  // end to end, present during a session
   std::string partnerID;
-  std::string checkNumber;
+  std::string partnerName;  // empty when the server sends none
+  std::string checkNumber;  // the number both people compare; empty without a partner
+  std::vector<Address> candidates;  // punched: public address first, LAN second
+  std::optional<Attempt> lastAttempt;
+  int punchTries = 0;
   Address peer;  // the locked path; an empty IP means through the server
   bool viaRelay = false;
-  bool relayPunch = false;
+  // Relaying offered in PEER: '-' none (older server), 'U' the partner
+  // reaches the server over UDP, 'T' over the TCP fallback.
+  char partnerRelay = '-';
+  bool relayPunch = false;  // punches also go through the server
   double lastPeerRx;  // the last authenticated partner packet
+  int punchRx = 0;  // packets from partner addresses while punching
+  int punchOpened = 0;  // of those, the ones that authenticated
   Timer punchTimer;
   Timer pingTimer;
 
@@ -215,13 +262,19 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
 
   // The partner side (PlimoClientPeer.cpp).
   void handlePeerPacket(ByteView sealed, const Address& from);
-  void handlePeer(const std::vector<std::string>& words);
+  void handleControl(const std::string& line, const Address& from);
   void handlePartnerGone();
-  void sendPeer(const std::string& text, const Address& to);
   void sendPeerPacket(ByteView sealed, const Address& to);
   void endSession(bool notifyPeer);
   void peerGone(const std::string& reason);
   void failAttempt(const std::string& text);
+
+  // Rendezvous and hole punching (PlimoClientPunch.cpp).
+  void handlePeer(const std::vector<std::string>& words);
+  void takeOver();
+  void punch();
+  void giveUpPunching();
+  void lockPeer(const Address& address);
 
   EventLoop& loop_;
   SocketFactory& sockets_;
