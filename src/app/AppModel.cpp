@@ -71,7 +71,7 @@ void AppModel::rename(const RecentPC& entry, std::string_view newName) {
   auto list = recent.get();
   auto it = std::find(list.begin(), list.end(), entry);
   if (it == list.end()) return;
-  it->name = trimSpace(newName);
+  it->name = trimWhitespace(newName);
   recent.set(list);
   RecentPC::save(recent.get(), ini_);
 }

@@ -109,11 +109,11 @@ void AppModel::serverStatus(const std::string& text) {
 }
 
 void AppModel::chooseServer(std::string_view address) {
-  std::string_view text = trimSpace(address);
+  std::string_view text = trimWhitespace(address);
   std::string host(text);
   int64_t port = AppSettings::defaultRelayPort;
   if (size_t colon = text.rfind(':'); colon != std::string_view::npos) {
-    if (auto parsed = IniFile::parseInt(text.substr(colon + 1)); parsed && !text.substr(colon + 1).empty()) {
+    if (auto parsed = parseDecimal(text.substr(colon + 1))) {
       host = text.substr(0, colon);
       port = *parsed;
     }

@@ -9,17 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/Text.h"
+
 namespace plimo {
-
-// A decimal integer with an optional leading sign ("+5", "-3"), nothing for
-// any other text (also for a number past the 64-bit range).
-std::optional<int64_t> parseDecimal(std::string_view text);
-
-// `text` without white space and line ends at either end.
-std::string_view trimWhitespace(std::string_view text);
-
-// `bytes` as UTF-8 text, every invalid sequence replaced by U+FFFD.
-std::string utf8Lossy(std::string_view bytes);
 
 // The first IPv4 address of `host` (a name or a dotted quad), or nothing.
 // Blocks while the system resolver works; never call it on the main thread.

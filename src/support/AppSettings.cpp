@@ -23,12 +23,12 @@ AppSettings AppSettings::defaults(std::string_view fullUserName) {
 
 AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaults, std::string_view fullUserName) {
   AppSettings s = defaults(fullUserName);
-  if (auto host = std::string(trimSpace(ini.string("Relay", "Host", ""))); !host.empty()) s.relayHost = host;
-  if (auto ports = std::string(trimSpace(ini.string("Relay", "TcpPort", ""))); !ports.empty()) s.tcpPorts = ports;
+  if (auto host = std::string(trimWhitespace(ini.string("Relay", "Host", ""))); !host.empty()) s.relayHost = host;
+  if (auto ports = std::string(trimWhitespace(ini.string("Relay", "TcpPort", ""))); !ports.empty()) s.tcpPorts = ports;
   s.relayPort = ini.integer("Relay", "Port", defaultRelayPort);
   if (auto port = userDefaults.integer("relayPort"); port && *port >= 1) s.relayPort = *port;
   if (auto host = userDefaults.string("relayHost"); host && !host->empty()) s.relayHost = *host;
-  s.relayKey = trimSpace(ini.string("Relay", "Key", ""));
+  s.relayKey = trimWhitespace(ini.string("Relay", "Key", ""));
   s.pinnedID = ini.string("ID", "Pinned", "");
   s.pinSecret = ini.string("ID", "Secret", "");
   s.profileName = ini.string("Profile", "Name", fullUserName);

@@ -9,37 +9,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "support/Utf8.h"
 
 namespace plimo {
 
 namespace fs = std::filesystem;
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string_view trimBlanks(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  size_t e = text.find_last_not_of(" \t");
-  return text.substr(b, e - b + 1);
-}
-
-std::string_view trimSpace(std::string_view text) {
-  constexpr std::string_view space = " \t\r\n\v\f";
-  size_t b = text.find_first_not_of(space);
-  if (b == std::string_view::npos) return {};
-  size_t e = text.find_last_not_of(space);
-  return text.substr(b, e - b + 1);
-}
 
 namespace {
 
@@ -82,7 +55,7 @@ IniFile& IniFile::user() {
 }
 
 std::vector<IniFile::Section> IniFile::parse(std::string_view raw) {
-  std::string text = sanitizeUtf8(raw);
+  std::string text = utf8Lossy(raw);
   std::string_view view = text;
   if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
 
@@ -121,30 +94,6 @@ std::string IniFile::render(const std::vector<Section>& sections) {
     out += "\r\n";
   }
   return out;
-}
-
-std::optional<int64_t> IniFile::parseInt(std::string_view text) {
-  text = trimBlanks(text);
-  if (text.empty()) return std::nullopt;
-  bool negative = false;
-  if (text.front() == '+' || text.front() == '-') {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  // Accumulate negatively so that INT64_MIN parses too.
-  int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    int digit = c - '0';
-    if (value < (INT64_MIN + digit) / 10) return std::nullopt;
-    value = value * 10 - digit;
-  }
-  if (!negative) {
-    if (value == INT64_MIN) return std::nullopt;
-    value = -value;
-  }
-  return value;
 }
 
 void IniFile::load() {
@@ -203,7 +152,7 @@ std::string IniFile::string(std::string_view section, std::string_view key, std:
 }
 
 int64_t IniFile::integer(std::string_view section, std::string_view key, int64_t fallback) const {
-  return parseInt(string(section, key, "")).value_or(fallback);
+  return parseDecimal(trimBlanks(string(section, key, ""))).value_or(fallback);
 }
 
 void IniFile::set(std::string_view section, std::string_view key, std::string_view value) {

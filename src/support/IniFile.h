@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/Text.h"
+
 namespace plimo {
 
 class IniFile {
@@ -46,7 +48,6 @@ class IniFile {
   // The parsing and writing rules, apart from the file, for tests and fuzzing.
   static std::vector<Section> parse(std::string_view bytes);
   static std::string render(const std::vector<Section>& sections);
-  static std::optional<int64_t> parseInt(std::string_view text);
 
  private:
   const Section* find(std::string_view section) const;
@@ -55,12 +56,5 @@ class IniFile {
   std::vector<Section> sections_;
   mutable std::mutex lock_;
 };
-
-// Case-insensitive comparison of ASCII names (section names and keys).
-bool sameName(std::string_view a, std::string_view b);
-// Trims spaces and tabs at both ends.
-std::string_view trimBlanks(std::string_view text);
-// Trims all ASCII white space at both ends.
-std::string_view trimSpace(std::string_view text);
 
 }  // namespace plimo

@@ -1,6 +1,6 @@
 #include "support/UserDefaults.h"
 
-#include "support/IniFile.h"
+#include "core/Text.h"
 
 namespace plimo {
 
@@ -30,7 +30,7 @@ std::optional<std::string> UserDefaults::string(std::string_view name) const {
 std::optional<int64_t> UserDefaults::integer(std::string_view name) const {
   auto text = string(name);
   if (!text) return std::nullopt;
-  return IniFile::parseInt(*text);
+  return parseDecimal(trimBlanks(*text));
 }
 
 void UserDefaults::set(std::string_view name, std::string value) { values_[std::string(name)] = std::move(value); }

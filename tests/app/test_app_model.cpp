@@ -38,7 +38,7 @@ struct ModelFixture : ::testing::Test {
 }  // namespace
 
 TEST_F(ModelFixture, StartsWithInitialValuesAndTheStartLine) {
-  writeFile(dir / "Plimo.ini", "[Session]\nUnattended=2\n[Recent]\nCount=1\nId0=111222333\nName0=Bob\n");
+  writeFile(dir / "Plimo.ini", "[Relay]\nHost=relay.example\n[Session]\nUnattended=2\n[Recent]\nCount=1\nId0=111222333\nName0=Bob\n");
   system.control = false;
   auto model = make();
   EXPECT_EQ(model->serverLight.get(), AppModel::Light::amber);

@@ -1,0 +1,77 @@
+#include "core/Text.h"
+
+#include <charconv>
+
+namespace plimo {
+
+std::optional<int64_t> parseDecimal(std::string_view text) {
+  // from_chars takes a minus sign but not a plus.
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string_view trimWhitespace(std::string_view text) {
+  auto isSpace = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+  };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string utf8Lossy(std::string_view bytes) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    auto b = uint8_t(bytes[i]);
+    size_t length = 0;
+    uint32_t min = 0;
+    if (b < 0x80) {
+      out.push_back(char(b));
+      ++i;
+      continue;
+    }
+    if (b >= 0xC2 && b <= 0xDF) length = 2, min = 0x80;
+    else if (b >= 0xE0 && b <= 0xEF) length = 3, min = 0x800;
+    else if (b >= 0xF0 && b <= 0xF4) length = 4, min = 0x10000;
+    uint32_t code = length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+    size_t n = 1;
+    while (length && n < length && i + n < bytes.size() && (uint8_t(bytes[i + n]) & 0xC0) == 0x80) {
+      code = (code << 6) | (uint8_t(bytes[i + n]) & 0x3F);
+      ++n;
+    }
+    bool valid = length && n == length && code >= min && code <= 0x10FFFF &&
+                 !(code >= 0xD800 && code <= 0xDFFF);
+    if (valid) {
+      out.append(bytes.substr(i, n));
+      i += n;
+    } else {
+      // One replacement per maximal bad prefix, then carry on after it.
+      out.append(kReplacement);
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+}  // namespace plimo
