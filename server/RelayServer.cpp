@@ -7,6 +7,7 @@
 #include "protocol/PlimoError.h"
 #include "server/Registration.h"
 #include "server/Rendezvous.h"
+#include "server/Reports.h"
 #include "server/TextLine.h"
 
 namespace plimo {
@@ -47,7 +48,8 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       // A burst of two seconds' worth: a client's whole retry schedule fits.
       handshakes_(config_.handshakeRate, 2 * config_.handshakeRate, kRateAddresses),
       registration_(std::make_unique<Registration>(*this)),
-      rendezvous_(std::make_unique<Rendezvous>(*this)) {
+      rendezvous_(std::make_unique<Rendezvous>(*this)),
+      reports_(std::make_unique<Reports>(*this)) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
 }
 
@@ -176,6 +178,8 @@ void RelayServer::dispatch(ClientSession& session, const std::string& line) {
     rendezvous_->connect(session, words);
   } else if (command == "SESSION") {
     rendezvous_->sessionLine(session, words);
+  } else if (command == "REPORT") {
+    reports_->report(session, words);
   } else if (command == "BYE") {
     endSession(session, "said goodbye");
   }
@@ -195,6 +199,7 @@ void RelayServer::sendRaw(const ClientSession& session, ByteView packet, bool dr
 void RelayServer::endSession(ClientSession& session, const std::string& why, bool closeConnection) {
   rendezvous_->sessionEnded(session);
   registration_->sessionEnded(session);
+  reports_->sessionEnded(session);
   if (!session.id.empty()) log_("ID " + session.id + " offline: " + why);
   Endpoint endpoint = session.endpoint;
   table_.remove(session.serial);

@@ -28,6 +28,7 @@ namespace plimo {
 
 class Registration;
 class Rendezvous;
+class Reports;
 
 struct RelayConfig {
   uint16_t udpPort = 47800;
@@ -123,6 +124,7 @@ class RelayServer {
   Stats stats_;
   std::unique_ptr<Registration> registration_;
   std::unique_ptr<Rendezvous> rendezvous_;
+  std::unique_ptr<Reports> reports_;
   Timer sweepTimer_;
 };
 

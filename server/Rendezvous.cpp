@@ -139,7 +139,8 @@ void Rendezvous::sessionLine(ClientSession& session, const std::vector<std::stri
     usage.viewerID = viewerID;
     usage.hostID = hostID;
     usage.started = server_.loop().now();
-    usage.row = server_.store().startUsage(viewerID, hostID, role, int64_t(server_.loop().wallNow()));
+    usage.startedWall = int64_t(server_.loop().wallNow());
+    usage.row = server_.store().startUsage(viewerID, hostID, role, usage.startedWall);
     number = nextUsage_++;
     usages_.emplace(number, std::move(usage));
     usageByPair_.emplace(key, number);
@@ -179,6 +180,12 @@ void Rendezvous::closeUsage(uint64_t number) {
   }
   server_.log("Session " + usage.viewerID + " helps " + usage.hostID + " ended after " + std::to_string(seconds) +
               " s");
+  // The helper says what the session was for; its report names the record.
+  if (ClientSession* s = server_.sessions().find(usage.viewerSerial); s && usage.row) {
+    server_.say(*s, "REPORTASK " + std::to_string(usage.row) + " " + std::to_string(usage.startedWall) + " " +
+                        std::to_string(usage.startedWall + seconds) + " " + std::to_string(seconds) + " " +
+                        usage.hostID);
+  }
   usageByPair_.erase(usage.viewerID + " " + usage.hostID);
   usages_.erase(it);
 }

@@ -52,6 +52,7 @@ class Rendezvous {
     std::string viewerID;
     std::string hostID;
     double started = 0;       // monotonic
+    int64_t startedWall = 0;  // Unix seconds
     uint64_t viewerSerial = 0;  // 0 once that side's server session is gone
     uint64_t hostSerial = 0;
   };

@@ -47,6 +47,25 @@ CREATE TABLE IF NOT EXISTS sessions (
   seconds     INTEGER
 );
 CREATE INDEX IF NOT EXISTS sessions_started ON sessions(started);
+CREATE TABLE IF NOT EXISTS reports (
+  row         INTEGER PRIMARY KEY AUTOINCREMENT,
+  reporter_id TEXT NOT NULL,
+  msg_id      TEXT NOT NULL,
+  ref         TEXT NOT NULL,
+  started     INTEGER NOT NULL,
+  ended       INTEGER NOT NULL,
+  seconds     INTEGER NOT NULL,
+  helped_id   TEXT NOT NULL,
+  pc_name     TEXT NOT NULL,
+  helper_name TEXT NOT NULL,
+  customer    TEXT NOT NULL,
+  contact     TEXT NOT NULL,
+  billable    INTEGER NOT NULL,
+  minutes     INTEGER NOT NULL,
+  description TEXT NOT NULL,
+  received    INTEGER NOT NULL,
+  UNIQUE (reporter_id, msg_id)
+);
 )sql";
 
 }  // namespace
@@ -83,6 +102,8 @@ ServerStore::~ServerStore() {
   endUsage_.reset();
   getUsage_.reset();
   countUsage_.reset();
+  addReport_.reset();
+  countReports_.reset();
   sqlite3_close(db_);
 }
 
@@ -111,6 +132,11 @@ bool ServerStore::prepare(std::string& error) {
       {&getUsage_,
        "SELECT viewer_id, host_id, reported_by, started, seconds FROM sessions WHERE row = ?1"},
       {&countUsage_, "SELECT COUNT(*) FROM sessions"},
+      {&addReport_,
+       "INSERT OR IGNORE INTO reports (reporter_id, msg_id, ref, started, ended, seconds, helped_id, pc_name, "
+       "helper_name, customer, contact, billable, minutes, description, received) "
+       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"},
+      {&countReports_, "SELECT COUNT(*) FROM reports"},
   };
   for (const Item& item : items) {
     sqlite3_stmt* s = nullptr;
@@ -174,6 +200,26 @@ std::optional<ServerStore::Usage> ServerStore::usage(int64_t row) {
   u.started = sqlite3_column_int64(*s, 3);
   if (sqlite3_column_type(*s, 4) != SQLITE_NULL) u.seconds = sqlite3_column_int64(*s, 4);
   return u;
+}
+
+bool ServerStore::addReport(const Report& r, int64_t received) {
+  Use s(addReport_.get());
+  int i = 1;
+  for (const std::string* text : {&r.reporterID, &r.msgID, &r.ref}) bindText(*s, i++, *text);
+  for (int64_t n : {r.started, r.ended, r.seconds}) sqlite3_bind_int64(*s, i++, n);
+  for (const std::string* text : {&r.helpedID, &r.pcName, &r.helperName, &r.customer, &r.contact}) {
+    bindText(*s, i++, *text);
+  }
+  sqlite3_bind_int64(*s, i++, r.billable ? 1 : 0);
+  sqlite3_bind_int64(*s, i++, r.minutes);
+  bindText(*s, i++, r.description);
+  sqlite3_bind_int64(*s, i++, received);
+  return sqlite3_step(*s) == SQLITE_DONE;
+}
+
+int64_t ServerStore::reportCount() {
+  Use s(countReports_.get());
+  return sqlite3_step(*s) == SQLITE_ROW ? sqlite3_column_int64(*s, 0) : 0;
 }
 
 int64_t ServerStore::usageCount() {

@@ -45,6 +45,28 @@ class ServerStore {
   // Sets the length of a record in seconds (it may be called again to extend it).
   bool endUsage(int64_t row, int64_t seconds);
 
+  // A helper's billing report on one session.
+  struct Report {
+    std::string reporterID;  // the helper's ID
+    std::string msgID;       // the helper's own number for it; resends repeat it
+    std::string ref;         // the usage record it reports on ("-" for none)
+    int64_t started = 0;
+    int64_t ended = 0;
+    int64_t seconds = 0;
+    std::string helpedID;
+    std::string pcName;
+    std::string helperName;
+    std::string customer;
+    std::string contact;
+    bool billable = false;
+    int64_t minutes = 0;
+    std::string description;
+  };
+  // Stores a report once: a resend with the same reporter and msgID changes
+  // nothing. False when the write failed.
+  bool addReport(const Report& report, int64_t received);
+  int64_t reportCount();
+
   struct Usage {
     std::string viewerID;
     std::string hostID;
@@ -68,7 +90,7 @@ class ServerStore {
 
   sqlite3* db_;
   Statement getPin_, setPin_, removePin_, startUsage_, endUsage_, getUsage_,
-      countUsage_;
+      countUsage_, addReport_, countReports_;
 };
 
 }  // namespace plimo

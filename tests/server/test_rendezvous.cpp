@@ -177,6 +177,7 @@ TEST(Rendezvous, BusyHelpedPCTakesANewHelperOnlyAfterEndingItsSession) {
   EXPECT_EQ(p.a.received().size(), 1u);
   // B gives up on A (silent) and ends that session: V2 becomes its partner.
   p.b.say("SESSION END");
+  ASSERT_EQ(p.a.lines().size(), 1u);  // the report request
   p.rig.server.receive(v2.endpoint, Bytes{0x14, 0xC0, 7});
   EXPECT_EQ(p.b.received().size(), 1u);
   p.rig.server.receive(p.b.endpoint, Bytes{0x14, 0xC0, 8});

@@ -1,0 +1,144 @@
+#include "server/Reports.h"
+
+#include <openssl/evp.h>
+
+#include <cctype>
+#include <charconv>
+
+#include "server/IdRegistry.h"
+#include "server/RelayServer.h"
+#include "server/TextLine.h"
+
+namespace plimo {
+
+namespace {
+
+// The client cleans names to 200 characters and the description to 4,000.
+constexpr size_t kMaxField = 200;
+constexpr size_t kMaxDescription = 4000;
+
+bool parseInt(const std::string& text, int64_t& out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool isMsgID(const std::string& text) {
+  if (text.empty() || text.size() > 16) return false;
+  for (char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> fromBase64(const std::string& text) {
+  if (text.empty() || text.size() % 4 != 0 || text.size() > Reports::kMaxPieces * Reports::kMaxPiece) return std::nullopt;
+  std::string out(text.size() / 4 * 3, '\0');
+  int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                          reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
+  if (n < 0) return std::nullopt;
+  // EVP_DecodeBlock counts the padding as zero bytes.
+  size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
+  out.resize(size_t(n) - padding);
+  return out;
+}
+
+}  // namespace
+
+Reports::Reports(RelayServer& server) : server_(server) {}
+
+std::optional<ServerStore::Report> Reports::decode(const std::string& base64) {
+  auto text = fromBase64(base64);
+  if (!text) return std::nullopt;
+  // Twelve lines, then the description (which may hold line breaks itself).
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (lines.size() < 12) {
+    size_t lf = text->find('\n', start);
+    if (lf == std::string::npos) return std::nullopt;
+    lines.push_back(text->substr(start, lf - start));
+    start = lf + 1;
+  }
+  ServerStore::Report r;
+  r.description = text->substr(start);
+  bool billable = lines[10] == "1";
+  if (lines[0] != "R1" || lines[1].empty() || !parseInt(lines[2], r.started) || !parseInt(lines[3], r.ended) ||
+      !parseInt(lines[4], r.seconds) || !parseInt(lines[11], r.minutes) || (!billable && lines[10] != "0") ||
+      r.description.size() > kMaxDescription * 4) {
+    return std::nullopt;
+  }
+  for (size_t i = 6; i <= 9; ++i) {
+    if (lines[i].size() > kMaxField * 4) return std::nullopt;  // 4 bytes per character at most
+  }
+  r.ref = lines[1];
+  r.helpedID = lines[5];
+  r.pcName = lines[6];
+  r.helperName = lines[7];
+  r.customer = lines[8];
+  r.contact = lines[9];
+  r.billable = billable;
+  return r;
+}
+
+void Reports::report(ClientSession& session, const std::vector<std::string>& words) {
+  // REPORT msgID i n piece
+  const std::string& msgID = word(words, 1);
+  int64_t index = 0, count = 0;
+  if (words.size() != 5 || !isMsgID(msgID) || !parseInt(words[2], index) || !parseInt(words[3], count) ||
+      count < 1 || count > int64_t(kMaxPieces) || index < 0 || index >= count || words[4].empty() ||
+      words[4].size() > kMaxPiece) {
+    server_.say(session, "ERR REPORT_BAD");
+    return;
+  }
+  if (session.id.empty()) {
+    server_.say(session, "ERR REPORT_NOT_READY");
+    return;
+  }
+  if (!assemblies_.count(session.serial) && assemblies_.size() >= kMaxAssemblies) {
+    server_.say(session, "ERR REPORT_NOT_READY");
+    return;
+  }
+  Assembly& a = assemblies_[session.serial];
+  if (a.msgID != msgID || a.pieces.size() != size_t(count)) {
+    // A new report (or the same one sent again from its start).
+    a.msgID = msgID;
+    a.pieces.assign(size_t(count), std::string());
+    a.have = 0;
+  }
+  if (a.pieces[size_t(index)].empty()) ++a.have;
+  a.pieces[size_t(index)] = words[4];
+  if (a.have < a.pieces.size()) return;
+
+  std::string payload;
+  for (auto& piece : a.pieces) payload += piece;
+  assemblies_.erase(session.serial);
+
+  double now = server_.loop().now();
+  Budget& budget = budgets_[session.serial];
+  if (now - budget.windowStart >= 60) budget = {now, 0};
+  if (budget.count >= kPerMinute) {
+    server_.say(session, "ERR REPORT_RATE");
+    return;
+  }
+  auto report = decode(payload);
+  if (!report) {
+    server_.say(session, "ERR REPORT_BAD");
+    return;
+  }
+  report->reporterID = session.id;
+  report->msgID = msgID;
+  if (!server_.store().addReport(*report, int64_t(server_.loop().wallNow()))) {
+    // A database that cannot be written now may be writable later.
+    server_.say(session, "ERR REPORT_NOT_READY");
+    return;
+  }
+  ++budget.count;
+  server_.log("Session report from " + session.id + " on " + report->helpedID + " (" + report->ref + ")");
+  server_.say(session, "REPORT OK " + msgID);
+}
+
+void Reports::sessionEnded(const ClientSession& session) {
+  assemblies_.erase(session.serial);
+  budgets_.erase(session.serial);
+}
+
+}  // namespace plimo

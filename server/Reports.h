@@ -1,0 +1,60 @@
+#pragma once
+// Helpers' billing reports: "REPORT msgID i n piece" lines are gathered per
+// client until all n pieces are there, decoded (Base64 of 13 LF-separated
+// lines, tag "R1"), stored once, and confirmed with "REPORT OK msgID".
+// Refusals are "ERR REPORT_..." lines the client understands: REPORT_RATE
+// and REPORT_NOT_READY (it tries again later), REPORT_BAD (it drops the report).
+//
+// One thread (the server loop). Owned by the RelayServer.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "server/ServerStore.h"
+
+namespace plimo {
+
+class RelayServer;
+struct ClientSession;
+
+class Reports {
+ public:
+  // A client's form refuses payloads over 6,400 characters: 8 pieces of 800.
+  static constexpr size_t kMaxPieces = 10;
+  static constexpr size_t kMaxPiece = 800;
+  // Reports one client may store in a minute; a helper writes one per session.
+  static constexpr int kPerMinute = 20;
+  // Reports being gathered at once, server-wide (8 KB each at most).
+  static constexpr size_t kMaxAssemblies = 4096;
+
+  explicit Reports(RelayServer& server);
+
+  void report(ClientSession& session, const std::vector<std::string>& words);
+  // The session is ending: a half-sent report is dropped (the client sends
+  // it whole again).
+  void sessionEnded(const ClientSession& session);
+
+  // The report in a payload, or nothing when it is not one.
+  static std::optional<ServerStore::Report> decode(const std::string& base64);
+
+ private:
+  struct Assembly {
+    std::string msgID;
+    std::vector<std::string> pieces;
+    size_t have = 0;
+  };
+  struct Budget {
+    double windowStart = 0;
+    int count = 0;
+  };
+
+  RelayServer& server_;
+  std::unordered_map<uint64_t, Assembly> assemblies_;  // by session serial
+  std::unordered_map<uint64_t, Budget> budgets_;
+};
+
+}  // namespace plimo
