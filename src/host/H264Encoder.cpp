@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/hwcontext.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -35,6 +36,9 @@ constexpr const char* kProfile = "main";
 // one, and the stream's parameter sets stay where the caller put them.
 constexpr const char* kX264Params = "cabac=1:scenecut=0:force-cfr=1";
 constexpr int kThreads = 1;
+
+// The first GPU's render node: where VAAPI is, and openable without a display.
+constexpr const char* kRenderNode = "/dev/dri/renderD128";
 
 // Rows converted together: one row of macroblocks, the unit the encoder
 // codes anyway. Chroma is averaged over 2 × 2 pixels (SWS_AREA), so a band's
@@ -68,45 +72,45 @@ void H264Encoder::CodecDeleter::operator()(AVCodecContext* c) const { avcodec_fr
 void H264Encoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
 void H264Encoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
 void H264Encoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
+void H264Encoder::BufferDeleter::operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
 
-H264Encoder::H264Encoder(int width, int height, int fps) : width_(width), height_(height) {
-  auto fail = [](int status) { return Failure{Failure::Kind::create, int32_t(status)}; };
-  if (width <= 0 || height <= 0 || fps <= 0) throw fail(AVERROR(EINVAL));
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (!codec) throw fail(AVERROR_ENCODER_NOT_FOUND);
-  session_.reset(avcodec_alloc_context3(codec));
-  frame_.reset(av_frame_alloc());
-  packet_.reset(av_packet_alloc());
-  if (!session_ || !frame_ || !packet_) throw fail(AVERROR(ENOMEM));
+namespace {
 
-  AVCodecContext* c = session_.get();
+// What both encoders share: size, stamps, rate, key-frame interval, no
+// B-frames, and the colours the conversion makes (BT.601, video range),
+// written into the stream so that any decoder converts them back alike.
+void configure(AVCodecContext* c, int width, int height, int fps) {
   c->width = width;
   c->height = height;
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
   c->time_base = kTimeBase;
   c->framerate = AVRational{fps, 1};
   c->bit_rate = int64_t(h264BitRateKbps(width, height, fps)) * 1000;
   c->gop_size = fps * kKeyFrameSeconds;
   c->max_b_frames = 0;
-  c->thread_count = kThreads;
-  // Say what the pictures are (BT.601, video range, as the conversion below
-  // makes them) so that any decoder converts them back the same way.
   c->colorspace = AVCOL_SPC_SMPTE170M;
   c->color_range = AVCOL_RANGE_MPEG;
-  av_opt_set(c->priv_data, "preset", kPreset, 0);
-  av_opt_set(c->priv_data, "tune", kTune, 0);
-  av_opt_set(c->priv_data, "profile", kProfile, 0);
-  av_opt_set(c->priv_data, "x264-params", kX264Params, 0);
-  av_opt_set_int(c->priv_data, "forced-idr", 1, 0);  // a forced key frame is an IDR picture
-  if (int status = avcodec_open2(c, codec, nullptr); status < 0) throw fail(status);
+}
 
-  frame_->format = c->pix_fmt;
+}  // namespace
+
+H264Encoder::H264Encoder(int width, int height, int fps) : width_(width), height_(height) {
+  auto fail = [](int status) { return Failure{Failure::Kind::create, int32_t(status)}; };
+  if (width <= 0 || height <= 0 || fps <= 0) throw fail(AVERROR(EINVAL));
+  frame_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  if (!frame_ || !packet_) throw fail(AVERROR(ENOMEM));
+  hardware_ = openHardware(fps);
+  if (!hardware_) openSoftware(fps);
+
+  // The picture the conversion writes: NV12 for the video hardware to take in,
+  // planar 4:2:0 for x264.
+  const AVPixelFormat format = hardware_ ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+  frame_->format = format;
   frame_->width = width;
   frame_->height = height;
   if (int status = av_frame_get_buffer(frame_.get(), 0); status < 0) throw fail(status);
   auto scaler = [&](int rows) {
-    return sws_getContext(width, rows, AV_PIX_FMT_BGRA, width, rows, AV_PIX_FMT_YUV420P, SWS_AREA,
-                          nullptr, nullptr, nullptr);
+    return sws_getContext(width, rows, AV_PIX_FMT_BGRA, width, rows, format, SWS_AREA, nullptr, nullptr, nullptr);
   };
   if (height >= kBandRows) {
     bandScaler_.reset(scaler(kBandRows));
@@ -117,6 +121,56 @@ H264Encoder::H264Encoder(int width, int height, int fps) : width_(width), height
     if (!lastBandScaler_) throw fail(AVERROR(EINVAL));
   }
   previous_.resize(size_t(width) * 4 * size_t(height));
+}
+
+bool H264Encoder::openHardware(int fps) {
+  const AVCodec* codec = avcodec_find_encoder_by_name("h264_vaapi");
+  AVBufferRef* device = nullptr;
+  // Fails at once where there is no render node: software then.
+  if (!codec || av_hwdevice_ctx_create(&device, AV_HWDEVICE_TYPE_VAAPI, kRenderNode, nullptr, 0) < 0) return false;
+  std::unique_ptr<AVBufferRef, BufferDeleter> deviceRef(device);
+  std::unique_ptr<AVBufferRef, BufferDeleter> frames(av_hwframe_ctx_alloc(device));
+  std::unique_ptr<AVCodecContext, CodecDeleter> session(avcodec_alloc_context3(codec));
+  if (!frames || !session) return false;
+  auto* pool = reinterpret_cast<AVHWFramesContext*>(frames->data);
+  pool->format = AV_PIX_FMT_VAAPI;
+  pool->sw_format = AV_PIX_FMT_NV12;
+  pool->width = width_;
+  pool->height = height_;
+  pool->initial_pool_size = 4;  // the picture being encoded and its references
+  if (av_hwframe_ctx_init(frames.get()) < 0) return false;
+
+  AVCodecContext* c = session.get();
+  configure(c, width_, height_, fps);
+  c->pix_fmt = AV_PIX_FMT_VAAPI;
+  c->profile = FF_PROFILE_H264_MAIN;
+  c->hw_frames_ctx = av_buffer_ref(frames.get());
+  if (!c->hw_frames_ctx) return false;
+  av_opt_set_int(c->priv_data, "async_depth", 1, 0);  // each picture's bytes before the next picture
+  if (avcodec_open2(c, codec, nullptr) < 0) return false;
+  hardwareFrame_.reset(av_frame_alloc());
+  if (!hardwareFrame_) return false;
+  hardwareFrames_ = std::move(frames);
+  session_ = std::move(session);
+  return true;
+}
+
+void H264Encoder::openSoftware(int fps) {
+  auto fail = [](int status) { return Failure{Failure::Kind::create, int32_t(status)}; };
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  if (!codec) throw fail(AVERROR_ENCODER_NOT_FOUND);
+  session_.reset(avcodec_alloc_context3(codec));
+  if (!session_) throw fail(AVERROR(ENOMEM));
+  AVCodecContext* c = session_.get();
+  configure(c, width_, height_, fps);
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->thread_count = kThreads;
+  av_opt_set(c->priv_data, "preset", kPreset, 0);
+  av_opt_set(c->priv_data, "tune", kTune, 0);
+  av_opt_set(c->priv_data, "profile", kProfile, 0);
+  av_opt_set(c->priv_data, "x264-params", kX264Params, 0);
+  av_opt_set_int(c->priv_data, "forced-idr", 1, 0);  // a forced key frame is an IDR picture
+  if (int status = avcodec_open2(c, codec, nullptr); status < 0) throw fail(status);
 }
 
 H264Encoder::~H264Encoder() = default;
@@ -133,10 +187,22 @@ Bytes H264Encoder::encode(const Picture& picture, bool forceKey) {
   if (int status = av_frame_make_writable(frame_.get()); status < 0) throw fail(status);
   convert(picture);
 
+  AVFrame* submitted = frame_.get();
+  if (hardware_) {
+    // Into a surface of the video hardware's pool; the encoder holds its own
+    // reference to it until it is done.
+    av_frame_unref(hardwareFrame_.get());
+    if (int status = av_hwframe_get_buffer(hardwareFrames_.get(), hardwareFrame_.get(), 0); status < 0)
+      throw fail(status);
+    if (int status = av_hwframe_transfer_data(hardwareFrame_.get(), frame_.get(), 0); status < 0) throw fail(status);
+    submitted = hardwareFrame_.get();
+  }
   ++frameCount_;
-  frame_->pts = frameCount_;
-  frame_->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-  if (int status = avcodec_send_frame(session_.get(), frame_.get()); status < 0) throw fail(status);
+  submitted->pts = frameCount_;
+  submitted->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  const int sent = avcodec_send_frame(session_.get(), submitted);
+  if (hardware_) av_frame_unref(hardwareFrame_.get());
+  if (sent < 0) throw fail(sent);
   int status = avcodec_receive_packet(session_.get(), packet_.get());
   if (status == AVERROR(EAGAIN)) return {};
   if (status < 0) throw fail(status);

@@ -4,9 +4,10 @@
 // picture parameter sets in front of every key frame). Each call encodes one
 // picture and returns its bytes, so the caller measures the real encode time.
 //
-// Software: libx264 through libavcodec, real-time settings (no look-ahead, no
-// B-frames, no frame threads: the bytes of a picture come out of the call that
-// took it). `hardware` is true only when a hardware encoder really runs.
+// The video hardware's encoder (h264_vaapi) where a VAAPI device opens it,
+// else libx264; both through libavcodec with real-time settings (no
+// look-ahead, no B-frames, no frame threads or queue: the bytes of a picture
+// come out of the call that took it). `hardware` says which one runs.
 //
 // Owner: the host session; one thread at a time. Holds no callbacks.
 
@@ -17,6 +18,7 @@
 #include "core/Bytes.h"
 #include "platform/Picture.h"
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -71,11 +73,21 @@ class H264Encoder {
   struct ScalerDeleter {
     void operator()(SwsContext* s) const;
   };
+  struct BufferDeleter {
+    void operator()(AVBufferRef* b) const;
+  };
 
+  // Opens h264_vaapi on the first VAAPI device; false when there is none or
+  // it refuses this size.
+  bool openHardware(int fps);
+  // Opens libx264; throws Failure{create}.
+  void openSoftware(int fps);
   void convert(const Picture& picture);
 
   std::unique_ptr<AVCodecContext, CodecDeleter> session_;
-  std::unique_ptr<AVFrame, FrameDeleter> frame_;  // the YUV 4:2:0 picture handed to the codec
+  std::unique_ptr<AVFrame, FrameDeleter> frame_;  // the picture in YUV 4:2:0, as converted
+  std::unique_ptr<AVBufferRef, BufferDeleter> hardwareFrames_;  // the video hardware's surface pool
+  std::unique_ptr<AVFrame, FrameDeleter> hardwareFrame_;        // the surface handed to the hardware
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
   // BGRA → YUV 4:2:0 in bands of rows: only bands that changed since the last
   // picture are converted again (typing changes a band or two of 68).

@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/hwcontext.h>
 #include <libswscale/swscale.h>
 }
 
@@ -32,6 +33,17 @@ Bytes decoderConfiguration(ByteView sps, ByteView pps) {
   return out;
 }
 
+// The first GPU's VAAPI device, opened once for the process (null when there
+// is none): viewers make a decoder for every new picture size.
+AVBufferRef* videoDevice() {
+  static AVBufferRef* const device = [] {
+    AVBufferRef* opened = nullptr;
+    return av_hwdevice_ctx_create(&opened, AV_HWDEVICE_TYPE_VAAPI, "/dev/dri/renderD128", nullptr, 0) >= 0 ? opened
+                                                                                                          : nullptr;
+  }();
+  return device;
+}
+
 bool sameBytes(ByteView a, const Bytes& b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
 
 }  // namespace
@@ -46,7 +58,8 @@ void H264Decoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f)
 void H264Decoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
 void H264Decoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
 
-H264Decoder::H264Decoder() : frame_(av_frame_alloc()), packet_(av_packet_alloc()) {}
+H264Decoder::H264Decoder()
+    : frame_(av_frame_alloc()), downloaded_(av_frame_alloc()), packet_(av_packet_alloc()) {}
 
 H264Decoder::~H264Decoder() = default;
 
@@ -61,7 +74,7 @@ PictureRef H264Decoder::decode(ByteView data) {
   }
   if (!session_ || units.sample.empty()) return nullptr;
 
-  if (!frame_ || !packet_ || av_new_packet(packet_.get(), int(units.sample.size())) < 0)
+  if (!frame_ || !downloaded_ || !packet_ || av_new_packet(packet_.get(), int(units.sample.size())) < 0)
     throw Failure{Failure::Kind::noSession};
   std::memcpy(packet_->data, units.sample.data(), units.sample.size());
   const int sent = avcodec_send_packet(session_.get(), packet_.get());
@@ -70,8 +83,19 @@ PictureRef H264Decoder::decode(ByteView data) {
   const int status = avcodec_receive_frame(session_.get(), frame_.get());
   if (status == AVERROR(EAGAIN)) return nullptr;
   if (status < 0) throw fail(status);
-  auto picture = convert(*frame_);
+  hardware_ = frame_->format == AV_PIX_FMT_VAAPI;
+  if (!hardware_) {
+    auto picture = convert(*frame_);
+    av_frame_unref(frame_.get());
+    return picture;
+  }
+  av_frame_unref(downloaded_.get());
+  int copied = av_hwframe_transfer_data(downloaded_.get(), frame_.get(), 0);
+  if (copied >= 0) copied = av_frame_copy_props(downloaded_.get(), frame_.get());
   av_frame_unref(frame_.get());
+  if (copied < 0) throw fail(copied);
+  auto picture = convert(*downloaded_);
+  av_frame_unref(downloaded_.get());
   return picture;
 }
 
@@ -94,6 +118,9 @@ void H264Decoder::makeSession() {
   session->flags |= AV_CODEC_FLAG_LOW_DELAY;
   session->thread_count = 1;
   session->max_pixels = kMaxPixels;
+  // With a device, libavcodec decodes on it when the hardware takes the
+  // stream's profile and size, and falls back to software by itself when not.
+  if (AVBufferRef* device = videoDevice()) session->hw_device_ctx = av_buffer_ref(device);
   if (int status = avcodec_open2(session.get(), codec, nullptr); status < 0) throw fail(status);
   session_ = std::move(session);
   ++sessionsBuilt_;

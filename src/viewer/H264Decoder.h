@@ -4,9 +4,10 @@
 // the decoding session; the same sets sent again with every key frame leave it
 // alone, different ones rebuild it before the frame's slices are decoded.
 //
-// Software: FFmpeg's native decoder through libavcodec, without frame
-// threads or reordering delay. `hardware` is true only when a hardware decoder
-// really runs.
+// FFmpeg's native decoder through libavcodec, without frame threads or
+// reordering delay; it decodes on the video hardware (VAAPI) where a device
+// takes the stream, and in software otherwise. `hardware` is true only when
+// the last picture really came from the hardware.
 //
 // Owner: the viewer session; one thread at a time. Holds no callbacks.
 
@@ -76,6 +77,7 @@ class H264Decoder {
   Bytes sps_;  // the sets the session was built from (units without start codes)
   Bytes pps_;
   std::unique_ptr<AVFrame, FrameDeleter> frame_;
+  std::unique_ptr<AVFrame, FrameDeleter> downloaded_;  // a hardware picture in main memory
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
   std::unique_ptr<SwsContext, ScalerDeleter> scaler_;  // decoded format → BGRA
   // What `scaler_` was set up for: format, size, colour matrix, range.

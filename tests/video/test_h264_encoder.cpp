@@ -68,6 +68,17 @@ TEST(H264Encoder, ParameterSetsLeadFirstAndForcedPicturesOnly) {
   }
 }
 
+TEST(H264Encoder, KeyFrameAtLeastOnceAMinute) {
+  H264Encoder encoder(64, 48, 2);  // 2 pictures a second: a key frame every 120
+  SyntheticDesktop desktop(SyntheticDesktop::Script::busy, 64, 48);
+  std::vector<int> keys;
+  for (int i = 0; i < 250; ++i) {
+    const std::vector<int> types = unitTypes(encoder.encode(next(desktop), i == 0));
+    if (std::find(types.begin(), types.end(), 5) != types.end()) keys.push_back(i);
+  }
+  EXPECT_EQ(keys, (std::vector<int>{0, 120, 240}));
+}
+
 TEST(H264Encoder, IndependentDecoderSeesEveryPictureAndTheForcedKeys) {
   if (!videokit::run("ffprobe -version").ok) GTEST_SKIP() << "ffprobe is not installed";
   const int width = 1920, height = 1080, pictures = 12;
