@@ -177,7 +177,6 @@ H264Encoder::~H264Encoder() = default;
 
 Bytes H264Encoder::encode(const Picture& picture, bool forceKey) {
   auto fail = [](int status) { return Failure{Failure::Kind::encode, int32_t(status)}; };
-  if (!session_) throw fail(-1);
   const size_t rowBytes = size_t(width_) * 4;
   if (picture.width != width_ || picture.height != height_ || picture.stride < 0 ||
       size_t(picture.stride) < rowBytes ||
@@ -223,9 +222,9 @@ void H264Encoder::convert(const Picture& picture) {
     for (int y = top; y < top + rows; ++y) std::memcpy(previous_.data() + size_t(y) * rowBytes, picture.row(y), rowBytes);
     const uint8_t* source[4] = {picture.row(top), nullptr, nullptr, nullptr};
     const int sourceStride[4] = {picture.stride, 0, 0, 0};
-    uint8_t* target[4] = {frame_->data[0] + size_t(top) * size_t(frame_->linesize[0]),
-                          frame_->data[1] + size_t(top / 2) * size_t(frame_->linesize[1]),
-                          frame_->data[2] + size_t(top / 2) * size_t(frame_->linesize[2]), nullptr};
+    uint8_t* target[4] = {};
+    for (int plane = 0; plane < 3 && frame_->data[plane]; ++plane)  // 3 planes of 4:2:0, 2 of NV12
+      target[plane] = frame_->data[plane] + size_t(plane == 0 ? top : top / 2) * size_t(frame_->linesize[plane]);
     sws_scale(rows == kBandRows ? bandScaler_.get() : lastBandScaler_.get(), source, sourceStride, 0, rows, target,
               frame_->linesize);
   }

@@ -74,7 +74,8 @@ PictureRef H264Decoder::decode(ByteView data) {
   }
   if (!session_ || units.sample.empty()) return nullptr;
 
-  if (!frame_ || !downloaded_ || !packet_ || av_new_packet(packet_.get(), int(units.sample.size())) < 0)
+  if (!frame_ || !downloaded_ || !packet_ || units.sample.size() > size_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) ||
+      av_new_packet(packet_.get(), int(units.sample.size())) < 0)
     throw Failure{Failure::Kind::noSession};
   std::memcpy(packet_->data, units.sample.data(), units.sample.size());
   const int sent = avcodec_send_packet(session_.get(), packet_.get());
