@@ -97,6 +97,10 @@ class AppModel {
   // Ends the session and says goodbye to the partner and the server.
   void terminate();
 
+  // The partner session (AppModelSession.cpp).
+  // Starts a connection to `partnerID`, or ends the running one.
+  void connect();
+
   const UserDefaults& userDefaults() const { return userDefaults_; }
 
  private:
@@ -105,6 +109,10 @@ class AppModel {
   void serverStatus(const std::string& text);
   void refreshFingerprint();
   void pinAnswer(bool ok, const std::string& text);
+  void startupAutomation();
+  void addRecent(const std::string& id);
+  void partnerConnected();
+  void sessionEnded(Light light, const std::string& title, const std::string& detail);
   // Wraps a callback so that it does nothing once the model is gone.
   template <typename... Args, typename Fn>
   std::function<void(Args...)> weakly(Fn fn) {

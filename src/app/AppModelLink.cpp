@@ -41,6 +41,13 @@ void AppModel::startClient() {
     m.settings.set(fresh);
   });
   c->onPin = weakly<bool, const std::string&>([](AppModel& m, bool ok, const std::string& text) { m.pinAnswer(ok, text); });
+  c->onConnected = weakly<>([](AppModel& m) { m.partnerConnected(); });
+  c->onDisconnected = weakly<>([](AppModel& m) {
+    m.sessionEnded(Light::grey, "No active session", "The last session has ended");
+  });
+  c->onFailed = weakly<const std::string&>([](AppModel& m, const std::string& text) {
+    m.sessionEnded(Light::red, "Could not connect", text);
+  });
   c->onMessage = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Partner says: " + text); });
   c->onRegister = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Server: " + text); });
   c->onBrand = [](const std::string&) {};
@@ -88,6 +95,7 @@ void AppModel::serverStatusFromID() {
   refreshFingerprint();
   serverLight.set(Light::green);
   serverText.set("Online, secure connection");
+  startupAutomation();
 }
 
 void AppModel::serverStatus(const std::string& text) {
