@@ -24,7 +24,6 @@ struct ClientSession {
   // never breaks a working session.
   std::shared_ptr<SecureChannel> pending;
 
-  double created = 0;
   double lastRx = 0;  // last packet that opened (monotonic seconds)
 
   // Registration.
@@ -34,7 +33,10 @@ struct ClientSession {
   std::string lanIP = "0.0.0.0";
   uint16_t lanPort = 0;
   std::string peerKeyHex;  // 128 hex digits: the key the client offers partners
-  bool unattended = false;
+
+  // Takes what HELLO or CONNECT says of the client's LAN address and partner
+  // key; a field that does not parse keeps the earlier value.
+  void noteLanAndKey(const std::string& ip, const std::string& port, const std::string& keyHex);
 
   // Rendezvous: the partner this client was introduced to (its serial), and
   // when. The pair carries relayed packets only while both point at each other.

@@ -22,11 +22,6 @@ constexpr size_t kMaxSecret = 256;
 // A relay test token is 8 hex digits; a longer one is cut so a PONG stays small.
 constexpr size_t kMaxToken = 64;
 
-bool parseLanIP(const std::string& text) {
-  uint32_t ip = 0;
-  return parseIPv4(text, ip);
-}
-
 }  // namespace
 
 Registration::Registration(RelayServer& server) : server_(server) {}
@@ -64,19 +59,9 @@ void Registration::sayID(ClientSession& session) {
 }
 
 void Registration::hello(ClientSession& session, const std::vector<std::string>& words) {
-  // HELLO id lanIP lanPort key relayIP unattended; every field but the first
-  // is optional, a bad one keeps what an earlier HELLO said.
-  if (parseLanIP(word(words, 2))) session.lanIP = words[2];
-  if (!word(words, 3).empty()) {
-    char* end = nullptr;
-    unsigned long port = std::strtoul(words[3].c_str(), &end, 10);
-    if (*end == 0 && port <= 65535) session.lanPort = uint16_t(port);
-  }
-  if (auto key = PlimoCrypto::fromHex(word(words, 4)); key && key->size() == PlimoCrypto::kPublicKeySize) {
-    session.peerKeyHex = PlimoCrypto::hex(*key);
-  }
-  if (words.size() > 6) session.unattended = words[6] == "1";
-
+  // HELLO id lanIP lanPort key relayIP unattended; the server needs the
+  // address and key (for PEER lines) and the ID.
+  session.noteLanAndKey(word(words, 2), word(words, 3), word(words, 4));
   if (session.id.empty()) {
     // A PC names the ID it had; it gets it back unless that ID is online
     // elsewhere or kept by a secret (which only PIN can prove).

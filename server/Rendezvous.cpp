@@ -1,6 +1,5 @@
 #include "server/Rendezvous.h"
 
-#include "protocol/PlimoCrypto.h"
 #include "server/IdRegistry.h"
 #include "server/RelayServer.h"
 #include "server/TextLine.h"
@@ -63,16 +62,7 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     return;
   }
   // What CONNECT says of this side is fresher than its last HELLO.
-  uint32_t ip = 0;
-  if (parseIPv4(word(words, 2), ip)) session.lanIP = words[2];
-  if (!word(words, 3).empty()) {
-    char* end = nullptr;
-    unsigned long port = std::strtoul(words[3].c_str(), &end, 10);
-    if (*end == 0 && port <= 65535) session.lanPort = uint16_t(port);
-  }
-  if (auto key = PlimoCrypto::fromHex(word(words, 4)); key && key->size() == PlimoCrypto::kPublicKeySize) {
-    session.peerKeyHex = PlimoCrypto::hex(*key);
-  }
+  session.noteLanAndKey(word(words, 2), word(words, 3), word(words, 4));
 
   uint64_t serial = IdRegistry::isValid(target) ? server_.ids().holder(target) : 0;
   ClientSession* partner = serial ? server_.sessions().find(serial) : nullptr;

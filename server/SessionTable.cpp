@@ -30,7 +30,6 @@ ClientSession& SessionTable::add(const Endpoint& endpoint, double now) {
   auto session = std::make_unique<ClientSession>();
   session->serial = nextSerial_++;
   session->endpoint = endpoint;
-  session->created = now;
   session->lastRx = now;
   unconfirmed_.push_front(session->serial);
   session->order = unconfirmed_.begin();
