@@ -118,3 +118,105 @@ TEST(ClientsInProcess, RegistersOverTcpWhenUdpIsBlocked) {
   // The server's own list replaced the client's.
   EXPECT_EQ(pc.client->tcpPorts, std::vector<uint16_t>{443});
 }
+namespace {
+
+struct Partners {
+  InProcessNet net;
+  InProcessNet::Pc& viewer;
+  InProcessNet::Pc& host;
+  explicit Partners(bool hostOnTcp = false)
+      : net({8443}), viewer(net.addPc()), host(net.addPc()) {
+    host.udpToServerBlocked = hostOnTcp;
+    viewer.client->start();
+    host.client->start();
+    EXPECT_TRUE(net.runUntil([&] { return registered(viewer) && registered(host); }, 20));
+  }
+  bool connect() {
+    viewer.client->connect(host.client->myID);
+    return net.runUntil([&] { return viewer.connected && host.connected; }, 15);
+  }
+  void exchange() {
+    viewer.client->sendData(Bytes{0x81, 1, 2});
+    host.client->sendData(Bytes{0x82, 3});
+    net.loop.advance(0.1);
+  }
+};
+
+}  // namespace
+
+TEST(ClientsInProcess, PartnersConnectDirectlyAndTheSessionIsRecordedOnce) {
+  Partners p;
+  ASSERT_TRUE(p.connect());
+  EXPECT_FALSE(p.viewer.client->viaRelay);
+  EXPECT_EQ(p.viewer.client->checkNumber, p.host.client->checkNumber);
+  p.exchange();
+  EXPECT_EQ(p.host.data, std::vector<Bytes>{Bytes({0x81, 1, 2})});
+  EXPECT_EQ(p.viewer.data, std::vector<Bytes>{Bytes({0x82, 3})});
+  ASSERT_EQ(p.net.store().usageCount(), 1);
+  auto u = p.net.store().usage(1);
+  EXPECT_EQ(u->viewerID, p.viewer.client->myID);
+  EXPECT_EQ(u->hostID, p.host.client->myID);
+
+  p.net.loop.advance(30);
+  p.viewer.client->disconnect();
+  p.net.loop.advance(1);
+  EXPECT_EQ(p.host.disconnected, 1);
+  EXPECT_EQ(p.net.store().usageCount(), 1);
+  ASSERT_TRUE(p.net.store().usage(1)->seconds);
+  EXPECT_NEAR(double(*p.net.store().usage(1)->seconds), 30, 1);
+}
+
+TEST(ClientsInProcess, WithoutADirectPathTheServerRelays) {
+  Partners p;
+  p.host.directBlocked = true;
+  ASSERT_TRUE(p.connect());
+  EXPECT_TRUE(p.viewer.client->viaRelay);
+  EXPECT_TRUE(p.host.client->viaRelay);
+  p.exchange();
+  EXPECT_EQ(p.host.data.size(), 1u);
+  EXPECT_EQ(p.viewer.data.size(), 1u);
+  EXPECT_GT(p.net.server.stats().relayed, 0u);
+}
+
+TEST(ClientsInProcess, APartnerOnTcpIsRelayedOverItsConnection) {
+  Partners p(true);
+  EXPECT_EQ(p.host.client->transport(), "TCP 8443");
+  ASSERT_TRUE(p.connect());
+  EXPECT_TRUE(p.viewer.client->viaRelay);
+  EXPECT_TRUE(p.host.client->viaRelay);
+  p.exchange();
+  EXPECT_EQ(p.host.data.size(), 1u);
+  EXPECT_EQ(p.viewer.data.size(), 1u);
+}
+
+TEST(ClientsInProcess, UnknownIDAndOwnIDAreRefused) {
+  Partners p;
+  p.viewer.client->connect("111222333");
+  p.net.loop.advance(1);
+  p.viewer.client->connect(p.viewer.client->myID);
+  p.net.loop.advance(1);
+  ASSERT_EQ(p.viewer.failures.size(), 2u);
+  EXPECT_EQ(p.viewer.failures[0], "That ID is not online.");
+  EXPECT_EQ(p.viewer.failures[1], "That is your own ID.");
+}
+
+TEST(ClientsInProcess, ServerSessionRebuiltDuringAPartnerSessionKeepsOneRecord) {
+  Partners p;
+  ASSERT_TRUE(p.connect());
+  // The viewer's UDP to the server fails for 70 s; the direct path carries on.
+  p.viewer.udpToServerBlocked = true;
+  for (int i = 0; i < 70; ++i) {
+    p.exchange();
+    p.net.loop.advance(0.9);
+  }
+  p.viewer.udpToServerBlocked = false;
+  ASSERT_TRUE(p.net.runUntil([&] { return p.viewer.logged("Secure connection to the server") && p.viewer.client->relay; }, 10));
+  p.net.loop.advance(2);
+  EXPECT_EQ(p.viewer.client->state, State::connected);
+  EXPECT_EQ(p.host.client->state, State::connected);
+  EXPECT_EQ(p.net.store().usageCount(), 1);
+  p.viewer.client->disconnect();
+  p.net.loop.advance(1);
+  EXPECT_EQ(p.net.store().usageCount(), 1);
+  EXPECT_NEAR(double(*p.net.store().usage(1)->seconds), 75, 3);
+}
