@@ -219,7 +219,8 @@ void H264Encoder::convert(const Picture& picture) {
     for (int y = top; y < top + rows && !changed; ++y)
       changed = std::memcmp(picture.row(y), previous_.data() + size_t(y) * rowBytes, rowBytes) != 0;
     if (!changed) continue;
-    for (int y = top; y < top + rows; ++y) std::memcpy(previous_.data() + size_t(y) * rowBytes, picture.row(y), rowBytes);
+    for (int y = top; y < top + rows; ++y)
+      std::memcpy(previous_.data() + size_t(y) * rowBytes, picture.row(y), rowBytes);
     const uint8_t* source[4] = {picture.row(top), nullptr, nullptr, nullptr};
     const int sourceStride[4] = {picture.stride, 0, 0, 0};
     uint8_t* target[4] = {};

@@ -52,7 +52,7 @@ inline Bytes withShortStartCodes(ByteView stream) {
   return out;
 }
 
-// Output of a shell command, or nullopt-like empty with ok = false.
+// A shell command's standard output, and whether it ran and succeeded.
 struct CommandResult {
   bool ok = false;
   std::string output;

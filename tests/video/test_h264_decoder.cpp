@@ -189,7 +189,8 @@ TEST(H264Decoder, DecodesTheFfmpegCommandLinesStream) {
                             "-c:v libx264 -bf 0 -g 4 -pix_fmt yuv420p -x264-params aud=1 -f h264 '" +
                             stream + "'")
                   .ok);
-  ASSERT_TRUE(videokit::run("ffmpeg -v error -y -f h264 -i '" + stream + "' -f rawvideo -pix_fmt bgra '" + raw + "'").ok);
+  ASSERT_TRUE(
+      videokit::run("ffmpeg -v error -y -f h264 -i '" + stream + "' -f rawvideo -pix_fmt bgra '" + raw + "'").ok);
   std::ifstream streamFile(stream, std::ios::binary), rawFile(raw, std::ios::binary);
   const Bytes data{std::istreambuf_iterator<char>(streamFile), {}};
   const Bytes reference{std::istreambuf_iterator<char>(rawFile), {}};

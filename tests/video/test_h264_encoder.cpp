@@ -94,8 +94,8 @@ TEST(H264Encoder, IndependentDecoderSeesEveryPictureAndTheForcedKeys) {
       file.write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
     }
   }
-  const auto frames = videokit::run("ffprobe -v error -f h264 -show_entries frame=key_frame,width,height -of csv=p=0 '" +
-                                    path.string() + "'");
+  const auto frames = videokit::run(
+      "ffprobe -v error -f h264 -show_entries frame=key_frame,width,height -of csv=p=0 '" + path.string() + "'");
   const auto stream = videokit::run("ffprobe -v error -f h264 -show_entries stream=profile,has_b_frames -of csv=p=0 '" +
                                     path.string() + "'");
   std::filesystem::remove(path);
