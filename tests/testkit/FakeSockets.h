@@ -5,6 +5,7 @@
 // what a link sent after the client dropped it.
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,6 +32,9 @@ struct UdpRecord {
   uint16_t localPort = 0;
   std::string lastSendError;
   bool localNetworkBlocked = false;
+  // Sees each datagram as it is sent (after it is recorded), for tests that
+  // carry it on to another end.
+  std::function<void(const Datagram&)> onSend;
   bool alive() const { return bool(handler); }
 
   // Delivers one datagram as the socket would: in a posted task, and never
@@ -49,6 +53,7 @@ class FakeDatagramLink final : public DatagramLink {
   void send(ByteView data, const Address& to) override {
     if (data.empty() || to.ip.empty()) return;
     record_->sent.push_back({Bytes(data.begin(), data.end()), to});
+    if (record_->onSend) record_->onSend(record_->sent.back());
   }
   uint16_t localPort() const override { return record_->localPort; }
   std::string lastSendError() const override { return record_->lastSendError; }
