@@ -227,6 +227,54 @@ TEST(ClientPeerSession, PeerWhileConnectedIsIgnoredUnlessTwelveSecondsSilent) {
   EXPECT_EQ(c.peer, next.publicAddress);
 }
 
+TEST(ClientPeerSession, StopSaysByeToThePartnerAndTheServer) {
+  PeerRig r;
+  r.lockDirect();
+  r.rig.lines();
+  r.drain();
+  r.client().stop();
+  auto sent = r.drain();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].line, "BYE");
+  auto lines = r.rig.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front(), "SESSION END");
+  EXPECT_EQ(lines.back(), "BYE");
+  EXPECT_EQ(r.rig.disconnects, 1);
+}
+
+// The owner may drop the client from inside any of its callbacks.
+TEST(ClientPeerSession, ClientDroppedFromItsOwnCallbacks) {
+  {
+    PeerRig r;
+    r.client().onConnected = [&] { r.rig.client.reset(); };
+    r.lockDirect();
+    EXPECT_FALSE(r.rig.client);
+  }
+  {
+    PeerRig r;
+    r.client().onFailed = [&](const std::string&) { r.rig.client.reset(); };
+    r.introduce();
+    r.rig.loop.advance(11.0);  // gives up from inside the punch timer
+    EXPECT_FALSE(r.rig.client);
+  }
+  {
+    PeerRig r;
+    r.lockDirect();
+    r.client().onData = [&](const Bytes&) { r.rig.client.reset(); };
+    r.direct(Bytes{0x81}, r.partner.publicAddress);
+    EXPECT_FALSE(r.rig.client);
+    r.rig.loop.advance(40.0);
+  }
+  {
+    PeerRig r;
+    r.lockDirect();
+    r.client().onDisconnected = [&] { r.rig.client.reset(); };
+    r.rig.loop.advance(40.0);  // ended by the silence check of the tick
+    EXPECT_FALSE(r.rig.client);
+  }
+}
+
 // Nothing a stranger or the network does to partner packets changes the
 // session: garbage, cut packets, replays, and packets under another key.
 TEST(ClientPeerSession, BadPartnerPacketsChangeNothing) {
