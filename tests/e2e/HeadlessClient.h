@@ -21,9 +21,12 @@ class HeadlessClient {
     std::fclose(f);
   }
 
-  void start() {
+  // `extra`: more arguments, such as "-autoConnect" and an ID.
+  void start(const std::vector<std::string>& extra = {}) {
     ++runs_;
-    process_ = std::make_unique<Process>(program(), std::vector<std::string>{"--headless"},
+    std::vector<std::string> args = {"--headless"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    process_ = std::make_unique<Process>(program(), args,
                                          home_ / ("stdout" + std::to_string(runs_) + ".txt"),
                                          std::map<std::string, std::string>{{"PLIMO_HOME", home_.path()}});
   }

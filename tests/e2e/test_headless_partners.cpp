@@ -1,0 +1,49 @@
+// Two `plimo --headless` PCs meeting through plimo-server on loopback: the
+// helper connects by ID at start, the helped PC lets it in unattended.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "e2e/HeadlessClient.h"
+#include "e2e/ServerProcess.h"
+
+using namespace plimo;
+using namespace plimo::e2e;
+
+namespace {
+
+// The check number a log shows for its partner link, or "".
+std::string checkNumber(const std::string& log) {
+  std::smatch m;
+  static const std::regex pattern("link to .*Check number ([0-9]{3} [0-9]{3})");
+  return std::regex_search(log, m, pattern) ? m[1].str() : std::string();
+}
+
+}  // namespace
+
+TEST(HeadlessPartners, HelperConnectsByIDAndTheServerRecordsTheSession) {
+  if (builtProgram("server/plimo-server").empty() || HeadlessClient::program().empty()) {
+    GTEST_SKIP() << "plimo-server or plimo is not built in this tree";
+  }
+  TempFolder dir("partners");
+  ServerProcess server(dir / "data", dir / "server.txt");
+  ASSERT_TRUE(server.up());
+  std::string ini = relayIni(server.udpPort, std::to_string(server.tcpPorts[0]));
+  HeadlessClient host("host", ini + "[Session]\nUnattended=1\n");
+  host.start();
+  ASSERT_TRUE(host.waitForID(20)) << host.log();
+  std::string hostID = host.lastID();
+
+  HeadlessClient helper("helper", ini);
+  helper.start({"-autoConnect", hostID});
+  ASSERT_TRUE(helper.waitForID(20)) << helper.log();
+  ASSERT_TRUE(waitFor([&] { return !checkNumber(helper.log()).empty() && !checkNumber(host.log()).empty(); }, 30))
+      << "helper:\n" << helper.log() << "\nhost:\n" << host.log() << "\nserver:\n" << server.log();
+  EXPECT_EQ(checkNumber(helper.log()), checkNumber(host.log()));
+  ASSERT_TRUE(server.process->waitForOutput("Session " + helper.lastID() + " helps " + hostID, 10)) << server.log();
+
+  // The helper leaves: the record gets its length.
+  helper.stop();
+  EXPECT_TRUE(server.process->waitForOutput(" ended after ", 10)) << server.log();
+}
