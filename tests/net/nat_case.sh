@@ -192,6 +192,6 @@ timeout 120 ip netns exec "$(rig_ns ca)" "$peer" "$RIG_SERVER_IP" "$RIG_UDP_PORT
   "$rig_server_key" "$peer_id_b" >"$rig_dir/peer_a.txt" 2>&1
 status=$?
 expect_link peer_a.txt peer_b.txt
-[ "$status" -eq 0 ] || fail "session data did not all come back intact (net_peer exit status $status)"
+[ "$status" -eq 0 ] || fail "the sending net_peer ended with status $status"
 grep -qF "came back intact, 0 changed" "$rig_dir/peer_a.txt" || fail "session data came back changed"
 pass "$(grep -F "Session data:" "$rig_dir/peer_a.txt")"
