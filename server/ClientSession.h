@@ -53,6 +53,10 @@ struct ClientSession {
   // The usage record this client's current partner session belongs to.
   uint64_t usage = 0;
 
+  // New keys replaced those of a running session: the next HELLO shows
+  // whether the same client is still there (it names its ID).
+  bool rekeyed = false;
+
   // Place in the session table's idleness order.
   std::list<uint64_t>::iterator order;
   bool confirmed = false;

@@ -61,6 +61,13 @@ void Registration::sayID(ClientSession& session) {
 void Registration::hello(ClientSession& session, const std::vector<std::string>& words) {
   // HELLO id lanIP lanPort key relayIP unattended; the server needs the
   // address and key (for PEER lines) and the ID.
+  if (session.rekeyed) {
+    session.rekeyed = false;
+    // A client that lost its server session names its ID again; one that
+    // does not is another client (a restart, a NAT handing the address to
+    // another PC) and gets nothing of the earlier one, above all no kept ID.
+    if (!session.id.empty() && word(words, 1) != session.id) server_.forgetClient(session, "another client at its address");
+  }
   session.noteLanAndKey(word(words, 2), word(words, 3), word(words, 4));
   if (session.id.empty()) {
     // A PC names the ID it had; it gets it back unless that ID is online

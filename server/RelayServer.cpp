@@ -149,7 +149,10 @@ void RelayServer::sealed(const Endpoint& from, ByteView packet) {
   if (session->channel) plain = session->channel->open(packet);
   if (!plain && session->pending) {
     plain = session->pending->open(packet);
-    if (plain) session->channel = std::move(session->pending);
+    if (plain) {
+      session->rekeyed = session->channel != nullptr;
+      session->channel = std::move(session->pending);
+    }
   }
   if (!plain) {
     ++stats_.dropped;
@@ -197,13 +200,22 @@ void RelayServer::sendRaw(const ClientSession& session, ByteView packet, bool dr
 }
 
 void RelayServer::endSession(ClientSession& session, const std::string& why, bool closeConnection) {
+  forgetClient(session, why);
+  Endpoint endpoint = session.endpoint;
+  table_.remove(session.serial);
+  if (endpoint.isTcp() && closeConnection) sink_.close(endpoint);
+}
+
+void RelayServer::forgetClient(ClientSession& session, const std::string& why) {
   rendezvous_->sessionEnded(session);
   registration_->sessionEnded(session);
   reports_->sessionEnded(session);
   if (!session.id.empty()) log_("ID " + session.id + " offline: " + why);
-  Endpoint endpoint = session.endpoint;
-  table_.remove(session.serial);
-  if (endpoint.isTcp() && closeConnection) sink_.close(endpoint);
+  session.id.clear();
+  session.pinned = false;
+  session.portsSent = false;
+  session.partner = session.contender = 0;
+  session.usage = 0;
 }
 
 void RelayServer::makeRoom(bool confirmed) {

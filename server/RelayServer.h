@@ -89,6 +89,9 @@ class RelayServer {
   // connection is closed (unless it is already). `session` is invalid
   // afterwards.
   void endSession(ClientSession& session, const std::string& why, bool closeConnection = true);
+  // Ends what the session stands for (ID, partner, usage) but keeps the
+  // session itself: another client now speaks from its endpoint.
+  void forgetClient(ClientSession& session, const std::string& why);
   void sendRaw(const ClientSession& session, ByteView packet, bool droppable);
   void log(const std::string& text) { log_(text); }
 

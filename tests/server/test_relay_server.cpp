@@ -206,8 +206,23 @@ TEST(RelayServer, NewHandshakeSwapsKeysOnlyWhenTheClientUsesThem) {
 
   // The client itself re-handshakes from the same address: same session, same ID.
   ASSERT_TRUE(c.handshake());
-  EXPECT_EQ(c.say("HELLO 0"), std::vector<std::string>{"ID " + id + " 86400"});
+  EXPECT_EQ(c.say("HELLO " + id), std::vector<std::string>{"ID " + id + " 86400"});
   EXPECT_EQ(rig.server.ids().onlineCount(), 1u);
+}
+
+TEST(RelayServer, AnotherClientAtTheSameAddressGetsNothingOfTheEarlierOne) {
+  ServerRig rig;
+  RigClient c(rig, RigClient::udp(40000));
+  std::string id = c.registerAs();
+  c.say("PIN " + id + " secret");
+  // A NAT hands the address to another PC, which starts from scratch.
+  RigClient stranger(rig, c.endpoint);
+  stranger.seen = rig.sink.sent.size();
+  std::string other = stranger.registerAs();
+  EXPECT_NE(other, id);
+  EXPECT_EQ(rig.server.ids().holder(id), 0u);
+  EXPECT_TRUE(rig.logged("ID " + id + " offline: another client at its address"));
+  EXPECT_EQ(stranger.say("HELLO " + other), std::vector<std::string>{"ID " + other + " 86400"});
 }
 
 TEST(RelayServer, PinKeepsAnIDForItsSecretOnly) {
