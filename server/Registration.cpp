@@ -131,7 +131,9 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
   }
 
   if (!server_.store().setPin(id, hash, int64_t(server_.loop().wallNow()))) {
-    server_.say(session, "ERR PIN STORE");
+    // A database that cannot be written now may be later; any other reason
+    // would make the client give up keeping its ID for good.
+    server_.say(session, "ERR PIN NOT_READY");
     return;
   }
   if (holder) {

@@ -6,7 +6,8 @@
 
 namespace plimo {
 
-Rendezvous::Rendezvous(RelayServer& server) : server_(server) {}
+Rendezvous::Rendezvous(RelayServer& server)
+    : server_(server), unknownPerAddress_(kUnknownPerAddressRate, kUnknownPerAddressBurst, 65536) {}
 
 std::string Rendezvous::peerLine(const ClientSession& about) const {
   // The server knows no display names; "-" says so. The relay capability
@@ -68,6 +69,12 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
   ClientSession* partner = serial ? server_.sessions().find(serial) : nullptr;
   if (!partner || partner->peerKeyHex.empty()) {
     ++session.unknownCount;
+    // An address that guesses too much blocks its sessions for their minute.
+    if (!unknownPerAddress_.allow(session.endpoint.ip, now)) {
+      session.unknownCount = kUnknownPerMinute;
+      server_.say(session, "ERR RATE_LIMIT");
+      return;
+    }
     server_.say(session, "ERR UNKNOWN_ID");
     return;
   }

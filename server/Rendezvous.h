@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/Bytes.h"
+#include "server/RateLimiter.h"
 
 namespace plimo {
 
@@ -29,6 +30,10 @@ class Rendezvous {
   // Unknown IDs one client may ask for in a minute: enough for typing
   // mistakes, far too few to find online IDs by guessing.
   static constexpr int kUnknownPerMinute = 10;
+  // And per source address, so that new sessions do not reset the count:
+  // one a second on average, sixty at once (many helpers behind one NAT).
+  static constexpr double kUnknownPerAddressRate = 1.0;
+  static constexpr double kUnknownPerAddressBurst = 60;
   // A pairing is kept against other helpers this long without a session
   // (ten seconds of punching and a little more).
   static constexpr double kPairingHold = 12.0;
@@ -66,6 +71,7 @@ class Rendezvous {
   bool sideOnline(uint64_t serial, const std::string& id) const;
 
   RelayServer& server_;
+  RateLimiter unknownPerAddress_;
   uint64_t nextUsage_ = 1;
   std::unordered_map<uint64_t, Usage> usages_;
   std::unordered_map<std::string, uint64_t> usageByPair_;  // "viewer host" → number

@@ -63,6 +63,24 @@ TEST(Rendezvous, ConnectErrorsAndTheUnknownIDLimit) {
   }
 }
 
+TEST(Rendezvous, NewSessionsFromOneAddressDoNotResetTheGuessLimit) {
+  ServerRig rig;
+  int unknown = 0;
+  bool limited = false;
+  for (int s = 0; s < 10 && !limited; ++s) {
+    RigClient c(rig, RigClient::udp(uint16_t(41000 + s)));
+    c.registerAs();
+    c.say("HELLO 0 1.2.3.4 5 " + kKeyA + " 1.2.3.4 0");
+    for (int i = 0; i < Rendezvous::kUnknownPerMinute; ++i) {
+      auto lines = c.say("CONNECT 11111111" + std::to_string(i) + " 1.2.3.4 1 " + kKeyA);
+      if (lines == std::vector<std::string>{"ERR RATE_LIMIT"}) limited = true;
+      unknown += lines == std::vector<std::string>{"ERR UNKNOWN_ID"};
+    }
+  }
+  EXPECT_TRUE(limited);
+  EXPECT_EQ(unknown, int(Rendezvous::kUnknownPerAddressBurst));
+}
+
 TEST(Rendezvous, RelaysOnlyBetweenTheTwoOfAPair) {
   Pair p;
   Bytes packet{0x14, 0xC0, 1, 2, 3};
