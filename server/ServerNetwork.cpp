@@ -13,6 +13,7 @@ struct ServerNetwork::Listener {
   explicit Listener(asio::io_context& context) : acceptor(context) {}
   asio::ip::tcp::acceptor acceptor;
   uint16_t port = 0;
+  Timer retry;  // after a failed accept
 };
 
 class ServerNetwork::Connection : public std::enable_shared_from_this<Connection> {
@@ -233,8 +234,15 @@ void ServerNetwork::accept(const std::shared_ptr<Listener>& listener) {
         connection->start();
       }
       // Otherwise the socket closes as it goes out of scope.
+      accept(listener);
+      return;
     }
-    accept(listener);
+    // Out of file descriptors or memory: accepting again at once would spin.
+    std::weak_ptr<Listener> weakListener = listener;
+    listener->retry = loop_.after(0.1, [this, alive, weakListener] {
+      auto l = weakListener.lock();
+      if (l && !alive.expired()) accept(l);
+    });
   });
 }
 
