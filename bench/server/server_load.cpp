@@ -4,13 +4,11 @@
 //                                 one loop thread; handshakes made beforehand)
 //   server_handshakes_per_cpu_second  the same per second of the server's
 //                                 own CPU time (one core fully used)
-//   server_relay_packets_per_second  1183-byte 0x14 packets passed from one
-//                                 client to its partner a second
-//   server_relay_packets_per_cpu_second  the same per second of server CPU
+// (The relay rate between partners is bench/rendezvous/relay_rate.)
 //   server_rss_idle_kb            resident memory right after start
 //   server_rss_kb                 resident memory with N registered clients
 //   server_rss_per_client_bytes   the difference, per client
-// Usage: server_load [--server PATH] [--clients N] [--handshakes N] [--relay-packets N]
+// Usage: server_load [--server PATH] [--clients N] [--handshakes N]
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -167,71 +165,6 @@ int registerClients(uint16_t port, int count, std::vector<int>& keep) {
   return registered;
 }
 
-// Two clients paired through the server; A sends `count` relayed packets of
-// 1183 bytes (the session's full-size packet) to B. Returns packets B got a
-// second; `cpu` gets the server's CPU seconds for them.
-double measureRelay(uint16_t port, int count, pid_t pid, double& cpu, int& received) {
-  sockaddr_in to = serverAddress(port);
-  int fds[2] = {socketAt(0x7F030001), socketAt(0x7F030002)};
-  testkit::ClientCodec codecs[2];
-  std::string ids[2];
-  for (int i = 0; i < 2; ++i) {
-    Bytes h = codecs[i].handshake();
-    ::sendto(fds[i], h.data(), h.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    while (auto p = receiveOn(fds[i], 1000)) {
-      if (codecs[i].welcome(*p)) break;
-    }
-    Bytes hello = codecs[i].seal("HELLO 0 127.0.0.1 1 " + std::string(128, 'A') + " 127.0.0.1 0");
-    ::sendto(fds[i], hello.data(), hello.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    while (auto p = receiveOn(fds[i], 1000)) {
-      auto line = codecs[i].open(*p);
-      if (line && line->rfind("ID ", 0) == 0) {
-        ids[i] = line->substr(3, 9);
-        break;
-      }
-    }
-  }
-  Bytes connect = codecs[0].seal("CONNECT " + ids[1] + " 127.0.0.1 1 " + std::string(128, 'A'));
-  ::sendto(fds[0], connect.data(), connect.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  receiveOn(fds[1], 1000);  // B's PEER line
-  while (receiveOn(fds[1], 100)) {
-  }
-
-  Bytes packet(1183, 0x5A);
-  packet[0] = 0x14;
-  packet[1] = 0xC0;
-  constexpr int kWindow = 256;
-  int sent = 0;
-  received = 0;
-  double cpuBefore = cpuSeconds(pid);
-  auto start = Clock::now();
-  auto lastProgress = start;
-  while (received < count) {
-    while (sent - received < kWindow && sent < count) {
-      ::sendto(fds[0], packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-      ++sent;
-    }
-    pollfd p{fds[1], POLLIN, 0};
-    if (::poll(&p, 1, 50) > 0) {
-      uint8_t buffer[2048];
-      while (::recv(fds[1], buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
-        ++received;
-        lastProgress = Clock::now();
-      }
-    }
-    if (Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
-      if (sent >= count) break;
-      sent = received;  // the window's packets were lost; go on
-      lastProgress = Clock::now();
-    }
-  }
-  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  cpu = cpuSeconds(pid) - cpuBefore;
-  ::close(fds[0]);
-  ::close(fds[1]);
-  return received / seconds;
-}
-
 void figure(const char* name, double value, const char* unit, const std::string& extra = "") {
   std::printf("{\"figure\": \"%s\", \"value\": %.1f, \"unit\": \"%s\"%s}\n", name, value, unit, extra.c_str());
   std::fflush(stdout);
@@ -243,13 +176,11 @@ int main(int argc, char** argv) {
   std::string server = (std::filesystem::path(argv[0]).parent_path() / "../../server/plimo-server").string();
   int clients = 10000;
   int handshakes = 20000;
-  int relayPackets = 200000;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string name = argv[i];
     if (name == "--server") server = argv[i + 1];
     if (name == "--clients") clients = std::stoi(argv[i + 1]);
     if (name == "--handshakes") handshakes = std::stoi(argv[i + 1]);
-    if (name == "--relay-packets") relayPackets = std::stoi(argv[i + 1]);
   }
   TempFolder dir("load");
   uint16_t udp = freePort(SOCK_DGRAM);
@@ -281,12 +212,6 @@ int main(int argc, char** argv) {
   // On a shared machine the wall-clock rate depends on the neighbours; the
   // server's own CPU time per handshake does not.
   figure("server_handshakes_per_cpu_second", cpu > 0 ? handshakes / cpu : 0, "1/s");
-
-  double relayCpu = 0;
-  int relayed = 0;
-  double relayRate = measureRelay(udp, relayPackets, pid, relayCpu, relayed);
-  figure("server_relay_packets_per_second", relayRate, "1/s", ", \"packet_bytes\": 1183");
-  figure("server_relay_packets_per_cpu_second", relayCpu > 0 ? relayed / relayCpu : 0, "1/s");
 
   // The handshake run leaves sessions that expire after 10 s unanswered.
   std::this_thread::sleep_for(std::chrono::seconds(12));
