@@ -1,7 +1,6 @@
 #include "server/ServerNetwork.h"
 
 #include <asio/post.hpp>
-#include <asio/read.hpp>
 #include <asio/write.hpp>
 #include <deque>
 
