@@ -3,10 +3,13 @@
 // session of every client, resets for strangers, relayed partner packets, and
 // the session table's lifecycle (silence, eviction, goodbye). It holds no
 // socket: packets come in through `receive` and leave through a PacketSink,
-// so tests drive it on a ManualLoop with a recording sink.
+// so tests drive it on a ManualLoop with a recording sink. Text commands go
+// to Registration (HELLO, PIN, UNPIN, PING), Rendezvous (CONNECT, SESSION,
+// relaying, PARTNER GONE) and Reports (REPORT); each keeps its own state per
+// session serial and hears of a session's end through endSession.
 //
 // One thread: the loop's. Nothing here blocks except the database writes of
-// pins and usage records (one small SQLite transaction each).
+// pins, usage records and reports (one small SQLite transaction each).
 
 #include <cstdint>
 #include <functional>
