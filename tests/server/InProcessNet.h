@@ -66,16 +66,7 @@ class InProcessNet final : public PacketSink {
     pc->sockets->localIP = pc->ip;
     pc->sockets->nextUdpPort = uint16_t(40000 + 10 * pcs.size());
     pc->client = PlimoClient::create(loop, *pc->sockets, kHost, kServerPort, tcpPorts, keyHex);
-    Pc* p = pc.get();
-    auto& c = *pc->client;
-    c.onLog = [p](const std::string& t) { p->logs.push_back(t); };
-    c.onRelayStatus = [p](const std::string& t) { p->statuses.push_back(t); };
-    c.onRelayKeyPinned = [p](const std::string& t) { p->pinnedKeys.push_back(t); };
-    c.onPin = [p](bool ok, const std::string& t) { p->pins.emplace_back(ok, t); };
-    c.onData = [p](const Bytes& d) { p->data.push_back(d); };
-    c.onConnected = [p] { ++p->connected; };
-    c.onDisconnected = [p] { ++p->disconnected; };
-    c.onFailed = [p](const std::string& t) { p->failures.push_back(t); };
+    wire(*pc);
     pcs.push_back(std::move(pc));
     return *pcs.back();
   }
@@ -88,11 +79,7 @@ class InProcessNet final : public PacketSink {
     pc.client.reset();
     pc.sockets->nextUdpPort = uint16_t(40000 + 10 * index + 1 + pc.sockets->udp.size());
     pc.client = PlimoClient::create(loop, *pc.sockets, kHost, kServerPort, "8443,443", keyHex);
-    auto& c = *pc.client;
-    Pc* p = &pc;
-    c.onLog = [p](const std::string& t) { p->logs.push_back(t); };
-    c.onPin = [p](bool ok, const std::string& t) { p->pins.emplace_back(ok, t); };
-    c.onRelayStatus = [p](const std::string& t) { p->statuses.push_back(t); };
+    wire(pc);
   }
 
   bool runUntil(const std::function<bool()>& done, double seconds) { return loop.runUntil(done, seconds, 0.01); }
@@ -151,6 +138,20 @@ class InProcessNet final : public PacketSink {
   std::vector<std::unique_ptr<Pc>> pcs;
 
  private:
+  // The PC records what its client reports.
+  static void wire(Pc& pc) {
+    Pc* p = &pc;
+    auto& c = *pc.client;
+    c.onLog = [p](const std::string& t) { p->logs.push_back(t); };
+    c.onRelayStatus = [p](const std::string& t) { p->statuses.push_back(t); };
+    c.onRelayKeyPinned = [p](const std::string& t) { p->pinnedKeys.push_back(t); };
+    c.onPin = [p](bool ok, const std::string& t) { p->pins.emplace_back(ok, t); };
+    c.onData = [p](const Bytes& d) { p->data.push_back(d); };
+    c.onConnected = [p] { ++p->connected; };
+    c.onDisconnected = [p] { ++p->disconnected; };
+    c.onFailed = [p](const std::string& t) { p->failures.push_back(t); };
+  }
+
   static RelayConfig configFor(const std::vector<uint16_t>& tcp) {
     RelayConfig config = testConfig();
     config.tcpPorts = tcp;

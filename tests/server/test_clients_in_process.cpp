@@ -13,6 +13,16 @@ using State = PlimoClient::State;
 
 bool registered(const InProcessNet::Pc& pc) { return pc.client->myID != "0" && pc.client->relay; }
 
+// Starts the PC, waits for its ID and keeps it with `secret`; the ID.
+std::string registerAndKeep(InProcessNet& net, InProcessNet::Pc& pc, const std::string& secret) {
+  pc.client->start();
+  if (!net.runUntil([&] { return registered(pc); }, 5)) return {};
+  pc.client->pinSecret = secret;
+  pc.client->sendPin();
+  if (!net.runUntil([&] { return pc.client->idPinned; }, 2)) return {};
+  return pc.client->myID;
+}
+
 }  // namespace
 
 TEST(ClientsInProcess, ClientRegistersAndPinsTheServerKey) {
@@ -60,13 +70,10 @@ TEST(ClientsInProcess, AnotherServerKeyFreezesTheClient) {
 TEST(ClientsInProcess, KeptIDComesBackAfterARestartAndNoOtherPCGetsIt) {
   InProcessNet net;
   auto& pc = net.addPc();
-  pc.client->start();
-  ASSERT_TRUE(net.runUntil([&] { return registered(pc); }, 5));
-  std::string id = pc.client->myID;
   std::string secret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
-  pc.client->pinSecret = secret;
-  pc.client->sendPin();
-  ASSERT_TRUE(net.runUntil([&] { return !pc.pins.empty(); }, 2));
+  std::string id = registerAndKeep(net, pc, secret);
+  ASSERT_FALSE(id.empty());
+  ASSERT_EQ(pc.pins.size(), 1u);
   EXPECT_EQ(pc.pins[0], std::make_pair(true, id));
 
   // Restart with the stored secret: the same ID again.
@@ -92,12 +99,8 @@ TEST(ClientsInProcess, KeptIDComesBackAfterARestartAndNoOtherPCGetsIt) {
 TEST(ClientsInProcess, RestartWithoutGoodbyeGetsTheKeptIDOnceTheOldSessionIsSilent) {
   InProcessNet net;
   auto& pc = net.addPc();
-  pc.client->start();
-  ASSERT_TRUE(net.runUntil([&] { return registered(pc); }, 5));
-  std::string id = pc.client->myID;
-  pc.client->pinSecret = "abc";
-  pc.client->sendPin();
-  ASSERT_TRUE(net.runUntil([&] { return pc.client->idPinned; }, 2));
+  std::string id = registerAndKeep(net, pc, "abc");
+  ASSERT_FALSE(id.empty());
   net.restart(pc, PlimoCrypto::hex(net.key.publicKey()), false);  // a crash: no BYE
   pc.client->pinID = id;
   pc.client->pinSecret = "abc";
