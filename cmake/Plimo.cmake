@@ -25,18 +25,31 @@ endfunction()
 # plimo_tests(LINK libs... [LABELS labels...]): one GoogleTest program per
 # test_*.cpp in the calling folder, so that one file's breakage never hides
 # another's results.
+# Settings every test program shares (also the precompiled header's).
+function(plimo_test_settings name)
+  target_compile_options(${name} PRIVATE ${PLIMO_WARNINGS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
+  # Tests that run our programs or read test data find them here.
+  target_compile_definitions(${name} PRIVATE PLIMO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                             PLIMO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+endfunction()
+
 function(plimo_tests)
   cmake_parse_arguments(ARG "" "" "LINK;LABELS" ${ARGN})
+  # GoogleTest's headers are most of a test file's compile time: parse them once.
+  if(NOT TARGET plimo_test_pch)
+    add_library(plimo_test_pch STATIC ${PROJECT_SOURCE_DIR}/tests/testkit/pch.cpp)
+    plimo_test_settings(plimo_test_pch)
+    target_link_libraries(plimo_test_pch PRIVATE GTest::gtest GTest::gmock)
+    target_precompile_headers(plimo_test_pch PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+  endif()
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
   foreach(file IN LISTS files)
     get_filename_component(name ${file} NAME_WE)
     add_executable(${name} ${file})
-    target_compile_options(${name} PRIVATE ${PLIMO_WARNINGS})
-    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    plimo_test_settings(${name})
+    target_precompile_headers(${name} REUSE_FROM plimo_test_pch)
     target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
-    # Tests that run our programs or read test data find them here.
-    target_compile_definitions(${name} PRIVATE PLIMO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-                                               PLIMO_BINARY_DIR="${PROJECT_BINARY_DIR}")
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}")
   endforeach()
 endfunction()

@@ -42,8 +42,8 @@ Gcm referenceGcm(const Bytes& key, const Bytes& nonce, const Bytes& aad, const B
   return out;
 }
 
-// The GCM specification's test case 16 (McGrew and Viega, "The Galois/Counter
-// Mode of Operation", 2005): 256-bit key, 96-bit IV, 60-byte plaintext, AAD.
+// Test case 16 of McGrew and Viega, "The Galois/Counter
+// Mode of Operation" (2005): 256-bit key, 96-bit IV, 60-byte plaintext, AAD.
 const Bytes kKey = unhex("feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308");
 const Bytes kIv = unhex("cafebabefacedbaddecaf888");
 const Bytes kPlain = unhex(

@@ -23,8 +23,8 @@ std::unique_ptr<PulseSoundCapture> PulseSoundCapture::start(Samples onSamples, s
   PulseContext& pulse = *capture->pulse_;
 
   PulseContext::Lock lock(pulse);
-  pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(kSoundRate), 1};
-  capture->stream_ = pa_stream_new(pulse.context(), "system sound", &spec, nullptr);
+  pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(kSoundRate), 1};
+  capture->stream_ = pa_stream_new(pulse.context(), "system sound", &format, nullptr);
   if (!capture->stream_) {
     why = std::string("No sound capture: ") + pa_strerror(pa_context_errno(pulse.context()));
     return nullptr;

@@ -26,8 +26,8 @@ std::unique_ptr<PulseSoundOut> PulseSoundOut::open(std::string& why) {
   PulseContext& pulse = *out->pulse_;
 
   PulseContext::Lock lock(pulse);
-  pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(kSoundRate), 1};
-  out->stream_ = pa_stream_new(pulse.context(), "partner sound", &spec, nullptr);
+  pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(kSoundRate), 1};
+  out->stream_ = pa_stream_new(pulse.context(), "partner sound", &format, nullptr);
   if (!out->stream_) {
     why = std::string("No sound output: ") + pa_strerror(pa_context_errno(pulse.context()));
     return nullptr;

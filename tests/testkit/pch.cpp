@@ -1,0 +1,1 @@
+// Carries the precompiled GoogleTest headers every test program reuses.
