@@ -56,6 +56,9 @@ class HeadlessClient {
   std::string log() const { return readFile(home_ / "Plimo.log"); }
   std::string ini() const { return readFile(home_ / "Plimo.ini"); }
   std::string output() const { return process_ ? process_->output() : std::string(); }
+  bool waitForOutput(const std::string& part, double seconds) const {
+    return process_ && process_->waitForOutput(part, seconds);
+  }
   bool waitForLog(const std::string& part, double seconds) const {
     return waitFor([&] { return log().find(part) != std::string::npos; }, seconds);
   }

@@ -60,6 +60,8 @@ TEST(HeadlessClient, AServerWithAnotherKeyIsRefused) {
   ASSERT_TRUE(client.waitForLog("SECURITY: the server identified itself with key", 20)) << client.log();
   EXPECT_NE(client.log().find("but Plimo.ini expects " + PlimoCrypto::keyFingerprint(*PlimoCrypto::fromHex(firstKey))),
             std::string::npos);
+  // The status the main window would show, on standard error.
+  EXPECT_TRUE(client.waitForOutput("Server key mismatch", 5)) << client.output();
   // It stays silent: no ID, nothing registered on the server.
   std::this_thread::sleep_for(std::chrono::seconds(3));
   EXPECT_TRUE(client.ids().empty());
