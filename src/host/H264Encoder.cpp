@@ -68,12 +68,6 @@ std::string H264Encoder::Failure::text() const {
   return std::string(kind == Kind::create ? "create" : "encode") + "(" + std::to_string(status) + ")";
 }
 
-void H264Encoder::CodecDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void H264Encoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
-void H264Encoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
-void H264Encoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
-void H264Encoder::BufferDeleter::operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
-
 namespace {
 
 // What both encoders share: size, stamps, rate, key-frame interval, no
@@ -128,9 +122,9 @@ bool H264Encoder::openHardware(int fps) {
   AVBufferRef* device = nullptr;
   // Fails at once where there is no render node: software then.
   if (!codec || av_hwdevice_ctx_create(&device, AV_HWDEVICE_TYPE_VAAPI, kRenderNode, nullptr, 0) < 0) return false;
-  std::unique_ptr<AVBufferRef, BufferDeleter> deviceRef(device);
-  std::unique_ptr<AVBufferRef, BufferDeleter> frames(av_hwframe_ctx_alloc(device));
-  std::unique_ptr<AVCodecContext, CodecDeleter> session(avcodec_alloc_context3(codec));
+  FfmpegPtr<AVBufferRef> deviceRef(device);
+  FfmpegPtr<AVBufferRef> frames(av_hwframe_ctx_alloc(device));
+  FfmpegPtr<AVCodecContext> session(avcodec_alloc_context3(codec));
   if (!frames || !session) return false;
   auto* pool = reinterpret_cast<AVHWFramesContext*>(frames->data);
   pool->format = AV_PIX_FMT_VAAPI;

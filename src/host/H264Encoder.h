@@ -17,12 +17,7 @@
 
 #include "core/Bytes.h"
 #include "platform/Picture.h"
-
-struct AVBufferRef;
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
-struct SwsContext;
+#include "platform/ffmpeg/FfmpegPtr.h"
 
 namespace plimo {
 
@@ -61,22 +56,6 @@ class H264Encoder {
   int64_t lastPresentationTime() const { return lastPts_; }
 
  private:
-  struct CodecDeleter {
-    void operator()(AVCodecContext* c) const;
-  };
-  struct FrameDeleter {
-    void operator()(AVFrame* f) const;
-  };
-  struct PacketDeleter {
-    void operator()(AVPacket* p) const;
-  };
-  struct ScalerDeleter {
-    void operator()(SwsContext* s) const;
-  };
-  struct BufferDeleter {
-    void operator()(AVBufferRef* b) const;
-  };
-
   // Opens h264_vaapi on the first VAAPI device; false when there is none or
   // it refuses this size.
   bool openHardware(int fps);
@@ -84,15 +63,15 @@ class H264Encoder {
   void openSoftware(int fps);
   void convert(const Picture& picture);
 
-  std::unique_ptr<AVCodecContext, CodecDeleter> session_;
-  std::unique_ptr<AVFrame, FrameDeleter> frame_;  // the picture in YUV 4:2:0, as converted
-  std::unique_ptr<AVBufferRef, BufferDeleter> hardwareFrames_;  // the video hardware's surface pool
-  std::unique_ptr<AVFrame, FrameDeleter> hardwareFrame_;        // the surface handed to the hardware
-  std::unique_ptr<AVPacket, PacketDeleter> packet_;
+  FfmpegPtr<AVCodecContext> session_;
+  FfmpegPtr<AVFrame> frame_;  // the picture in YUV 4:2:0, as converted
+  FfmpegPtr<AVBufferRef> hardwareFrames_;  // the video hardware's surface pool
+  FfmpegPtr<AVFrame> hardwareFrame_;        // the surface handed to the hardware
+  FfmpegPtr<AVPacket> packet_;
   // BGRA → YUV 4:2:0 in bands of rows: only bands that changed since the last
   // picture are converted again (typing changes a band or two of 68).
-  std::unique_ptr<SwsContext, ScalerDeleter> bandScaler_;
-  std::unique_ptr<SwsContext, ScalerDeleter> lastBandScaler_;  // the shorter band at the bottom, if any
+  FfmpegPtr<SwsContext> bandScaler_;
+  FfmpegPtr<SwsContext> lastBandScaler_;  // the shorter band at the bottom, if any
   Bytes previous_;  // the picture last converted, rows without padding
   bool converted_ = false;
   bool hardware_ = false;

@@ -53,11 +53,6 @@ std::string H264Decoder::Failure::text() const {
   return "decode(" + std::to_string(status) + ")";
 }
 
-void H264Decoder::CodecDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void H264Decoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
-void H264Decoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
-void H264Decoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
-
 H264Decoder::H264Decoder()
     : frame_(av_frame_alloc()), downloaded_(av_frame_alloc()), packet_(av_packet_alloc()) {}
 
@@ -108,7 +103,7 @@ void H264Decoder::makeSession() {
   if (configuration.empty()) throw fail(AVERROR_INVALIDDATA);
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   if (!codec) throw fail(AVERROR_DECODER_NOT_FOUND);
-  std::unique_ptr<AVCodecContext, CodecDeleter> session(avcodec_alloc_context3(codec));
+  FfmpegPtr<AVCodecContext> session(avcodec_alloc_context3(codec));
   if (!session) throw fail(AVERROR(ENOMEM));
   session->extradata = static_cast<uint8_t*>(av_mallocz(configuration.size() + AV_INPUT_BUFFER_PADDING_SIZE));
   if (!session->extradata) throw fail(AVERROR(ENOMEM));

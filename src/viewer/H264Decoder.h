@@ -17,11 +17,7 @@
 
 #include "core/Bytes.h"
 #include "platform/Picture.h"
-
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
-struct SwsContext;
+#include "platform/ffmpeg/FfmpegPtr.h"
 
 namespace plimo {
 
@@ -56,30 +52,17 @@ class H264Decoder {
   int sessionsBuilt() const { return sessionsBuilt_; }
 
  private:
-  struct CodecDeleter {
-    void operator()(AVCodecContext* c) const;
-  };
-  struct FrameDeleter {
-    void operator()(AVFrame* f) const;
-  };
-  struct PacketDeleter {
-    void operator()(AVPacket* p) const;
-  };
-  struct ScalerDeleter {
-    void operator()(SwsContext* s) const;
-  };
-
   void makeSession();
   PictureRef convert(const AVFrame& frame);
 
-  std::unique_ptr<AVCodecContext, CodecDeleter> session_;
+  FfmpegPtr<AVCodecContext> session_;
   bool hardware_ = false;
   Bytes sps_;  // the sets the session was built from (units without start codes)
   Bytes pps_;
-  std::unique_ptr<AVFrame, FrameDeleter> frame_;
-  std::unique_ptr<AVFrame, FrameDeleter> downloaded_;  // a hardware picture in main memory
-  std::unique_ptr<AVPacket, PacketDeleter> packet_;
-  std::unique_ptr<SwsContext, ScalerDeleter> scaler_;  // decoded format → BGRA
+  FfmpegPtr<AVFrame> frame_;
+  FfmpegPtr<AVFrame> downloaded_;  // a hardware picture in main memory
+  FfmpegPtr<AVPacket> packet_;
+  FfmpegPtr<SwsContext> scaler_;  // decoded format → BGRA
   // What `scaler_` was set up for: format, size, colour matrix, range.
   int scalerFormat_ = -1, scalerWidth_ = 0, scalerHeight_ = 0, scalerMatrix_ = -1, scalerRange_ = -1;
   std::shared_ptr<Picture> picture_;  // the last picture handed out
