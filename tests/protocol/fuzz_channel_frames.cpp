@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "core/ManualLoop.h"
+#include "testkit/FuzzPackets.h"
 #include "protocol/FrameReceiver.h"
 #include "protocol/FrameWindowReceiver.h"
 #include "protocol/FrameWindowSender.h"
@@ -27,15 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sender.nextPackets(100);
 
   static constexpr uint8_t types[] = {0x8B, 0x81, 0x82, 0x83};
-  const ByteView in(data, size);
-  size_t pos = 0;
-  while (pos + 3 <= size) {
-    const uint8_t op = in[pos];
-    const size_t len = readLE16(in, pos + 1) % 1300;
-    pos += 3;
-    if (!inRange(size, pos, len)) break;
-    Bytes packet = bytes(in, pos, len);
-    pos += len;
+  testkit::forEachPacket(data, size, [&](uint8_t op, Bytes& packet) {
     if (!packet.empty()) packet[0] = types[op & 3];
 
     switch (op & 3) {
@@ -76,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       single.pendingNack();
       sender.nextPackets(40);
     }
-  }
+  });
   return 0;
 }

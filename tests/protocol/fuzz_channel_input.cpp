@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "protocol/InputReceiver.h"
+#include "testkit/FuzzPackets.h"
 #include "protocol/InputSender.h"
 
 using namespace plimo;
@@ -14,19 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InputReceiver receiver;
   InputSender sender;
   for (int i = 0; i < 20; ++i) sender.add(1, i, i, i);
-  const ByteView in(data, size);
-  size_t pos = 0;
-  while (pos + 3 <= size) {
-    const uint8_t op = in[pos];
-    const size_t len = readLE16(in, pos + 1) % 1300;
-    pos += 3;
-    if (!inRange(size, pos, len)) break;
-    Bytes packet = bytes(in, pos, len);
-    pos += len;
+  testkit::forEachPacket(data, size, [&](uint8_t op, Bytes& packet) {
     if (op & 1) {
       if (!packet.empty()) packet[0] = 0x85;
       sender.handleAck(packet);
-      continue;
+      return;
     }
     if (!packet.empty()) packet[0] = 0x84;
     const uint32_t before = receiver.applied();
@@ -39,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (allowed && receiver.applied() != expect - 1) std::abort();
     if (!ack && receiver.applied() != before) std::abort();
     if (ack && readLE32(*ack, 1) != receiver.applied()) std::abort();
-  }
+  });
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "core/ManualLoop.h"
+#include "testkit/FuzzPackets.h"
 #include "protocol/MsgChannel.h"
 
 using namespace plimo;
@@ -14,15 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ManualLoop loop;
   MsgChannel ch(loop);
   ch.postBytes(1, Bytes(3000, 7));
-  const ByteView in(data, size);
-  size_t pos = 0;
-  while (pos + 3 <= size) {
-    const uint8_t op = in[pos];
-    const size_t len = readLE16(in, pos + 1) % 1300;
-    pos += 3;
-    if (!inRange(size, pos, len)) break;
-    Bytes packet = bytes(in, pos, len);
-    pos += len;
+  testkit::forEachPacket(data, size, [&](uint8_t op, Bytes& packet) {
     if (!packet.empty()) packet[0] = (op & 1) ? 0x89 : 0x88;
     const uint32_t before = ch.delivered();
     const auto got = (op & 1) ? (ch.handleAck(packet), std::vector<ChannelMsg>{}) : ch.handleMsg(packet);
@@ -36,6 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const auto out = ch.poll();
       if (out.size() > MsgChannel::kWindow + 1) std::abort();
     }
-  }
+  });
   return 0;
 }
