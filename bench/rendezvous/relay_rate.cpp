@@ -49,7 +49,7 @@ struct Run {
 // the other (none for the baseline), then stops the server.
 Run relayThroughServer(const std::string& program, int packets) {
   Run run;
-  TempFolder dir("relay-rate");
+  TempDir dir("relay-rate");
   uint16_t udp = freePort(SOCK_DGRAM);
   double cpuBefore = childCpuSeconds();
   {

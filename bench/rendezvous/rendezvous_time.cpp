@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     if (name == "--server") program = argv[i + 1];
     if (name == "--rounds") rounds = std::stoi(argv[i + 1]);
   }
-  TempFolder dir("rendezvous");
+  TempDir dir("rendezvous");
   uint16_t udp = freePort(SOCK_DGRAM);
   uint16_t tcp = freePort(SOCK_STREAM);
   Process server(program,

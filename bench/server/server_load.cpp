@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
     if (name == "--clients") clients = std::stoi(argv[i + 1]);
     if (name == "--handshakes") handshakes = std::stoi(argv[i + 1]);
   }
-  TempFolder dir("load");
+  TempDir dir("load");
   uint16_t udp = freePort(SOCK_DGRAM);
   Process process(server,
                   {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "data",

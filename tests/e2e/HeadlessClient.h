@@ -64,7 +64,7 @@ class HeadlessClient {
   }
 
  private:
-  TempFolder home_;
+  TempDir home_;
   int runs_ = 0;
   std::unique_ptr<Process> process_;
 };

@@ -20,32 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "testkit/TempDir.h"
+
 namespace plimo::e2e {
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& name) {
-    std::string pattern = (std::filesystem::temp_directory_path() / ("plimo-e2e-" + name + "-XXXXXX")).string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testkit::readFile;
+using testkit::TempDir;
 
 // Polls `done` every 20 ms until it holds or `seconds` pass.
 template <typename Pred>

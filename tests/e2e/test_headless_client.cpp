@@ -25,7 +25,7 @@ std::string ports(const ServerProcess& s) { return std::to_string(s.tcpPorts[0])
 
 TEST(HeadlessClient, RegistersAndPinsTheServerKey) {
   REQUIRE_PROGRAMS();
-  TempFolder dir("headless");
+  TempDir dir("headless");
   ServerProcess server(dir / "data", dir / "server.txt");
   ASSERT_TRUE(server.up());
   HeadlessClient client("client", relayIni(server.udpPort, ports(server)));
@@ -39,7 +39,7 @@ TEST(HeadlessClient, RegistersAndPinsTheServerKey) {
 
 TEST(HeadlessClient, AServerWithAnotherKeyIsRefused) {
   REQUIRE_PROGRAMS();
-  TempFolder dir("mismatch");
+  TempDir dir("mismatch");
   uint16_t udp = freePort(SOCK_DGRAM);
   uint16_t tcp = freePort(SOCK_STREAM);
   std::string firstKey;
@@ -71,7 +71,7 @@ TEST(HeadlessClient, AServerWithAnotherKeyIsRefused) {
 
 TEST(HeadlessClient, KeptIDComesBackAfterARestartAndAnotherPCCannotTakeIt) {
   REQUIRE_PROGRAMS();
-  TempFolder dir("keep");
+  TempDir dir("keep");
   ServerProcess server(dir / "data", dir / "server.txt");
   ASSERT_TRUE(server.up());
   std::string secret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
@@ -97,7 +97,7 @@ TEST(HeadlessClient, KeptIDComesBackAfterARestartAndAnotherPCCannotTakeIt) {
 
 TEST(HeadlessClient, RegistersOverTcpWhenTheUdpPortDoesNotAnswer) {
   REQUIRE_PROGRAMS();
-  TempFolder dir("tcp");
+  TempDir dir("tcp");
   ServerProcess server(dir / "data", dir / "server.txt");
   ASSERT_TRUE(server.up());
   uint16_t deadUdp = freePort(SOCK_DGRAM);
@@ -117,7 +117,7 @@ TEST(HeadlessClient, RegistersOverTcpWhenTheUdpPortDoesNotAnswer) {
 
 TEST(HeadlessClient, ServerSurvivesGarbageAndStillServesAClient) {
   REQUIRE_PROGRAMS();
-  TempFolder dir("garbage");
+  TempDir dir("garbage");
   ServerProcess server(dir / "data", dir / "server.txt");
   ASSERT_TRUE(server.up());
   std::mt19937 random(11);

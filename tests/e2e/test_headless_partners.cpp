@@ -26,7 +26,7 @@ TEST(HeadlessPartners, HelperConnectsByIDAndTheServerRecordsTheSession) {
   if (builtProgram("server/plimo-server").empty() || HeadlessClient::program().empty()) {
     GTEST_SKIP() << "plimo-server or plimo is not built in this tree";
   }
-  TempFolder dir("partners");
+  TempDir dir("partners");
   ServerProcess server(dir / "data", dir / "server.txt");
   ASSERT_TRUE(server.up());
   std::string ini = relayIni(server.udpPort, std::to_string(server.tcpPorts[0]));

@@ -17,7 +17,7 @@ using namespace plimo::e2e;
   ASSERT_TRUE((s).up())
 
 TEST(ServerProcess, ShowsItsKeyAndServesClientsOverUdpAndTcp) {
-  TempFolder dir("server");
+  TempDir dir("server");
   ServerProcess server(dir / "data", dir / "out.txt");
   REQUIRE_SERVER(server);
   auto key = PlimoCrypto::fromHex(server.keyHex);
@@ -43,7 +43,7 @@ TEST(ServerProcess, ShowsItsKeyAndServesClientsOverUdpAndTcp) {
 }
 
 TEST(ServerProcess, KeyAndKeptIDsSurviveARestartAndANewFolderMakesANewKey) {
-  TempFolder dir("restart");
+  TempDir dir("restart");
   std::string id, keyHex;
   {
     ServerProcess server(dir / "data", dir / "out1.txt");
@@ -72,7 +72,7 @@ TEST(ServerProcess, KeyAndKeptIDsSurviveARestartAndANewFolderMakesANewKey) {
 }
 
 TEST(ServerProcess, SurvivesGarbageAndStillServes) {
-  TempFolder dir("garbage");
+  TempDir dir("garbage");
   ServerProcess server(dir / "data", dir / "out.txt");
   REQUIRE_SERVER(server);
   std::mt19937 random(7);
@@ -103,7 +103,7 @@ TEST(ServerProcess, SurvivesGarbageAndStillServes) {
 }
 
 TEST(ServerProcess, StrangersGetAResetAndByeEndsASession) {
-  TempFolder dir("reset");
+  TempDir dir("reset");
   ServerProcess server(dir / "data", dir / "out.txt");
   REQUIRE_SERVER(server);
   NetClient c(server.udpPort, false);

@@ -11,13 +11,14 @@ namespace plimo::testkit {
 
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "plimo-test.XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
+  // `name` shows in the folder's name, for a person looking at /tmp.
+  explicit TempDir(const std::string& name = "test") {
+    std::string pattern = (std::filesystem::temp_directory_path() / ("plimo-" + name + ".XXXXXX")).string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
   }
   ~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
