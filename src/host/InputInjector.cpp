@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "host/KeyMap.h"
+#include "support/KeyMap.h"
 
 namespace plimo {
 

@@ -12,7 +12,7 @@
 #include "TestServers.h"
 #include "XTestClient.h"
 #include "host/InputInjector.h"
-#include "host/KeyMap.h"
+#include "support/KeyMap.h"
 #include "platform/linux/XTestInputSink.h"
 
 using namespace plimo;

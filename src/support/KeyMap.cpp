@@ -1,4 +1,4 @@
-#include "host/KeyMap.h"
+#include "support/KeyMap.h"
 
 #include <array>
 #include <unordered_map>

@@ -3,7 +3,7 @@
 #include <map>
 #include <set>
 
-#include "host/KeyMap.h"
+#include "support/KeyMap.h"
 
 using namespace plimo;
 
