@@ -35,10 +35,8 @@ AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniF
   startClient();
 }
 
-AppModel::~AppModel() {
-  alive_.reset();
-  if (client) client->stop();
-}
+// Goodbyes belong to terminate(); dropping the client closes its sockets.
+AppModel::~AppModel() { alive_.reset(); }
 
 std::string AppModel::version() {
   std::string shortVersion = PLIMO_VERSION, build = PLIMO_BUILD;

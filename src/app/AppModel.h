@@ -105,6 +105,9 @@ class AppModel {
 
  private:
   void startClient();
+  // A value the server link reports, kept in Plimo.ini's Relay section and in
+  // the settings.
+  void storeRelaySetting(std::string_view key, const std::string& value, std::string AppSettings::*field);
   void serverStatusFromID();
   void serverStatus(const std::string& text);
   void refreshFingerprint();

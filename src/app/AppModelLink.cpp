@@ -25,20 +25,12 @@ void AppModel::startClient() {
                                s.tcpPorts, s.relayKey);
   c->onLog = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log(text); });
   c->onTcpPortChanged = weakly<const std::string&>([](AppModel& m, const std::string& text) {
-    m.ini_.set("Relay", "TcpPort", text);
-    m.ini_.save();
-    AppSettings fresh = m.settings.get();
-    fresh.tcpPorts = text;
-    m.settings.set(fresh);
+    m.storeRelaySetting("TcpPort", text, &AppSettings::tcpPorts);
   });
   c->onID = weakly<>([](AppModel& m) { m.serverStatusFromID(); });
   c->onRelayStatus = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.serverStatus(text); });
   c->onRelayKeyPinned = weakly<const std::string&>([](AppModel& m, const std::string& keyHex) {
-    m.ini_.set("Relay", "Key", keyHex);
-    m.ini_.save();
-    AppSettings fresh = m.settings.get();
-    fresh.relayKey = keyHex;
-    m.settings.set(fresh);
+    m.storeRelaySetting("Key", keyHex, &AppSettings::relayKey);
   });
   c->onPin = weakly<bool, const std::string&>([](AppModel& m, bool ok, const std::string& text) { m.pinAnswer(ok, text); });
   c->onConnected = weakly<>([](AppModel& m) { m.partnerConnected(); });
@@ -73,6 +65,15 @@ void AppModel::startClient() {
     serverText.set("Could not start");
     log(std::string("Could not start: ") + error.what());
   }
+}
+
+void AppModel::storeRelaySetting(std::string_view key, const std::string& value,
+                                  std::string AppSettings::*field) {
+  ini_.set("Relay", key, value);
+  ini_.save();
+  AppSettings fresh = settings.get();
+  fresh.*field = value;
+  settings.set(fresh);
 }
 
 void AppModel::restartClient() {
