@@ -35,7 +35,8 @@ void AppLog::write(std::string_view line, double wallTime) const {
   std::string record = formatLocalTime(wallTime) + "  " + std::string(line) + "\n";
   int fd = ::open(url_.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) {
-    fd = ::open(url_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Only this user may read it: it names partners, addresses and IDs.
+    fd = ::open(url_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return;
     writeAll(fd, record);
     ::close(fd);

@@ -71,20 +71,20 @@ void AppModel::rename(const RecentPC& entry, std::string_view newName) {
   if (it == list.end()) return;
   it->name = trimWhitespace(newName);
   recent.set(list);
-  RecentPC::save(recent.get(), ini_);
+  saved(RecentPC::save(recent.get(), ini_));
 }
 
 void AppModel::remove(const RecentPC& entry) {
   auto list = recent.get();
   std::erase_if(list, [&](const RecentPC& r) { return r.id == entry.id; });
   recent.set(list);
-  RecentPC::save(recent.get(), ini_);
+  saved(RecentPC::save(recent.get(), ini_));
 }
 
 void AppModel::setUnattended(bool on) {
   unattended_.set(on);
   ini_.set("Session", "Unattended", on ? "1" : "0");
-  ini_.save();
+  saved(ini_.save());
   if (client) client->unattended = on;
   log(on ? "Unattended access turned on" : "Unattended access turned off");
 }
@@ -92,25 +92,20 @@ void AppModel::setUnattended(bool on) {
 void AppModel::setKeepID(bool on) {
   AppSettings s = settings.get();
   if (on) {
-    std::string secret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
-    s.pinSecret = secret;
-    settings.set(s);
-    ini_.set("ID", "Secret", secret);
+    s.pinSecret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
+    store(s);
     if (client) {
       client->pinID.clear();
-      client->pinSecret = secret;
+      client->pinSecret = s.pinSecret;
       client->sendPin();
     }
   } else {
     s.pinSecret.clear();
     s.pinnedID.clear();
-    settings.set(s);
-    ini_.set("ID", "Secret", "");
-    ini_.set("ID", "Pinned", "");
+    store(s);
     if (client) client->unpinID();
     idPinned.set(false);
   }
-  ini_.save();
 }
 
 void AppModel::pinAnswer(bool ok, const std::string& text) {
@@ -118,16 +113,22 @@ void AppModel::pinAnswer(bool ok, const std::string& text) {
   AppSettings s = settings.get();
   if (ok) {
     s.pinnedID = text;
-    ini_.set("ID", "Pinned", text);
   } else {
     s.pinSecret.clear();
     s.pinnedID.clear();
-    ini_.set("ID", "Secret", "");
-    ini_.set("ID", "Pinned", "");
     notice.set(text);
   }
-  settings.set(s);
-  ini_.save();
+  store(s);
+}
+
+void AppModel::store(const AppSettings& fresh) {
+  settings.set(fresh);
+  saved(fresh.save(ini_));
+}
+
+void AppModel::saved(std::error_code error) const {
+  // The settings stay in force for this run; only the file is behind.
+  if (error) log("Could not save " + ini_.url().string() + ": " + error.message());
 }
 
 }  // namespace plimo

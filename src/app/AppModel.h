@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/AppLog.h"
@@ -105,9 +106,12 @@ class AppModel {
 
  private:
   void startClient();
-  // A value the server link reports, kept in Plimo.ini's Relay section and in
-  // the settings.
-  void storeRelaySetting(std::string_view key, const std::string& value, std::string AppSettings::*field);
+  // A value the server link reports, kept in the settings and Plimo.ini.
+  void storeRelaySetting(std::string AppSettings::*field, const std::string& value);
+  // The settings from now on, written to Plimo.ini.
+  void store(const AppSettings& fresh);
+  // Logs a failed write of Plimo.ini; the model goes on with what it holds.
+  void saved(std::error_code error) const;
   void serverStatusFromID();
   void serverStatus(const std::string& text);
   void refreshFingerprint();

@@ -25,12 +25,12 @@ void AppModel::startClient() {
                                s.tcpPorts, s.relayKey);
   c->onLog = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log(text); });
   c->onTcpPortChanged = weakly<const std::string&>([](AppModel& m, const std::string& text) {
-    m.storeRelaySetting("TcpPort", text, &AppSettings::tcpPorts);
+    m.storeRelaySetting(&AppSettings::tcpPorts, text);
   });
   c->onID = weakly<>([](AppModel& m) { m.serverStatusFromID(); });
   c->onRelayStatus = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.serverStatus(text); });
   c->onRelayKeyPinned = weakly<const std::string&>([](AppModel& m, const std::string& keyHex) {
-    m.storeRelaySetting("Key", keyHex, &AppSettings::relayKey);
+    m.storeRelaySetting(&AppSettings::relayKey, keyHex);
   });
   c->onPin = weakly<bool, const std::string&>([](AppModel& m, bool ok, const std::string& text) { m.pinAnswer(ok, text); });
   c->onConnected = weakly<>([](AppModel& m) { m.partnerConnected(); });
@@ -67,13 +67,10 @@ void AppModel::startClient() {
   }
 }
 
-void AppModel::storeRelaySetting(std::string_view key, const std::string& value,
-                                  std::string AppSettings::*field) {
-  ini_.set("Relay", key, value);
-  ini_.save();
+void AppModel::storeRelaySetting(std::string AppSettings::*field, const std::string& value) {
   AppSettings fresh = settings.get();
   fresh.*field = value;
-  settings.set(fresh);
+  store(fresh);
 }
 
 void AppModel::restartClient() {
@@ -131,12 +128,8 @@ void AppModel::chooseServer(std::string_view address) {
   AppSettings fresh = settings.get();
   fresh.relayHost = host;
   fresh.relayPort = port;
-  if (!sameName(host, AppSettings::vendorRelayHost)) {
-    fresh.relayKey.clear();
-    ini_.set("Relay", "Key", "");
-  }
-  settings.set(fresh);
-  fresh.save(ini_);
+  if (!sameName(host, AppSettings::vendorRelayHost)) fresh.relayKey.clear();
+  store(fresh);
   needsServer.set(false);
   log("Server set to " + host + ":" + std::to_string(port));
   restartClient();
@@ -146,13 +139,8 @@ void AppModel::saveSettings(const AppSettings& given) {
   AppSettings old = settings.get();
   AppSettings fresh = given;
   bool hostChanged = fresh.relayHost != old.relayHost;
-  if (hostChanged) {
-    ini_.set("Relay", "Key", "");
-    ini_.save();
-    fresh.relayKey.clear();
-  }
-  settings.set(fresh);
-  fresh.save(ini_);
+  if (hostChanged) fresh.relayKey.clear();
+  store(fresh);
   if (hostChanged || fresh.tcpPorts != old.tcpPorts || fresh.relayPort != old.relayPort) restartClient();
 }
 

@@ -55,7 +55,7 @@ void AppModel::addRecent(const std::string& id) {
   list.insert(list.begin(), RecentPC{id, name});
   if (list.size() > RecentPC::maxCount) list.resize(RecentPC::maxCount);
   recent.set(list);
-  RecentPC::save(recent.get(), ini_);
+  saved(RecentPC::save(recent.get(), ini_));
 }
 
 void AppModel::partnerConnected() {

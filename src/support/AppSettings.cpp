@@ -26,8 +26,14 @@ AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaul
   if (auto host = std::string(trimWhitespace(ini.string("Relay", "Host", ""))); !host.empty()) s.relayHost = host;
   if (auto ports = std::string(trimWhitespace(ini.string("Relay", "TcpPort", ""))); !ports.empty()) s.tcpPorts = ports;
   s.relayPort = ini.integer("Relay", "Port", defaultRelayPort);
-  if (auto port = userDefaults.integer("relayPort"); port && *port >= 1) s.relayPort = *port;
-  if (auto host = userDefaults.string("relayHost"); host && !host->empty()) s.relayHost = *host;
+  if (auto port = userDefaults.integer("relayPort"); port && *port >= 1) {
+    s.portGiven = *port;
+    s.relayPort = *port;
+  }
+  if (auto host = userDefaults.string("relayHost"); host && !host->empty()) {
+    s.hostGiven = *host;
+    s.relayHost = *host;
+  }
   s.relayKey = trimWhitespace(ini.string("Relay", "Key", ""));
   s.pinnedID = ini.string("ID", "Pinned", "");
   s.pinSecret = ini.string("ID", "Secret", "");
@@ -42,10 +48,16 @@ AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaul
   return s;
 }
 
-void AppSettings::save(IniFile& ini) const {
-  ini.set("Relay", "Host", relayHost);
-  ini.set("Relay", "Port", std::to_string(relayPort));
+std::error_code AppSettings::save(IniFile& ini) const {
+  // The key belongs to the server in the file: one pinned for a server given
+  // on the command line must not replace it.
+  bool otherServer = hostGiven == relayHost && !sameName(trimWhitespace(ini.string("Relay", "Host", "")), relayHost);
+  if (hostGiven != relayHost) ini.set("Relay", "Host", relayHost);
+  if (portGiven != relayPort) ini.set("Relay", "Port", std::to_string(relayPort));
   ini.set("Relay", "TcpPort", tcpPorts);
+  if (!otherServer) ini.set("Relay", "Key", relayKey);
+  ini.set("ID", "Pinned", pinnedID);
+  ini.set("ID", "Secret", pinSecret);
   ini.set("Profile", "Name", profileName);
   ini.set("Profile", "Company", profileCompany);
   ini.set("Profile", "Email", profileEmail);
@@ -54,7 +66,7 @@ void AppSettings::save(IniFile& ini) const {
   ini.set("Session", "HideWallpaper", flagText(hideWallpaper));
   ini.set("Mac", "CommandAsControl", flagText(commandAsControl));
   ini.set("Mac", "HelperCtrlAsCommand", flagText(helperCtrlAsCommand));
-  ini.save();
+  return ini.save();
 }
 
 }  // namespace plimo

@@ -3,8 +3,10 @@
 // Plimo.ini.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace plimo {
 
@@ -33,13 +35,18 @@ struct AppSettings {
   bool commandAsControl = true;
   bool helperCtrlAsCommand = true;
 
+  // A server given on the command line is for this run only: while the
+  // setting is still the given value, save leaves the file's own value alone.
+  std::optional<std::string> hostGiven;
+  std::optional<int64_t> portGiven;
+
   // The defaults, with the system's full user name as the profile name.
   static AppSettings defaults(std::string_view fullUserName);
   // Reads every field; missing or unreadable values keep their defaults.
   static AppSettings load(const IniFile& ini, const UserDefaults& userDefaults, std::string_view fullUserName);
-  // Writes the fields the settings window edits (not the key nor the ID
-  // keys, which their own owners write) and saves the file.
-  void save(IniFile& ini) const;
+  // Writes every field load reads and saves the file; the error says why
+  // the file could not be written.
+  [[nodiscard]] std::error_code save(IniFile& ini) const;
 
   bool operator==(const AppSettings&) const = default;
 };

@@ -40,8 +40,10 @@ fs::path IniFile::appFolder() {
     const char* userHome = std::getenv("HOME");
     folder = fs::path(userHome && *userHome ? userHome : "/tmp") / ".config" / "Plimo";
   }
+  // Private to this user: Plimo.ini holds the secret that keeps the ID.
   std::error_code ignored;
-  fs::create_directories(folder, ignored);
+  fs::create_directories(folder.parent_path(), ignored);
+  ::mkdir(folder.c_str(), 0700);
   return folder;
 }
 
@@ -109,32 +111,44 @@ void IniFile::load() {
   sections_ = std::move(fresh);
 }
 
-void IniFile::save() {
+std::error_code IniFile::save() {
   std::string text;
   {
     std::lock_guard<std::mutex> guard(lock_);
     text = render(sections_);
   }
+  auto lastError = [] { return std::error_code(errno, std::generic_category()); };
   // Write a temporary file beside the target and move it into place, so a
   // crash at any point leaves the old file or the new one, never half of one.
+  // mkstemp makes it 0600: the file holds the ID secret.
   std::string temp = (url_.parent_path() / (url_.filename().string() + ".XXXXXX")).string();
   int fd = mkstemp(temp.data());
-  if (fd < 0) return;
+  if (fd < 0) return lastError();
+  std::error_code error;
   size_t done = 0;
-  bool ok = true;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok = false;
+      error = n < 0 ? lastError() : std::make_error_code(std::errc::no_space_on_device);
       break;
     }
     done += size_t(n);
   }
-  ok = ok && ::fsync(fd) == 0;
-  ::fchmod(fd, 0644);
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(temp.c_str(), url_.c_str()) != 0) ::unlink(temp.c_str());
+  if (!error && ::fsync(fd) != 0) error = lastError();
+  if (::close(fd) != 0 && !error) error = lastError();
+  if (!error && ::rename(temp.c_str(), url_.c_str()) != 0) error = lastError();
+  if (error) {
+    ::unlink(temp.c_str());
+    return error;
+  }
+  // The rename itself must reach the disk too, or a crash may bring back the
+  // old file.
+  if (int dir = ::open(url_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return {};
 }
 
 const IniFile::Section* IniFile::find(std::string_view section) const {

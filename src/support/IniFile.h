@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -28,14 +29,16 @@ class IniFile {
   // The shared instance: Plimo.ini in appFolder(), loaded once on first use.
   static IniFile& user();
   // $PLIMO_HOME, else $XDG_CONFIG_HOME/Plimo, else ~/.config/Plimo; created
-  // when missing (a failure to create it is ignored).
+  // (mode 0700) when missing; a failure to create it shows at the first save.
   static std::filesystem::path appFolder();
 
   // Files larger than this are not settings anyone wrote; they read as empty.
   static constexpr uintmax_t maxFileSize = 4 * 1024 * 1024;
 
   void load();
-  void save();
+  // Writes the whole file; on failure the file on disk is the old one and the
+  // error says why.
+  [[nodiscard]] std::error_code save();
   std::string string(std::string_view section, std::string_view key, std::string_view fallback) const;
   int64_t integer(std::string_view section, std::string_view key, int64_t fallback) const;
   void set(std::string_view section, std::string_view key, std::string_view value);

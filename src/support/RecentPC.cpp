@@ -23,14 +23,14 @@ std::vector<RecentPC> RecentPC::load(const IniFile& ini) {
   return list;
 }
 
-void RecentPC::save(const std::vector<RecentPC>& list, IniFile& ini) {
+std::error_code RecentPC::save(const std::vector<RecentPC>& list, IniFile& ini) {
   for (const auto& key : ini.keys("Recent")) ini.remove("Recent", key);
   ini.set("Recent", "Count", std::to_string(list.size()));
   for (size_t i = 0; i < list.size(); ++i) {
     ini.set("Recent", "Id" + std::to_string(i), list[i].id);
     ini.set("Recent", "Name" + std::to_string(i), list[i].name);
   }
-  ini.save();
+  return ini.save();
 }
 
 }  // namespace plimo

@@ -2,6 +2,7 @@
 // The partners helped recently, newest first, kept in the Recent section.
 
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace plimo {
@@ -17,7 +18,7 @@ struct RecentPC {
   // Entries whose ID is not 9 digits, and repeated IDs, are dropped.
   static std::vector<RecentPC> load(const IniFile& ini);
   // Replaces the Recent section with the list and saves the file.
-  static void save(const std::vector<RecentPC>& list, IniFile& ini);
+  [[nodiscard]] static std::error_code save(const std::vector<RecentPC>& list, IniFile& ini);
 
   bool operator==(const RecentPC&) const = default;
 };

@@ -115,6 +115,45 @@ TEST_F(ModelFixture, RenameAndRemoveRecentEntriesAreSaved) {
   EXPECT_EQ(model->recent.get(), saved);
 }
 
+TEST_F(ModelFixture, LogIsPrivate) {
+  auto model = make();
+  EXPECT_EQ(std::filesystem::status(dir / "Plimo.log").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(ModelFixture, UnwritableSettingsAreLoggedAndTheModelGoesOn) {
+  std::filesystem::create_directory(dir / "Plimo.ini");  // no file can replace a folder
+  auto model = make();
+  model->setUnattended(true);
+  model->setKeepID(true);
+  EXPECT_TRUE(model->unattended());
+  EXPECT_TRUE(model->keepID());
+  const std::string failure = "Could not save " + (dir / "Plimo.ini").string() + ": Is a directory";
+  int failures = 0;
+  for (auto& line : logLines())
+    if (line.substr(21) == failure) ++failures;
+  EXPECT_EQ(failures, 2);
+}
+
+TEST_F(ModelFixture, CommandLineServerNeverReachesTheFile) {
+  writeFile(dir / "Plimo.ini", "[Relay]\nHost=relay.example\nPort=47800\n");
+  UserDefaults defaults;
+  defaults.set("relayHost", "other.example");
+  defaults.set("relayPort", "5000");
+  auto model = make(defaults);
+  EXPECT_EQ(model->serverAddress(), "other.example:5000");
+  model->setKeepID(true);
+  AppSettings edited = model->settings.get();
+  edited.profileName = "Edited";
+  model->saveSettings(edited);
+  IniFile reread(dir / "Plimo.ini");
+  reread.load();
+  EXPECT_EQ(reread.string("Relay", "Host", ""), "relay.example");
+  EXPECT_EQ(reread.string("Relay", "Port", ""), "47800");
+  EXPECT_EQ(reread.string("Profile", "Name", ""), "Edited");
+  EXPECT_EQ(reread.string("ID", "Secret", ""), model->settings.get().pinSecret);
+}
+
 TEST_F(ModelFixture, UnattendedSwitchIsStoredAndLogged) {
   auto model = make();
   model->setUnattended(true);

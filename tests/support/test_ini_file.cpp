@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,7 +45,7 @@ TEST(IniFile, HandWrittenFileReadsAsPeopleMeantIt) {
 
   ini.set("relay", "HOST", "new");
   ini.set("Viewer", "Scale", "2");
-  ini.save();
+  ASSERT_FALSE(ini.save());
   EXPECT_EQ(readFile(dir / "Plimo.ini"),
             "[Relay]\r\nHost=new\r\nPort=47800\r\nTcpPort=8443,443\r\n#Hash=yes\r\n\r\n"
             "[ID]\r\nSecret=abc=def\r\n\r\n"
@@ -106,8 +107,35 @@ TEST(IniFile, BadFilesGiveNoSectionsAndNoCrash) {
 TEST(IniFile, SaveFailureKeepsContentInMemory) {
   IniFile ini("/nonexistent-folder/Plimo.ini");
   ini.set("Relay", "Host", "h");
-  ini.save();
+  EXPECT_EQ(ini.save(), std::errc::no_such_file_or_directory);
   EXPECT_EQ(ini.string("Relay", "Host", ""), "h");
+}
+
+// The file holds the secret that keeps the ID: nobody else may read it, nor
+// list the folder it lies in.
+TEST(IniFile, SettingsFolderAndFileArePrivate) {
+  auto mode = [](const std::filesystem::path& path) {
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+  };
+  TempDir dir;
+  const char* before = std::getenv("PLIMO_HOME");
+  std::string saved = before ? before : "";
+  setenv("PLIMO_HOME", (dir / "Plimo").c_str(), 1);
+  auto folder = IniFile::appFolder();
+  if (before) setenv("PLIMO_HOME", saved.c_str(), 1); else unsetenv("PLIMO_HOME");
+  ASSERT_EQ(folder, dir / "Plimo");
+  EXPECT_EQ(mode(folder), 0700u);
+
+  IniFile ini(folder / "Plimo.ini");
+  ini.set("ID", "Secret", "s");
+  ASSERT_FALSE(ini.save());
+  EXPECT_EQ(mode(folder / "Plimo.ini"), 0600u);
+
+  // One written by an older version, open to all, is closed at the next save.
+  ::chmod((folder / "Plimo.ini").c_str(), 0644);
+  ASSERT_FALSE(ini.save());
+  EXPECT_EQ(mode(folder / "Plimo.ini"), 0600u);
 }
 
 // A writer killed at random moments leaves either the old file or the new one.
@@ -126,7 +154,7 @@ TEST(IniFile, InterruptedSaveLeavesOldOrNewFile) {
       IniFile ini(path);
       for (int i = 0;; ++i) {
         ini.set("S", "Value", (i % 2 ? "A" : "B") + big);
-        ini.save();
+        (void)ini.save();
       }
     }
     usleep(1000 + random() % 20000);

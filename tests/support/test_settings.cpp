@@ -56,22 +56,60 @@ TEST(AppSettings, ReadsEveryKeyAndOlderDefaultsWin) {
   EXPECT_EQ(AppSettings::load(ini, defaults, "").relayPort, 5000);
 }
 
-TEST(AppSettings, SaveWritesOnlyWhatTheSettingsWindowEdits) {
+TEST(AppSettings, SaveWritesEverythingLoadReads) {
   TempDir dir;
   IniFile ini(dir / "Plimo.ini");
   AppSettings s = AppSettings::defaults("N");
   s.relayHost = "relay.example";
+  s.relayPort = 5000;
+  s.tcpPorts = "443";
   s.relayKey = "KEY";
+  s.pinnedID = "123456789";
   s.pinSecret = "SECRET";
+  s.profileName = "Helper";
+  s.profileCompany = "Co";
+  s.profileEmail = "e@x";
+  s.profilePhone = "1";
+  s.profilePicture = "/p.png";
   s.hideWallpaper = false;
-  s.save(ini);
+  s.commandAsControl = false;
+  s.helperCtrlAsCommand = false;
+  ASSERT_FALSE(s.save(ini));
   IniFile reread(dir / "Plimo.ini");
   reread.load();
-  EXPECT_EQ(reread.string("Relay", "Host", ""), "relay.example");
+  EXPECT_EQ(AppSettings::load(reread, UserDefaults(), "other"), s);
+}
+
+// A server given for one run must not move the PC to it for good, nor carry
+// its key over to the file's server.
+TEST(AppSettings, SaveWithCommandLineServerLeavesTheFilesServer) {
+  TempDir dir;
+  writeFile(dir / "Plimo.ini", "[Relay]\nHost= relay.example \nPort=47800\nKey=FILEKEY\n");
+  IniFile ini(dir / "Plimo.ini");
+  ini.load();
+  UserDefaults defaults;
+  defaults.set("relayHost", "other.example");
+  defaults.set("relayPort", "5000");
+  AppSettings s = AppSettings::load(ini, defaults, "");
+  EXPECT_EQ(s.relayHost, "other.example");
+  s.relayKey = "OTHERKEY";
+  s.profileName = "Changed";
+  ASSERT_FALSE(s.save(ini));
+  IniFile reread(dir / "Plimo.ini");
+  reread.load();
+  EXPECT_EQ(reread.string("Relay", "Host", ""), " relay.example");
   EXPECT_EQ(reread.string("Relay", "Port", ""), "47800");
-  EXPECT_EQ(reread.string("Session", "HideWallpaper", ""), "0");
-  EXPECT_EQ(reread.string("Relay", "Key", "none"), "none");
-  EXPECT_EQ(reread.string("ID", "Secret", "none"), "none");
+  EXPECT_EQ(reread.string("Relay", "Key", ""), "FILEKEY");
+  EXPECT_EQ(reread.string("Profile", "Name", ""), "Changed");
+
+  // A server the user then picks is theirs to keep.
+  s.relayHost = "chosen.example";
+  s.relayPort = 6000;
+  ASSERT_FALSE(s.save(ini));
+  reread.load();
+  EXPECT_EQ(reread.string("Relay", "Host", ""), "chosen.example");
+  EXPECT_EQ(reread.string("Relay", "Port", ""), "6000");
+  EXPECT_EQ(reread.string("Relay", "Key", ""), "OTHERKEY");
 }
 
 TEST(RecentPC, LoadCleansIdsDropsDuplicatesAndSaveRenumbers) {
@@ -86,7 +124,7 @@ TEST(RecentPC, LoadCleansIdsDropsDuplicatesAndSaveRenumbers) {
   EXPECT_EQ(list[0], (RecentPC{"123456789", "Alice"}));
   EXPECT_EQ(list[1], (RecentPC{"987654321", ""}));
 
-  RecentPC::save(list, ini);
+  ASSERT_FALSE(RecentPC::save(list, ini));
   EXPECT_EQ(readFile(dir / "Plimo.ini"),
             "[Recent]\r\nCount=2\r\nId0=123456789\r\nName0=Alice\r\nId1=987654321\r\nName1=\r\n\r\n");
 }
