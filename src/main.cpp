@@ -27,11 +27,12 @@ int runHeadless(const std::vector<std::string>& args) {
   AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
   // Scripts read the ID from standard output; people read the server's
   // status from standard error, as the main window would show it.
-  model.myID.observe([](const std::string& id) {
+  auto printID = model.myID.observe([](const std::string& id) {
     if (id != "0") std::printf("%s\n", id.c_str()), std::fflush(stdout);
   });
   std::fprintf(stderr, "%s\n", model.serverText.get().c_str());
-  model.serverText.observe([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+  auto printStatus =
+      model.serverText.observe([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
   loop.run();
   model.terminate();
   // Let the goodbyes leave before the sockets close.

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "core/Bytes.h"
 #include "core/Observable.h"
 
@@ -29,11 +33,36 @@ TEST(Bytes, RangeCheckDoesNotOverflow) {
 TEST(Observable, NotifiesOnlyOnRealChange) {
   Observable<std::string> text("a");
   int changes = 0;
-  text.observe([&](const std::string&) { ++changes; });
+  auto subscription = text.observe([&](const std::string&) { ++changes; });
   text = "a";
   EXPECT_EQ(changes, 0);
   text = "b";
   text = "b";
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(text.get(), "b");
+}
+
+TEST(Observable, DroppedSubscriptionHearsNothingMore) {
+  Observable<int> value(0);
+  std::vector<std::string> heard;
+  Subscription first = value.observe([&](int v) { heard.push_back("first " + std::to_string(v)); });
+  Subscription second;
+  // An observer that drops another during a change: the dropped one is not
+  // called for that change, nor later.
+  Subscription dropper = value.observe([&](int v) {
+    heard.push_back("dropper " + std::to_string(v));
+    second.reset();
+  });
+  second = value.observe([&](int v) { heard.push_back("second " + std::to_string(v)); });
+  value = 1;
+  first.reset();
+  value = 2;
+  EXPECT_EQ(heard, (std::vector<std::string>{"first 1", "dropper 1", "dropper 2"}));
+
+  // A subscription may outlive its value (a window closing after the model).
+  auto gone = std::make_unique<Observable<int>>(0);
+  Subscription late = gone->observe([&](int) { heard.push_back("late"); });
+  gone.reset();
+  late.reset();
+  EXPECT_EQ(heard.size(), 3u);
 }
