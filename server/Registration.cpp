@@ -133,6 +133,7 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
   if (!server_.store().setPin(id, hash, int64_t(server_.loop().wallNow()))) {
     // A database that cannot be written now may be later; any other reason
     // would make the client give up keeping its ID for good.
+    server_.log("Cannot keep the ID " + id + ": " + server_.store().lastError());
     server_.say(session, "ERR PIN NOT_READY");
     return;
   }
@@ -158,7 +159,9 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
 void Registration::unpin(ClientSession& session) {
   if (session.id.empty()) return;
   if (session.pinned) {
-    server_.store().removePin(session.id);
+    if (!server_.store().removePin(session.id)) {
+      server_.log("Cannot forget the kept ID " + session.id + ": " + server_.store().lastError());
+    }
     session.pinned = false;
   }
   sayID(session);

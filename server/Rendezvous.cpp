@@ -138,6 +138,7 @@ void Rendezvous::sessionLine(ClientSession& session, const std::vector<std::stri
     usage.started = server_.loop().now();
     usage.startedWall = int64_t(server_.loop().wallNow());
     usage.row = server_.store().startUsage(viewerID, hostID, role, usage.startedWall);
+    if (!usage.row) server_.log("Cannot record the session " + key + ": " + server_.store().lastError());
     number = nextUsage_++;
     usages_.emplace(number, std::move(usage));
     usageByPair_.emplace(key, number);
@@ -171,7 +172,10 @@ void Rendezvous::closeUsage(uint64_t number) {
   if (it == usages_.end()) return;
   Usage& usage = it->second;
   auto seconds = int64_t(server_.loop().now() - usage.started + 0.5);
-  if (usage.row) server_.store().endUsage(usage.row, seconds);
+  if (usage.row && !server_.store().endUsage(usage.row, seconds)) {
+    server_.log("Cannot record the length of session " + usage.viewerID + " " + usage.hostID + ": " +
+                server_.store().lastError());
+  }
   for (uint64_t serial : {usage.viewerSerial, usage.hostSerial}) {
     if (ClientSession* s = server_.sessions().find(serial); s && s->usage == number) s->usage = 0;
   }

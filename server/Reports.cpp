@@ -128,6 +128,7 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
   report->msgID = msgID;
   if (!server_.store().addReport(*report, int64_t(server_.loop().wallNow()))) {
     // A database that cannot be written now may be writable later.
+    server_.log("Cannot store the session report from " + session.id + ": " + server_.store().lastError());
     server_.say(session, "ERR REPORT_NOT_READY");
     return;
   }

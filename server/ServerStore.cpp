@@ -189,6 +189,8 @@ bool ServerStore::endUsage(int64_t row, int64_t seconds) {
   return sqlite3_step(*s) == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
+std::string ServerStore::lastError() const { return sqlite3_errmsg(db_); }
+
 std::optional<ServerStore::Usage> ServerStore::usage(int64_t row) {
   Use s(getUsage_.get());
   sqlite3_bind_int64(*s, 1, row);

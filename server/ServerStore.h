@@ -34,16 +34,16 @@ class ServerStore {
   // earlier hash); `when` (Unix seconds) also becomes its last use, so an
   // administrator can find IDs no PC has claimed for years. False when the
   // write failed.
-  bool setPin(const std::string& id, ByteView secretHash, int64_t when);
-  bool removePin(const std::string& id);
+  [[nodiscard]] bool setPin(const std::string& id, ByteView secretHash, int64_t when);
+  [[nodiscard]] bool removePin(const std::string& id);
 
   // A new usage record: the helper's (viewer's) and the helped PC's (host's)
   // IDs, which side reported it first, and its start in Unix seconds.
   // Returns its row number, 0 when the write failed.
-  int64_t startUsage(const std::string& viewerID, const std::string& hostID,
+  [[nodiscard]] int64_t startUsage(const std::string& viewerID, const std::string& hostID,
                      const std::string& reportedBy, int64_t started);
   // Sets the length of a record in seconds (it may be called again to extend it).
-  bool endUsage(int64_t row, int64_t seconds);
+  [[nodiscard]] bool endUsage(int64_t row, int64_t seconds);
 
   // A helper's billing report on one session.
   struct Report {
@@ -64,7 +64,7 @@ class ServerStore {
   };
   // Stores a report once: a resend with the same reporter and msgID changes
   // nothing. False when the write failed.
-  bool addReport(const Report& report, int64_t received);
+  [[nodiscard]] bool addReport(const Report& report, int64_t received);
   int64_t reportCount();
 
   struct Usage {
@@ -74,6 +74,9 @@ class ServerStore {
     int64_t started = 0;
     std::optional<int64_t> seconds;
   };
+  // Why the last write failed, for the log.
+  std::string lastError() const;
+
   // For tests and tools.
   std::optional<Usage> usage(int64_t row);
   int64_t usageCount();

@@ -217,7 +217,7 @@ TEST(ServerStore, ReopensTheSameFileAndRefusesAnUnusableOne) {
   {
     auto store = ServerStore::open(path, error);
     ASSERT_TRUE(store) << error;
-    store->setPin("987654321", Bytes{9}, 1);
+    ASSERT_TRUE(store->setPin("987654321", Bytes{9}, 1));
   }
   auto again = ServerStore::open(path, error);
   ASSERT_TRUE(again);
