@@ -80,12 +80,12 @@ TEST_F(SessionFixture, ConnectWhileAnAttemptRunsCancelsIt) {
 }
 
 TEST_F(SessionFixture, RecentListKeepsNamesMovesToFrontAndHoldsTwoHundred) {
-  std::string ini = "[Relay]\nHost=relay.example\n[Recent]\nCount=200\n";
+  std::string iniText = "[Relay]\nHost=relay.example\n[Recent]\nCount=200\n";
   for (int i = 0; i < 200; ++i) {
-    ini += "Id" + std::to_string(i) + "=" + std::to_string(500000000 + i) + "\n";
-    ini += "Name" + std::to_string(i) + "=PC " + std::to_string(i) + "\n";
+    iniText += "Id" + std::to_string(i) + "=" + std::to_string(500000000 + i) + "\n";
+    iniText += "Name" + std::to_string(i) + "=PC " + std::to_string(i) + "\n";
   }
-  registered(ini);
+  registered(iniText);
   model->partnerID = "500000007";
   model->connect();
   introduce("500000007");
