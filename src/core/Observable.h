@@ -51,9 +51,9 @@ class Observable {
   operator const T&() const { return value_; }  // NOLINT: reads like the value
 
   // Returns true when the value changed (and observers were told).
-  bool set(T value) {
+  bool set(const T& value) {
     if (value == value_) return false;
-    value_ = std::move(value);
+    value_ = value;
     // Copy: an observer may add or drop observers while we walk the list; one
     // dropped meanwhile is not called.
     auto observers = *observers_;
@@ -62,8 +62,8 @@ class Observable {
     }
     return true;
   }
-  Observable& operator=(T value) {
-    set(std::move(value));
+  Observable& operator=(const T& value) {
+    set(value);
     return *this;
   }
 

@@ -103,9 +103,9 @@ TEST(ScreenCapture, PictureMatchesXwdOutsideThePointerWhichIsDrawnIn) {
 
   RootImage root = xwdRoot(server.name());
   ASSERT_EQ(root.width, 1920) << "xwd could not read the screen";
-  Box pointer = pointerBox(x);
-  EXPECT_TRUE(pointer.contains(700, 500));
-  Difference d = compare(*picture, root, 0, 0, pointer);
+  Box pointerAt = pointerBox(x);
+  EXPECT_TRUE(pointerAt.contains(700, 500));
+  Difference d = compare(*picture, root, 0, 0, pointerAt);
   EXPECT_EQ(d.outside, 0);
   EXPECT_GT(d.inside, 0) << "the pointer is not drawn in";
   EXPECT_EQ(d.alphaNot255, 0);

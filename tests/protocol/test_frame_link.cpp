@@ -35,8 +35,8 @@ std::vector<Bytes> makeFrames(size_t count, uint32_t seed) {
 // The host side as the session drives it: a new frame whenever there is room
 // (sent at once), and the sender's queue every 10 ms.
 struct Host {
-  Host(ManualLoop& loop, LossyLink& link, std::vector<Bytes> toSend, bool legacy)
-      : sender(loop), link(link), frames(std::move(toSend)) {
+  Host(ManualLoop& loop, LossyLink& wire, std::vector<Bytes> toSend, bool legacy)
+      : sender(loop), link(wire), frames(std::move(toSend)) {
     sender.setLegacy(legacy);
     sender.setMaxInFlight(4);
     link.setReceiver(End::a, [this](ByteView p) {

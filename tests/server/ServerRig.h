@@ -66,7 +66,7 @@ struct ServerRig {
 
 // One client at one endpoint, speaking through the rig.
 struct RigClient {
-  RigClient(ServerRig& rig, Endpoint endpoint) : rig(rig), endpoint(endpoint) {}
+  RigClient(ServerRig& server, Endpoint at) : rig(server), endpoint(at) {}
 
   static Endpoint udp(uint16_t port, uint32_t ip = 0x7F000001) { return Endpoint::udp(ip, port); }
 

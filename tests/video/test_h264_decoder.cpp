@@ -310,7 +310,9 @@ Bytes claimedSize(uint32_t mbWidth, uint32_t mbHeight) {
 void decodeBad(H264Decoder& decoder, ByteView data) {
   try {
     const PictureRef picture = decoder.decode(data);
-    if (picture) EXPECT_LE(int64_t(picture->width) * picture->height, 8192 * 4320);
+    if (picture) {
+      EXPECT_LE(int64_t(picture->width) * picture->height, 8192 * 4320);
+    }
   } catch (const H264Decoder::Failure&) {
   }
 }
