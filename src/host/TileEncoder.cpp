@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "protocol/TileFormat.h"
 #include "support/Zlib.h"
 
 namespace plimo {
 
-namespace {
+using namespace TileFormat;
 
-// The format carries sizes as u16.
-constexpr int maxDimension = 65535;
+namespace {
 
 // libdeflate's level 6: on desktop tiles as fast as zlib's level 1 and less
 // than half its bytes (a scrolled 64-tile update: 2.4 ms for 16 KB against
@@ -38,8 +38,8 @@ std::optional<Bytes> TileEncoder::update(const Picture& picture, bool full) {
 }
 
 std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
-  if (picture.base == nullptr || picture.width <= 0 || picture.height <= 0) return std::nullopt;
-  if (picture.width > maxDimension || picture.height > maxDimension) return std::nullopt;
+  if (picture.base == nullptr) return std::nullopt;
+  if (!screenFits(picture.width, picture.height)) return std::nullopt;
   if (picture.bytesPerRow < size_t(picture.width) * 4) return std::nullopt;
 
   if (picture.width != width_ || picture.height != height_) {
@@ -54,11 +54,11 @@ std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
     sweep_ = 0;
   }
 
-  const int cols = (width_ + tileSize - 1) / tileSize;
-  const int rows = (height_ + tileSize - 1) / tileSize;
+  const int cols = (width_ + kTileSize - 1) / kTileSize;
+  const int rows = (height_ + kTileSize - 1) / kTileSize;
   const int total = cols * rows;
   out_.clear();
-  out_.reserve(maxUpdateBytes);
+  out_.reserve(kMaxUpdateBytes);
   appendLE<uint16_t>(out_, uint16_t(width_));
   appendLE<uint16_t>(out_, uint16_t(height_));
   appendLE<uint16_t>(out_, 0);
@@ -67,12 +67,12 @@ std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
   int index = forceAll_ ? sweep_ : 0;
   int bandRow = -1;  // the tile row whose band was checked last
   bool bandDiffers = false;
-  for (; index < total && emitted < maxTilesPerFrame; ++index) {
+  for (; index < total && emitted < kMaxTilesPerUpdate; ++index) {
     const int row = index / cols;
-    const int x0 = (index % cols) * tileSize;
-    const int y0 = row * tileSize;
-    const int tw = std::min(width_ - x0, tileSize);
-    const int th = std::min(height_ - y0, tileSize);
+    const int x0 = (index % cols) * kTileSize;
+    const int y0 = row * kTileSize;
+    const int tw = std::min(width_ - x0, kTileSize);
+    const int th = std::min(height_ - y0, kTileSize);
     if (!forceAll_) {
       // Whole rows first: an unchanged band of 64 rows costs one comparison
       // of its bytes, as cheap as comparing the frames outright.
@@ -103,21 +103,14 @@ std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
   return compress();
 }
 
-// The same zlib stream Zlib::compress makes (78 9C, raw DEFLATE, Adler-32
-// big-endian), with the DEFLATE data from libdeflate.
+// The DEFLATE data from libdeflate, the zlib framing from the wrapper.
 Bytes TileEncoder::compress() {
   if (!compressor_) return Zlib::compress(out_);  // libdeflate could not allocate its state
   deflated_.resize(libdeflate_deflate_compress_bound(compressor_.get(), out_.size()));
   const size_t size =
       libdeflate_deflate_compress(compressor_.get(), out_.data(), out_.size(), deflated_.data(), deflated_.size());
   if (size == 0) return Zlib::compress(out_);  // cannot happen within the bound
-  Bytes stream;
-  stream.reserve(2 + size + 4);
-  stream.push_back(0x78);
-  stream.push_back(0x9C);
-  append(stream, ByteView(deflated_.data(), size));
-  appendBE<uint32_t>(stream, Zlib::adler32(out_));
-  return stream;
+  return Zlib::frame(ByteView(deflated_.data(), size), out_);
 }
 
 bool TileEncoder::bandChanged(const PixelView& picture, int y0, int th) const {
@@ -146,7 +139,7 @@ void TileEncoder::emitTile(const PixelView& picture, int x0, int y0, int tw, int
   appendLE<uint16_t>(out_, uint16_t(tw));
   appendLE<uint16_t>(out_, uint16_t(th));
   const size_t at = out_.size();
-  out_.resize(at + size_t(tw) * size_t(th) * 3);
+  out_.resize(at + size_t(tw) * size_t(th) * kBytesPerPixel);
   uint8_t* to = out_.data() + at;
   const size_t rowBytes = size_t(tw) * 4;
   for (int y = y0; y < y0 + th; ++y) {

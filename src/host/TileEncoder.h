@@ -1,13 +1,9 @@
 #pragma once
-// Lossless picture updates: the screen is cut into 64 x 64 tiles, each tile is
-// compared with the copy the viewer already has, and at most 64 changed tiles
-// go out per update as 24-bit pixels in one zlib stream.
-//
-// Update layout (after inflating; integers u16 little-endian):
-//   width, height, tile count n (1..64), then n tiles in ascending index:
-//   x0, y0, tw, th, then tw x th pixels as blue, green, red, rows top down.
-// Tiles are numbered row by row; the right column and bottom row may be
-// narrower or lower than 64.
+// Lossless picture updates (the format is protocol/TileFormat.h): the screen
+// is cut into 64 x 64 tiles, each tile is compared with the copy the viewer
+// already has, and at most 64 changed tiles go out per update as 24-bit
+// pixels in one zlib stream. Tiles are numbered row by row; the right column
+// and bottom row may be narrower or lower than 64.
 //
 // A full refresh (new screen size, or `full`) is a sweep: every tile is sent
 // whether changed or not, 64 per update, until the last one has gone.
@@ -28,11 +24,6 @@ namespace plimo {
 
 class TileEncoder {
  public:
-  static constexpr int tileSize = 64;
-  static constexpr int maxTilesPerFrame = 64;
-  // One update: 6 header bytes and 64 full tiles of 8 + 64 x 64 x 3 bytes.
-  static constexpr size_t maxUpdateBytes = 6 + size_t(maxTilesPerFrame) * (8 + tileSize * tileSize * 3);
-
   // The pixels of a picture as the encoder reads them: 32-bit blue, green,
   // red, alpha; rows top to bottom, `bytesPerRow` apart (rows may be padded).
   // A null `base` stands for a picture whose pixels cannot be read.
@@ -44,7 +35,7 @@ class TileEncoder {
   };
 
   // The compressed update for this picture, or nothing when no tile is to be
-  // sent (or the picture cannot be read, or is too large for the format).
+  // sent (or the picture cannot be read, or its size is outside the format's).
   // `full` starts a complete refresh with this update.
   std::optional<Bytes> update(const PixelView& picture, bool full);
   // The same for a captured picture; one whose pixel store does not hold its

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace plimo::Zlib {
 
@@ -20,6 +21,66 @@ constexpr int kMemLevel = 8;
 
 // zlib counts in uInt; feed and drain it in pieces that fit.
 constexpr size_t kMaxPiece = std::numeric_limits<uInt>::max();
+
+// The header every stream of ours starts with: DEFLATE with a 32 KB window,
+// "default level", no dictionary, check bits valid.
+constexpr uint8_t kCmf = 0x78;
+constexpr uint8_t kFlg = 0x9C;
+constexpr size_t kHeaderSize = 2;
+constexpr size_t kTrailerSize = 4;
+
+Failure corrupt() { return Failure(Failure::Kind::corrupt, "corrupt"); }
+
+void appendTrailer(Bytes& out, ByteView input) { appendBE<uint32_t>(out, adler32(input)); }
+
+// Any level and window size; a preset dictionary we could not supply.
+bool headerValid(ByteView stream) {
+  // Header (2) + the shortest DEFLATE data (1 empty fixed block: 2) + trailer
+  // (4) is 8; anything of 5 bytes or less cannot be a stream.
+  if (stream.size() <= 5) return false;
+  const uint8_t cmf = stream[0];
+  const uint8_t flg = stream[1];
+  return (cmf & 0x0F) == 8 && (cmf * 256 + flg) % 31 == 0 && (flg & 0x20) == 0;
+}
+
+struct Inflated {
+  Bytes out;
+  bool ended = false;  // the DEFLATE data ended well; else it broke or `out` filled first
+};
+
+// Inflates the DEFLATE data after the header into at most `limit` bytes.
+Inflated inflateBody(ByteView stream, size_t limit) {
+  Inflated result;
+  z_stream zs{};
+  if (inflateInit2(&zs, kRawWindowBits) != Z_OK) return result;
+  Bytes& out = result.out;
+  size_t produced = 0;
+  size_t fed = kHeaderSize;
+  int status = Z_OK;
+  while (status == Z_OK) {
+    if (zs.avail_in == 0 && fed < stream.size()) {
+      const size_t piece = std::min(stream.size() - fed, kMaxPiece);
+      zs.next_in = const_cast<Bytef*>(stream.data() + fed);
+      zs.avail_in = uInt(piece);
+      fed += piece;
+    }
+    if (produced == out.size()) {
+      if (produced >= limit) break;
+      out.resize(produced + std::min(kChunk, limit - produced));
+    }
+    const size_t room = std::min(out.size() - produced, kMaxPiece);
+    zs.next_out = out.data() + produced;
+    zs.avail_out = uInt(room);
+    // Z_BUF_ERROR with input left cannot happen with output room, and without
+    // input left it means the data ended early.
+    status = inflate(&zs, Z_NO_FLUSH);
+    produced += room - zs.avail_out;
+  }
+  inflateEnd(&zs);
+  out.resize(produced);
+  result.ended = status == Z_STREAM_END;
+  return result;
+}
 
 }  // namespace
 
@@ -41,10 +102,10 @@ Bytes compress(ByteView input, int level) {
     // Only a failed allocation gets here; that is not a recoverable condition.
     throw std::bad_alloc();
   }
-  Bytes out{0x78, 0x9C};
+  Bytes out{kCmf, kFlg};
   // deflateBound covers the whole output, so one pass usually suffices.
-  out.resize(2 + deflateBound(&zs, uLong(input.size())));
-  size_t produced = 2;
+  out.resize(kHeaderSize + deflateBound(&zs, uLong(input.size())));
+  size_t produced = kHeaderSize;
   size_t fed = 0;
   int status = Z_OK;
   while (status != Z_STREAM_END) {
@@ -63,53 +124,32 @@ Bytes compress(ByteView input, int level) {
   }
   deflateEnd(&zs);
   out.resize(produced);
-  appendBE<uint32_t>(out, adler32(input));
+  appendTrailer(out, input);
+  return out;
+}
+
+Bytes frame(ByteView deflated, ByteView input) {
+  Bytes out;
+  out.reserve(kHeaderSize + deflated.size() + kTrailerSize);
+  out.push_back(kCmf);
+  out.push_back(kFlg);
+  append(out, deflated);
+  appendTrailer(out, input);
   return out;
 }
 
 Bytes decompress(ByteView stream, size_t maxOutput) {
-  // Header (2) + the shortest DEFLATE data (1 empty fixed block: 2) + trailer
-  // (4) is 8; anything of 5 bytes or less cannot be a stream.
-  if (stream.size() <= 5) throw Failure::corrupt;
-  const uint8_t cmf = stream[0];
-  const uint8_t flg = stream[1];
-  if ((cmf & 0x0F) != 8) throw Failure::corrupt;
-  if ((cmf * 256 + flg) % 31 != 0) throw Failure::corrupt;
-  if (flg & 0x20) throw Failure::corrupt;
-
-  z_stream zs{};
-  if (inflateInit2(&zs, kRawWindowBits) != Z_OK) throw Failure::corrupt;
+  if (!headerValid(stream)) throw corrupt();
   // Room for one byte more than allowed, to tell "exactly full" from "too big".
   const size_t cap = maxOutput < std::numeric_limits<size_t>::max() ? maxOutput + 1 : maxOutput;
-  Bytes out;
-  size_t produced = 0;
-  size_t fed = 2;
-  int status = Z_OK;
-  while (status != Z_STREAM_END) {
-    if (zs.avail_in == 0 && fed < stream.size()) {
-      const size_t piece = std::min(stream.size() - fed, kMaxPiece);
-      zs.next_in = const_cast<Bytef*>(stream.data() + fed);
-      zs.avail_in = uInt(piece);
-      fed += piece;
-    }
-    if (produced == out.size()) {
-      if (produced >= cap) break;
-      out.resize(produced + std::min(kChunk, cap - produced));
-    }
-    const size_t room = std::min(out.size() - produced, kMaxPiece);
-    zs.next_out = out.data() + produced;
-    zs.avail_out = uInt(room);
-    status = inflate(&zs, Z_NO_FLUSH);
-    produced += room - zs.avail_out;
-    if (status == Z_STREAM_END) break;
-    // Z_BUF_ERROR with input left cannot happen with output room, and without
-    // input left it means the data ended early.
-    if (status != Z_OK) break;
-  }
-  inflateEnd(&zs);
-  if (status != Z_STREAM_END || produced > maxOutput) throw Failure::corrupt;
-  out.resize(produced);
-  return out;
+  Inflated inflated = inflateBody(stream, cap);
+  if (!inflated.ended || inflated.out.size() > maxOutput) throw corrupt();
+  return std::move(inflated.out);
+}
+
+Bytes peek(ByteView stream, size_t bytes) {
+  if (!headerValid(stream)) return {};
+  return inflateBody(stream, bytes).out;
 }
 
 }  // namespace plimo::Zlib

@@ -1,7 +1,7 @@
 #pragma once
 // The viewer's copy of the host's screen when pictures come as tile updates
-// (the layout is described in host/TileEncoder.h). Each update is written into
-// the canvas as it is read; `image()` hands out the whole screen.
+// (protocol/TileFormat.h). Each update is written into the canvas as it is
+// read; `image()` hands out the whole screen.
 //
 // Pixels are 4 bytes each: blue, green, red, 255, rows top to bottom with no
 // padding, so on a little-endian machine the store is a QImage of
@@ -13,27 +13,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 
 #include "core/Bytes.h"
+#include "core/Failure.h"
 
 namespace plimo {
 
 class TileCanvas {
  public:
-  // Largest screen accepted in either direction. The format could claim
-  // 65,535 x 65,535 (17 GB of canvas); 16,384 covers every real display and
-  // bounds the canvas at 1 GiB.
-  static constexpr int maxDimension = 16384;
-
-  // Thrown by `apply`; `text` is one of "Screen update too short",
-  // "Screen update cut short", "Bad screen size".
-  struct Failure {
-    std::string text;
-    // The form the session logs, e.g. bad("Screen update cut short").
-    std::string description() const { return "bad(\"" + text + "\")"; }
-  };
-
   // A picture of the canvas at one moment; later updates never change it.
   struct Image {
     int width = 0;
@@ -41,9 +28,12 @@ class TileCanvas {
     std::shared_ptr<const Bytes> pixels;  // width x height x 4, as the canvas
   };
 
-  // Decodes one screen update and writes it into the canvas. Throws Failure,
-  // or Zlib::Failure when the stream does not inflate. Tiles are written in
-  // order as they are read: when one fails, those before it stay written.
+  // Decodes one screen update and writes it into the canvas. Throws
+  // Failure::Kind::badUpdate with the text bad("Screen update too short"),
+  // bad("Screen update cut short") or bad("Bad screen size"), or the
+  // inflater's own (Failure::Kind::corrupt) when the stream does not inflate.
+  // Tiles are written in order as they are read: when one fails, those before
+  // it stay written.
   void apply(ByteView update);
 
   // The start of an update (screen size and tile count), read by inflating

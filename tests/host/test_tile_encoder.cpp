@@ -4,6 +4,7 @@
 
 #include "core/Bytes.h"
 #include "host/TileEncoder.h"
+#include "protocol/TileFormat.h"
 #include "support/Zlib.h"
 
 using namespace plimo;
@@ -232,13 +233,17 @@ TEST(TileEncoder, PaddedRowsAreReadWithoutTheirPadding) {
 TEST(TileEncoder, UnreadableOrOversizedPicturesGiveNothing) {
   TileEncoder encoder;
   EXPECT_FALSE(encoder.update({nullptr, 1920, 1080, 7680}, false));
-  const Bytes row(65536 * 4, 0);
-  EXPECT_FALSE(encoder.update({row.data(), 65536, 1, row.size()}, false));
-  EXPECT_FALSE(encoder.update({row.data(), 100, 1, 100}, false));  // rows shorter than their pixels
+  // Screens the viewer's canvas refuses are not sent.
+  const size_t stride = size_t(TileFormat::kMaxDimension + 1) * 4;
+  const Bytes rows(stride * 2, 0);
+  EXPECT_FALSE(encoder.update({rows.data(), TileFormat::kMaxDimension + 1, 2, stride}, false));
+  EXPECT_FALSE(encoder.update({rows.data(), 2, TileFormat::kMaxDimension + 1, 8}, false));
+  EXPECT_FALSE(encoder.update({rows.data(), 100, 1, stride}, false));
+  EXPECT_FALSE(encoder.update({rows.data(), 100, 2, 100}, false));  // rows shorter than their pixels
   EXPECT_EQ(encoder.width(), 0);
   EXPECT_FALSE(encoder.sweeping());
-  // The widest picture the format can carry still works.
-  EXPECT_TRUE(encoder.update({row.data(), 65535, 1, row.size()}, false));
+  // The widest picture both sides take still works.
+  EXPECT_TRUE(encoder.update({rows.data(), TileFormat::kMaxDimension, 2, stride}, false));
 }
 
 TEST(TileEncoder, ReadsCapturedPictures) {
