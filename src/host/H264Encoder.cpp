@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -62,13 +63,14 @@ Bytes withLongStartCodes(ByteView data) {
   return out;
 }
 
-}  // namespace
-
-std::string H264Encoder::Failure::text() const {
-  return std::string(kind == Kind::create ? "create" : "encode") + "(" + std::to_string(status) + ")";
+// The text form of the host's log lines: the step, then the status.
+Failure createFailed(int status) {
+  return Failure(Failure::Kind::h264Create, "create(" + std::to_string(status) + ")", status);
 }
 
-namespace {
+Failure encodeFailed(int status) {
+  return Failure(Failure::Kind::h264Encode, "encode(" + std::to_string(status) + ")", status);
+}
 
 // What both encoders share: size, stamps, rate, key-frame interval, no
 // B-frames, and the colours the conversion makes (BT.601, video range),
@@ -88,11 +90,10 @@ void configure(AVCodecContext* c, int width, int height, int fps) {
 }  // namespace
 
 H264Encoder::H264Encoder(int width, int height, int fps) : width_(width), height_(height) {
-  auto fail = [](int status) { return Failure{Failure::Kind::create, int32_t(status)}; };
-  if (width <= 0 || height <= 0 || fps <= 0) throw fail(AVERROR(EINVAL));
+  if (width <= 0 || height <= 0 || fps <= 0) throw createFailed(AVERROR(EINVAL));
   frame_.reset(av_frame_alloc());
   packet_.reset(av_packet_alloc());
-  if (!frame_ || !packet_) throw fail(AVERROR(ENOMEM));
+  if (!frame_ || !packet_) throw createFailed(AVERROR(ENOMEM));
   hardware_ = openHardware(fps);
   if (!hardware_) openSoftware(fps);
 
@@ -102,17 +103,17 @@ H264Encoder::H264Encoder(int width, int height, int fps) : width_(width), height
   frame_->format = format;
   frame_->width = width;
   frame_->height = height;
-  if (int status = av_frame_get_buffer(frame_.get(), 0); status < 0) throw fail(status);
+  if (int status = av_frame_get_buffer(frame_.get(), 0); status < 0) throw createFailed(status);
   auto scaler = [&](int rows) {
     return sws_getContext(width, rows, AV_PIX_FMT_BGRA, width, rows, format, SWS_AREA, nullptr, nullptr, nullptr);
   };
   if (height >= kBandRows) {
     bandScaler_.reset(scaler(kBandRows));
-    if (!bandScaler_) throw fail(AVERROR(EINVAL));
+    if (!bandScaler_) throw createFailed(AVERROR(EINVAL));
   }
   if (height % kBandRows != 0) {
     lastBandScaler_.reset(scaler(height % kBandRows));
-    if (!lastBandScaler_) throw fail(AVERROR(EINVAL));
+    if (!lastBandScaler_) throw createFailed(AVERROR(EINVAL));
   }
   previous_.resize(size_t(width) * 4 * size_t(height));
 }
@@ -150,11 +151,10 @@ bool H264Encoder::openHardware(int fps) {
 }
 
 void H264Encoder::openSoftware(int fps) {
-  auto fail = [](int status) { return Failure{Failure::Kind::create, int32_t(status)}; };
   const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (!codec) throw fail(AVERROR_ENCODER_NOT_FOUND);
+  if (!codec) throw createFailed(AVERROR_ENCODER_NOT_FOUND);
   session_.reset(avcodec_alloc_context3(codec));
-  if (!session_) throw fail(AVERROR(ENOMEM));
+  if (!session_) throw createFailed(AVERROR(ENOMEM));
   AVCodecContext* c = session_.get();
   configure(c, width_, height_, fps);
   c->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -164,20 +164,19 @@ void H264Encoder::openSoftware(int fps) {
   av_opt_set(c->priv_data, "profile", kProfile, 0);
   av_opt_set(c->priv_data, "x264-params", kX264Params, 0);
   av_opt_set_int(c->priv_data, "forced-idr", 1, 0);  // a forced key frame is an IDR picture
-  if (int status = avcodec_open2(c, codec, nullptr); status < 0) throw fail(status);
+  if (int status = avcodec_open2(c, codec, nullptr); status < 0) throw createFailed(status);
 }
 
 H264Encoder::~H264Encoder() = default;
 
 Bytes H264Encoder::encode(const Picture& picture, bool forceKey) {
-  auto fail = [](int status) { return Failure{Failure::Kind::encode, int32_t(status)}; };
   const size_t rowBytes = size_t(width_) * 4;
   if (picture.width != width_ || picture.height != height_ || picture.stride < 0 ||
       size_t(picture.stride) < rowBytes ||
       picture.pixels.size() < (size_t(height_) - 1) * size_t(picture.stride) + rowBytes)
-    throw fail(AVERROR(EINVAL));
+    throw encodeFailed(AVERROR(EINVAL));
 
-  if (int status = av_frame_make_writable(frame_.get()); status < 0) throw fail(status);
+  if (int status = av_frame_make_writable(frame_.get()); status < 0) throw encodeFailed(status);
   convert(picture);
 
   AVFrame* submitted = frame_.get();
@@ -186,8 +185,9 @@ Bytes H264Encoder::encode(const Picture& picture, bool forceKey) {
     // reference to it until it is done.
     av_frame_unref(hardwareFrame_.get());
     if (int status = av_hwframe_get_buffer(hardwareFrames_.get(), hardwareFrame_.get(), 0); status < 0)
-      throw fail(status);
-    if (int status = av_hwframe_transfer_data(hardwareFrame_.get(), frame_.get(), 0); status < 0) throw fail(status);
+      throw encodeFailed(status);
+    if (int status = av_hwframe_transfer_data(hardwareFrame_.get(), frame_.get(), 0); status < 0)
+      throw encodeFailed(status);
     submitted = hardwareFrame_.get();
   }
   ++frameCount_;
@@ -195,10 +195,10 @@ Bytes H264Encoder::encode(const Picture& picture, bool forceKey) {
   submitted->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   const int sent = avcodec_send_frame(session_.get(), submitted);
   if (hardware_) av_frame_unref(hardwareFrame_.get());
-  if (sent < 0) throw fail(sent);
+  if (sent < 0) throw encodeFailed(sent);
   int status = avcodec_receive_packet(session_.get(), packet_.get());
   if (status == AVERROR(EAGAIN)) return {};
-  if (status < 0) throw fail(status);
+  if (status < 0) throw encodeFailed(status);
   lastPts_ = packet_->pts;
   Bytes out = withLongStartCodes(ByteView(packet_->data, size_t(packet_->size)));
   av_packet_unref(packet_.get());

@@ -13,9 +13,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "core/Bytes.h"
+#include "core/Failure.h"
 #include "platform/Picture.h"
 #include "platform/ffmpeg/FfmpegPtr.h"
 
@@ -23,19 +23,10 @@ namespace plimo {
 
 class H264Encoder {
  public:
-  // Thrown by the constructor (`create`) and by `encode` (`encode`), with
-  // libavcodec's status (a negative AVERROR value).
-  struct Failure {
-    enum class Kind { create, encode };
-    Kind kind;
-    int32_t status;
-    // For log lines: "create(-22)", "encode(-22)".
-    std::string text() const;
-  };
-
   // Opens an encoder for width × height pictures arriving `fps` times a
   // second (60 or 30); the bit rate follows h264BitRateKbps. Throws
-  // Failure{create} when no encoder can be opened for this size.
+  // Failure::Kind::h264Create, with libavcodec's status as code and text
+  // "create(status)", when no encoder can be opened for this size.
   H264Encoder(int width, int height, int fps);
   ~H264Encoder();
   H264Encoder(const H264Encoder&) = delete;
@@ -43,8 +34,9 @@ class H264Encoder {
 
   // Encodes one picture of the encoder's size; `forceKey` makes it a key
   // frame (an IDR picture with parameter sets). Returns its Annex B bytes,
-  // empty when the encoder produced nothing for it. Throws Failure{encode} for
-  // a picture of another size or too few bytes, or when the codec fails.
+  // empty when the encoder produced nothing for it. Throws
+  // Failure::Kind::h264Encode (text "encode(status)") for a picture of
+  // another size or too few bytes, or when the codec fails.
   Bytes encode(const Picture& picture, bool forceKey);
 
   bool hardware() const { return hardware_; }
@@ -59,7 +51,7 @@ class H264Encoder {
   // Opens h264_vaapi on the first VAAPI device; false when there is none or
   // it refuses this size.
   bool openHardware(int fps);
-  // Opens libx264; throws Failure{create}.
+  // Opens libx264; throws Failure::Kind::h264Create.
   void openSoftware(int fps);
   void convert(const Picture& picture);
 

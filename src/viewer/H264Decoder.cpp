@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -46,12 +47,12 @@ AVBufferRef* videoDevice() {
 
 bool sameBytes(ByteView a, const Bytes& b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
 
-}  // namespace
-
-std::string H264Decoder::Failure::text() const {
-  if (kind == Kind::noSession) return "noSession";
-  return "decode(" + std::to_string(status) + ")";
+// The text form of the viewer's log lines: the step, then the status.
+Failure decodeFailed(int status) {
+  return Failure(Failure::Kind::h264Decode, "decode(" + std::to_string(status) + ")", status);
 }
+
+}  // namespace
 
 H264Decoder::H264Decoder()
     : frame_(av_frame_alloc()), downloaded_(av_frame_alloc()), packet_(av_packet_alloc()) {}
@@ -59,7 +60,6 @@ H264Decoder::H264Decoder()
 H264Decoder::~H264Decoder() = default;
 
 PictureRef H264Decoder::decode(ByteView data) {
-  auto fail = [](int status) { return Failure{Failure::Kind::decode, int32_t(status)}; };
   const H264Frame units = sortUnits(data);
   if (!units.sps.empty() && !units.pps.empty() &&
       (!session_ || !sameBytes(units.sps, sps_) || !sameBytes(units.pps, pps_))) {
@@ -71,14 +71,14 @@ PictureRef H264Decoder::decode(ByteView data) {
 
   if (!frame_ || !downloaded_ || !packet_ || units.sample.size() > size_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) ||
       av_new_packet(packet_.get(), int(units.sample.size())) < 0)
-    throw Failure{Failure::Kind::noSession};
+    throw Failure(Failure::Kind::h264NoSession, "noSession");
   std::memcpy(packet_->data, units.sample.data(), units.sample.size());
   const int sent = avcodec_send_packet(session_.get(), packet_.get());
   av_packet_unref(packet_.get());
-  if (sent < 0) throw fail(sent);
+  if (sent < 0) throw decodeFailed(sent);
   const int status = avcodec_receive_frame(session_.get(), frame_.get());
   if (status == AVERROR(EAGAIN)) return nullptr;
-  if (status < 0) throw fail(status);
+  if (status < 0) throw decodeFailed(status);
   hardware_ = frame_->format == AV_PIX_FMT_VAAPI;
   if (!hardware_) {
     auto picture = convert(*frame_);
@@ -89,24 +89,23 @@ PictureRef H264Decoder::decode(ByteView data) {
   int copied = av_hwframe_transfer_data(downloaded_.get(), frame_.get(), 0);
   if (copied >= 0) copied = av_frame_copy_props(downloaded_.get(), frame_.get());
   av_frame_unref(frame_.get());
-  if (copied < 0) throw fail(copied);
+  if (copied < 0) throw decodeFailed(copied);
   auto picture = convert(*downloaded_);
   av_frame_unref(downloaded_.get());
   return picture;
 }
 
 void H264Decoder::makeSession() {
-  auto fail = [](int status) { return Failure{Failure::Kind::decode, int32_t(status)}; };
   session_.reset();
   hardware_ = false;
   const Bytes configuration = decoderConfiguration(sps_, pps_);
-  if (configuration.empty()) throw fail(AVERROR_INVALIDDATA);
+  if (configuration.empty()) throw decodeFailed(AVERROR_INVALIDDATA);
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-  if (!codec) throw fail(AVERROR_DECODER_NOT_FOUND);
+  if (!codec) throw decodeFailed(AVERROR_DECODER_NOT_FOUND);
   FfmpegPtr<AVCodecContext> session(avcodec_alloc_context3(codec));
-  if (!session) throw fail(AVERROR(ENOMEM));
+  if (!session) throw decodeFailed(AVERROR(ENOMEM));
   session->extradata = static_cast<uint8_t*>(av_mallocz(configuration.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-  if (!session->extradata) throw fail(AVERROR(ENOMEM));
+  if (!session->extradata) throw decodeFailed(AVERROR(ENOMEM));
   std::memcpy(session->extradata, configuration.data(), configuration.size());
   session->extradata_size = int(configuration.size());
   // Each frame's picture comes out of the call that took it: no reordering
@@ -117,7 +116,7 @@ void H264Decoder::makeSession() {
   // With a device, libavcodec decodes on it when the hardware takes the
   // stream's profile and size, and falls back to software by itself when not.
   if (AVBufferRef* device = videoDevice()) session->hw_device_ctx = av_buffer_ref(device);
-  if (int status = avcodec_open2(session.get(), codec, nullptr); status < 0) throw fail(status);
+  if (int status = avcodec_open2(session.get(), codec, nullptr); status < 0) throw decodeFailed(status);
   session_ = std::move(session);
   ++sessionsBuilt_;
 }
@@ -130,7 +129,7 @@ PictureRef H264Decoder::convert(const AVFrame& frame) {
     scaler_.reset(sws_getCachedContext(scaler_.release(), frame.width, frame.height, AVPixelFormat(frame.format),
                                        frame.width, frame.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
                                        nullptr));
-    if (!scaler_) throw Failure{Failure::Kind::decode, AVERROR(EINVAL)};
+    if (!scaler_) throw decodeFailed(AVERROR(EINVAL));
     // Unspecified matrices read as BT.601, the one our hosts use.
     sws_setColorspaceDetails(scaler_.get(), sws_getCoefficients(matrix), range, sws_getCoefficients(SWS_CS_DEFAULT),
                              1, 0, 1 << 16, 1 << 16);

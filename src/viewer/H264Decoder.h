@@ -13,9 +13,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "core/Bytes.h"
+#include "core/Failure.h"
 #include "platform/Picture.h"
 #include "platform/ffmpeg/FfmpegPtr.h"
 
@@ -23,17 +23,6 @@ namespace plimo {
 
 class H264Decoder {
  public:
-  // Thrown by `decode`: `decode` carries libavcodec's status (a negative
-  // AVERROR value); `noSession` means the frame could not be wrapped for the
-  // decoder.
-  struct Failure {
-    enum class Kind { decode, noSession };
-    Kind kind;
-    int32_t status = 0;
-    // For log lines: "decode(-1094995529)", "noSession".
-    std::string text() const;
-  };
-
   H264Decoder();
   ~H264Decoder();
   H264Decoder(const H264Decoder&) = delete;
@@ -43,8 +32,11 @@ class H264Decoder {
   // padding, of the size the stream's parameter sets declare; the view crops
   // it to the size in the frame header), or null when there is nothing to
   // show yet (no parameter sets so far, or no slices in the data). Throws
-  // Failure. The picture is the caller's to keep; the decoder reuses its
-  // memory for a later picture only once the caller has let it go.
+  // Failure::Kind::h264Decode with libavcodec's status as code and text
+  // "decode(status)", or Failure::Kind::h264NoSession (text "noSession") when
+  // the frame cannot be wrapped for the decoder. The picture is the caller's
+  // to keep; the decoder reuses its memory for a later picture only once the
+  // caller has let it go.
   PictureRef decode(ByteView data);
 
   bool hardware() const { return hardware_; }

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto decode = [&](plimo::ByteView frame) {
     try {
       decoder.decode(frame);
-    } catch (const plimo::H264Decoder::Failure&) {
+    } catch (const plimo::Failure&) {
     }
   };
   if (data[0] & 1) decode(kSets);

@@ -313,7 +313,7 @@ void decodeBad(H264Decoder& decoder, ByteView data) {
     if (picture) {
       EXPECT_LE(int64_t(picture->width) * picture->height, 8192 * 4320);
     }
-  } catch (const H264Decoder::Failure&) {
+  } catch (const Failure&) {
   }
 }
 
@@ -322,8 +322,9 @@ TEST(H264Decoder, HugeClaimedSizesAreRefused) {
     H264Decoder decoder;
     try {
       EXPECT_EQ(decoder.decode(claimedSize(w, h)), nullptr) << w * 16 << " x " << h * 16;
-    } catch (const H264Decoder::Failure& failure) {
-      EXPECT_EQ(failure.kind, H264Decoder::Failure::Kind::decode);
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), Failure::Kind::h264Decode);
+      EXPECT_EQ(failure.text(), "decode(" + std::to_string(failure.code()) + ")");
     }
   }
   // The same unit writer makes a size the decoder takes: the refusal above is the size's.

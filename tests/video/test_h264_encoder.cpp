@@ -123,8 +123,9 @@ TEST(H264Encoder, RefusesPicturesThatDoNotFit) {
   auto encodeFailure = [&](const Picture& picture) -> std::string {
     try {
       encoder.encode(picture, false);
-    } catch (const H264Encoder::Failure& failure) {
-      EXPECT_EQ(failure.kind, H264Encoder::Failure::Kind::encode);
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), Failure::Kind::h264Encode);
+      EXPECT_EQ(failure.code(), -22);
       return failure.text();
     }
     return "no failure";
@@ -151,8 +152,9 @@ TEST(H264Encoder, CreationFailureCarriesTheStatus) {
     try {
       H264Encoder encoder(width, height, 30);
       ADD_FAILURE() << width << " x " << height << " opened";
-    } catch (const H264Encoder::Failure& failure) {
-      EXPECT_EQ(failure.kind, H264Encoder::Failure::Kind::create);
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), Failure::Kind::h264Create);
+      EXPECT_EQ(failure.code(), -22);
       EXPECT_EQ(failure.text(), "create(-22)");
     }
   }
