@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "core/Failure.h"
 #include "protocol/EcdhKey.h"
 #include "protocol/PlimoCrypto.h"
-#include "protocol/PlimoError.h"
 #include "server/Registration.h"
 #include "server/Rendezvous.h"
 #include "server/Reports.h"
@@ -107,7 +107,7 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
   Bytes secret;
   try {
     secret = ephemeral.sharedSecret(clientEph);
-  } catch (const PlimoError&) {
+  } catch (const Failure&) {
     ++stats_.dropped;  // not a point on the curve
     return;
   }

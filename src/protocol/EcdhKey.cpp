@@ -5,11 +5,17 @@
 
 namespace plimo {
 
+namespace {
+
+Failure badKey() { return Failure(Failure::Kind::badKey, "bad partner key"); }
+
+}  // namespace
+
 EcdhKey::EcdhKey() : key_(evp::generateP256()), publicKey_(evp::rawPublicKey(key_.get())) {}
 
 Bytes EcdhKey::sharedSecret(ByteView peerPublic) const {
   evp::Pkey peer = evp::publicKeyFromRaw(peerPublic);
-  if (!peer) throw PlimoError(PlimoError::badKey);
+  if (!peer) throw badKey();
   evp::PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key_.get(), nullptr));
   Bytes secret(PlimoCrypto::kSecretSize);
   size_t length = secret.size();
@@ -19,7 +25,7 @@ Bytes EcdhKey::sharedSecret(ByteView peerPublic) const {
   if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 ||
       EVP_PKEY_derive_set_peer_ex(ctx.get(), peer.get(), 0) != 1 ||
       EVP_PKEY_derive(ctx.get(), secret.data(), &length) != 1 || length != secret.size()) {
-    throw PlimoError(PlimoError::badKey);
+    throw badKey();
   }
   return secret;
 }

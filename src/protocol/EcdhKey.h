@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "core/Bytes.h"
-#include "protocol/PlimoError.h"
+#include "core/Failure.h"
 
 struct evp_pkey_st;
 
@@ -20,7 +20,7 @@ class EcdhKey {
   const Bytes& publicKey() const { return publicKey_; }
 
   // The 32-byte raw ECDH result (X of the shared point) with the partner's
-  // 64-byte public key. Throws PlimoError::badKey for a key of the wrong
+  // 64-byte public key. Throws Failure::Kind::badKey for a key of the wrong
   // length or one that is not a point on P-256.
   Bytes sharedSecret(ByteView peerPublic) const;
 

@@ -1,10 +1,10 @@
 // The secure server session: handshake, welcome, key pinning, sealed lines.
 #include <algorithm>
 
+#include "core/Failure.h"
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
-#include "protocol/PlimoError.h"
 #include "protocol/SigningKey.h"
 
 namespace plimo {
@@ -83,7 +83,7 @@ void PlimoClient::handleWelcome(ByteView data) {
   Bytes secret;
   try {
     secret = relayEcdh->sharedSecret(relayEph);
-  } catch (const PlimoError&) {
+  } catch (const Failure&) {
     log("Bad handshake from the server");
     return;
   }

@@ -3,10 +3,10 @@
 // it offers relaying), and locking the link to the path that answered first.
 #include <algorithm>
 
+#include "core/Failure.h"
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
-#include "protocol/PlimoError.h"
 
 namespace plimo {
 
@@ -49,11 +49,11 @@ void PlimoClient::handlePeer(const std::vector<std::string>& words) {
   auto key = PlimoCrypto::fromHex(words[kPeerKey]);
   Bytes secret;
   try {
-    if (!key) throw PlimoError(PlimoError::badKey);
-    secret = peerKey.sharedSecret(*key);
-  } catch (const PlimoError&) {
-    return failAttempt("The partner sent an invalid key.");
+    if (key) secret = peerKey.sharedSecret(*key);
+  } catch (const Failure&) {
+    key.reset();  // hex, but no point on the curve: as bad as no key
   }
+  if (!key) return failAttempt("The partner sent an invalid key.");
   peerChannel = SecureChannel::toPartner(PlimoCrypto::derivePeerKeys(secret, peerKey.publicKey(), *key));
   checkNumber = PlimoCrypto::checkNumber(peerKey.publicKey(), *key);
   partnerID = words[kPeerID];

@@ -4,8 +4,8 @@
 
 #include <climits>
 
+#include "core/Failure.h"
 #include "protocol/PlimoCryptoEvp.h"
-#include "protocol/PlimoError.h"
 
 namespace plimo {
 
@@ -36,7 +36,7 @@ SecureChannel::SecureChannel(uint8_t type, ByteView sendKey, ByteView recvKey, u
       opener_(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free),
       sealer_(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free) {
   if (sendKey.size() != PlimoCrypto::kKeySize || recvKey.size() != PlimoCrypto::kKeySize) {
-    throw PlimoError(PlimoError::badKey);
+    throw Failure(Failure::Kind::badKey, "bad channel key length");
   }
   if (!opener_ || !sealer_ ||
       EVP_EncryptInit_ex2(sealer_.get(), aes256gcm(), sendKey.data(), nullptr, nullptr) != 1 ||

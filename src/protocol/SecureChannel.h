@@ -34,7 +34,7 @@ class SecureChannel {
   static constexpr size_t kTagSize = 16;
   static constexpr size_t kOverhead = kHeaderSize + kTagSize;
 
-  // Throws PlimoError::badKey when either key is not 32 bytes.
+  // Throws Failure::Kind::badKey when either key is not 32 bytes.
   SecureChannel(uint8_t type, ByteView sendKey, ByteView recvKey, uint32_t sendLabel,
                 uint32_t recvLabel);
   ~SecureChannel();

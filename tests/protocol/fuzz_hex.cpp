@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       static const EcdhKey mine;
       try {
         check(mine.sharedSecret(*parsed).size() == PlimoCrypto::kSecretSize);
-      } catch (const PlimoError& e) {
-        check(e.kind == PlimoError::badKey);
+      } catch (const Failure& e) {
+        check(e.kind() == Failure::Kind::badKey);
       }
       check(!verifyEcdsa(*parsed, Bytes{1}, Bytes(64, 1)));
     }

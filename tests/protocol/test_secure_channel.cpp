@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "protocol/EcdhKey.h"
-#include "protocol/PlimoError.h"
 #include "protocol/SecureChannel.h"
+#include "testkit/Failures.h"
 
 using namespace plimo;
 using PlimoCrypto::fromHex;
@@ -228,14 +228,9 @@ TEST(SecureChannel, GarbageOfAnyLengthIsRefused) {
 
 TEST(SecureChannel, KeysOfTheWrongLengthThrowBadKey) {
   for (size_t length : {0, 16, 31, 33, 64}) {
-    try {
-      SecureChannel channel(SecureChannel::kPeerType, Bytes(length, 1), key(2), 3, 4);
-      ADD_FAILURE() << length;
-    } catch (const PlimoError& e) {
-      EXPECT_EQ(e.kind, PlimoError::badKey);
-    }
-    EXPECT_THROW(SecureChannel(SecureChannel::kPeerType, key(1), Bytes(length, 2), 3, 4),
-                 PlimoError);
+    const auto wrongSendKey = [&] { SecureChannel(SecureChannel::kPeerType, Bytes(length, 1), key(2), 3, 4); };
+    EXPECT_EQ(testkit::failureKind(wrongSendKey), Failure::Kind::badKey) << length;
+    EXPECT_THROW(SecureChannel(SecureChannel::kPeerType, key(1), Bytes(length, 2), 3, 4), Failure);
   }
 }
 
