@@ -17,8 +17,11 @@ struct Screen {
 
   Screen() {
     if (!server.running()) return;
-    auto opened = XGrabber::open({0, 0, 1920, 1080});
-    if (auto* g = std::get_if<std::unique_ptr<XGrabber>>(&opened)) grabber = std::move(*g);
+    try {
+      grabber = XGrabber::open({0, 0, 1920, 1080});
+    } catch (const Failure&) {
+      // No grabber: every bench reports the missing server.
+    }
   }
 };
 

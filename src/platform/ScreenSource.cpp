@@ -1,16 +1,17 @@
 #include "platform/ScreenSource.h"
 
+#include <algorithm>
+
 #include "platform/MuLaw.h"
 
 namespace plimo {
 
-std::string describe(CaptureError error) {
-  switch (error) {
-    case CaptureError::noDisplay: return "No screen to share";
-    case CaptureError::noServer: return "The X display cannot be reached";
-    case CaptureError::unsupported: return "The screen's pixel format cannot be captured";
-  }
-  return "Capture failed";
+Failure noScreen() { return Failure(Failure::Kind::noDisplay, "No screen to share"); }
+
+const Display& ScreenSource::choose(const std::vector<Display>& screens, const Display& wanted) {
+  if (screens.empty()) throw noScreen();
+  auto found = std::find_if(screens.begin(), screens.end(), [&](const Display& d) { return d.id == wanted.id; });
+  return found != screens.end() ? *found : screens.front();
 }
 
 void ScreenSource::setAudioOn(bool on) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/Bytes.h"
+#include "core/Failure.h"
 #include "platform/Geometry.h"
 #include "platform/Picture.h"
 
@@ -28,12 +29,8 @@ struct Display {
   bool operator==(const Display&) const = default;
 };
 
-enum class CaptureError {
-  noDisplay,    // no screen to capture
-  noServer,     // the display server cannot be reached
-  unsupported,  // the screen's pixel format cannot be captured
-};
-std::string describe(CaptureError error);
+// What capture throws when there is no screen to share.
+Failure noScreen();
 
 class ScreenSource {
  public:
@@ -44,11 +41,11 @@ class ScreenSource {
   virtual std::vector<Display> displays() = 0;
 
   // Stops any running capture, then captures `display` (or the first screen
-  // when it no longer exists). Returns nothing on success. `excluding` lists
-  // windows to leave out where the system can. Blocks until running or failed.
+  // when it no longer exists). `excluding` lists windows to leave out where
+  // the system can. Blocks until running or failed. Throws Failure with kind
+  // noServer, noDisplay or unsupported and a text for the person at this PC.
   // Call from one thread at a time (the session's).
-  virtual std::optional<CaptureError> start(const Display& display, bool withAudio,
-                                            const std::vector<uint32_t>& excluding) = 0;
+  virtual void start(const Display& display, bool withAudio, const std::vector<uint32_t>& excluding) = 0;
   // Stops capturing; `latest` is kept. No callback runs once it returns.
   virtual void stop() = 0;
 
@@ -72,7 +69,10 @@ class ScreenSource {
   std::function<void(std::string)> onStopped;
 
  protected:
-  // For implementations. Under lock: the state of a capture just started.
+  // For implementations. `wanted` among `screens`, or the first screen when
+  // it is gone; throws noScreen() when there are none.
+  static const Display& choose(const std::vector<Display>& screens, const Display& wanted);
+  // Under lock: the state of a capture just started.
   void began(const Display& shown, Size pictureSize, bool withAudio,
              const std::vector<uint32_t>& excluding);
   // Puts a complete picture in the slot.

@@ -95,7 +95,7 @@ TEST(ScreenCapture, PictureMatchesXwdOutsideThePointerWhichIsDrawnIn) {
   ASSERT_EQ(screens.size(), 1u);
   EXPECT_EQ(screens[0].bounds, (Rect{0, 0, 1920, 1080}));
   EXPECT_TRUE(screens[0].primary);
-  ASSERT_FALSE(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
   PictureRef picture = take(capturer);
   ASSERT_TRUE(picture);
   ASSERT_EQ(picture->width, 1920);
@@ -120,7 +120,7 @@ TEST(ScreenCapture, OddScreenGivesEvenPictures) {
   auto screens = capturer.displays();
   ASSERT_EQ(screens.size(), 1u);
   EXPECT_EQ(screens[0].bounds, (Rect{0, 0, 1471, 919}));
-  ASSERT_FALSE(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
   {
     std::lock_guard guard(capturer.lock);
     EXPECT_EQ(capturer.size, (Size{1470, 918}));
@@ -170,7 +170,7 @@ TEST(ScreenCapture, TwoMonitorsAreListedWithBoundsAndPrimaryAndEachCanBeCaptured
   EXPECT_EQ(shownRight->bounds, (Rect{1200, 100, 720, 900}));
   EXPECT_TRUE(shownRight->primary);
 
-  ASSERT_FALSE(capturer.start(*shownRight, false, {}));
+  ASSERT_NO_THROW(capturer.start(*shownRight, false, {}));
   PictureRef picture = take(capturer);
   ASSERT_TRUE(picture);
   ASSERT_EQ(picture->width, 720);
@@ -181,7 +181,7 @@ TEST(ScreenCapture, TwoMonitorsAreListedWithBoundsAndPrimaryAndEachCanBeCaptured
   EXPECT_EQ(d.outside + d.inside, 0);  // the pointer is on the other monitor
 
   // A screen that is gone falls back to the first one.
-  ASSERT_FALSE(capturer.start({12345, {}, false}, false, {}));
+  ASSERT_NO_THROW(capturer.start({12345, {}, false}, false, {}));
   std::lock_guard guard(capturer.lock);
   EXPECT_EQ(capturer.display->id, screens[0].id);
   XCloseDisplay(x);
@@ -195,7 +195,7 @@ TEST(ScreenCapture, IdleScreenSetsChangedOnceThenDrawingAndPointerSetItAgain) {
   ScreenCapturer capturer;
   auto screens = capturer.displays();
   ASSERT_FALSE(screens.empty());
-  ASSERT_FALSE(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
 
   int changes = 0;
   PictureRef first;
@@ -243,7 +243,7 @@ TEST(ScreenCapture, LosingTheXServerStopsTheCaptureWithAReason) {
   };
   auto screens = capturer.displays();
   ASSERT_FALSE(screens.empty());
-  ASSERT_FALSE(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
   ASSERT_TRUE(take(capturer));
   server.kill();
   auto until = std::chrono::steady_clock::now() + 3s;
@@ -264,7 +264,7 @@ TEST(ScreenCapture, AMovingPointerGivesAtMost60PicturesASecond) {
   ScreenCapturer capturer;
   auto screens = capturer.displays();
   ASSERT_FALSE(screens.empty());
-  ASSERT_FALSE(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
   ASSERT_TRUE(take(capturer));
 
   std::atomic<bool> moving{true};

@@ -33,7 +33,7 @@ TEST(SoundPackets, FullPacketsOnlyAndAFewSamplesLeftOver) {
   screen.screens = {{1, {0, 0, 1920, 1080}, true}};
   std::vector<Bytes> packets;
   screen.onAudio = [&](Bytes packet) { packets.push_back(std::move(packet)); };
-  ASSERT_FALSE(screen.start(screen.screens[0], true, {}));
+  ASSERT_NO_THROW(screen.start(screen.screens[0], true, {}));
   std::vector<float> samples(650);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = i < 320 ? 1.0f : -1.0f;
   screen.sound(std::span(samples).first(300));
@@ -54,7 +54,7 @@ TEST(SoundPackets, SwitchingSoundOffEmptiesTheBufferAndSendsNothing) {
   screen.screens = {{1, {0, 0, 1920, 1080}, true}};
   int packets = 0;
   screen.onAudio = [&](Bytes) { ++packets; };
-  ASSERT_FALSE(screen.start(screen.screens[0], true, {}));
+  ASSERT_NO_THROW(screen.start(screen.screens[0], true, {}));
   std::vector<float> samples(300, 0.5f);
   screen.sound(samples);
   screen.setAudioOn(false);
@@ -75,7 +75,7 @@ TEST(ScriptedScreen, StartFallsBackToTheFirstScreenAndKeepsSizesEven) {
   ScriptedScreen screen;
   screen.screens = {{7, {0, 0, 1471, 919}, false}, {8, {1471, 0, 800, 600}, true}};
   screen.pictureSize = {1471, 919};
-  ASSERT_FALSE(screen.start({99, {}, false}, false, {42}));
+  ASSERT_NO_THROW(screen.start({99, {}, false}, false, {42}));
   std::lock_guard guard(screen.lock);
   EXPECT_EQ(screen.display->id, 7u);
   EXPECT_EQ(screen.size, (Size{1470, 918}));
@@ -92,7 +92,7 @@ TEST(ScriptedScreen, ShowsTheSyntheticDesktopsPicturesOnlyWhileRunning) {
     std::lock_guard guard(screen.lock);
     EXPECT_FALSE(screen.changed);
   }
-  ASSERT_FALSE(screen.start(screen.screens[0], false, {}));
+  ASSERT_NO_THROW(screen.start(screen.screens[0], false, {}));
   screen.showNext(desktop);
   std::lock_guard guard(screen.lock);
   ASSERT_TRUE(screen.changed && screen.latest);

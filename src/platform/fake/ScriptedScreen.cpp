@@ -4,25 +4,18 @@
 
 namespace plimo {
 
-std::optional<CaptureError> ScriptedScreen::start(const Display& wanted, bool withAudio,
-                                                  const std::vector<uint32_t>& excluding) {
+void ScriptedScreen::start(const Display& wanted, bool withAudio, const std::vector<uint32_t>& excluding) {
   stop();
   ++starts;
   if (failNext) {
-    auto error = *failNext;
+    const Failure failure = *failNext;
     failNext.reset();
-    return error;
+    throw failure;
   }
-  auto found = std::find_if(screens.begin(), screens.end(),
-                            [&](const Display& d) { return d.id == wanted.id; });
-  if (found == screens.end()) {
-    if (screens.empty()) return CaptureError::noDisplay;
-    found = screens.begin();
-  }
+  const Display& shown = choose(screens, wanted);
   Size even{double(int(pictureSize.width) & ~1), double(int(pictureSize.height) & ~1)};
-  began(*found, even, withAudio, excluding);
+  began(shown, even, withAudio, excluding);
   running = true;
-  return std::nullopt;
 }
 
 void ScriptedScreen::stop() {

@@ -11,8 +11,7 @@ namespace plimo {
 class ScriptedScreen final : public ScreenSource {
  public:
   std::vector<Display> displays() override { return screens; }
-  std::optional<CaptureError> start(const Display& wanted, bool withAudio,
-                                    const std::vector<uint32_t>& excluding) override;
+  void start(const Display& wanted, bool withAudio, const std::vector<uint32_t>& excluding) override;
   void stop() override;
 
   // As captured: puts the picture in the slot (only while running).
@@ -26,7 +25,7 @@ class ScriptedScreen final : public ScreenSource {
 
   std::vector<Display> screens;
   Size pictureSize{1920, 1080};         // size a start reports (made even)
-  std::optional<CaptureError> failNext;  // the next start fails with this
+  std::optional<Failure> failNext;  // the next start throws this
   bool running = false;
   int starts = 0;
   int stops = 0;

@@ -6,43 +6,20 @@
 
 namespace plimo {
 
-namespace {
-
-// How long the server may take to set the stream up.
-constexpr double kStreamSeconds = 5;
-
-bool settled(pa_stream_state_t state) { return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state); }
-
-}  // namespace
-
-std::unique_ptr<PulseSoundCapture> PulseSoundCapture::start(Samples onSamples, std::string& why) {
+std::unique_ptr<PulseSoundCapture> PulseSoundCapture::start(Samples onSamples) {
   std::unique_ptr<PulseSoundCapture> capture(new PulseSoundCapture);
   capture->onSamples_ = std::move(onSamples);
-  capture->pulse_ = PulseContext::connect("Plimo capture", why);
-  if (!capture->pulse_) return nullptr;
-  PulseContext& pulse = *capture->pulse_;
-
-  PulseContext::Lock lock(pulse);
-  pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(kSoundRate), 1};
-  capture->stream_ = pa_stream_new(pulse.context(), "system sound", &format, nullptr);
-  if (!capture->stream_) {
-    why = std::string("No sound capture: ") + pa_strerror(pa_context_errno(pulse.context()));
-    return nullptr;
-  }
-  pa_stream* stream = capture->stream_;
-  pa_stream_set_state_callback(stream, [](pa_stream*, void* p) { PulseContext::signal(p); }, &pulse);
-  pa_stream_set_read_callback(stream, &PulseSoundCapture::readable, capture.get());
-  pa_buffer_attr attr;
-  attr.maxlength = uint32_t(-1);
-  attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
-  // Delivered in packet-sized pieces, so that sound leaves without waiting.
-  attr.fragsize = uint32_t(kSoundPacketSamples * sizeof(float));
-  if (pa_stream_connect_record(stream, "@DEFAULT_MONITOR@", &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
-      !pulse.waitFor([&] { return settled(pa_stream_get_state(stream)); }, kStreamSeconds) ||
-      pa_stream_get_state(stream) != PA_STREAM_READY) {
-    why = std::string("No sound capture: ") + pa_strerror(pa_context_errno(pulse.context()));
-    return nullptr;
-  }
+  capture->pulse_ = PulseContext::connect("Plimo capture");
+  PulseContext::Lock lock(*capture->pulse_);
+  capture->stream_ = capture->pulse_->openStream("system sound", "No sound capture", [&](pa_stream* stream) {
+    pa_stream_set_read_callback(stream, &PulseSoundCapture::readable, capture.get());
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
+    // Delivered in packet-sized pieces, so that sound leaves without waiting.
+    attr.fragsize = uint32_t(kSoundPacketSamples * sizeof(float));
+    return pa_stream_connect_record(stream, "@DEFAULT_MONITOR@", &attr, PA_STREAM_ADJUST_LATENCY);
+  });
   return capture;
 }
 
@@ -59,15 +36,9 @@ void PulseSoundCapture::readable(pa_stream* stream, size_t, void* self) {
 }
 
 PulseSoundCapture::~PulseSoundCapture() {
-  if (!pulse_) return;
-  if (stream_) {
-    PulseContext::Lock lock(*pulse_);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-  }
-  pulse_.reset();
+  if (!stream_) return;  // the connection, if any, goes with `pulse_`
+  PulseContext::Lock lock(*pulse_);
+  PulseContext::closeStream(stream_);
 }
 
 }  // namespace plimo

@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <span>
-#include <string>
 
 #include "platform/linux/PulseContext.h"
 
@@ -18,8 +17,9 @@ class PulseSoundCapture {
   using Samples = std::function<void(std::span<const float>)>;
 
   // Starts recording; `onSamples` runs on PulseAudio's thread until the
-  // capture is destroyed. Nothing, with the reason in `why`, on failure.
-  static std::unique_ptr<PulseSoundCapture> start(Samples onSamples, std::string& why);
+  // capture is destroyed. Throws Failure::Kind::noSound when nothing can be
+  // recorded.
+  static std::unique_ptr<PulseSoundCapture> start(Samples onSamples);
   // Returns once no callback runs any more.
   ~PulseSoundCapture();
 

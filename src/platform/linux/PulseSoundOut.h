@@ -2,7 +2,6 @@
 // Plays 16 kHz mono float samples on the default output through PulseAudio.
 
 #include <memory>
-#include <string>
 
 #include "platform/SoundOut.h"
 #include "platform/linux/PulseContext.h"
@@ -13,8 +12,8 @@ namespace plimo {
 
 class PulseSoundOut final : public SoundOut {
  public:
-  // Nothing, with the reason in `why`, when no sound can be played.
-  static std::unique_ptr<PulseSoundOut> open(std::string& why);
+  // Throws Failure::Kind::noSound when no sound can be played.
+  static std::unique_ptr<PulseSoundOut> open();
   ~PulseSoundOut() override;
 
   void write(std::span<const float> samples) override;

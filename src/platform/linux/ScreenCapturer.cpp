@@ -24,30 +24,27 @@ ScreenCapturer::ScreenCapturer() = default;
 ScreenCapturer::~ScreenCapturer() { stop(); }
 
 std::vector<Display> ScreenCapturer::displays() {
-  auto x = XConnection::open();
-  if (!x) return {};
-  return listMonitors(x->get());
+  try {
+    return listMonitors(XConnection::open()->get());
+  } catch (const Failure&) {
+    return {};  // no server: no screens, as the interface has it
+  }
 }
 
-std::optional<CaptureError> ScreenCapturer::start(const Display& wanted, bool withAudio,
-                                                  const std::vector<uint32_t>& excluding) {
+void ScreenCapturer::start(const Display& wanted, bool withAudio, const std::vector<uint32_t>& excluding) {
   stop();
-  auto x = XConnection::open();
-  if (!x) return CaptureError::noServer;
-  auto screens = listMonitors(x->get());
-  x.reset();
-  auto chosen = std::find_if(screens.begin(), screens.end(), [&](const Display& d) { return d.id == wanted.id; });
-  if (chosen == screens.end()) {
-    if (screens.empty()) return CaptureError::noDisplay;
-    chosen = screens.begin();
-  }
-  auto opened = XGrabber::open(chosen->bounds);
-  if (auto* error = std::get_if<CaptureError>(&opened)) return *error;
-  auto grabber = std::move(std::get<std::unique_ptr<XGrabber>>(opened));
+  const std::vector<Display> screens = listMonitors(XConnection::open()->get());
+  const Display& chosen = choose(screens, wanted);
+  auto grabber = XGrabber::open(chosen.bounds);
 
-  began(*chosen, grabber->size(), withAudio, excluding);
+  began(chosen, grabber->size(), withAudio, excluding);
+  // Pictures without sound rather than none: the reason is kept for the session.
   std::string why;
-  sound_ = PulseSoundCapture::start([this](std::span<const float> samples) { takeSound(samples); }, why);
+  try {
+    sound_ = PulseSoundCapture::start([this](std::span<const float> samples) { takeSound(samples); });
+  } catch (const Failure& failure) {
+    why = failure.text();
+  }
   {
     std::lock_guard guard(lock);
     soundProblem_ = why;
@@ -57,7 +54,6 @@ std::optional<CaptureError> ScreenCapturer::start(const Display& wanted, bool wi
     stopping_ = false;
   }
   thread_ = std::thread([this, g = std::move(grabber)]() mutable { run(std::move(g)); });
-  return std::nullopt;
 }
 
 void ScreenCapturer::stop() {

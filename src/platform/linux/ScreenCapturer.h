@@ -33,8 +33,7 @@ class ScreenCapturer final : public ScreenSource {
   ~ScreenCapturer() override;
 
   std::vector<Display> displays() override;
-  std::optional<CaptureError> start(const Display& wanted, bool withAudio,
-                                    const std::vector<uint32_t>& excluding) override;
+  void start(const Display& wanted, bool withAudio, const std::vector<uint32_t>& excluding) override;
   void stop() override;
 
   // Why the running capture has no sound; empty when it has.

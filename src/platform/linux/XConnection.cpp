@@ -35,9 +35,11 @@ void installHandlers() {
 std::unique_ptr<XConnection> XConnection::open() {
   installHandlers();
   ::Display* display = XOpenDisplay(nullptr);
-  if (!display) return nullptr;
+  if (!display) throw unreachable();
   return std::unique_ptr<XConnection>(new XConnection(display));
 }
+
+Failure XConnection::unreachable() { return Failure(Failure::Kind::noServer, "The X display cannot be reached"); }
 
 XConnection::XConnection(_XDisplay* display) : display_(display) {
   XSetIOErrorExitHandler(display_, &XConnection::lost, this);

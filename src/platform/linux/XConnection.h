@@ -7,14 +7,18 @@
 #include <atomic>
 #include <memory>
 
+#include "core/Failure.h"
+
 struct _XDisplay;
 
 namespace plimo {
 
 class XConnection {
  public:
-  // Connects to $DISPLAY; nothing when no X server can be reached.
+  // Connects to $DISPLAY. Throws unreachable() when no X server answers.
   static std::unique_ptr<XConnection> open();
+  // Failure::Kind::noServer: the server cannot be reached, or went away.
+  static Failure unreachable();
   ~XConnection();
   XConnection(const XConnection&) = delete;
   XConnection& operator=(const XConnection&) = delete;

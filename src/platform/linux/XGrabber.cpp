@@ -51,21 +51,21 @@ void copyOpaque(uint8_t* to, const uint8_t* from, int pixels) {
 
 }  // namespace
 
-std::variant<std::unique_ptr<XGrabber>, CaptureError> XGrabber::open(const Rect& region) {
+std::unique_ptr<XGrabber> XGrabber::open(const Rect& region) {
   auto connection = XConnection::open();
-  if (!connection) return CaptureError::noServer;
   ::Display* x = connection->get();
   int screen = DefaultScreen(x);
   Visual* visual = DefaultVisual(x, screen);
   int depth = DefaultDepth(x, screen);
-  if (!plainLayout(x, visual, depth)) return CaptureError::unsupported;
+  if (!plainLayout(x, visual, depth))
+    throw Failure(Failure::Kind::unsupported, "The screen's pixel format cannot be captured");
 
   std::unique_ptr<XGrabber> grabber(new XGrabber(std::move(connection)));
   grabber->left_ = int(region.x);
   grabber->top_ = int(region.y);
   grabber->width_ = int(region.width) & ~1;
   grabber->height_ = int(region.height) & ~1;
-  if (grabber->width_ <= 0 || grabber->height_ <= 0) return CaptureError::noDisplay;
+  if (grabber->width_ <= 0 || grabber->height_ <= 0) throw noScreen();
   Window root = RootWindow(x, screen);
 
   if (XShmQueryExtension(x)) {
@@ -112,7 +112,7 @@ std::variant<std::unique_ptr<XGrabber>, CaptureError> XGrabber::open(const Rect&
     XFixesSelectCursorInput(x, root, XFixesDisplayCursorNotifyMask);
   }
   XSync(x, False);
-  if (grabber->dead()) return CaptureError::noServer;
+  if (grabber->dead()) throw XConnection::unreachable();
   return grabber;
 }
 

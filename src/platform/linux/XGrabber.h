@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <variant>
 #include <vector>
 
 #include "platform/Picture.h"
@@ -21,8 +20,10 @@ namespace plimo {
 class XGrabber {
  public:
   // The rectangle is in root-window coordinates; its width and height are
-  // rounded down to even numbers.
-  static std::variant<std::unique_ptr<XGrabber>, CaptureError> open(const Rect& region);
+  // rounded down to even numbers. Throws Failure::Kind::noServer, noDisplay
+  // (nothing left of the rectangle) or unsupported (a pixel layout other than
+  // 32-bit blue, green, red).
+  static std::unique_ptr<XGrabber> open(const Rect& region);
   ~XGrabber();
 
   // Takes in what happened since the last call: whether the next picture

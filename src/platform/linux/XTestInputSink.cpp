@@ -6,25 +6,11 @@
 
 namespace plimo {
 
-std::string XTestInputSink::describe(Error error) {
-  switch (error) {
-    case Error::noServer: return "The X display cannot be reached";
-    case Error::noXTest: return "The X server does not offer XTEST, so input cannot be played";
-  }
-  return "Input cannot be played";
-}
-
-std::unique_ptr<XTestInputSink> XTestInputSink::open(Error& error) {
+std::unique_ptr<XTestInputSink> XTestInputSink::open() {
   auto x = XConnection::open();
-  if (!x) {
-    error = Error::noServer;
-    return nullptr;
-  }
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-  if (!XTestQueryExtension(x->get(), &eventBase, &errorBase, &major, &minor)) {
-    error = Error::noXTest;
-    return nullptr;
-  }
+  if (!XTestQueryExtension(x->get(), &eventBase, &errorBase, &major, &minor))
+    throw Failure(Failure::Kind::noXTest, "The X server does not offer XTEST, so input cannot be played");
   return std::unique_ptr<XTestInputSink>(new XTestInputSink(std::move(x)));
 }
 

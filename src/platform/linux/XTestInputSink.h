@@ -9,7 +9,6 @@
 
 #include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "platform/InputSink.h"
@@ -19,10 +18,9 @@ namespace plimo {
 
 class XTestInputSink final : public InputSink {
  public:
-  enum class Error { noServer, noXTest };
-  static std::string describe(Error error);
-
-  static std::unique_ptr<XTestInputSink> open(Error& error);
+  // Throws Failure::Kind::noServer, or noXTest when the server does not offer
+  // XTEST.
+  static std::unique_ptr<XTestInputSink> open();
   ~XTestInputSink() override;
 
   void moveTo(int x, int y) override;
