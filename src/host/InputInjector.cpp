@@ -39,16 +39,16 @@ InputInjector::Point InputInjector::point(int x, int y) const {
 
 void InputInjector::apply(uint8_t kind, int16_t x, int16_t y, int32_t data) {
   switch (kind) {
-    case kMove: {
+    case InputEvent::move: {
       Point at = point(x, y);
       sink_.moveTo(at.x, at.y);
       break;
     }
-    case kButtonDown:
-    case kButtonUp: button(data, kind == kButtonDown, point(x, y)); break;
-    case kWheel: scroll(data, point(x, y)); break;
-    case kKeyDown:
-    case kKeyUp: key(data & 0xFFFF, kind == kKeyDown); break;
+    case InputEvent::buttonDown:
+    case InputEvent::buttonUp: button(data, kind == InputEvent::buttonDown, point(x, y)); break;
+    case InputEvent::wheel: scroll(data, point(x, y)); break;
+    case InputEvent::keyDown:
+    case InputEvent::keyUp: key(data & 0xFFFF, kind == InputEvent::keyDown); break;
     default: break;
   }
 }

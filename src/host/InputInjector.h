@@ -1,11 +1,11 @@
 #pragma once
 // Plays the helper's mouse and keyboard into this PC through an input sink.
 //
-// Events arrive as the input channel hands them over (kind, x, y, data);
-// positions are pixels of the picture the helper sees and are mapped onto the
-// captured screen; keys are Windows virtual-key codes. Held buttons and
-// modifiers are remembered across events so that drags and chords work and
-// `releaseAll` can let go of them.
+// Events arrive as the input channel hands them over (an InputEvent's kind,
+// x, y and data); positions are pixels of the picture the helper sees and are
+// mapped onto the captured screen; keys are Windows virtual-key codes. Held
+// buttons and modifiers are remembered across events so that drags and chords
+// work and `releaseAll` can let go of them.
 //
 // Owner: the host session; its thread only. The sink must outlive the injector.
 
@@ -15,16 +15,15 @@
 
 #include "platform/Geometry.h"
 #include "platform/InputSink.h"
+#include "protocol/InputEvent.h"
 
 namespace plimo {
 
 class InputInjector {
  public:
-  enum EventKind : uint8_t { kMove = 1, kButtonDown = 2, kButtonUp = 3, kWheel = 4, kKeyDown = 5, kKeyUp = 6 };
-
   explicit InputInjector(InputSink& sink, bool controlAsCommand = false);
 
-  // One event; kinds other than 1 to 6 do nothing.
+  // One event; kinds InputEvent does not name do nothing.
   void apply(uint8_t kind, int16_t x, int16_t y, int32_t data);
 
   struct Point {

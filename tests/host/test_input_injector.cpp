@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/InputInjector.h"
+#include "protocol/InputEvent.h"
 #include "platform/fake/RecordingInputSink.h"
 
 using namespace plimo;
@@ -27,13 +28,13 @@ TEST_F(Injector, PicturePixelsMapOntoTheCapturedScreen) {
 }
 
 TEST_F(Injector, ButtonsMoveFirstAndDragsFollowThePointer) {
-  injector.apply(InputInjector::kButtonDown, 10, 20, 0);
-  injector.apply(InputInjector::kMove, 30, 40, 0);
-  injector.apply(InputInjector::kButtonUp, 31, 41, 0);
-  injector.apply(InputInjector::kButtonDown, 5, 5, 1);
-  injector.apply(InputInjector::kButtonUp, 5, 5, 1);
-  injector.apply(InputInjector::kButtonDown, 5, 5, 2);
-  injector.apply(InputInjector::kButtonUp, 5, 5, 7);  // unknown numbers play the left button
+  injector.apply(InputEvent::buttonDown, 10, 20, 0);
+  injector.apply(InputEvent::move, 30, 40, 0);
+  injector.apply(InputEvent::buttonUp, 31, 41, 0);
+  injector.apply(InputEvent::buttonDown, 5, 5, 1);
+  injector.apply(InputEvent::buttonUp, 5, 5, 1);
+  injector.apply(InputEvent::buttonDown, 5, 5, 2);
+  injector.apply(InputEvent::buttonUp, 5, 5, 7);  // unknown numbers play the left button
   EXPECT_EQ(sink.events, (Events{"move 10,20", "button 1 down", "move 30,40", "move 31,41", "button 1 up",
                                  "move 5,5", "button 3 down", "move 5,5", "button 3 up", "move 5,5",
                                  "button 2 down", "move 5,5", "button 1 up"}));
@@ -41,27 +42,27 @@ TEST_F(Injector, ButtonsMoveFirstAndDragsFollowThePointer) {
 }
 
 TEST_F(Injector, WheelStepsAreAmountOver40WithTheRestKept) {
-  injector.apply(InputInjector::kWheel, 1, 2, 120);
+  injector.apply(InputEvent::wheel, 1, 2, 120);
   EXPECT_EQ(sink.events, (Events{"move 1,2", "button 4 down", "button 4 up", "button 4 down", "button 4 up",
                                  "button 4 down", "button 4 up"}));
   sink.events.clear();
-  injector.apply(InputInjector::kWheel, 1, 2, 60);  // 1.5: one step, half kept
-  injector.apply(InputInjector::kWheel, 1, 2, 60);  // 1.5 + 0.5: two steps
+  injector.apply(InputEvent::wheel, 1, 2, 60);  // 1.5: one step, half kept
+  injector.apply(InputEvent::wheel, 1, 2, 60);  // 1.5 + 0.5: two steps
   EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "button 4 down"), 3);
   EXPECT_DOUBLE_EQ(injector.wheelRest(), 0);
   sink.events.clear();
-  injector.apply(InputInjector::kWheel, 0, 0, 20);
+  injector.apply(InputEvent::wheel, 0, 0, 20);
   EXPECT_TRUE(sink.events.empty());
-  injector.apply(InputInjector::kWheel, 0, 0, 20);
+  injector.apply(InputEvent::wheel, 0, 0, 20);
   EXPECT_EQ(sink.events, (Events{"move 0,0", "button 4 down", "button 4 up"}));
   sink.events.clear();
-  injector.apply(InputInjector::kWheel, 0, 0, -60);
+  injector.apply(InputEvent::wheel, 0, 0, -60);
   EXPECT_EQ(sink.events, (Events{"move 0,0", "button 5 down", "button 5 up"}));
   EXPECT_DOUBLE_EQ(injector.wheelRest(), -0.5);
 }
 
 TEST_F(Injector, AHugeWheelAmountIsBounded) {
-  injector.apply(InputInjector::kWheel, 0, 0, INT32_MAX);
+  injector.apply(InputEvent::wheel, 0, 0, INT32_MAX);
   EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "button 4 down"), 100);
 }
 
@@ -69,27 +70,27 @@ TEST_F(Injector, KeysModifiersAndCtrlStaysCtrlWhateverTheSetting) {
   for (bool ctrlAsCommand : {false, true}) {
     sink.events.clear();
     injector.controlAsCommand = ctrlAsCommand;
-    injector.apply(InputInjector::kKeyDown, 0, 0, 0x11);
-    injector.apply(InputInjector::kKeyDown, 0, 0, 0x43);
-    injector.apply(InputInjector::kKeyUp, 0, 0, 0x43);
-    injector.apply(InputInjector::kKeyUp, 0, 0, 0x11);
+    injector.apply(InputEvent::keyDown, 0, 0, 0x11);
+    injector.apply(InputEvent::keyDown, 0, 0, 0x43);
+    injector.apply(InputEvent::keyUp, 0, 0, 0x43);
+    injector.apply(InputEvent::keyUp, 0, 0, 0x11);
     EXPECT_EQ(sink.events, (Events{"key 0xffe3 down", "key 0x63 down", "key 0x63 up", "key 0xffe3 up"}));
   }
   sink.events.clear();
-  injector.apply(InputInjector::kKeyDown, 0, 0, 0xA1);          // right Shift plays as left
-  injector.apply(InputInjector::kKeyDown, 0, 0, 0x5C);          // right Windows key: Super
-  injector.apply(InputInjector::kKeyDown, 0, 0, 0x1230000 | 0x0D);  // high bits ignored; Return
-  injector.apply(InputInjector::kKeyDown, 0, 0, 0x07);          // no such key
+  injector.apply(InputEvent::keyDown, 0, 0, 0xA1);          // right Shift plays as left
+  injector.apply(InputEvent::keyDown, 0, 0, 0x5C);          // right Windows key: Super
+  injector.apply(InputEvent::keyDown, 0, 0, 0x1230000 | 0x0D);  // high bits ignored; Return
+  injector.apply(InputEvent::keyDown, 0, 0, 0x07);          // no such key
   injector.apply(9, 0, 0, 0x41);                                // no such kind
   EXPECT_EQ(sink.events, (Events{"key 0xffe1 down", "key 0xffeb down", "key 0xff0d down"}));
 }
 
 TEST_F(Injector, ReleaseAllLetsGoOfButtonsAndModifiersOnly) {
-  injector.apply(InputInjector::kButtonDown, 3, 4, 0);
-  injector.apply(InputInjector::kButtonDown, 3, 4, 1);
-  injector.apply(InputInjector::kKeyDown, 0, 0, 0x10);
-  injector.apply(InputInjector::kKeyDown, 0, 0, 0x12);
-  injector.apply(InputInjector::kKeyDown, 0, 0, 0x41);
+  injector.apply(InputEvent::buttonDown, 3, 4, 0);
+  injector.apply(InputEvent::buttonDown, 3, 4, 1);
+  injector.apply(InputEvent::keyDown, 0, 0, 0x10);
+  injector.apply(InputEvent::keyDown, 0, 0, 0x12);
+  injector.apply(InputEvent::keyDown, 0, 0, 0x41);
   sink.events.clear();
   injector.releaseAll();
   EXPECT_EQ(sink.events, (Events{"button 1 up", "button 3 up", "key 0xffe1 up", "key 0xffe9 up"}));

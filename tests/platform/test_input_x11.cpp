@@ -14,6 +14,7 @@
 #include "host/InputInjector.h"
 #include "support/KeyMap.h"
 #include "platform/linux/XTestInputSink.h"
+#include "protocol/InputEvent.h"
 
 using namespace plimo;
 using namespace plimo::testing;
@@ -90,8 +91,8 @@ struct InputX11 : ::testing::Test {
 
   // Types one code down and up; returns what the client's key press reads.
   std::pair<std::string, KeySym> type(int32_t vk) {
-    injector->apply(InputInjector::kKeyDown, 0, 0, vk);
-    injector->apply(InputInjector::kKeyUp, 0, 0, vk);
+    injector->apply(InputEvent::keyDown, 0, 0, vk);
+    injector->apply(InputEvent::keyUp, 0, 0, vk);
     // Modifier presses and releases of earlier calls may come first.
     XEvent press{};
     client->until([&](const XEvent& e) {
@@ -106,14 +107,14 @@ struct InputX11 : ::testing::Test {
 }  // namespace
 
 TEST_F(InputX11, MovesClicksAndDragsArriveWhereTheyWereAimed) {
-  injector->apply(InputInjector::kMove, 100, 200, 0);
+  injector->apply(InputEvent::move, 100, 200, 0);
   auto events = client->until([](const XEvent& e) { return e.type == MotionNotify && e.xmotion.x_root == 100; });
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back().xmotion.y_root, 200);
 
   for (auto [wire, x11] : {std::pair{0, 1}, std::pair{1, 3}, std::pair{2, 2}}) {
-    injector->apply(InputInjector::kButtonDown, 50, 60, wire);
-    injector->apply(InputInjector::kButtonUp, 50, 60, wire);
+    injector->apply(InputEvent::buttonDown, 50, 60, wire);
+    injector->apply(InputEvent::buttonUp, 50, 60, wire);
     events = client->until([](const XEvent& e) { return e.type == ButtonRelease; });
     auto press = std::find_if(events.begin(), events.end(), [](const XEvent& e) { return e.type == ButtonPress; });
     ASSERT_NE(press, events.end());
@@ -123,9 +124,9 @@ TEST_F(InputX11, MovesClicksAndDragsArriveWhereTheyWereAimed) {
     EXPECT_EQ(events.back().xbutton.button, unsigned(x11));
   }
 
-  injector->apply(InputInjector::kButtonDown, 10, 10, 0);
-  injector->apply(InputInjector::kMove, 300, 310, 0);
-  injector->apply(InputInjector::kButtonUp, 300, 310, 0);
+  injector->apply(InputEvent::buttonDown, 10, 10, 0);
+  injector->apply(InputEvent::move, 300, 310, 0);
+  injector->apply(InputEvent::buttonUp, 300, 310, 0);
   events = client->until([](const XEvent& e) { return e.type == ButtonRelease; });
   bool dragged = false;
   for (auto& e : events) {
@@ -139,7 +140,7 @@ TEST_F(InputX11, MovesClicksAndDragsArriveWhereTheyWereAimed) {
 
 TEST_F(InputX11, WheelOf120AndOf60Plus60GiveThreeStepsEach) {
   for (auto amounts : {std::vector<int>{120}, std::vector<int>{60, 60}, std::vector<int>{-120}}) {
-    for (int amount : amounts) injector->apply(InputInjector::kWheel, 400, 300, amount);
+    for (int amount : amounts) injector->apply(InputEvent::wheel, 400, 300, amount);
     unsigned want = amounts[0] > 0 ? 4 : 5;
     int steps = 0;
     client->until([&](const XEvent& e) {
@@ -155,10 +156,10 @@ TEST_F(InputX11, WheelOf120AndOf60Plus60GiveThreeStepsEach) {
 
 TEST_F(InputX11, KeysArriveAsTheRightKeysymsAndTexts) {
   EXPECT_EQ(type(0x41).first, "a");
-  injector->apply(InputInjector::kKeyDown, 0, 0, 0xA0);  // Shift
+  injector->apply(InputEvent::keyDown, 0, 0, 0xA0);  // Shift
   EXPECT_EQ(type(0x41).first, "A");
   EXPECT_EQ(type(0x31).first, "!");
-  injector->apply(InputInjector::kKeyUp, 0, 0, 0xA0);
+  injector->apply(InputEvent::keyUp, 0, 0, 0xA0);
   EXPECT_EQ(type(0x31).first, "1");
   EXPECT_EQ(type(0x65).first, "5");  // keypad 5, whatever Num Lock says
   EXPECT_EQ(type(0x6B).first, "+");  // keypad plus
@@ -178,8 +179,8 @@ TEST_F(InputX11, EveryKeyOfTheTableCanBePlayed) {
 }
 
 TEST_F(InputX11, ReleaseAllLetsGoOfAHeldModifierAndButton) {
-  injector->apply(InputInjector::kKeyDown, 0, 0, 0x11);  // Ctrl
-  injector->apply(InputInjector::kButtonDown, 20, 30, 0);
+  injector->apply(InputEvent::keyDown, 0, 0, 0x11);  // Ctrl
+  injector->apply(InputEvent::buttonDown, 20, 30, 0);
   client->until([](const XEvent& e) { return e.type == ButtonPress; });
   injector->releaseAll();
   auto events = client->until([](const XEvent& e) { return e.type == KeyRelease; });
@@ -188,8 +189,8 @@ TEST_F(InputX11, ReleaseAllLetsGoOfAHeldModifierAndButton) {
   EXPECT_TRUE(buttonUp);
   ASSERT_EQ(events.back().type, KeyRelease);
   EXPECT_EQ(XLookupKeysym(&events.back().xkey, 0), KeySym(XK_Control_L));
-  injector->apply(InputInjector::kKeyDown, 0, 0, 0x43);
+  injector->apply(InputEvent::keyDown, 0, 0, 0x43);
   events = client->until([](const XEvent& e) { return e.type == KeyPress; });
   EXPECT_EQ(events.back().xkey.state & (ControlMask | Button1Mask), 0u);
-  injector->apply(InputInjector::kKeyUp, 0, 0, 0x43);
+  injector->apply(InputEvent::keyUp, 0, 0, 0x43);
 }

@@ -14,7 +14,7 @@ using namespace plimo;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InputReceiver receiver;
   InputSender sender;
-  for (int i = 0; i < 20; ++i) sender.add(1, i, i, i);
+  for (int i = 0; i < 20; ++i) sender.add(InputEvent::move, i, i, i);
   testkit::forEachPacket(data, size, [&](uint8_t op, Bytes& packet) {
     if (op & 1) {
       if (!packet.empty()) packet[0] = 0x85;

@@ -33,7 +33,7 @@ TEST(InputSender, WireLayoutBacklogAndAcks) {
   s.add(InputEvent::keyDown, 3, 4, -2);
   const Bytes two = s.packet().value();
   EXPECT_EQ(two.size(), 2u + 26);
-  EXPECT_EQ(InputEvent::read(two, 15), (InputEvent{2, 5, 3, 4, -2}));
+  EXPECT_EQ(InputEvent::read(two, 15), (InputEvent{2, InputEvent::keyDown, 3, 4, -2}));
 
   for (int i = 0; i < 98; ++i) s.add(InputEvent::move, i, i, 0);
   const Bytes first = s.packet().value();
