@@ -43,8 +43,13 @@ function(plimo_test_settings name)
                                              PLIMO_BINARY_DIR="${PROJECT_BINARY_DIR}")
 endfunction()
 
+# TIMEOUT n: seconds each case may take (CTest's own limit otherwise).
 function(plimo_tests)
-  cmake_parse_arguments(ARG "" "" "LINK;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LINK;LABELS" ${ARGN})
+  set(limit)
+  if(ARG_TIMEOUT)
+    set(limit TIMEOUT ${ARG_TIMEOUT})
+  endif()
   # GoogleTest's headers are most of a test file's compile time: parse them once.
   if(NOT TARGET plimo_test_pch)
     add_library(plimo_test_pch STATIC ${PROJECT_SOURCE_DIR}/tests/testkit/pch.cpp)
@@ -59,7 +64,7 @@ function(plimo_tests)
     plimo_test_settings(${name})
     target_precompile_headers(${name} REUSE_FROM plimo_test_pch)
     target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}" ${limit})
   endforeach()
 endfunction()
 

@@ -1,10 +1,17 @@
 // Screen capture costs on a private 1920×1080 Xvfb: a full MIT-SHM read of
 // the screen into a picture, a picture for a pointer that only moved, and a
-// capture tick on a screen where nothing happens.
+// capture tick on a screen where nothing happens; and the pictures a second
+// the capturer gives while the pointer never stops (its cap is 60).
 
+#include <X11/Xlib.h>
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "platform/TestServers.h"  // tests/platform: a private Xvfb
+#include "platform/linux/ScreenCapturer.h"
 #include "platform/linux/XGrabber.h"
 
 using namespace plimo;
@@ -56,6 +63,41 @@ void BM_IdleCapture(benchmark::State& state) {
   state.counters["changed"] = changed;
 }
 BENCHMARK(BM_IdleCapture)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_CapturerPicturesASecondMovingPointer(benchmark::State& state) {
+  auto& s = screen();
+  if (!s.grabber) return state.SkipWithError("no Xvfb");
+  ScreenCapturer capturer;
+  auto screens = capturer.displays();
+  if (screens.empty()) return state.SkipWithError("no screen");
+  capturer.start(screens[0], false, {});
+  std::atomic<bool> moving{true};
+  std::thread mover([&] {
+    ::Display* x = XOpenDisplay(nullptr);
+    for (int i = 0; moving && x; ++i) {
+      XWarpPointer(x, None, DefaultRootWindow(x), 0, 0, 0, 0, 100 + i % 400, 100);
+      XSync(x, False);
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    if (x) XCloseDisplay(x);
+  });
+  int64_t pictures = 0;
+  auto began = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    std::lock_guard guard(capturer.lock);
+    if (capturer.changed) {
+      capturer.changed = false;
+      ++pictures;
+    }
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  moving = false;
+  mover.join();
+  capturer.stop();
+  state.counters["pictures_per_second"] = double(pictures) / seconds;
+}
+BENCHMARK(BM_CapturerPicturesASecondMovingPointer)->Iterations(4000)->UseRealTime();
 
 }  // namespace
 

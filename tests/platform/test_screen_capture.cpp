@@ -258,7 +258,9 @@ TEST(ScreenCapture, LosingTheXServerStopsTheCaptureWithAReason) {
   EXPECT_TRUE(capturer.latest);  // the last picture is kept
 }
 
-TEST(ScreenCapture, AMovingPointerGivesAtMost60PicturesASecond) {
+// The rate cap (60 a second) is measured in bench_platform; here the counts:
+// a picture only for something that changed, and the moves do show.
+TEST(ScreenCapture, AMovingPointerGivesPicturesButNeverMoreThanItsMoves) {
   Xvfb server(640, 480);
   NEED_XVFB(server);
   ScreenCapturer capturer;
@@ -267,31 +269,32 @@ TEST(ScreenCapture, AMovingPointerGivesAtMost60PicturesASecond) {
   ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
   ASSERT_TRUE(take(capturer));
 
+  constexpr int kMoves = 400;
   std::atomic<bool> moving{true};
   std::thread mover([&] {
     ::Display* x = XOpenDisplay(nullptr);
-    for (int i = 0; moving; ++i) {
+    for (int i = 0; i < kMoves; ++i) {
       XWarpPointer(x, None, DefaultRootWindow(x), 0, 0, 0, 0, 100 + i % 400, 100);
       XSync(x, False);
       std::this_thread::sleep_for(500us);
     }
     XCloseDisplay(x);
+    moving = false;
   });
   int pictures = 0;
-  auto began = std::chrono::steady_clock::now();
-  while (std::chrono::steady_clock::now() - began < 1s) {
-    {
-      std::lock_guard guard(capturer.lock);
-      if (capturer.changed) {
-        capturer.changed = false;
-        ++pictures;
-      }
-    }
+  auto count = [&] {
+    std::lock_guard guard(capturer.lock);
+    if (!capturer.changed) return;
+    capturer.changed = false;
+    ++pictures;
+  };
+  while (moving) {
+    count();
     std::this_thread::sleep_for(500us);
   }
-  moving = false;
   mover.join();
-  RecordProperty("pictures_per_second", pictures);
-  EXPECT_LE(pictures, 61);
-  EXPECT_GE(pictures, 10) << "the pointer's moves were not captured";
+  count();
+  RecordProperty("pictures", pictures);
+  EXPECT_GE(pictures, 2) << "the pointer's moves were not captured";
+  EXPECT_LE(pictures, kMoves);
 }
