@@ -1,6 +1,7 @@
 #include "server/IdRegistry.h"
 
 #include "core/Bytes.h"
+#include "core/PlimoID.h"
 #include "protocol/PlimoCrypto.h"
 
 namespace plimo {
@@ -19,11 +20,8 @@ IdRegistry::IdRegistry(double leaseSeconds, size_t maxLeases)
     : leaseSeconds_(leaseSeconds), maxLeases_(maxLeases) {}
 
 bool IdRegistry::isValid(const std::string& id) {
-  if (id.size() != 9 || id[0] == '0') return false;
-  for (char c : id) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  // IDs are handed out from 100000000 up; one with a leading 0 never was.
+  return isPlimoID(id) && id[0] != '0';
 }
 
 uint64_t IdRegistry::holder(const std::string& id) const {

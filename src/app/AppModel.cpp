@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/PlimoID.h"
 #include "platform/System.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
@@ -47,16 +48,7 @@ std::string AppModel::serverAddress() const {
   return settings.get().relayHost + ":" + std::to_string(settings.get().relayPort);
 }
 
-bool AppModel::partnerIDIsValid() const {
-  int digits = 0;
-  for (char c : partnerID.get()) {
-    if (c >= '0' && c <= '9')
-      ++digits;
-    else if (c != ' ' && c != '-')
-      return false;
-  }
-  return digits == 9;
-}
+bool AppModel::partnerIDIsValid() const { return !typedPlimoID(partnerID.get()).empty(); }
 
 void AppModel::log(std::string_view line) const { log_.write(line, loop_.wallNow()); }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/AppModel.h"
+#include "core/PlimoID.h"
 #include "protocol/PlimoClient.h"
 
 namespace plimo {
@@ -19,16 +20,8 @@ void AppModel::connect() {
     notice.set("Still connecting to the server. Try again in a moment.");
     return;
   }
-  std::string digits;
-  for (char c : partnerID.get()) {
-    if (c >= '0' && c <= '9') {
-      digits += c;
-    } else if (c != ' ' && c != '-') {
-      notice.set("Enter the 9-digit ID of the other PC.");
-      return;
-    }
-  }
-  if (digits.size() != 9) {
+  std::string digits = typedPlimoID(partnerID.get());
+  if (digits.empty()) {
     notice.set("Enter the 9-digit ID of the other PC.");
     return;
   }

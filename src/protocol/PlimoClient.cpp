@@ -162,9 +162,4 @@ void PlimoClient::status(const std::string& text) {
   if (onRelayStatus) onRelayStatus(text);
 }
 
-std::string formatPlimoID(const std::string& id) {
-  if (id.size() != 9) return id;
-  return id.substr(0, 3) + " " + id.substr(3, 3) + " " + id.substr(6, 3);
-}
-
 }  // namespace plimo

@@ -282,7 +282,4 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   Timer closingTcp_;
 };
 
-// "123 456 789" for a 9-character ID; any other text unchanged.
-std::string formatPlimoID(const std::string& id);
-
 }  // namespace plimo

@@ -1,5 +1,6 @@
 // Text lines with the server: HELLO, the ID and its pinning, and the routing
 // of every reply.
+#include "core/PlimoID.h"
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/Failure.h"
+#include "core/PlimoID.h"
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/PlimoID.h"
 #include "support/IniFile.h"
 
 namespace plimo {
@@ -16,7 +17,7 @@ std::vector<RecentPC> RecentPC::load(const IniFile& ini) {
     std::string id;
     for (char c : raw)
       if (c >= '0' && c <= '9') id += c;
-    if (id.size() != 9) continue;
+    if (!isPlimoID(id)) continue;
     if (std::any_of(list.begin(), list.end(), [&](const RecentPC& r) { return r.id == id; })) continue;
     list.push_back(RecentPC{id, ini.string("Recent", "Name" + std::to_string(i), "")});
   }

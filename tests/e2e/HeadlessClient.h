@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/PlimoID.h"
 #include "e2e/Process.h"
 
 namespace plimo::e2e {
@@ -41,7 +42,7 @@ class HeadlessClient {
     std::istringstream lines(process_->output());
     std::string line;
     while (std::getline(lines, line)) {
-      if (line.size() == 9 && line.find_first_not_of("0123456789") == std::string::npos) out.push_back(line);
+      if (isPlimoID(line)) out.push_back(line);
     }
     return out;
   }

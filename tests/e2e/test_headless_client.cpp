@@ -5,9 +5,9 @@
 
 #include <random>
 
+#include "core/PlimoID.h"
 #include "e2e/HeadlessClient.h"
 #include "e2e/ServerProcess.h"
-#include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
 
 using namespace plimo;

@@ -131,12 +131,6 @@ TEST(ClientCommands, LinesAreRoutedInOrder) {
   EXPECT_EQ(rig.client->myID, "444555666");
 }
 
-TEST(ClientCommands, FormatPlimoID) {
-  EXPECT_EQ(formatPlimoID("123456789"), "123 456 789");
-  EXPECT_EQ(formatPlimoID("12345678"), "12345678");
-  EXPECT_EQ(formatPlimoID("0"), "0");
-}
-
 TEST(ClientDispatch, OnlyTheServersAddressAndPortIsTheServer) {
   ClientRig rig("");
   rig.start();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/PlimoID.h"
 #include "server/InProcessNet.h"
 
 using namespace plimo;
