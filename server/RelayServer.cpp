@@ -5,6 +5,7 @@
 #include "core/Failure.h"
 #include "protocol/EcdhKey.h"
 #include "protocol/PlimoCrypto.h"
+#include "protocol/ServerPackets.h"
 #include "server/Registration.h"
 #include "server/Rendezvous.h"
 #include "server/Reports.h"
@@ -63,13 +64,13 @@ void RelayServer::receive(const Endpoint& from, ByteView packet) {
     return;
   }
   switch (packet[0]) {
-    case kHandshake:
+    case ServerPacket::kHandshake:
       handshake(from, packet);
       return;
-    case kSealed:
+    case ServerPacket::kSealed:
       sealed(from, packet);
       return;
-    case kRelayed: {
+    case ServerPacket::kRelayed: {
       ClientSession* session = table_.find(from);
       if (!session || !session->confirmed || packet.size() < 2) {
         ++stats_.dropped;
@@ -92,7 +93,7 @@ void RelayServer::connectionClosed(const Endpoint& from) {
 }
 
 void RelayServer::handshake(const Endpoint& from, ByteView packet) {
-  if (packet.size() != kHandshakeSize || packet[1] != 1) {
+  if (packet.size() != ServerPacket::kHandshakeSize || packet[1] != ServerPacket::kVersion) {
     ++stats_.dropped;
     return;
   }
@@ -101,8 +102,8 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
     ++stats_.rateLimited;
     return;
   }
-  ByteView clientEph = packet.subspan(2, PlimoCrypto::kPublicKeySize);
-  ByteView clientRandom = packet.subspan(66, 16);
+  ByteView clientEph = packet.subspan(ServerPacket::kHandshakeKey, PlimoCrypto::kPublicKeySize);
+  ByteView clientRandom = packet.subspan(ServerPacket::kHandshakeRandom, ServerPacket::kRandomSize);
   EcdhKey ephemeral;
   Bytes secret;
   try {
@@ -114,9 +115,9 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
   Bytes transcript = PlimoCrypto::relayTranscript(clientEph, clientRandom, ephemeral.publicKey(),
                                                   key_.publicKey());
   Bytes welcome;
-  welcome.reserve(kWelcomeSize);
-  welcome.push_back(kWelcome);
-  welcome.push_back(1);
+  welcome.reserve(ServerPacket::kWelcomeSize);
+  welcome.push_back(ServerPacket::kWelcome);
+  welcome.push_back(ServerPacket::kVersion);
   append(welcome, ephemeral.publicKey());
   append(welcome, key_.publicKey());
   append(welcome, key_.sign(transcript));
@@ -141,7 +142,7 @@ void RelayServer::sealed(const Endpoint& from, ByteView packet) {
     // an eviction): ask it for a new handshake. One byte back for at least 26
     // in, so a forged source gains nothing.
     ++stats_.resets;
-    const uint8_t reset = kReset;
+    const uint8_t reset = ServerPacket::kReset;
     sink_.send(from, ByteView(&reset, 1), false);
     return;
   }

@@ -47,15 +47,6 @@ struct RelayConfig {
 
 class RelayServer {
  public:
-  // Packet types.
-  static constexpr uint8_t kHandshake = 0x10;
-  static constexpr uint8_t kWelcome = 0x11;
-  static constexpr uint8_t kSealed = 0x12;
-  static constexpr uint8_t kReset = 0x13;
-  static constexpr uint8_t kRelayed = 0x14;
-  static constexpr size_t kHandshakeSize = 82;
-  static constexpr size_t kWelcomeSize = 194;
-
   // A client says HELLO every 20 s; three lost in a row end its session (the
   // client gives up on the server after the same 65 s).
   static constexpr double kSilenceTimeout = 65.0;

@@ -2,6 +2,7 @@
 
 #include "protocol/Net.h"
 #include "protocol/PlimoCrypto.h"
+#include "protocol/ServerPackets.h"
 
 namespace plimo {
 
@@ -107,7 +108,7 @@ void PlimoClient::resolveRelay() {
 void PlimoClient::processPacket(ByteView data, const Address& from) {
   if (data.empty()) return;
   if (!relayIP.empty() && from == relayAddress()) {
-    if (data[0] == kRelayed && data.size() >= 2) return handlePeerPacket(data.subspan(1), Address{});
+    if (data[0] == ServerPacket::kRelayed && data.size() >= 2) return handlePeerPacket(data.subspan(1), Address{});
     return handleRelayPacket(data);
   }
   if (data[0] == SecureChannel::kPeerType) return handlePeerPacket(data, from);

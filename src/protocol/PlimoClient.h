@@ -37,16 +37,6 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
  public:
   enum class State { offline, registered, punching, connected };
 
-  // Packet types between client and server (the first byte of each packet).
-  static constexpr uint8_t kHandshake = 0x10;
-  static constexpr uint8_t kWelcome = 0x11;
-  static constexpr uint8_t kSealed = 0x12;
-  static constexpr uint8_t kReset = 0x13;
-  static constexpr uint8_t kRelayed = 0x14;
-  static constexpr uint8_t kHandshakeVersion = 1;
-  static constexpr size_t kHandshakeSize = 82;  // type, version, key, 16-byte random
-  static constexpr size_t kWelcomeSize = 194;   // type, version, two keys, signature
-
   // Tuning, in seconds unless said otherwise.
   static constexpr double handshakeRetry = 2.0;
   static constexpr double helloInterval = 20.0;  // keeps the server session alive

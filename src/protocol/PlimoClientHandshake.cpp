@@ -5,28 +5,19 @@
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
+#include "protocol/ServerPackets.h"
 #include "protocol/SigningKey.h"
 
 namespace plimo {
-
-namespace {
-
-constexpr size_t kRandomSize = 16;
-// Offsets in the welcome.
-constexpr size_t kWelcomeEph = 2;
-constexpr size_t kWelcomeKey = kWelcomeEph + PlimoCrypto::kPublicKeySize;
-constexpr size_t kWelcomeSignature = kWelcomeKey + PlimoCrypto::kPublicKeySize;
-
-}  // namespace
 
 void PlimoClient::sendRelayHandshake() {
   // A new key and random every time: a late welcome to an older handshake
   // then fails its signature check.
   relayEcdh = EcdhKey();
-  relayRandom = PlimoCrypto::randomBytes(kRandomSize);
+  relayRandom = PlimoCrypto::randomBytes(ServerPacket::kRandomSize);
   lastHandshake = loop_.now();
-  Bytes packet{kHandshake, kHandshakeVersion};
-  packet.reserve(kHandshakeSize);
+  Bytes packet{ServerPacket::kHandshake, ServerPacket::kVersion};
+  packet.reserve(ServerPacket::kHandshakeSize);
   append(packet, relayEcdh->publicKey());
   append(packet, relayRandom);
   sendRaw(packet, relayAddress());
@@ -34,10 +25,10 @@ void PlimoClient::sendRelayHandshake() {
 
 void PlimoClient::handleRelayPacket(ByteView data) {
   switch (data[0]) {
-    case kReset:
+    case ServerPacket::kReset:
       if (relay) dropRelay("The server asked for a new secure session");
       return;
-    case kSealed: {
+    case ServerPacket::kSealed: {
       if (!relay) return;
       auto plain = relay->open(data);
       // A packet that does not open is not a sign of the server.
@@ -46,7 +37,7 @@ void PlimoClient::handleRelayPacket(ByteView data) {
       handleRelayText(std::string(trimWhitespace(utf8Lossy(toString(*plain)))));
       return;
     }
-    case kWelcome:
+    case ServerPacket::kWelcome:
       return handleWelcome(data);
     default:
       return;
@@ -55,10 +46,10 @@ void PlimoClient::handleRelayPacket(ByteView data) {
 
 void PlimoClient::handleWelcome(ByteView data) {
   if (relay || !relayEcdh) return;
-  if (data.size() != kWelcomeSize || data[1] != kHandshakeVersion) return;
-  ByteView relayEph = data.subspan(kWelcomeEph, PlimoCrypto::kPublicKeySize);
-  ByteView longTerm = data.subspan(kWelcomeKey, PlimoCrypto::kPublicKeySize);
-  ByteView signature = data.subspan(kWelcomeSignature, PlimoCrypto::kSignatureSize);
+  if (data.size() != ServerPacket::kWelcomeSize || data[1] != ServerPacket::kVersion) return;
+  ByteView relayEph = data.subspan(ServerPacket::kWelcomeEph, PlimoCrypto::kPublicKeySize);
+  ByteView longTerm = data.subspan(ServerPacket::kWelcomeKey, PlimoCrypto::kPublicKeySize);
+  ByteView signature = data.subspan(ServerPacket::kWelcomeSignature, PlimoCrypto::kSignatureSize);
 
   // The signature first: it covers this handshake's fresh key and random, so
   // only a server that saw our handshake can make one. Checking the pinned

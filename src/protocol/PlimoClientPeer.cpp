@@ -2,6 +2,7 @@
 // packets and control lines, session data, and the end of a session.
 #include "core/Text.h"
 #include "protocol/PlimoClient.h"
+#include "protocol/ServerPackets.h"
 
 namespace plimo {
 
@@ -107,7 +108,7 @@ void PlimoClient::sendPeer(const std::string& text, const Address& to) {
 void PlimoClient::sendPeerPacket(ByteView sealed, const Address& to) {
   if (!to.ip.empty()) return sendRaw(sealed, to);
   if (relayIP.empty()) return;
-  Bytes packet{kRelayed};
+  Bytes packet{ServerPacket::kRelayed};
   append(packet, sealed);
   sendRaw(packet, relayAddress());
 }

@@ -5,6 +5,7 @@
 #include "protocol/Net.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
+#include "protocol/ServerPackets.h"
 
 namespace plimo {
 
@@ -108,7 +109,7 @@ void PlimoClient::sendRaw(ByteView data, const Address& to) {
   if (tcp && to == relayAddress()) {
     // Relayed partner traffic may be dropped under congestion; the server
     // session's own packets never are.
-    tcp->send(data, !data.empty() && data[0] == kRelayed);
+    tcp->send(data, !data.empty() && data[0] == ServerPacket::kRelayed);
   } else if (socket) {
     socket->send(data, to);
   }

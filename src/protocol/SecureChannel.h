@@ -10,6 +10,7 @@
 #include "core/Bytes.h"
 #include "protocol/PlimoCrypto.h"
 #include "protocol/ReplayWindow.h"
+#include "protocol/ServerPackets.h"
 
 struct evp_cipher_ctx_st;
 
@@ -28,7 +29,7 @@ namespace plimo {
 // from any thread. The channel is built complete and never rekeyed.
 class SecureChannel {
  public:
-  static constexpr uint8_t kServerType = 0x12;  // client <-> server
+  static constexpr uint8_t kServerType = ServerPacket::kSealed;  // client <-> server
   static constexpr uint8_t kPeerType = 0xC0;    // partner <-> partner
   static constexpr size_t kHeaderSize = 9;
   static constexpr size_t kTagSize = 16;
