@@ -4,7 +4,7 @@
 #include <asio/write.hpp>
 #include <deque>
 
-#include "server/StreamFramer.h"
+#include "protocol/StreamFramer.h"
 
 namespace plimo {
 

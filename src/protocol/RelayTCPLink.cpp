@@ -13,7 +13,6 @@ namespace {
 // A port that does not connect within this time is given up.
 constexpr auto kConnectTimeout = std::chrono::seconds(5);
 constexpr size_t kReadChunk = 65536;
-constexpr size_t kMaxPacket = 65535;  // what a 2-byte length can say
 // Relayed screen traffic must not build an ever-growing backlog on a slow
 // link; control packets are never dropped, so the session survives.
 constexpr size_t kMaxDroppableQueue = 2 * 1024 * 1024;
@@ -68,8 +67,7 @@ void RelayTCPLink::onConnected() {
 
 void RelayTCPLink::readMore() {
   socket_.async_read_some(asio::buffer(readBuffer_), [this](const std::error_code& error, size_t n) {
-    inbox_.insert(inbox_.end(), readBuffer_.begin(), readBuffer_.begin() + n);
-    deliver();
+    deliver(ByteView(readBuffer_).first(n));
     if (error == asio::error::eof) return end("the server closed the connection");
     if (error) return end(error.message());
     if (done()) return;
@@ -77,21 +75,12 @@ void RelayTCPLink::readMore() {
   });
 }
 
-void RelayTCPLink::deliver() {
+void RelayTCPLink::deliver(ByteView data) {
   std::vector<Bytes> batch;
-  size_t at = 0;
-  while (inbox_.size() - at >= 2) {
-    size_t n = readBE<uint16_t>(inbox_, at);
-    if (n == 0) {
-      // Nothing of this read is trusted once the stream is out of step.
-      inbox_.clear();
-      return end("bad data from the server");
-    }
-    if (inbox_.size() - at < n + 2) break;
-    batch.push_back(bytes(inbox_, at + 2, n));
-    at += n + 2;
+  // Nothing of this read is trusted once the stream is out of step.
+  if (!framer_.feed(data, [&](ByteView packet) { batch.emplace_back(packet.begin(), packet.end()); })) {
+    return end("bad data from the server");
   }
-  inbox_.erase(inbox_.begin(), inbox_.begin() + at);
   if (batch.empty()) return;
   loop_.post([delivery = delivery_, batch = std::move(batch)]() mutable {
     for (auto& packet : batch) {
@@ -102,18 +91,14 @@ void RelayTCPLink::deliver() {
 }
 
 void RelayTCPLink::send(ByteView data, bool droppable) {
-  if (data.empty() || data.size() > kMaxPacket) return;
-  size_t frameSize = data.size() + 2;
+  Bytes frame = StreamFramer::frame(data);
+  if (frame.empty()) return;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (done_) return;
-    if (!admits(queued_, frameSize, droppable)) return;
-    queued_ += frameSize;
+    if (!admits(queued_, frame.size(), droppable)) return;
+    queued_ += frame.size();
   }
-  Bytes frame;
-  frame.reserve(frameSize);
-  appendBE<uint16_t>(frame, uint16_t(data.size()));
-  append(frame, data);
   asio::post(io_.context(), [this, frame = std::move(frame)]() mutable {
     outbox_.push_back(std::move(frame));
     if (connected()) writeNext();

@@ -14,6 +14,7 @@
 #include "core/EventLoop.h"
 #include "protocol/NetIoThread.h"
 #include "protocol/SocketFactory.h"
+#include "protocol/StreamFramer.h"
 
 namespace plimo {
 
@@ -48,7 +49,7 @@ class RelayTCPLink final : public StreamLink {
   void connect(const std::string& ip);
   void onConnected();
   void readMore();
-  void deliver();
+  void deliver(ByteView data);
   void writeNext();
   void end(const std::string& reason);
 
@@ -63,7 +64,7 @@ class RelayTCPLink final : public StreamLink {
   asio::steady_timer connectTimer_;
 
   // I/O thread only.
-  Bytes inbox_;
+  StreamFramer framer_;
   Bytes readBuffer_;
   std::deque<Bytes> outbox_;
   bool writing_ = false;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "server/ClientCodec.h"
-#include "server/StreamFramer.h"
+#include "protocol/StreamFramer.h"
 
 namespace plimo::e2e {
 
@@ -84,7 +84,8 @@ class NetClient {
         continue;
       }
       if (tcp_) {
-        framer_.feed(ByteView(buffer, size_t(n)), [&](ByteView packet) { queue_.emplace_back(packet.begin(), packet.end()); });
+        auto take = [&](ByteView packet) { queue_.emplace_back(packet.begin(), packet.end()); };
+        if (!framer_.feed(ByteView(buffer, size_t(n)), take)) return std::nullopt;  // the server's stream is out of step
       } else {
         queue_.emplace_back(buffer, buffer + n);
       }

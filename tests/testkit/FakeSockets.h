@@ -16,6 +16,7 @@
 
 #include "core/EventLoop.h"
 #include "protocol/SocketFactory.h"
+#include "protocol/StreamFramer.h"
 
 namespace plimo::testkit {
 
@@ -105,7 +106,7 @@ class FakeStreamLink final : public StreamLink {
     record_->connectTimeout.reset();
   }
   void send(ByteView data, bool droppable) override {
-    if (data.empty() || data.size() > 65535 || record_->done) return;
+    if (StreamFramer::frame(data).empty() || record_->done) return;
     record_->sent.push_back({Bytes(data.begin(), data.end()), droppable});
   }
   bool connected() const override { return record_->connected; }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "server/StreamFramer.h"
+#include "protocol/StreamFramer.h"
 
 using namespace plimo;
 

@@ -1,4 +1,4 @@
-#include "server/StreamFramer.h"
+#include "protocol/StreamFramer.h"
 
 namespace plimo {
 
