@@ -95,7 +95,7 @@ std::vector<double> measure(AsioLoop& loop, SocketFactory& real, uint16_t udp, u
   std::string tcpText = std::to_string(tcp);
   auto viewer = PlimoClient::create(loop, viewerSockets, "127.0.0.1", udp, tcpText, "");
   auto host = PlimoClient::create(loop, hostSockets, "127.0.0.1", udp, tcpText, "");
-  host->unattended = true;
+  host->setUnattended(true);
   bool viewerUp = false, hostUp = false;
   std::string failure;
   viewer->onConnected = [&] { viewerUp = true; };
@@ -105,14 +105,14 @@ std::vector<double> measure(AsioLoop& loop, SocketFactory& real, uint16_t udp, u
   viewer->start();
   host->start();
   // The TCP fallback starts after three unanswered UDP handshakes 2 s apart.
-  if (!runUntil(loop, [&] { return viewer->myID != "0" && host->myID != "0"; }, 30)) {
+  if (!runUntil(loop, [&] { return viewer->myID() != "0" && host->myID() != "0"; }, 30)) {
     std::fprintf(stderr, "%s: the clients did not register\n", scenario.figure);
     return times;
   }
   for (int round = 0; round < scenario.rounds; ++round) {
     viewerUp = hostUp = false;
     auto start = Clock::now();
-    viewer->connect(host->myID);
+    viewer->connect(host->myID());
     if (!runUntil(loop, [&] { return (viewerUp && hostUp) || !failure.empty(); }, 20) || !failure.empty()) {
       std::fprintf(stderr, "%s: round %d did not connect: %s\n", scenario.figure, round, failure.c_str());
       return {};
@@ -121,7 +121,7 @@ std::vector<double> measure(AsioLoop& loop, SocketFactory& real, uint16_t udp, u
     viewer->disconnect();
     // Both sides back to registered, and their HELLOs with the next session's
     // keys have reached the server before the next CONNECT.
-    runUntil(loop, [&] { return host->state == PlimoClient::State::registered; }, 10);
+    runUntil(loop, [&] { return host->state() == PlimoClient::State::registered; }, 10);
     auto settled = Clock::now() + std::chrono::milliseconds(300);
     runUntil(loop, [&] { return Clock::now() > settled; }, 1);
   }

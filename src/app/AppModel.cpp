@@ -77,7 +77,7 @@ void AppModel::setUnattended(bool on) {
   unattended_.set(on);
   ini_.set("Session", "Unattended", on ? "1" : "0");
   saved(ini_.save());
-  if (client) client->unattended = on;
+  if (client) client->setUnattended(on);
   log(on ? "Unattended access turned on" : "Unattended access turned off");
 }
 
@@ -87,8 +87,7 @@ void AppModel::setKeepID(bool on) {
     s.pinSecret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
     store(s);
     if (client) {
-      client->pinID.clear();
-      client->pinSecret = s.pinSecret;
+      client->setPin("", s.pinSecret);
       client->sendPin();
     }
   } else {
@@ -101,7 +100,7 @@ void AppModel::setKeepID(bool on) {
 }
 
 void AppModel::pinAnswer(bool ok, const std::string& text) {
-  idPinned.set(client && client->idPinned);
+  idPinned.set(client && client->idPinned());
   AppSettings s = settings.get();
   if (ok) {
     s.pinnedID = text;

@@ -11,7 +11,7 @@
 
 namespace plimo {
 
-bool AppModel::online() const { return client && client->relay && myID.get() != "0"; }
+bool AppModel::online() const { return client && client->serverUp() && myID.get() != "0"; }
 
 void AppModel::startClient() {
   const AppSettings& s = settings.get();
@@ -51,10 +51,9 @@ void AppModel::startClient() {
         std::string answer = ok ? "Server answered in " + std::to_string(milliseconds) + " ms: " + text : text;
         for (auto& done : waiting) done(ok, answer);
       });
-  c->unattended = unattended();
+  c->setUnattended(unattended());
   if (!s.pinSecret.empty()) {
-    c->pinID = s.pinnedID;
-    c->pinSecret = s.pinSecret;
+    c->setPin(s.pinnedID, s.pinSecret);
     c->sendPin();
   }
   client = c;
@@ -83,13 +82,14 @@ void AppModel::restartClient() {
 }
 
 void AppModel::refreshFingerprint() {
-  relayFingerprint.set(client && client->relayKey ? PlimoCrypto::keyFingerprint(*client->relayKey) : PlimoCrypto::keyFingerprint({}));
+  relayFingerprint.set(client && client->relayKey() ? PlimoCrypto::keyFingerprint(*client->relayKey())
+                                                    : PlimoCrypto::keyFingerprint({}));
 }
 
 void AppModel::serverStatusFromID() {
   if (!client) return;
-  myID.set(client->myID);
-  idPinned.set(client->idPinned);
+  myID.set(client->myID());
+  idPinned.set(client->idPinned());
   refreshFingerprint();
   serverLight.set(Light::green);
   serverText.set("Online, secure connection");
@@ -99,13 +99,13 @@ void AppModel::serverStatusFromID() {
 void AppModel::serverStatus(const std::string& text) {
   if (!client) return;
   refreshFingerprint();
-  if (client->relayBlocked) {
+  if (client->relayBlocked()) {
     serverLight.set(Light::red);
     serverText.set(text);
-  } else if (!client->relay) {
+  } else if (!client->serverUp()) {
     serverLight.set(Light::amber);
     serverText.set(text);
-  } else if (client->myID != "0") {
+  } else if (client->myID() != "0") {
     serverLight.set(Light::green);
     serverText.set("Online, secure connection");
   } else {

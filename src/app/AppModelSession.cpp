@@ -12,7 +12,7 @@ namespace plimo {
 void AppModel::connect() {
   if (!client) return;
   notice.set("");
-  if (client->state == PlimoClient::State::punching || client->state == PlimoClient::State::connected) {
+  if (client->state() == PlimoClient::State::punching || client->state() == PlimoClient::State::connected) {
     client->disconnect();
     return;
   }
@@ -54,24 +54,24 @@ void AppModel::addRecent(const std::string& id) {
 void AppModel::partnerConnected() {
   if (!client) return;
   connecting.set(false);
-  const std::string partner = formatPlimoID(client->partnerID);
-  const bool relayed = client->viaRelay;
-  if (client->initiator) {
+  const std::string partner = formatPlimoID(client->partnerID());
+  const bool relayed = client->viaRelay();
+  if (client->initiator()) {
     sessionLight.set(Light::green);
     sessionTitle.set("Connected to " + partner);
     sessionDetail.set(relayed ? "You are helping this PC. Through the server (no direct path), still AES-256 "
                                 "encrypted end to end."
                               : "You are helping this PC. Direct link, AES-256 encrypted.");
   } else {
-    std::string who = client->partnerName.empty() ? "Someone wants to help this Mac"
-                                                  : client->partnerName + " wants to help this Mac";
+    std::string who = client->partnerName().empty() ? "Someone wants to help this Mac"
+                                                    : client->partnerName() + " wants to help this Mac";
     sessionDetail.set(who + (relayed ? ". Through the server, AES-256 encrypted." : ". Direct link, AES-256 encrypted."));
     sessionTitle.set("Connected to " + partner);
     sessionLight.set(Light::amber);
   }
-  checkNumber.set(client->checkNumber);
-  if (client->state == PlimoClient::State::connected)
-    client->sendPeer("MSG Hello from " + formatPlimoID(client->myID), client->peer);
+  checkNumber.set(client->checkNumber());
+  if (client->state() == PlimoClient::State::connected)
+    client->sendPeer("MSG Hello from " + formatPlimoID(client->myID()), client->peer());
   log(sessionTitle.get() + " (" + sessionDetail.get() + " Check number " + checkNumber.get() + ")");
 }
 

@@ -1,17 +1,13 @@
+// The link's life cycle, its tick, the dispatch of incoming packets, and the
+// owner's operations and view, each handed to the half it belongs to.
 #include "protocol/PlimoClient.h"
 
-#include "protocol/Net.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/PartnerSession.h"
+#include "protocol/SecureChannel.h"
 #include "protocol/ServerPackets.h"
+#include "protocol/ServerSession.h"
 
 namespace plimo {
-
-namespace {
-
-// "Long ago": every interval measured from it has passed.
-constexpr double kDistantPast = -1e12;
-
-}  // namespace
 
 std::shared_ptr<PlimoClient> PlimoClient::create(EventLoop& loop, SocketFactory& sockets,
                                                  std::string relayHost, uint16_t relayPort,
@@ -23,144 +19,91 @@ std::shared_ptr<PlimoClient> PlimoClient::create(EventLoop& loop, SocketFactory&
 
 PlimoClient::PlimoClient(EventLoop& loop, SocketFactory& sockets, std::string host, uint16_t port,
                          std::string_view tcpPortsText, std::string_view relayKeyHex)
-    : relayHost(std::move(host)),
-      relayPort(port),
-      tcpPorts(parsePortList(tcpPortsText)),
-      lastHello(kDistantPast),
-      lastRelayRx(kDistantPast),
-      testStart(loop.now()),
-      lastPeerRx(kDistantPast),
-      loop_(loop),
-      sockets_(sockets) {
-  tcpPort = tcpPorts.empty() ? 0 : tcpPorts.front();
-  auto key = PlimoCrypto::fromHex(trimWhitespace(relayKeyHex));
-  if (key && key->size() == PlimoCrypto::kPublicKeySize) relayKey = std::move(*key);
-}
+    : loop_(loop),
+      sockets_(sockets),
+      server_(std::make_unique<ServerSession>(*this, std::move(host), port, tcpPortsText, relayKeyHex)),
+      partner_(std::make_unique<PartnerSession>(*this)) {}
 
 PlimoClient::~PlimoClient() = default;
 
 void PlimoClient::start() {
-  std::weak_ptr<PlimoClient> weak = weak_from_this();
-  socket = sockets_.openUdp([weak](Bytes data, const Address& from) {
-    if (auto self = weak.lock()) self->processPacket(data, from);
-  });
-  localIP = sockets_.localIPv4();
-  peerKey = EcdhKey();
-  if (!relayKey) log("No server key in Plimo.ini yet; the first key the server shows will be pinned.");
-  tickTimer = makeTimer(tickInterval, [](PlimoClient& self) { self.tick(); });
-  resolveRelay();
+  socket_ = sockets_.openUdp(weakly<Bytes, const Address&>(
+      [](PlimoClient& self, Bytes data, const Address& from) { self.processPacket(data, from); }));
+  server_->start();
+  tickTimer_ = loop_.every(kTickInterval, weakly<>([](PlimoClient& self) { self.tick(); }));
   tick();
-}
-
-Timer PlimoClient::makeTimer(double interval, std::function<void(PlimoClient&)> action) {
-  std::weak_ptr<PlimoClient> weak = weak_from_this();
-  return loop_.every(interval, [weak, action = std::move(action)] {
-    if (auto self = weak.lock()) action(*self);
-  });
 }
 
 void PlimoClient::stop() {
   auto keep = shared_from_this();
-  if (state == State::connected) disconnect();
-  if (relay) sendRelay("BYE");
-  if (tcp) {
-    std::shared_ptr<StreamLink> link = std::move(tcp);
-    closingTcp_ = loop_.after(tcpCloseDelay, [link] { link->cancel(); });
-  }
-  tickTimer.reset();
-  punchTimer.reset();
-  pingTimer.reset();
-  socket.reset();
-}
-
-std::string PlimoClient::transport() const {
-  if (tcp) return "TCP " + std::to_string(tcpPort);
-  return "UDP " + std::to_string(relayPort);
-}
-
-std::string PlimoClient::relayAddressText() const {
-  if (relayIP.empty()) return "(not resolved)";
-  return relayIP + ":" + std::to_string(relayPort);
-}
-
-void PlimoClient::resolveRelay() {
-  if (!relayIP.empty() || resolving) return;
-  resolving = true;
-  lastResolve = loop_.now();
-  std::weak_ptr<PlimoClient> weak = weak_from_this();
-  sockets_.resolveIPv4(relayHost, [weak](std::optional<std::string> ip) {
-    auto self = weak.lock();
-    if (!self) return;
-    self->resolving = false;
-    if (!self->socket) return;  // stopped meanwhile
-    if (ip) {
-      self->relayIP = *ip;
-      self->log("Socket open on " + self->localIP + ":" + std::to_string(self->socket->localPort()) +
-                ", server " + self->relayHost + " (" + self->relayAddressText() + ")");
-      self->tick();
-    } else {
-      self->log("Cannot find server " + self->relayHost);
-      self->status("Server not found");
-    }
-  });
-}
-
-void PlimoClient::processPacket(ByteView data, const Address& from) {
-  if (data.empty()) return;
-  if (!relayIP.empty() && from == relayAddress()) {
-    if (data[0] == ServerPacket::kRelayed && data.size() >= 2) return handlePeerPacket(data.subspan(1), Address{});
-    return handleRelayPacket(data);
-  }
-  if (data[0] == SecureChannel::kPeerType) return handlePeerPacket(data, from);
-  if (state == State::punching) {
-    log("Unexpected packet from " + from.text() + " (type " + std::to_string(data[0]) + ")");
-  }
+  if (partner_->phase() == PartnerSession::Phase::connected) partner_->disconnect();
+  server_->stop();
+  partner_->stopTimers();
+  tickTimer_.reset();
+  socket_.reset();
 }
 
 void PlimoClient::tick() {
   // A callback below may drop the owner's last reference.
   auto keep = shared_from_this();
-  double now = loop_.now();
-  if (!testToken.empty() && now - testStart > testTimeout) {
-    finishTest(false, relayIP.empty()
-                          ? "Cannot find server " + relayHost
-                          : "No answer from the server. Check that it runs and that UDP port " +
-                                std::to_string(relayPort) + " is open in its firewall.");
-  }
-  if (tcp && tcp->done()) tcpEnded();
-  if (state == State::connected && now - lastPeerRx > peerTimeout) {
-    peerGone("The other PC stopped answering; the session has ended.");
-  }
-  if (relayBlocked) return;
-  if (relayIP.empty()) {
-    if (!lastResolve || now - *lastResolve >= resolveRetry) resolveRelay();
-    return;
-  }
-  if (relay) {
-    if (now - lastRelayRx > relayTimeout) {
-      dropRelay("Lost contact with the server, reconnecting...");
-    } else if (now - lastHello >= helloInterval) {
-      sendHello();
-    }
-    return;
-  }
-  if (lastHandshake && now - *lastHandshake < handshakeRetry) return;
-  sendHandshakeByTransportRule();
+  server_->checkEnded();
+  partner_->checkSilence();
+  server_->keepContact();
 }
 
-void PlimoClient::dropRelay(const std::string& reason) {
-  relay.reset();
-  lastHandshake.reset();
-  log(reason);
-  status("Reconnecting to server...");
+void PlimoClient::processPacket(ByteView data, const Address& from) {
+  if (data.empty()) return;
+  if (server_->isServer(from)) {
+    if (data[0] == ServerPacket::kRelayed && data.size() >= 2) {
+      return partner_->handlePacket(data.subspan(1), Address{});
+    }
+    return server_->handlePacket(data);
+  }
+  if (data[0] == SecureChannel::kPeerType) return partner_->handlePacket(data, from);
+  if (partner_->phase() == PartnerSession::Phase::punching) {
+    log("Unexpected packet from " + from.text() + " (type " + std::to_string(data[0]) + ")");
+  }
 }
 
 void PlimoClient::log(const std::string& text) {
   if (onLog) onLog(text);
 }
 
-void PlimoClient::status(const std::string& text) {
-  if (onRelayStatus) onRelayStatus(text);
+void PlimoClient::setUnattended(bool on) { server_->setUnattended(on); }
+void PlimoClient::setPin(std::string id, std::string secret) { server_->setPin(std::move(id), std::move(secret)); }
+void PlimoClient::sendPin() { server_->sendPin(); }
+void PlimoClient::unpinID() { server_->unpinID(); }
+void PlimoClient::testRelay() { server_->testRelay(); }
+void PlimoClient::connect(const std::string& partnerID) { partner_->connect(partnerID); }
+void PlimoClient::disconnect() { partner_->disconnect(); }
+void PlimoClient::sendData(ByteView data) { partner_->sendData(data); }
+void PlimoClient::sendPeer(const std::string& text, const Address& to) { partner_->sendPeer(text, to); }
+
+PlimoClient::State PlimoClient::state() const {
+  switch (partner_->phase()) {
+    case PartnerSession::Phase::punching:
+      return State::punching;
+    case PartnerSession::Phase::connected:
+      return State::connected;
+    case PartnerSession::Phase::idle:
+      break;
+  }
+  return server_->myID() == "0" ? State::offline : State::registered;
 }
+
+const std::string& PlimoClient::myID() const { return server_->myID(); }
+bool PlimoClient::idPinned() const { return server_->idPinned(); }
+bool PlimoClient::serverUp() const { return server_->up(); }
+bool PlimoClient::relayBlocked() const { return server_->blocked(); }
+const std::optional<Bytes>& PlimoClient::relayKey() const { return server_->key(); }
+std::string PlimoClient::transport() const { return server_->transport(); }
+std::string PlimoClient::relayAddressText() const { return server_->addressText(); }
+const std::string& PlimoClient::partnerID() const { return partner_->partnerID(); }
+const std::string& PlimoClient::partnerName() const { return partner_->partnerName(); }
+const std::string& PlimoClient::checkNumber() const { return partner_->checkNumber(); }
+bool PlimoClient::initiator() const { return partner_->initiator(); }
+bool PlimoClient::viaRelay() const { return partner_->viaRelay(); }
+const Address& PlimoClient::peer() const { return partner_->peer(); }
+const std::optional<PlimoClient::Attempt>& PlimoClient::lastAttempt() const { return partner_->lastAttempt(); }
 
 }  // namespace plimo

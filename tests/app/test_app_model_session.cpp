@@ -71,9 +71,9 @@ TEST_F(SessionFixture, ConnectWhileAnAttemptRunsCancelsIt) {
   model->partnerID = "123456789";
   model->connect();
   introduce("123456789");
-  ASSERT_EQ(model->client->state, PlimoClient::State::punching);
+  ASSERT_EQ(model->client->state(), PlimoClient::State::punching);
   model->connect();
-  EXPECT_EQ(model->client->state, PlimoClient::State::registered);
+  EXPECT_EQ(model->client->state(), PlimoClient::State::registered);
   EXPECT_FALSE(model->connecting.get());
   EXPECT_EQ(model->sessionLight.get(), Light::red);
   EXPECT_EQ(model->sessionTitle.get(), "Could not connect");

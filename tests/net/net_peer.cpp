@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
 
   client->onLog = print;
   client->onID = [&] {
-    print("ID " + client->myID);
+    print("ID " + client->myID());
     if (partner.empty() || asked) return;
     asked = true;
     client->connect(partner);

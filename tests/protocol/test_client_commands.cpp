@@ -13,34 +13,34 @@ TEST(ClientCommands, IdReplies) {
   ClientRig rig;
   rig.bringUp("987654321");
   EXPECT_EQ(rig.idCount, 1);
-  EXPECT_FALSE(rig.client->idPinned);
-  EXPECT_FALSE(rig.client->idExpires);
+  EXPECT_FALSE(rig.client->idPinned());
+  EXPECT_FALSE(rig.kit().idExpires());
 
   rig.sendLine("ID 111222333 600");
   EXPECT_EQ(rig.idCount, 2);
-  EXPECT_FALSE(rig.client->idPinned);
-  ASSERT_TRUE(rig.client->idExpires);
-  EXPECT_DOUBLE_EQ(*rig.client->idExpires, rig.loop.now() + 600);
+  EXPECT_FALSE(rig.client->idPinned());
+  ASSERT_TRUE(rig.kit().idExpires());
+  EXPECT_DOUBLE_EQ(*rig.kit().idExpires(), rig.loop.now() + 600);
 
   rig.sendLine("ID 111222333 soon");
-  EXPECT_DOUBLE_EQ(*rig.client->idExpires, rig.loop.now());
+  EXPECT_DOUBLE_EQ(*rig.kit().idExpires(), rig.loop.now());
   rig.sendLine("ID 111222333 -40");
-  EXPECT_DOUBLE_EQ(*rig.client->idExpires, rig.loop.now());
+  EXPECT_DOUBLE_EQ(*rig.kit().idExpires(), rig.loop.now());
 
   rig.sendLine("ID 111222333 pinned");
-  EXPECT_TRUE(rig.client->idPinned);
-  EXPECT_FALSE(rig.client->idExpires);
+  EXPECT_TRUE(rig.client->idPinned());
+  EXPECT_FALSE(rig.kit().idExpires());
   EXPECT_EQ(rig.idCount, 2);  // the same ID fires nothing
   EXPECT_TRUE(rig.logged("My ID is 111 222 333"));
 
   rig.sendLine("ID");  // too short: ignored
   rig.sendLine("ID  pinned");  // an empty ID is no ID
-  EXPECT_EQ(rig.client->myID, "111222333");
+  EXPECT_EQ(rig.client->myID(), "111222333");
 }
 
 TEST(ClientCommands, PinIsAskedAgainUntilConfirmed) {
   ClientRig rig;
-  rig.client->pinSecret = std::string(64, 'A');
+  rig.client->setPin("", std::string(64, 'A'));
   rig.client->sendPin();  // not registered yet: nothing to send, nothing lost
   rig.bringUp("123456789");
   auto lines = rig.lines();
@@ -49,22 +49,22 @@ TEST(ClientCommands, PinIsAskedAgainUntilConfirmed) {
 
   rig.sendLine("ERR PIN NOT_READY");
   EXPECT_TRUE(rig.pins.empty());
-  EXPECT_EQ(rig.client->pinSecret, std::string(64, 'A'));
+  EXPECT_EQ(rig.kit().pinSecret(), std::string(64, 'A'));
   rig.sendLine("ID 123456789");
   EXPECT_EQ(rig.lines(), std::vector<std::string>{"PIN 123456789 " + std::string(64, 'A')});
 
   rig.sendLine("PIN OK 123456789");
   ASSERT_EQ(rig.pins.size(), 1u);
   EXPECT_EQ(rig.pins[0], std::make_pair(true, std::string("123456789")));
-  EXPECT_TRUE(rig.client->idPinned);
+  EXPECT_TRUE(rig.client->idPinned());
   EXPECT_TRUE(rig.logged("ID 123 456 789 is pinned; it stays valid until you unpin it"));
   rig.sendLine("ID 123456789 pinned");
   EXPECT_TRUE(rig.lines().empty());
 
   rig.client->unpinID();
   EXPECT_EQ(rig.lines(), std::vector<std::string>{"UNPIN"});
-  EXPECT_FALSE(rig.client->idPinned);
-  EXPECT_TRUE(rig.client->pinSecret.empty());
+  EXPECT_FALSE(rig.client->idPinned());
+  EXPECT_TRUE(rig.kit().pinSecret().empty());
   rig.client->unpinID();  // nothing kept: nothing sent
   EXPECT_TRUE(rig.lines().empty());
 }
@@ -72,8 +72,7 @@ TEST(ClientCommands, PinIsAskedAgainUntilConfirmed) {
 TEST(ClientCommands, PinRefusals) {
   ClientRig rig;
   rig.bringUp();
-  rig.client->pinID = "555666777";
-  rig.client->pinSecret = "S";
+  rig.client->setPin("555666777", "S");
   rig.client->sendPin();
   EXPECT_EQ(rig.lines(), std::vector<std::string>{"PIN 555666777 S"});
   rig.sendLine("ERR PIN TAKEN");
@@ -81,10 +80,10 @@ TEST(ClientCommands, PinRefusals) {
   EXPECT_FALSE(rig.pins[0].first);
   EXPECT_EQ(rig.pins[0].second, "That ID is kept by another PC; this Mac keeps its own ID instead.");
   EXPECT_TRUE(rig.logged("That ID is kept by another PC; this Mac keeps its own ID instead. (ERR PIN TAKEN)"));
-  EXPECT_TRUE(rig.client->pinID.empty());
-  EXPECT_TRUE(rig.client->pinSecret.empty());
+  EXPECT_TRUE(rig.kit().pinID().empty());
+  EXPECT_TRUE(rig.kit().pinSecret().empty());
 
-  rig.client->pinSecret = "S";
+  rig.client->setPin("", "S");
   rig.sendLine("ERR PIN BAD_SECRET");
   EXPECT_EQ(rig.pins.back().second, "The server did not accept the request to keep this ID.");
 }
@@ -128,7 +127,7 @@ TEST(ClientCommands, LinesAreRoutedInOrder) {
   EXPECT_EQ(rig.logs.size(), logs);
   // White space and line ends around a line do not matter.
   rig.sendLine("  ID 444555666\r\n");
-  EXPECT_EQ(rig.client->myID, "444555666");
+  EXPECT_EQ(rig.client->myID(), "444555666");
 }
 
 TEST(ClientDispatch, OnlyTheServersAddressAndPortIsTheServer) {
@@ -137,24 +136,24 @@ TEST(ClientDispatch, OnlyTheServersAddressAndPortIsTheServer) {
   Bytes welcome = rig.relay.welcome(rig.handshakes().back());
   rig.deliver(welcome, Address{ClientRig::kServerIP, 47801});
   rig.deliver(welcome, Address{"198.51.100.7", ClientRig::kServerPort});
-  EXPECT_FALSE(rig.client->relay);
+  EXPECT_FALSE(rig.client->serverUp());
   rig.deliver(welcome);
-  EXPECT_TRUE(rig.client->relay);
+  EXPECT_TRUE(rig.client->serverUp());
   rig.lines();
 
   rig.sendLine("ID 123456789");
   // A sealed line from another port of the server's IP is not the server's.
   Bytes line = rig.relay.seal("ID 999999999");
   rig.deliver(line, Address{ClientRig::kServerIP, 47801});
-  EXPECT_EQ(rig.client->myID, "123456789");
+  EXPECT_EQ(rig.client->myID(), "123456789");
   // A lone 0x14 from the server is a server packet (and means nothing).
   rig.deliver(Bytes{0x14});
-  EXPECT_TRUE(rig.client->relay);
+  EXPECT_TRUE(rig.client->serverUp());
 }
 
 TEST(ClientDispatch, BadInputNeverCrashesNorChangesState) {
   ClientRig rig("");
-  rig.client->relayKey = rig.relay.longTerm.publicKey();
+  rig.kit().pinServerKey(rig.relay.longTerm.publicKey());
   rig.start();
   std::mt19937 random(7);
   // Welcome-shaped junk while a handshake waits: no session, no freeze.
@@ -165,11 +164,11 @@ TEST(ClientDispatch, BadInputNeverCrashesNorChangesState) {
     data[1] = 0x01;
     rig.deliver(data);
   }
-  EXPECT_FALSE(rig.client->relay);
-  EXPECT_FALSE(rig.client->relayBlocked);
+  EXPECT_FALSE(rig.client->serverUp());
+  EXPECT_FALSE(rig.client->relayBlocked());
   rig.welcome();
   rig.sendLine("ID 123456789");
-  auto session = rig.client->relay;
+  auto session = rig.kit().serverChannel();
   ASSERT_TRUE(session);
   std::vector<Address> senders = {ClientRig::serverAddress(), {ClientRig::kServerIP, 1}, {"10.0.0.9", 5000}};
   for (int i = 0; i < 3000; ++i) {
@@ -184,14 +183,14 @@ TEST(ClientDispatch, BadInputNeverCrashesNorChangesState) {
     rig.deliver(data, senders[i % senders.size()]);
   }
   rig.deliver(Bytes{});
-  EXPECT_EQ(rig.client->relay, session);
-  EXPECT_FALSE(rig.client->relayBlocked);
-  EXPECT_EQ(rig.client->myID, "123456789");
-  EXPECT_EQ(rig.client->state, PlimoClient::State::registered);
+  EXPECT_EQ(rig.kit().serverChannel(), session);
+  EXPECT_FALSE(rig.client->relayBlocked());
+  EXPECT_EQ(rig.client->myID(), "123456789");
+  EXPECT_EQ(rig.client->state(), PlimoClient::State::registered);
   EXPECT_EQ(rig.idCount, 1);
   // The session still works.
   rig.sendLine("ID 222333444");
-  EXPECT_EQ(rig.client->myID, "222333444");
+  EXPECT_EQ(rig.client->myID(), "222333444");
 }
 
 TEST(ClientDispatch, ControlAndInvalidUtf8LinesAreHandledAsText) {

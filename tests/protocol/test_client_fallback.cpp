@@ -74,7 +74,7 @@ TEST(ClientFallback, TriesTheTcpPortsInOrderUntilOneAnswers) {
   EXPECT_NEAR(rig.loop.now() - t0, 14.0, 1e-9);
 
   rig.welcome();
-  ASSERT_TRUE(rig.client->relay);
+  ASSERT_TRUE(rig.client->serverUp());
   EXPECT_TRUE(rig.logged("Secure connection to the server (AES-256-GCM) over TCP 80, server key " +
                          PlimoCrypto::keyFingerprint(rig.relay.longTerm.publicKey())));
   auto lines = rig.lines();
@@ -90,18 +90,18 @@ TEST(ClientFallback, TriesTheTcpPortsInOrderUntilOneAnswers) {
   }
   EXPECT_EQ(rig.udp().sent.size(), udpBefore);
   EXPECT_EQ(rig.lines().size(), 10u);
-  EXPECT_TRUE(rig.client->relay);
+  EXPECT_TRUE(rig.client->serverUp());
 
   // The link ends: the session is lost and UDP comes first again, on the same port list.
   port80.finish("the server closed the connection");
   rig.loop.advance(1.0);
   EXPECT_TRUE(rig.logged("TCP 80 to the server ended: the server closed the connection"));
   EXPECT_TRUE(rig.logged("Lost the TCP connection to the server, reconnecting..."));
-  EXPECT_FALSE(rig.client->relay);
+  EXPECT_FALSE(rig.client->serverUp());
   rig.loop.advance(1.0);
   EXPECT_EQ(udpHandshakes(rig), 4u);
   EXPECT_EQ(rig.client->transport(), "UDP 47800");
-  EXPECT_EQ(rig.client->tcpPort, 80);
+  EXPECT_EQ(rig.kit().tcpPort(), 80);
 }
 
 TEST(ClientFallback, PortThatAnswersButNotAsAServerIsGivenUpAfterThreeHandshakes) {
@@ -160,12 +160,12 @@ TEST(ClientFallback, ServerPortListReplacesOnlyADifferentList) {
   rig.sendLine("PORTS x 443,8443,80");
   EXPECT_EQ(rig.portChanges, std::vector<std::string>{"443,8443,80"});
   EXPECT_TRUE(rig.logged("The server's TCP fallback ports: 443,8443,80"));
-  EXPECT_EQ(rig.client->tcpPorts, (std::vector<uint16_t>{443, 8443, 80}));
-  EXPECT_EQ(rig.client->tcpPort, 443);
-  EXPECT_EQ(rig.client->tcpIndex, 0u);
+  EXPECT_EQ(rig.kit().tcpPorts(), (std::vector<uint16_t>{443, 8443, 80}));
+  EXPECT_EQ(rig.kit().tcpPort(), 443);
+  EXPECT_EQ(rig.kit().tcpIndex(), 0u);
   rig.sendLine("PORTS x none");
   EXPECT_EQ(rig.portChanges.back(), "0");
-  EXPECT_EQ(rig.client->tcpPort, 0);
+  EXPECT_EQ(rig.kit().tcpPort(), 0);
 }
 
 TEST(ClientFallback, RelayedPartnerPacketsAreTheOnlyDroppableOnes) {
@@ -179,9 +179,7 @@ TEST(ClientFallback, RelayedPartnerPacketsAreTheOnlyDroppableOnes) {
   auto& link = *rig.sockets.tcp[0];
   // A session going through the server (set up by hand here).
   auto keys = PlimoCrypto::derivePeerKeys(Bytes(32, 1), Bytes(64, 1), Bytes(64, 2));
-  rig.client->peerChannel = SecureChannel::toPartner(keys);
-  rig.client->state = PlimoClient::State::connected;
-  rig.client->peer = Address{};
+  rig.kit().lockTo(SecureChannel::toPartner(keys), Address{});
   rig.client->sendData(Bytes{0x81, 1, 2});
   ASSERT_FALSE(link.sent.empty());
   EXPECT_EQ(link.sent.back().first[0], 0x14);
@@ -196,7 +194,7 @@ TEST(ClientRelayTest, PongWithTheTokenEndsTheTest) {
   rig.loop.advance(0.5);
   rig.client->testRelay();
   rig.client->testRelay();  // one test at a time
-  std::string token = rig.client->testToken;
+  std::string token = rig.kit().testToken();
   EXPECT_EQ(token.size(), 8u);
   EXPECT_EQ(rig.handshakes().size(), 2u);  // the test starts a handshake at once
   rig.welcome();
@@ -218,7 +216,7 @@ TEST(ClientRelayTest, PongWithTheTokenEndsTheTest) {
 
   // With a session the PING leaves at once.
   rig.client->testRelay();
-  EXPECT_EQ(rig.lines(), std::vector<std::string>{"PING " + rig.client->testToken});
+  EXPECT_EQ(rig.lines(), std::vector<std::string>{"PING " + rig.kit().testToken()});
 }
 
 TEST(ClientRelayTest, TimeoutTexts) {
@@ -255,7 +253,7 @@ TEST(ClientLifecycle, KeyTextAndStartFailure) {
   for (auto [text, pinned] : std::vector<std::pair<std::string, bool>>{
            {key, true}, {"  " + key + "\n", true}, {key + "00", false}, {key.substr(1) + "G", false}, {"", false}}) {
     ClientRig rig("", text);
-    EXPECT_EQ(bool(rig.client->relayKey), pinned) << text;
+    EXPECT_EQ(bool(rig.client->relayKey()), pinned) << text;
   }
 
   ClientRig broken;
@@ -285,7 +283,7 @@ TEST(ClientLifecycle, StopOverTcpClosesTheLinkAfterTheBye) {
   rig.loop.advance(1.0);
   rig.welcome();
   rig.client->stop();
-  EXPECT_FALSE(rig.client->tcp);
+  EXPECT_FALSE(rig.kit().onTcp());
   EXPECT_EQ(rig.lines().back(), "BYE");
   EXPECT_FALSE(link->cancelled);
   rig.loop.advance(0.2);

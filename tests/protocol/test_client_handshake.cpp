@@ -60,7 +60,7 @@ TEST(ClientHandshake, FreshStartOnTheWire) {
   EXPECT_EQ(rig.sentToServer().size(), all.size());  // nothing but handshakes yet
 
   rig.welcome();
-  ASSERT_TRUE(rig.client->relay);
+  ASSERT_TRUE(rig.client->serverUp());
   std::string fingerprint = PlimoCrypto::keyFingerprint(rig.relay.longTerm.publicKey());
   EXPECT_TRUE(rig.logged("Secure connection to the server (AES-256-GCM) over UDP 47800, server key " + fingerprint));
   EXPECT_EQ(rig.statuses.back(), "Secure connection to server");
@@ -74,15 +74,15 @@ TEST(ClientHandshake, FreshStartOnTheWire) {
   EXPECT_EQ(words[1], "0");
   EXPECT_EQ(words[2], "192.168.1.20");
   EXPECT_EQ(words[3], "40000");
-  EXPECT_EQ(words[4], PlimoCrypto::hex(rig.client->peerKey.publicKey()));
+  EXPECT_EQ(words[4], PlimoCrypto::hex(rig.kit().peerKey().publicKey()));
   EXPECT_EQ(words[4].size(), 128u);
   EXPECT_EQ(words[5], "203.0.113.5");
   EXPECT_EQ(words[6], "0");
 
   rig.sendLine("ID 123456789");
   EXPECT_EQ(rig.idCount, 1);
-  EXPECT_EQ(rig.client->myID, "123456789");
-  EXPECT_EQ(rig.client->state, PlimoClient::State::registered);
+  EXPECT_EQ(rig.client->myID(), "123456789");
+  EXPECT_EQ(rig.client->state(), PlimoClient::State::registered);
   EXPECT_TRUE(rig.logged("My ID is 123 456 789"));
 
   // Keep-alive: HELLO every 20 s, answered by the same ID, which fires nothing.
@@ -110,7 +110,7 @@ TEST(ClientHandshake, FirstWelcomePinsTheKeyOnce) {
   rig.loop.advance(1.0);
   rig.logs.clear();
   rig.welcome();
-  EXPECT_TRUE(rig.client->relay);
+  EXPECT_TRUE(rig.client->serverUp());
   EXPECT_EQ(rig.pinnedKeys.size(), 1u);
   for (auto& line : rig.logs) EXPECT_FALSE(line.starts_with("Server key pinned")) << line;
 }
@@ -124,8 +124,8 @@ TEST(ClientHandshake, ConfiguredKeyIsPinnedAndOtherKeyFreezesTheLink) {
   size_t before = rig.sentToServer().size();
 
   rig.welcome();  // signed by the server's real key, not the pinned one
-  EXPECT_TRUE(rig.client->relayBlocked);
-  EXPECT_FALSE(rig.client->relay);
+  EXPECT_TRUE(rig.client->relayBlocked());
+  EXPECT_FALSE(rig.client->serverUp());
   EXPECT_TRUE(rig.pinnedKeys.empty());
   EXPECT_TRUE(rig.logged("SECURITY: the server identified itself with key " +
                          PlimoCrypto::keyFingerprint(rig.relay.longTerm.publicKey()) +
@@ -155,12 +155,12 @@ TEST(ClientHandshake, LaterSessionWithAnotherKeyFreezes) {
   rig.loop.advance(1.0);
   SigningKey impostor = SigningKey::generate();
   rig.deliver(rig.relay.welcome(rig.handshakes().back(), &impostor));
-  EXPECT_TRUE(rig.client->relayBlocked);
+  EXPECT_TRUE(rig.client->relayBlocked());
   EXPECT_EQ(rig.statuses.back(), "Server key mismatch");
   size_t before = rig.sentToServer().size();
   rig.loop.advance(200.0);
   EXPECT_EQ(rig.sentToServer().size(), before);
-  EXPECT_EQ(rig.client->myID, "123456789");  // kept; only the link froze
+  EXPECT_EQ(rig.client->myID(), "123456789");  // kept; only the link froze
 }
 
 // Regression: a welcome that is not signed over this handshake carries no
@@ -171,7 +171,7 @@ TEST(ClientHandshake, UnsignedWelcomeWithAnotherKeyDoesNotFreeze) {
   Bytes forged = rig.relay.welcome(rig.handshakes().back());
   forged[150] ^= 0x01;  // inside the signature
   rig.deliver(forged);
-  EXPECT_FALSE(rig.client->relayBlocked);
+  EXPECT_FALSE(rig.client->relayBlocked());
   rig.loop.advance(2.0);
   EXPECT_EQ(rig.handshakes().size(), 2u);
 }
@@ -186,7 +186,7 @@ TEST(ClientHandshake, StaleMalformedAndOtherVersionWelcomesAreIgnored) {
 
   Bytes stale = rig.relay.welcome(first);  // answers the older handshake
   rig.deliver(stale);
-  EXPECT_FALSE(rig.client->relay);
+  EXPECT_FALSE(rig.client->serverUp());
 
   Bytes good = rig.relay.welcome(second);
   Bytes shortOne(good.begin(), good.end() - 1);
@@ -195,18 +195,18 @@ TEST(ClientHandshake, StaleMalformedAndOtherVersionWelcomesAreIgnored) {
   Bytes version2 = good;
   version2[1] = 2;
   for (auto& bad : {shortOne, longOne, version2}) rig.deliver(bad);
-  EXPECT_FALSE(rig.client->relay);
-  EXPECT_FALSE(rig.client->relayBlocked);
+  EXPECT_FALSE(rig.client->serverUp());
+  EXPECT_FALSE(rig.client->relayBlocked());
 
   // Retries go on, and the answer to the newest handshake is taken.
   rig.loop.advance(2.0);
   ASSERT_EQ(rig.handshakes().size(), 3u);
   rig.welcome();
-  EXPECT_TRUE(rig.client->relay);
+  EXPECT_TRUE(rig.client->serverUp());
   // A duplicate or late welcome changes nothing.
-  auto session = rig.client->relay;
+  auto session = rig.kit().serverChannel();
   rig.deliver(good);
-  EXPECT_EQ(rig.client->relay, session);
+  EXPECT_EQ(rig.kit().serverChannel(), session);
 }
 
 TEST(ClientHandshake, WelcomeWithAnInvalidEphemeralKeyIsABadHandshake) {
@@ -215,7 +215,7 @@ TEST(ClientHandshake, WelcomeWithAnInvalidEphemeralKeyIsABadHandshake) {
   Bytes notAPoint(64, 0x00);
   rig.deliver(handWelcome(rig.handshakes().back(), rig.relay.longTerm, notAPoint));
   EXPECT_TRUE(rig.logged("Bad handshake from the server"));
-  EXPECT_FALSE(rig.client->relay);
+  EXPECT_FALSE(rig.client->serverUp());
   EXPECT_TRUE(rig.pinnedKeys.empty());
   rig.loop.advance(2.0);
   EXPECT_EQ(rig.handshakes().size(), 2u);
@@ -234,9 +234,9 @@ TEST(ClientHandshake, ServerSilenceDropsTheSessionAndTheNextTickHandshakes) {
     rig.deliver(junk);
   }
   rig.loop.advance(4.0);  // 64 s
-  EXPECT_TRUE(rig.client->relay);
+  EXPECT_TRUE(rig.client->serverUp());
   rig.loop.advance(2.0);  // first tick past 65 s
-  EXPECT_FALSE(rig.client->relay);
+  EXPECT_FALSE(rig.client->serverUp());
   EXPECT_TRUE(rig.logged("Lost contact with the server, reconnecting..."));
   EXPECT_EQ(rig.statuses.back(), "Reconnecting to server...");
   EXPECT_EQ(rig.handshakes().size(), handshakes);
@@ -244,8 +244,8 @@ TEST(ClientHandshake, ServerSilenceDropsTheSessionAndTheNextTickHandshakes) {
   EXPECT_EQ(rig.handshakes().size(), handshakes + 1);
   EXPECT_NEAR(rig.loop.now() - up, 67.0, 1e-9);
   // ID and state survive the lost session.
-  EXPECT_EQ(rig.client->myID, "123456789");
-  EXPECT_EQ(rig.client->state, PlimoClient::State::registered);
+  EXPECT_EQ(rig.client->myID(), "123456789");
+  EXPECT_EQ(rig.client->state(), PlimoClient::State::registered);
 }
 
 TEST(ClientHandshake, AnsweredLinesKeepTheSessionAlive) {
@@ -255,7 +255,7 @@ TEST(ClientHandshake, AnsweredLinesKeepTheSessionAlive) {
     rig.loop.advance(20.0);
     rig.sendLine("ID 123456789");
   }
-  EXPECT_TRUE(rig.client->relay);
+  EXPECT_TRUE(rig.client->serverUp());
 }
 
 TEST(ClientHandshake, ResetPacketDropsTheSessionOnlyWhenThereIsOne) {
@@ -267,7 +267,7 @@ TEST(ClientHandshake, ResetPacketDropsTheSessionOnlyWhenThereIsOne) {
   rig.sendLine("ID 123456789");
   size_t handshakes = rig.handshakes().size();
   rig.deliver(Bytes{0x13, 1, 2, 3});
-  EXPECT_FALSE(rig.client->relay);
+  EXPECT_FALSE(rig.client->serverUp());
   EXPECT_TRUE(rig.logged("The server asked for a new secure session"));
   EXPECT_EQ(rig.statuses.back(), "Reconnecting to server...");
   rig.loop.advance(1.0);  // no 2-s wait after a drop

@@ -45,12 +45,12 @@ TEST(ClientPeerPair, DirectSessionBothWays) {
   ASSERT_TRUE(net.start());
   net.a.c().connect(net.b.id);
   ASSERT_TRUE(net.runUntil([&] { return net.bothConnected(); }, 1.0));
-  EXPECT_FALSE(net.a.c().viaRelay);
-  EXPECT_FALSE(net.b.c().viaRelay);
-  EXPECT_EQ(net.a.c().checkNumber, net.b.c().checkNumber);
-  EXPECT_FALSE(net.a.c().checkNumber.empty());
-  EXPECT_EQ(net.a.c().partnerID, net.b.id);
-  EXPECT_EQ(net.b.c().partnerID, net.a.id);
+  EXPECT_FALSE(net.a.c().viaRelay());
+  EXPECT_FALSE(net.b.c().viaRelay());
+  EXPECT_EQ(net.a.c().checkNumber(), net.b.c().checkNumber());
+  EXPECT_FALSE(net.a.c().checkNumber().empty());
+  EXPECT_EQ(net.a.c().partnerID(), net.b.id);
+  EXPECT_EQ(net.b.c().partnerID(), net.a.id);
   EXPECT_TRUE(net.a.logged("Direct encrypted link to "));
   EXPECT_TRUE(net.b.logged("Direct encrypted link to "));
   EXPECT_EQ(net.a.linesStarting("SESSION START " + net.b.id + " V"), 1u);
@@ -59,13 +59,13 @@ TEST(ClientPeerPair, DirectSessionBothWays) {
   EXPECT_EQ(net.b.connects, 1);
   exchange(net, 10);
 
-  net.a.c().sendPeer("MSG Hello from A", net.a.c().peer);
+  net.a.c().sendPeer("MSG Hello from A", net.a.c().peer());
   net.loop.advance(0.1);
   EXPECT_EQ(net.b.messages, std::vector<std::string>{"Hello from A"});
 
   net.a.c().disconnect();
   net.loop.advance(0.1);
-  EXPECT_EQ(net.b.c().state, State::registered);
+  EXPECT_EQ(net.b.c().state(), State::registered);
   EXPECT_EQ(net.b.disconnects, 1);
   EXPECT_TRUE(net.b.logged("Partner disconnected"));
   EXPECT_EQ(net.a.linesStarting("SESSION END"), 1u);
@@ -78,7 +78,7 @@ TEST(ClientPeerPair, NatThatMapsANewPortStillLocks) {
   ASSERT_TRUE(net.start());
   net.a.c().connect(net.b.id);
   ASSERT_TRUE(net.runUntil([&] { return net.bothConnected(); }, 1.0));
-  EXPECT_EQ(net.b.c().peer, *net.a.directSource);
+  EXPECT_EQ(net.b.c().peer(), *net.a.directSource);
   exchange(net, 5);
 }
 
@@ -89,10 +89,10 @@ TEST(ClientPeerPair, WithoutADirectPathTheServerPassesThePacketsOn) {
   net.a.c().connect(net.b.id);
   ASSERT_TRUE(net.runUntil([&] { return net.bothConnected(); }, 5.0));
   EXPECT_GT(net.loop.now() - t0, 2.8);  // not before the 15th try
-  EXPECT_TRUE(net.a.c().viaRelay);
-  EXPECT_TRUE(net.b.c().viaRelay);
+  EXPECT_TRUE(net.a.c().viaRelay());
+  EXPECT_TRUE(net.b.c().viaRelay());
   EXPECT_TRUE(net.a.logged("Encrypted link to the other PC through the server"));
-  EXPECT_EQ(net.a.c().lastAttempt->path, "through the server");
+  EXPECT_EQ(net.a.c().lastAttempt()->path, "through the server");
   exchange(net, 10);
 }
 
@@ -102,7 +102,7 @@ TEST(ClientPeerPair, LossAndDuplicatesOnBothPaths) {
   ASSERT_TRUE(net.start());
   net.a.c().connect(net.b.id);
   ASSERT_TRUE(net.runUntil([&] { return net.bothConnected(); }, 10.0));
-  EXPECT_EQ(net.a.c().checkNumber, net.b.c().checkNumber);
+  EXPECT_EQ(net.a.c().checkNumber(), net.b.c().checkNumber());
   std::set<Bytes> sent;
   for (int i = 0; i < 200; ++i) {
     sent.insert(sessionPacket(0x81, i));
@@ -133,13 +133,13 @@ void splitPaths(bool viewerLocksDirect) {
   net.direct.setFilter([&](LossyLink::End from, ByteView packet) {
     if (from != first.end) return true;
     if (packet.size() == kPunchAckSize) cut = true;
-    return !cut || late.c().state != State::punching;
+    return !cut || late.c().state() != State::punching;
   });
   net.a.c().connect(net.b.id);
   ASSERT_TRUE(net.runUntil([&] { return net.bothConnected(); }, 5.0));
   EXPECT_TRUE(cut);
-  EXPECT_FALSE(first.c().viaRelay);
-  EXPECT_TRUE(late.c().viaRelay);
+  EXPECT_FALSE(first.c().viaRelay());
+  EXPECT_TRUE(late.c().viaRelay());
   EXPECT_TRUE(first.logged("Direct encrypted link to "));
   EXPECT_TRUE(late.logged("Encrypted link to the other PC through the server"));
 
@@ -162,7 +162,7 @@ TEST(ClientPeerPair, UnknownPartnerIsReported) {
   net.a.c().connect("999999999");
   net.loop.advance(0.1);
   EXPECT_EQ(net.a.failures, std::vector<std::string>{"That ID is not online."});
-  EXPECT_EQ(net.a.c().state, State::registered);
+  EXPECT_EQ(net.a.c().state(), State::registered);
 }
 
 }  // namespace

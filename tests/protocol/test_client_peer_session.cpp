@@ -30,8 +30,8 @@ TEST(ClientPeerSession, ControlLinesAndSessionData) {
   r.direct("MSG too early", r.partner.publicAddress);
   EXPECT_TRUE(r.data.empty());
   EXPECT_TRUE(r.messages.empty());
-  EXPECT_EQ(r.client().punchOpened, 2);
-  EXPECT_EQ(r.client().state, State::punching);
+  EXPECT_EQ(r.kit().punchOpened(), 2);
+  EXPECT_EQ(r.client().state(), State::punching);
 
   r.direct("PUNCHACK", r.partner.publicAddress);
   r.direct(Bytes{0x81, 1, 2}, r.partner.publicAddress);
@@ -42,13 +42,13 @@ TEST(ClientPeerSession, ControlLinesAndSessionData) {
   r.direct("WHATEVER 1 2", r.partner.publicAddress);
   EXPECT_EQ(r.data, (std::vector<Bytes>{{0x81, 1, 2}, {0xFF}}));
   EXPECT_EQ(r.messages, (std::vector<std::string>{"Hello from Bob", ""}));
-  EXPECT_EQ(r.client().state, State::connected);
+  EXPECT_EQ(r.client().state(), State::connected);
 
   // Session data goes to the locked path only, sealed; empty data is not sent.
   r.drain();
   r.client().sendData(Bytes{0x82, 7});
   r.client().sendData(Bytes{});
-  r.client().sendPeer("MSG Hello from Alice", r.client().peer);
+  r.client().sendPeer("MSG Hello from Alice", r.client().peer());
   auto sent = r.drain();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].to, r.partner.publicAddress);
@@ -84,7 +84,7 @@ TEST(ClientPeerSession, ConnectedSideTakesPartnerPacketsFromAnyPath) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].to, Address{});
   EXPECT_EQ(sent[0].line, "PUNCHACK");
-  EXPECT_EQ(r.client().peer, r.partner.publicAddress);
+  EXPECT_EQ(r.client().peer(), r.partner.publicAddress);
   r.client().sendData(Bytes{0x81});
   sent = r.drain();
   ASSERT_EQ(sent.size(), 1u);
@@ -97,12 +97,12 @@ TEST(ClientPeerSession, ByeFromThePartnerEndsTheSession) {
   r.rig.lines();
   r.drain();
   r.direct("BYE", r.partner.publicAddress);
-  EXPECT_EQ(r.client().state, State::registered);
+  EXPECT_EQ(r.client().state(), State::registered);
   EXPECT_EQ(r.rig.disconnects, 1);
   EXPECT_TRUE(r.logged("Partner disconnected"));
   EXPECT_TRUE(r.drain().empty());  // no BYE back
   EXPECT_EQ(countLine(r.rig, "SESSION END"), 1u);
-  EXPECT_TRUE(r.client().checkNumber.empty());
+  EXPECT_TRUE(r.client().checkNumber().empty());
 }
 
 TEST(ClientPeerSession, DisconnectSealsByeToThePartnerBeforeDroppingTheChannel) {
@@ -117,15 +117,15 @@ TEST(ClientPeerSession, DisconnectSealsByeToThePartnerBeforeDroppingTheChannel) 
   EXPECT_EQ(sent[0].to, r.partner.publicAddress);
   EXPECT_TRUE(r.logged("Disconnected"));
   EXPECT_EQ(r.rig.disconnects, 1);
-  EXPECT_FALSE(r.client().peerChannel);
-  EXPECT_EQ(r.client().state, State::registered);
+  EXPECT_FALSE(r.kit().hasPeerChannel());
+  EXPECT_EQ(r.client().state(), State::registered);
   auto lines = r.rig.lines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "SESSION END");
   EXPECT_EQ(lines[1].rfind("HELLO ", 0), 0u);
   // The partner and the path stay for display.
-  EXPECT_EQ(r.client().partnerID, "987654321");
-  EXPECT_EQ(r.client().peer, r.partner.publicAddress);
+  EXPECT_EQ(r.client().partnerID(), "987654321");
+  EXPECT_EQ(r.client().peer(), r.partner.publicAddress);
 
   r.client().disconnect();  // nothing left to end
   EXPECT_EQ(r.rig.disconnects, 1);
@@ -159,7 +159,7 @@ TEST(ClientPeerSession, ThirtyFiveSecondsOfSilenceEndTheSession) {
   r.rig.lines();
   r.drain();
   r.rig.loop.advance(34.9);
-  EXPECT_EQ(r.client().state, State::connected);
+  EXPECT_EQ(r.client().state(), State::connected);
   ASSERT_TRUE(r.rig.loop.runUntil([&] { return r.rig.disconnects == 1; }, 2.0, 0.05));
   EXPECT_GT(r.rig.loop.now() - last, 35.0);
   EXPECT_LE(r.rig.loop.now() - last, 36.0 + 1e-9);
@@ -173,25 +173,25 @@ TEST(ClientPeerSession, PartnerGoneIsIgnoredWithinFiveSecondsOfPartnerTraffic) {
   r.lockDirect();
   r.rig.loop.advance(2.0);
   r.rig.sendLine("PARTNER GONE");
-  EXPECT_EQ(r.client().state, State::connected);
+  EXPECT_EQ(r.client().state(), State::connected);
   r.rig.loop.advance(2.9);
   r.rig.sendLine("PARTNER GONE");
-  EXPECT_EQ(r.client().state, State::connected);
+  EXPECT_EQ(r.client().state(), State::connected);
   r.rig.loop.advance(0.2);
   r.rig.sendLine("PARTNER GONE");
-  EXPECT_EQ(r.client().state, State::registered);
+  EXPECT_EQ(r.client().state(), State::registered);
   EXPECT_EQ(r.rig.disconnects, 1);
   EXPECT_TRUE(r.logged("The other PC went offline; the session has ended."));
 
   PeerRig p;
   p.introduce();
   p.rig.sendLine("PARTNER GONE");
-  EXPECT_EQ(p.client().state, State::registered);
+  EXPECT_EQ(p.client().state(), State::registered);
   EXPECT_EQ(p.rig.failures, std::vector<std::string>{"The other PC went offline."});
 
   PeerRig idle;
   idle.rig.sendLine("PARTNER GONE");
-  EXPECT_EQ(idle.client().state, State::registered);
+  EXPECT_EQ(idle.client().state(), State::registered);
   EXPECT_TRUE(idle.rig.failures.empty());
 }
 
@@ -199,14 +199,14 @@ TEST(ClientPeerSession, PeerWhileConnectedIsIgnoredUnlessTwelveSecondsSilent) {
   PeerRig r;
   r.lockDirect();
   r.rig.lines();
-  Bytes key = r.client().peerKey.publicKey();
+  Bytes key = r.kit().peerKey().publicKey();
   FakePartner next;
   next.id = "555666777";
   next.publicAddress = {"192.0.2.50", 41000};
   r.rig.loop.advance(11.5);
   r.introduce(next);
-  EXPECT_EQ(r.client().partnerID, "987654321");
-  EXPECT_EQ(r.client().state, State::connected);
+  EXPECT_EQ(r.client().partnerID(), "987654321");
+  EXPECT_EQ(r.client().state(), State::connected);
 
   r.rig.loop.advance(1.0);  // 12.5 s silent
   r.introduce(next);
@@ -214,17 +214,17 @@ TEST(ClientPeerSession, PeerWhileConnectedIsIgnoredUnlessTwelveSecondsSilent) {
   EXPECT_EQ(r.rig.disconnects, 1);
   EXPECT_EQ(countLine(r.rig, "SESSION END"), 1u);
   auto& c = r.client();
-  EXPECT_EQ(c.state, State::punching);
-  EXPECT_EQ(c.partnerID, "555666777");
-  EXPECT_EQ(c.peerKey.publicKey(), key);  // the new partner was given this key
-  EXPECT_EQ(c.checkNumber, PlimoCrypto::checkNumber(key, next.key.publicKey()));
-  EXPECT_FALSE(c.initiator);
+  EXPECT_EQ(c.state(), State::punching);
+  EXPECT_EQ(c.partnerID(), "555666777");
+  EXPECT_EQ(r.kit().peerKey().publicKey(), key);  // the new partner was given this key
+  EXPECT_EQ(c.checkNumber(), PlimoCrypto::checkNumber(key, next.key.publicKey()));
+  EXPECT_FALSE(c.initiator());
   // The old partner's packets no longer open; the new one locks.
   r.direct("PUNCHACK", r.partner.publicAddress);
-  EXPECT_EQ(c.state, State::punching);
+  EXPECT_EQ(c.state(), State::punching);
   r.rig.deliver(next.seal("PUNCHACK"), next.publicAddress);
-  EXPECT_EQ(c.state, State::connected);
-  EXPECT_EQ(c.peer, next.publicAddress);
+  EXPECT_EQ(c.state(), State::connected);
+  EXPECT_EQ(c.peer(), next.publicAddress);
 }
 
 TEST(ClientPeerSession, StopSaysByeToThePartnerAndTheServer) {
@@ -281,10 +281,10 @@ TEST(ClientPeerSession, BadPartnerPacketsChangeNothing) {
   PeerRig r;
   r.lockDirect();
   r.rig.loop.advance(3.0);
-  double lastRx = r.client().lastPeerRx;
+  double lastRx = r.kit().lastPeerRx();
   Bytes good = r.partner.seal(Bytes{0x81, 5});
   FakePartner stranger;
-  stranger.peerLine(r.client().peerKey.publicKey());
+  stranger.peerLine(r.kit().peerKey().publicKey());
 
   std::mt19937 rng(7);
   std::vector<std::pair<Bytes, Address>> bad;
@@ -308,8 +308,8 @@ TEST(ClientPeerSession, BadPartnerPacketsChangeNothing) {
 
   for (auto& [packet, from] : bad) r.rig.deliver(packet, from);
   EXPECT_TRUE(r.data.empty());
-  EXPECT_EQ(r.client().state, State::connected);
-  EXPECT_EQ(r.client().lastPeerRx, lastRx);
+  EXPECT_EQ(r.client().state(), State::connected);
+  EXPECT_EQ(r.kit().lastPeerRx(), lastRx);
 
   // The good one opens once; its replay, on any path, does not.
   r.rig.deliver(good, r.partner.publicAddress);
@@ -321,7 +321,7 @@ TEST(ClientPeerSession, BadPartnerPacketsChangeNothing) {
   Bytes bye = r.partner.seal("BYE");
   r.rig.deliver(bye, r.partner.publicAddress);
   EXPECT_EQ(r.rig.disconnects, 1);
-  EXPECT_EQ(r.client().state, State::registered);
+  EXPECT_EQ(r.client().state(), State::registered);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "protocol/NetSocketFactory.h"
 #include "protocol/PlimoClient.h"
 #include "testkit/FakeRelayServer.h"
+#include "testkit/PlimoClientTestKit.h"
 
 using namespace plimo;
 using namespace plimo::testkit;
@@ -48,9 +49,10 @@ TEST(ClientRealSockets, RegistersOverLoopbackUdp) {
   client->start();
   loop.run();
 
-  EXPECT_EQ(client->myID, "123456789");
-  EXPECT_EQ(client->relayIP, "127.0.0.1");
-  std::string port = " " + std::to_string(client->socket->localPort()) + " ";
+  EXPECT_EQ(client->myID(), "123456789");
+  PlimoClientTestKit kit(*client);
+  EXPECT_EQ(kit.relayIP(), "127.0.0.1");
+  std::string port = " " + std::to_string(kit.udpPort()) + " ";
   client->stop();
   asio::ip::udp::socket quit(io, asio::ip::udp::endpoint(asio::ip::udp::v4(), 0));
   quit.send_to(asio::buffer("Q", 1), serverSocket.local_endpoint());

@@ -15,6 +15,7 @@
 #include "protocol/PlimoCrypto.h"
 #include "server/ServerRig.h"
 #include "testkit/FakeSockets.h"
+#include "testkit/PlimoClientTestKit.h"
 
 namespace plimo::testkit {
 
@@ -39,6 +40,7 @@ class InProcessNet final : public PacketSink {
     bool udpToServerBlocked = false;
     bool directBlocked = false;
 
+    PlimoClientTestKit kit() { return PlimoClientTestKit(*client); }
     bool logged(const std::string& part) const {
       for (auto& l : logs) {
         if (l.find(part) != std::string::npos) return true;

@@ -12,16 +12,16 @@ namespace {
 
 using State = PlimoClient::State;
 
-bool registered(const InProcessNet::Pc& pc) { return pc.client->myID != "0" && pc.client->relay; }
+bool registered(const InProcessNet::Pc& pc) { return pc.client->myID() != "0" && pc.client->serverUp(); }
 
 // Starts the PC, waits for its ID and keeps it with `secret`; the ID.
 std::string registerAndKeep(InProcessNet& net, InProcessNet::Pc& pc, const std::string& secret) {
   pc.client->start();
   if (!net.runUntil([&] { return registered(pc); }, 5)) return {};
-  pc.client->pinSecret = secret;
+  pc.client->setPin("", secret);
   pc.client->sendPin();
-  if (!net.runUntil([&] { return pc.client->idPinned; }, 2)) return {};
-  return pc.client->myID;
+  if (!net.runUntil([&] { return pc.client->idPinned(); }, 2)) return {};
+  return pc.client->myID();
 }
 
 }  // namespace
@@ -31,13 +31,13 @@ TEST(ClientsInProcess, ClientRegistersAndPinsTheServerKey) {
   auto& pc = net.addPc();
   pc.client->start();
   ASSERT_TRUE(net.runUntil([&] { return registered(pc); }, 5));
-  EXPECT_TRUE(IdRegistry::isValid(pc.client->myID));
-  EXPECT_TRUE(pc.logged("My ID is " + formatPlimoID(pc.client->myID)));
+  EXPECT_TRUE(IdRegistry::isValid(pc.client->myID()));
+  EXPECT_TRUE(pc.logged("My ID is " + formatPlimoID(pc.client->myID())));
   ASSERT_EQ(pc.pinnedKeys.size(), 1u);
   EXPECT_EQ(pc.pinnedKeys[0], PlimoCrypto::hex(net.key.publicKey()));
   EXPECT_EQ(pc.client->transport(), "UDP 47800");
-  ASSERT_TRUE(pc.client->idExpires);
-  EXPECT_NEAR(*pc.client->idExpires - net.loop.now(), 86400, 2);
+  ASSERT_TRUE(pc.kit().idExpires());
+  EXPECT_NEAR(*pc.kit().idExpires() - net.loop.now(), 86400, 2);
 
   // The relay test answers with the server's figures.
   std::string result;
@@ -48,7 +48,7 @@ TEST(ClientsInProcess, ClientRegistersAndPinsTheServerKey) {
   EXPECT_NE(result.find(", 1 online, up "), std::string::npos) << result;
 
   // HELLO every 20 s keeps the session: still registered after five minutes.
-  std::string id = pc.client->myID;
+  std::string id = pc.client->myID();
   net.loop.advance(300);
   EXPECT_EQ(net.server.ids().holder(id), net.server.sessions().find(Endpoint::udp(0x0A000001, 40000))->serial);
   EXPECT_FALSE(pc.logged("Lost contact"));
@@ -58,7 +58,7 @@ TEST(ClientsInProcess, AnotherServerKeyFreezesTheClient) {
   InProcessNet net;
   auto& pc = net.addPc(PlimoCrypto::hex(SigningKey::generate().publicKey()));
   pc.client->start();
-  ASSERT_TRUE(net.runUntil([&] { return pc.client->relayBlocked; }, 5));
+  ASSERT_TRUE(net.runUntil([&] { return pc.client->relayBlocked(); }, 5));
   EXPECT_TRUE(pc.logged("SECURITY: the server identified itself with key " +
                         PlimoCrypto::keyFingerprint(net.key.publicKey())));
   EXPECT_EQ(pc.statuses.back(), "Server key mismatch");
@@ -80,21 +80,19 @@ TEST(ClientsInProcess, KeptIDComesBackAfterARestartAndNoOtherPCGetsIt) {
   // Restart with the stored secret: the same ID again.
   std::string key = PlimoCrypto::hex(net.key.publicKey());
   net.restart(pc, key);
-  pc.client->pinID = id;
-  pc.client->pinSecret = secret;
+  pc.client->setPin(id, secret);
   pc.client->start();
-  ASSERT_TRUE(net.runUntil([&] { return pc.client->myID == id && pc.client->idPinned; }, 5));
+  ASSERT_TRUE(net.runUntil([&] { return pc.client->myID() == id && pc.client->idPinned(); }, 5));
 
   // Another PC asking for that ID with its own secret is refused.
   auto& other = net.addPc(key);
-  other.client->pinID = id;
-  other.client->pinSecret = std::string(64, '7');
+  other.client->setPin(id, std::string(64, '7'));
   other.client->start();
   ASSERT_TRUE(net.runUntil([&] { return !other.pins.empty(); }, 5));
   EXPECT_FALSE(other.pins[0].first);
   EXPECT_EQ(other.pins[0].second, "That ID is kept by another PC; this Mac keeps its own ID instead.");
-  EXPECT_NE(other.client->myID, id);
-  EXPECT_EQ(pc.client->myID, id);
+  EXPECT_NE(other.client->myID(), id);
+  EXPECT_EQ(pc.client->myID(), id);
 }
 
 TEST(ClientsInProcess, RestartWithoutGoodbyeGetsTheKeptIDOnceTheOldSessionIsSilent) {
@@ -103,10 +101,9 @@ TEST(ClientsInProcess, RestartWithoutGoodbyeGetsTheKeptIDOnceTheOldSessionIsSile
   std::string id = registerAndKeep(net, pc, "abc");
   ASSERT_FALSE(id.empty());
   net.restart(pc, PlimoCrypto::hex(net.key.publicKey()), false);  // a crash: no BYE
-  pc.client->pinID = id;
-  pc.client->pinSecret = "abc";
+  pc.client->setPin(id, "abc");
   pc.client->start();
-  ASSERT_TRUE(net.runUntil([&] { return pc.client->myID == id && pc.client->idPinned; }, 60));
+  ASSERT_TRUE(net.runUntil([&] { return pc.client->myID() == id && pc.client->idPinned(); }, 60));
 }
 
 TEST(ClientsInProcess, RegistersOverTcpWhenUdpIsBlocked) {
@@ -120,7 +117,7 @@ TEST(ClientsInProcess, RegistersOverTcpWhenUdpIsBlocked) {
   EXPECT_TRUE(pc.logged("trying TCP 443 instead"));
   EXPECT_TRUE(pc.logged("over TCP 443"));
   // The server's own list replaced the client's.
-  EXPECT_EQ(pc.client->tcpPorts, std::vector<uint16_t>{443});
+  EXPECT_EQ(pc.kit().tcpPorts(), std::vector<uint16_t>{443});
 }
 namespace {
 
@@ -136,7 +133,7 @@ struct Partners {
     EXPECT_TRUE(net.runUntil([&] { return registered(viewer) && registered(host); }, 20));
   }
   bool connect() {
-    viewer.client->connect(host.client->myID);
+    viewer.client->connect(host.client->myID());
     return net.runUntil([&] { return viewer.connected && host.connected; }, 15);
   }
   void exchange() {
@@ -151,15 +148,15 @@ struct Partners {
 TEST(ClientsInProcess, PartnersConnectDirectlyAndTheSessionIsRecordedOnce) {
   Partners p;
   ASSERT_TRUE(p.connect());
-  EXPECT_FALSE(p.viewer.client->viaRelay);
-  EXPECT_EQ(p.viewer.client->checkNumber, p.host.client->checkNumber);
+  EXPECT_FALSE(p.viewer.client->viaRelay());
+  EXPECT_EQ(p.viewer.client->checkNumber(), p.host.client->checkNumber());
   p.exchange();
   EXPECT_EQ(p.host.data, std::vector<Bytes>{Bytes({0x81, 1, 2})});
   EXPECT_EQ(p.viewer.data, std::vector<Bytes>{Bytes({0x82, 3})});
   ASSERT_EQ(p.net.store().usageCount(), 1);
   auto u = p.net.store().usage(1);
-  EXPECT_EQ(u->viewerID, p.viewer.client->myID);
-  EXPECT_EQ(u->hostID, p.host.client->myID);
+  EXPECT_EQ(u->viewerID, p.viewer.client->myID());
+  EXPECT_EQ(u->hostID, p.host.client->myID());
 
   p.net.loop.advance(30);
   p.viewer.client->disconnect();
@@ -174,8 +171,8 @@ TEST(ClientsInProcess, WithoutADirectPathTheServerRelays) {
   Partners p;
   p.host.directBlocked = true;
   ASSERT_TRUE(p.connect());
-  EXPECT_TRUE(p.viewer.client->viaRelay);
-  EXPECT_TRUE(p.host.client->viaRelay);
+  EXPECT_TRUE(p.viewer.client->viaRelay());
+  EXPECT_TRUE(p.host.client->viaRelay());
   p.exchange();
   EXPECT_EQ(p.host.data.size(), 1u);
   EXPECT_EQ(p.viewer.data.size(), 1u);
@@ -186,8 +183,8 @@ TEST(ClientsInProcess, APartnerOnTcpIsRelayedOverItsConnection) {
   Partners p(true);
   EXPECT_EQ(p.host.client->transport(), "TCP 8443");
   ASSERT_TRUE(p.connect());
-  EXPECT_TRUE(p.viewer.client->viaRelay);
-  EXPECT_TRUE(p.host.client->viaRelay);
+  EXPECT_TRUE(p.viewer.client->viaRelay());
+  EXPECT_TRUE(p.host.client->viaRelay());
   p.exchange();
   EXPECT_EQ(p.host.data.size(), 1u);
   EXPECT_EQ(p.viewer.data.size(), 1u);
@@ -197,7 +194,7 @@ TEST(ClientsInProcess, UnknownIDAndOwnIDAreRefused) {
   Partners p;
   p.viewer.client->connect("111222333");
   p.net.loop.advance(1);
-  p.viewer.client->connect(p.viewer.client->myID);
+  p.viewer.client->connect(p.viewer.client->myID());
   p.net.loop.advance(1);
   ASSERT_EQ(p.viewer.failures.size(), 2u);
   EXPECT_EQ(p.viewer.failures[0], "That ID is not online.");
@@ -214,10 +211,11 @@ TEST(ClientsInProcess, ServerSessionRebuiltDuringAPartnerSessionKeepsOneRecord) 
     p.net.loop.advance(0.9);
   }
   p.viewer.udpToServerBlocked = false;
-  ASSERT_TRUE(p.net.runUntil([&] { return p.viewer.logged("Secure connection to the server") && p.viewer.client->relay; }, 10));
+  ASSERT_TRUE(
+      p.net.runUntil([&] { return p.viewer.logged("Secure connection to the server") && p.viewer.client->serverUp(); }, 10));
   p.net.loop.advance(2);
-  EXPECT_EQ(p.viewer.client->state, State::connected);
-  EXPECT_EQ(p.host.client->state, State::connected);
+  EXPECT_EQ(p.viewer.client->state(), State::connected);
+  EXPECT_EQ(p.host.client->state(), State::connected);
   EXPECT_EQ(p.net.store().usageCount(), 1);
   p.viewer.client->disconnect();
   p.net.loop.advance(1);

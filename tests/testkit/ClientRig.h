@@ -13,6 +13,7 @@
 #include "protocol/PlimoClient.h"
 #include "testkit/FakeRelayServer.h"
 #include "testkit/FakeSockets.h"
+#include "testkit/PlimoClientTestKit.h"
 
 namespace plimo::testkit {
 
@@ -41,6 +42,7 @@ class ClientRig {
   }
 
   static Address serverAddress() { return {kServerIP, kServerPort}; }
+  PlimoClientTestKit kit() { return PlimoClientTestKit(*client); }
 
   // Starts the client and lets the name lookup answer.
   void start() {
@@ -131,7 +133,7 @@ class ClientRig {
 
  private:
   void deliverOnTransport(Bytes packet) {
-    if (client->tcp && !sockets.tcp.empty() && sockets.tcp.back()->alive()) {
+    if (kit().onTcp() && !sockets.tcp.empty() && sockets.tcp.back()->alive()) {
       deliverTcp(std::move(packet));
     } else {
       deliver(std::move(packet));

@@ -80,12 +80,12 @@ class PartnerNet {
       s->lanPort = record->localPort;
       record->onSend = [this, s](const Datagram& d) { route(*s, d); };
     }
-    return loop.runUntil([&] { return a.c().myID != "0" && b.c().myID != "0"; }, 5.0, 0.01);
+    return loop.runUntil([&] { return a.c().myID() != "0" && b.c().myID() != "0"; }, 5.0, 0.01);
   }
 
   bool runUntil(const std::function<bool()>& done, double seconds) { return loop.runUntil(done, seconds, 0.01); }
   bool bothConnected() {
-    return a.c().state == PlimoClient::State::connected && b.c().state == PlimoClient::State::connected;
+    return a.c().state() == PlimoClient::State::connected && b.c().state() == PlimoClient::State::connected;
   }
 
   Side& partnerOf(Side& s) { return &s == &a ? b : a; }

@@ -39,11 +39,12 @@ class PeerRig {
   }
 
   PlimoClient& client() { return *rig.client; }
+  PlimoClientTestKit kit() { return rig.kit(); }
 
   // The server introduces `p` (by default the rig's partner).
   void introduce(const std::string& tail = " - U") { introduce(partner, tail); }
   void introduce(FakePartner& p, const std::string& tail = " - U") {
-    rig.sendLine(p.peerLine(client().peerKey.publicKey(), tail));
+    rig.sendLine(p.peerLine(kit().peerKey().publicKey(), tail));
   }
 
   // A line from the partner straight from `from`, or through the server.

@@ -2,8 +2,9 @@
 // of every reply.
 #include "core/PlimoID.h"
 #include "protocol/Net.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/PartnerSession.h"
 #include "protocol/PlimoCrypto.h"
+#include "protocol/ServerSession.h"
 
 namespace plimo {
 
@@ -30,32 +31,33 @@ bool isAnyOf(const std::string& word, std::initializer_list<std::string_view> op
 
 }  // namespace
 
-void PlimoClient::handleRelayText(const std::string& text) {
+void PlimoClient::ServerSession::handleRelayText(const std::string& text) {
   auto words = splitWords(text);
   const std::string& first = words[0];
   auto second = [&](std::string_view prefix) {
     return words.size() > 1 && std::string_view(words[1]).starts_with(prefix);
   };
   bool isError = first == "ERR";
+  PartnerSession& partner = *link_.partner_;
   // The order matters: an error line of a reporting family belongs to that
   // family, never to the general error handling below.
   if (isAnyOf(first, {"REPORTASK", "REPORT", "FEEDBACK"}) ||
       (isError && (second("FEEDBACK") || second("REPORT_")))) {
-    if (onRegister) onRegister(text);
+    if (link_.onRegister) link_.onRegister(text);
   } else if (isAnyOf(first, {"BRAND", "LOGO"})) {
-    if (onBrand) onBrand(text);
+    if (link_.onBrand) link_.onBrand(text);
   } else if (isAnyOf(first, {"BOOK", "BOOKPART", "BOOKPUT", "BOOKPAIR"}) || (isError && second("BOOK"))) {
-    if (onBook) onBook(text);
+    if (link_.onBook) link_.onBook(text);
   } else if (first == "PORTS" && words.size() >= 3) {
     handlePorts(words);
   } else if (first == "PARTNER" && words.size() >= 2 && words[1] == "GONE") {
-    handlePartnerGone();
+    partner.handlePartnerGone();
   } else if (first == "ID" && words.size() >= 2) {
     handleID(words);
   } else if (first == "PIN" && words.size() >= 3 && words[1] == "OK") {
     handlePinOK(words);
   } else if (first == "PEER") {
-    handlePeer(words);
+    partner.handlePeer(words);
   } else if (first == "PONG" && words.size() >= 5) {
     handlePong(words);
   } else if (isError) {
@@ -63,76 +65,82 @@ void PlimoClient::handleRelayText(const std::string& text) {
   }
 }
 
-void PlimoClient::handleID(const std::vector<std::string>& words) {
+void PlimoClient::ServerSession::handleID(const std::vector<std::string>& words) {
   const std::string& id = words[1];
   if (id.empty()) return;  // no ID to take
   bool hasState = words.size() > 2;
-  idPinned = hasState && words[2] == "pinned";
-  if (!hasState || idPinned) {
-    idExpires.reset();
+  idPinned_ = hasState && words[2] == "pinned";
+  if (!hasState || idPinned_) {
+    idExpires_.reset();
   } else {
     auto seconds = parseDecimal(words[2]).value_or(0);
-    idExpires = loop_.now() + double(seconds > 0 ? seconds : 0);
+    idExpires_ = loop_.now() + double(seconds > 0 ? seconds : 0);
   }
-  if (id != myID) {
-    myID = id;
-    if (state == State::offline) state = State::registered;
-    log("My ID is " + formatPlimoID(myID));
+  if (id != myID_) {
+    // With an ID, a link without a partner reads as registered (PlimoClient::state).
+    myID_ = id;
+    link_.log("My ID is " + formatPlimoID(myID_));
     // A callback may drop the owner's last reference.
-    auto keep = shared_from_this();
-    if (onID) onID();
+    auto keep = link_.shared_from_this();
+    if (link_.onID) link_.onID();
   }
-  if (!pinSecret.empty() && !idPinned) sendPin();
+  if (!pinSecret_.empty() && !idPinned_) sendPin();
 }
 
-void PlimoClient::handlePinOK(const std::vector<std::string>& words) {
-  pinID = words[2];
-  idPinned = true;
-  idExpires.reset();
-  log("ID " + formatPlimoID(pinID) + " is pinned; it stays valid until you unpin it");
-  if (onPin) onPin(true, pinID);
+void PlimoClient::ServerSession::handlePinOK(const std::vector<std::string>& words) {
+  pinID_ = words[2];
+  idPinned_ = true;
+  idExpires_.reset();
+  link_.log("ID " + formatPlimoID(pinID_) + " is pinned; it stays valid until you unpin it");
+  if (link_.onPin) link_.onPin(true, pinID_);
 }
 
-void PlimoClient::handleError(const std::string& text, const std::vector<std::string>& words) {
+void PlimoClient::ServerSession::handleError(const std::string& text, const std::vector<std::string>& words) {
   if (words.size() > 1 && words[1] == "PIN") {
     std::string reason = words.size() > 2 ? words[2] : "";
     if (reason == "NOT_READY") return;  // asked again after the next ID reply
-    pinID.clear();
-    pinSecret.clear();
-    idPinned = false;
+    pinID_.clear();
+    pinSecret_.clear();
+    idPinned_ = false;
     std::string message = reason == "TAKEN"
                               ? "That ID is kept by another PC; this Mac keeps its own ID instead."
                               : "The server did not accept the request to keep this ID.";
-    log(message + " (" + text + ")");
-    if (onPin) onPin(false, message);
+    link_.log(message + " (" + text + ")");
+    if (link_.onPin) link_.onPin(false, message);
     return;
   }
   // Refusals of a partner request end the attempt being set up.
-  if (text == "ERR UNKNOWN_ID") return failAttempt("That ID is not online.");
-  if (text == "ERR RATE_LIMIT") return failAttempt("Too many wrong IDs. Wait a minute and try again.");
-  if (text == "ERR SELF") return failAttempt("That is your own ID.");
-  log("Server error: " + text);
+  PartnerSession& partner = *link_.partner_;
+  if (text == "ERR UNKNOWN_ID") return partner.failAttempt("That ID is not online.");
+  if (text == "ERR RATE_LIMIT") return partner.failAttempt("Too many wrong IDs. Wait a minute and try again.");
+  if (text == "ERR SELF") return partner.failAttempt("That is your own ID.");
+  link_.log("Server error: " + text);
 }
 
-void PlimoClient::sendHello() {
-  lastHello = loop_.now();
-  uint16_t port = socket ? socket->localPort() : 0;
-  sendRelay("HELLO " + myID + " " + localIP + " " + std::to_string(port) + " " +
-            PlimoCrypto::hex(peerKey.publicKey()) + " " + relayIP + " " + (unattended ? "1" : "0"));
+void PlimoClient::ServerSession::sendHello() {
+  lastHello_ = loop_.now();
+  sendLine("HELLO " + myID_ + " " + localIP_ + " " + std::to_string(localPort()) + " " +
+           PlimoCrypto::hex(link_.partner_->offeredKey().publicKey()) + " " + relayIP_ + " " +
+           (unattended_ ? "1" : "0"));
 }
 
-void PlimoClient::sendPin() {
-  if (pinSecret.empty()) return;
-  const std::string& id = pinID.empty() ? myID : pinID;
-  if (id == "0" || myID == "0") return;  // the ID reply asks again
-  sendRelay("PIN " + id + " " + pinSecret);
+void PlimoClient::ServerSession::setPin(std::string id, std::string secret) {
+  pinID_ = std::move(id);
+  pinSecret_ = std::move(secret);
 }
 
-void PlimoClient::unpinID() {
-  if (idPinned || !pinSecret.empty()) sendRelay("UNPIN");
-  pinID.clear();
-  pinSecret.clear();
-  idPinned = false;
+void PlimoClient::ServerSession::sendPin() {
+  if (pinSecret_.empty()) return;
+  const std::string& id = pinID_.empty() ? myID_ : pinID_;
+  if (id == "0" || myID_ == "0") return;  // the ID reply asks again
+  sendLine("PIN " + id + " " + pinSecret_);
+}
+
+void PlimoClient::ServerSession::unpinID() {
+  if (idPinned_ || !pinSecret_.empty()) sendLine("UNPIN");
+  pinID_.clear();
+  pinSecret_.clear();
+  idPinned_ = false;
 }
 
 }  // namespace plimo
