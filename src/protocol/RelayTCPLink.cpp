@@ -10,8 +10,6 @@ namespace plimo {
 
 namespace {
 
-// A port that does not connect within this time is given up.
-constexpr auto kConnectTimeout = std::chrono::seconds(5);
 constexpr size_t kReadChunk = 65536;
 // Relayed screen traffic must not build an ever-growing backlog on a slow
 // link; control packets are never dropped, so the session survives.
@@ -24,7 +22,6 @@ RelayTCPLink::RelayTCPLink(EventLoop& loop, const std::string& ip, uint16_t port
       port_(port),
       delivery_(std::make_shared<Delivery>(Delivery{std::move(onPacket), true})),
       socket_(io_.context()),
-      connectTimer_(io_.context()),
       readBuffer_(kReadChunk) {
   asio::post(io_.context(), [this, ip] { connect(ip); });
 }
@@ -40,13 +37,7 @@ void RelayTCPLink::connect(const std::string& ip) {
   std::error_code error;
   auto address = asio::ip::make_address_v4(ip, error);
   if (error) return end(error.message());
-  connectTimer_.expires_after(kConnectTimeout);
-  connectTimer_.async_wait([this](const std::error_code& e) {
-    if (e || connected()) return;  // the connection finished first
-    end(std::make_error_code(std::errc::timed_out).message());
-  });
   socket_.async_connect(asio::ip::tcp::endpoint(address, port_), [this](const std::error_code& e) {
-    connectTimer_.cancel();
     if (e) return end(e.message());
     onConnected();
   });
@@ -132,7 +123,6 @@ void RelayTCPLink::cancel() {
 void RelayTCPLink::end(const std::string& reason) {
   finish(reason);
   std::error_code ignored;
-  connectTimer_.cancel();
   socket_.close(ignored);
 }
 

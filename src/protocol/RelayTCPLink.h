@@ -2,10 +2,10 @@
 // The TCP connection to the server used when UDP does not get through. It
 // carries the very packets UDP would, each behind a 2-byte big-endian length,
 // on its own I/O thread; complete packets reach the main loop in one posted
-// task per read.
+// task per read. It waits for the connection as long as the system does; the
+// owner decides when to give up (the server link: 5 s, on its loop).
 
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -61,7 +61,6 @@ class RelayTCPLink final : public StreamLink {
   std::shared_ptr<Delivery> delivery_;
   NetIoThread io_;
   asio::ip::tcp::socket socket_;
-  asio::steady_timer connectTimer_;
 
   // I/O thread only.
   StreamFramer framer_;

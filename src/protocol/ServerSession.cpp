@@ -32,6 +32,7 @@ void PlimoClient::ServerSession::start() {
 
 void PlimoClient::ServerSession::stop() {
   if (relay_) sendLine("BYE");
+  tcpConnectTimer_.reset();
   if (tcp_) {
     std::shared_ptr<StreamLink> tcpLink = std::move(tcp_);
     closingTcp_ = loop_.after(tcpCloseDelay, [tcpLink] { tcpLink->cancel(); });

@@ -88,6 +88,8 @@ class PlimoClient::ServerSession {
   static constexpr int udpTriesBeforeTcp = 3;
   static constexpr int tcpTriesPerPort = 3;
   static constexpr double tcpRetry = 30.0;
+  // A port that does not connect in this time is given up for the next one.
+  static constexpr double tcpConnectTimeout = 5.0;
   // The BYE must have time to leave over TCP before the link is closed.
   static constexpr double tcpCloseDelay = 0.2;
 
@@ -112,6 +114,7 @@ class PlimoClient::ServerSession {
   // Transport and the relay test (ServerSessionTransport.cpp).
   void sendHandshakeByTransportRule();
   void tcpEnded(const std::string& reason);
+  void tcpConnectTimedOut();
   void dropTcp();
   void advanceTcpPort();
   void startTcp();
@@ -130,6 +133,7 @@ class PlimoClient::ServerSession {
   bool tcpNext_ = false;  // try the next port on the next tick
   uint16_t tcpPort_ = 0;
   std::unique_ptr<StreamLink> tcp_;
+  Timer tcpConnectTimer_;  // gives tcp_ up when it has not connected in time
   std::optional<double> tcpTried_;  // when TCP was last started
   int udpTries_ = 0;  // handshakes over UDP without answer
   int tcpTries_ = 0;  // handshakes over the current TCP link

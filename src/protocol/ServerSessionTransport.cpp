@@ -1,6 +1,7 @@
 // How packets reach the server: UDP, or the TCP fallback over a short list of
 // ports; the server's port list updates; the relay test.
 #include <algorithm>
+#include <system_error>
 
 #include "protocol/Net.h"
 #include "protocol/PlimoCrypto.h"
@@ -50,7 +51,7 @@ void PlimoClient::ServerSession::sendHandshakeByTransportRule() {
     ++udpTries_;
     return sendRelayHandshake();
   }
-  if (!tcp_->connected()) return;  // it connects or times out by itself
+  if (!tcp_->connected()) return;  // it connects, or its connect timer gives it up
   if (tcpTries_ < tcpTriesPerPort) {
     ++tcpTries_;
     return sendRelayHandshake();
@@ -71,7 +72,14 @@ void PlimoClient::ServerSession::tcpEnded(const std::string& reason) {
   }
 }
 
+void PlimoClient::ServerSession::tcpConnectTimedOut() {
+  // A link that failed meanwhile is the tick's, with its own reason.
+  if (!tcp_ || tcp_->connected() || tcp_->done()) return;
+  tcpEnded(std::make_error_code(std::errc::timed_out).message());
+}
+
 void PlimoClient::ServerSession::dropTcp() {
+  tcpConnectTimer_.reset();
   tcp_->cancel();
   tcp_.reset();
   udpTries_ = 0;
@@ -104,6 +112,10 @@ void PlimoClient::ServerSession::startTcp() {
   tcp_ = link_.sockets_.openTcp(relayIP_, tcpPort_, link_.weakly<Bytes>([](PlimoClient& self, Bytes packet) {
     self.processPacket(packet, self.server_->relayAddress());
   }));
+  // The wait is the link's rule, not the socket's: the system would wait
+  // minutes for a port that drops the connection attempt.
+  tcpConnectTimer_ =
+      loop_.after(tcpConnectTimeout, link_.weakly<>([](PlimoClient& self) { self.server_->tcpConnectTimedOut(); }));
 }
 
 void PlimoClient::ServerSession::sendRaw(ByteView data, const Address& to) {

@@ -33,7 +33,8 @@ class DatagramLink {
 
 // One TCP connection to the server carrying the same packets as UDP, each
 // framed with a 2-byte length. connecting -> connected -> done (with error);
-// it never reconnects.
+// it never reconnects, and it has no connect timeout of its own: the owner
+// cancels a link that takes too long.
 class StreamLink {
  public:
   // Called on the main loop's thread with each complete packet, in order.

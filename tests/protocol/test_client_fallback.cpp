@@ -104,6 +104,21 @@ TEST(ClientFallback, TriesTheTcpPortsInOrderUntilOneAnswers) {
   EXPECT_EQ(rig.kit().tcpPort(), 80);
 }
 
+// The connect timeout gives up only a port that has not connected by then.
+TEST(ClientFallback, ConnectTimeoutSparesALinkThatConnectedInTime) {
+  ClientRig rig("8443,443");
+  rig.start();
+  rig.loop.advance(6.0);
+  ASSERT_EQ(rig.sockets.tcp.size(), 1u);
+  rig.loop.advance(4.5);
+  rig.sockets.tcp[0]->accept();  // half a second before the timeout
+  rig.loop.advance(5.5);  // past the timeout, before the third handshake gives the port up
+  EXPECT_EQ(rig.sockets.tcp.size(), 1u);
+  EXPECT_FALSE(rig.sockets.tcp[0]->cancelled);
+  EXPECT_EQ(tcpHandshakes(*rig.sockets.tcp[0]), 3u);
+  for (auto& line : rig.logs) EXPECT_EQ(line.find("to the server ended"), std::string::npos) << line;
+}
+
 TEST(ClientFallback, PortThatAnswersButNotAsAServerIsGivenUpAfterThreeHandshakes) {
   ClientRig rig("8443,443");
   rig.start();

@@ -65,8 +65,8 @@ class FakeDatagramLink final : public DatagramLink {
 };
 
 // One fake TCP connection. The test plays the far end: accept() makes it
-// connected; left alone it ends after the 5-second connect timeout, as the
-// real link does.
+// connected, finish() ends it; left alone it stays connecting, like a real
+// link to a port that drops the attempt.
 struct TcpRecord {
   EventLoop* loop = nullptr;
   std::string ip;
@@ -77,19 +77,16 @@ struct TcpRecord {
   bool done = false;
   bool cancelled = false;
   std::string error;
-  Timer connectTimeout;
   bool alive() const { return bool(handler); }
 
   void finish(const std::string& reason) {
     if (error.empty()) error = reason;
     connected = false;
     done = true;
-    connectTimeout.reset();
   }
   void accept() {
     if (done) return;
     connected = true;
-    connectTimeout.reset();
   }
   static void deliver(const std::shared_ptr<TcpRecord>& record, Bytes packet) {
     record->loop->post([record, packet = std::move(packet)]() mutable {
@@ -101,11 +98,9 @@ struct TcpRecord {
 class FakeStreamLink final : public StreamLink {
  public:
   explicit FakeStreamLink(std::shared_ptr<TcpRecord> record) : record_(std::move(record)) {}
-  ~FakeStreamLink() override {
-    record_->handler = nullptr;
-    record_->connectTimeout.reset();
-  }
+  ~FakeStreamLink() override { record_->handler = nullptr; }
   void send(ByteView data, bool droppable) override {
+    // What the real link cannot frame, it does not send.
     if (StreamFramer::frame(data).empty() || record_->done) return;
     record_->sent.push_back({Bytes(data.begin(), data.end()), droppable});
   }
@@ -155,10 +150,6 @@ class FakeSocketFactory final : public SocketFactory {
     record->ip = ip;
     record->port = port;
     record->handler = std::move(onPacket);
-    std::weak_ptr<TcpRecord> weak = record;
-    record->connectTimeout = loop_.after(5.0, [weak] {
-      if (auto r = weak.lock()) r->finish("Connection timed out");
-    });
     tcp.push_back(record);
     return std::make_unique<FakeStreamLink>(record);
   }
