@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/MuLaw.h"
-
 namespace plimo {
 
 Failure noScreen() { return Failure(Failure::Kind::noDisplay, "No screen to share"); }
@@ -14,38 +12,10 @@ const Display& ScreenSource::choose(const std::vector<Display>& screens, const D
   return found != screens.end() ? *found : screens.front();
 }
 
-void ScreenSource::setAudioOn(bool on) {
-  std::lock_guard guard(lock);
-  audioOn = on;
-  if (!on) audioBuffer.clear();
-}
-
-void ScreenSource::began(const Display& shown, Size pictureSize, bool withAudio,
-                         const std::vector<uint32_t>& excluding) {
-  std::lock_guard guard(lock);
-  display = shown;
-  size = pictureSize;
-  latest.reset();
-  changed = false;
-  audioOn = withAudio;
-  audioBuffer.clear();
-  excludedWindows = excluding;
-}
-
-void ScreenSource::publish(PictureRef picture) {
-  std::lock_guard guard(lock);
-  latest = std::move(picture);
-  changed = true;
-}
-
-void ScreenSource::takeSound(std::span<const float> samples) {
-  std::vector<Bytes> packets;
-  {
-    std::lock_guard guard(lock);
-    if (!audioOn || !onAudio) return;
-    packets = packSound(audioBuffer, samples);
-  }
-  for (auto& packet : packets) onAudio(std::move(packet));
+void ScreenSource::began(const Display& shown, Size pictureSize, const std::vector<uint32_t>& excluding) {
+  display_ = shown;
+  excluded_ = excluding;
+  slot.reset(pictureSize);
 }
 
 }  // namespace plimo

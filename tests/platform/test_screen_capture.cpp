@@ -28,13 +28,7 @@ namespace {
 PictureRef take(ScreenSource& source, std::chrono::milliseconds within = 3000ms) {
   auto until = std::chrono::steady_clock::now() + within;
   while (std::chrono::steady_clock::now() < until) {
-    {
-      std::lock_guard guard(source.lock);
-      if (source.changed) {
-        source.changed = false;
-        return source.latest;
-      }
-    }
+    if (PictureRef picture = source.slot.take(false)) return picture;
     std::this_thread::sleep_for(2ms);
   }
   return nullptr;
@@ -95,7 +89,7 @@ TEST(ScreenCapture, PictureMatchesXwdOutsideThePointerWhichIsDrawnIn) {
   ASSERT_EQ(screens.size(), 1u);
   EXPECT_EQ(screens[0].bounds, (Rect{0, 0, 1920, 1080}));
   EXPECT_TRUE(screens[0].primary);
-  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], {}));
   PictureRef picture = take(capturer);
   ASSERT_TRUE(picture);
   ASSERT_EQ(picture->width, 1920);
@@ -120,11 +114,8 @@ TEST(ScreenCapture, OddScreenGivesEvenPictures) {
   auto screens = capturer.displays();
   ASSERT_EQ(screens.size(), 1u);
   EXPECT_EQ(screens[0].bounds, (Rect{0, 0, 1471, 919}));
-  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
-  {
-    std::lock_guard guard(capturer.lock);
-    EXPECT_EQ(capturer.size, (Size{1470, 918}));
-  }
+  ASSERT_NO_THROW(capturer.start(screens[0], {}));
+  EXPECT_EQ(capturer.slot.size(), (Size{1470, 918}));
   PictureRef picture = take(capturer);
   ASSERT_TRUE(picture);
   EXPECT_EQ(picture->width, 1470);
@@ -170,7 +161,7 @@ TEST(ScreenCapture, TwoMonitorsAreListedWithBoundsAndPrimaryAndEachCanBeCaptured
   EXPECT_EQ(shownRight->bounds, (Rect{1200, 100, 720, 900}));
   EXPECT_TRUE(shownRight->primary);
 
-  ASSERT_NO_THROW(capturer.start(*shownRight, false, {}));
+  ASSERT_NO_THROW(capturer.start(*shownRight, {}));
   PictureRef picture = take(capturer);
   ASSERT_TRUE(picture);
   ASSERT_EQ(picture->width, 720);
@@ -181,9 +172,8 @@ TEST(ScreenCapture, TwoMonitorsAreListedWithBoundsAndPrimaryAndEachCanBeCaptured
   EXPECT_EQ(d.outside + d.inside, 0);  // the pointer is on the other monitor
 
   // A screen that is gone falls back to the first one.
-  ASSERT_NO_THROW(capturer.start({12345, {}, false}, false, {}));
-  std::lock_guard guard(capturer.lock);
-  EXPECT_EQ(capturer.display->id, screens[0].id);
+  ASSERT_NO_THROW(capturer.start({12345, {}, false}, {}));
+  EXPECT_EQ(capturer.display()->id, screens[0].id);
   XCloseDisplay(x);
 }
 
@@ -195,19 +185,15 @@ TEST(ScreenCapture, IdleScreenSetsChangedOnceThenDrawingAndPointerSetItAgain) {
   ScreenCapturer capturer;
   auto screens = capturer.displays();
   ASSERT_FALSE(screens.empty());
-  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], {}));
 
   int changes = 0;
   PictureRef first;
   auto until = std::chrono::steady_clock::now() + 700ms;
   while (std::chrono::steady_clock::now() < until) {
-    {
-      std::lock_guard guard(capturer.lock);
-      if (capturer.changed) {
-        ++changes;
-        capturer.changed = false;
-        first = capturer.latest;
-      }
+    if (PictureRef picture = capturer.slot.take(false)) {
+      ++changes;
+      first = picture;
     }
     std::this_thread::sleep_for(1ms);
   }
@@ -243,7 +229,7 @@ TEST(ScreenCapture, LosingTheXServerStopsTheCaptureWithAReason) {
   };
   auto screens = capturer.displays();
   ASSERT_FALSE(screens.empty());
-  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], {}));
   ASSERT_TRUE(take(capturer));
   server.kill();
   auto until = std::chrono::steady_clock::now() + 3s;
@@ -254,8 +240,7 @@ TEST(ScreenCapture, LosingTheXServerStopsTheCaptureWithAReason) {
     EXPECT_EQ(reason, "the X display closed the connection");
   }
   capturer.stop();
-  std::lock_guard guard(capturer.lock);
-  EXPECT_TRUE(capturer.latest);  // the last picture is kept
+  EXPECT_TRUE(capturer.slot.latest());  // the last picture is kept
 }
 
 // The rate cap (60 a second) is measured in bench_platform; here the counts:
@@ -266,7 +251,7 @@ TEST(ScreenCapture, AMovingPointerGivesPicturesButNeverMoreThanItsMoves) {
   ScreenCapturer capturer;
   auto screens = capturer.displays();
   ASSERT_FALSE(screens.empty());
-  ASSERT_NO_THROW(capturer.start(screens[0], false, {}));
+  ASSERT_NO_THROW(capturer.start(screens[0], {}));
   ASSERT_TRUE(take(capturer));
 
   constexpr int kMoves = 400;
@@ -283,10 +268,7 @@ TEST(ScreenCapture, AMovingPointerGivesPicturesButNeverMoreThanItsMoves) {
   });
   int pictures = 0;
   auto count = [&] {
-    std::lock_guard guard(capturer.lock);
-    if (!capturer.changed) return;
-    capturer.changed = false;
-    ++pictures;
+    if (capturer.slot.take(false)) ++pictures;
   };
   while (moving) {
     count();

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/MuLaw.h"
+#include "platform/fake/NullSoundCapture.h"
 #include "platform/fake/ScriptedScreen.h"
 
 using namespace plimo;
@@ -29,45 +30,41 @@ TEST(MuLaw, DecodedSoundStaysCloseToTheOriginal) {
 }
 
 TEST(SoundPackets, FullPacketsOnlyAndAFewSamplesLeftOver) {
-  ScriptedScreen screen;
-  screen.screens = {{1, {0, 0, 1920, 1080}, true}};
+  NullSoundCapture screen;
   std::vector<Bytes> packets;
   screen.onAudio = [&](Bytes packet) { packets.push_back(std::move(packet)); };
-  ASSERT_NO_THROW(screen.start(screen.screens[0], true, {}));
+  ASSERT_NO_THROW(screen.start());
+  screen.setAudioOn(true);
   std::vector<float> samples(650);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = i < 320 ? 1.0f : -1.0f;
-  screen.sound(std::span(samples).first(300));
+  screen.feed(std::span(samples).first(300));
   EXPECT_TRUE(packets.empty());
-  screen.sound(std::span(samples).subspan(300, 350));
+  screen.feed(std::span(samples).subspan(300, 350));
   ASSERT_EQ(packets.size(), 2u);
   EXPECT_EQ(packets[0].size(), 320u);
   EXPECT_EQ(packets[1].size(), 320u);
   EXPECT_EQ(packets[0].front(), 0x80);
   EXPECT_EQ(packets[0].back(), 0x80);
   EXPECT_EQ(packets[1].front(), 0x00);
-  std::lock_guard guard(screen.lock);
-  EXPECT_EQ(screen.audioBuffer.size(), 10u);
+  EXPECT_EQ(screen.pendingSamples(), 10u);
 }
 
 TEST(SoundPackets, SwitchingSoundOffEmptiesTheBufferAndSendsNothing) {
-  ScriptedScreen screen;
-  screen.screens = {{1, {0, 0, 1920, 1080}, true}};
+  NullSoundCapture screen;
   int packets = 0;
   screen.onAudio = [&](Bytes) { ++packets; };
-  ASSERT_NO_THROW(screen.start(screen.screens[0], true, {}));
+  ASSERT_NO_THROW(screen.start());
+  screen.setAudioOn(true);
   std::vector<float> samples(300, 0.5f);
-  screen.sound(samples);
+  screen.feed(samples);
   screen.setAudioOn(false);
-  {
-    std::lock_guard guard(screen.lock);
-    EXPECT_TRUE(screen.audioBuffer.empty());
-  }
-  screen.sound(samples);
+  EXPECT_EQ(screen.pendingSamples(), 0u);
+  screen.feed(samples);
   EXPECT_EQ(packets, 0);
   screen.setAudioOn(true);
-  screen.sound(samples);  // only the new 300: still no packet
+  screen.feed(samples);  // only the new 300: still no packet
   EXPECT_EQ(packets, 0);
-  screen.sound(std::vector<float>(20, 0.5f));
+  screen.feed(std::vector<float>(20, 0.5f));
   EXPECT_EQ(packets, 1);
 }
 
@@ -75,11 +72,10 @@ TEST(ScriptedScreen, StartFallsBackToTheFirstScreenAndKeepsSizesEven) {
   ScriptedScreen screen;
   screen.screens = {{7, {0, 0, 1471, 919}, false}, {8, {1471, 0, 800, 600}, true}};
   screen.pictureSize = {1471, 919};
-  ASSERT_NO_THROW(screen.start({99, {}, false}, false, {42}));
-  std::lock_guard guard(screen.lock);
-  EXPECT_EQ(screen.display->id, 7u);
-  EXPECT_EQ(screen.size, (Size{1470, 918}));
-  EXPECT_EQ(screen.excludedWindows, std::vector<uint32_t>{42});
+  ASSERT_NO_THROW(screen.start({99, {}, false}, {42}));
+  EXPECT_EQ(screen.display()->id, 7u);
+  EXPECT_EQ(screen.slot.size(), (Size{1470, 918}));
+  EXPECT_EQ(screen.excludedWindows(), std::vector<uint32_t>{42});
 }
 
 TEST(ScriptedScreen, ShowsTheSyntheticDesktopsPicturesOnlyWhileRunning) {
@@ -88,14 +84,13 @@ TEST(ScriptedScreen, ShowsTheSyntheticDesktopsPicturesOnlyWhileRunning) {
   screen.pictureSize = {320, 200};
   SyntheticDesktop desktop(SyntheticDesktop::Script::typing, 320, 200);
   screen.showNext(desktop);
-  {
-    std::lock_guard guard(screen.lock);
-    EXPECT_FALSE(screen.changed);
-  }
-  ASSERT_NO_THROW(screen.start(screen.screens[0], false, {}));
+  EXPECT_FALSE(screen.slot.changed());
+  ASSERT_NO_THROW(screen.start(screen.screens[0], {}));
   screen.showNext(desktop);
-  std::lock_guard guard(screen.lock);
-  ASSERT_TRUE(screen.changed && screen.latest);
-  EXPECT_EQ(screen.latest->width, 320);
-  EXPECT_TRUE(std::equal(screen.latest->pixels.begin(), screen.latest->pixels.end(), desktop.picture().begin()));
+  PictureRef taken = screen.slot.take(false);
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(taken->width, 320);
+  EXPECT_TRUE(std::equal(taken->pixels.begin(), taken->pixels.end(), desktop.picture().begin()));
+  EXPECT_FALSE(screen.slot.take(false));  // taken once
+  EXPECT_EQ(screen.slot.take(true), taken);  // a complete picture wanted: the latest again
 }

@@ -4,7 +4,7 @@
 
 namespace plimo {
 
-void ScriptedScreen::start(const Display& wanted, bool withAudio, const std::vector<uint32_t>& excluding) {
+void ScriptedScreen::start(const Display& wanted, const std::vector<uint32_t>& excluding) {
   stop();
   ++starts;
   if (failNext) {
@@ -14,7 +14,7 @@ void ScriptedScreen::start(const Display& wanted, bool withAudio, const std::vec
   }
   const Display& shown = choose(screens, wanted);
   Size even{double(int(pictureSize.width) & ~1), double(int(pictureSize.height) & ~1)};
-  began(shown, even, withAudio, excluding);
+  began(shown, even, excluding);
   running = true;
 }
 
@@ -25,7 +25,7 @@ void ScriptedScreen::stop() {
 }
 
 void ScriptedScreen::show(PictureRef picture) {
-  if (running) publish(std::move(picture));
+  if (running) slot.publish(std::move(picture));
 }
 
 void ScriptedScreen::showNext(SyntheticDesktop& desktop) {
@@ -33,10 +33,6 @@ void ScriptedScreen::showNext(SyntheticDesktop& desktop) {
   auto picture = std::make_shared<Picture>(desktop.width(), desktop.height());
   std::copy(source.begin(), source.end(), picture->pixels.begin());
   show(std::move(picture));
-}
-
-void ScriptedScreen::sound(std::span<const float> samples) {
-  if (running) takeSound(samples);
 }
 
 void ScriptedScreen::die(const std::string& reason) {

@@ -6,13 +6,12 @@
 
 namespace plimo {
 
-std::unique_ptr<PulseSoundCapture> PulseSoundCapture::start(Samples onSamples) {
-  std::unique_ptr<PulseSoundCapture> capture(new PulseSoundCapture);
-  capture->onSamples_ = std::move(onSamples);
-  capture->pulse_ = PulseContext::connect("Plimo capture");
-  PulseContext::Lock lock(*capture->pulse_);
-  capture->stream_ = capture->pulse_->openStream("system sound", "No sound capture", [&](pa_stream* stream) {
-    pa_stream_set_read_callback(stream, &PulseSoundCapture::readable, capture.get());
+void PulseSoundCapture::start() {
+  stop();
+  auto pulse = PulseContext::connect("Plimo capture");
+  PulseContext::Lock lock(*pulse);
+  stream_ = pulse->openStream("system sound", "No sound capture", [&](pa_stream* stream) {
+    pa_stream_set_read_callback(stream, &PulseSoundCapture::readable, this);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
@@ -20,7 +19,7 @@ std::unique_ptr<PulseSoundCapture> PulseSoundCapture::start(Samples onSamples) {
     attr.fragsize = uint32_t(kSoundPacketSamples * sizeof(float));
     return pa_stream_connect_record(stream, "@DEFAULT_MONITOR@", &attr, PA_STREAM_ADJUST_LATENCY);
   });
-  return capture;
+  pulse_ = std::move(pulse);
 }
 
 void PulseSoundCapture::readable(pa_stream* stream, size_t, void* self) {
@@ -30,15 +29,20 @@ void PulseSoundCapture::readable(pa_stream* stream, size_t, void* self) {
     size_t bytes = 0;
     if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
     // A hole (no data) is dropped: silence the server never had.
-    if (data) capture->onSamples_({static_cast<const float*>(data), bytes / sizeof(float)});
+    if (data) capture->takeSound({static_cast<const float*>(data), bytes / sizeof(float)});
     pa_stream_drop(stream);
   }
 }
 
-PulseSoundCapture::~PulseSoundCapture() {
-  if (!stream_) return;  // the connection, if any, goes with `pulse_`
-  PulseContext::Lock lock(*pulse_);
-  PulseContext::closeStream(stream_);
+void PulseSoundCapture::stop() {
+  if (stream_) {
+    PulseContext::Lock lock(*pulse_);
+    PulseContext::closeStream(stream_);
+    stream_ = nullptr;
+  }
+  pulse_.reset();
 }
+
+PulseSoundCapture::~PulseSoundCapture() { stop(); }
 
 }  // namespace plimo

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/linux/PulseSoundCapture.h"
 #include "platform/linux/XConnection.h"
 #include "platform/linux/XGrabber.h"
 #include "platform/linux/XMonitors.h"
@@ -31,24 +30,13 @@ std::vector<Display> ScreenCapturer::displays() {
   }
 }
 
-void ScreenCapturer::start(const Display& wanted, bool withAudio, const std::vector<uint32_t>& excluding) {
+void ScreenCapturer::start(const Display& wanted, const std::vector<uint32_t>& excluding) {
   stop();
   const std::vector<Display> screens = listMonitors(XConnection::open()->get());
   const Display& chosen = choose(screens, wanted);
   auto grabber = XGrabber::open(chosen.bounds);
 
-  began(chosen, grabber->size(), withAudio, excluding);
-  // Pictures without sound rather than none: the reason is kept for the session.
-  std::string why;
-  try {
-    sound_ = PulseSoundCapture::start([this](std::span<const float> samples) { takeSound(samples); });
-  } catch (const Failure& failure) {
-    why = failure.text();
-  }
-  {
-    std::lock_guard guard(lock);
-    soundProblem_ = why;
-  }
+  began(chosen, grabber->size(), excluding);
   {
     std::lock_guard guard(wakeLock_);
     stopping_ = false;
@@ -69,12 +57,6 @@ void ScreenCapturer::stop() {
       thread_.join();
     }
   }
-  sound_.reset();
-}
-
-std::string ScreenCapturer::soundProblem() {
-  std::lock_guard guard(lock);
-  return soundProblem_;
 }
 
 void ScreenCapturer::run(std::unique_ptr<XGrabber> grabber) {
@@ -97,7 +79,7 @@ void ScreenCapturer::run(std::unique_ptr<XGrabber> grabber) {
       return ended("the screen can no longer be read");
     }
     first = false;
-    publish(std::move(picture));
+    slot.publish(std::move(picture));
   }
 }
 

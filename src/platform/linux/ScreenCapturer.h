@@ -1,11 +1,9 @@
 #pragma once
-// Captures one X screen (a RandR monitor) and the system sound.
+// Captures one X screen (a RandR monitor).
 //
 // A capture thread reads the monitor's rectangle at most 60 times a second,
 // only when XDamage reports drawing or the pointer moved or changed, draws
-// the pointer in and puts the picture in the slot. Sound comes from the
-// default output's monitor through PulseAudio; without it, pictures still
-// flow and `soundProblem` says why there is no sound.
+// the pointer in and puts the picture in the slot.
 //
 // Windows to exclude are kept but not left out: without a compositor an X
 // picture holds whatever is on the screen.
@@ -25,7 +23,6 @@
 namespace plimo {
 
 class XGrabber;
-class PulseSoundCapture;
 
 class ScreenCapturer final : public ScreenSource {
  public:
@@ -33,11 +30,8 @@ class ScreenCapturer final : public ScreenSource {
   ~ScreenCapturer() override;
 
   std::vector<Display> displays() override;
-  void start(const Display& wanted, bool withAudio, const std::vector<uint32_t>& excluding) override;
+  void start(const Display& wanted, const std::vector<uint32_t>& excluding) override;
   void stop() override;
-
-  // Why the running capture has no sound; empty when it has.
-  std::string soundProblem();
 
  private:
   void run(std::unique_ptr<XGrabber> grabber);
@@ -47,8 +41,6 @@ class ScreenCapturer final : public ScreenSource {
   std::mutex wakeLock_;
   std::condition_variable wake_;
   bool stopping_ = false;  // under wakeLock_
-  std::unique_ptr<PulseSoundCapture> sound_;
-  std::string soundProblem_;  // under lock
 };
 
 }  // namespace plimo
