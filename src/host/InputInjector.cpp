@@ -20,10 +20,16 @@ constexpr int kButtonLeft = 1, kButtonMiddle = 2, kButtonRight = 3, kWheelUp = 4
 
 constexpr uint32_t kShiftL = 0xffe1, kControlL = 0xffe3, kAltL = 0xffe9, kSuperL = 0xffeb;
 
-int xButton(int32_t b) {
-  if (b == 1) return kButtonRight;
-  if (b == 2) return kButtonMiddle;
-  return kButtonLeft;  // 0 and numbers with no meaning of their own
+// The X button for a wire button number; none for numbers with no meaning,
+// which a partner could otherwise use to press buttons this side never
+// releases.
+std::optional<int> xButton(int32_t b) {
+  switch (b) {
+    case 0: return kButtonLeft;
+    case 1: return kButtonRight;
+    case 2: return kButtonMiddle;
+    default: return std::nullopt;
+  }
 }
 
 }  // namespace
@@ -34,7 +40,12 @@ InputInjector::InputInjector(InputSink& sink, bool ctrlAsCommand)
 InputInjector::Point InputInjector::point(int x, int y) const {
   double sx = pictureSize.width > 0 ? area.width / pictureSize.width : 1;
   double sy = pictureSize.height > 0 ? area.height / pictureSize.height : 1;
-  return {int(std::floor(area.x + x * sx)), int(std::floor(area.y + y * sy))};
+  // Never outside the shared screen: a partner must not reach other screens
+  // (or hot corners beyond this one) by sending positions past the picture.
+  auto inside = [](double v, double from, double length) {
+    return length > 0 ? int(std::clamp(std::floor(v), from, from + length - 1)) : int(std::floor(v));
+  };
+  return {inside(area.x + x * sx, area.x, area.width), inside(area.y + y * sy, area.y, area.height)};
 }
 
 void InputInjector::apply(uint8_t kind, int16_t x, int16_t y, int32_t data) {
@@ -54,9 +65,11 @@ void InputInjector::apply(uint8_t kind, int16_t x, int16_t y, int32_t data) {
 }
 
 void InputInjector::button(int32_t b, bool down, Point at) {
+  auto x = xButton(b);
+  if (!x) return;
   // X presses at the pointer, so the pointer goes there first.
   sink_.moveTo(at.x, at.y);
-  sink_.button(xButton(b), down);
+  sink_.button(*x, down);
   if (down) {
     buttonsDown_.insert(b);
   } else {
@@ -102,7 +115,7 @@ void InputInjector::key(int32_t vk, bool down) {
 }
 
 void InputInjector::releaseAll() {
-  for (int32_t b : buttonsDown_) sink_.button(xButton(b), false);
+  for (int32_t b : buttonsDown_) sink_.button(*xButton(b), false);
   buttonsDown_.clear();
   for (uint32_t mod : modifiersDown_) sink_.key(mod, false);
   modifiersDown_.clear();

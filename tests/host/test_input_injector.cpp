@@ -27,6 +27,13 @@ TEST_F(Injector, PicturePixelsMapOntoTheCapturedScreen) {
   EXPECT_EQ(injector.point(10, 10), (InputInjector::Point{20, 120}));
 }
 
+TEST_F(Injector, PositionsPastThePictureCannotReachAnotherScreen) {
+  injector.area = {1920, 0, 1280, 1024};
+  injector.pictureSize = {1280, 1024};
+  EXPECT_EQ(injector.point(-32768, -5), (InputInjector::Point{1920, 0}));
+  EXPECT_EQ(injector.point(32767, 1024), (InputInjector::Point{1920 + 1279, 1023}));
+}
+
 TEST_F(Injector, ButtonsMoveFirstAndDragsFollowThePointer) {
   injector.apply(InputEvent::buttonDown, 10, 20, 0);
   injector.apply(InputEvent::move, 30, 40, 0);
@@ -34,10 +41,11 @@ TEST_F(Injector, ButtonsMoveFirstAndDragsFollowThePointer) {
   injector.apply(InputEvent::buttonDown, 5, 5, 1);
   injector.apply(InputEvent::buttonUp, 5, 5, 1);
   injector.apply(InputEvent::buttonDown, 5, 5, 2);
-  injector.apply(InputEvent::buttonUp, 5, 5, 7);  // unknown numbers play the left button
+  injector.apply(InputEvent::buttonUp, 5, 5, 7);  // unknown numbers press nothing
+  injector.apply(InputEvent::buttonDown, 5, 5, -1);
   EXPECT_EQ(sink.events, (Events{"move 10,20", "button 1 down", "move 30,40", "move 31,41", "button 1 up",
                                  "move 5,5", "button 3 down", "move 5,5", "button 3 up", "move 5,5",
-                                 "button 2 down", "move 5,5", "button 1 up"}));
+                                 "button 2 down"}));
   EXPECT_EQ(injector.buttonsDown(), (std::set<int32_t>{2}));
 }
 

@@ -1,0 +1,193 @@
+// The host session's vocabulary on the wire: the partner's packets, the
+// channel messages both ways, and the helper's profile.
+
+#include <algorithm>
+
+#include "core/Text.h"
+#include "host/HelperProfile.h"
+#include "host/HostSession.h"
+
+namespace plimo {
+
+namespace {
+
+namespace Kind {
+constexpr uint8_t chat = 1, unused2 = 2, fileOffer = 3, fileDeclined = 6, monitors = 7, showMonitor = 8,
+                  restart = 9, information = 10, capabilities = 11, sound = 12, profileText = 15,
+                  profilePicture = 16, hideWallpaper = 17, askAdmin = 18, adminAnswer = 19;
+}
+
+// Kinds that take effect before consent: they only shape what will be sent
+// once allowed (and the profile shapes the question itself).
+bool beforeConsent(uint8_t kind) {
+  return kind == Kind::capabilities || kind == Kind::sound || kind == Kind::profileText ||
+         kind == Kind::profilePicture || kind == Kind::hideWallpaper;
+}
+
+constexpr size_t kMaxMonitors = 16;
+
+void appendI32(Bytes& out, double value) {
+  appendLE<uint32_t>(out, uint32_t(int32_t(std::clamp(value, -2147483648.0, 2147483647.0))));
+}
+
+}  // namespace
+
+void HostSession::receive(ByteView packet) {
+  if (packet.empty() || phase_ == Phase::ended) return;
+  const bool running = phase_ == Phase::running;
+  switch (packet[0]) {
+    case SessionPacket::kChannelMsg:
+      for (auto& msg : channel_.handleMsg(packet)) {
+        if (phase_ == Phase::running || beforeConsent(msg.kind)) {
+          handleMessage(msg);
+        } else if (phase_ == Phase::asking) {
+          hold(std::move(msg));
+        }
+      }
+      break;
+    case SessionPacket::kChannelAck: channel_.handleAck(packet); break;
+    case SessionPacket::kFrameAck:
+      if (!running) break;
+      frames_.handleAck(packet);
+      if (frames_.hasRoom()) tryCapture(true);
+      break;
+    case SessionPacket::kFrameNack:
+      if (running) frames_.handleNack(packet);
+      break;
+    case SessionPacket::kInput: {
+      if (!running) break;
+      const bool apply = !paused_ && mode_ == 1;
+      auto ack = inputs_.handle(packet, apply, [this](const InputEvent& e) {
+        injector_.apply(e.kind, e.x, e.y, e.data);
+      });
+      if (ack) send(*ack);
+      break;
+    }
+    case SessionPacket::kFullPicture:
+      if (running) wantFull_ = true;
+      break;
+    default: break;
+  }
+}
+
+void HostSession::hold(ChannelMsg msg) {
+  // Bounded: a partner that floods before consent loses its excess, not our memory.
+  if (early_.size() >= kMaxEarlyMessages || earlyBytes_ + msg.data.size() > kMaxEarlyBytes) {
+    if (!std::exchange(earlyOverflowLogged_, true)) log("too many messages before consent; the rest are dropped");
+    return;
+  }
+  earlyBytes_ += msg.data.size();
+  early_.push_back(std::move(msg));
+}
+
+std::optional<Bytes> HostSession::whole(const ChannelMsg& msg) {
+  Bytes& gathered = parts_[msg.kind];
+  if (gathered.size() + msg.data.size() <= kMaxGathered) append(gathered, msg.data);
+  if (msg.more) return std::nullopt;
+  Bytes out = std::move(gathered);
+  parts_.erase(msg.kind);
+  return out;
+}
+
+void HostSession::handleMessage(const ChannelMsg& msg) {
+  const bool control = !paused_ && mode_ == 1;
+  switch (msg.kind) {
+    case Kind::chat:
+      if (auto text = whole(msg)) {
+        chat_.push_back({newChatLineID(), false, utf8Lossy(toString(*text)), loop_.wallNow()});
+        if (!chatOpen_) ++unreadChat_;
+      }
+      break;
+    case Kind::unused2: (void)whole(msg); break;
+    case Kind::fileOffer:
+      if (msg.data.size() >= 4) {
+        channel_.post(Kind::fileDeclined, ByteView(msg.data).first(4));
+        channel_.postText(Kind::chat, "Receiving files is not in Plimo for Linux yet.");
+      }
+      break;
+    case Kind::showMonitor:
+      if (!msg.data.empty() && msg.data[0] < displays_.size()) {
+        frames_.clear();
+        wantFull_ = true;
+        startCapture(displays_[msg.data[0]]);
+      }
+      break;
+    case Kind::restart:
+      if (control)
+        channel_.postText(Kind::chat, "This PC can't be restarted from a distance; ask the person here to restart it.");
+      break;
+    case Kind::capabilities: {
+      const uint8_t b = msg.data.empty() ? 0 : msg.data[0];
+      videoWanted_ = (b & 0x01) != 0;
+      const bool legacy = (b & 0x02) == 0;
+      if (legacy != frames_.legacy()) {
+        frames_.setLegacy(legacy);
+        frames_.clear();
+      }
+      wantFull_ = true;
+      log(std::string("helper can show H.264: ") + (videoWanted_ ? "true" : "false"));
+      break;
+    }
+    case Kind::sound:
+      audioOn_ = !msg.data.empty() && msg.data[0] != 0;
+      updateSound();
+      break;
+    case Kind::profileText:
+      if (auto text = whole(msg)) profileText(*text);
+      break;
+    case Kind::profilePicture:
+      if (auto payload = whole(msg)) {
+        helperPicture_ = HelperProfile::decodePicture(*payload);
+        profileDone();
+      }
+      break;
+    case Kind::askAdmin:
+      if (control) channel_.post(Kind::adminAnswer, Bytes{0x01});
+      break;
+    default: break;  // kind 17 (hide wallpaper) and unknown kinds
+  }
+}
+
+void HostSession::profileText(const Bytes& text) {
+  auto profile = HelperProfile::parseText(utf8Lossy(toString(text)));
+  if (profile.name) helperName_ = *profile.name;
+  if (profile.company) helperCompany_ = *profile.company;
+  if (!profile.pictureFollows) profileDone();
+}
+
+void HostSession::profileDone() {
+  if (std::exchange(profileComplete_, true)) return;
+  startConsent();
+}
+
+void HostSession::sendMode() {
+  const uint8_t state = paused_ ? 2 : mode_;
+  send(Bytes{SessionPacket::kHostStatus, state, 0x01, 0x00});
+}
+
+void HostSession::announce() {
+  channel_.postText(Kind::information,
+                    system_.hostName + "|" + system_.loginName + "|" + system_.osName + " " + system_.osVersion);
+  const auto screens = capturer_->displays();
+  const size_t n = std::min(screens.size(), kMaxMonitors);
+  Bytes list{uint8_t(n)};
+  for (size_t i = 0; i < n; ++i) {
+    const Rect& b = screens[i].bounds;
+    appendI32(list, b.x);
+    appendI32(list, b.y);
+    appendI32(list, b.width);
+    appendI32(list, b.height);
+    list.push_back(screens[i].primary ? 1 : 0);
+  }
+  channel_.post(Kind::monitors, list);
+}
+
+void HostSession::sendAudio(const Bytes& payload) {
+  if (phase_ != Phase::running || !audioOn_ || paused_) return;
+  Bytes packet{SessionPacket::kAudio};
+  appendLE<uint32_t>(packet, ++audioSeq_);
+  append(packet, payload);
+  send(packet);
+}
+
+}  // namespace plimo
