@@ -110,6 +110,7 @@ class HostSession {
   const std::string& partnerID() const { return link_.partnerID; }
   const std::string& checkNumber() const { return link_.checkNumber; }
   const std::string& peerAddress() const { return peerAddress_; }
+  size_t framesInFlight() const { return frames_.frames().size(); }
 
   // Set by the owner before the consent question (2 s after creation).
   // Asks the person; the answer callback holds the session weakly and only
