@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/AppModel.h"
+#include "app/HeadlessConsent.h"
 #include "core/AsioLoop.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
 #include "protocol/NetSocketFactory.h"
 #include "support/IniFile.h"
@@ -24,7 +28,10 @@ int runHeadless(const std::vector<std::string>& args) {
   signals.async_wait([&](const std::error_code&, int) { loop.stop(); });
   LinuxSystem system;
   NetSocketFactory sockets(loop);
+  LinuxPlatform platform;
   AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
+  HeadlessConsent consent(loop, model, isatty(STDIN_FILENO) && isatty(STDERR_FILENO));
+  model.setHost(platform, consent.asker());
   // Scripts read the ID from standard output; people read the server's
   // status from standard error, as the main window would show it.
   auto printID = model.myID.observe([](const std::string& id) {

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "app/AppLog.h"
+#include "app/ConsentGate.h"
 #include "core/EventLoop.h"
 #include "core/Observable.h"
+#include "host/HostSession.h"
 #include "support/AppSettings.h"
 #include "support/RecentPC.h"
 #include "support/UserDefaults.h"
@@ -20,6 +22,7 @@
 namespace plimo {
 
 class IniFile;
+class PlatformFactory;
 class PlimoClient;
 class SocketFactory;
 class System;
@@ -104,6 +107,16 @@ class AppModel {
 
   const UserDefaults& userDefaults() const { return userDefaults_; }
 
+  // The helped PC's side (AppModelHost.cpp). Puts the consent question to
+  // the person at this PC: windows, a terminal, or a refusal where nobody
+  // can answer.
+  using ConsentAsk = std::function<void(HostSession&, HostSession::AnswerFn)>;
+  // Without it helpers are not served here. `platform` outlives the model.
+  void setHost(PlatformFactory& platform, ConsentAsk ask);
+  // The running host session, if any.
+  const HostSession* hostSession() const { return hostSession_.get(); }
+  const std::filesystem::path& iniPath() const;
+
  private:
   void startClient();
   // A value the server link reports, kept in the settings and Plimo.ini.
@@ -120,6 +133,9 @@ class AppModel {
   void addRecent(const std::string& id);
   void partnerConnected();
   void sessionEnded(Light light, const std::string& title, const std::string& detail);
+  void startHostSession();
+  void hostAllowed();
+  void endSessionWindow();
   // Wraps a callback so that it does nothing once the model is gone.
   template <typename... Args, typename Fn>
   std::function<void(Args...)> weakly(Fn fn) {
@@ -138,6 +154,10 @@ class AppModel {
   Observable<bool> unattended_{false};
   // Completions of relay tests asked for while one runs all hear its answer.
   std::vector<std::function<void(bool, const std::string&)>> pendingTests_;
+  PlatformFactory* platform_ = nullptr;
+  ConsentAsk ask_;
+  ConsentGate consentGate_;
+  std::unique_ptr<HostSession> hostSession_;
   std::shared_ptr<AppModel*> alive_ = std::make_shared<AppModel*>(this);
 };
 

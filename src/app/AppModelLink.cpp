@@ -73,6 +73,7 @@ void AppModel::storeRelaySetting(std::string AppSettings::*field, const std::str
 }
 
 void AppModel::restartClient() {
+  endSessionWindow();
   if (client) client->stop();
   client.reset();
   myID.set("0");
@@ -151,6 +152,7 @@ void AppModel::testServer(std::function<void(bool ok, const std::string& text)> 
 }
 
 void AppModel::terminate() {
+  endSessionWindow();
   if (!client) return;
   client->stop();
 }

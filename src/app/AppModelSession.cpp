@@ -63,8 +63,8 @@ void AppModel::partnerConnected() {
                                 "encrypted end to end."
                               : "You are helping this PC. Direct link, AES-256 encrypted.");
   } else {
-    std::string who = client->partnerName().empty() ? "Someone wants to help this Mac"
-                                                    : client->partnerName() + " wants to help this Mac";
+    std::string who = client->partnerName().empty() ? "Someone wants to help this PC"
+                                                    : client->partnerName() + " wants to help this PC";
     sessionDetail.set(who + (relayed ? ". Through the server, AES-256 encrypted." : ". Direct link, AES-256 encrypted."));
     sessionTitle.set("Connected to " + partner);
     sessionLight.set(Light::amber);
@@ -73,9 +73,11 @@ void AppModel::partnerConnected() {
   if (client->state() == PlimoClient::State::connected)
     client->sendPeer("MSG Hello from " + formatPlimoID(client->myID()), client->peer());
   log(sessionTitle.get() + " (" + sessionDetail.get() + " Check number " + checkNumber.get() + ")");
+  if (!client->initiator()) startHostSession();
 }
 
 void AppModel::sessionEnded(Light light, const std::string& title, const std::string& detail) {
+  endSessionWindow();
   connecting.set(false);
   sessionLight.set(light);
   sessionTitle.set(title);

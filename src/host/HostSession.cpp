@@ -111,8 +111,10 @@ void HostSession::allowed(Answer answer) {
     early_.clear();
     earlyBytes_ = 0;
     // After the current call returns: the caller may be inside the session.
+    // The owner may drop the session from inside the disconnect, so it runs
+    // from a copy on the stack.
     loop_.post(weakly([](HostSession& s) {
-      if (s.link_.disconnect) s.link_.disconnect();
+      if (auto disconnect = s.link_.disconnect) disconnect();
     }));
     return;
   }

@@ -1,0 +1,71 @@
+// The model's half that serves a helper: the host session's start, consent,
+// texts and end.
+
+#include "app/AppModel.h"
+#include "core/PlimoID.h"
+#include "platform/System.h"
+#include "protocol/PlimoClient.h"
+#include "support/IniFile.h"
+
+namespace plimo {
+
+void AppModel::setHost(PlatformFactory& platform, ConsentAsk ask) {
+  platform_ = &platform;
+  ask_ = std::move(ask);
+}
+
+const std::filesystem::path& AppModel::iniPath() const { return ini_.url(); }
+
+void AppModel::startHostSession() {
+  // A new partner (a takeover) is a new session, asked again.
+  endSessionWindow();
+  if (!platform_ || !client) return;
+  HostSession::Link link{client->partnerID(),
+                         client->checkNumber(),
+                         client->partnerName(),
+                         client->viaRelay(),
+                         client->peer(),
+                         [weak = std::weak_ptr<PlimoClient>(client)](ByteView data) {
+                           if (auto c = weak.lock()) c->sendData(data);
+                         },
+                         // The session then ends through onDisconnected.
+                         [weak = std::weak_ptr<PlimoClient>(client)] {
+                           if (auto c = weak.lock()) c->disconnect();
+                         }};
+  hostSession_ = std::make_unique<HostSession>(loop_, *platform_, system_.info(), std::move(link), unattended(),
+                                               settings.get().helperCtrlAsCommand);
+  HostSession& session = *hostSession_;
+  session.onLog = weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  session.onAllowed = weakly<>([](AppModel& m) { m.hostAllowed(); });
+  session.onAskConsent = [this](HostSession& asking, HostSession::AnswerFn answer) {
+    if (!consentGate_.mayAsk(asking.partnerID(), loop_.now())) {
+      log("[host] " + formatPlimoID(asking.partnerID()) + " asked too often; declined without asking");
+      return answer(HostSession::Answer::deny);
+    }
+    if (!ask_) return answer(HostSession::Answer::deny);
+    ask_(asking, std::move(answer));
+  };
+  client->onData = [weak = std::weak_ptr<AppModel*>(alive_)](const Bytes& data) {
+    if (auto model = weak.lock(); model && (*model)->hostSession_) (*model)->hostSession_->receive(data);
+  };
+}
+
+void AppModel::hostAllowed() {
+  if (!hostSession_) return;
+  sessionLight.set(Light::green);
+  sessionTitle.set("Being helped by " + hostSession_->helperTitle());
+  sessionDetail.set(hostSession_->mode() == 1
+                        ? "Your helper may use this PC. Pause or Stop in the bar at the top of the screen."
+                        : "Your helper can see your screen. Stop it in the bar at the top of the screen.");
+  checkNumber.set(hostSession_->checkNumber());
+  log(sessionTitle.get());
+}
+
+void AppModel::endSessionWindow() {
+  if (!hostSession_) return;
+  if (client) client->onData = nullptr;
+  hostSession_->close();
+  hostSession_.reset();
+}
+
+}  // namespace plimo

@@ -1,0 +1,43 @@
+#pragma once
+// The consent question on a terminal, for a helped PC without windows: the
+// helper's title, the check number, the three answers and a 30-second
+// countdown after which the answer is "deny".
+//
+// Owner: the headless program; the loop's thread only. It writes through
+// `write` and is told each typed line by `typed` (TerminalLines reads them).
+// The answer callback fires at most once per question, also when the prompt
+// is destroyed first (it then never fires).
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/EventLoop.h"
+#include "host/HostSession.h"
+
+namespace plimo {
+
+class ConsentPrompt {
+ public:
+  static constexpr int kSeconds = 30;
+
+  ConsentPrompt(EventLoop& loop, std::function<void(const std::string&)> write);
+
+  // Puts the question; a question still open is answered "deny" first.
+  void ask(const std::string& helperTitle, const std::string& checkNumber, HostSession::AnswerFn answer);
+  // A line typed on the terminal.
+  void typed(std::string_view line);
+  bool asking() const { return static_cast<bool>(answer_); }
+
+ private:
+  void tick();
+  void finish(HostSession::Answer answer);
+
+  EventLoop& loop_;
+  std::function<void(const std::string&)> write_;
+  HostSession::AnswerFn answer_;
+  int left_ = 0;
+  Timer countdown_;
+};
+
+}  // namespace plimo

@@ -1,0 +1,28 @@
+#include "app/HeadlessConsent.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace plimo {
+
+HeadlessConsent::HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal) : model_(model) {
+  if (!terminal) return;
+  prompt_ = std::make_unique<ConsentPrompt>(loop, [](const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+  });
+  lines_ = std::make_unique<TerminalLines>(loop, STDIN_FILENO, [this](const std::string& line) { prompt_->typed(line); });
+}
+
+AppModel::ConsentAsk HeadlessConsent::asker() {
+  return [this](HostSession& session, HostSession::AnswerFn answer) {
+    if (prompt_) return prompt_->ask(session.helperTitle(), session.checkNumber(), std::move(answer));
+    model_.log("[host] nobody is at this PC to answer, so " + session.helperTitle() +
+               " was declined. To let helpers in without asking, set Unattended=1 in the [Session] section of " +
+               model_.iniPath().string() + ".");
+    answer(HostSession::Answer::deny);
+  };
+}
+
+}  // namespace plimo

@@ -1,0 +1,49 @@
+#include "app/TerminalLines.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace plimo {
+
+namespace {
+
+// How often the reader looks whether it should stop: destruction waits at
+// most this long.
+constexpr int kPollMs = 100;
+
+}  // namespace
+
+TerminalLines::TerminalLines(EventLoop& loop, int fd, std::function<void(const std::string&)> onLine)
+    : loop_(loop), fd_(fd), onLine_(std::move(onLine)), thread_([this] { run(); }) {}
+
+TerminalLines::~TerminalLines() {
+  stopping_ = true;
+  alive_.reset();
+  if (thread_.joinable()) thread_.join();
+}
+
+void TerminalLines::run() {
+  std::weak_ptr<TerminalLines*> guard = alive_;
+  std::string line;
+  while (!stopping_) {
+    pollfd p{fd_, POLLIN, 0};
+    int ready = ::poll(&p, 1, kPollMs);
+    if (ready <= 0) continue;
+    char buffer[256];
+    ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n <= 0) return;  // end of input: nobody types any more
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buffer[i] != '\n') {
+        // A line longer than any answer is not one; keep its start only.
+        if (line.size() < 256) line += buffer[i];
+        continue;
+      }
+      loop_.post([guard, text = std::move(line)] {
+        if (auto self = guard.lock()) (*self)->onLine_(text);
+      });
+      line.clear();
+    }
+  }
+}
+
+}  // namespace plimo

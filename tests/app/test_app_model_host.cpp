@@ -1,0 +1,210 @@
+// The model's host path: a helper arrives, is asked about, let in or turned
+// away; a takeover is a new session; questions from one ID are limited; and
+// the headless answers (a terminal prompt, or nobody to ask).
+#include <gtest/gtest.h>
+
+#include "ModelRig.h"
+#include "app/ConsentPrompt.h"
+#include "app/HeadlessConsent.h"
+#include "platform/fake/FakePlatform.h"
+#include "testkit/FakePartner.h"
+#include "testkit/PlimoClientTestKit.h"
+
+using namespace plimo;
+using namespace plimo::testkit;
+using Light = AppModel::Light;
+using Answer = HostSession::Answer;
+
+namespace {
+
+struct HostFixture : LinkFixture {
+  FakePlatform platform;
+  struct Question {
+    std::string title;
+    HostSession::AnswerFn answer;
+  };
+  std::vector<Question> questions;
+
+  void registered(const std::string& ini = "[Relay]\nHost=relay.example\n") {
+    start(ini);
+    model->setHost(platform, [this](HostSession& s, HostSession::AnswerFn a) {
+      questions.push_back({s.helperTitle(), std::move(a)});
+    });
+    welcome();
+    say("ID 111222333 3600");
+    lines();
+  }
+  // The server introduces `p` as a helper and the helper's punch arrives.
+  void arrives(FakePartner& p, const std::string& name) {
+    say(p.peerLine(PlimoClientTestKit(*model->client).peerKey().publicKey(), " " + name + " U"));
+    UdpRecord::deliver(sockets.udp.back(), p.seal("PUNCHACK"), p.publicAddress);
+    loop.runPending();
+  }
+  bool logged(const std::string& line) {
+    std::string text = readFile(model->logURL);
+    return text.find(line) != std::string::npos;
+  }
+};
+
+}  // namespace
+
+TEST_F(HostFixture, AHelperIsAskedAboutThenLetInWithTheTextsOfThisPC) {
+  registered();
+  FakePartner bob;
+  arrives(bob, "Bob");
+  ASSERT_TRUE(model->hostSession());
+  EXPECT_EQ(model->sessionLight.get(), Light::amber);
+  EXPECT_EQ(model->sessionTitle.get(), "Connected to 987 654 321");
+  EXPECT_EQ(model->sessionDetail.get(), "Bob wants to help this PC. Direct link, AES-256 encrypted.");
+  EXPECT_TRUE(questions.empty());
+  loop.advance(2.0);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0].title, "Bob");
+  questions[0].answer(Answer::control);
+  EXPECT_EQ(model->sessionLight.get(), Light::green);
+  EXPECT_EQ(model->sessionTitle.get(), "Being helped by Bob");
+  EXPECT_EQ(model->sessionDetail.get(),
+            "Your helper may use this PC. Pause or Stop in the bar at the top of the screen.");
+  EXPECT_EQ(platform.screen->starts, 1);
+}
+
+TEST_F(HostFixture, UnattendedAccessLetsTheHelperInWithoutAQuestion) {
+  registered("[Relay]\nHost=relay.example\n[Session]\nUnattended=1\n");
+  FakePartner bob;
+  arrives(bob, "Bob");
+  loop.advance(2.1);
+  EXPECT_TRUE(questions.empty());
+  ASSERT_TRUE(model->hostSession());
+  EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::running);
+  EXPECT_EQ(model->sessionTitle.get(), "Being helped by Bob");
+}
+
+TEST_F(HostFixture, ADeniedHelperIsDisconnectedAndTheSessionEnds) {
+  registered();
+  FakePartner bob;
+  arrives(bob, "Bob");
+  loop.advance(2.0);
+  ASSERT_EQ(questions.size(), 1u);
+  questions[0].answer(Answer::deny);
+  loop.runPending();
+  EXPECT_FALSE(model->hostSession());
+  EXPECT_EQ(model->client->state(), PlimoClient::State::registered);
+  EXPECT_EQ(model->sessionTitle.get(), "No active session");
+  EXPECT_TRUE(logged("[host] the session was declined"));
+}
+
+TEST_F(HostFixture, ANewPartnerAfterATakeoverIsANewSessionAskedAgain) {
+  registered();
+  FakePartner bob;
+  arrives(bob, "Bob");
+  loop.advance(2.0);
+  ASSERT_EQ(questions.size(), 1u);
+  questions[0].answer(Answer::control);
+  const HostSession* first = model->hostSession();
+
+  FakePartner mallory;
+  mallory.id = "555666777";
+  mallory.publicAddress = {"192.0.2.50", 41000};
+  loop.advance(12.5);  // Bob fell silent: the server's new introduction takes over
+  arrives(mallory, "Mallory");
+  ASSERT_TRUE(model->hostSession());
+  EXPECT_NE(model->hostSession(), first);
+  EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::asking);
+  EXPECT_EQ(model->sessionDetail.get(), "Mallory wants to help this PC. Direct link, AES-256 encrypted.");
+  loop.advance(2.0);
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_EQ(questions[1].title, "Mallory");
+  // Bob's old answer callback cannot let Mallory in.
+  questions[0].answer(Answer::control);
+  EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::asking);
+}
+
+TEST_F(HostFixture, ConsentQuestionsFromOneIDAreLimitedToThreeAMinute) {
+  registered();
+  FakePartner bob;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    arrives(bob, "Bob");
+    loop.advance(2.0);
+    if (attempt < 3) {
+      ASSERT_EQ(questions.size(), size_t(attempt + 1));
+      questions.back().answer(Answer::deny);
+    }
+    loop.runPending();
+    EXPECT_FALSE(model->hostSession()) << attempt;
+    loop.advance(1.0);
+  }
+  EXPECT_EQ(questions.size(), 3u);
+  EXPECT_TRUE(logged("[host] 987 654 321 asked too often; declined without asking"));
+  loop.advance(60);
+  arrives(bob, "Bob");
+  loop.advance(2.0);
+  EXPECT_EQ(questions.size(), 4u);
+}
+
+TEST_F(HostFixture, WithoutATerminalNobodyCanAnswerAndTheLogSaysHowToLetHelpersIn) {
+  start();
+  HeadlessConsent consent(loop, *model, false);
+  model->setHost(platform, consent.asker());
+  welcome();
+  say("ID 111222333 3600");
+  lines();
+  FakePartner bob;
+  arrives(bob, "Bob");
+  loop.advance(2.0);
+  loop.runPending();
+  EXPECT_FALSE(model->hostSession());
+  EXPECT_TRUE(logged("[host] nobody is at this PC to answer, so Bob was declined. To let helpers in without asking, "
+                     "set Unattended=1 in the [Session] section of " +
+                     (dir / "Plimo.ini").string() + "."));
+}
+
+TEST(ConsentPrompt, TypedAnswersAndTheThirtySecondCountdown) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> typed;  // one a second
+    std::optional<Answer> answer;
+    double after;                    // seconds when it came
+  } cases[] = {
+      {"control", {"c"}, Answer::control, 0},
+      {"view only", {" View only "}, Answer::viewOnly, 0},
+      {"deny", {"D"}, Answer::deny, 0},
+      {"nonsense, then an answer", {"yes please", "v"}, Answer::viewOnly, 1},
+      {"no answer", {}, Answer::deny, 30},
+  };
+  for (auto& c : cases) {
+    ManualLoop loop;
+    std::string out;
+    ConsentPrompt prompt(loop, [&](const std::string& text) { out += text; });
+    std::optional<Answer> got;
+    double at = -1;
+    int calls = 0;
+    prompt.ask("Bob, Acme", "417 203", [&](Answer a) {
+      got = a;
+      at = loop.now() - 1000;
+      ++calls;
+    });
+    EXPECT_NE(out.find("Bob, Acme wants to help this PC\nCheck number: 417 203\n"), std::string::npos) << c.name;
+    EXPECT_NE(out.find("No answer in 30 s means Deny."), std::string::npos) << c.name;
+    for (size_t i = 0; i < c.typed.size(); ++i) {
+      if (i > 0) loop.advance(1.0);
+      prompt.typed(c.typed[i]);
+    }
+    loop.advance(29.9 - (c.typed.empty() ? 0 : double(c.typed.size() - 1)));
+    if (c.typed.empty()) EXPECT_FALSE(got) << c.name;
+    loop.advance(0.2);
+    EXPECT_EQ(got, c.answer) << c.name;
+    EXPECT_NEAR(at, c.after, 0.01) << c.name;
+    prompt.typed("c");  // only the first answer counts
+    loop.advance(40);
+    EXPECT_EQ(calls, 1) << c.name;
+  }
+}
+
+TEST(ConsentGate, ThreeQuestionsAMinutePerPartner) {
+  ConsentGate gate;
+  const std::vector<std::tuple<const char*, double, bool>> schedule = {
+      {"111111111", 0, true},  {"111111111", 1, true},  {"111111111", 2, true}, {"111111111", 3, false},
+      {"222222222", 3, true},  {"111111111", 59.9, false}, {"111111111", 60, true}, {"111111111", 60.5, false},
+  };
+  for (auto& [id, at, allowed] : schedule) EXPECT_EQ(gate.mayAsk(id, at), allowed) << id << " at " << at;
+}
