@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 
 #include "e2e/HeadlessClient.h"
@@ -46,4 +47,27 @@ TEST(HeadlessPartners, HelperConnectsByIDAndTheServerRecordsTheSession) {
   // The helper leaves: the record gets its length.
   helper.stop();
   EXPECT_TRUE(server.process->waitForOutput(" ended after ", 10)) << server.log();
+}
+
+// The helped PC on an X display with unattended access captures that display
+// and sends its pictures to the helper as soon as the helper is let in.
+TEST(HeadlessPartners, AnUnattendedHostOnAnXDisplaySharesIt) {
+  if (builtProgram("server/plimo-server").empty() || HeadlessClient::program().empty()) {
+    GTEST_SKIP() << "plimo-server or plimo is not built in this tree";
+  }
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
+  TempDir dir("shared-display");
+  ServerProcess server(dir / "data", dir / "server.txt");
+  ASSERT_TRUE(server.up());
+  std::string ini = relayIni(server.udpPort, std::to_string(server.tcpPorts[0]));
+  HeadlessClient host("host", ini + "[Session]\nUnattended=1\n");
+  host.start();
+  ASSERT_TRUE(host.waitForID(20)) << host.log();
+  HeadlessClient helper("helper", ini);
+  helper.start({"-autoConnect", host.lastID()});
+  // The statistics line comes 10 s into the session, when pictures went out.
+  static const std::regex shared(R"(\[host\] [0-9.]+ pictures/s, .* tiles, [0-9]+x[0-9]+)");
+  ASSERT_TRUE(waitFor([&] { return std::regex_search(host.log(), shared); }, 40)) << host.log();
+  EXPECT_EQ(host.log().find("capture failed"), std::string::npos) << host.log();
+  EXPECT_NE(host.log().find("Being helped by"), std::string::npos) << host.log();
 }
