@@ -21,24 +21,46 @@ std::string checkNumber(const std::string& log) {
   return std::regex_search(log, m, pattern) ? m[1].str() : std::string();
 }
 
+bool programsBuilt() { return !builtProgram("server/plimo-server").empty() && !HeadlessClient::program().empty(); }
+
+// plimo-server, a helped PC with unattended access, and a helper that
+// connects to it by ID at start.
+struct Partners {
+  TempDir dir;
+  ServerProcess server;
+  std::string ini;
+  HeadlessClient host;
+  HeadlessClient helper;
+
+  explicit Partners(const char* name)
+      : dir(name),
+        server(dir / "data", dir / "server.txt"),
+        ini(relayIni(server.udpPort, std::to_string(server.tcpPorts[0]))),
+        host("host", ini + "[Session]\nUnattended=1\n"),
+        helper("helper", ini) {}
+
+  // Starts both PCs; false (with the logs in `why`) when one got no ID.
+  bool start(std::string& why) {
+    if (!server.up()) return why = "no server", false;
+    host.start();
+    if (!host.waitForID(20)) return why = host.log(), false;
+    helper.start({"-autoConnect", host.lastID()});
+    if (!helper.waitForID(20)) return why = helper.log(), false;
+    return true;
+  }
+};
+
 }  // namespace
 
 TEST(HeadlessPartners, HelperConnectsByIDAndTheServerRecordsTheSession) {
-  if (builtProgram("server/plimo-server").empty() || HeadlessClient::program().empty()) {
-    GTEST_SKIP() << "plimo-server or plimo is not built in this tree";
-  }
-  TempDir dir("partners");
-  ServerProcess server(dir / "data", dir / "server.txt");
-  ASSERT_TRUE(server.up());
-  std::string ini = relayIni(server.udpPort, std::to_string(server.tcpPorts[0]));
-  HeadlessClient host("host", ini + "[Session]\nUnattended=1\n");
-  host.start();
-  ASSERT_TRUE(host.waitForID(20)) << host.log();
-  std::string hostID = host.lastID();
-
-  HeadlessClient helper("helper", ini);
-  helper.start({"-autoConnect", hostID});
-  ASSERT_TRUE(helper.waitForID(20)) << helper.log();
+  if (!programsBuilt()) GTEST_SKIP() << "plimo-server or plimo is not built in this tree";
+  Partners p("partners");
+  std::string why;
+  ASSERT_TRUE(p.start(why)) << why;
+  auto& server = p.server;
+  auto& host = p.host;
+  auto& helper = p.helper;
+  const std::string hostID = host.lastID();
   ASSERT_TRUE(waitFor([&] { return !checkNumber(helper.log()).empty() && !checkNumber(host.log()).empty(); }, 30))
       << "helper:\n" << helper.log() << "\nhost:\n" << host.log() << "\nserver:\n" << server.log();
   EXPECT_EQ(checkNumber(helper.log()), checkNumber(host.log()));
@@ -52,19 +74,12 @@ TEST(HeadlessPartners, HelperConnectsByIDAndTheServerRecordsTheSession) {
 // The helped PC on an X display with unattended access captures that display
 // and sends its pictures to the helper as soon as the helper is let in.
 TEST(HeadlessPartners, AnUnattendedHostOnAnXDisplaySharesIt) {
-  if (builtProgram("server/plimo-server").empty() || HeadlessClient::program().empty()) {
-    GTEST_SKIP() << "plimo-server or plimo is not built in this tree";
-  }
+  if (!programsBuilt()) GTEST_SKIP() << "plimo-server or plimo is not built in this tree";
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
-  TempDir dir("shared-display");
-  ServerProcess server(dir / "data", dir / "server.txt");
-  ASSERT_TRUE(server.up());
-  std::string ini = relayIni(server.udpPort, std::to_string(server.tcpPorts[0]));
-  HeadlessClient host("host", ini + "[Session]\nUnattended=1\n");
-  host.start();
-  ASSERT_TRUE(host.waitForID(20)) << host.log();
-  HeadlessClient helper("helper", ini);
-  helper.start({"-autoConnect", host.lastID()});
+  Partners p("shared-display");
+  std::string why;
+  ASSERT_TRUE(p.start(why)) << why;
+  auto& host = p.host;
   // The statistics line comes 10 s into the session, when pictures went out.
   static const std::regex shared(R"(\[host\] [0-9.]+ pictures/s, .* tiles, [0-9]+x[0-9]+)");
   ASSERT_TRUE(waitFor([&] { return std::regex_search(host.log(), shared); }, 40)) << host.log();
