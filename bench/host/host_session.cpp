@@ -77,6 +77,7 @@ void run(SyntheticDesktop::Script script, bool video, double seconds) {
   // Consent comes after 2 s; the first statistics period ends 10 s after
   // creation, so measuring starts there and takes the next period.
   auto measureFrom = loop.after(10.0, [&] {
+    stats.clear();  // a period without pictures logs nothing: figures of 0
     cpuStart = cpuSeconds();
     wallStart = wallSeconds();
     drawingStart = drawing;
