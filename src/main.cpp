@@ -30,7 +30,9 @@ int runHeadless(const std::vector<std::string>& args) {
   NetSocketFactory sockets(loop);
   LinuxPlatform platform;
   AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
-  HeadlessConsent consent(loop, model, isatty(STDIN_FILENO) && isatty(STDERR_FILENO));
+  // Someone may answer at a terminal only when the program runs in its foreground.
+  HeadlessConsent consent(loop, model,
+                          isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp());
   model.setHost(platform, consent.asker());
   // Scripts read the ID from standard output; people read the server's
   // status from standard error, as the main window would show it.

@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <csignal>
+
 namespace plimo {
 
 namespace {
@@ -14,7 +16,12 @@ constexpr int kPollMs = 100;
 }  // namespace
 
 TerminalLines::TerminalLines(EventLoop& loop, int fd, std::function<void(const std::string&)> onLine)
-    : loop_(loop), fd_(fd), onLine_(std::move(onLine)), thread_([this] { run(); }) {}
+    : loop_(loop), fd_(fd), onLine_(std::move(onLine)) {
+  // Sent to the program put in the background: a read then fails instead of
+  // stopping the helped PC with a helper connected.
+  std::signal(SIGTTIN, SIG_IGN);
+  thread_ = std::thread([this] { run(); });
+}
 
 TerminalLines::~TerminalLines() {
   stopping_ = true;
@@ -31,7 +38,7 @@ void TerminalLines::run() {
     if (ready <= 0) continue;
     char buffer[256];
     ssize_t n = ::read(fd_, buffer, sizeof buffer);
-    if (n <= 0) return;  // end of input: nobody types any more
+    if (n <= 0) return;  // end of input (or a background program): nobody types here any more
     for (ssize_t i = 0; i < n; ++i) {
       if (buffer[i] != '\n') {
         // A line longer than any answer is not one; keep its start only.

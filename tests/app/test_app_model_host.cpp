@@ -25,8 +25,8 @@ struct HostFixture : LinkFixture {
   };
   std::vector<Question> questions;
 
-  void registered(const std::string& ini = "[Relay]\nHost=relay.example\n") {
-    start(ini);
+  void registered(const std::string& iniText = "[Relay]\nHost=relay.example\n") {
+    start(iniText);
     model->setHost(platform, [this](HostSession& s, HostSession::AnswerFn a) {
       questions.push_back({s.helperTitle(), std::move(a)});
     });
@@ -190,7 +190,9 @@ TEST(ConsentPrompt, TypedAnswersAndTheThirtySecondCountdown) {
       prompt.typed(c.typed[i]);
     }
     loop.advance(29.9 - (c.typed.empty() ? 0 : double(c.typed.size() - 1)));
-    if (c.typed.empty()) EXPECT_FALSE(got) << c.name;
+    if (c.typed.empty()) {
+      EXPECT_FALSE(got) << c.name;
+    }
     loop.advance(0.2);
     EXPECT_EQ(got, c.answer) << c.name;
     EXPECT_NEAR(at, c.after, 0.01) << c.name;

@@ -83,7 +83,9 @@ TEST(HostConsent, TheAnswersAndWhatEachLeadsTo) {
       ASSERT_FALSE(rig.statuses.empty()) << c.name;
       EXPECT_EQ(rig.statuses.front(), bytesOf({0x87, c.status, 0x01, 0x00})) << c.name;
     }
-    if (c.unattended) EXPECT_EQ(rig.asked, 0);
+    if (c.unattended) {
+      EXPECT_EQ(rig.asked, 0);
+    }
   }
 }
 
@@ -335,8 +337,9 @@ TEST(HostSession, RequestsAreAnsweredOnlyInControl) {
     const bool control = a == Answer::control;
     EXPECT_EQ(rig.messagesOf(19).size(), control ? 1u : 0u);
     EXPECT_EQ(rig.chatTexts().size(), control ? 1u : 0u);
-    if (control)
+    if (control) {
       EXPECT_EQ(rig.chatTexts()[0], "This PC can't be restarted from a distance; ask the person here to restart it.");
+    }
   }
 }
 
