@@ -9,6 +9,7 @@
 
 #include "protocol/SecureChannel.h"
 #include "server/Endpoint.h"
+#include "server/RateLimiter.h"
 
 namespace plimo {
 
@@ -33,6 +34,7 @@ struct ClientSession {
   std::string lanIP = "0.0.0.0";
   uint16_t lanPort = 0;
   std::string peerKeyHex;  // 128 hex digits: the key the client offers partners
+  TokenBucket pins;         // PIN attempts (each reads, most write the database)
 
   // Takes what HELLO or CONNECT says of the client's LAN address and partner
   // key; a field that does not parse keeps the earlier value.
@@ -42,6 +44,8 @@ struct ClientSession {
   // when. The pair carries relayed packets only while both point at each other.
   uint64_t partner = 0;
   double pairedAt = 0;
+  // This side sent the CONNECT of its pairing: it is the helper (viewer).
+  bool asked = false;
   // Another client that asked for this one while it was busy; it becomes the
   // partner when the current session ends (a helped PC may hand over to a
   // new helper once the old one falls silent).
@@ -49,6 +53,8 @@ struct ClientSession {
   // Unknown IDs asked for in the current minute, against ID guessing.
   double unknownWindowStart = 0;
   int unknownCount = 0;
+  // CONNECT requests: each one reveals the target's addresses and makes it punch.
+  TokenBucket connects;
 
   // The usage record this client's current partner session belongs to.
   uint64_t usage = 0;

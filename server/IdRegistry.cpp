@@ -16,8 +16,8 @@ constexpr uint32_t kIDCount = 900000000;
 
 }  // namespace
 
-IdRegistry::IdRegistry(double leaseSeconds, size_t maxLeases)
-    : leaseSeconds_(leaseSeconds), maxLeases_(maxLeases) {}
+IdRegistry::IdRegistry(double leaseSeconds, size_t maxLeases, size_t maxLeasesPerAddress)
+    : leaseSeconds_(leaseSeconds), maxLeases_(maxLeases), maxLeasesPerAddress_(maxLeasesPerAddress) {}
 
 bool IdRegistry::isValid(const std::string& id) {
   // IDs are handed out from 100000000 up; one with a leading 0 never was.
@@ -31,28 +31,44 @@ uint64_t IdRegistry::holder(const std::string& id) const {
 
 void IdRegistry::bringOnline(const std::string& id, uint64_t serial) {
   online_[id] = serial;
-  leases_.erase(id);
+  if (auto it = leases_.find(id); it != leases_.end()) dropLease(it);
 }
 
-void IdRegistry::takeOffline(const std::string& id, double now) {
+void IdRegistry::takeOffline(const std::string& id, double now, uint32_t ip) {
   online_.erase(id);
   expire(now);
-  if (leases_.size() >= maxLeases_) {
-    // Full of live leases: the oldest gives way.
-    while (!leaseOrder_.empty() && leases_.size() >= maxLeases_) {
-      auto [when, old] = leaseOrder_.front();
-      leaseOrder_.pop_front();
-      auto it = leases_.find(old);
-      if (it != leases_.end() && it->second == when) leases_.erase(it);
-    }
+  if (auto it = leases_.find(id); it != leases_.end()) dropLease(it);
+  if (leasesPerAddress_[ip] >= maxLeasesPerAddress_) return;
+  // Full of live leases: the oldest gives way.
+  while (!leaseOrder_.empty() && leases_.size() >= maxLeases_) {
+    auto [when, old] = leaseOrder_.front();
+    leaseOrder_.pop_front();
+    dropLease(old, when);
   }
-  leases_[id] = now;
+  leases_[id] = Lease{now, ip};
+  ++leasesPerAddress_[ip];
   leaseOrder_.emplace_back(now, id);
 }
 
 bool IdRegistry::leased(const std::string& id, double now) const {
   auto it = leases_.find(id);
-  return it != leases_.end() && now - it->second < leaseSeconds_;
+  return it != leases_.end() && now - it->second.since < leaseSeconds_;
+}
+
+uint32_t IdRegistry::leaseHolder(const std::string& id) const {
+  auto it = leases_.find(id);
+  return it == leases_.end() ? 0 : it->second.ip;
+}
+
+void IdRegistry::dropLease(const std::string& id, double since) {
+  auto it = leases_.find(id);
+  if (it != leases_.end() && it->second.since == since) dropLease(it);
+}
+
+void IdRegistry::dropLease(std::unordered_map<std::string, Lease>::iterator it) {
+  auto count = leasesPerAddress_.find(it->second.ip);
+  if (--count->second == 0) leasesPerAddress_.erase(count);
+  leases_.erase(it);
 }
 
 void IdRegistry::expire(double now) {
@@ -61,8 +77,7 @@ void IdRegistry::expire(double now) {
   while (!leaseOrder_.empty() && now - leaseOrder_.front().first >= leaseSeconds_) {
     auto [when, id] = leaseOrder_.front();
     leaseOrder_.pop_front();
-    auto it = leases_.find(id);
-    if (it != leases_.end() && it->second == when) leases_.erase(it);
+    dropLease(id, when);
   }
   // Entries of IDs back online pile up in the queue; rebuild it when they
   // outnumber the live leases.
@@ -70,7 +85,7 @@ void IdRegistry::expire(double now) {
     std::deque<std::pair<double, std::string>> live;
     for (auto& entry : leaseOrder_) {
       auto it = leases_.find(entry.second);
-      if (it != leases_.end() && it->second == entry.first) live.push_back(std::move(entry));
+      if (it != leases_.end() && it->second.since == entry.first) live.push_back(std::move(entry));
     }
     leaseOrder_.swap(live);
   }

@@ -1,5 +1,6 @@
 #pragma once
-// Token buckets per source address (IPv4), with bounded memory.
+// Token buckets: one per client (TokenBucket, held by its owner) or one per
+// source address (RateLimiter, with bounded memory).
 //
 // One thread (the server loop).
 
@@ -9,11 +10,29 @@
 
 namespace plimo {
 
+// `perSecond` events a second on average, up to `burst` at once.
+struct Rate {
+  double perSecond;
+  double burst;
+};
+
+// The rate lives with the owner, so that a bucket per client costs 16 bytes.
+class TokenBucket {
+ public:
+  // True when one more event is allowed now (and counts it).
+  bool take(double now, Rate rate);
+  // True when the bucket has refilled: it holds nothing a fresh one would not.
+  bool full(double now, Rate rate) const;
+
+ private:
+  double tokens_ = -1;  // below 0: never used, so full
+  double updated_ = 0;
+};
+
 class RateLimiter {
  public:
-  // `rate` events a second on average, up to `burst` at once, per address;
-  // at most `maxAddresses` addresses remembered.
-  RateLimiter(double rate, double burst, size_t maxAddresses);
+  // At most `maxAddresses` addresses remembered.
+  RateLimiter(Rate rate, size_t maxAddresses);
 
   // True when one more event from `ip` is allowed now (and counts it).
   bool allow(uint32_t ip, double now);
@@ -21,16 +40,11 @@ class RateLimiter {
   size_t size() const { return buckets_.size(); }
 
  private:
-  struct Bucket {
-    double tokens;
-    double updated;
-  };
   void prune(double now);
 
-  double rate_;
-  double burst_;
+  Rate rate_;
   size_t maxAddresses_;
-  std::unordered_map<uint32_t, Bucket> buckets_;
+  std::unordered_map<uint32_t, TokenBucket> buckets_;
 };
 
 }  // namespace plimo

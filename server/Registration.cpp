@@ -24,7 +24,8 @@ constexpr size_t kMaxToken = 64;
 
 }  // namespace
 
-Registration::Registration(RelayServer& server) : server_(server) {}
+Registration::Registration(RelayServer& server)
+    : server_(server), pinsPerAddress_(kPinsPerAddress, RelayServer::kTrackedAddresses) {}
 
 Bytes Registration::secretHash(const std::string& secret) {
   // The secret is 256 random bits, so a plain hash cannot be searched back;
@@ -44,7 +45,7 @@ bool Registration::isKept(const std::string& id) { return server_.store().pinHas
 
 void Registration::assign(ClientSession& session, const std::string& id) {
   IdRegistry& ids = server_.ids();
-  if (!session.id.empty()) ids.takeOffline(session.id, server_.loop().now());
+  if (!session.id.empty()) ids.takeOffline(session.id, server_.loop().now(), session.endpoint.ip);
   session.id = id;
   ids.bringOnline(id, session.serial);
 }
@@ -65,26 +66,23 @@ void Registration::hello(ClientSession& session, const std::vector<std::string>&
     session.rekeyed = false;
     // A client that lost its server session names its ID again; one that
     // does not is another client (a restart, a NAT handing the address to
-    // another PC) and gets nothing of the earlier one, above all no kept ID.
-    if (!session.id.empty() && word(words, 1) != session.id) server_.forgetClient(session, "another client at its address");
+    // another PC) and gets nothing of the earlier one. A kept ID needs its
+    // secret again whatever HELLO names: IDs are public.
+    if (!session.id.empty() && word(words, 1) != session.id) {
+      server_.forgetClient(session, "another client at its address");
+    } else if (session.pinned) {
+      server_.forgetClient(session, "new keys at its address; its kept ID needs the secret again");
+    }
   }
   session.noteLanAndKey(word(words, 2), word(words, 3), word(words, 4));
   if (session.id.empty()) {
-    // A PC names the ID it had; it gets it back unless that ID is online
-    // elsewhere or kept by a secret (which only PIN can prove).
-    const std::string& wanted = word(words, 1);
-    std::string id;
-    if (IdRegistry::isValid(wanted) && server_.ids().holder(wanted) == 0 && !isKept(wanted)) {
-      id = wanted;
-    } else {
-      id = server_.ids().allocate(server_.loop().now(), [this](const std::string& i) { return isKept(i); });
-    }
+    std::string id = idFor(session, word(words, 1));
     if (id.empty()) {
       server_.say(session, "ERR BUSY");
       return;
     }
     assign(session, id);
-    server_.log("ID " + id + " online from " + session.endpoint.text());
+    server_.log(session, "ID " + id + " online from " + session.endpoint.text());
   }
   sayID(session);
   if (!session.portsSent) {
@@ -94,8 +92,21 @@ void Registration::hello(ClientSession& session, const std::vector<std::string>&
   }
 }
 
+std::string Registration::idFor(const ClientSession& session, const std::string& wanted) {
+  IdRegistry& ids = server_.ids();
+  double now = server_.loop().now();
+  if (IdRegistry::isValid(wanted) && ids.holder(wanted) == 0 && ids.leased(wanted, now) &&
+      ids.leaseHolder(wanted) == session.endpoint.ip && !isKept(wanted)) {
+    return wanted;
+  }
+  return ids.allocate(now, [this](const std::string& i) { return isKept(i); });
+}
+
 void Registration::pin(ClientSession& session, const std::vector<std::string>& words) {
-  if (session.id.empty()) {
+  double now = server_.loop().now();
+  // NOT_READY: the client asks again after its next ID reply.
+  if (session.id.empty() || !session.pins.take(now, kPinsPerSession) ||
+      !pinsPerAddress_.allow(session.endpoint.ip, now)) {
     server_.say(session, "ERR PIN NOT_READY");
     return;
   }
@@ -115,15 +126,16 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
 
   ClientSession* holder = nullptr;
   if (id != session.id) {
+    // Without a stored secret only the session's own ID may be kept: an ID
+    // that is offline now still belongs to the PC that had it.
+    if (!stored) {
+      server_.say(session, "ERR PIN TAKEN");
+      return;
+    }
     uint64_t serial = server_.ids().holder(id);
     holder = serial ? server_.sessions().find(serial) : nullptr;
     if (holder) {
-      // Online without a pin: its PC has the better claim.
-      if (!stored) {
-        server_.say(session, "ERR PIN TAKEN");
-        return;
-      }
-      if (server_.loop().now() - holder->lastRx < kTakeoverSilence) {
+      if (now - holder->lastRx < kTakeoverSilence) {
         server_.say(session, "ERR PIN NOT_READY");
         return;
       }
@@ -139,7 +151,7 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
   }
   if (holder) {
     // The same PC's earlier session, silent: it gets a new ID in case it lives.
-    std::string fresh = server_.ids().allocate(server_.loop().now(), [this](const std::string& i) { return isKept(i); });
+    std::string fresh = server_.ids().allocate(now, [this](const std::string& i) { return isKept(i); });
     holder->pinned = false;
     holder->id.clear();
     if (!fresh.empty()) {
@@ -148,7 +160,7 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
     }
   }
   if (id != session.id) {
-    server_.log("ID " + session.id + " becomes its kept ID " + id + " (" + session.endpoint.text() + ")");
+    server_.log(session, "ID " + session.id + " becomes its kept ID " + id + " (" + session.endpoint.text() + ")");
     assign(session, id);
   }
   session.pinned = true;
@@ -178,7 +190,7 @@ void Registration::ping(ClientSession& session, const std::vector<std::string>& 
 void Registration::sessionEnded(ClientSession& session) {
   if (session.id.empty()) return;
   if (server_.ids().holder(session.id) == session.serial) {
-    server_.ids().takeOffline(session.id, server_.loop().now());
+    server_.ids().takeOffline(session.id, server_.loop().now(), session.endpoint.ip);
   }
 }
 

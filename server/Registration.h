@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Bytes.h"
+#include "server/RateLimiter.h"
 
 namespace plimo {
 
@@ -21,6 +22,13 @@ class Registration {
   // this long: longer than the 20-second HELLO period, so a live copy of the
   // same configuration on another PC never trades the ID back and forth.
   static constexpr double kTakeoverSilence = 25.0;
+  // A client asks to keep its ID after each ID reply until the server
+  // agrees, once per 20-second HELLO at most; a few quick retries are normal
+  // (a secret typed in again).
+  static constexpr Rate kPinsPerSession{0.1, 5};
+  // And per source address, so that new sessions do not reset the count:
+  // an office behind one NAT address whose PCs start at once.
+  static constexpr Rate kPinsPerAddress{1.0, 60};
 
   explicit Registration(RelayServer& server);
 
@@ -41,8 +49,13 @@ class Registration {
   bool isKept(const std::string& id);
   // Gives `session` the ID `id` (dropping the one it had).
   void assign(ClientSession& session, const std::string& id);
+  // The ID a HELLO naming `wanted` gets: that one when its lease came from
+  // the same public address and nobody holds it, else a fresh one. A kept
+  // ID comes back only through PIN with its secret.
+  std::string idFor(const ClientSession& session, const std::string& wanted);
 
   RelayServer& server_;
+  RateLimiter pinsPerAddress_;
 };
 
 }  // namespace plimo

@@ -19,11 +19,18 @@ size_t unconfirmedCapacity(const RelayConfig& config) {
   return config.maxUnconfirmed ? config.maxUnconfirmed : std::max<size_t>(config.maxSessions / 4, 4096);
 }
 
-// Addresses whose handshake rate is tracked at once (a few MB at most).
-constexpr size_t kRateAddresses = 65536;
+size_t perAddressCapacity(const RelayConfig& config) {
+  if (config.maxSessionsPerAddress) return config.maxSessionsPerAddress;
+  return std::clamp<size_t>(config.maxSessions / 8, 1, 1024);
+}
+
 // Unpinned IDs stay reserved for their PC this long after it goes offline.
 constexpr double kLeaseSeconds = 24 * 3600;
 constexpr size_t kMaxLeases = 200000;
+// Leases one address may hold: twice the sessions it may have at once
+// (each PC's ID and the one it had before), so that ID churn from one
+// address cannot push out the leases of everyone else.
+constexpr size_t kLeasesPerAddress = 2048;
 
 std::string trimmed(const Bytes& plain) {
   auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
@@ -45,9 +52,12 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       log_(std::move(log)),
       started_(loop.now()),
       table_(config_.maxSessions, unconfirmedCapacity(config_)),
-      ids_(kLeaseSeconds, kMaxLeases),
+      ids_(kLeaseSeconds, kMaxLeases, kLeasesPerAddress),
       // A burst of two seconds' worth: a client's whole retry schedule fits.
-      handshakes_(config_.handshakeRate, 2 * config_.handshakeRate, kRateAddresses),
+      handshakes_(Rate{config_.handshakeRate, 2 * config_.handshakeRate}, kTrackedAddresses),
+      logLines_(kLogLinesPerAddress, kTrackedAddresses),
+      lastSummary_(started_),
+      maxPerAddress_(perAddressCapacity(config_)),
       registration_(std::make_unique<Registration>(*this)),
       rendezvous_(std::make_unique<Rendezvous>(*this)),
       reports_(std::make_unique<Reports>(*this)) {
@@ -123,6 +133,10 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
   append(welcome, key_.sign(transcript));
 
   ClientSession* session = table_.find(from);
+  if (!session && table_.countAt(from.ip) >= maxPerAddress_) {
+    ++stats_.rateLimited;
+    return;
+  }
   if (!session) {
     makeRoom(false);
     session = &table_.add(from, now);
@@ -211,7 +225,7 @@ void RelayServer::forgetClient(ClientSession& session, const std::string& why) {
   rendezvous_->sessionEnded(session);
   registration_->sessionEnded(session);
   reports_->sessionEnded(session);
-  if (!session.id.empty()) log_("ID " + session.id + " offline: " + why);
+  if (!session.id.empty()) log(session, "ID " + session.id + " offline: " + why);
   session.id.clear();
   session.pinned = false;
   session.portsSent = false;
@@ -228,8 +242,25 @@ void RelayServer::makeRoom(bool confirmed) {
   }
 }
 
+void RelayServer::log(const ClientSession& about, const std::string& text) {
+  if (logLines_.allow(about.endpoint.ip, loop_.now())) {
+    log_(text);
+  } else {
+    ++leftOutLines_;
+  }
+}
+
+void RelayServer::summarizeLeftOutLines() {
+  if (leftOutLines_ == 0 || loop_.now() - lastSummary_ < kLogSummaryPeriod) return;
+  log_(std::to_string(leftOutLines_) + " lines about busy source addresses left out of the log");
+  leftOutLines_ = 0;
+  lastSummary_ = loop_.now();
+}
+
 void RelayServer::sweep() {
   double now = loop_.now();
+  reports_->expire(now);
+  summarizeLeftOutLines();
   for (uint64_t serial : table_.silentSince(true, now - kSilenceTimeout)) {
     if (ClientSession* s = table_.find(serial)) endSession(*s, "silent for 65 s");
   }

@@ -42,6 +42,10 @@ struct RelayConfig {
   // 0: a quarter of maxSessions, at least 4096 (clients reconnecting at once
   // after a restart).
   size_t maxUnconfirmed = 0;
+  // Sessions one source address may hold; 0: an eighth of maxSessions, at
+  // most 1024 (an office of PCs behind one NAT address), so that one
+  // address never evicts the clients of others.
+  size_t maxSessionsPerAddress = 0;
   double handshakeRate = 50;  // per source address and second
 };
 
@@ -55,6 +59,14 @@ class RelayServer {
   static constexpr double kWelcomeTimeout = 10.0;
 
   using Log = std::function<void(const std::string&)>;
+
+  // Source addresses whose rates are tracked at once (a few MB at most).
+  static constexpr size_t kTrackedAddresses = 65536;
+  // Log lines about one source address: a client's day makes a handful; a
+  // flood from one address must not roll the log away.
+  static constexpr Rate kLogLinesPerAddress{0.2, 20};
+  // How often the server says how many lines it left out.
+  static constexpr double kLogSummaryPeriod = 60.0;
 
   struct Stats {
     uint64_t welcomes = 0;
@@ -88,6 +100,8 @@ class RelayServer {
   void forgetClient(ClientSession& session, const std::string& why);
   void sendRaw(const ClientSession& session, ByteView packet, bool droppable);
   void log(const std::string& text) { log_(text); }
+  // A line about what one client did, within its address's budget.
+  void log(const ClientSession& about, const std::string& text);
 
   EventLoop& loop() { return loop_; }
   ServerStore& store() { return store_; }
@@ -106,6 +120,7 @@ class RelayServer {
   void dispatch(ClientSession& session, const std::string& line);
   void sweep();
   void makeRoom(bool confirmed);
+  void summarizeLeftOutLines();
 
   EventLoop& loop_;
   ServerStore& store_;
@@ -118,6 +133,10 @@ class RelayServer {
   SessionTable table_;
   IdRegistry ids_;
   RateLimiter handshakes_;
+  RateLimiter logLines_;
+  uint64_t leftOutLines_ = 0;
+  double lastSummary_;
+  size_t maxPerAddress_;
   Stats stats_;
   std::unique_ptr<Registration> registration_;
   std::unique_ptr<Rendezvous> rendezvous_;

@@ -7,7 +7,7 @@
 namespace plimo {
 
 Rendezvous::Rendezvous(RelayServer& server)
-    : server_(server), unknownPerAddress_(kUnknownPerAddressRate, kUnknownPerAddressBurst, 65536) {}
+    : server_(server), unknownPerAddress_(kUnknownPerAddress, RelayServer::kTrackedAddresses) {}
 
 std::string Rendezvous::peerLine(const ClientSession& about) const {
   // The server knows no display names; "-" says so. The relay capability
@@ -24,14 +24,16 @@ bool Rendezvous::busy(const ClientSession& session, uint64_t asker) const {
   return session.usage != 0 || server_.loop().now() - session.pairedAt < kPairingHold;
 }
 
-void Rendezvous::pair(ClientSession& a, ClientSession& b) {
+void Rendezvous::pair(ClientSession& viewer, ClientSession& host) {
   double now = server_.loop().now();
-  a.partner = b.serial;
-  a.pairedAt = now;
-  b.partner = a.serial;
-  b.pairedAt = now;
-  if (a.contender == b.serial) a.contender = 0;
-  if (b.contender == a.serial) b.contender = 0;
+  viewer.partner = host.serial;
+  viewer.pairedAt = now;
+  viewer.asked = true;
+  host.partner = viewer.serial;
+  host.pairedAt = now;
+  host.asked = false;
+  if (viewer.contender == host.serial) viewer.contender = 0;
+  if (host.contender == viewer.serial) host.contender = 0;
 }
 
 void Rendezvous::unpair(ClientSession& session) {
@@ -40,7 +42,7 @@ void Rendezvous::unpair(ClientSession& session) {
   session.partner = 0;
   ClientSession* waiting = table.find(session.contender);
   session.contender = 0;
-  if (waiting && waiting->partner == session.serial) pair(session, *waiting);
+  if (waiting && waiting->partner == session.serial) pair(*waiting, session);
 }
 
 void Rendezvous::connect(ClientSession& session, const std::vector<std::string>& words) {
@@ -82,6 +84,11 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     server_.say(session, "ERR BAD_KEY");
     return;
   }
+  // Unknown IDs have their own count above; this one is about the target.
+  if (!session.connects.take(now, kConnects)) {
+    server_.say(session, "ERR RATE_LIMIT");
+    return;
+  }
 
   // The asker leaves any earlier pairing of its own.
   if (session.partner != partner->serial) unpair(session);
@@ -90,12 +97,13 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     // current one has gone quiet (it then ends that session itself).
     session.partner = partner->serial;
     session.pairedAt = now;
+    session.asked = true;
     partner->contender = session.serial;
   } else {
     if (partner->partner != session.serial) unpair(*partner);
     pair(session, *partner);
   }
-  server_.log("ID " + session.id + " asks for " + target);
+  server_.log(session, "ID " + session.id + " asks for " + target);
   server_.say(session, peerLine(*partner));
   server_.say(*partner, peerLine(session));
 }
@@ -123,44 +131,63 @@ void Rendezvous::sessionLine(ClientSession& session, const std::vector<std::stri
   // same thing; it starts nothing new.
   if (!IdRegistry::isValid(partnerID) || partnerID == session.id || (role != "V" && role != "H")) return;
   bool viewer = role == "V";
-  std::string viewerID = viewer ? session.id : partnerID;
-  std::string hostID = viewer ? partnerID : session.id;
-  std::string key = viewerID + " " + hostID;
-
-  uint64_t number = 0;
-  if (auto it = usageByPair_.find(key); it != usageByPair_.end()) {
-    number = it->second;
-  } else {
-    if (session.usage) closeUsage(session.usage);
-    Usage usage;
-    usage.viewerID = viewerID;
-    usage.hostID = hostID;
-    usage.started = server_.loop().now();
-    usage.startedWall = int64_t(server_.loop().wallNow());
-    usage.row = server_.store().startUsage(viewerID, hostID, role, usage.startedWall);
-    if (!usage.row) server_.log("Cannot record the session " + key + ": " + server_.store().lastError());
-    number = nextUsage_++;
-    usages_.emplace(number, std::move(usage));
-    usageByPair_.emplace(key, number);
-    server_.log("Session " + viewerID + " helps " + hostID);
-  }
+  uint64_t serial = server_.ids().holder(partnerID);
+  ClientSession* partner = serial ? server_.sessions().find(serial) : nullptr;
+  uint64_t number = usageFor(session, viewer, partnerID, partner);
+  if (!number) return;
   Usage& usage = usages_.at(number);
   (viewer ? usage.viewerSerial : usage.hostSerial) = session.serial;
   session.usage = number;
-
-  // After a rebuilt server session the pair is made again, so that relayed
-  // traffic finds its way.
-  uint64_t serial = server_.ids().holder(partnerID);
-  ClientSession* partner = serial ? server_.sessions().find(serial) : nullptr;
-  if (partner && session.partner != partner->serial &&
-      (partner->partner == 0 || !server_.sessions().find(partner->partner))) {
-    unpair(session);
-    pair(session, *partner);
-  }
   if (partner && partner->partner == session.serial && partner->usage == 0) {
     partner->usage = number;
     (viewer ? usage.hostSerial : usage.viewerSerial) = partner->serial;
   }
+}
+
+uint64_t Rendezvous::usageFor(ClientSession& session, bool viewer, const std::string& partnerID,
+                              ClientSession* partner) {
+  const std::string& viewerID = viewer ? session.id : partnerID;
+  const std::string& hostID = viewer ? partnerID : session.id;
+  auto open = usageByPair_.find(viewerID + " " + hostID);
+  bool introduced = partner && session.partner == partner->serial && partner->partner == session.serial &&
+                    session.asked == viewer;
+  if (introduced) {
+    if (open != usageByPair_.end()) return open->second;
+    if (session.usage) closeUsage(session.usage);
+    return openUsage(viewerID, hostID, viewer ? "V" : "H");
+  }
+  // Not the pair as introduced: only a side whose server session was rebuilt
+  // continues its open record, when no other session holds that side.
+  if (open == usageByPair_.end()) return 0;
+  uint64_t side = viewer ? usages_.at(open->second).viewerSerial : usages_.at(open->second).hostSerial;
+  if (side != 0 && side != session.serial && server_.sessions().find(side)) return 0;
+  // The pair is made again, so that relayed traffic finds its way; a partner
+  // now paired with someone else keeps that pairing.
+  if (partner && (partner->partner == 0 || !server_.sessions().find(partner->partner))) {
+    unpair(session);
+    if (viewer) {
+      pair(session, *partner);
+    } else {
+      pair(*partner, session);
+    }
+  }
+  return open->second;
+}
+
+uint64_t Rendezvous::openUsage(const std::string& viewerID, const std::string& hostID, const std::string& role) {
+  std::string key = viewerID + " " + hostID;
+  Usage usage;
+  usage.viewerID = viewerID;
+  usage.hostID = hostID;
+  usage.started = server_.loop().now();
+  usage.startedWall = int64_t(server_.loop().wallNow());
+  usage.row = server_.store().startUsage(viewerID, hostID, role, usage.startedWall);
+  if (!usage.row) server_.log("Cannot record the session " + key + ": " + server_.store().lastError());
+  uint64_t number = nextUsage_++;
+  usages_.emplace(number, std::move(usage));
+  usageByPair_.emplace(key, number);
+  server_.log("Session " + viewerID + " helps " + hostID);
+  return number;
 }
 
 bool Rendezvous::sideOnline(uint64_t serial, const std::string& id) const {
@@ -181,9 +208,14 @@ void Rendezvous::closeUsage(uint64_t number) {
   }
   server_.log("Session " + usage.viewerID + " helps " + usage.hostID + " ended after " + std::to_string(seconds) +
               " s");
-  // The helper says what the session was for; its report names the record.
-  if (ClientSession* s = server_.sessions().find(usage.viewerSerial); s && usage.row) {
-    server_.say(*s, "REPORTASK " + std::to_string(usage.row) + " " + std::to_string(usage.startedWall) + " " +
+  // The helper says what the session was for; its report names the record,
+  // and only a record it was asked about.
+  ClientSession* helper = server_.sessions().find(usage.viewerSerial);
+  if (helper && usage.row && !server_.store().markAsked(usage.row)) {
+    server_.log("Cannot note the report request on session " + std::to_string(usage.row) + ": " +
+                server_.store().lastError());
+  } else if (helper && usage.row) {
+    server_.say(*helper, "REPORTASK " + std::to_string(usage.row) + " " + std::to_string(usage.startedWall) + " " +
                         std::to_string(usage.startedWall + seconds) + " " + std::to_string(seconds) + " " +
                         usage.hostID);
   }

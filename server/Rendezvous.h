@@ -4,11 +4,15 @@
 // being opened, PARTNER GONE tells one side that the other's server session
 // ended, and SESSION START / END become usage records in the database.
 //
+// Only a pair the server introduced starts a record, each side in the role
+// it has (the side that sent CONNECT is the helper, "V"); what a client
+// claims beyond that (another ID, the other role, a length) is not taken.
 // A usage record belongs to the pair of IDs, not to server sessions: a
 // client whose server session is rebuilt during a partner session says
-// SESSION START again (with a trailing " 0"), and that continues the same
-// record. A record ends with SESSION END from either side, or when neither
-// side has a server session any more.
+// SESSION START again (with a trailing " 0"), and that continues the open
+// record when the client holds that side's ID and no other session does. A
+// record ends with SESSION END from either side, or when neither side has a
+// server session any more; its length is the server's own measure.
 //
 // One thread (the server loop). Owned by the RelayServer.
 
@@ -32,8 +36,10 @@ class Rendezvous {
   static constexpr int kUnknownPerMinute = 10;
   // And per source address, so that new sessions do not reset the count:
   // one a second on average, sixty at once (many helpers behind one NAT).
-  static constexpr double kUnknownPerAddressRate = 1.0;
-  static constexpr double kUnknownPerAddressBurst = 60;
+  static constexpr Rate kUnknownPerAddress{1.0, 60};
+  // CONNECTs of one client: a helper asks once per attempt, an attempt lasts
+  // ten seconds of punching, and a few quick retries are normal.
+  static constexpr Rate kConnects{0.1, 5};
   // A pairing is kept against other helpers this long without a session
   // (ten seconds of punching and a little more).
   static constexpr double kPairingHold = 12.0;
@@ -66,7 +72,11 @@ class Rendezvous {
   bool busy(const ClientSession& session, uint64_t asker) const;
   // Ends the pairing of `session` (its contender, if still waiting, takes the place).
   void unpair(ClientSession& session);
-  void pair(ClientSession& a, ClientSession& b);
+  void pair(ClientSession& viewer, ClientSession& host);
+  // The open record `session` may start or continue as that side of the
+  // pair with `partner` (held by `partnerSession`, if online); 0 when none.
+  uint64_t usageFor(ClientSession& session, bool viewer, const std::string& partnerID, ClientSession* partnerSession);
+  uint64_t openUsage(const std::string& viewerID, const std::string& hostID, const std::string& role);
   void closeUsage(uint64_t number);
   bool sideOnline(uint64_t serial, const std::string& id) const;
 

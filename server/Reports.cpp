@@ -100,6 +100,7 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
   Assembly& a = assemblies_[session.serial];
   if (a.msgID != msgID || a.pieces.size() != size_t(count)) {
     // A new report (or the same one sent again from its start).
+    a.started = server_.loop().now();
     a.msgID = msgID;
     a.pieces.assign(size_t(count), std::string());
     a.have = 0;
@@ -111,7 +112,15 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
   std::string payload;
   for (auto& piece : a.pieces) payload += piece;
   assemblies_.erase(session.serial);
+  accept(session, msgID, payload);
+}
 
+void Reports::accept(ClientSession& session, const std::string& msgID, const std::string& payload) {
+  // A resend whose confirmation was lost.
+  if (server_.store().hasReport(session.id, msgID)) {
+    server_.say(session, "REPORT OK " + msgID);
+    return;
+  }
   double now = server_.loop().now();
   Budget& budget = budgets_[session.serial];
   if (now - budget.windowStart >= 60) budget = {now, 0};
@@ -120,10 +129,15 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
     return;
   }
   auto report = decode(payload);
-  if (!report) {
+  int64_t row = 0;
+  std::optional<int64_t> measured;
+  if (report && parseInt(report->ref, row)) measured = server_.store().askedLength(row, session.id);
+  if (!measured) {
     server_.say(session, "ERR REPORT_BAD");
     return;
   }
+  report->ref = std::to_string(row);
+  report->measuredSeconds = *measured;
   report->reporterID = session.id;
   report->msgID = msgID;
   if (!server_.store().addReport(*report, int64_t(server_.loop().wallNow()))) {
@@ -133,8 +147,12 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
     return;
   }
   ++budget.count;
-  server_.log("Session report from " + session.id + " on " + report->helpedID + " (" + report->ref + ")");
+  server_.log(session, "Session report from " + session.id + " on " + report->helpedID + " (" + report->ref + ")");
   server_.say(session, "REPORT OK " + msgID);
+}
+
+void Reports::expire(double now) {
+  std::erase_if(assemblies_, [&](const auto& entry) { return now - entry.second.started >= kAssemblyLife; });
 }
 
 void Reports::sessionEnded(const ClientSession& session) {

@@ -1,7 +1,10 @@
 #pragma once
 // Helpers' billing reports: "REPORT msgID i n piece" lines are gathered per
 // client until all n pieces are there, decoded (Base64 of 13 LF-separated
-// lines, tag "R1"), stored once, and confirmed with "REPORT OK msgID".
+// lines, tag "R1"), stored once, and confirmed with "REPORT OK msgID". A
+// report is taken only on a usage record whose helper the reporter was and
+// which the server asked it about (REPORTASK), once per record; the minutes
+// it bills are kept beside the server's measured length.
 // Refusals are "ERR REPORT_..." lines the client understands: REPORT_RATE
 // and REPORT_NOT_READY (it tries again later), REPORT_BAD (it drops the report).
 //
@@ -30,6 +33,9 @@ class Reports {
   static constexpr int kPerMinute = 20;
   // Reports being gathered at once, server-wide (8 KB each at most).
   static constexpr size_t kMaxAssemblies = 4096;
+  // A client sends all pieces of a report at once and gives up on an answer
+  // after 30 s; half a report older than that will not be completed.
+  static constexpr double kAssemblyLife = 30.0;
 
   explicit Reports(RelayServer& server);
 
@@ -37,12 +43,15 @@ class Reports {
   // The session is ending: a half-sent report is dropped (the client sends
   // it whole again).
   void sessionEnded(const ClientSession& session);
+  // Drops half-sent reports older than kAssemblyLife.
+  void expire(double now);
 
   // The report in a payload, or nothing when it is not one.
   static std::optional<ServerStore::Report> decode(const std::string& base64);
 
  private:
   struct Assembly {
+    double started = 0;
     std::string msgID;
     std::vector<std::string> pieces;
     size_t have = 0;
@@ -51,6 +60,8 @@ class Reports {
     double windowStart = 0;
     int count = 0;
   };
+
+  void accept(ClientSession& session, const std::string& msgID, const std::string& payload);
 
   RelayServer& server_;
   std::unordered_map<uint64_t, Assembly> assemblies_;  // by session serial

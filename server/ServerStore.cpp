@@ -66,6 +66,9 @@ CREATE TABLE IF NOT EXISTS reports (
   received    INTEGER NOT NULL,
   UNIQUE (reporter_id, msg_id)
 );
+CREATE TABLE IF NOT EXISTS report_asks (
+  usage_row   INTEGER PRIMARY KEY
+);
 )sql";
 
 }  // namespace
@@ -85,9 +88,15 @@ std::unique_ptr<ServerStore> ServerStore::open(const std::string& path, std::str
   // write wait instead of fail.
   sqlite3_busy_timeout(db, 2000);
   if (!store->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) ||
-      !store->exec(kSchema, error) || !store->prepare(error)) {
+      !store->exec(kSchema, error)) {
     return nullptr;
   }
+  // Databases made before reports kept the measured length.
+  if (!store->hasColumn("reports", "measured_seconds") &&
+      !store->exec("ALTER TABLE reports ADD COLUMN measured_seconds INTEGER", error)) {
+    return nullptr;
+  }
+  if (!store->prepare(error)) return nullptr;
   return store;
 }
 
@@ -102,8 +111,12 @@ ServerStore::~ServerStore() {
   endUsage_.reset();
   getUsage_.reset();
   countUsage_.reset();
+  markAsked_.reset();
+  askedLength_.reset();
   addReport_.reset();
+  hasReport_.reset();
   countReports_.reset();
+  getReport_.reset();
   sqlite3_close(db_);
 }
 
@@ -113,6 +126,18 @@ bool ServerStore::exec(const char* sql, std::string& error) {
   error = message ? message : "database error";
   sqlite3_free(message);
   return false;
+}
+
+bool ServerStore::hasColumn(const char* table, const char* column) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM pragma_table_info(?1) WHERE name = ?2", -1, &raw, nullptr) !=
+      SQLITE_OK) {
+    return false;
+  }
+  Statement s(raw);
+  sqlite3_bind_text(raw, 1, table, -1, SQLITE_STATIC);
+  sqlite3_bind_text(raw, 2, column, -1, SQLITE_STATIC);
+  return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int64(raw, 0) > 0;
 }
 
 bool ServerStore::prepare(std::string& error) {
@@ -132,11 +157,20 @@ bool ServerStore::prepare(std::string& error) {
       {&getUsage_,
        "SELECT viewer_id, host_id, reported_by, started, seconds FROM sessions WHERE row = ?1"},
       {&countUsage_, "SELECT COUNT(*) FROM sessions"},
+      {&markAsked_, "INSERT OR IGNORE INTO report_asks (usage_row) VALUES (?1)"},
+      {&askedLength_,
+       "SELECT s.seconds FROM report_asks a JOIN sessions s ON s.row = a.usage_row "
+       "WHERE a.usage_row = ?1 AND s.viewer_id = ?2 AND s.seconds IS NOT NULL AND NOT EXISTS "
+       "(SELECT 1 FROM reports r WHERE r.reporter_id = ?2 AND r.ref = CAST(?1 AS TEXT))"},
       {&addReport_,
        "INSERT OR IGNORE INTO reports (reporter_id, msg_id, ref, started, ended, seconds, helped_id, pc_name, "
-       "helper_name, customer, contact, billable, minutes, description, received) "
-       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"},
+       "helper_name, customer, contact, billable, minutes, description, received, measured_seconds) "
+       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)"},
+      {&hasReport_, "SELECT 1 FROM reports WHERE reporter_id = ?1 AND msg_id = ?2"},
       {&countReports_, "SELECT COUNT(*) FROM reports"},
+      {&getReport_,
+       "SELECT reporter_id, msg_id, ref, started, ended, seconds, helped_id, pc_name, helper_name, customer, "
+       "contact, billable, minutes, description, measured_seconds FROM reports WHERE row = ?1"},
   };
   for (const Item& item : items) {
     sqlite3_stmt* s = nullptr;
@@ -204,6 +238,27 @@ std::optional<ServerStore::Usage> ServerStore::usage(int64_t row) {
   return u;
 }
 
+bool ServerStore::markAsked(int64_t row) {
+  Use s(markAsked_.get());
+  sqlite3_bind_int64(*s, 1, row);
+  return sqlite3_step(*s) == SQLITE_DONE;
+}
+
+std::optional<int64_t> ServerStore::askedLength(int64_t row, const std::string& viewerID) {
+  Use s(askedLength_.get());
+  sqlite3_bind_int64(*s, 1, row);
+  bindText(*s, 2, viewerID);
+  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  return sqlite3_column_int64(*s, 0);
+}
+
+bool ServerStore::hasReport(const std::string& reporterID, const std::string& msgID) {
+  Use s(hasReport_.get());
+  bindText(*s, 1, reporterID);
+  bindText(*s, 2, msgID);
+  return sqlite3_step(*s) == SQLITE_ROW;
+}
+
 bool ServerStore::addReport(const Report& r, int64_t received) {
   Use s(addReport_.get());
   int i = 1;
@@ -216,12 +271,29 @@ bool ServerStore::addReport(const Report& r, int64_t received) {
   sqlite3_bind_int64(*s, i++, r.minutes);
   bindText(*s, i++, r.description);
   sqlite3_bind_int64(*s, i++, received);
+  sqlite3_bind_int64(*s, i++, r.measuredSeconds);
   return sqlite3_step(*s) == SQLITE_DONE;
 }
 
 int64_t ServerStore::reportCount() {
   Use s(countReports_.get());
   return sqlite3_step(*s) == SQLITE_ROW ? sqlite3_column_int64(*s, 0) : 0;
+}
+
+std::optional<ServerStore::Report> ServerStore::report(int64_t row) {
+  Use s(getReport_.get());
+  sqlite3_bind_int64(*s, 1, row);
+  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  Report r;
+  int i = 0;
+  for (std::string* text : {&r.reporterID, &r.msgID, &r.ref}) *text = columnText(*s, i++);
+  for (int64_t* n : {&r.started, &r.ended, &r.seconds}) *n = sqlite3_column_int64(*s, i++);
+  for (std::string* text : {&r.helpedID, &r.pcName, &r.helperName, &r.customer, &r.contact}) *text = columnText(*s, i++);
+  r.billable = sqlite3_column_int64(*s, i++) != 0;
+  r.minutes = sqlite3_column_int64(*s, i++);
+  r.description = columnText(*s, i++);
+  r.measuredSeconds = sqlite3_column_int64(*s, i++);
+  return r;
 }
 
 int64_t ServerStore::usageCount() {

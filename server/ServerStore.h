@@ -44,6 +44,12 @@ class ServerStore {
                      const std::string& reportedBy, int64_t started);
   // Sets the length of a record in seconds (it may be called again to extend it).
   [[nodiscard]] bool endUsage(int64_t row, int64_t seconds);
+  // The helper of record `row` was asked for a report on it.
+  [[nodiscard]] bool markAsked(int64_t row);
+  // The measured length of record `row` when `viewerID` was its helper, was
+  // asked about it and has not reported on it yet (a report's ref is the
+  // record's row in decimal); nothing otherwise.
+  std::optional<int64_t> askedLength(int64_t row, const std::string& viewerID);
 
   // A helper's billing report on one session.
   struct Report {
@@ -59,12 +65,15 @@ class ServerStore {
     std::string customer;
     std::string contact;
     bool billable = false;
-    int64_t minutes = 0;
+    int64_t minutes = 0;  // what the helper bills
     std::string description;
+    int64_t measuredSeconds = 0;  // the server's own measure of the record
   };
   // Stores a report once: a resend with the same reporter and msgID changes
   // nothing. False when the write failed.
   [[nodiscard]] bool addReport(const Report& report, int64_t received);
+  // True when `reporterID` already stored its report `msgID`.
+  bool hasReport(const std::string& reporterID, const std::string& msgID);
   int64_t reportCount();
 
   struct Usage {
@@ -80,11 +89,13 @@ class ServerStore {
   // For tests and tools.
   std::optional<Usage> usage(int64_t row);
   int64_t usageCount();
+  std::optional<Report> report(int64_t row);
 
  private:
   explicit ServerStore(sqlite3* db);
   bool prepare(std::string& error);
   bool exec(const char* sql, std::string& error);
+  bool hasColumn(const char* table, const char* column);
 
   struct StatementDeleter {
     void operator()(sqlite3_stmt* s) const;
@@ -92,8 +103,8 @@ class ServerStore {
   using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
   sqlite3* db_;
-  Statement getPin_, setPin_, removePin_, startUsage_, endUsage_, getUsage_,
-      countUsage_, addReport_, countReports_;
+  Statement getPin_, setPin_, removePin_, startUsage_, endUsage_, getUsage_, countUsage_, markAsked_,
+      askedLength_, addReport_, hasReport_, countReports_, getReport_;
 };
 
 }  // namespace plimo

@@ -34,6 +34,7 @@ ClientSession& SessionTable::add(const Endpoint& endpoint, double now) {
   unconfirmed_.push_front(session->serial);
   session->order = unconfirmed_.begin();
   byEndpoint_[endpoint] = session->serial;
+  ++perAddress_[endpoint.ip];
   ClientSession& ref = *session;
   sessions_.emplace(session->serial, std::move(session));
   return ref;
@@ -59,7 +60,14 @@ void SessionTable::remove(uint64_t serial) {
   ClientSession& session = *it->second;
   listOf(session).erase(session.order);
   byEndpoint_.erase(session.endpoint);
+  auto count = perAddress_.find(session.endpoint.ip);
+  if (--count->second == 0) perAddress_.erase(count);
   sessions_.erase(it);
+}
+
+size_t SessionTable::countAt(uint32_t ip) const {
+  auto it = perAddress_.find(ip);
+  return it == perAddress_.end() ? 0 : it->second;
 }
 
 std::vector<uint64_t> SessionTable::silentSince(bool confirmed, double cutoff) const {

@@ -48,6 +48,8 @@ class SessionTable {
   std::vector<uint64_t> silentSince(bool confirmed, double cutoff) const;
 
   size_t size() const { return sessions_.size(); }
+  // Sessions, confirmed or not, from one source address.
+  size_t countAt(uint32_t ip) const;
   size_t confirmedCount() const { return confirmed_.size(); }
 
  private:
@@ -58,6 +60,7 @@ class SessionTable {
   uint64_t nextSerial_ = 1;
   std::unordered_map<uint64_t, std::unique_ptr<ClientSession>> sessions_;
   std::unordered_map<Endpoint, uint64_t> byEndpoint_;
+  std::unordered_map<uint32_t, size_t> perAddress_;
   // Front = most recently active, back = idlest.
   std::list<uint64_t> confirmed_;
   std::list<uint64_t> unconfirmed_;

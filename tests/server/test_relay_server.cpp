@@ -154,6 +154,7 @@ TEST(RelayServer, UnansweredWelcomesExpireAndNeverEvictClients) {
   RelayConfig config = testConfig();
   config.maxSessions = 2;
   config.maxUnconfirmed = 50;
+  config.maxSessionsPerAddress = 200;
   ServerRig rig(config);
   RigClient a(rig, RigClient::udp(40001));
   RigClient b(rig, RigClient::udp(40002));
@@ -175,6 +176,7 @@ TEST(RelayServer, UnansweredWelcomesExpireAndNeverEvictClients) {
 TEST(RelayServer, FullTableEvictsTheIdlestClient) {
   RelayConfig config = testConfig();
   config.maxSessions = 2;
+  config.maxSessionsPerAddress = 3;
   ServerRig rig(config);
   RigClient a(rig, RigClient::udp(40001));
   RigClient b(rig, RigClient::udp(40002));

@@ -78,7 +78,7 @@ TEST(Rendezvous, NewSessionsFromOneAddressDoNotResetTheGuessLimit) {
     }
   }
   EXPECT_TRUE(limited);
-  EXPECT_EQ(unknown, int(Rendezvous::kUnknownPerAddressBurst));
+  EXPECT_EQ(unknown, int(Rendezvous::kUnknownPerAddress.burst));
 }
 
 TEST(Rendezvous, RelaysOnlyBetweenTheTwoOfAPair) {
@@ -155,7 +155,8 @@ TEST(Rendezvous, SessionStartFromBothSidesAndAgainWithZeroIsOneRecord) {
   p.b.say("SESSION END");
   EXPECT_EQ(*p.rig.store->usage(1)->seconds, 45);
   EXPECT_EQ(p.rig.server.rendezvous().openUsages(), 0u);
-  // A new session of the same two is a new record.
+  // A new session of the same two, introduced again, is a new record.
+  a2.say("CONNECT " + p.idB + " 192.168.1.20 40000 " + kKeyA);
   a2.say("SESSION START " + p.idB + " V");
   EXPECT_EQ(p.rig.store->usageCount(), 2);
   for (const char* bad : {"SESSION", "SESSION START", "SESSION START 12 V", "SESSION START 123456789 X",

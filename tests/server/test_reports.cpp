@@ -22,6 +22,15 @@ std::string payload(const std::string& ref, const std::string& description) {
                 "anna@acme.test\n1\n15\n" + description);
 }
 
+// A record of a session `viewerID` helped on, which the server asked it
+// about; its ref.
+std::string askedRecord(ServerStore& store, const std::string& viewerID) {
+  int64_t row = store.startUsage(viewerID, "222333444", "V", 1700000000);
+  EXPECT_TRUE(store.endUsage(row, 600));
+  EXPECT_TRUE(store.markAsked(row));
+  return std::to_string(row);
+}
+
 // The lines of one report as the client cuts them: pieces of 800.
 std::vector<std::string> reportLines(const std::string& msgID, const std::string& data) {
   size_t n = (data.size() + 799) / 800;
@@ -37,8 +46,8 @@ std::vector<std::string> reportLines(const std::string& msgID, const std::string
 TEST(Reports, PiecesInAnyOrderAreStoredOnceAndConfirmed) {
   ServerRig rig;
   RigClient c(rig, RigClient::udp(40001));
-  c.registerAs();
-  auto lines = reportLines("0a1b2c3d", payload("7", "Printer fixed.\nDriver updated." + std::string(2000, '.')));
+  std::string ref = askedRecord(*rig.store, c.registerAs());
+  auto lines = reportLines("0a1b2c3d", payload(ref, "Printer fixed.\nDriver updated." + std::string(2000, '.')));
   ASSERT_GE(lines.size(), 3u);
   // Last first, then the rest; the report is complete with the final piece.
   EXPECT_TRUE(c.say(lines.back()).empty());
@@ -95,16 +104,18 @@ TEST(Reports, MalformedLinesAreRefusedWithCodesTheClientKnows) {
 TEST(Reports, TooManyInAMinuteAreToldToWait) {
   ServerRig rig;
   RigClient c(rig, RigClient::udp(40001));
-  c.registerAs();
-  std::string data = payload("-", "x");
+  std::string id = c.registerAs();
   for (int i = 0; i < Reports::kPerMinute; ++i) {
+    std::string data = payload(askedRecord(*rig.store, id), "x");
     EXPECT_EQ(c.say(reportLines("1000000" + std::to_string(i % 10) + std::to_string(i / 10), data)[0]).size(), 1u);
   }
+  std::string data = payload(askedRecord(*rig.store, id), "x");
   EXPECT_EQ(c.say(reportLines("ffffffff", data)[0]), std::vector<std::string>{"ERR REPORT_RATE"});
   rig.loop.advance(30);
   c.say("HELLO 0");
   rig.loop.advance(31);
   EXPECT_EQ(c.say(reportLines("ffffffff", data)[0]), std::vector<std::string>{"REPORT OK ffffffff"});
+  EXPECT_EQ(rig.store->reportCount(), Reports::kPerMinute + 1);
 }
 
 TEST(Reports, TheHelperIsAskedAfterItsSession) {

@@ -43,7 +43,7 @@ TEST(SessionTable, KeepsIdlenessOrderAndCapacities) {
 }
 
 TEST(IdRegistry, AllocatesFreeNineDigitIDsAndHonoursLeases) {
-  IdRegistry ids(100, 1000);
+  IdRegistry ids(100, 1000, 1000);
   std::set<std::string> seen;
   for (int i = 0; i < 200; ++i) {
     std::string id = ids.allocate(0, [](const std::string&) { return false; });
@@ -56,7 +56,7 @@ TEST(IdRegistry, AllocatesFreeNineDigitIDsAndHonoursLeases) {
   EXPECT_EQ(ids.allocate(0, [](const std::string&) { return true; }), "");
 
   std::string id = *seen.begin();
-  ids.takeOffline(id, 10);
+  ids.takeOffline(id, 10, 1);
   EXPECT_EQ(ids.holder(id), 0u);
   EXPECT_TRUE(ids.leased(id, 109));
   EXPECT_FALSE(ids.leased(id, 110));
@@ -69,11 +69,11 @@ TEST(IdRegistry, AllocatesFreeNineDigitIDsAndHonoursLeases) {
 }
 
 TEST(IdRegistry, LeasesStayBounded) {
-  IdRegistry ids(1e9, 100);
+  IdRegistry ids(1e9, 100, 1000);
   for (int i = 0; i < 1000; ++i) {
     std::string id = std::to_string(100000000 + i);
     ids.bringOnline(id, 1);
-    ids.takeOffline(id, i);
+    ids.takeOffline(id, i, uint32_t(i));
   }
   int leased = 0;
   for (int i = 0; i < 1000; ++i) leased += ids.leased(std::to_string(100000000 + i), 2000);
@@ -82,7 +82,7 @@ TEST(IdRegistry, LeasesStayBounded) {
 }
 
 TEST(RateLimiter, BurstThenRateAndBoundedAddresses) {
-  RateLimiter limiter(2, 4, 10);
+  RateLimiter limiter(Rate{2, 4}, 10);
   int allowed = 0;
   for (int i = 0; i < 10; ++i) allowed += limiter.allow(1, 0);
   EXPECT_EQ(allowed, 4);
