@@ -44,9 +44,9 @@ inline std::unique_ptr<ServerStore> memoryStore() {
 }
 
 struct ServerRig {
-  explicit ServerRig(RelayConfig config = testConfig())
+  explicit ServerRig(RelayConfig config = testConfig(), SigningKey serverKey = SigningKey::generate())
       : store(memoryStore()),
-        key(SigningKey::generate()),
+        key(std::move(serverKey)),
         server(loop, *store, key, sink, config, [this](const std::string& t) { logs.push_back(t); }) {}
 
   bool logged(const std::string& part) const {
