@@ -14,10 +14,10 @@ double level(double tokens, double updated, double now, Rate rate) {
 
 }  // namespace
 
-bool TokenBucket::take(double now, Rate rate) {
+bool TokenBucket::take(double now, Rate rate, double keep) {
   tokens_ = level(tokens_, updated_, now, rate);
   updated_ = now;
-  if (tokens_ < 1) return false;
+  if (tokens_ < 1 + keep) return false;
   tokens_ -= 1;
   return true;
 }

@@ -19,8 +19,9 @@ struct Rate {
 // The rate lives with the owner, so that a bucket per client costs 16 bytes.
 class TokenBucket {
  public:
-  // True when one more event is allowed now (and counts it).
-  bool take(double now, Rate rate);
+  // True when one more event is allowed now (and counts it), leaving at
+  // least `keep` tokens for others.
+  bool take(double now, Rate rate, double keep = 0);
   // True when the bucket has refilled: it holds nothing a fresh one would not.
   bool full(double now, Rate rate) const;
 

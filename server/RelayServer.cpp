@@ -24,6 +24,12 @@ size_t perAddressCapacity(const RelayConfig& config) {
   return std::clamp<size_t>(config.maxSessions / 8, 1, 1024);
 }
 
+// The share of the handshake budget that only known endpoints (a client
+// re-handshaking after a reset or a lost session) and TCP clients (whose
+// source address a completed connection proves) may use: a flood from forged
+// UDP sources never takes it.
+constexpr double kHandshakeReserve = 0.25;
+
 // Unpinned IDs stay reserved for their PC this long after it goes offline.
 constexpr double kLeaseSeconds = 24 * 3600;
 constexpr size_t kMaxLeases = 200000;
@@ -135,6 +141,13 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
   ClientSession* session = table_.find(from);
   if (!session && table_.countAt(from.ip) >= maxPerAddress_) {
     ++stats_.rateLimited;
+    return;
+  }
+  bool preferred = from.isTcp() || (session && session->confirmed);
+  // A second's worth at once: a burst of clients reconnecting after a restart.
+  Rate budget{config_.handshakeBudget, config_.handshakeBudget};
+  if (!handshakeBudget_.take(now, budget, preferred ? 0 : kHandshakeReserve * config_.handshakeBudget)) {
+    ++stats_.overBudget;
     return;
   }
   if (!session) {

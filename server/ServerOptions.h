@@ -23,6 +23,8 @@ struct ServerOptions {
   // company behind one NAT address restarting all its PCs still gets through
   // at the clients' 2-second retry.
   double handshakeRate = 50;
+  // Handshakes a second from all sources together (RelayConfig says why).
+  double handshakeBudget = 2000;
 
   // Nothing, with `error` set, for an unknown option or a bad value. `--help`
   // also gives nothing with `error` empty.

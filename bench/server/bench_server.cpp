@@ -24,7 +24,9 @@ struct Bench {
   RelayConfig config = [] {
     RelayConfig c = testConfig();
     c.handshakeRate = 1e9;
+    c.handshakeBudget = 1e9;
     c.maxSessions = 1000000;
+    c.maxSessionsPerAddress = 1000000;
     return c;
   }();
   RelayServer server{loop, *store, SigningKey::generate(), sink, config, [](const std::string&) {}};

@@ -77,3 +77,26 @@ TEST(SourceBudgets, LogFloodAboutOneAddressCannotRollTheLogAway) {
   std::string id = other.registerAs();
   EXPECT_TRUE(rig.logged("ID " + id + " online from 127.0.0.1:40001"));
 }
+
+TEST(SourceBudgets, HandshakeFloodFromManyAddressesLeavesRoomForKnownAndTcpClients) {
+  ServerRig rig;
+  RigClient known(rig, RigClient::udp(40001, 0x7F000001));
+  std::string id = known.registerAs();
+  // Forged handshakes from a few thousand addresses in one second, each
+  // within its own address's rate: each costs key work, none will ever answer.
+  ClientCodec forger;
+  Bytes packet = forger.handshake();
+  const uint64_t before = rig.server.stats().welcomes;
+  for (uint32_t i = 0; i < 3000; ++i) rig.server.receive(RigClient::udp(30000, 0x0B000000 + i), packet);
+  uint64_t served = rig.server.stats().welcomes - before;
+  EXPECT_LT(served, 2000u);
+  // The known client's new handshake and a new TCP client still get through.
+  ASSERT_TRUE(known.handshake());
+  EXPECT_EQ(known.say("HELLO " + id), std::vector<std::string>{"ID " + id + " 86400"});
+  RigClient tcp(rig, Endpoint::tcp(0x0C000001, 50000, 9));
+  EXPECT_FALSE(tcp.registerAs().empty());
+  // A second later there is room again for new addresses.
+  rig.loop.advance(1);
+  RigClient fresh(rig, RigClient::udp(40002, 0x0D000001));
+  EXPECT_FALSE(fresh.registerAs().empty());
+}
