@@ -7,7 +7,9 @@
 namespace plimo {
 
 Rendezvous::Rendezvous(RelayServer& server)
-    : server_(server), unknownPerAddress_(kUnknownPerAddress, RelayServer::kTrackedAddresses) {}
+    : server_(server),
+      unknownPerAddress_(kUnknownPerAddress, RelayServer::kTrackedAddresses),
+      connectsPerAddress_(kConnectsPerAddress, RelayServer::kTrackedAddresses) {}
 
 std::string Rendezvous::peerLine(const ClientSession& about) const {
   // The server knows no display names; "-" says so. The relay capability
@@ -85,7 +87,7 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     return;
   }
   // Unknown IDs have their own count above; this one is about the target.
-  if (!session.connects.take(now, kConnects)) {
+  if (!session.connects.take(now, kConnects) || !connectsPerAddress_.allow(session.endpoint.ip, now)) {
     server_.say(session, "ERR RATE_LIMIT");
     return;
   }

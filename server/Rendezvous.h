@@ -40,6 +40,10 @@ class Rendezvous {
   // CONNECTs of one client: a helper asks once per attempt, an attempt lasts
   // ten seconds of punching, and a few quick retries are normal.
   static constexpr Rate kConnects{0.1, 5};
+  // And per source address: every introduction may become a usage record
+  // (two database writes), so this bounds one address's billing writes
+  // without ever refusing the record of a session that took place.
+  static constexpr Rate kConnectsPerAddress{1.0, 60};
   // A pairing is kept against other helpers this long without a session
   // (ten seconds of punching and a little more).
   static constexpr double kPairingHold = 12.0;
@@ -82,6 +86,7 @@ class Rendezvous {
 
   RelayServer& server_;
   RateLimiter unknownPerAddress_;
+  RateLimiter connectsPerAddress_;
   uint64_t nextUsage_ = 1;
   std::unordered_map<uint64_t, Usage> usages_;
   std::unordered_map<std::string, uint64_t> usageByPair_;  // "viewer host" → number

@@ -100,3 +100,22 @@ TEST(SourceBudgets, HandshakeFloodFromManyAddressesLeavesRoomForKnownAndTcpClien
   RigClient fresh(rig, RigClient::udp(40002, 0x0D000001));
   EXPECT_FALSE(fresh.registerAs().empty());
 }
+
+TEST(SourceBudgets, IntroductionsFromOneAddressAreBoundedAcrossItsSessions) {
+  ServerRig rig;
+  RigClient host(rig, RigClient::udp(40001, 0x7F000001));
+  std::string idHost = host.registerAs();
+  host.say("HELLO " + idHost + " 192.168.1.2 4000 " + std::string(128, 'B') + " 127.0.0.1 0");
+  // Each session stays within its own budget; together they would write a
+  // usage record per introduction.
+  int peers = 0;
+  for (int s = 0; s < 40; ++s) {
+    RigClient c(rig, RigClient::udp(uint16_t(20000 + s), kFloodIP));
+    c.registerAs();
+    for (int i = 0; i < 5; ++i) {
+      auto lines = c.say("CONNECT " + idHost + " 192.168.1.20 40000 " + std::string(128, 'A'));
+      peers += !lines.empty() && lines[0].rfind("PEER ", 0) == 0;
+    }
+  }
+  EXPECT_LE(peers, 70);
+}
