@@ -75,6 +75,15 @@ RelayServer::~RelayServer() = default;
 double RelayServer::uptime() const { return loop_.now() - started_; }
 
 void RelayServer::receive(const Endpoint& from, ByteView packet) {
+  bool stranger = from.isTcp() && !table_.find(from);
+  route(from, packet);
+  // A connection exists for a client's session; one whose packet made none
+  // would hold a descriptor and a slot for nothing (a garbage frame, then a
+  // byte now and then).
+  if (stranger && !table_.find(from)) sink_.close(from);
+}
+
+void RelayServer::route(const Endpoint& from, ByteView packet) {
   if (packet.empty()) {
     ++stats_.dropped;
     return;

@@ -88,7 +88,8 @@ class RelayServer {
   RelayServer(const RelayServer&) = delete;
   RelayServer& operator=(const RelayServer&) = delete;
 
-  // One packet (a UDP datagram, or one frame of a TCP connection).
+  // One packet (a UDP datagram, or one frame of a TCP connection). A TCP
+  // connection whose packet leaves it without a session is closed.
   void receive(const Endpoint& from, ByteView packet);
   // The peer closed a TCP connection, or it failed.
   void connectionClosed(const Endpoint& from);
@@ -120,6 +121,7 @@ class RelayServer {
   double uptime() const;
 
  private:
+  void route(const Endpoint& from, ByteView packet);
   void handshake(const Endpoint& from, ByteView packet);
   void sealed(const Endpoint& from, ByteView packet);
   void dispatch(ClientSession& session, const std::string& line);

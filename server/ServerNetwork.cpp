@@ -25,21 +25,17 @@ class ServerNetwork::Connection : public std::enable_shared_from_this<Connection
   void send(ByteView packet, bool droppable) {
     Bytes frame = StreamFramer::frame(packet);
     if (frame.empty() || closed_) return;
-    if (droppable && droppableQueued_ + frame.size() > kMaxDroppableQueued) return;
-    if (queued_ + frame.size() > kMaxQueued) {
-      // Not reading for megabytes: a dead or hostile client. The caller may
-      // be in the middle of handling this client, so the server hears of
-      // the end from a fresh task.
+    bool overTotal = network_.queuedTotal_ + frame.size() > network_.maxQueuedTotal_;
+    if (droppable && (overTotal || droppableQueued_ + frame.size() > kMaxDroppableQueued)) return;
+    if (overTotal || queued_ + frame.size() > kMaxQueued) {
+      // Not reading for megabytes (a dead or hostile client), or the
+      // server's queues are full and this one cannot wait.
       close();
-      std::weak_ptr<bool> alive = network_.alive_;
-      uint64_t id = endpoint_.conn;
-      ServerNetwork* network = &network_;
-      asio::post(network_.context_, [alive, network, id] {
-        if (!alive.expired()) network->dropConnection(id, true);
-      });
+      network_.dropLater(endpoint_.conn);
       return;
     }
     queued_ += frame.size();
+    network_.queuedTotal_ += frame.size();
     if (droppable) droppableQueued_ += frame.size();
     waiting_.push_back({std::move(frame), droppable});
     if (!writing_) write();
@@ -48,6 +44,10 @@ class ServerNetwork::Connection : public std::enable_shared_from_this<Connection
   void close() {
     if (closed_) return;
     closed_ = true;
+    // What waits here will never leave; a write under way is counted off
+    // here too, its completion finds the connection closed.
+    network_.queuedTotal_ -= queued_;
+    queued_ = droppableQueued_ = 0;
     std::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
@@ -77,10 +77,11 @@ class ServerNetwork::Connection : public std::enable_shared_from_this<Connection
       network_.dropConnection(endpoint_.conn, true);
       return;
     }
-    lastRx_ = network_.loop_.now();
     bool ok = framer_.feed(ByteView(buffer_.data(), n), [this](ByteView packet) {
       // A packet may end this very connection (BYE); what follows is dropped.
       if (closed_) return;
+      // Only whole packets count: a byte now and then keeps nothing open.
+      lastRx_ = network_.loop_.now();
       spoke_ = true;
       network_.onPacket_(endpoint_, packet);
     });
@@ -110,9 +111,10 @@ class ServerNetwork::Connection : public std::enable_shared_from_this<Connection
 
   void onWritten(const std::error_code& error) {
     writing_ = false;
+    if (closed_) return;
     queued_ -= batch_.size();
     droppableQueued_ -= batchDroppable_;
-    if (closed_) return;
+    network_.queuedTotal_ -= batch_.size();
     if (error) {
       network_.dropConnection(endpoint_.conn, true);
       return;
@@ -137,10 +139,12 @@ class ServerNetwork::Connection : public std::enable_shared_from_this<Connection
   bool writing_ = false;
 };
 
-ServerNetwork::ServerNetwork(asio::io_context& context, EventLoop& loop, size_t maxConnections)
+ServerNetwork::ServerNetwork(asio::io_context& context, EventLoop& loop, size_t maxConnections,
+                             size_t maxQueuedTotal)
     : context_(context),
       loop_(loop),
       maxConnections_(maxConnections),
+      maxQueuedTotal_(maxQueuedTotal),
       udp_(context),
       alive_(std::make_shared<bool>(true)) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
@@ -224,10 +228,14 @@ void ServerNetwork::accept(const std::shared_ptr<Listener>& listener) {
     if (!error) {
       std::error_code ec;
       auto remote = socket.remote_endpoint(ec);
-      if (!ec && remote.address().is_v4() && connections_.size() < maxConnections_) {
+      uint32_t ip = !ec && remote.address().is_v4() ? remote.address().to_v4().to_uint() : 0;
+      auto held = perAddress_.find(ip);
+      size_t fromThere = held == perAddress_.end() ? 0 : held->second;
+      if (ip && connections_.size() < maxConnections_ && fromThere < kMaxConnectionsPerAddress) {
         socket.set_option(asio::ip::tcp::no_delay(true), ec);
         uint64_t id = nextConnection_++;
-        Endpoint endpoint = Endpoint::tcp(remote.address().to_v4().to_uint(), remote.port(), id);
+        ++perAddress_[ip];
+        Endpoint endpoint = Endpoint::tcp(ip, remote.port(), id);
         auto connection = std::make_shared<Connection>(*this, std::move(socket), endpoint, loop_.now());
         connections_.emplace(id, connection);
         connection->start();
@@ -265,8 +273,17 @@ void ServerNetwork::dropConnection(uint64_t id, bool tellServer) {
   if (it == connections_.end()) return;
   auto connection = it->second;  // alive until the end of this call
   connections_.erase(it);
+  auto count = perAddress_.find(connection->endpoint().ip);
+  if (--count->second == 0) perAddress_.erase(count);
   connection->close();
   if (tellServer && onClosed_) onClosed_(connection->endpoint());
+}
+
+void ServerNetwork::dropLater(uint64_t id) {
+  std::weak_ptr<bool> alive = alive_;
+  asio::post(context_, [this, alive, id] {
+    if (!alive.expired()) dropConnection(id, true);
+  });
 }
 
 void ServerNetwork::sweep() {

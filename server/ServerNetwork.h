@@ -6,7 +6,10 @@
 // TCP connections carry the same packets as UDP, each framed with a 2-byte
 // big-endian length. Per connection at most 2 MiB of relayed partner traffic
 // waits to be sent (more is dropped) and 8 MiB in all (more means the client
-// stopped reading: the connection ends).
+// stopped reading: the connection ends). Across all connections the queues
+// are bounded too: past the total, relayed traffic is dropped and a
+// connection that would need more for its own packets ends. One source
+// address holds a bounded number of connections.
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -36,8 +39,15 @@ class ServerNetwork final : public PacketSink {
   static constexpr double kTcpSilence = 70.0;
   // A connection must start with a handshake within this time.
   static constexpr double kTcpFirstPacket = 10.0;
+  // Bytes waiting in all connections' queues: a few dozen clients that stop
+  // reading with full queues, not every connection at its own limit.
+  static constexpr size_t kMaxQueuedTotal = 256 * 1024 * 1024;
+  // Connections from one source address: an office whose firewall blocks
+  // UDP reaches the server through one NAT address, all of it on TCP.
+  static constexpr size_t kMaxConnectionsPerAddress = 256;
 
-  ServerNetwork(asio::io_context& context, EventLoop& loop, size_t maxConnections);
+  ServerNetwork(asio::io_context& context, EventLoop& loop, size_t maxConnections,
+                size_t maxQueuedTotal = kMaxQueuedTotal);
   ~ServerNetwork() override;
 
   // Handlers for what arrives; set them before opening.
@@ -50,6 +60,8 @@ class ServerNetwork final : public PacketSink {
 
   uint16_t udpPort() const;
   size_t connectionCount() const { return connections_.size(); }
+  // Bytes waiting to be sent on all connections.
+  size_t queuedBytes() const { return queuedTotal_; }
 
   void send(const Endpoint& to, ByteView packet, bool droppable) override;
   void close(const Endpoint& to) override;
@@ -61,11 +73,16 @@ class ServerNetwork final : public PacketSink {
   void receiveUdp();
   void accept(const std::shared_ptr<Listener>& listener);
   void dropConnection(uint64_t id, bool tellServer);
+  // Ends a connection from inside a send: the server, perhaps in the middle
+  // of handling this client, hears of it from a fresh task.
+  void dropLater(uint64_t id);
   void sweep();
 
   asio::io_context& context_;
   EventLoop& loop_;
   size_t maxConnections_;
+  size_t maxQueuedTotal_;
+  size_t queuedTotal_ = 0;
   OnPacket onPacket_;
   OnClosed onClosed_;
 
@@ -75,6 +92,7 @@ class ServerNetwork final : public PacketSink {
 
   std::vector<std::shared_ptr<Listener>> listeners_;
   std::unordered_map<uint64_t, std::shared_ptr<Connection>> connections_;
+  std::unordered_map<uint32_t, size_t> perAddress_;
   uint64_t nextConnection_ = 1;
   Timer sweepTimer_;
   std::shared_ptr<bool> alive_;

@@ -12,6 +12,7 @@
 #include "core/AsioLoop.h"
 #include "protocol/PlimoCrypto.h"
 #include "protocol/SigningKey.h"
+#include "server/DescriptorLimit.h"
 #include "server/RelayServer.h"
 #include "server/ServerLog.h"
 #include "server/ServerNetwork.h"
@@ -28,6 +29,9 @@ constexpr size_t kClientPortLimit = 4;
 // connection may hold up to 64 KB of an unfinished frame, so their number is
 // capped well below the session cap.
 constexpr size_t kMaxTcpConnections = 10000;
+// Descriptors kept for everything but connections: the UDP socket, the
+// listeners, the database and its journal, the log, the key file.
+constexpr size_t kReservedDescriptors = 64;
 
 std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& log) {
   if (std::filesystem::exists(path)) {
@@ -78,8 +82,13 @@ int main(int argc, char** argv) {
   log.line("Server key fingerprint: " + PlimoCrypto::keyFingerprint(key->publicKey()));
   log.line("[Relay] Key for Plimo.ini: " + PlimoCrypto::hex(key->publicKey()));
 
+  size_t descriptors = raiseDescriptorLimit();
+  size_t spare = descriptors > kReservedDescriptors ? descriptors - kReservedDescriptors : 1;
+  size_t maxTcp = std::min({options->maxSessions, kMaxTcpConnections, spare});
+  log.line("Up to " + std::to_string(maxTcp) + " TCP connections (" + std::to_string(descriptors) +
+           " file descriptors)");
   AsioLoop loop;
-  ServerNetwork network(loop.context(), loop, std::min(options->maxSessions, kMaxTcpConnections));
+  ServerNetwork network(loop.context(), loop, maxTcp);
   if (!network.openUdp(options->udpPort, error)) {
     log.line("Cannot use UDP port " + std::to_string(options->udpPort) + ": " + error);
     return 1;

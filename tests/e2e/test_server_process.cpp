@@ -2,6 +2,7 @@
 // loopback UDP and TCP.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <random>
 
@@ -115,4 +116,24 @@ TEST(ServerProcess, StrangersGetAResetAndByeEndsASession) {
   auto reply = c.receive(2);
   ASSERT_TRUE(reply);
   EXPECT_EQ(*reply, Bytes{0x13});
+}
+
+TEST(ServerProcess, RaisesItsDescriptorLimitAndSizesTheTcpCapFromIt) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  if (saved.rlim_max == RLIM_INFINITY || saved.rlim_max <= 512) {
+    GTEST_SKIP() << "the hard descriptor limit leaves nothing to raise";
+  }
+  // The server starts with a soft limit far below the hard one, as under
+  // most service managers and shells (1,024).
+  rlimit low = saved;
+  low.rlim_cur = 256;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  TempDir dir("limits");
+  ServerProcess server(dir / "data", dir / "out.txt");
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  REQUIRE_SERVER(server);
+  EXPECT_NE(server.log().find("(" + std::to_string(saved.rlim_max) + " file descriptors)"), std::string::npos)
+      << server.log();
+  EXPECT_EQ(server.log().find("Up to 256 TCP"), std::string::npos);
 }
