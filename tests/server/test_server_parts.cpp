@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -149,6 +150,39 @@ TEST(ServerStore, KeepsPinsAndUsageRecords) {
   EXPECT_EQ(*store->usage(row)->seconds, 42);
   EXPECT_FALSE(store->endUsage(row + 1, 1));
   EXPECT_EQ(store->usageCount(), 1);
+}
+
+TEST(ServerStore, ADatabaseFromBeforeMeasuredLengthsKeepsItsReportsAndGainsThem) {
+  auto dir = std::filesystem::temp_directory_path() / ("plimo-old-store-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string path = (dir / "db").string();
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* old =
+        "CREATE TABLE reports (row INTEGER PRIMARY KEY AUTOINCREMENT, reporter_id TEXT NOT NULL, msg_id TEXT NOT "
+        "NULL, ref TEXT NOT NULL, started INTEGER NOT NULL, ended INTEGER NOT NULL, seconds INTEGER NOT NULL, "
+        "helped_id TEXT NOT NULL, pc_name TEXT NOT NULL, helper_name TEXT NOT NULL, customer TEXT NOT NULL, "
+        "contact TEXT NOT NULL, billable INTEGER NOT NULL, minutes INTEGER NOT NULL, description TEXT NOT NULL, "
+        "received INTEGER NOT NULL, UNIQUE (reporter_id, msg_id));"
+        "INSERT INTO reports VALUES (1, '111222333', 'aa', '1', 1, 2, 3, '444555666', 'PC', 'Anna', 'ACME', '-', "
+        "1, 15, 'Fixed.', 4);";
+    ASSERT_EQ(sqlite3_exec(db, old, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  std::string error;
+  auto store = ServerStore::open(path, error);
+  ASSERT_TRUE(store) << error;
+  ASSERT_TRUE(store->report(1));
+  EXPECT_EQ(store->report(1)->minutes, 15);
+  EXPECT_EQ(store->report(1)->measuredSeconds, 0);
+  ServerStore::Report r = *store->report(1);
+  r.msgID = "bb";
+  r.measuredSeconds = 600;
+  ASSERT_TRUE(store->addReport(r, 5));
+  EXPECT_EQ(store->report(2)->measuredSeconds, 600);
+  store.reset();
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ServerStore, ReopensTheSameFileAndRefusesAnUnusableOne) {
