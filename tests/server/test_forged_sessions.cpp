@@ -2,9 +2,9 @@
 // introduced to each other.
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include "server/Rendezvous.h"
+#include "server/ReportLines.h"
 #include "server/ServerRig.h"
 
 using namespace plimo;
@@ -37,18 +37,10 @@ struct Three {
   }
 };
 
-std::string base64(const std::string& text) {
-  std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
-  out.resize(size_t(n));
-  return out;
-}
-
 std::string reportLine(const std::string& msgID, const std::string& ref, const std::string& helped, int minutes) {
-  return "REPORT " + msgID + " 0 1 " +
-         base64("R1\n" + ref + "\n1700000000\n1700000600\n600\n" + helped + "\nPC\nAnna\nACME\n-\n1\n" +
-                std::to_string(minutes) + "\nFixed.");
+  std::string text = "R1\n" + ref + "\n1700000000\n1700000600\n600\n" + helped + "\nPC\nAnna\nACME\n-\n1\n" +
+                     std::to_string(minutes) + "\nFixed.";
+  return reportLines(msgID, base64(text))[0];
 }
 
 }  // namespace

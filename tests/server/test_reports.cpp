@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
+#include "server/ReportLines.h"
 #include "server/Reports.h"
 #include "server/ServerRig.h"
 
@@ -8,14 +8,6 @@ using namespace plimo;
 using namespace plimo::testkit;
 
 namespace {
-
-std::string base64(const std::string& text) {
-  std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
-  out.resize(size_t(n));
-  return out;
-}
 
 std::string payload(const std::string& ref, const std::string& description) {
   return base64("R1\n" + ref + "\n1700000000\n1700000600\n600\n222333444\nFront desk PC\nAnna\nACME\n"
@@ -29,16 +21,6 @@ std::string askedRecord(ServerStore& store, const std::string& viewerID) {
   EXPECT_TRUE(store.endUsage(row, 600));
   EXPECT_TRUE(store.markAsked(row));
   return std::to_string(row);
-}
-
-// The lines of one report as the client cuts them: pieces of 800.
-std::vector<std::string> reportLines(const std::string& msgID, const std::string& data) {
-  size_t n = (data.size() + 799) / 800;
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < n; ++i) {
-    lines.push_back("REPORT " + msgID + " " + std::to_string(i) + " " + std::to_string(n) + " " + data.substr(i * 800, 800));
-  }
-  return lines;
 }
 
 }  // namespace
