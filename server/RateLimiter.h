@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <unordered_map>
 
 namespace plimo {
@@ -19,14 +20,20 @@ struct Rate {
 // The rate lives with the owner, so that a bucket per client costs 16 bytes.
 class TokenBucket {
  public:
-  // True when one more event is allowed now (and counts it), leaving at
-  // least `keep` tokens for others.
-  bool take(double now, Rate rate, double keep = 0);
+  // True when one more event is allowed now (and counts it).
+  bool take(double now, Rate rate);
+  // For costs known only afterwards: true when more than `keep` is left
+  // now; `spend` then takes the cost, which may leave a debt that the rate
+  // pays off.
+  bool allows(double now, Rate rate, double keep);
+  void spend(double amount) { tokens_ -= amount; }
   // True when the bucket has refilled: it holds nothing a fresh one would not.
   bool full(double now, Rate rate) const;
 
  private:
-  double tokens_ = -1;  // below 0: never used, so full
+  void refill(double now, Rate rate);
+
+  double tokens_ = std::numeric_limits<double>::quiet_NaN();  // never used: full
   double updated_ = 0;
 };
 

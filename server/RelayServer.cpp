@@ -1,6 +1,7 @@
 #include "server/RelayServer.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "core/Failure.h"
 #include "protocol/EcdhKey.h"
@@ -24,11 +25,12 @@ size_t perAddressCapacity(const RelayConfig& config) {
   return std::clamp<size_t>(config.maxSessions / 8, 1, 1024);
 }
 
-// The share of the handshake budget that only known endpoints (a client
+// The part of the handshake budget that only known endpoints (a client
 // re-handshaking after a reset or a lost session) and TCP clients (whose
 // source address a completed connection proves) may use: a flood from forged
 // UDP sources never takes it.
 constexpr double kHandshakeReserve = 0.25;
+
 
 // Unpinned IDs stay reserved for their PC this long after it goes offline.
 constexpr double kLeaseSeconds = 24 * 3600;
@@ -127,6 +129,28 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
     ++stats_.rateLimited;
     return;
   }
+  ClientSession* session = table_.find(from);
+  if (!session && table_.countAt(from.ip) >= maxPerAddress_) {
+    ++stats_.rateLimited;
+    return;
+  }
+  bool preferred = from.isTcp() || (session && session->confirmed);
+  // In seconds of work; a second's share at once (clients reconnecting after
+  // a restart).
+  Rate budget{config_.handshakeShare, config_.handshakeShare};
+  if (!handshakeBudget_.allows(now, budget, preferred ? 0 : kHandshakeReserve * budget.burst)) {
+    ++stats_.overBudget;
+    return;
+  }
+  // The work is charged whatever its outcome (a key off the curve costs it
+  // too), as measured on the real clock: it is CPU time spent, which the
+  // loop's clock (virtual in tests) does not see.
+  struct Charge {
+    TokenBucket& bucket;
+    std::chrono::steady_clock::time_point started;
+    ~Charge() { bucket.spend(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()); }
+  } charge{handshakeBudget_, std::chrono::steady_clock::now()};
+
   ByteView clientEph = packet.subspan(ServerPacket::kHandshakeKey, PlimoCrypto::kPublicKeySize);
   ByteView clientRandom = packet.subspan(ServerPacket::kHandshakeRandom, ServerPacket::kRandomSize);
   EcdhKey ephemeral;
@@ -147,18 +171,6 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
   append(welcome, key_.publicKey());
   append(welcome, key_.sign(transcript));
 
-  ClientSession* session = table_.find(from);
-  if (!session && table_.countAt(from.ip) >= maxPerAddress_) {
-    ++stats_.rateLimited;
-    return;
-  }
-  bool preferred = from.isTcp() || (session && session->confirmed);
-  // A second's worth at once: a burst of clients reconnecting after a restart.
-  Rate budget{config_.handshakeBudget, config_.handshakeBudget};
-  if (!handshakeBudget_.take(now, budget, preferred ? 0 : kHandshakeReserve * config_.handshakeBudget)) {
-    ++stats_.overBudget;
-    return;
-  }
   if (!session) {
     makeRoom(false);
     session = &table_.add(from, now);

@@ -47,10 +47,11 @@ struct RelayConfig {
   // address never evicts the clients of others.
   size_t maxSessionsPerAddress = 0;
   double handshakeRate = 50;  // per source address and second
-  // Handshakes a second in all. Each costs a key, an agreement and a
-  // signature (about 0.2 ms: some 4,700 a second fill the server's thread);
-  // this leaves more than half of it to relaying and the clients' lines.
-  double handshakeBudget = 2000;
+  // The share of the server thread's time handshakes may take, measured.
+  // Each costs a key, an agreement and a signature (about 0.2 ms on a quiet
+  // core, far more on a busy or slow one); the rest is for relaying and the
+  // clients' lines, whatever the machine.
+  double handshakeShare = 0.25;
 };
 
 class RelayServer {

@@ -49,7 +49,7 @@ std::string serverPortsText(const std::vector<uint16_t>& ports) {
 
 std::string ServerOptions::usage() {
   return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--log FILE]\n"
-         "                    [--max-sessions N] [--handshake-rate N] [--handshake-budget N]\n"
+         "                    [--max-sessions N] [--handshake-rate N] [--handshake-share P]\n"
          "  --udp-port N        UDP port clients talk to (default 47800)\n"
          "  --tcp-ports LIST    TCP fallback ports, comma-separated (default 8443,443,80;\n"
          "                      \"none\" for no TCP)\n"
@@ -58,7 +58,8 @@ std::string ServerOptions::usage() {
          "  --max-sessions N    clients kept at once; the idlest is dropped beyond it\n"
          "                      (default 100000)\n"
          "  --handshake-rate N  handshakes a second per source address (default 50)\n"
-         "  --handshake-budget N  handshakes a second in all (default 2000)\n";
+         "  --handshake-share P percent of the server's time handshakes may take\n"
+         "                      (default 25)\n";
 }
 
 std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>& args,
@@ -96,10 +97,10 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
       unsigned rate = 0;
       ok = parseNumber<unsigned>(value, 1, 1000000, rate);
       options.handshakeRate = rate;
-    } else if (name == "--handshake-budget") {
-      unsigned budget = 0;
-      ok = parseNumber<unsigned>(value, 1, 1000000, budget);
-      options.handshakeBudget = budget;
+    } else if (name == "--handshake-share") {
+      unsigned percent = 0;
+      ok = parseNumber<unsigned>(value, 1, 100, percent);
+      options.handshakeShare = percent / 100.0;
     } else {
       error = "unknown option " + name;
       return std::nullopt;

@@ -23,8 +23,8 @@ struct ServerOptions {
   // company behind one NAT address restarting all its PCs still gets through
   // at the clients' 2-second retry.
   double handshakeRate = 50;
-  // Handshakes a second from all sources together (RelayConfig says why).
-  double handshakeBudget = 2000;
+  // The share of the server's time handshakes may take (RelayConfig says why).
+  double handshakeShare = 0.25;
 
   // Nothing, with `error` set, for an unknown option or a bad value. `--help`
   // also gives nothing with `error` empty.

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   config.udpPort = options->udpPort;
   config.maxSessions = options->maxSessions;
   config.handshakeRate = options->handshakeRate;
-  config.handshakeBudget = options->handshakeBudget;
+  config.handshakeShare = options->handshakeShare;
   for (uint16_t port : options->tcpPorts) {
     if (network.openTcp(port, error)) {
       config.tcpPorts.push_back(port);

@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
   uint16_t udp = freePort(SOCK_DGRAM);
   Process process(server,
                   {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "data",
-                   "--handshake-rate", "1000000", "--handshake-budget", "1000000", "--max-sessions", std::to_string(clients * 2 + 1000)},
+                   "--handshake-rate", "1000000", "--handshake-share", "100", "--max-sessions", std::to_string(clients * 2 + 1000)},
                   dir / "out.txt");
   if (!process.waitForOutput("Listening on UDP", 20)) {
     std::fprintf(stderr, "plimo-server did not start:\n%s\n", process.output().c_str());

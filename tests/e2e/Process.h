@@ -64,6 +64,7 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   std::string output() const { return readFile(output_); }
+  pid_t pid() const { return pid_; }
   bool waitForOutput(const std::string& part, double seconds) const {
     return waitFor([&] { return output().find(part) != std::string::npos; }, seconds);
   }

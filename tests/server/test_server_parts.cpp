@@ -103,7 +103,7 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
 
   auto o = ServerOptions::parse({"--udp-port", "5000", "--tcp-ports", "9000,9001", "--data", "/tmp/x", "--log",
                                  "/tmp/l", "--max-sessions", "20000", "--handshake-rate", "900",
-                                 "--handshake-budget", "3000"},
+                                 "--handshake-share", "40"},
                                 error);
   ASSERT_TRUE(o) << error;
   EXPECT_EQ(o->udpPort, 5000);
@@ -112,13 +112,13 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(o->logFile, "/tmp/l");
   EXPECT_EQ(o->maxSessions, 20000u);
   EXPECT_EQ(o->handshakeRate, 900);
-  EXPECT_EQ(o->handshakeBudget, 3000);
+  EXPECT_DOUBLE_EQ(o->handshakeShare, 0.4);
   EXPECT_TRUE(ServerOptions::parse({"--tcp-ports", "none"}, error)->tcpPorts.empty());
 
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
            {"--udp-port"}, {"--udp-port", "0"}, {"--udp-port", "65536"}, {"--udp-port", "12x"},
            {"--tcp-ports", "80,,443"}, {"--tcp-ports", "80,80"}, {"--tcp-ports", "70000"}, {"--tcp-ports", ""},
-           {"--bogus", "1"}, {"stray"}, {"--max-sessions", "0"}, {"--data", ""}, {"--handshake-budget", "0"}}) {
+           {"--bogus", "1"}, {"stray"}, {"--max-sessions", "0"}, {"--data", ""}, {"--handshake-share", "0"}, {"--handshake-share", "101"}}) {
     EXPECT_FALSE(ServerOptions::parse(bad, error)) << bad[0];
     EXPECT_FALSE(error.empty()) << bad[0];
   }
