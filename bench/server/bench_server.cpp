@@ -24,7 +24,6 @@ struct Bench {
   RelayConfig config = [] {
     RelayConfig c = testConfig();
     c.handshakeRate = 1e9;
-    c.handshakeShare = 1e9;  // virtual time stands still: no budget
     c.maxSessions = 1000000;
     c.maxSessionsPerAddress = 1000000;
     return c;
