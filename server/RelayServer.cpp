@@ -31,7 +31,6 @@ size_t perAddressCapacity(const RelayConfig& config) {
 // UDP sources never takes it.
 constexpr double kHandshakeReserve = 0.25;
 
-
 // Unpinned IDs stay reserved for their PC this long after it goes offline.
 constexpr double kLeaseSeconds = 24 * 3600;
 constexpr size_t kMaxLeases = 200000;
