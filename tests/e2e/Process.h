@@ -103,6 +103,16 @@ class Process {
 };
 
 // A program of this build tree, or "" when it was not built.
+// Resident memory of a running process in kB, -1 when it cannot be read.
+inline long residentKb(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
 inline std::string builtProgram(const std::string& relative) {
   const char* dir = std::getenv("PLIMO_BINARY_DIR");
 #ifdef PLIMO_BINARY_DIR

@@ -5,10 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <fstream>
-#include <thread>
+#include <memory>
 
+#include "e2e/Flood.h"
 #include "e2e/ServerProcess.h"
 
 using namespace plimo;
@@ -17,55 +16,6 @@ using namespace plimo::e2e;
 namespace {
 
 const std::string kKey(128, 'A');
-
-// A socket of `type` bound to its own loopback address.
-int socketAt(int type, uint32_t ip) {
-  int fd = ::socket(AF_INET, type, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(ip);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  return fd;
-}
-
-sockaddr_in loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-long rssKb(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-// Forged handshakes (each one key work for the server) and garbage from 200
-// addresses, about 15,000 packets a second (more handshakes than the server's
-// budget, and within each address's own rate), until `stop`.
-void flood(uint16_t port, const std::atomic<bool>& stop) {
-  testkit::ClientCodec codec;
-  std::vector<Bytes> handshakes;
-  for (int i = 0; i < 500; ++i) handshakes.push_back(codec.handshake());
-  std::vector<int> fds;
-  for (uint32_t i = 1; i <= 200; ++i) fds.push_back(socketAt(SOCK_DGRAM, 0x7F030000 + i));
-  sockaddr_in to = loopback(port);
-  Bytes garbage(300, 0x12);
-  size_t n = 0;
-  while (!stop) {
-    for (int burst = 0; burst < 150; ++burst, ++n) {
-      const Bytes& p = n % 2 ? handshakes[n % handshakes.size()] : garbage;
-      ::sendto(fds[n % fds.size()], p.data(), p.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  for (int fd : fds) ::close(fd);
-}
 
 }  // namespace
 
@@ -88,10 +38,11 @@ TEST(ServerFlood, ForgedHandshakesGarbageAndIdleConnectionsFromManyAddressesDeny
   ASSERT_FALSE(peer.empty());
   ASSERT_EQ(peer.back().rfind("PEER ", 0), 0u);
   b.say("PING x", "PONG");  // takes b's PEER line too
-  long rssBefore = rssKb(server.process->pid());
+  long rssBefore = residentKb(server.process->pid());
 
-  std::atomic<bool> stop{false};
-  std::thread flooder(flood, server.udpPort, std::cref(stop));
+  // About 15,000 packets a second: more handshakes than the server's budget,
+  // each address within its own rate.
+  auto flood = std::make_unique<Flood>(server.udpPort, 150);
   // Idle TCP connections from 300 addresses, half with one garbage frame.
   std::vector<int> idle;
   sockaddr_in tcpTo = loopback(server.tcpPorts[0]);
@@ -123,8 +74,7 @@ TEST(ServerFlood, ForgedHandshakesGarbageAndIdleConnectionsFromManyAddressesDeny
       intact += p->size() == 1000 && (*p)[1] == 0xC0 && std::all_of(p->begin() + 2, p->end(), [&](uint8_t x) { return x == (*p)[2]; });
     }
   }
-  stop = true;
-  flooder.join();
+  flood.reset();
 
   EXPECT_EQ(pongs, pings);
   EXPECT_EQ(intact, arrived);
@@ -138,7 +88,7 @@ TEST(ServerFlood, ForgedHandshakesGarbageAndIdleConnectionsFromManyAddressesDeny
   EXPECT_TRUE(server.process->running());
   // Bounded: the unconfirmed sessions of forged handshakes and the idle
   // connections cost some megabytes, not a growing heap.
-  long rssAfter = rssKb(server.process->pid());
+  long rssAfter = residentKb(server.process->pid());
   EXPECT_LT(rssAfter - rssBefore, 200 * 1024) << rssBefore << " kB before, " << rssAfter << " kB after";
   for (int fd : idle) ::close(fd);
 }
