@@ -16,11 +16,13 @@
 #include "core/Observable.h"
 #include "host/HostSession.h"
 #include "support/AppSettings.h"
+#include "support/ConnectionReport.h"
 #include "support/RecentPC.h"
 #include "support/UserDefaults.h"
 
 namespace plimo {
 
+class ConnectionTest;
 class IniFile;
 class PlatformFactory;
 class PlimoClient;
@@ -98,6 +100,9 @@ class AppModel {
   void saveSettings(const AppSettings& fresh);
   // Runs the server link's relay test; `done` gets (ok, text) once.
   void testServer(std::function<void(bool ok, const std::string& text)> done);
+  // Runs the connection test (AppModelReport.cpp); `done` gets the report
+  // once, on the loop's thread. A new run replaces the one under way.
+  void runConnectionTest(std::function<void(const ConnectionReport::Result&)> done);
   // Ends the session and says goodbye to the partner and the server.
   void terminate();
 
@@ -130,6 +135,10 @@ class AppModel {
   void refreshFingerprint();
   void pinAnswer(bool ok, const std::string& text);
   void startupAutomation();
+  // Writes the connection report to the "reportTo" path, one second on.
+  void scheduleReport(const std::string& path);
+  using RelayTestDone = std::function<void(bool ok, int64_t milliseconds, const std::string& text)>;
+  void testRelay(RelayTestDone done);
   void addRecent(const std::string& id);
   void partnerConnected();
   void sessionEnded(Light light, const std::string& title, const std::string& detail);
@@ -153,7 +162,9 @@ class AppModel {
   AppLog log_;
   Observable<bool> unattended_{false};
   // Completions of relay tests asked for while one runs all hear its answer.
-  std::vector<std::function<void(bool, const std::string&)>> pendingTests_;
+  std::vector<RelayTestDone> pendingTests_;
+  std::shared_ptr<ConnectionTest> connectionTest_;
+  Timer reportTimer_;
   PlatformFactory* platform_ = nullptr;
   ConsentAsk ask_;
   ConsentGate consentGate_;

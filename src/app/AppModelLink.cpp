@@ -48,8 +48,7 @@ void AppModel::startClient() {
       [](AppModel& m, bool ok, int64_t milliseconds, const std::string& text) {
         auto waiting = std::move(m.pendingTests_);
         m.pendingTests_.clear();
-        std::string answer = ok ? "Server answered in " + std::to_string(milliseconds) + " ms: " + text : text;
-        for (auto& done : waiting) done(ok, answer);
+        for (auto& done : waiting) done(ok, milliseconds, text);
       });
   c->setUnattended(unattended());
   if (!s.pinSecret.empty()) {
@@ -146,6 +145,12 @@ void AppModel::saveSettings(const AppSettings& given) {
 }
 
 void AppModel::testServer(std::function<void(bool ok, const std::string& text)> done) {
+  testRelay([done = std::move(done)](bool ok, int64_t milliseconds, const std::string& text) {
+    done(ok, ok ? "Server answered in " + std::to_string(milliseconds) + " ms: " + text : text);
+  });
+}
+
+void AppModel::testRelay(RelayTestDone done) {
   if (!client) return;
   pendingTests_.push_back(std::move(done));
   client->testRelay();

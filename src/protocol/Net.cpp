@@ -65,9 +65,9 @@ std::string chooseLocalIPv4(const std::vector<InterfaceAddress>& interfaces) {
   return "0.0.0.0";
 }
 
-std::string localIPv4() {
+std::vector<InterfaceAddress> ipv4Interfaces() {
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return "0.0.0.0";
+  if (getifaddrs(&list) != 0) return {};
   std::vector<InterfaceAddress> found;
   for (ifaddrs* i = list; i; i = i->ifa_next) {
     if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
@@ -78,7 +78,9 @@ std::string localIPv4() {
     found.push_back({i->ifa_name ? i->ifa_name : "", text});
   }
   freeifaddrs(list);
-  return chooseLocalIPv4(found);
+  return found;
 }
+
+std::string localIPv4() { return chooseLocalIPv4(ipv4Interfaces()); }
 
 }  // namespace plimo

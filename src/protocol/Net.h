@@ -35,6 +35,8 @@ struct InterfaceAddress {
   std::string name;
   std::string ip;
 };
+// Every such interface, in the system's order.
+std::vector<InterfaceAddress> ipv4Interfaces();
 // The choice localIPv4 makes among the interfaces, in the system's order.
 std::string chooseLocalIPv4(const std::vector<InterfaceAddress>& interfaces);
 

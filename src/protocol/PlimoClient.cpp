@@ -98,6 +98,11 @@ bool PlimoClient::relayBlocked() const { return server_->blocked(); }
 const std::optional<Bytes>& PlimoClient::relayKey() const { return server_->key(); }
 std::string PlimoClient::transport() const { return server_->transport(); }
 std::string PlimoClient::relayAddressText() const { return server_->addressText(); }
+const std::string& PlimoClient::relayIP() const { return server_->relayIP(); }
+uint16_t PlimoClient::relayPort() const { return server_->relayPort(); }
+const std::vector<uint16_t>& PlimoClient::tcpPorts() const { return server_->tcpPorts(); }
+const std::string& PlimoClient::localIP() const { return server_->localIP(); }
+uint16_t PlimoClient::localPort() const { return server_->localPort(); }
 const std::string& PlimoClient::partnerID() const { return partner_->partnerID(); }
 const std::string& PlimoClient::partnerName() const { return partner_->partnerName(); }
 const std::string& PlimoClient::checkNumber() const { return partner_->checkNumber(); }

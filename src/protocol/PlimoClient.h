@@ -112,6 +112,11 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   const std::optional<Bytes>& relayKey() const;  // the pinned server key (64 bytes)
   std::string transport() const;  // "TCP 443" while a TCP link exists, else "UDP 47800"
   std::string relayAddressText() const;  // "203.0.113.5:47800", or "(not resolved)"
+  const std::string& relayIP() const;  // empty until resolved
+  uint16_t relayPort() const;  // the server's UDP port
+  const std::vector<uint16_t>& tcpPorts() const;  // the server's TCP fallback ports
+  const std::string& localIP() const;  // this PC's LAN address as the link sees it
+  uint16_t localPort() const;  // the link's UDP port, 0 without a socket
   const std::string& partnerID() const;
   const std::string& partnerName() const;  // empty when the server sends none
   const std::string& checkNumber() const;  // the number both people compare

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/Bytes.h"
 #include "protocol/PlimoCrypto.h"
 
 namespace plimo::ServerPacket {
@@ -31,5 +32,14 @@ inline constexpr size_t kWelcomeSignature = kWelcomeKey + PlimoCrypto::kPublicKe
 inline constexpr size_t kWelcomeSize = kWelcomeSignature + PlimoCrypto::kSignatureSize;
 
 static_assert(kHandshakeSize == 82 && kWelcomeSize == 194);
+
+// A client's handshake with its ephemeral public key and random.
+inline Bytes handshake(ByteView publicKey, ByteView random) {
+  Bytes packet{kHandshake, kVersion};
+  packet.reserve(kHandshakeSize);
+  append(packet, publicKey);
+  append(packet, random);
+  return packet;
+}
 
 }  // namespace plimo::ServerPacket

@@ -71,6 +71,9 @@ class PlimoClient::ServerSession {
   bool idPinned() const { return idPinned_; }
   bool onTcp() const { return bool(tcp_); }
   const std::string& localIP() const { return localIP_; }
+  const std::string& relayIP() const { return relayIP_; }  // empty until resolved
+  uint16_t relayPort() const { return relayPort_; }
+  const std::vector<uint16_t>& tcpPorts() const { return tcpPorts_; }
   // The link's UDP port, 0 without a socket.
   uint16_t localPort() const;
   std::string transport() const;

@@ -16,11 +16,7 @@ void PlimoClient::ServerSession::sendRelayHandshake() {
   relayEcdh_ = EcdhKey();
   relayRandom_ = PlimoCrypto::randomBytes(ServerPacket::kRandomSize);
   lastHandshake_ = loop_.now();
-  Bytes packet{ServerPacket::kHandshake, ServerPacket::kVersion};
-  packet.reserve(ServerPacket::kHandshakeSize);
-  append(packet, relayEcdh_->publicKey());
-  append(packet, relayRandom_);
-  sendRaw(packet, relayAddress());
+  sendRaw(ServerPacket::handshake(relayEcdh_->publicKey(), relayRandom_), relayAddress());
 }
 
 void PlimoClient::ServerSession::handlePacket(ByteView data) {

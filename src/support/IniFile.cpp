@@ -1,14 +1,12 @@
 #include "support/IniFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
+#include "support/AtomicFile.h"
 
 namespace plimo {
 
@@ -117,38 +115,7 @@ std::error_code IniFile::save() {
     std::lock_guard<std::mutex> guard(lock_);
     text = render(sections_);
   }
-  auto lastError = [] { return std::error_code(errno, std::generic_category()); };
-  // Write a temporary file beside the target and move it into place, so a
-  // crash at any point leaves the old file or the new one, never half of one.
-  // mkstemp makes it 0600: the file holds the ID secret.
-  std::string temp = (url_.parent_path() / (url_.filename().string() + ".XXXXXX")).string();
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return lastError();
-  std::error_code error;
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? lastError() : std::make_error_code(std::errc::no_space_on_device);
-      break;
-    }
-    done += size_t(n);
-  }
-  if (!error && ::fsync(fd) != 0) error = lastError();
-  if (::close(fd) != 0 && !error) error = lastError();
-  if (!error && ::rename(temp.c_str(), url_.c_str()) != 0) error = lastError();
-  if (error) {
-    ::unlink(temp.c_str());
-    return error;
-  }
-  // The rename itself must reach the disk too, or a crash may bring back the
-  // old file.
-  if (int dir = ::open(url_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return {};
+  return writeFileAtomically(url_, text);
 }
 
 const IniFile::Section* IniFile::find(std::string_view section) const {

@@ -1,0 +1,16 @@
+#pragma once
+// Replacing a file in one step, so that a crash at any point leaves the old
+// file or the new one, never half of one.
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+namespace plimo {
+
+// Writes `text` to a temporary file (mode 0600) beside `path`, flushes it to
+// the disk and renames it over `path`. On failure `path` is untouched and the
+// error says why.
+[[nodiscard]] std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text);
+
+}  // namespace plimo
