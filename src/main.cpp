@@ -1,5 +1,6 @@
 // plimo: the application. With --headless it runs the same model without
-// windows (an unattended helped PC on a server, scripts, tests).
+// windows (an unattended helped PC on a server, scripts, tests); with
+// --connection-test it prints the connection report and ends.
 
 #include <asio/signal_set.hpp>
 #include <csignal>
@@ -20,8 +21,24 @@
 
 namespace {
 
-int runHeadless(const std::vector<std::string>& args) {
+// The connection test for an administrator: the report goes to standard
+// output once the link has registered, or after kRegistrationWait when it
+// cannot, and then the program ends.
+void printConnectionTest(plimo::AppModel& model, plimo::AsioLoop& loop) {
+  model.runConnectionTest([&loop](const plimo::ConnectionReport::Result& result) {
+    std::fputs(result.text.c_str(), stdout);
+    std::fflush(stdout);
+    loop.stop();
+  });
+}
+
+int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   using namespace plimo;
+  // Three UDP handshakes 2 s apart and a TCP port's 5 s connect timeout, and
+  // some: past this the link will not register soon, and the report says why.
+  constexpr double kRegistrationWait = 15.0;
+  // As the "reportTo" automation waits: the server's first answers come in.
+  constexpr double kAfterRegistration = 1.0;
   AsioLoop loop;
   // Before the model exists, so that an early SIGTERM still ends cleanly.
   asio::signal_set signals(loop.context(), SIGTERM, SIGINT);
@@ -34,10 +51,19 @@ int runHeadless(const std::vector<std::string>& args) {
   HeadlessConsent consent(loop, model,
                           isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp());
   model.setHost(platform, consent.asker());
+  bool asked = false;
+  auto ask = [&] {
+    if (!asked) printConnectionTest(model, loop);
+    asked = true;
+  };
+  Timer testTimer;
+  if (connectionTest) testTimer = loop.after(kRegistrationWait, ask);
   // Scripts read the ID from standard output; people read the server's
   // status from standard error, as the main window would show it.
-  auto printID = model.myID.observe([](const std::string& id) {
-    if (id != "0") std::printf("%s\n", id.c_str()), std::fflush(stdout);
+  auto printID = model.myID.observe([&](const std::string& id) {
+    if (id == "0") return;
+    if (!connectionTest) std::printf("%s\n", id.c_str()), std::fflush(stdout);
+    else if (!asked) testTimer = loop.after(kAfterRegistration, ask);
   });
   std::fprintf(stderr, "%s\n", model.serverText.get().c_str());
   auto printStatus =
@@ -54,11 +80,14 @@ int runHeadless(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  bool headless = false;
-  for (const auto& arg : args) headless = headless || arg == "--headless";
-  if (!headless) {
-    std::fprintf(stderr, "plimo: this build has no windows; start it with --headless\n");
+  bool headless = false, connectionTest = false;
+  for (const auto& arg : args) {
+    headless = headless || arg == "--headless";
+    connectionTest = connectionTest || arg == "--connection-test";
+  }
+  if (!headless && !connectionTest) {
+    std::fprintf(stderr, "plimo: this build has no windows; start it with --headless or --connection-test\n");
     return 2;
   }
-  return runHeadless(args);
+  return runHeadless(args, connectionTest);
 }

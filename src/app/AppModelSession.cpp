@@ -88,6 +88,11 @@ void AppModel::sessionEnded(Light light, const std::string& title, const std::st
 void AppModel::startupAutomation() {
   if (autoConnected) return;
   auto id = userDefaults_.string("autoConnect");
+  auto reportTo = userDefaults_.string("reportTo");
+  if ((!id || id->empty()) && reportTo && !reportTo->empty()) {
+    autoConnected = true;
+    return scheduleReport(*reportTo);
+  }
   if (!id || id->empty()) return;
   autoConnected = true;
   partnerID.set(*id);
