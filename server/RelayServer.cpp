@@ -10,6 +10,7 @@
 #include "server/Registration.h"
 #include "server/Rendezvous.h"
 #include "server/Reports.h"
+#include "server/StunAnswer.h"
 #include "server/TextLine.h"
 
 namespace plimo {
@@ -110,6 +111,7 @@ void RelayServer::route(const Endpoint& from, ByteView packet) {
       return;
     }
     default:
+      if (auto answer = stunAnswer(from, packet)) return sink_.send(from, *answer, false);
       ++stats_.dropped;
   }
 }
