@@ -50,7 +50,7 @@ std::string Mapped::text() const {
 
 TransactionId randomTransactionId() {
   Bytes random = PlimoCrypto::randomBytes(kTransactionIdSize);
-  TransactionId id;
+  TransactionId id{};
   std::copy(random.begin(), random.end(), id.begin());
   return id;
 }
@@ -94,7 +94,7 @@ std::optional<TransactionId> bindingRequestId(ByteView packet) {
       readBE<uint32_t>(packet, kCookieAt) != kMagicCookie ||
       readBE<uint16_t>(packet, 2) != packet.size() - kHeaderSize)
     return std::nullopt;
-  TransactionId id;
+  TransactionId id{};
   std::copy_n(packet.begin() + kTransactionAt, kTransactionIdSize, id.begin());
   return id;
 }

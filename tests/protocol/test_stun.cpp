@@ -13,7 +13,7 @@ namespace {
 
 Stun::TransactionId idFrom(std::string_view hexText) {
   Bytes raw = *PlimoCrypto::fromHex(hexText);
-  Stun::TransactionId id;
+  Stun::TransactionId id{};
   std::copy(raw.begin(), raw.end(), id.begin());
   return id;
 }
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"lengthPastEnd", answer("0020FFF00001BD52EA12D545"), std::nullopt},
         AnswerCase{"lastAttributeWithoutPadding", answer("00010007000100509C4000"), std::nullopt},
         AnswerCase{"garbage", fromHex("DEADBEEF00112233445566778899AABBCCDDEEFF0011"), std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Stun, ReadsNoFurtherThanTheLargestAnswer) {
   // A real address beyond the first kMaxAnswerSize bytes is not looked at.

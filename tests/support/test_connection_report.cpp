@@ -189,7 +189,9 @@ TEST(ConnectionReport, FirewallFindings) {
     f.firewall = c.firewall;
     Result r = build(f);
     EXPECT_EQ(r.findings.size(), c.title ? 5u : 4u) << c.line;
-    if (c.title) EXPECT_EQ(r.findings[3].title, c.title);
+    if (c.title) {
+      EXPECT_EQ(r.findings[3].title, c.title);
+    }
     EXPECT_NE(r.text.find(std::string(c.line) + "\n"), std::string::npos) << c.line;
   }
 }
