@@ -76,3 +76,9 @@ inline std::string relayIni(uint16_t udp, const std::string& tcpPorts, const std
 }
 
 }  // namespace plimo::e2e
+
+// Skips a test that needs both programs when this tree did not build them.
+#define REQUIRE_PROGRAMS()                                                                 \
+  if (builtProgram("server/plimo-server").empty() || HeadlessClient::program().empty()) \
+  GTEST_SKIP() << "plimo-server or plimo is not built in this tree"
+

@@ -13,10 +13,6 @@
 using namespace plimo;
 using namespace plimo::e2e;
 
-#define REQUIRE_PROGRAMS()                                                                 \
-  if (builtProgram("server/plimo-server").empty() || HeadlessClient::program().empty()) \
-  GTEST_SKIP() << "plimo-server or plimo is not built in this tree"
-
 namespace {
 
 std::string ports(const ServerProcess& s) { return std::to_string(s.tcpPorts[0]); }
