@@ -1,7 +1,5 @@
 #include "server/Reports.h"
 
-#include <openssl/evp.h>
-
 #include <cctype>
 #include <charconv>
 
@@ -12,10 +10,6 @@
 namespace plimo {
 
 namespace {
-
-// The client cleans names to 200 characters and the description to 4,000.
-constexpr size_t kMaxField = 200;
-constexpr size_t kMaxDescription = 4000;
 
 bool parseInt(const std::string& text, int64_t& out) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
@@ -30,52 +24,16 @@ bool isMsgID(const std::string& text) {
   return true;
 }
 
-std::optional<std::string> fromBase64(const std::string& text) {
-  if (text.empty() || text.size() % 4 != 0 || text.size() > Reports::kMaxPieces * Reports::kMaxPiece) return std::nullopt;
-  std::string out(text.size() / 4 * 3, '\0');
-  int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
-  if (n < 0) return std::nullopt;
-  // EVP_DecodeBlock counts the padding as zero bytes.
-  size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
-  out.resize(size_t(n) - padding);
-  return out;
-}
-
 }  // namespace
 
 Reports::Reports(RelayServer& server) : server_(server) {}
 
 std::optional<ServerStore::Report> Reports::decode(const std::string& base64) {
-  auto text = fromBase64(base64);
-  if (!text) return std::nullopt;
-  // Twelve lines, then the description (which may hold line breaks itself).
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (lines.size() < 12) {
-    size_t lf = text->find('\n', start);
-    if (lf == std::string::npos) return std::nullopt;
-    lines.push_back(text->substr(start, lf - start));
-    start = lf + 1;
-  }
+  if (base64.size() > kMaxPieces * kMaxPiece) return std::nullopt;
+  auto fields = ReportPayload::decode(base64);
+  if (!fields) return std::nullopt;
   ServerStore::Report r;
-  r.description = text->substr(start);
-  bool billable = lines[10] == "1";
-  if (lines[0] != "R1" || lines[1].empty() || !parseInt(lines[2], r.started) || !parseInt(lines[3], r.ended) ||
-      !parseInt(lines[4], r.seconds) || !parseInt(lines[11], r.minutes) || (!billable && lines[10] != "0") ||
-      r.description.size() > kMaxDescription * 4) {
-    return std::nullopt;
-  }
-  for (size_t i = 6; i <= 9; ++i) {
-    if (lines[i].size() > kMaxField * 4) return std::nullopt;  // 4 bytes per character at most
-  }
-  r.ref = lines[1];
-  r.helpedID = lines[5];
-  r.pcName = lines[6];
-  r.helperName = lines[7];
-  r.customer = lines[8];
-  r.contact = lines[9];
-  r.billable = billable;
+  static_cast<ReportFields&>(r) = std::move(*fields);
   return r;
 }
 

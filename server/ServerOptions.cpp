@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <ctime>
 
 namespace plimo {
 
@@ -37,6 +38,22 @@ std::optional<std::vector<uint16_t>> parseServerPorts(const std::string& text) {
   return ports;
 }
 
+std::optional<int64_t> parseServerDate(const std::string& text) {
+  int year = 0, month = 0, day = 0;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !parseNumber(text.substr(0, 4), 1970, 9999, year) ||
+      !parseNumber(text.substr(5, 2), 1, 12, month) || !parseNumber(text.substr(8, 2), 1, 31, day)) {
+    return std::nullopt;
+  }
+  std::tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  std::time_t t = timegm(&parts);
+  // timegm moves 31 April to 1 May; such a day is not one.
+  if (parts.tm_mday != day || parts.tm_mon != month - 1) return std::nullopt;
+  return int64_t(t);
+}
+
 std::string serverPortsText(const std::vector<uint16_t>& ports) {
   if (ports.empty()) return "0";
   std::string text;
@@ -50,6 +67,7 @@ std::string serverPortsText(const std::vector<uint16_t>& ports) {
 std::string ServerOptions::usage() {
   return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--log FILE]\n"
          "                    [--max-sessions N] [--handshake-rate N] [--handshake-share P]\n"
+         "       plimo-server [--data DIR] --export-usage --from DATE --to DATE [--format csv|json]\n"
          "  --udp-port N        UDP port clients talk to (default 47800)\n"
          "  --tcp-ports LIST    TCP fallback ports, comma-separated (default 8443,443,80;\n"
          "                      \"none\" for no TCP)\n"
@@ -59,16 +77,25 @@ std::string ServerOptions::usage() {
          "                      (default 100000)\n"
          "  --handshake-rate N  handshakes a second per source address (default 50)\n"
          "  --handshake-share P percent of the server's time handshakes may take\n"
-         "                      (default 25)\n";
+         "                      (default 25)\n"
+         "  --export-usage      write the sessions that started from DATE to DATE\n"
+         "                      (YYYY-MM-DD, UTC, both days included) with the\n"
+         "                      helpers' reports to standard output, then end\n"
+         "  --format F          csv (default) or json\n";
 }
 
 std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>& args,
                                                   std::string& error) {
   ServerOptions options;
   error.clear();
+  std::optional<int64_t> from, to;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     if (name == "--help" || name == "-h") return std::nullopt;
+    if (name == "--export-usage") {
+      options.exportUsage = true;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown option " + name;
       return std::nullopt;
@@ -101,12 +128,32 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
       unsigned percent = 0;
       ok = parseNumber<unsigned>(value, 1, 100, percent);
       options.handshakeShare = percent / 100.0;
+    } else if (name == "--from" || name == "--to") {
+      auto day = parseServerDate(value);
+      ok = day.has_value();
+      if (ok) (name == "--from" ? from : to) = *day;
+    } else if (name == "--format") {
+      options.exportFormat = value;
+      ok = value == "csv" || value == "json";
     } else {
       error = "unknown option " + name;
       return std::nullopt;
     }
     if (!ok) {
       error = "bad value for " + name + ": " + value;
+      return std::nullopt;
+    }
+  }
+  if (options.exportUsage != (from && to)) {
+    error = options.exportUsage ? "--export-usage needs --from and --to" : "--from and --to go with --export-usage";
+    return std::nullopt;
+  }
+  if (options.exportUsage) {
+    constexpr int64_t kDay = 86400;
+    options.exportFrom = *from;
+    options.exportTo = *to + kDay;
+    if (*to < *from) {
+      error = "--to is before --from";
       return std::nullopt;
     }
   }

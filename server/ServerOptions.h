@@ -25,6 +25,12 @@ struct ServerOptions {
   double handshakeRate = 50;
   // The share of the server's time handshakes may take (RelayConfig says why).
   double handshakeShare = 0.25;
+  // --export-usage: write the usage of the days from `exportFrom` to
+  // `exportTo` (Unix seconds, UTC midnights, `exportTo` after the last day)
+  // to standard output and end, instead of serving.
+  bool exportUsage = false;
+  int64_t exportFrom = 0, exportTo = 0;
+  std::string exportFormat = "csv";
 
   // Nothing, with `error` set, for an unknown option or a bad value. `--help`
   // also gives nothing with `error` empty.
@@ -32,6 +38,10 @@ struct ServerOptions {
                                             std::string& error);
   static std::string usage();
 };
+
+// "2026-12-09": the Unix time of that day's start in UTC. Nothing for any
+// other text or a day that does not exist.
+std::optional<int64_t> parseServerDate(const std::string& text);
 
 // "8443,443,80": decimal ports 1..65535 separated by commas, no repeats.
 // Nothing for any other text.

@@ -31,6 +31,25 @@ std::string columnText(sqlite3_stmt* s, int index) {
   return text ? std::string(text, size_t(sqlite3_column_bytes(s, index))) : std::string();
 }
 
+// The report in the columns of a statement from `first` on, in the order
+// reporter_id, msg_id, ref, started, ended, seconds, helped_id, pc_name,
+// helper_name, customer, contact, billable, minutes, description,
+// measured_seconds.
+ServerStore::Report readReport(sqlite3_stmt* s, int first) {
+  ServerStore::Report r;
+  int i = first;
+  for (std::string* text : {&r.reporterID, &r.msgID, &r.ref}) *text = columnText(s, i++);
+  for (int64_t* n : {&r.started, &r.ended, &r.seconds}) *n = sqlite3_column_int64(s, i++);
+  for (std::string* text : {&r.helpedID, &r.pcName, &r.helperName, &r.customer, &r.contact}) {
+    *text = columnText(s, i++);
+  }
+  r.billable = sqlite3_column_int64(s, i++) != 0;
+  r.minutes = sqlite3_column_int64(s, i++);
+  r.description = columnText(s, i++);
+  r.measuredSeconds = sqlite3_column_int64(s, i++);
+  return r;
+}
+
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS pins (
   id          TEXT PRIMARY KEY,
@@ -284,21 +303,50 @@ std::optional<ServerStore::Report> ServerStore::report(int64_t row) {
   Use s(getReport_.get());
   sqlite3_bind_int64(*s, 1, row);
   if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
-  Report r;
-  int i = 0;
-  for (std::string* text : {&r.reporterID, &r.msgID, &r.ref}) *text = columnText(*s, i++);
-  for (int64_t* n : {&r.started, &r.ended, &r.seconds}) *n = sqlite3_column_int64(*s, i++);
-  for (std::string* text : {&r.helpedID, &r.pcName, &r.helperName, &r.customer, &r.contact}) *text = columnText(*s, i++);
-  r.billable = sqlite3_column_int64(*s, i++) != 0;
-  r.minutes = sqlite3_column_int64(*s, i++);
-  r.description = columnText(*s, i++);
-  r.measuredSeconds = sqlite3_column_int64(*s, i++);
-  return r;
+  return readReport(*s, 0);
 }
 
 int64_t ServerStore::usageCount() {
   Use s(countUsage_.get());
   return sqlite3_step(*s) == SQLITE_ROW ? sqlite3_column_int64(*s, 0) : 0;
+}
+
+bool ServerStore::usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each,
+                               std::string& error) {
+  // Run once per export, so prepared here rather than kept.
+  static constexpr const char* kSql =
+      "SELECT s.row, s.viewer_id, s.host_id, s.reported_by, s.started, s.seconds, r.row, r.reporter_id, r.msg_id, "
+      "r.ref, r.started, r.ended, r.seconds, r.helped_id, r.pc_name, r.helper_name, r.customer, r.contact, "
+      "r.billable, r.minutes, r.description, r.measured_seconds "
+      "FROM sessions s LEFT JOIN reports r ON r.reporter_id = s.viewer_id AND r.ref = CAST(s.row AS TEXT) "
+      "WHERE s.started >= ?1 AND s.started < ?2 ORDER BY s.started, s.row";
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, kSql, -1, &raw, nullptr) != SQLITE_OK) {
+    error = sqlite3_errmsg(db_);
+    return false;
+  }
+  Statement statement(raw);
+  sqlite3_bind_int64(raw, 1, from);
+  sqlite3_bind_int64(raw, 2, to);
+  int rc;
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    UsageLine line;
+    line.row = sqlite3_column_int64(raw, 0);
+    line.usage.viewerID = columnText(raw, 1);
+    line.usage.hostID = columnText(raw, 2);
+    line.usage.reportedBy = columnText(raw, 3);
+    line.usage.started = sqlite3_column_int64(raw, 4);
+    if (sqlite3_column_type(raw, 5) != SQLITE_NULL) line.usage.seconds = sqlite3_column_int64(raw, 5);
+    if (sqlite3_column_type(raw, 6) != SQLITE_NULL) {
+      line.report = readReport(raw, 7);
+    }
+    each(line);
+  }
+  if (rc != SQLITE_DONE) {
+    error = sqlite3_errmsg(db_);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace plimo

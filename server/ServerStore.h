@@ -7,11 +7,13 @@
 // command line) never block the server.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "core/Bytes.h"
+#include "protocol/ReportPayload.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -51,22 +53,10 @@ class ServerStore {
   // record's row in decimal); nothing otherwise.
   std::optional<int64_t> askedLength(int64_t row, const std::string& viewerID);
 
-  // A helper's billing report on one session.
-  struct Report {
+  // A helper's billing report on one session, with who sent it.
+  struct Report : ReportFields {
     std::string reporterID;  // the helper's ID
     std::string msgID;       // the helper's own number for it; resends repeat it
-    std::string ref;         // the usage record it reports on ("-" for none)
-    int64_t started = 0;
-    int64_t ended = 0;
-    int64_t seconds = 0;
-    std::string helpedID;
-    std::string pcName;
-    std::string helperName;
-    std::string customer;
-    std::string contact;
-    bool billable = false;
-    int64_t minutes = 0;  // what the helper bills
-    std::string description;
     int64_t measuredSeconds = 0;  // the server's own measure of the record
   };
   // Stores a report once: a resend with the same reporter and msgID changes
@@ -90,6 +80,17 @@ class ServerStore {
   std::optional<Usage> usage(int64_t row);
   int64_t usageCount();
   std::optional<Report> report(int64_t row);
+
+  // A usage record and the report its helper gave on it, for invoices.
+  struct UsageLine {
+    int64_t row = 0;
+    Usage usage;
+    std::optional<Report> report;
+  };
+  // Each record that started in [from, to) (Unix seconds), oldest first.
+  // False, with `error` set, when the database cannot be read.
+  bool usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each,
+                    std::string& error);
 
  private:
   explicit ServerStore(sqlite3* db);

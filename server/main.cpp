@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "server/ServerNetwork.h"
 #include "server/ServerOptions.h"
 #include "server/ServerStore.h"
+#include "server/UsageExport.h"
 
 using namespace plimo;
 
@@ -48,6 +50,23 @@ std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& lo
   return key;
 }
 
+// --export-usage: the database of a server that may be running, read beside it.
+int exportUsage(const ServerOptions& options) {
+  std::string path = options.dataDir + "/plimo-server.db", error;
+  if (!std::filesystem::exists(path)) {
+    std::fprintf(stderr, "plimo-server: no database in %s\n", options.dataDir.c_str());
+    return 1;
+  }
+  auto store = ServerStore::open(path, error);
+  auto format = options.exportFormat == "json" ? UsageExport::Format::json : UsageExport::Format::csv;
+  if (!store ||
+      !UsageExport::write(*store, options.exportFrom, options.exportTo, format, std::cout, error)) {
+    std::fprintf(stderr, "plimo-server: cannot export the usage from %s: %s\n", path.c_str(), error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +77,7 @@ int main(int argc, char** argv) {
     std::fputs(ServerOptions::usage().c_str(), error.empty() ? stdout : stderr);
     return error.empty() ? 0 : 2;
   }
+  if (options->exportUsage) return exportUsage(*options);
 
   std::error_code ec;
   std::filesystem::create_directories(options->dataDir, ec);

@@ -1,0 +1,32 @@
+#pragma once
+// The usage records a company invoices from, with the helpers' reports on
+// them, as CSV (RFC 4180) or JSON, for `plimo-server --export-usage`.
+//
+// Every text a client gave (names, customer, contact, description) is
+// untrusted: CSV fields that a spreadsheet would read as a formula get a
+// leading apostrophe, JSON strings are escaped, invalid UTF-8 becomes U+FFFD.
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "server/ServerStore.h"
+
+namespace plimo::UsageExport {
+
+enum class Format { csv, json };
+
+// Writes the records that started in [from, to) (Unix seconds). False, with
+// `error` set, when the database cannot be read; what was written by then is
+// not a whole export.
+bool write(ServerStore& store, int64_t from, int64_t to, Format format, std::ostream& out, std::string& error);
+
+// One CSV field: quoted when it holds a comma, quote or line break, its
+// quotes doubled; text that starts with = + - @, a tab or a CR gets a
+// leading apostrophe.
+std::string csvField(std::string_view text);
+// A JSON string with its quotes.
+std::string jsonString(std::string_view text);
+
+}  // namespace plimo::UsageExport
