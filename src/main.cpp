@@ -12,6 +12,8 @@
 
 #include "app/AppModel.h"
 #include "app/HeadlessConsent.h"
+#include "app/SessionReports.h"
+#include "app/TerminalReportForm.h"
 #include "core/AsioLoop.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
@@ -51,6 +53,17 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   HeadlessConsent consent(loop, model,
                           isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp());
   model.setHost(platform, consent.asker());
+  // A helper asked for a session report answers at the terminal; without one
+  // the asks wait for a start that has windows or a terminal.
+  std::unique_ptr<TerminalReportForm> reportForm;
+  if (consent.terminal()) {
+    reportForm = std::make_unique<TerminalReportForm>([](const std::string& text) {
+      std::fputs(text.c_str(), stderr);
+      std::fflush(stderr);
+    });
+    consent.passOtherLines([&reportForm](const std::string& line) { reportForm->typed(line); });
+    model.reports->setForm(reportForm.get());
+  }
   bool asked = false;
   auto ask = [&] {
     if (!asked) printConnectionTest(model, loop);
@@ -69,6 +82,7 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   auto printStatus =
       model.serverText.observe([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
   loop.run();
+  if (reportForm) model.reports->setForm(nullptr);
   model.terminate();
   // Let the goodbyes leave before the sockets close.
   auto last = loop.after(0.3, [&] { loop.stop(); });

@@ -1,4 +1,5 @@
 #include "app/AppModel.h"
+#include "app/SessionReports.h"
 
 #include <algorithm>
 
@@ -32,12 +33,27 @@ AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniF
   refreshPermissions();
   needsServer.set(false);
   log("--- " + std::string(edition) + " started (version " + version() + ") ---");
-  // Session reports join here when they exist.
+  // The reports die first in the destructor, so these never outlive the model.
+  SessionReports::Callbacks callbacks;
+  callbacks.client = [this] { return client.get(); };
+  callbacks.nameOf = [this](const std::string& id) {
+    for (const auto& pc : recent.get()) {
+      if (pc.id == id) return pc.name;
+    }
+    return std::string();
+  };
+  callbacks.helperName = [this] { return settings.get().profileName; };
+  callbacks.log = [this](const std::string& text) { log(text); };
+  reports = std::make_unique<SessionReports>(loop_, ini_, ini_.url().parent_path(), std::move(callbacks));
   startClient();
 }
 
 // Goodbyes belong to terminate(); dropping the client closes its sockets.
-AppModel::~AppModel() { alive_.reset(); }
+AppModel::~AppModel() {
+  alive_.reset();
+  // Before the log and the settings its callbacks read.
+  reports.reset();
+}
 
 std::string AppModel::version() {
   std::string shortVersion = PLIMO_VERSION, build = PLIMO_BUILD;

@@ -23,6 +23,7 @@
 namespace plimo {
 
 class ConnectionTest;
+class SessionReports;
 class IniFile;
 class PlatformFactory;
 class PlimoClient;
@@ -65,6 +66,8 @@ class AppModel {
   Observable<bool> needsServer{false};
 
   std::shared_ptr<PlimoClient> client;
+  // The helper's billing reports; the windows or the headless program give it a form.
+  std::unique_ptr<SessionReports> reports;
   bool autoConnected = false;
   const std::filesystem::path logURL;
 

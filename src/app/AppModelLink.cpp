@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/AppModel.h"
+#include "app/SessionReports.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
 #include "support/IniFile.h"
@@ -41,7 +42,9 @@ void AppModel::startClient() {
     m.sessionEnded(Light::red, "Could not connect", text);
   });
   c->onMessage = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Partner says: " + text); });
-  c->onRegister = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Server: " + text); });
+  c->onRegister = weakly<const std::string&>([](AppModel& m, const std::string& text) {
+    if (!m.reports || !m.reports->handle(text)) m.log("Server: " + text);
+  });
   c->onBrand = [](const std::string&) {};
   c->onBook = [](const std::string&) {};
   c->onRelayTest = weakly<bool, int64_t, const std::string&>(

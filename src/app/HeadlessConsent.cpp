@@ -12,7 +12,10 @@ HeadlessConsent::HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
   });
-  lines_ = std::make_unique<TerminalLines>(loop, STDIN_FILENO, [this](const std::string& line) { prompt_->typed(line); });
+  lines_ = std::make_unique<TerminalLines>(loop, STDIN_FILENO, [this](const std::string& line) {
+    if (prompt_->asking() || !otherLines_) return prompt_->typed(line);
+    otherLines_(line);
+  });
 }
 
 AppModel::ConsentAsk HeadlessConsent::asker() {

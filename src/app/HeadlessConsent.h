@@ -21,11 +21,16 @@ class HeadlessConsent {
   HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal);
 
   AppModel::ConsentAsk asker();
+  // Someone may answer at the terminal.
+  bool terminal() const { return prompt_ != nullptr; }
+  // Lines typed while no consent question is open go to `fn`.
+  void passOtherLines(std::function<void(const std::string&)> fn) { otherLines_ = std::move(fn); }
 
  private:
   AppModel& model_;
   std::unique_ptr<ConsentPrompt> prompt_;
   std::unique_ptr<TerminalLines> lines_;
+  std::function<void(const std::string&)> otherLines_;
 };
 
 }  // namespace plimo

@@ -74,6 +74,7 @@ void PlimoClient::setPin(std::string id, std::string secret) { server_->setPin(s
 void PlimoClient::sendPin() { server_->sendPin(); }
 void PlimoClient::unpinID() { server_->unpinID(); }
 void PlimoClient::testRelay() { server_->testRelay(); }
+void PlimoClient::sendRelay(const std::string& text) { server_->sendLine(text); }
 void PlimoClient::connect(const std::string& partnerID) { partner_->connect(partnerID); }
 void PlimoClient::disconnect() { partner_->disconnect(); }
 void PlimoClient::sendData(ByteView data) { partner_->sendData(data); }

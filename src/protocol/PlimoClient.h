@@ -101,6 +101,9 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   // Checks the server: onRelayTest fires once with the outcome. One test at a
   // time; a second call while one runs does nothing.
   void testRelay();
+  // Seals one text command for the server; dropped without a secure server
+  // session (serverUp), so callers that need it repeat it.
+  void sendRelay(const std::string& text);
 
   // The read-only view, on the loop's thread. The partner's ID, name and path
   // stay after a session for display; the check number goes with it.
