@@ -25,7 +25,7 @@ int64_t ReportDraft::proposedMinutes(int64_t seconds) {
 }
 
 ReportDraft::Saved ReportDraft::save() const {
-  auto blank = [](const std::string& text) { return trimBlanks(text).empty(); };
+  auto blank = [](const std::string& text) { return trimWhitespace(text).empty(); };
   if (blank(customer) && blank(description)) return {"", std::string(kNeedsSomething)};
   auto typed = parseDecimal(trimWhitespace(minutes));
   if (!typed || *typed < 0 || *typed > kMaxMinutes) return {"", std::string(kBadMinutes)};

@@ -87,7 +87,8 @@ SessionReports::SessionReports(EventLoop& loop, IniFile& ini, const std::filesys
       callbacks_(std::move(callbacks)),
       nextTry_(kDistantPast) {
   items_ = parseQueue(readSmallFile(file_));
-  for (auto line : splitLines(readSmallFile(asksFile_))) {
+  std::string kept = readSmallFile(asksFile_);
+  for (auto line : splitLines(kept)) {
     if (auto ask = parseAsk(line); ask && asks_.size() < kMaxAsks) asks_.push_back(*ask);
   }
   if (!items_.empty()) log("Session report: " + std::to_string(items_.size()) + " report(s) still to send");
@@ -191,6 +192,7 @@ void SessionReports::showNext() {
   if (!form_ || shown_ || asks_.empty()) return;
   shown_ = asks_.front();
   asks_.erase(asks_.begin());
+  saveAsks();
   std::string pcName = callbacks_.nameOf ? callbacks_.nameOf(shown_->helpedID) : "";
   std::string helper = callbacks_.helperName ? callbacks_.helperName() : "";
   std::weak_ptr<SessionReports*> guard = alive_;
