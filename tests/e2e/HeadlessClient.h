@@ -6,6 +6,7 @@
 
 #include "core/PlimoID.h"
 #include "e2e/Process.h"
+#include "e2e/TerminalProcess.h"
 
 namespace plimo::e2e {
 
@@ -31,15 +32,26 @@ class HeadlessClient {
                                          home_ / ("stdout" + std::to_string(runs_) + ".txt"),
                                          std::map<std::string, std::string>{{"PLIMO_HOME", home_.path()}});
   }
+  // The same on a terminal of its own, where it asks its questions.
+  void startOnTerminal(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--headless"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    terminal_ = std::make_unique<TerminalProcess>(program(), args,
+                                                  std::map<std::string, std::string>{{"PLIMO_HOME", home_.path()}});
+  }
+  // A line typed on that terminal.
+  void type(const std::string& line) {
+    if (terminal_) terminal_->type(line);
+  }
   void stop() {
     if (process_) process_->stop();
+    if (terminal_) terminal_->stop();
   }
 
   // The IDs printed on standard output by the current run, in order.
   std::vector<std::string> ids() const {
     std::vector<std::string> out;
-    if (!process_) return out;
-    std::istringstream lines(process_->output());
+    std::istringstream lines(output());
     std::string line;
     while (std::getline(lines, line)) {
       if (isPlimoID(line)) out.push_back(line);
@@ -56,9 +68,11 @@ class HeadlessClient {
 
   std::string log() const { return readFile(home_ / "Plimo.log"); }
   std::string ini() const { return readFile(home_ / "Plimo.ini"); }
-  std::string output() const { return process_ ? process_->output() : std::string(); }
+  std::string output() const {
+    return terminal_ ? terminal_->output() : process_ ? process_->output() : std::string();
+  }
   bool waitForOutput(const std::string& part, double seconds) const {
-    return process_ && process_->waitForOutput(part, seconds);
+    return waitFor([&] { return output().find(part) != std::string::npos; }, seconds);
   }
   bool waitForLog(const std::string& part, double seconds) const {
     return waitFor([&] { return log().find(part) != std::string::npos; }, seconds);
@@ -68,6 +82,7 @@ class HeadlessClient {
   TempDir home_;
   int runs_ = 0;
   std::unique_ptr<Process> process_;
+  std::unique_ptr<TerminalProcess> terminal_;
 };
 
 // The [Relay] section pointing at a loopback server.
