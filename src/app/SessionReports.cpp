@@ -1,7 +1,6 @@
 #include "app/SessionReports.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 
 #include "core/PlimoID.h"
@@ -69,11 +68,6 @@ void replaceOrRemove(const std::filesystem::path& path, const std::string& text)
 bool plainWord(const std::string& word) {
   return !word.empty() && word.size() <= kMaxWord &&
          std::all_of(word.begin(), word.end(), [](char c) { return uint8_t(c) > 0x20 && c != 0x7F; });
-}
-
-std::string lower(std::string text) {
-  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 }  // namespace
@@ -220,7 +214,7 @@ void SessionReports::formEnded(ReportForm::End end, const std::string& payload) 
 }
 
 void SessionReports::add(std::string payload) {
-  std::string msgID = lower(PlimoCrypto::hex(PlimoCrypto::randomBytes(kMsgIDLength / 2)));
+  std::string msgID = asciiLower(PlimoCrypto::hex(PlimoCrypto::randomBytes(kMsgIDLength / 2)));
   items_.push_back({msgID, std::move(payload)});
   saveQueue();
   nextTry_ = kDistantPast;
@@ -259,7 +253,7 @@ void SessionReports::sendFirst() {
 void SessionReports::answered(bool ok, std::string_view msgID, const std::string& error) {
   if (!sending_ || items_.empty()) return;
   if (ok) {
-    if (lower(std::string(msgID)) != lower(items_.front().msgID)) return;
+    if (!sameName(msgID, items_.front().msgID)) return;
     items_.erase(items_.begin());
     saveQueue();
     sending_ = false;

@@ -1,7 +1,6 @@
 #include "app/TerminalReportForm.h"
 
-#include <ctime>
-
+#include "app/AppLog.h"
 #include "core/PlimoID.h"
 #include "core/Text.h"
 
@@ -9,19 +8,7 @@ namespace plimo {
 
 namespace {
 
-std::string localTime(int64_t seconds) {
-  std::time_t t = std::time_t(seconds);
-  std::tm parts{};
-  char text[32] = "";
-  if (localtime_r(&t, &parts)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &parts);
-  return text;
-}
-
-std::string lower(std::string_view text) {
-  std::string out(trimWhitespace(text));
-  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string lower(std::string_view text) { return asciiLower(trimWhitespace(text)); }
 
 }  // namespace
 
@@ -34,7 +21,7 @@ void TerminalReportForm::open(ReportDraft draft, Done done) {
   std::string pc = draft.pcName.empty() ? "" : " (" + draft.pcName + ")";
   write_("\n" + std::string(ReportDraft::kTitle) + ": " + std::string(ReportDraft::kHeading) + "\n" +
          std::string(ReportDraft::kExplanation) + "\n" + "Session with " + formatPlimoID(ask.helpedID) + pc +
-         ", started " + localTime(ask.started) + ", " + std::to_string((ask.seconds + 59) / 60) + " min.\n" +
+         ", started " + AppLog::formatLocalTime(double(ask.started)) + ", " + std::to_string((ask.seconds + 59) / 60) + " min.\n" +
          "Type skip at any question to skip this report.\n");
   draft_ = std::move(draft);
   done_ = std::move(done);

@@ -23,6 +23,14 @@ std::string_view trimWhitespace(std::string_view text) {
   return text;
 }
 
+std::string asciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return out;
+}
+
 std::string utf8Lossy(std::string_view bytes) {
   static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
   std::string out;

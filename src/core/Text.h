@@ -21,6 +21,9 @@ std::string_view trimBlanks(std::string_view text);
 // `bytes` as UTF-8 text, every invalid sequence replaced by U+FFFD.
 std::string utf8Lossy(std::string_view bytes);
 
+// `text` with ASCII letters in lower case.
+std::string asciiLower(std::string_view text);
+
 // Equal ignoring the case of ASCII letters (INI sections and keys).
 bool sameName(std::string_view a, std::string_view b);
 

@@ -38,6 +38,19 @@ bool waitFor(Pred done, double seconds) {
   return true;
 }
 
+// In a forked child: the environment's additions, then `program` in place
+// of the child (exit status 127 when it cannot run).
+[[noreturn]] inline void execProgram(const std::string& program, const std::vector<std::string>& args,
+                                     const std::map<std::string, std::string>& env) {
+  for (auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
 class Process {
  public:
   Process(const std::string& program, const std::vector<std::string>& args, const std::string& outputFile,
@@ -50,13 +63,7 @@ class Process {
       int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(fd, 1);
       ::dup2(fd, 2);
-      for (auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(program.c_str()));
-      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
+      execProgram(program, args, env);
     }
   }
   ~Process() { stop(); }

@@ -34,13 +34,7 @@ class TerminalProcess {
     pid_ = ::forkpty(&master_, nullptr, &mode, nullptr);
     if (pid_ == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      for (auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(program.c_str()));
-      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
+      execProgram(program, args, env);
     }
     if (pid_ > 0) reader_ = std::thread([this] { read(); });
   }
