@@ -18,8 +18,7 @@ namespace {
 // "Long ago": the next tick may send.
 constexpr double kDistantPast = -1e12;
 constexpr size_t kMsgIDLength = 8;
-// A ref or an ID longer than this, or with control characters, is not the
-// server's: it could not be written back into a payload line or a file line.
+// A ref longer than this is not one the server makes.
 constexpr size_t kMaxWord = 64;
 // Files larger than this were not written by Plimo; they read as empty.
 constexpr uintmax_t kMaxFileSize = 16 * 1024 * 1024;
@@ -65,9 +64,11 @@ void replaceOrRemove(const std::filesystem::path& path, const std::string& text)
   }
 }
 
+// Printable ASCII only: the ref is shown on a terminal and written back into
+// files, where a control or escape sequence from the server has no place.
 bool plainWord(const std::string& word) {
   return !word.empty() && word.size() <= kMaxWord &&
-         std::all_of(word.begin(), word.end(), [](char c) { return uint8_t(c) > 0x20 && c != 0x7F; });
+         std::all_of(word.begin(), word.end(), [](char c) { return c > 0x20 && c < 0x7F; });
 }
 
 }  // namespace
@@ -121,7 +122,7 @@ std::optional<SessionReports::Ask> SessionReports::parseAsk(std::string_view lin
   auto started = parseDecimal(words[2]);
   auto ended = parseDecimal(words[3]);
   if (!started || *started <= 0 || !ended || *ended < *started) return std::nullopt;
-  if (!plainWord(words[1]) || !plainWord(words[5])) return std::nullopt;
+  if (!plainWord(words[1]) || !isPlimoID(words[5])) return std::nullopt;
   Ask ask;
   ask.ref = words[1];
   ask.started = *started;
@@ -140,8 +141,11 @@ bool SessionReports::handle(const std::string& line) {
   auto words = splitWords(line);
   if (words[0] == "REPORTASK" && words.size() >= 6) {
     if (auto ask = parseAsk(line)) {
-      ini_.set("Reports", "Wanted", "1");
-      if (auto error = ini_.save()) log("Could not save " + ini_.url().string() + ": " + error.message());
+      // Written once, not at every ask: a server sending many costs no disk writes.
+      if (ini_.string("Reports", "Wanted", "") != "1") {
+        ini_.set("Reports", "Wanted", "1");
+        if (auto error = ini_.save()) log("Could not save " + ini_.url().string() + ": " + error.message());
+      }
       queueAsk(std::move(*ask));
     }
     return true;

@@ -21,7 +21,8 @@ void TerminalReportForm::open(ReportDraft draft, Done done) {
   std::string pc = draft.pcName.empty() ? "" : " (" + draft.pcName + ")";
   write_("\n" + std::string(ReportDraft::kTitle) + ": " + std::string(ReportDraft::kHeading) + "\n" +
          std::string(ReportDraft::kExplanation) + "\n" + "Session with " + formatPlimoID(ask.helpedID) + pc +
-         ", started " + AppLog::formatLocalTime(double(ask.started)) + ", " + std::to_string((ask.seconds + 59) / 60) + " min.\n" +
+         ", started " + AppLog::formatLocalTime(double(ask.started)) + ", " +
+         std::to_string((ask.seconds + 59) / 60) + " min.\n" +
          "Type skip at any question to skip this report.\n");
   draft_ = std::move(draft);
   done_ = std::move(done);

@@ -226,7 +226,9 @@ TEST_F(Reports, BadReportLinesAreConsumedWithoutEffectOthersAreLogged) {
   online();
   for (const char* bad : {"REPORTASK 17 0 10 10 222333444", "REPORTASK 17 20 10 10 222333444",
                           "REPORTASK 17 x 10 10 222333444", "REPORTASK 17 10 99999999999999999999 1 222333444",
-                          "REPORTASK 17\x01 10 20 10 222333444", "REPORTASK 17 10 20 10 "}) {
+                          "REPORTASK 17\x01 10 20 10 222333444", "REPORTASK 17\x9B 10 20 10 222333444",
+                          "REPORTASK 17 10 20 10 ", "REPORTASK 17 10 20 10 22233344\x1B",
+                          "REPORTASK 17 10 20 10 2223334445"}) {
     EXPECT_TRUE(reports().handle(bad)) << bad;
   }
   EXPECT_TRUE(reports().handle("ERR REPORT_BAD"));  // nothing in flight: no effect
@@ -247,7 +249,8 @@ TEST_F(Reports, AsksNobodyCanAnswerWaitForTheNextStartWithAForm) {
   EXPECT_EQ(readFile(dir / "PendingAsks.txt"), kAsk + "\r\n");
   model.reset();
   // Damaged lines in the file are skipped.
-  writeFile(dir / "PendingAsks.txt", "garbage\r\nREPORTASK 9 0 0 0 1\r\n" + kAsk + "\r\n");
+  writeFile(dir / "PendingAsks.txt",
+            "garbage\r\nREPORTASK 9 0 0 0 1\r\n" + std::string(200, '\0') + "\n" + kAsk + "\r\n");
   start();
   reports().setForm(&form);
   ASSERT_EQ(form.opened.size(), 1u);
