@@ -85,6 +85,8 @@ CREATE TABLE IF NOT EXISTS reports (
   received    INTEGER NOT NULL,
   UNIQUE (reporter_id, msg_id)
 );
+-- A session's report, found by its helper and ref (exports, the one-report rule).
+CREATE INDEX IF NOT EXISTS reports_ref ON reports(reporter_id, ref);
 CREATE TABLE IF NOT EXISTS report_asks (
   usage_row   INTEGER PRIMARY KEY
 );
