@@ -27,6 +27,7 @@ class SessionReports;
 class IniFile;
 class PlatformFactory;
 class PlimoClient;
+class SessionWindows;
 class SocketFactory;
 class System;
 
@@ -121,6 +122,9 @@ class AppModel {
   using ConsentAsk = std::function<void(HostSession&, HostSession::AnswerFn)>;
   // Without it helpers are not served here. `platform` outlives the model.
   void setHost(PlatformFactory& platform, ConsentAsk ask);
+  // The windows the model shows and closes around sessions; none headless.
+  // Not owned; outlives the sessions.
+  void setWindows(SessionWindows* windows) { windows_ = windows; }
   // The running host session, if any.
   const HostSession* hostSession() const { return hostSession_.get(); }
   const std::filesystem::path& iniPath() const;
@@ -170,6 +174,7 @@ class AppModel {
   Timer reportTimer_;
   PlatformFactory* platform_ = nullptr;
   ConsentAsk ask_;
+  SessionWindows* windows_ = nullptr;
   ConsentGate consentGate_;
   std::unique_ptr<HostSession> hostSession_;
   std::shared_ptr<AppModel*> alive_ = std::make_shared<AppModel*>(this);

@@ -2,6 +2,7 @@
 // texts and end.
 
 #include "app/AppModel.h"
+#include "app/SessionWindows.h"
 #include "core/PlimoID.h"
 #include "platform/System.h"
 #include "protocol/PlimoClient.h"
@@ -37,6 +38,7 @@ void AppModel::startHostSession() {
   HostSession& session = *hostSession_;
   session.onLog = weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
   session.onAllowed = weakly<>([](AppModel& m) { m.hostAllowed(); });
+  session.excludedWindows = [this] { return windows_ ? windows_->excludedWindowIDs() : std::vector<uint32_t>{}; };
   session.onAskConsent = [this](HostSession& asking, HostSession::AnswerFn answer) {
     if (!consentGate_.mayAsk(asking.partnerID(), loop_.now())) {
       log("[host] " + formatPlimoID(asking.partnerID()) + " asked too often; declined without asking");
@@ -59,10 +61,17 @@ void AppModel::hostAllowed() {
                         : "Your helper can see your screen. Stop it in the bar at the top of the screen.");
   checkNumber.set(hostSession_->checkNumber());
   log(sessionTitle.get());
+  if (!windows_) return;
+  windows_->showRunning(*hostSession_, weakly<>([](AppModel& m) {
+                          if (m.client) m.client->disconnect();
+                        }));
+  windows_->minimiseMain();
 }
 
 void AppModel::endSessionWindow() {
   if (!hostSession_) return;
+  // The windows show the session: they go first.
+  if (windows_) windows_->closeAll();
   if (client) client->onData = nullptr;
   hostSession_->close();
   hostSession_.reset();

@@ -12,14 +12,13 @@
 #include <string>
 #include <string_view>
 
-#include "core/EventLoop.h"
-#include "host/HostSession.h"
+#include "app/ConsentCountdown.h"
 
 namespace plimo {
 
 class ConsentPrompt {
  public:
-  static constexpr int kSeconds = 30;
+  static constexpr int kSeconds = ConsentCountdown::kSeconds;
 
   ConsentPrompt(EventLoop& loop, std::function<void(const std::string&)> write);
 
@@ -27,17 +26,13 @@ class ConsentPrompt {
   void ask(const std::string& helperTitle, const std::string& checkNumber, HostSession::AnswerFn answer);
   // A line typed on the terminal.
   void typed(std::string_view line);
-  bool asking() const { return static_cast<bool>(answer_); }
+  bool asking() const { return countdown_.open(); }
 
  private:
-  void tick();
-  void finish(HostSession::Answer answer);
+  void tick(int left);
 
-  EventLoop& loop_;
   std::function<void(const std::string&)> write_;
-  HostSession::AnswerFn answer_;
-  int left_ = 0;
-  Timer countdown_;
+  ConsentCountdown countdown_;
 };
 
 }  // namespace plimo
