@@ -69,7 +69,7 @@ class Observable {
 
   // Observers run on the thread that sets the value, until the subscription
   // is dropped or the value is gone.
-  [[nodiscard]] Subscription observe(Observer observer) {
+  [[nodiscard]] Subscription observe(Observer observer) const {
     auto entry = std::make_shared<Entry>(Entry{std::move(observer), true});
     observers_->push_back(entry);
     std::weak_ptr<List> list = observers_;

@@ -1,0 +1,64 @@
+#include "ui/HostChat.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+#include "host/HostSession.h"
+#include "ui/Widgets.h"
+
+namespace plimo {
+
+HostChat::HostChat(HostSession& session) : session_(session) {
+  setObjectName("hostChat");
+  setWindowTitle("Chat with your helper");
+  setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
+  resize(352, 476);
+  auto* layout = new QVBoxLayout(this);
+  lines_ = new QTextBrowser;
+  layout->addWidget(lines_, 1);
+  auto* row = new QHBoxLayout;
+  field_ = new QLineEdit;
+  field_->setPlaceholderText("Write to your helper");
+  auto* sendButton = new QPushButton("Send");
+  row->addWidget(field_, 1);
+  row->addWidget(sendButton);
+  layout->addLayout(row);
+  QObject::connect(field_, &QLineEdit::returnPressed, [this] { send(); });
+  QObject::connect(sendButton, &QPushButton::clicked, [this] { send(); });
+  refresh();
+}
+
+void HostChat::send() {
+  session_.sendChat(field_->text().toStdString());
+  field_->clear();
+  refresh();
+}
+
+void HostChat::refresh() {
+  const auto& chat = session_.chat();
+  if (chat.size() == shown_) return;
+  shown_ = chat.size();
+  QString html;
+  for (const auto& line : chat) {
+    html += QString("<p><b>%1</b> %2</p>")
+                .arg(line.fromMe ? "You:" : "Helper:", ui::text(line.text).toHtmlEscaped());
+  }
+  lines_->setHtml(html);
+  lines_->verticalScrollBar()->setValue(lines_->verticalScrollBar()->maximum());
+}
+
+void HostChat::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  session_.setChatOpen(true);
+}
+
+void HostChat::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  session_.setChatOpen(false);
+}
+
+}  // namespace plimo

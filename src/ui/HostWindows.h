@@ -1,0 +1,64 @@
+#pragma once
+// The helped PC's windows around a session: the consent panel, the bar at
+// the top of the screen, a glow frame per screen and the chat window.
+//
+// X11 cannot leave windows out of a picture of the root window (XGetImage
+// and MIT-SHM read what is on the screen), so the capture shows the bar and
+// the frame; the frame sits on the outermost pixels and the bar is small.
+// excludedWindowIDs still names them for a capture that could.
+//
+// Owner: the windowed program, which outlives the model's sessions. Main
+// thread only; the session is not watched, so the windows look at it again
+// every kRefresh seconds while it runs.
+
+#include <QPointer>
+#include <memory>
+#include <vector>
+
+#include "app/AppModel.h"
+#include "app/SessionWindows.h"
+
+class QWidget;
+
+namespace plimo {
+
+class ConsentPanel;
+class GlowFrame;
+class HostBar;
+class HostChat;
+
+class HostWindows final : public SessionWindows {
+ public:
+  static constexpr double kRefresh = 0.25;
+
+  HostWindows(EventLoop& loop, QWidget* mainWindow);
+  ~HostWindows() override;
+
+  // The consent question in a panel, for AppModel::setHost.
+  AppModel::ConsentAsk asker();
+  void showChat();
+
+  void showRunning(HostSession& session, std::function<void()> stop) override;
+  std::vector<uint32_t> excludedWindowIDs() const override;
+  void closeAll() override;
+  void minimiseMain() override;
+
+  ConsentPanel* consent() const { return consent_.get(); }
+  HostBar* bar() const { return bar_.get(); }
+  HostChat* chat() const { return chat_.get(); }
+  size_t glowCount() const { return glows_.size(); }
+
+ private:
+  void ask(HostSession& session, HostSession::AnswerFn answer);
+
+  EventLoop& loop_;
+  QPointer<QWidget> main_;
+  HostSession* session_ = nullptr;
+  std::unique_ptr<ConsentPanel> consent_;
+  std::unique_ptr<HostBar> bar_;
+  std::unique_ptr<HostChat> chat_;
+  std::vector<std::unique_ptr<GlowFrame>> glows_;
+  Timer refresh_;
+};
+
+}  // namespace plimo
