@@ -1,4 +1,4 @@
-// plimo: the application. With --headless it runs the same model without
+// plimo: the application, with its windows. With --headless it runs the same model without
 // windows (an unattended helped PC on a server, scripts, tests); with
 // --connection-test it prints the connection report and ends.
 
@@ -20,6 +20,9 @@
 #include "protocol/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "support/UserDefaults.h"
+#ifdef PLIMO_GUI
+#include "ui/WindowsApp.h"
+#endif
 
 namespace {
 
@@ -100,8 +103,12 @@ int main(int argc, char** argv) {
     connectionTest = connectionTest || arg == "--connection-test";
   }
   if (!headless && !connectionTest) {
+#ifdef PLIMO_GUI
+    return plimo::runWindows(argc, argv, args);
+#else
     std::fprintf(stderr, "plimo: this build has no windows; start it with --headless or --connection-test\n");
     return 2;
+#endif
   }
   return runHeadless(args, connectionTest);
 }

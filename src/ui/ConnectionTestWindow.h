@@ -1,0 +1,30 @@
+#pragma once
+// "Connection test": runs the model's connection test and shows the report,
+// ready to copy for support.
+//
+// Owner: the windowed program. Main thread only.
+
+#include <QWidget>
+#include <memory>
+
+class QPlainTextEdit;
+class QPushButton;
+
+namespace plimo {
+
+class AppModel;
+
+class ConnectionTestWindow final : public QWidget {
+ public:
+  explicit ConnectionTestWindow(AppModel& model);
+  void run();
+  QString report() const;
+
+ private:
+  AppModel& model_;
+  QPlainTextEdit* report_;
+  QPushButton* run_;
+  std::shared_ptr<ConnectionTestWindow*> alive_ = std::make_shared<ConnectionTestWindow*>(this);
+};
+
+}  // namespace plimo

@@ -1,0 +1,68 @@
+#include "ui/WindowsApp.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/AppModel.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/LinuxSystem.h"
+#include "protocol/NetSocketFactory.h"
+#include "support/IniFile.h"
+#include "ui/ConnectionTestWindow.h"
+#include "ui/HelpWindow.h"
+#include "ui/HostWindows.h"
+#include "ui/MainWindow.h"
+#include "ui/QtLoop.h"
+#include "ui/SettingsWindow.h"
+
+namespace plimo {
+
+namespace {
+
+int termPipe[2] = {-1, -1};
+
+// A SIGTERM takes the normal way out: the handler only wakes the loop.
+void onTerm(int) {
+  char c = 1;
+  [[maybe_unused]] auto n = write(termPipe[1], &c, 1);
+}
+
+}  // namespace
+
+int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Plimo");
+  QtLoop loop;
+  std::unique_ptr<QSocketNotifier> term;
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, termPipe) == 0) {
+    term = std::make_unique<QSocketNotifier>(termPipe[0], QSocketNotifier::Read);
+    QObject::connect(term.get(), &QSocketNotifier::activated, [] { QApplication::quit(); });
+    std::signal(SIGTERM, onTerm);
+    std::signal(SIGINT, onTerm);
+  }
+  LinuxSystem system;
+  NetSocketFactory sockets(loop);
+  LinuxPlatform platform;
+  AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
+  SettingsWindow settings(model);
+  HelpWindow help;
+  ConnectionTestWindow connectionTest(model);
+  MainWindow main(model, &settings, &help, &connectionTest);
+  HostWindows hostWindows(loop, &main);
+  model.setHost(platform, hostWindows.asker());
+  model.setWindows(&hostWindows);
+  main.show();
+  int status = app.exec();
+  model.terminate();
+  model.setWindows(nullptr);
+  // Let the goodbyes leave before the sockets close.
+  auto last = loop.after(0.3, [] { QApplication::quit(); });
+  app.exec();
+  return status;
+}
+
+}  // namespace plimo
