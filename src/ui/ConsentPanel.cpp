@@ -87,7 +87,10 @@ ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSess
   QObject::connect(viewOnly_, &QPushButton::clicked, [this] { answer(HostSession::Answer::viewOnly); });
   QObject::connect(control_, &QPushButton::clicked, [this] { answer(HostSession::Answer::control); });
 
-  countdown_.start(std::move(answerFn), [this](int left) { countdownLine_->setText(countdownText(left)); });
+  countdown_.start(std::move(answerFn), [this](int left) {
+    countdownLine_->setText(countdownText(left));
+    if (left <= 0) hide();  // the Deny that follows closes the question
+  });
 }
 
 QPushButton* ConsentPanel::button(HostSession::Answer answer) const {

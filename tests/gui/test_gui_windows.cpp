@@ -1,0 +1,259 @@
+// The windows on virtual time: the remote screen view's placement, pointer
+// mapping, panning and keys; the consent panel's countdown and first
+// answer; the main window connecting to a typed ID; a screenshot of each.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include "app/ModelRig.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/ConnectionTestWindow.h"
+#include "ui/ConsentPanel.h"
+#include "ui/HelpWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/ScreenView.h"
+#include "ui/SettingsWindow.h"
+
+namespace plimo {
+namespace {
+
+void shoot(QWidget& w, const QString& name) {
+  QDir().mkpath(PLIMO_BINARY_DIR "/gui-shots");
+  ASSERT_TRUE(w.grab().save(PLIMO_BINARY_DIR "/gui-shots/" + name + ".png"));
+}
+
+struct Sent {
+  uint8_t kind;
+  int x, y;
+  int32_t data;
+  bool operator==(const Sent&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Sent& s) {
+  return os << "{" << int(s.kind) << "," << s.x << "," << s.y << "," << s.data << "}";
+}
+
+struct FakeRemote final : RemoteInput {
+  bool control = true;
+  std::vector<Sent> sent;
+  bool hasControl() const override { return control; }
+  void sendInput(uint8_t kind, int x, int y, int32_t data) override { sent.push_back({kind, x, y, data}); }
+};
+
+TileCanvas::Image picture(int w, int h) {
+  auto pixels = std::make_shared<Bytes>(size_t(w) * size_t(h) * 4);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = pixels->data() + (size_t(y) * size_t(w) + size_t(x)) * 4;
+      p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = x < w / 2 ? 255 : 0, p[3] = 255;
+    }
+  return {w, h, pixels};
+}
+
+struct ViewRig {
+  ManualLoop loop;
+  FakeRemote remote;  // outlives the view, which lets go of held keys when it goes
+  QScrollArea area;
+  ScreenView* view = new ScreenView(loop, area);
+  ViewRig(int viewW, int viewH, int remoteW, int remoteH, ViewScale scale = ViewScale::fit) {
+    view->setInput(&remote);
+    view->setScale(scale);
+    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area.resize(viewW, viewH);
+    area.show();
+    view->show(picture(remoteW, remoteH));
+    QApplication::processEvents();
+  }
+  void key(uint32_t keysym, bool down, Qt::KeyboardModifiers mods = {}) {
+    QKeyEvent e(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, mods, 0, keysym, 0);
+    QApplication::sendEvent(view, &e);
+  }
+};
+
+constexpr uint8_t kMove = 1, kDown = 2, kUp = 3, kWheel = 4, kKeyDown = 5, kKeyUp = 6;
+
+TEST(ScreenView, EdgeCasesOfPlacementMappingAndInput) {
+  struct Case {
+    const char* name;
+    int viewW, viewH, remoteW, remoteH;
+    ViewScale scale;
+    std::function<void(ViewRig&)> act;
+    std::vector<Sent> expect;
+    std::function<void(ViewRig&)> check;
+  };
+  auto click = [](QPoint at) {
+    return [at](ViewRig& r) { QTest::mouseClick(r.view, Qt::LeftButton, {}, at); };
+  };
+  std::vector<Case> cases = {
+      {"fit 1080p in 960x800 clicks the middle", 960, 800, 1920, 1080, ViewScale::fit, click({480, 400}),
+       {{kMove, 960, 540, 0}, {kDown, 960, 540, 0}, {kUp, 960, 540, 0}},
+       [](ViewRig& r) { EXPECT_EQ(r.view->destination(), (ViewRect{0, 130, 960, 540})); }},
+      {"a click on the bar above maps to row 0", 960, 800, 1920, 1080, ViewScale::fit, click({100, 20}),
+       {{kMove, 200, 0, 0}, {kDown, 200, 0, 0}, {kUp, 200, 0, 0}}, nullptr},
+      {"fit enlarges a small picture", 800, 600, 400, 300, ViewScale::fit, click({799, 599}),
+       {{kMove, 399, 299, 0}, {kDown, 399, 299, 0}, {kUp, 399, 299, 0}},
+       [](ViewRig& r) { EXPECT_EQ(r.view->destination(), (ViewRect{0, 0, 800, 600})); }},
+      {"original size pans right 14 points a tick", 800, 600, 2560, 1440, ViewScale::original,
+       [](ViewRig& r) {
+         QTest::mouseMove(r.view, {790, 300});
+         r.loop.advance(kPanPeriod * 3 + 1e-6);
+       },
+       {{kMove, 790, 300, 0}},
+       [](ViewRig& r) {
+         EXPECT_EQ(r.view->size(), QSize(2560, 1440));
+         EXPECT_EQ(r.area.horizontalScrollBar()->value(), 42);
+         EXPECT_EQ(r.area.verticalScrollBar()->value(), 0);
+       }},
+      {"Super+C is Ctrl+C", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) {
+         r.key(0xffeb, true), r.key('c', true), r.key('c', false), r.key(0xffeb, false);
+       },
+       {{kKeyDown, 0, 0, 0x11}, {kKeyDown, 0, 0, 0x43}, {kKeyUp, 0, 0, 0x43}, {kKeyUp, 0, 0, 0x11}}, nullptr},
+      {"Shift with a letter, Ctrl+C, F5 and an arrow", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) {
+         for (uint32_t k : {0xffe1u, uint32_t('A'), 0xffe3u, uint32_t('c'), 0xffc2u, 0xff51u}) r.key(k, true);
+       },
+       {{kKeyDown, 0, 0, 0x10}, {kKeyDown, 0, 0, 0x41}, {kKeyDown, 0, 0, 0x11}, {kKeyDown, 0, 0, 0x43},
+        {kKeyDown, 0, 0, 0x74}, {kKeyDown, 0, 0, 0x25}},
+       nullptr},
+      {"F11 toggles full screen and is not sent", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) { r.key(0xffc8, true), r.key(0xffc8, false); }, {},
+       nullptr},
+      {"precise wheel keeps its fraction", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) {
+         // A QWheelEvent carries whole points only: the rule itself gets 0.1.
+         ViewInput in;
+         in.setRemote(&r.remote);
+         for (int i = 0; i < 3; ++i) in.wheel(0, 0.1, {1, 1});
+       },
+       {{kWheel, 1, 1, 1}}, nullptr},
+      {"a notch is 120", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) {
+         QWheelEvent e({10, 10}, r.view->mapToGlobal(QPoint(10, 10)), QPoint(0, 0), QPoint(0, -120),
+                       Qt::NoButton, {}, Qt::NoScrollPhase, false);
+         QApplication::sendEvent(r.view, &e);
+       },
+       {{kWheel, 10, 10, -120}}, nullptr},
+      {"losing focus lets go of held keys and buttons", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) {
+         QTest::mousePress(r.view, Qt::RightButton, {}, {5, 6});
+         r.key('a', true);
+         r.view->releaseAll();
+       },
+       {{kMove, 5, 6, 0}, {kDown, 5, 6, 1}, {kKeyDown, 5, 6, 0x41}, {kKeyUp, 5, 6, 0x41}, {kUp, 5, 6, 1}},
+       nullptr},
+      {"the Task Manager combination", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) {
+         const int32_t keys[] = {0x11, 0x10, 0x1B};
+         r.view->sendCombo(keys);
+       },
+       {{kKeyDown, 0, 0, 0x11}, {kKeyDown, 0, 0, 0x10}, {kKeyDown, 0, 0, 0x1B}, {kKeyUp, 0, 0, 0x1B},
+        {kKeyUp, 0, 0, 0x10}, {kKeyUp, 0, 0, 0x11}},
+       nullptr},
+      {"view only sends nothing but tracks the pointer", 800, 600, 800, 600, ViewScale::fit,
+       [](ViewRig& r) {
+         r.remote.control = false;
+         QTest::mouseMove(r.view, {30, 40});
+         r.remote.control = true;
+         r.key('a', true);
+       },
+       {{kKeyDown, 30, 40, 0x41}}, nullptr},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ViewRig rig(c.viewW, c.viewH, c.remoteW, c.remoteH, c.scale);
+    bool toggled = false;
+    rig.view->onToggleFullScreen = [&] { toggled = true; };
+    c.act(rig);
+    EXPECT_EQ(rig.remote.sent, c.expect);
+    if (c.check) c.check(rig);
+    if (std::string(c.name).starts_with("F11")) EXPECT_TRUE(toggled);
+  }
+}
+
+TEST(ScreenView, ShowsThePictureAtFitAndOriginalSize) {
+  ViewRig rig(960, 800, 1920, 1080);
+  QImage fit = rig.view->grab().toImage();
+  EXPECT_EQ(fit.pixelColor(480, 50), QColor(Qt::black));        // the bar above
+  EXPECT_EQ(fit.pixelColor(100, 400).red(), 255);                // left half is red
+  EXPECT_EQ(fit.pixelColor(900, 400).red(), 0);
+  shoot(*rig.view, "screen-view-fit");
+  rig.view->setScale(ViewScale::original);
+  QApplication::processEvents();
+  QImage original = rig.view->grab().toImage();
+  EXPECT_EQ(original.size(), QSize(1920, 1080));
+  EXPECT_EQ(original.pixelColor(37, 21), QColor(255, 21, 37));  // x in blue, y in green
+  EXPECT_EQ(original.pixelColor(1000, 300), QColor(0, 300 % 256, 1000 % 256));
+}
+
+struct Consent : ::testing::Test {
+  ManualLoop loop;
+  FakePlatform platform;
+  std::unique_ptr<HostSession> session = std::make_unique<HostSession>(
+      loop, platform, SystemInfo{}, HostSession::Link{"123456789", "482 913", "Ada", false, {}, {}, {}}, false, true);
+  std::vector<HostSession::Answer> answers;
+  ConsentPanel panel{loop, *session, [this](HostSession::Answer a) { answers.push_back(a); }};
+};
+
+TEST_F(Consent, NoAnswerIn30SecondsDenies) {
+  panel.show();
+  shoot(panel, "consent-panel");
+  loop.advance(29);
+  EXPECT_TRUE(answers.empty());
+  EXPECT_EQ(panel.secondsLeft(), 1);
+  loop.advance(1);
+  EXPECT_EQ(answers, std::vector{HostSession::Answer::deny});
+  EXPECT_FALSE(panel.isVisible());
+  loop.advance(60);
+  EXPECT_EQ(answers.size(), 1u);
+}
+
+TEST_F(Consent, OnlyTheFirstAnswerCounts) {
+  panel.show();
+  QTest::mouseClick(panel.button(HostSession::Answer::viewOnly), Qt::LeftButton);
+  QTest::mouseClick(panel.button(HostSession::Answer::control), Qt::LeftButton);
+  loop.advance(40);
+  EXPECT_EQ(answers, std::vector{HostSession::Answer::viewOnly});
+}
+
+struct MainWindowTest : testkit::LinkFixture {};
+
+TEST_F(MainWindowTest, AnIDTypedWithSpacesAndHyphensConnects) {
+  start();
+  welcome();
+  lines();
+  say("ID 555000111");
+  QWidget settings, help, test;
+  MainWindow window(*model, &settings, &help, &test);
+  window.show();
+  QTest::keyClicks(window.partnerField(), "123 456-789");
+  QTest::mouseClick(window.connectButton(), Qt::LeftButton);
+  auto sent = lines();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_TRUE(sent.back().starts_with("CONNECT 123456789")) << sent.back();
+  EXPECT_EQ(window.connectButton()->text(), "Disconnect");
+  shoot(window, "main-window");
+}
+
+TEST_F(MainWindowTest, EveryOtherWindowOpens) {
+  start();
+  SettingsWindow settings(*model);
+  HelpWindow help;
+  ConnectionTestWindow test(*model);
+  for (auto [w, name] : {std::pair<QWidget*, const char*>{&settings, "settings-window"},
+                         {&help, "help-window"}, {&test, "connection-test-window"}}) {
+    w->show();
+    shoot(*w, name);
+  }
+}
+
+}  // namespace
+}  // namespace plimo
