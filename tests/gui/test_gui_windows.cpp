@@ -18,6 +18,9 @@
 #include "ui/ConnectionTestWindow.h"
 #include "ui/ConsentPanel.h"
 #include "ui/HelpWindow.h"
+#include "ui/HostBar.h"
+#include "ui/HostChat.h"
+#include "ui/HostWindows.h"
 #include "ui/MainWindow.h"
 #include "ui/ScreenView.h"
 #include "ui/SettingsWindow.h"
@@ -222,6 +225,26 @@ TEST_F(Consent, OnlyTheFirstAnswerCounts) {
   QTest::mouseClick(panel.button(HostSession::Answer::control), Qt::LeftButton);
   loop.advance(40);
   EXPECT_EQ(answers, std::vector{HostSession::Answer::viewOnly});
+}
+
+TEST_F(Consent, TheBarAndGlowWhileHelpedCloseWithTheSession) {
+  HostWindows windows(loop, nullptr);
+  bool stopped = false;
+  windows.showRunning(*session, [&] { stopped = true; });
+  ASSERT_NE(windows.bar(), nullptr);
+  EXPECT_EQ(windows.bar()->status(), "Can see your screen");
+  EXPECT_EQ(windows.glowCount(), size_t(QGuiApplication::screens().size()));
+  shoot(*windows.bar(), "host-bar");
+  session->setPaused(true);
+  loop.advance(HostWindows::kRefresh);
+  EXPECT_EQ(windows.bar()->status(), "Paused: your helper sees nothing");
+  windows.showChat();
+  shoot(*windows.chat(), "host-chat");
+  EXPECT_EQ(windows.excludedWindowIDs().size(), 2 + windows.glowCount());
+  windows.closeAll();
+  EXPECT_EQ(windows.bar(), nullptr);
+  EXPECT_TRUE(windows.excludedWindowIDs().empty());
+  EXPECT_FALSE(stopped);
 }
 
 struct MainWindowTest : testkit::LinkFixture {};
