@@ -178,7 +178,9 @@ TEST(ScreenView, EdgeCasesOfPlacementMappingAndInput) {
     c.act(rig);
     EXPECT_EQ(rig.remote.sent, c.expect);
     if (c.check) c.check(rig);
-    if (std::string(c.name).starts_with("F11")) EXPECT_TRUE(toggled);
+    if (std::string(c.name).starts_with("F11")) {
+      EXPECT_TRUE(toggled);
+    }
   }
 }
 
