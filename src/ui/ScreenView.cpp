@@ -121,23 +121,19 @@ void ScreenView::mouseMoveEvent(QMouseEvent* event) {
 
 void ScreenView::mousePressEvent(QMouseEvent* event) {
   setFocus(Qt::MouseFocusReason);
-  auto at = map(event->position());
-  if (!at) return;
-  switch (event->button()) {
-    case Qt::LeftButton: return input_.button(ViewInput::left, true, *at);
-    case Qt::RightButton: return input_.button(ViewInput::right, true, *at);
-    case Qt::MiddleButton: return input_.button(ViewInput::middle, true, *at);
-    default: return;
-  }
+  mouseButton(event, true);
 }
 
-void ScreenView::mouseReleaseEvent(QMouseEvent* event) {
+void ScreenView::mouseReleaseEvent(QMouseEvent* event) { mouseButton(event, false); }
+
+void ScreenView::mouseButton(QMouseEvent* event, bool down) {
   auto at = map(event->position());
   if (!at) return;
+  // The wire knows three buttons; the others stay here.
   switch (event->button()) {
-    case Qt::LeftButton: return input_.button(ViewInput::left, false, *at);
-    case Qt::RightButton: return input_.button(ViewInput::right, false, *at);
-    case Qt::MiddleButton: return input_.button(ViewInput::middle, false, *at);
+    case Qt::LeftButton: return input_.button(ViewInput::left, down, *at);
+    case Qt::RightButton: return input_.button(ViewInput::right, down, *at);
+    case Qt::MiddleButton: return input_.button(ViewInput::middle, down, *at);
     default: return;
   }
 }

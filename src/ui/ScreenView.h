@@ -72,6 +72,7 @@ class ScreenView final : public QWidget, public ScreenDisplay {
   void setPicture(QImage image);
   void placeInArea();
   std::optional<RemotePoint> map(QPointF at) const;
+  void mouseButton(QMouseEvent* event, bool down);
   void pan(QPointF at);
   void panTick();
   void grabKeyboard(int triesLeft);
