@@ -11,11 +11,7 @@ namespace plimo {
 
 namespace {
 
-namespace Kind {
-constexpr uint8_t chat = 1, unused2 = 2, fileOffer = 3, fileDeclined = 6, monitors = 7, showMonitor = 8,
-                  restart = 9, information = 10, capabilities = 11, sound = 12, profileText = 15,
-                  profilePicture = 16, hideWallpaper = 17, askAdmin = 18, adminAnswer = 19;
-}
+namespace Kind = MsgKind;
 
 // Kinds that take effect before consent: they only shape what will be sent
 // once allowed (and the profile shapes the question itself).
@@ -118,8 +114,8 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
       break;
     case Kind::capabilities: {
       const uint8_t b = msg.data.empty() ? 0 : msg.data[0];
-      videoWanted_ = (b & 0x01) != 0;
-      const bool legacy = (b & 0x02) == 0;
+      videoWanted_ = (b & Capability::video) != 0;
+      const bool legacy = (b & Capability::windowed) == 0;
       if (legacy != frames_.legacy()) {
         frames_.setLegacy(legacy);
         frames_.clear();

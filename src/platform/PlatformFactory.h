@@ -1,16 +1,23 @@
 #pragma once
-// Where the host session gets the system it shares: the screen, the input
-// and the sound. The executables give the X11 / XTest / PulseAudio factory,
+// Where the sessions get the system: the host session the screen, the input
+// and the sound it shares, the viewer session the sound output and picture
+// files. The executables give the X11 / XTest / PulseAudio / FFmpeg factory,
 // tests and benches the fakes, so no session code knows which it has.
 //
 // Owner: whoever builds the sessions; it outlives them. Called on the
 // session's thread; each call makes a new object the caller owns.
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "platform/Geometry.h"
 #include "platform/InputSink.h"
+#include "platform/Picture.h"
 #include "platform/ScreenSource.h"
 #include "platform/SoundCapture.h"
+#include "platform/SoundOut.h"
 
 namespace plimo {
 
@@ -22,6 +29,17 @@ class PlatformFactory {
   // Throws Failure (noServer, noXTest) when input cannot be played here.
   virtual std::unique_ptr<InputSink> inputSink() = 0;
   virtual std::unique_ptr<SoundCapture> soundCapture() = 0;
+
+  // Throws Failure (noSound) when no sound can be played here.
+  virtual std::unique_ptr<SoundOut> soundOut() = 0;
+  // Size of the picture a file is reduced to, given the file's own size.
+  using Fit = std::function<Size(int width, int height)>;
+  // A picture file (PNG, JPEG, BMP, GIF, WebP, TIFF) scaled with high
+  // quality to the size `fit` gives and laid over black; nothing when the
+  // file cannot be read as a picture.
+  virtual std::optional<Picture> readPicture(const std::string& path, const Fit& fit) = 0;
+  // Writes `picture` as a PNG file; false when it cannot.
+  [[nodiscard]] virtual bool writePng(const std::string& path, const Picture& picture) = 0;
 };
 
 }  // namespace plimo

@@ -25,6 +25,20 @@ inline constexpr uint8_t kAudio = 0x8A;             // host → viewer
 inline constexpr uint8_t kWindowedChunk = 0x8B;     // host → viewer, windowed transfer
 }  // namespace SessionPacket
 
+// Channel message kinds, as both sessions number them. Kinds 2 and 14 are
+// not sent by this application; a receiver gathers and drops them.
+namespace MsgKind {
+inline constexpr uint8_t chat = 1, unused2 = 2, fileOffer = 3, fileDeclined = 6, monitors = 7, showMonitor = 8,
+                         restart = 9, information = 10, capabilities = 11, sound = 12, unused14 = 14,
+                         profileText = 15, profilePicture = 16, hideWallpaper = 17, askAdmin = 18, adminAnswer = 19;
+}  // namespace MsgKind
+
+// The flags of the viewer's picture capabilities (kind 11).
+namespace Capability {
+inline constexpr uint8_t video = 0x01;     // the viewer shows H.264 video
+inline constexpr uint8_t windowed = 0x02;  // the viewer takes windowed frame transfers
+}  // namespace Capability
+
 // True when at least `seconds` have passed from `since` to `now`. Periods are
 // checked from timers running at a multiple of them (0.3 s from a 10 ms
 // timer); the slack keeps rounding in the sums of uptimes from making such a

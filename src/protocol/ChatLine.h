@@ -10,6 +10,8 @@ struct ChatLine {
   bool fromMe = false;  // written on this PC
   std::string text;
   double time = 0;      // when it was made here, wall clock seconds
+
+  bool operator==(const ChatLine&) const = default;
 };
 
 // A fresh random (version 4) UUID in its usual text form.

@@ -1,15 +1,19 @@
 #pragma once
-// The fakes as a platform factory: a scripted screen, a recording input sink
-// and a null sound capture. The factory keeps a pointer to the last of each
-// it made, so the test can drive them while the session owns them; those
-// pointers are valid only while the session lives.
+// The fakes as a platform factory: a scripted screen, a recording input sink,
+// a null sound capture and output, and picture files kept in memory. The
+// factory keeps a pointer to the last of each it made, so the test can drive
+// them while the session owns them; those pointers are valid only while the
+// session lives.
 
+#include <map>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/PlatformFactory.h"
 #include "platform/fake/NullSoundCapture.h"
+#include "platform/fake/NullSoundOut.h"
 #include "platform/fake/RecordingInputSink.h"
 #include "platform/fake/ScriptedScreen.h"
 
@@ -20,10 +24,16 @@ class FakePlatform final : public PlatformFactory {
   std::vector<Display> screens{{1, {0, 0, 1920, 1080}, true}};
   Size pictureSize{1920, 1080};
   bool noInput = false;  // inputSink() throws noXTest
+  bool noSoundOut = false;  // soundOut() throws noSound
+  // Picture "files" by path; read scaled to the fit by the nearest pixel.
+  std::map<std::string, Picture> files;
+  // Pictures written, by path.
+  std::map<std::string, Picture> written;
 
   ScriptedScreen* screen = nullptr;
   RecordingInputSink* input = nullptr;
   NullSoundCapture* sound = nullptr;
+  NullSoundOut* soundOutput = nullptr;
 
   std::unique_ptr<ScreenSource> screenSource() override {
     auto made = std::make_unique<ScriptedScreen>();
@@ -42,6 +52,28 @@ class FakePlatform final : public PlatformFactory {
     auto made = std::make_unique<NullSoundCapture>();
     sound = made.get();
     return made;
+  }
+  std::unique_ptr<SoundOut> soundOut() override {
+    if (noSoundOut) throw Failure(Failure::Kind::noSound, "No sound output");
+    auto made = std::make_unique<NullSoundOut>();
+    soundOutput = made.get();
+    return made;
+  }
+  std::optional<Picture> readPicture(const std::string& path, const Fit& fit) override {
+    auto it = files.find(path);
+    if (it == files.end() || it->second.width < 1 || it->second.height < 1) return std::nullopt;
+    const Picture& from = it->second;
+    const Size size = fit(from.width, from.height);
+    Picture out(int(size.width), int(size.height));
+    for (int y = 0; y < out.height; ++y)
+      for (int x = 0; x < out.width; ++x)
+        for (int c = 0; c < 4; ++c)
+          out.row(y)[x * 4 + c] = from.row(y * from.height / out.height)[(x * from.width / out.width) * 4 + c];
+    return out;
+  }
+  bool writePng(const std::string& path, const Picture& picture) override {
+    written[path] = picture;
+    return true;
   }
 };
 

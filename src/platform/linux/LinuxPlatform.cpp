@@ -1,6 +1,8 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/ffmpeg/ImageFiles.h"
 #include "platform/linux/PulseSoundCapture.h"
+#include "platform/linux/PulseSoundOut.h"
 #include "platform/linux/ScreenCapturer.h"
 #include "platform/linux/XTestInputSink.h"
 
@@ -11,5 +13,15 @@ std::unique_ptr<ScreenSource> LinuxPlatform::screenSource() { return std::make_u
 std::unique_ptr<InputSink> LinuxPlatform::inputSink() { return XTestInputSink::open(); }
 
 std::unique_ptr<SoundCapture> LinuxPlatform::soundCapture() { return std::make_unique<PulseSoundCapture>(); }
+
+std::unique_ptr<SoundOut> LinuxPlatform::soundOut() { return PulseSoundOut::open(); }
+
+std::optional<Picture> LinuxPlatform::readPicture(const std::string& path, const Fit& fit) {
+  return ImageFiles::read(path, fit);
+}
+
+bool LinuxPlatform::writePng(const std::string& path, const Picture& picture) {
+  return ImageFiles::writePng(path, picture);
+}
 
 }  // namespace plimo

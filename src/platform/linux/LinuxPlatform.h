@@ -1,6 +1,7 @@
 #pragma once
 // The platform of a Linux desktop: the X screen (MIT-SHM, RandR, XFixes),
-// XTEST input and the PulseAudio output's monitor.
+// XTEST input, the PulseAudio output and its monitor, and picture files
+// through FFmpeg.
 
 #include "platform/PlatformFactory.h"
 
@@ -11,6 +12,9 @@ class LinuxPlatform final : public PlatformFactory {
   std::unique_ptr<ScreenSource> screenSource() override;
   std::unique_ptr<InputSink> inputSink() override;
   std::unique_ptr<SoundCapture> soundCapture() override;
+  std::unique_ptr<SoundOut> soundOut() override;
+  std::optional<Picture> readPicture(const std::string& path, const Fit& fit) override;
+  bool writePng(const std::string& path, const Picture& picture) override;
 };
 
 }  // namespace plimo

@@ -1,0 +1,169 @@
+// The viewer session's life cycle: start-up requests, the two timers, the
+// helper's actions and close.
+
+#include "viewer/ViewerSession.h"
+
+#include <cstdio>
+
+#include "core/Text.h"
+#include "viewer/H264Decoder.h"
+#include "viewer/ViewerProfile.h"
+
+namespace plimo {
+
+namespace {
+
+// The slower work (statistics, full-picture requests, input resends, the
+// single-frame transfer's negative acknowledgements) runs ten times a second;
+// the channel and the windowed transfer's stall recovery every 10 ms, so that
+// resends go out within about 10 ms.
+constexpr double kViewerPeriod = 0.1;
+constexpr double kChannelPeriod = 0.01;
+// A full picture is asked for every this many viewer ticks (1 s) until one is shown.
+constexpr int kFullPictureTicks = 10;
+// A windowed frame whose chunks stopped this long is asked for again.
+constexpr double kWindowQuiet = 0.02;
+constexpr double kStatsPeriod = 10.0;
+
+}  // namespace
+
+ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link link, const AppSettings& settings,
+                             Options options)
+    : loop_(loop),
+      platform_(platform),
+      link_(std::move(link)),
+      options_(std::move(options)),
+      frames_(loop),
+      window_(loop, kMaxHeldAhead),
+      channel_(loop),
+      statStart_(loop.now()) {
+  viewerTimer_ = loop_.every(kViewerPeriod, weakly([](ViewerSession& s) { s.viewerTick(); }));
+  chanTimer_ = loop_.every(kChannelPeriod, weakly([](ViewerSession& s) { s.channelTick(); }));
+  requestFullPicture();
+  channel_.post(MsgKind::capabilities, Bytes{uint8_t(options_.tilesOnly ? Capability::windowed
+                                                                     : Capability::video | Capability::windowed)});
+  channel_.post(MsgKind::sound, Bytes{1});
+  sendProfile(settings);
+  channel_.post(MsgKind::hideWallpaper, Bytes{uint8_t(settings.hideWallpaper ? 1 : 0)});
+}
+
+ViewerSession::~ViewerSession() {
+  close();
+  alive_.reset();
+}
+
+void ViewerSession::close() {
+  closed_ = true;
+  viewerTimer_.reset();
+  chanTimer_.reset();
+  dumpTimer_.reset();
+  player_.reset();
+  soundOut_.reset();
+  decoder_.reset();
+  display_ = nullptr;
+}
+
+void ViewerSession::sendProfile(const AppSettings& settings) {
+  std::optional<Picture> picture;
+  if (!settings.profilePicture.empty())
+    picture = platform_.readPicture(settings.profilePicture, ViewerProfile::fit);
+  if (picture && (picture->width < 1 || picture->height < 1)) picture.reset();
+  channel_.postText(MsgKind::profileText, ViewerProfile::text(settings, picture.has_value()));
+  if (picture) channel_.postBytes(MsgKind::profilePicture, ViewerProfile::picture(*picture));
+}
+
+void ViewerSession::viewerTick() {
+  ++viewerTicks_;
+  if (loop_.now() - statStart_ >= kStatsPeriod - 1e-6) logStatistics();
+  if (!gotFirstFrame.get() && viewerTicks_ % kFullPictureTicks == 0) requestFullPicture();
+  sendIf(frames_.pendingNack());
+  sendIf(inputs_.packet());
+}
+
+void ViewerSession::channelTick() {
+  sendIf(frames_.quickNack());
+  for (auto& nack : window_.pendingNacks(kWindowQuiet)) send(nack);
+  for (auto& packet : channel_.poll()) send(packet);
+}
+
+void ViewerSession::logStatistics() {
+  const double now = loop_.now();
+  if (statFrames_ > 0) {
+    char line[160];
+    std::snprintf(line, sizeof line, "Viewer: %.1f pictures/s, decode %.1f ms each, %s",
+                  statFrames_ / (now - statStart_), statDecode_ * 1000 / statFrames_,
+                  usingVideo.get() ? "H.264" : "tiles");
+    log(line);
+  }
+  statFrames_ = 0;
+  statDecode_ = 0;
+  statStart_ = now;
+}
+
+void ViewerSession::requestFullPicture() { send(Bytes{SessionPacket::kFullPicture}); }
+
+void ViewerSession::askAdminRights() {
+  if (!closed_) channel_.post(MsgKind::askAdmin, {});
+}
+
+void ViewerSession::sendChat(std::string_view text) {
+  const std::string_view trimmed = trimWhitespace(text);
+  if (trimmed.empty() || closed_) return;
+  channel_.postText(MsgKind::chat, trimmed);
+  addChat({newChatLineID(), true, std::string(trimmed), loop_.wallNow()});
+}
+
+void ViewerSession::pickMonitor(int index) {
+  if (closed_ || index < 0 || index > 255 || size_t(index) >= monitors.get().size()) return;
+  currentMonitor.set(index);
+  channel_.post(MsgKind::showMonitor, Bytes{uint8_t(index)});
+}
+
+void ViewerSession::setMuted(bool on) {
+  muted.set(on);
+  if (on && player_) player_->flush();
+  if (!closed_) channel_.post(MsgKind::sound, Bytes{uint8_t(on ? 0 : 1)});
+}
+
+void ViewerSession::setChatOpen(bool open) {
+  chatOpen.set(open);
+  if (open) unreadChat.set(0);
+}
+
+bool ViewerSession::hasControl() const { return !closed_ && mode.get() == 1; }
+
+void ViewerSession::sendInput(uint8_t kind, int x, int y, int32_t data) {
+  // The view drops input without control too; a paused session must not
+  // queue what would be played once it resumes.
+  if (!hasControl()) return;
+  inputs_.add(kind, x, y, data);
+  sendIf(inputs_.packet());
+}
+
+void ViewerSession::note(const std::string& text) {
+  auto list = notes.get();
+  if (list.size() >= kMaxNotes) list.erase(list.begin());
+  list.push_back(text);
+  notes.set(list);
+}
+
+void ViewerSession::addChat(ChatLine line) {
+  auto list = chat.get();
+  if (list.size() >= kMaxChatLines) list.erase(list.begin());
+  list.push_back(std::move(line));
+  chat.set(list);
+}
+
+void ViewerSession::log(const std::string& text) const {
+  if (onLog) onLog(text);
+}
+
+void ViewerSession::send(ByteView packet) const {
+  if (!closed_ && !packet.empty() && link_.send) link_.send(packet);
+}
+
+void ViewerSession::sendIf(const std::optional<Bytes>& packet) const {
+  if (packet) send(ByteView(*packet));
+}
+
+}  // namespace plimo

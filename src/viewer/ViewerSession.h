@@ -1,0 +1,210 @@
+#pragma once
+// The helper's side of a session: the object that lives while this PC shows
+// and controls another. It receives every partner data packet, puts the
+// pictures together (tiles or H.264) and hands them to the view, plays the
+// sound, chats, keeps the state the viewer window shows, and sends the
+// helper's requests and input to the host.
+//
+// ViewerSession.cpp holds the life cycle, the timers and the helper's
+// actions, ViewerSessionMessages.cpp the packets and channel messages,
+// ViewerSessionPictures.cpp the pictures.
+//
+// Owner: the application model, which routes the server link's partner data
+// into `receive` and drops the session when the session ends (after
+// `close`). Everything runs on the loop's thread. No callback fires after the
+// session is destroyed or closed; the view set by `setDisplay` must stay
+// valid until it is replaced or cleared.
+//
+// What a host can make this viewer hold is bounded: one tile canvas and one
+// decoded picture of at most 16384 × 16384 (TileFormat, H264Decoder), one
+// single-frame transfer of at most 65,535 chunks (78 MB), the windowed
+// transfer's next frame plus kMaxHeldAhead, one gathered message of
+// kMaxGathered per kind, kMaxChatLines chat lines and kMaxNotes notices.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Bytes.h"
+#include "core/EventLoop.h"
+#include "core/Observable.h"
+#include "platform/Geometry.h"
+#include "platform/PlatformFactory.h"
+#include "protocol/ChannelMsg.h"
+#include "protocol/ChatLine.h"
+#include "protocol/FrameReceiver.h"
+#include "protocol/FrameWindowReceiver.h"
+#include "protocol/InputSender.h"
+#include "protocol/MsgChannel.h"
+#include "support/AppSettings.h"
+#include "viewer/AudioPlayer.h"
+#include "viewer/RemoteInput.h"
+#include "viewer/ScreenDisplay.h"
+#include "viewer/TileCanvas.h"
+
+namespace plimo {
+
+class H264Decoder;
+
+struct ViewerSessionOptions {
+  // Where the first picture is written as PNG, 3 s after it arrives.
+  std::optional<std::string> dumpPicture;
+  // Ask the host for tiles only, never H.264 video.
+  bool tilesOnly = false;
+};
+
+class ViewerSession final : public RemoteInput {
+ public:
+  // What the session needs of the server link, taken at creation.
+  struct Link {
+    std::string partnerID;
+    std::string checkNumber;
+    // Seals and sends session bytes to the partner; does nothing without a path.
+    std::function<void(ByteView)> send;
+  };
+
+  using Options = ViewerSessionOptions;
+
+  // One screen of the host, as it announced it.
+  struct Monitor {
+    Rect rect;
+    bool primary = false;
+    bool operator==(const Monitor&) const = default;
+  };
+
+  // A multi-part message gathers at most this much (1 MB and one part).
+  static constexpr size_t kMaxGathered = 1048576 + 1150;
+  // Frames held beyond the next one to show: the host keeps at most four in
+  // flight, and four full 4K tile pictures fit.
+  static constexpr size_t kMaxHeldAhead = size_t(64) << 20;
+  // Chat lines and notices kept; the oldest go first. A session's talk is
+  // far shorter; a host sending without end must not fill memory.
+  static constexpr size_t kMaxChatLines = 1000;
+  static constexpr size_t kMaxNotes = 100;
+
+  // `loop` and `platform` outlive the session. The start-up requests
+  // (full picture, capabilities, sound, profile, wallpaper) go out at once.
+  ViewerSession(EventLoop& loop, PlatformFactory& platform, Link link, const AppSettings& settings,
+                Options options = {});
+  ~ViewerSession() override;
+  ViewerSession(const ViewerSession&) = delete;
+  ViewerSession& operator=(const ViewerSession&) = delete;
+
+  // One decrypted partner data packet.
+  void receive(ByteView packet);
+  // Ends the session's activity: timers, sound, decoder. Nothing is sent or
+  // shown afterwards.
+  void close();
+
+  // The helper's actions.
+  void sendChat(std::string_view text);
+  void pickMonitor(int index);
+  void requestFullPicture();
+  void askAdminRights();
+  void setMuted(bool muted);
+  void setChatOpen(bool open);
+
+  // The view that draws the pictures, or null.
+  void setDisplay(ScreenDisplay* display) { display_ = display; }
+
+  // RemoteInput: the host gave control, has not paused it, and the session runs.
+  bool hasControl() const override;
+  void sendInput(uint8_t kind, int x, int y, int32_t data) override;
+
+  // What the viewer window shows. Written by the session only.
+  Observable<int> mode{-1};  // -1 waiting for consent, 0 view only, 1 control, 2 paused
+  Observable<bool> adminAvailable{false};
+  Observable<bool> secureDesktop{false};
+  Observable<std::string> remoteInfo;
+  Observable<std::vector<Monitor>> monitors;
+  Observable<int> currentMonitor{0};
+  Observable<std::vector<ChatLine>> chat;
+  Observable<int> unreadChat{0};
+  Observable<std::vector<std::string>> notes;
+  Observable<bool> gotFirstFrame{false};
+  Observable<Size> remoteSize;
+  Observable<bool> usingVideo{false};
+  Observable<std::string> rendering;  // "", "pictures", "hardware" or "software"
+  Observable<bool> muted{false};
+  Observable<bool> chatOpen{false};
+
+  const std::string& partnerID() const { return link_.partnerID; }
+  const std::string& checkNumber() const { return link_.checkNumber; }
+  int framesShown() const { return framesShown_; }
+  const TileCanvas& tiles() const { return tiles_; }
+  const InputSender& inputs() const { return inputs_; }
+
+  // One line for the application log.
+  std::function<void(const std::string&)> onLog;
+
+ private:
+  // Life cycle and actions (ViewerSession.cpp).
+  void sendProfile(const AppSettings& settings);
+  void viewerTick();
+  void channelTick();
+  void note(const std::string& text);
+  void addChat(ChatLine line);
+  void log(const std::string& text) const;
+  void send(ByteView packet) const;
+  void sendIf(const std::optional<Bytes>& packet) const;
+
+  // Packets and messages (ViewerSessionMessages.cpp).
+  void hostStatus(ByteView packet);
+  void handleMessage(const ChannelMsg& msg);
+  std::optional<Bytes> whole(const ChannelMsg& msg);
+  void monitorList(ByteView payload);
+  void audio(ByteView packet);
+
+  // Pictures (ViewerSessionPictures.cpp).
+  void showFrame(ByteView frame);
+  bool showTiles(ByteView update);
+  bool showVideo(ByteView frame);
+  void giveVideoUp();
+  void logStatistics();
+  void savePicture(const std::string& path);
+
+  template <typename Fn>
+  std::function<void()> weakly(Fn fn) {
+    return [guard = std::weak_ptr<ViewerSession*>(alive_), fn = std::move(fn)] {
+      if (auto self = guard.lock()) fn(**self);
+    };
+  }
+
+  EventLoop& loop_;
+  PlatformFactory& platform_;
+  const Link link_;
+  const Options options_;
+  bool closed_ = false;
+  ScreenDisplay* display_ = nullptr;
+
+  FrameReceiver frames_;
+  FrameWindowReceiver window_;
+  InputSender inputs_;
+  MsgChannel channel_;
+  TileCanvas tiles_;
+  std::unique_ptr<H264Decoder> decoder_;
+  int decW_ = 0, decH_ = 0;
+  bool videoFailed_ = false;
+  PictureRef lastPicture_;  // the last decoded video picture
+  std::unique_ptr<SoundOut> soundOut_;  // before the player, which plays into it
+  std::optional<AudioPlayer> player_;
+  bool playerFailed_ = false;
+  std::map<uint8_t, Bytes> parts_;
+
+  int framesShown_ = 0;
+  int lastFormat_ = 255;
+  int viewerTicks_ = 0;
+  int statFrames_ = 0;
+  double statDecode_ = 0;
+  double statStart_ = 0;
+
+  Timer viewerTimer_, chanTimer_, dumpTimer_;
+  std::shared_ptr<ViewerSession*> alive_ = std::make_shared<ViewerSession*>(this);
+};
+
+}  // namespace plimo

@@ -1,0 +1,140 @@
+// How a received picture is shown: tile updates into the canvas, H.264
+// through the decoder, the fall-back from video to tiles, and the saved
+// first picture.
+
+#include <chrono>
+#include <cstring>
+
+#include "viewer/H264Decoder.h"
+#include "viewer/ViewerSession.h"
+
+namespace plimo {
+
+namespace {
+
+// Picture formats: the frame's first byte.
+constexpr uint8_t kVideo = 1;
+// Video frame: format, u16 width, u16 height, then the H.264 data.
+constexpr size_t kVideoHeader = 5;
+// The first picture is saved this long after it arrives, so that a picture
+// built of several updates is complete.
+constexpr double kDumpDelay = 3.0;
+// "Frames shown" is logged for the first frame and every this many after.
+constexpr int kFramesLogged = 300;
+
+// The decode time is real time even when the loop's clock is virtual: it
+// measures this machine's work, not the schedule.
+double seconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void ViewerSession::showFrame(ByteView frame) {
+  const uint8_t format = frame[0];
+  // Only frames that put a picture on the screen count as shown: a video
+  // frame still waiting for its key frame shows nothing, and the requests for
+  // a full picture go on meanwhile.
+  if (!(format == kVideo ? showVideo(frame) : showTiles(frame.subspan(1)))) return;
+  gotFirstFrame.set(true);
+  ++framesShown_;
+  ++statFrames_;
+  if (format != lastFormat_) {
+    lastFormat_ = format;
+    const Size size = remoteSize.get();
+    log(std::string("Picture now as ") + (format == kVideo ? "H.264 video" : "tiles") + " (frame " +
+        std::to_string(framesShown_) + ", " + std::to_string(int(size.width)) + " x " +
+        std::to_string(int(size.height)) + ")");
+  }
+  if (framesShown_ == 1 && options_.dumpPicture) {
+    dumpTimer_ = loop_.after(kDumpDelay, weakly([path = *options_.dumpPicture](ViewerSession& s) {
+      s.savePicture(path);
+    }));
+  }
+  if (framesShown_ == 1 || framesShown_ % kFramesLogged == 0) log("Frames shown: " + std::to_string(framesShown_));
+}
+
+bool ViewerSession::showTiles(ByteView update) {
+  try {
+    tiles_.apply(update);
+  } catch (const Failure& failure) {
+    log("Bad screen update (" + failure.text() + "); asking for a full picture");
+    gotFirstFrame.set(false);
+    requestFullPicture();
+    return false;
+  }
+  usingVideo.set(false);
+  rendering.set("pictures");
+  if (auto image = tiles_.image()) {
+    remoteSize.set({double(image->width), double(image->height)});
+    if (display_) display_->show(*image);
+  }
+  return true;
+}
+
+bool ViewerSession::showVideo(ByteView frame) {
+  if (frame.size() <= kVideoHeader) return false;
+  const int width = readLE16(frame, 1), height = readLE16(frame, 3);
+  if (!decoder_ || width != decW_ || height != decH_) {
+    decoder_ = std::make_unique<H264Decoder>();
+    decW_ = width;
+    decH_ = height;
+  }
+  PictureRef picture;
+  const double began = seconds();
+  try {
+    picture = decoder_->decode(frame.subspan(kVideoHeader));
+  } catch (const Failure& failure) {
+    statDecode_ += seconds() - began;
+    log("H.264 decode failed: " + failure.text());
+    giveVideoUp();
+    return false;
+  }
+  statDecode_ += seconds() - began;
+  // The visible size must lie inside the decoded picture, or the view would
+  // read past it.
+  if (!picture || width > picture->width || height > picture->height || width < 1 || height < 1) return false;
+  usingVideo.set(true);
+  const std::string label = decoder_->hardware() ? "hardware" : "software";
+  if (rendering.set(label))
+    log(decoder_->hardware() ? "Video decoded by this PC's video hardware" : "Video decoded in software");
+  // Kept only to be saved: a picture held here is one the decoder cannot reuse.
+  if (options_.dumpPicture) lastPicture_ = picture;
+  remoteSize.set({double(width), double(height)});
+  if (display_) display_->show(picture, width, height);
+  return true;
+}
+
+void ViewerSession::giveVideoUp() {
+  decoder_.reset();
+  lastPicture_.reset();
+  if (!videoFailed_) {
+    videoFailed_ = true;
+    note("This PC could not show the video stream; using pictures instead.");
+  }
+  channel_.post(MsgKind::capabilities, Bytes{Capability::windowed});
+  requestFullPicture();
+}
+
+void ViewerSession::savePicture(const std::string& path) {
+  std::optional<Picture> picture;
+  const Size size = remoteSize.get();
+  if (usingVideo.get() && lastPicture_) {
+    // The visible part lies at the decoded picture's top left.
+    picture.emplace(int(size.width), int(size.height));
+    for (int y = 0; y < picture->height; ++y)
+      std::memcpy(picture->row(y), lastPicture_->row(y), size_t(picture->stride));
+  } else if (auto image = tiles_.image()) {
+    picture.emplace(image->width, image->height);
+    std::memcpy(picture->pixels.data(), image->pixels->data(), picture->pixels.size());
+  }
+  if (!picture) return;
+  if (platform_.writePng(path, *picture)) {
+    log("Picture saved to " + path);
+  } else {
+    log("Could not save the picture to " + path);
+  }
+}
+
+}  // namespace plimo
