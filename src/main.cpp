@@ -20,6 +20,7 @@
 #include "protocol/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "support/UserDefaults.h"
+#include "viewer/LatestPicture.h"
 #ifdef PLIMO_GUI
 #include "ui/WindowsApp.h"
 #endif
@@ -51,6 +52,8 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   LinuxSystem system;
   NetSocketFactory sockets(loop);
   LinuxPlatform platform;
+  // A helper without windows keeps the latest picture it was shown.
+  LatestPicture picture;
   AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
   // Someone may answer at a terminal only when the program runs in its foreground.
   HeadlessConsent consent(loop, model,
@@ -67,6 +70,7 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
     consent.passOtherLines([&reportForm](const std::string& line) { reportForm->typed(line); });
     model.reports->setForm(reportForm.get());
   }
+  model.setViewerDisplay(&picture);
   bool asked = false;
   auto ask = [&] {
     if (!asked) printConnectionTest(model, loop);

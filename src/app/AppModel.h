@@ -19,6 +19,7 @@
 #include "support/ConnectionReport.h"
 #include "support/RecentPC.h"
 #include "support/UserDefaults.h"
+#include "viewer/ViewerSession.h"
 
 namespace plimo {
 
@@ -128,6 +129,12 @@ class AppModel {
   // The running host session, if any.
   const HostSession* hostSession() const { return hostSession_.get(); }
   const std::filesystem::path& iniPath() const;
+  // The running viewer session (this PC helps), if any; the viewer window
+  // binds to it. It is closed and dropped when the session ends.
+  ViewerSession* viewerSession() const { return viewerSession_.get(); }
+  // A view every new viewer session shows its pictures in (a helper without
+  // windows); it must outlive the model.
+  void setViewerDisplay(ScreenDisplay* display) { viewerDisplay_ = display; }
 
  private:
   void startClient();
@@ -151,6 +158,7 @@ class AppModel {
   void sessionEnded(Light light, const std::string& title, const std::string& detail);
   void startHostSession();
   void hostAllowed();
+  void startViewerSession();
   void endSessionWindow();
   // Wraps a callback so that it does nothing once the model is gone.
   template <typename... Args, typename Fn>
@@ -177,6 +185,8 @@ class AppModel {
   SessionWindows* windows_ = nullptr;
   ConsentGate consentGate_;
   std::unique_ptr<HostSession> hostSession_;
+  std::unique_ptr<ViewerSession> viewerSession_;
+  ScreenDisplay* viewerDisplay_ = nullptr;
   std::shared_ptr<AppModel*> alive_ = std::make_shared<AppModel*>(this);
 };
 

@@ -69,12 +69,14 @@ void AppModel::hostAllowed() {
 }
 
 void AppModel::endSessionWindow() {
-  if (!hostSession_) return;
+  if (!hostSession_ && !viewerSession_) return;
   // The windows show the session: they go first.
   if (windows_) windows_->closeAll();
   if (client) client->onData = nullptr;
-  hostSession_->close();
+  if (hostSession_) hostSession_->close();
   hostSession_.reset();
+  if (viewerSession_) viewerSession_->close();
+  viewerSession_.reset();
 }
 
 }  // namespace plimo

@@ -73,7 +73,29 @@ void AppModel::partnerConnected() {
   if (client->state() == PlimoClient::State::connected)
     client->sendPeer("MSG Hello from " + formatPlimoID(client->myID()), client->peer());
   log(sessionTitle.get() + " (" + sessionDetail.get() + " Check number " + checkNumber.get() + ")");
-  if (!client->initiator()) startHostSession();
+  if (client->initiator()) {
+    startViewerSession();
+  } else {
+    startHostSession();
+  }
+}
+
+void AppModel::startViewerSession() {
+  endSessionWindow();
+  if (!platform_ || !client) return;
+  ViewerSession::Link link{client->partnerID(), client->checkNumber(),
+                           [weak = std::weak_ptr<PlimoClient>(client)](ByteView data) {
+                             if (auto c = weak.lock()) c->sendData(data);
+                           }};
+  ViewerSession::Options options{userDefaults_.string("dumpPicture"),
+                                 userDefaults_.string("pictures").value_or("") == "tiles"};
+  viewerSession_ = std::make_unique<ViewerSession>(loop_, *platform_, std::move(link), settings.get(),
+                                                   std::move(options));
+  viewerSession_->onLog = weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  viewerSession_->setDisplay(viewerDisplay_);
+  client->onData = [weak = std::weak_ptr<AppModel*>(alive_)](const Bytes& data) {
+    if (auto model = weak.lock(); model && (*model)->viewerSession_) (*model)->viewerSession_->receive(data);
+  };
 }
 
 void AppModel::sessionEnded(Light light, const std::string& title, const std::string& detail) {

@@ -1,6 +1,7 @@
 #pragma once
 // Values given on the command line as "-name value" pairs: the start-up
-// automation (reportTo, autoConnect, dumpPicture) and an older server choice
+// automation (reportTo, autoConnect, dumpPicture), the helper's picture kind
+// ("-pictures tiles" keeps a helper to tiles) and an older server choice
 // (relayHost, relayPort) that overrides the INI file.
 
 #include <map>
@@ -19,7 +20,7 @@ class UserDefaults {
 
   // The names the application reads.
   static constexpr std::string_view names[] = {"relayHost", "relayPort", "reportTo", "autoConnect",
-                                               "dumpPicture"};
+                                               "dumpPicture", "pictures"};
 
   std::optional<std::string> string(std::string_view name) const;
   // The value as a decimal integer; none when missing or not a number.
