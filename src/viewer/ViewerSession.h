@@ -37,6 +37,7 @@
 #include "platform/PlatformFactory.h"
 #include "protocol/ChannelMsg.h"
 #include "protocol/ChatLine.h"
+#include "protocol/FrameChunk.h"
 #include "protocol/FrameReceiver.h"
 #include "protocol/FrameWindowReceiver.h"
 #include "protocol/InputSender.h"
@@ -82,6 +83,10 @@ class ViewerSession final : public RemoteInput {
   // Frames held beyond the next one to show: the host keeps at most four in
   // flight, and four full 4K tile pictures fit.
   static constexpr size_t kMaxHeldAhead = size_t(64) << 20;
+  // The most frame bytes a host can make this viewer hold: one unfinished
+  // single-frame transfer, the windowed transfer's next frame (each at most
+  // 65,535 chunks of 1200 bytes), and the frames held beyond it.
+  static constexpr size_t kMaxFrameBytes = 2 * FrameChunk::kMaxChunks * FrameChunk::kPayload + kMaxHeldAhead;
   // Chat lines and notices kept; the oldest go first. A session's talk is
   // far shorter; a host sending without end must not fill memory.
   static constexpr size_t kMaxChatLines = 1000;
@@ -138,6 +143,8 @@ class ViewerSession final : public RemoteInput {
   int framesShown() const { return framesShown_; }
   const TileCanvas& tiles() const { return tiles_; }
   const InputSender& inputs() const { return inputs_; }
+  // Payload bytes held for frames not yet complete, in both transfers.
+  size_t frameBytesHeld() const;
 
   // One line for the application log.
   std::function<void(const std::string&)> onLog;

@@ -31,6 +31,12 @@ double seconds() {
 
 }  // namespace
 
+size_t ViewerSession::frameBytesHeld() const {
+  size_t held = frames_.current() ? frames_.current()->bytes : 0;
+  for (const auto& [id, frame] : window_.frames()) held += frame.bytes;
+  return held;
+}
+
 void ViewerSession::showFrame(ByteView frame) {
   const uint8_t format = frame[0];
   // Only frames that put a picture on the screen count as shown: a video

@@ -1,0 +1,214 @@
+// What a host may send that it should not: every malformed packet and
+// message leaves the viewer as it was (nothing shown, nothing sent but
+// channel acknowledgements), and a host claiming a huge screen or sending
+// frames without end gets no more memory than the stated budget.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "core/ManualLoop.h"
+#include "platform/fake/FakePlatform.h"
+#include "support/Zlib.h"
+#include "viewer/LatestPicture.h"
+#include "viewer/ViewerSession.h"
+
+using namespace plimo;
+
+namespace {
+
+// A tile update of a `w` × `h` screen with one grey tile of `tw` × `th` at 0,0.
+Bytes update(int w, int h, int tw, int th) {
+  Bytes raw;
+  for (int v : {w, h, 1, 0, 0, tw, th}) appendLE<uint16_t>(raw, uint16_t(v));
+  raw.resize(raw.size() + size_t(tw) * size_t(th) * 3, 0x80);
+  return Zlib::compress(raw);
+}
+
+Bytes chunk(uint8_t type, uint32_t id, uint16_t index, uint16_t count, ByteView payload, uint32_t oldest = 1) {
+  Bytes out{type};
+  appendLE<uint32_t>(out, id);
+  appendLE<uint16_t>(out, index);
+  appendLE<uint16_t>(out, count);
+  if (type == SessionPacket::kWindowedChunk) appendLE<uint32_t>(out, oldest);
+  append(out, payload);
+  return out;
+}
+
+Bytes frame(uint8_t format, ByteView body) {
+  Bytes out{format};
+  append(out, body);
+  return out;
+}
+
+struct Viewer {
+  ManualLoop loop;
+  FakePlatform platform;
+  LatestPicture display;
+  std::vector<Bytes> sent;
+  std::vector<std::string> logs;
+  std::unique_ptr<ViewerSession> session;
+  MsgChannel host{loop};  // makes well-formed message packets
+  uint32_t nextFrame = 1;
+
+  Viewer() {
+    session = std::make_unique<ViewerSession>(
+        loop, platform, ViewerSession::Link{"123456789", "417 203", [this](ByteView p) { sent.emplace_back(p.begin(), p.end()); }},
+        AppSettings{});
+    session->setDisplay(&display);
+    session->onLog = [this](const std::string& line) { logs.push_back(line); };
+  }
+  void message(uint8_t kind, ByteView payload) {
+    host.post(kind, payload);
+    for (auto& packet : host.poll()) session->receive(packet);
+    loop.advance(0.01);
+    for (auto& packet : sent)
+      if (packet[0] == SessionPacket::kChannelAck) host.handleAck(packet);
+  }
+  // The host takes the viewer's messages and acknowledges them, so nothing
+  // of the start is resent later.
+  void acknowledge() {
+    for (auto& packet : sent)
+      if (packet[0] == SessionPacket::kChannelMsg) host.handleMsg(packet);
+    for (auto& packet : host.poll()) session->receive(packet);
+  }
+  void picture(ByteView blob) { session->receive(chunk(SessionPacket::kFrameChunk, nextFrame++, 0, 1, blob)); }
+  // A session with something to lose: control, two screens, a picture.
+  void running() {
+    session->receive(Bytes{SessionPacket::kHostStatus, 1, 1, 0});
+    Bytes list{2};
+    for (int i = 0; i < 2; ++i) {
+      for (int v : {i * 640, 0, 640, 480}) appendLE<uint32_t>(list, uint32_t(v));
+      list.push_back(uint8_t(i));
+    }
+    message(7, list);
+    picture(frame(0, update(8, 6, 8, 6)));
+    loop.advance(0.2);
+    acknowledge();
+    ASSERT_EQ(display.shown, 1);
+    sent.clear();
+  }
+
+  // Everything the window shows, in one comparable value.
+  std::string state() const {
+    const ViewerSession& s = *session;
+    std::string out = std::to_string(s.mode.get()) + std::to_string(s.adminAvailable.get()) +
+                      std::to_string(s.secureDesktop.get()) + s.remoteInfo.get() + "|" +
+                      std::to_string(s.monitors.get().size()) + std::to_string(s.currentMonitor.get()) + "|" +
+                      std::to_string(s.chat.get().size()) + std::to_string(s.unreadChat.get()) +
+                      std::to_string(s.notes.get().size()) + std::to_string(s.gotFirstFrame.get()) + "|" +
+                      std::to_string(s.remoteSize.get().width) + std::to_string(s.usingVideo.get()) +
+                      s.rendering.get() + std::to_string(s.framesShown()) + std::to_string(display.shown) +
+                      std::to_string(s.frameBytesHeld());
+    ByteView pixels = s.tiles().pixels();
+    return out + "|" + std::to_string(Zlib::adler32(pixels));
+  }
+  // Packets sent other than acknowledgements of messages and whole frames.
+  std::vector<Bytes> sentBeyondAcks() const {
+    std::vector<Bytes> out;
+    for (auto& p : sent)
+      if (p[0] != SessionPacket::kChannelAck && p[0] != SessionPacket::kFrameAck) out.push_back(p);
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST(ViewerBadInput, EveryMalformedPacketIsIgnoredWithoutAChange) {
+  const Bytes full1200(1200, 7);
+  struct Case {
+    const char* name;
+    std::function<void(Viewer&)> send;
+  };
+  const Case cases[] = {
+      {"empty packet", [](Viewer& v) { v.session->receive(Bytes{}); }},
+      {"status of one byte", [](Viewer& v) { v.session->receive(Bytes{0x87}); }},
+      {"chunk cut short", [](Viewer& v) { v.session->receive(Bytes{0x81, 9, 0, 0}); }},
+      {"chunk of no chunks", [&](Viewer& v) { v.session->receive(chunk(0x81, 9, 0, 0, full1200)); }},
+      {"chunk index past its count", [&](Viewer& v) { v.session->receive(chunk(0x81, 9, 3, 2, full1200)); }},
+      {"chunk of frame 0", [&](Viewer& v) { v.session->receive(chunk(0x81, 0, 0, 1, Bytes{0})); }},
+      {"chunk payload too long", [&](Viewer& v) { v.session->receive(chunk(0x81, 9, 0, 2, Bytes(1201, 1))); }},
+      {"windowed chunk cut short", [](Viewer& v) { v.session->receive(Bytes{0x8B, 1, 0, 0, 0, 0}); }},
+      {"message cut short", [](Viewer& v) { v.session->receive(Bytes{0x88, 1, 0}); }},
+      {"message of sequence 0", [](Viewer& v) { v.session->receive(Bytes{0x88, 0, 0, 0, 0, 1, 0, 'x'}); }},
+      {"message part too long",
+       [](Viewer& v) {
+         Bytes p{0x88, 2, 0, 0, 0, 1, 0};
+         p.resize(p.size() + 1151, 'x');
+         v.session->receive(p);
+       }},
+      {"message far beyond the window", [](Viewer& v) { v.session->receive(Bytes{0x88, 0, 0, 0, 1, 1, 0, 'x'}); }},
+      {"channel ack cut short", [](Viewer& v) { v.session->receive(Bytes{0x89, 1}); }},
+      {"input ack cut short", [](Viewer& v) { v.session->receive(Bytes{0x85, 1}); }},
+      {"sound without samples", [](Viewer& v) { v.session->receive(Bytes{0x8A, 1, 0, 0, 0}); }},
+      {"unknown packet type", [](Viewer& v) { v.session->receive(Bytes{0x90, 1, 2, 3}); }},
+      {"control text", [](Viewer& v) { v.session->receive(toBytes("MSG hello")); }},
+      {"monitor list missing a byte",
+       [](Viewer& v) {
+         Bytes list(34, 0);  // two records need 35
+         list[0] = 2;
+         v.message(7, list);
+       }},
+      {"monitor list empty", [](Viewer& v) { v.message(7, {}); }},
+      {"file offer under 12 bytes", [](Viewer& v) { v.message(3, Bytes(11, 1)); }},
+      {"unknown message kind", [](Viewer& v) { v.message(42, toBytes("x")); }},
+      {"kinds 2 and 14", [](Viewer& v) {
+         v.message(2, toBytes("x"));
+         v.message(14, toBytes("y"));
+       }},
+      {"video frame without data", [](Viewer& v) { v.picture(Bytes{1, 8, 0, 6, 0}); }},
+      {"video frame before its parameter sets",
+       [](Viewer& v) { v.picture(Bytes{1, 8, 0, 6, 0, 0, 0, 0, 1, 0x65, 0x88, 0x84}); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Viewer v;
+    v.running();
+    const std::string before = v.state();
+    c.send(v);
+    v.loop.advance(0.5);
+    EXPECT_EQ(v.state(), before);
+    for (auto& p : v.sentBeyondAcks()) ADD_FAILURE() << "sent a packet of type " << int(p[0]);
+    EXPECT_FALSE(v.platform.soundOutput);
+  }
+}
+
+TEST(ViewerBadInput, AHostClaimingAHugeScreenGetsNoCanvasOfThatSize) {
+  Viewer v;
+  v.running();
+  v.picture(frame(0, update(65535, 65535, 0, 0)));
+  EXPECT_EQ(v.session->tiles().width(), 8);
+  EXPECT_EQ(v.session->tiles().pixels().size(), 8u * 6 * 4);
+  EXPECT_EQ(v.logs.back(), "Bad screen update (bad(\"Bad screen size\")); asking for a full picture");
+  EXPECT_FALSE(v.session->gotFirstFrame.get());
+  ASSERT_FALSE(v.sent.empty());
+  EXPECT_EQ(v.sent.back(), Bytes{SessionPacket::kFullPicture});
+  // A stream that would inflate past the screen it claims is refused too.
+  v.picture(frame(0, update(8, 6, 8, 6 * 400)));
+  EXPECT_EQ(v.session->tiles().width(), 8);
+}
+
+TEST(ViewerBadInput, EndlessUnfinishedFramesHoldAtMostTheFrameBudget) {
+  Viewer v;
+  v.running();
+  const Bytes payload(1200, 0x55);
+  // Windowed: frame 1 never comes, frames 2 to 64 fill without end.
+  for (uint32_t id = 2; id < 2 + 64; ++id)
+    for (uint16_t i = 0; i < 1100; ++i) v.session->receive(chunk(0x8B, id, i, 65535, payload));
+  EXPECT_LE(v.session->frameBytesHeld(), ViewerSession::kMaxHeldAhead);
+  EXPECT_GE(v.session->frameBytesHeld(), ViewerSession::kMaxHeldAhead - 1200);
+  // Single-frame: each new frame drops the unfinished one.
+  for (uint32_t id = 100; id < 5000; ++id) v.session->receive(chunk(0x81, id, 0, 2, payload));
+  EXPECT_LE(v.session->frameBytesHeld(), ViewerSession::kMaxHeldAhead + 1200);
+  EXPECT_EQ(v.display.shown, 1);
+}
+
+TEST(ViewerBadInput, ChatAndNoticesWithoutEndKeepTheNewestWithinTheirCaps) {
+  Viewer v;
+  v.running();
+  for (size_t i = 0; i < ViewerSession::kMaxChatLines + 5; ++i) v.message(1, toBytes("line " + std::to_string(i)));
+  for (size_t i = 0; i < ViewerSession::kMaxNotes + 5; ++i) v.message(3, Bytes(12, uint8_t(i)));
+  ASSERT_EQ(v.session->chat.get().size(), ViewerSession::kMaxChatLines);
+  EXPECT_EQ(v.session->chat.get().back().text, "line " + std::to_string(ViewerSession::kMaxChatLines + 4));
+  EXPECT_EQ(v.session->notes.get().size(), ViewerSession::kMaxNotes);
+}
