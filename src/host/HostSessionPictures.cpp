@@ -88,7 +88,10 @@ void HostSession::tryCapture(bool fromAck) {
 }
 
 std::optional<Bytes> HostSession::captureBlob() {
-  PictureRef picture = capturer_->slot.take(wantFull_);
+  // Tiles go out 64 at a time: what a large change or a full picture left
+  // over comes from the picture already taken, changed or not.
+  const bool tilesLeft = !(videoWanted_ && !videoFailed_) && tiles_.more();
+  PictureRef picture = capturer_->slot.take(wantFull_ || tilesLeft);
   if (!picture) return std::nullopt;
   if (videoWanted_ && !videoFailed_) {
     if (auto video = videoBlob(*picture)) return video;

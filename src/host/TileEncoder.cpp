@@ -90,6 +90,7 @@ std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
     ++emitted;
   }
 
+  capped_ = !forceAll_ && emitted == kMaxTilesPerUpdate && index < total;
   if (forceAll_) {
     if (index < total) {
       sweep_ = index;

@@ -8,6 +8,10 @@
 
 #include "e2e/HeadlessClient.h"
 #include "e2e/ServerProcess.h"
+#include "platform/TestServers.h"
+#include "platform/XTestClient.h"
+#include "platform/ffmpeg/ImageFiles.h"
+#include "video/VideoKit.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -40,11 +44,13 @@ struct Partners {
         helper("helper", ini) {}
 
   // Starts both PCs; false (with the logs in `why`) when one got no ID.
-  bool start(std::string& why) {
+  // `helperArgs`: more arguments for the helper.
+  bool start(std::string& why, std::vector<std::string> helperArgs = {}) {
     if (!server.up()) return why = "no server", false;
     host.start();
     if (!host.waitForID(20)) return why = host.log(), false;
-    helper.start({"-autoConnect", host.lastID()});
+    helperArgs.insert(helperArgs.begin(), {"-autoConnect", host.lastID()});
+    helper.start(helperArgs);
     if (!helper.waitForID(20)) return why = helper.log(), false;
     return true;
   }
@@ -85,4 +91,74 @@ TEST(HeadlessPartners, AnUnattendedHostOnAnXDisplaySharesIt) {
   ASSERT_TRUE(waitFor([&] { return std::regex_search(host.log(), shared); }, 40)) << host.log();
   EXPECT_EQ(host.log().find("capture failed"), std::string::npos) << host.log();
   EXPECT_NE(host.log().find("Being helped by"), std::string::npos) << host.log();
+}
+
+// A helper without windows connects, receives the helped PC's own X display
+// and writes its first picture: with tiles it is the display pixel for pixel
+// (as xwd reads it), with H.264 within 32 dB. The pointer is drawn into the
+// shared picture, so its area is left out.
+TEST(HeadlessPartners, AHeadlessHelperDumpsThePictureOfTheHelpedDisplay) {
+  REQUIRE_PROGRAMS();
+  constexpr int kW = 800, kH = 600;
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool video;
+  };
+  for (const Case& c : {Case{"tiles", {"-pictures", "tiles"}, false}, Case{"H.264", {}, true}}) {
+    SCOPED_TRACE(c.name);
+    plimo::testing::Xvfb display(kW, kH);
+    if (!display.running()) GTEST_SKIP() << "no Xvfb";
+    ::Display* x = XOpenDisplay(display.name().c_str());
+    ASSERT_TRUE(x);
+    // Noise makes every pixel tell for tiles; video gets a screen of
+    // windows, as it is made for.
+    if (!c.video) {
+      plimo::testing::paintNoise(x, 17);
+    } else {
+      plimo::testing::fillRect(x, 0, 0, kW, kH, 0x3A6EA5);
+      plimo::testing::fillRect(x, 60, 40, 500, 360, 0xF0F0F0);
+      plimo::testing::fillRect(x, 60, 40, 500, 24, 0x1F4E79);
+      plimo::testing::fillRect(x, 300, 250, 420, 300, 0xFFFFFF);
+      plimo::testing::fillRect(x, 0, kH - 40, kW, 40, 0x202020);
+    }
+    Window root, child;
+    int px = 0, py = 0, wx, wy;
+    unsigned mask;
+    XQueryPointer(x, DefaultRootWindow(x), &root, &child, &px, &py, &wx, &wy, &mask);
+    Partners p("dump-picture");
+    const std::string png = p.dir / "first.png";
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-dumpPicture", png});
+    std::string why;
+    ASSERT_TRUE(p.start(why, args)) << why;
+    ASSERT_TRUE(p.helper.waitForLog("Picture saved to " + png, 40)) << p.helper.log() << p.host.log();
+    EXPECT_NE(p.helper.log().find(c.video ? "Picture now as H.264 video (frame 1, 800 x 600)"
+                                          : "Picture now as tiles (frame 1, 800 x 600)"),
+              std::string::npos)
+        << p.helper.log();
+    auto got = ImageFiles::read(png, [](int w, int h) { return Size{double(w), double(h)}; });
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->width, kW);
+    ASSERT_EQ(got->height, kH);
+    const auto shown = plimo::testing::xwdRoot(display.name());
+    ASSERT_EQ(shown.width, kW);
+    Picture expected(kW, kH);
+    size_t differ = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int xx = 0; xx < kW; ++xx) {
+        const uint32_t rgb = shown.pixels[size_t(y) * kW + size_t(xx)];
+        uint8_t* e = expected.row(y) + xx * 4;
+        e[0] = uint8_t(rgb), e[1] = uint8_t(rgb >> 8), e[2] = uint8_t(rgb >> 16), e[3] = 255;
+        const bool pointer = xx >= px - 32 && xx < px + 32 && y >= py - 32 && y < py + 32;
+        if (pointer) std::memcpy(e, got->row(y) + xx * 4, 4);
+        if (!pointer && std::memcmp(e, got->row(y) + xx * 4, 3) != 0) ++differ;
+      }
+    if (c.video) {
+      EXPECT_GE(videokit::psnr(expected, *got), 32.0);
+    } else {
+      EXPECT_EQ(differ, 0u);
+    }
+    XCloseDisplay(x);
+  }
 }
