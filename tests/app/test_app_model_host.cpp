@@ -1,6 +1,7 @@
-// The model's host path: a helper arrives, is asked about, let in or turned
-// away; a takeover is a new session; questions from one ID are limited; and
-// the headless answers (a terminal prompt, or nobody to ask).
+// The model's partner sessions: a helper arrives, is asked about, let in or
+// turned away; a takeover is a new session; questions from one ID are
+// limited; the headless answers (a terminal prompt, or nobody to ask); and
+// this PC helping another through a viewer session.
 #include <gtest/gtest.h>
 
 #include "ModelRig.h"
@@ -77,6 +78,44 @@ TEST_F(HostFixture, UnattendedAccessLetsTheHelperInWithoutAQuestion) {
   ASSERT_TRUE(model->hostSession());
   EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::running);
   EXPECT_EQ(model->sessionTitle.get(), "Being helped by Bob");
+}
+
+// The other way round: this PC helps. The viewer session starts with the
+// link, greets, asks for its first picture, hears the host, and ends with it.
+TEST_F(HostFixture, HelpingAPartnerStartsTheViewerSessionWithItsTextsAndEndsWithTheLink) {
+  registered();
+  FakePartner alice;
+  model->partnerID = alice.id;
+  model->connect();
+  say(alice.peerLine(PlimoClientTestKit(*model->client).peerKey().publicKey()));
+  UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
+  loop.runPending();
+  ASSERT_TRUE(model->viewerSession());
+  EXPECT_FALSE(model->hostSession());
+  EXPECT_EQ(model->sessionLight.get(), Light::green);
+  EXPECT_EQ(model->sessionTitle.get(), "Connected to 987 654 321");
+  EXPECT_EQ(model->sessionDetail.get(), "You are helping this PC. Direct link, AES-256 encrypted.");
+  EXPECT_EQ(model->checkNumber.get(), model->viewerSession()->checkNumber());
+  EXPECT_NE(model->checkNumber.get(), "--- ---");
+  std::vector<Bytes> toAlice;
+  for (auto& d : sockets.udp.back()->sent)
+    if (d.to == alice.publicAddress)
+      if (auto plain = alice.open(d.data)) toAlice.push_back(*plain);
+  ASSERT_FALSE(toAlice.empty());
+  EXPECT_NE(std::find(toAlice.begin(), toAlice.end(), toBytes("MSG Hello from 111 222 333")), toAlice.end());
+  EXPECT_NE(std::find(toAlice.begin(), toAlice.end(), Bytes{0x86}), toAlice.end());
+  // The host's status reaches the session.
+  UdpRecord::deliver(sockets.udp.back(), alice.seal(Bytes{0x87, 1, 1}), alice.publicAddress);
+  loop.runPending();
+  EXPECT_EQ(model->viewerSession()->mode.get(), 1);
+  EXPECT_TRUE(logged("Session mode 1"));
+  UdpRecord::deliver(sockets.udp.back(), alice.seal("BYE"), alice.publicAddress);
+  loop.runPending();
+  EXPECT_FALSE(model->viewerSession());
+  EXPECT_EQ(model->sessionLight.get(), Light::grey);
+  EXPECT_EQ(model->sessionTitle.get(), "No active session");
+  EXPECT_EQ(model->sessionDetail.get(), "The last session has ended");
+  EXPECT_EQ(model->checkNumber.get(), "--- ---");
 }
 
 TEST_F(HostFixture, ADeniedHelperIsDisconnectedAndTheSessionEnds) {

@@ -66,6 +66,7 @@ class HeadlessClient {
     return waitFor([&] { return wanted.empty() ? !ids().empty() : lastID() == wanted; }, seconds);
   }
 
+  pid_t pid() const { return process_ ? process_->pid() : -1; }
   std::string log() const { return readFile(home_ / "Plimo.log"); }
   std::string ini() const { return readFile(home_ / "Plimo.ini"); }
   std::string output() const {
