@@ -38,6 +38,7 @@
 #include "protocol/FrameWindowSender.h"
 #include "protocol/InputReceiver.h"
 #include "protocol/MsgChannel.h"
+#include "protocol/MsgParts.h"
 #include "protocol/NetAddress.h"
 
 namespace plimo {
@@ -68,8 +69,6 @@ class HostSession {
   // multi-part message (1 MB) fits too.
   static constexpr size_t kMaxEarlyMessages = 2048;
   static constexpr size_t kMaxEarlyBytes = size_t(2) << 20;
-  // A multi-part message gathers at most this much (1 MB and one part).
-  static constexpr size_t kMaxGathered = 1048576 + 1150;
   // Frame chunks sent at once: 40 × 1.2 kB every 10 ms is up to 4.8 MB/s, the
   // most a 1080p H.264 or tile stream needs; the rest waits for the next run.
   static constexpr size_t kChunkBudget = 40;
@@ -137,7 +136,6 @@ class HostSession {
 
   // Packets and messages (HostSessionMessages.cpp).
   void handleMessage(const ChannelMsg& msg);
-  std::optional<Bytes> whole(const ChannelMsg& msg);
   void hold(ChannelMsg msg);
   void sendMode();
   void announce();
@@ -198,7 +196,7 @@ class HostSession {
   std::deque<ChannelMsg> early_;
   size_t earlyBytes_ = 0;
   bool earlyOverflowLogged_ = false;
-  std::map<uint8_t, Bytes> parts_;
+  MsgParts parts_;
   bool consentStarted_ = false;
   bool profileComplete_ = false;
   FrameRate rate_;

@@ -76,25 +76,16 @@ void HostSession::hold(ChannelMsg msg) {
   early_.push_back(std::move(msg));
 }
 
-std::optional<Bytes> HostSession::whole(const ChannelMsg& msg) {
-  Bytes& gathered = parts_[msg.kind];
-  if (gathered.size() + msg.data.size() <= kMaxGathered) append(gathered, msg.data);
-  if (msg.more) return std::nullopt;
-  Bytes out = std::move(gathered);
-  parts_.erase(msg.kind);
-  return out;
-}
-
 void HostSession::handleMessage(const ChannelMsg& msg) {
   const bool control = !paused_ && mode_ == 1;
   switch (msg.kind) {
     case Kind::chat:
-      if (auto text = whole(msg)) {
+      if (auto text = parts_.whole(msg)) {
         chat_.push_back({newChatLineID(), false, utf8Lossy(toString(*text)), loop_.wallNow()});
         if (!chatOpen_) ++unreadChat_;
       }
       break;
-    case Kind::unused2: (void)whole(msg); break;
+    case Kind::unused2: (void)parts_.whole(msg); break;
     case Kind::fileOffer:
       if (msg.data.size() >= 4) {
         channel_.post(Kind::fileDeclined, ByteView(msg.data).first(4));
@@ -129,10 +120,10 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
       updateSound();
       break;
     case Kind::profileText:
-      if (auto text = whole(msg)) profileText(*text);
+      if (auto text = parts_.whole(msg)) profileText(*text);
       break;
     case Kind::profilePicture:
-      if (auto payload = whole(msg)) {
+      if (auto payload = parts_.whole(msg)) {
         helperPicture_ = HelperProfile::decodePicture(*payload);
         profileDone();
       }

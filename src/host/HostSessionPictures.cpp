@@ -1,8 +1,8 @@
 // When the host takes a picture, and how it goes out: tiles or H.264.
 
-#include <chrono>
 #include <cstdio>
 
+#include "core/WorkClock.h"
 #include "host/H264Encoder.h"
 #include "host/HostSession.h"
 
@@ -18,13 +18,6 @@ constexpr double kStatsPeriod = 10.0;
 // A frame not acknowledged this long is given up: a complete picture
 // replaces it, so a stalled transfer never freezes the screen.
 constexpr double kFrameTimeout = 2.0;
-
-// The encode time is real time even when the loop's clock is virtual: it
-// measures this machine's work, not the schedule.
-double seconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 }  // namespace
 
@@ -74,10 +67,10 @@ void HostSession::tryCapture(bool fromAck) {
     if (!room) return;
   }
   lastCapture_ = now;
-  const double began = seconds();
+  const double began = workSeconds();
   auto frame = captureBlob();
   if (!frame) return;
-  const double took = seconds() - began;
+  const double took = workSeconds() - began;
   statEncode_ += took;
   rate_.produced(took);
   ++statFrames_;

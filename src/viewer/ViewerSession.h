@@ -19,7 +19,7 @@
 // decoded picture of at most 16384 × 16384 (TileFormat, H264Decoder), one
 // single-frame transfer of at most 65,535 chunks (78 MB), the windowed
 // transfer's next frame plus kMaxHeldAhead, one gathered message of
-// kMaxGathered per kind, kMaxChatLines chat lines and kMaxNotes notices.
+// MsgParts::kMaxGathered per kind, kMaxChatLines chat lines and kMaxNotes notices.
 
 #include <cstdint>
 #include <functional>
@@ -42,6 +42,7 @@
 #include "protocol/FrameWindowReceiver.h"
 #include "protocol/InputSender.h"
 #include "protocol/MsgChannel.h"
+#include "protocol/MsgParts.h"
 #include "support/AppSettings.h"
 #include "viewer/AudioPlayer.h"
 #include "viewer/RemoteInput.h"
@@ -78,8 +79,6 @@ class ViewerSession final : public RemoteInput {
     bool operator==(const Monitor&) const = default;
   };
 
-  // A multi-part message gathers at most this much (1 MB and one part).
-  static constexpr size_t kMaxGathered = 1048576 + 1150;
   // Frames held beyond the next one to show: the host keeps at most four in
   // flight, and four full 4K tile pictures fit.
   static constexpr size_t kMaxHeldAhead = size_t(64) << 20;
@@ -163,7 +162,6 @@ class ViewerSession final : public RemoteInput {
   // Packets and messages (ViewerSessionMessages.cpp).
   void hostStatus(ByteView packet);
   void handleMessage(const ChannelMsg& msg);
-  std::optional<Bytes> whole(const ChannelMsg& msg);
   void monitorList(ByteView payload);
   void audio(ByteView packet);
 
@@ -201,7 +199,7 @@ class ViewerSession final : public RemoteInput {
   std::unique_ptr<SoundOut> soundOut_;  // before the player, which plays into it
   std::optional<AudioPlayer> player_;
   bool playerFailed_ = false;
-  std::map<uint8_t, Bytes> parts_;
+  MsgParts parts_;
 
   int framesShown_ = 0;
   int lastFormat_ = 255;

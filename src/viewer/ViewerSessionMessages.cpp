@@ -67,25 +67,16 @@ void ViewerSession::hostStatus(ByteView packet) {
   secureDesktop.set(packet.size() >= 4 && packet[3] == 1);
 }
 
-std::optional<Bytes> ViewerSession::whole(const ChannelMsg& msg) {
-  Bytes& gathered = parts_[msg.kind];
-  if (gathered.size() + msg.data.size() <= kMaxGathered) append(gathered, msg.data);
-  if (msg.more) return std::nullopt;
-  Bytes out = std::move(gathered);
-  parts_.erase(msg.kind);
-  return out;
-}
-
 void ViewerSession::handleMessage(const ChannelMsg& msg) {
   switch (msg.kind) {
     case MsgKind::chat:
-      if (auto text = whole(msg)) {
+      if (auto text = parts_.whole(msg)) {
         addChat({newChatLineID(), false, utf8Lossy(toString(*text)), loop_.wallNow()});
         if (!chatOpen.get()) unreadChat.set(unreadChat.get() + 1);
       }
       break;
     case MsgKind::unused2:
-    case MsgKind::unused14: (void)whole(msg); break;
+    case MsgKind::unused14: (void)parts_.whole(msg); break;
     case MsgKind::fileOffer:
       if (msg.data.size() >= 12) {
         channel_.post(MsgKind::fileDeclined, ByteView(msg.data).first(4));
@@ -94,7 +85,7 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
       break;
     case MsgKind::monitors: monitorList(msg.data); break;
     case MsgKind::information:
-      if (auto text = whole(msg)) {
+      if (auto text = parts_.whole(msg)) {
         remoteInfo.set(utf8Lossy(toString(*text)));
         const auto parts = fields(remoteInfo.get());
         if (parts.size() > 2)

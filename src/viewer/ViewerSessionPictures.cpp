@@ -2,9 +2,9 @@
 // through the decoder, the fall-back from video to tiles, and the saved
 // first picture.
 
-#include <chrono>
 #include <cstring>
 
+#include "core/WorkClock.h"
 #include "viewer/H264Decoder.h"
 #include "viewer/ViewerSession.h"
 
@@ -21,13 +21,6 @@ constexpr size_t kVideoHeader = 5;
 constexpr double kDumpDelay = 3.0;
 // "Frames shown" is logged for the first frame and every this many after.
 constexpr int kFramesLogged = 300;
-
-// The decode time is real time even when the loop's clock is virtual: it
-// measures this machine's work, not the schedule.
-double seconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 }  // namespace
 
@@ -88,16 +81,16 @@ bool ViewerSession::showVideo(ByteView frame) {
     decH_ = height;
   }
   PictureRef picture;
-  const double began = seconds();
+  const double began = workSeconds();
   try {
     picture = decoder_->decode(frame.subspan(kVideoHeader));
   } catch (const Failure& failure) {
-    statDecode_ += seconds() - began;
+    statDecode_ += workSeconds() - began;
     log("H.264 decode failed: " + failure.text());
     giveVideoUp();
     return false;
   }
-  statDecode_ += seconds() - began;
+  statDecode_ += workSeconds() - began;
   // The visible size must lie inside the decoded picture, or the view would
   // read past it.
   if (!picture || width > picture->width || height > picture->height || width < 1 || height < 1) return false;
