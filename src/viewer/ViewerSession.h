@@ -19,7 +19,8 @@
 // decoded picture of at most 16384 × 16384 (TileFormat, H264Decoder), one
 // single-frame transfer of at most 65,535 chunks (78 MB), the windowed
 // transfer's next frame plus kMaxHeldAhead, one gathered message of
-// MsgParts::kMaxGathered per kind, kMaxChatLines chat lines and kMaxNotes notices.
+// MsgParts::kMaxGathered per kind, kMaxChatLines chat lines and kMaxNotes notices
+// (each list at most kMaxTalkBytes of text besides its newest line).
 
 #include <cstdint>
 #include <functional>
@@ -90,6 +91,8 @@ class ViewerSession final : public RemoteInput {
   // far shorter; a host sending without end must not fill memory.
   static constexpr size_t kMaxChatLines = 1000;
   static constexpr size_t kMaxNotes = 100;
+  // Text kept in each of the two lists, at most (the newest line is always kept).
+  static constexpr size_t kMaxTalkBytes = size_t(4) << 20;
 
   // `loop` and `platform` outlive the session. The start-up requests
   // (full picture, capabilities, sound, profile, wallpaper) go out at once.

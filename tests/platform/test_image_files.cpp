@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "core/Bytes.h"
 #include "platform/ffmpeg/ImageFiles.h"
 #include "testkit/TempDir.h"
 
