@@ -111,7 +111,9 @@ struct Loss {
 class ViewerWithHost : public ::testing::TestWithParam<Loss> {};
 
 INSTANTIATE_TEST_SUITE_P(Loss, ViewerWithHost, ::testing::Values(Loss{0}, Loss{0.01}, Loss{0.05}),
-                         [](const auto& info) { return std::to_string(int(info.param.rate * 100)) + "Percent"; });
+                         [](const ::testing::TestParamInfo<Loss>& loss) {
+                           return std::to_string(int(loss.param.rate * 100)) + "Percent";
+                         });
 
 }  // namespace
 

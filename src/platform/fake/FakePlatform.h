@@ -21,7 +21,7 @@ namespace plimo {
 
 class FakePlatform final : public PlatformFactory {
  public:
-  std::vector<Display> screens{{1, {0, 0, 1920, 1080}, true}};
+  std::vector<Display> screens = oneScreen();
   Size pictureSize{1920, 1080};
   bool noInput = false;  // inputSink() throws noXTest
   bool noSoundOut = false;  // soundOut() throws noSound
@@ -34,6 +34,16 @@ class FakePlatform final : public PlatformFactory {
   RecordingInputSink* input = nullptr;
   NullSoundCapture* sound = nullptr;
   NullSoundOut* soundOutput = nullptr;
+
+  // One 1920 x 1080 primary screen. Built without an initializer list, which
+  // GCC 12 at -O2 takes for uninitialized when inlined into a test's fixture.
+  static std::vector<Display> oneScreen() {
+    std::vector<Display> out(1);
+    out[0].id = 1;
+    out[0].bounds = {0, 0, 1920, 1080};
+    out[0].primary = true;
+    return out;
+  }
 
   std::unique_ptr<ScreenSource> screenSource() override {
     auto made = std::make_unique<ScriptedScreen>();
