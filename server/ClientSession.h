@@ -31,6 +31,8 @@ struct ClientSession {
   std::string id;  // 9 digits; empty before the first HELLO
   bool pinned = false;
   bool portsSent = false;
+  // The last HELLO announced unattended access: only trusted helpers get in.
+  bool unattended = false;
   std::string lanIP = "0.0.0.0";
   uint16_t lanPort = 0;
   std::string peerKeyHex;  // 128 hex digits: the key the client offers partners

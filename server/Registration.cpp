@@ -8,6 +8,7 @@
 #include "server/RelayServer.h"
 #include "server/ServerOptions.h"
 #include "server/TextLine.h"
+#include "server/UnattendedGate.h"
 
 #ifndef PLIMO_VERSION
 #define PLIMO_VERSION "0"
@@ -75,6 +76,8 @@ void Registration::hello(ClientSession& session, const std::vector<std::string>&
     }
   }
   session.noteLanAndKey(word(words, 2), word(words, 3), word(words, 4));
+  // Anything but "1" reads as a PC whose person is asked, as clients write it.
+  session.unattended = word(words, 6) == "1";
   if (session.id.empty()) {
     std::string id = idFor(session, word(words, 1));
     if (id.empty()) {
@@ -84,6 +87,7 @@ void Registration::hello(ClientSession& session, const std::vector<std::string>&
     assign(session, id);
     server_.log(session, "ID " + id + " online from " + session.endpoint.text());
   }
+  if (session.unattended) server_.unattendedGate().announced(session);
   sayID(session);
   if (!session.portsSent) {
     session.portsSent = true;

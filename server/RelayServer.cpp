@@ -12,6 +12,7 @@
 #include "server/Reports.h"
 #include "server/StunAnswer.h"
 #include "server/TextLine.h"
+#include "server/UnattendedGate.h"
 
 namespace plimo {
 
@@ -66,6 +67,7 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       logLines_(kLogLinesPerAddress, kTrackedAddresses),
       lastSummary_(started_),
       maxPerAddress_(perAddressCapacity(config_)),
+      unattendedGate_(std::make_unique<UnattendedGate>(*this)),
       registration_(std::make_unique<Registration>(*this)),
       rendezvous_(std::make_unique<Rendezvous>(*this)),
       reports_(std::make_unique<Reports>(*this)) {

@@ -32,6 +32,7 @@ namespace plimo {
 class Registration;
 class Rendezvous;
 class Reports;
+class UnattendedGate;
 
 struct RelayConfig {
   uint16_t udpPort = 47800;
@@ -118,6 +119,7 @@ class RelayServer {
   const SigningKey& key() const { return key_; }
   const Stats& stats() const { return stats_; }
   const Rendezvous& rendezvous() const { return *rendezvous_; }
+  UnattendedGate& unattendedGate() { return *unattendedGate_; }
   // Seconds since the server started.
   double uptime() const;
 
@@ -147,6 +149,7 @@ class RelayServer {
   double lastSummary_;
   size_t maxPerAddress_;
   Stats stats_;
+  std::unique_ptr<UnattendedGate> unattendedGate_;
   std::unique_ptr<Registration> registration_;
   std::unique_ptr<Rendezvous> rendezvous_;
   std::unique_ptr<Reports> reports_;

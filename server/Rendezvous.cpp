@@ -3,6 +3,7 @@
 #include "server/IdRegistry.h"
 #include "server/RelayServer.h"
 #include "server/TextLine.h"
+#include "server/UnattendedGate.h"
 
 namespace plimo {
 
@@ -71,7 +72,14 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
 
   uint64_t serial = IdRegistry::isValid(target) ? server_.ids().holder(target) : 0;
   ClientSession* partner = serial ? server_.sessions().find(serial) : nullptr;
-  if (!partner || partner->peerKeyHex.empty()) {
+  // A PC that lets its helper in at once is there only for trusted helpers;
+  // to anyone else it reads exactly as an ID that is not online, so that
+  // asking around finds no PC to try harder on.
+  std::optional<ServerStore::Helper> trusted;
+  if (partner && partner->unattended && !partner->peerKeyHex.empty()) {
+    trusted = server_.unattendedGate().admit(session, *partner);
+  }
+  if (!partner || partner->peerKeyHex.empty() || (partner->unattended && !trusted)) {
     ++session.unknownCount;
     // An address that guesses too much blocks its sessions for their minute.
     if (!unknownPerAddress_.allow(session.endpoint.ip, now)) {
@@ -105,7 +113,9 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     if (partner->partner != session.serial) unpair(*partner);
     pair(session, *partner);
   }
-  server_.log(session, "ID " + session.id + " asks for " + target);
+  std::string as;
+  if (trusted) as = ", which has unattended access, as trusted helper" + (trusted->name.empty() ? "" : " " + trusted->name);
+  server_.log(session, "ID " + session.id + " asks for " + target + as);
   server_.say(session, peerLine(*partner));
   server_.say(*partner, peerLine(session));
 }

@@ -4,9 +4,14 @@
 #include <charconv>
 #include <ctime>
 
+#include "core/PlimoID.h"
+
 namespace plimo {
 
 namespace {
+
+// A name for the log line of a session, not a record.
+constexpr size_t kMaxHelperName = 100;
 
 template <typename T>
 bool parseNumber(const std::string& text, T min, T max, T& out) {
@@ -68,6 +73,8 @@ std::string ServerOptions::usage() {
   return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--log FILE]\n"
          "                    [--max-sessions N] [--handshake-rate N] [--handshake-share P]\n"
          "       plimo-server [--data DIR] --export-usage --from DATE --to DATE [--format csv|json]\n"
+         "       plimo-server [--data DIR] [--log FILE] --trust-helper ID [--name NAME]\n"
+         "       plimo-server [--data DIR] [--log FILE] --distrust-helper ID | --list-helpers\n"
          "  --udp-port N        UDP port clients talk to (default 47800)\n"
          "  --tcp-ports LIST    TCP fallback ports, comma-separated (default 8443,443,80;\n"
          "                      \"none\" for no TCP)\n"
@@ -81,7 +88,13 @@ std::string ServerOptions::usage() {
          "  --export-usage      write the sessions that started from DATE to DATE\n"
          "                      (YYYY-MM-DD, UTC, both days included) with the\n"
          "                      helpers' reports to standard output, then end\n"
-         "  --format F          csv (default) or json\n";
+         "  --format F          csv (default) or json\n"
+         "  --trust-helper ID   let the helper with this ID into PCs with unattended\n"
+         "                      access (its PC must keep its ID with a secret); takes\n"
+         "                      effect on a running server at once\n"
+         "  --name NAME         with --trust-helper: the helper's name, for the log\n"
+         "  --distrust-helper ID  no longer let this helper in unattended\n"
+         "  --list-helpers      show the trusted helpers\n";
 }
 
 std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>& args,
@@ -94,6 +107,15 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
     if (name == "--help" || name == "-h") return std::nullopt;
     if (name == "--export-usage") {
       options.exportUsage = true;
+      continue;
+    }
+    bool helperCommand = name == "--trust-helper" || name == "--distrust-helper" || name == "--list-helpers";
+    if (helperCommand && options.helperCommand != HelperCommand::none) {
+      error = "one of --trust-helper, --distrust-helper and --list-helpers at a time";
+      return std::nullopt;
+    }
+    if (name == "--list-helpers") {
+      options.helperCommand = HelperCommand::list;
       continue;
     }
     if (i + 1 >= args.size()) {
@@ -118,6 +140,15 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
     } else if (name == "--log") {
       options.logFile = value;
       ok = !value.empty();
+    } else if (name == "--trust-helper" || name == "--distrust-helper") {
+      options.helperCommand = name == "--trust-helper" ? HelperCommand::trust : HelperCommand::distrust;
+      // As a person types or copies it from the helper's window: "123 456 789".
+      options.helperID = typedPlimoID(value);
+      ok = !options.helperID.empty();
+    } else if (name == "--name") {
+      options.helperName = value;
+      ok = !value.empty() && value.size() <= kMaxHelperName &&
+           std::none_of(value.begin(), value.end(), [](char c) { return uint8_t(c) < 0x20 || c == 0x7F; });
     } else if (name == "--max-sessions") {
       ok = parseNumber<size_t>(value, 1, 10000000, options.maxSessions);
     } else if (name == "--handshake-rate") {
@@ -156,6 +187,10 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
       error = "--to is before --from";
       return std::nullopt;
     }
+  }
+  if (!options.helperName.empty() && options.helperCommand != HelperCommand::trust) {
+    error = "--name goes with --trust-helper";
+    return std::nullopt;
   }
   return options;
 }

@@ -32,6 +32,14 @@ struct ServerOptions {
   int64_t exportFrom = 0, exportTo = 0;
   std::string exportFormat = "csv";
 
+  // Instead of serving: change or show the list of trusted helpers in the
+  // data folder's database, then exit (a running server reads the list on
+  // every CONNECT to an unattended PC).
+  enum class HelperCommand { none, trust, distrust, list };
+  HelperCommand helperCommand = HelperCommand::none;
+  std::string helperID;    // nine digits
+  std::string helperName;  // with trust; for the log
+
   // Nothing, with `error` set, for an unknown option or a bad value. `--help`
   // also gives nothing with `error` empty.
   static std::optional<ServerOptions> parse(const std::vector<std::string>& args,

@@ -57,6 +57,11 @@ CREATE TABLE IF NOT EXISTS pins (
   created     INTEGER NOT NULL,
   last_seen   INTEGER NOT NULL
 );
+CREATE TABLE IF NOT EXISTS trusted_helpers (
+  id          TEXT PRIMARY KEY,
+  name        TEXT NOT NULL,
+  added       INTEGER NOT NULL
+);
 CREATE TABLE IF NOT EXISTS sessions (
   row         INTEGER PRIMARY KEY AUTOINCREMENT,
   viewer_id   TEXT NOT NULL,
@@ -128,6 +133,11 @@ ServerStore::~ServerStore() {
   getPin_.reset();
   setPin_.reset();
   removePin_.reset();
+  trustHelper_.reset();
+  distrustHelper_.reset();
+  getHelper_.reset();
+  listHelpers_.reset();
+  countHelpers_.reset();
   startUsage_.reset();
   endUsage_.reset();
   getUsage_.reset();
@@ -172,6 +182,17 @@ bool ServerStore::prepare(std::string& error) {
        "INSERT INTO pins (id, secret_hash, created, last_seen) VALUES (?1, ?2, ?3, ?3) "
        "ON CONFLICT(id) DO UPDATE SET secret_hash = ?2, last_seen = ?3"},
       {&removePin_, "DELETE FROM pins WHERE id = ?1"},
+      {&trustHelper_,
+       "INSERT INTO trusted_helpers (id, name, added) VALUES (?1, ?2, ?3) "
+       "ON CONFLICT(id) DO UPDATE SET name = ?2"},
+      {&distrustHelper_, "DELETE FROM trusted_helpers WHERE id = ?1"},
+      {&getHelper_,
+       "SELECT h.id, h.name, h.added, p.id IS NOT NULL FROM trusted_helpers h LEFT JOIN pins p ON p.id = h.id "
+       "WHERE h.id = ?1"},
+      {&listHelpers_,
+       "SELECT h.id, h.name, h.added, p.id IS NOT NULL FROM trusted_helpers h LEFT JOIN pins p ON p.id = h.id "
+       "ORDER BY h.id"},
+      {&countHelpers_, "SELECT COUNT(*) FROM trusted_helpers"},
       {&startUsage_,
        "INSERT INTO sessions (viewer_id, host_id, reported_by, started) VALUES (?1, ?2, ?3, ?4)"},
       {&endUsage_, "UPDATE sessions SET seconds = ?2 WHERE row = ?1"},
@@ -224,6 +245,57 @@ bool ServerStore::removePin(const std::string& id) {
   Use s(removePin_.get());
   bindText(*s, 1, id);
   return sqlite3_step(*s) == SQLITE_DONE;
+}
+
+bool ServerStore::trustHelper(const std::string& id, const std::string& name, int64_t when) {
+  Use s(trustHelper_.get());
+  bindText(*s, 1, id);
+  bindText(*s, 2, name);
+  sqlite3_bind_int64(*s, 3, when);
+  return sqlite3_step(*s) == SQLITE_DONE;
+}
+
+bool ServerStore::distrustHelper(const std::string& id, bool& removed) {
+  Use s(distrustHelper_.get());
+  bindText(*s, 1, id);
+  if (sqlite3_step(*s) != SQLITE_DONE) return false;
+  removed = sqlite3_changes(db_) > 0;
+  return true;
+}
+
+namespace {
+
+ServerStore::Helper helperAt(sqlite3_stmt* s) {
+  ServerStore::Helper h;
+  h.id = columnText(s, 0);
+  h.name = columnText(s, 1);
+  h.added = sqlite3_column_int64(s, 2);
+  h.kept = sqlite3_column_int64(s, 3) != 0;
+  return h;
+}
+
+}  // namespace
+
+std::optional<ServerStore::Helper> ServerStore::trustedHelper(const std::string& id) {
+  Use s(getHelper_.get());
+  bindText(*s, 1, id);
+  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  return helperAt(*s);
+}
+
+std::optional<std::vector<ServerStore::Helper>> ServerStore::trustedHelpers() {
+  Use s(listHelpers_.get());
+  std::vector<Helper> helpers;
+  int rc;
+  while ((rc = sqlite3_step(*s)) == SQLITE_ROW) helpers.push_back(helperAt(*s));
+  if (rc != SQLITE_DONE) return std::nullopt;
+  return helpers;
+}
+
+std::optional<int64_t> ServerStore::trustedHelperCount() {
+  Use s(countHelpers_.get());
+  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  return sqlite3_column_int64(*s, 0);
 }
 
 int64_t ServerStore::startUsage(const std::string& viewerID, const std::string& hostID,

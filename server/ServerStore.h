@@ -1,6 +1,7 @@
 #pragma once
-// The server's database: kept IDs (with only a hash of their secret) and the
-// usage records of partner sessions that a company bills from.
+// The server's database: kept IDs (with only a hash of their secret), the
+// helpers trusted with unattended PCs, and the usage records of partner
+// sessions that a company bills from.
 //
 // One thread (the server's loop). Every write is its own transaction; the
 // database runs in WAL mode so that readers (reports, sqlite3 on the
@@ -11,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/Bytes.h"
 #include "protocol/ReportPayload.h"
@@ -38,6 +40,26 @@ class ServerStore {
   // write failed.
   [[nodiscard]] bool setPin(const std::string& id, ByteView secretHash, int64_t when);
   [[nodiscard]] bool removePin(const std::string& id);
+
+  // Helpers let into PCs with unattended access. The list is read on every
+  // such CONNECT, so that `plimo-server --trust-helper` in another process
+  // takes effect on a running server.
+  struct Helper {
+    std::string id;
+    std::string name;  // for the log; may be empty
+    int64_t added = 0;  // Unix seconds
+    bool kept = false;  // the ID is kept with a secret (pinned)
+  };
+  // Adds `id` or renames it. False when the write failed.
+  [[nodiscard]] bool trustHelper(const std::string& id, const std::string& name, int64_t when);
+  // False when the write failed; `removed` says whether the ID was listed.
+  [[nodiscard]] bool distrustHelper(const std::string& id, bool& removed);
+  // The trusted helper `id`, or nothing (also when the read failed).
+  std::optional<Helper> trustedHelper(const std::string& id);
+  // All of them, by ID; nothing when the read failed.
+  std::optional<std::vector<Helper>> trustedHelpers();
+  // How many there are; nothing when the read failed.
+  std::optional<int64_t> trustedHelperCount();
 
   // A new usage record: the helper's (viewer's) and the helped PC's (host's)
   // IDs, which side reported it first, and its start in Unix seconds.
@@ -104,7 +126,8 @@ class ServerStore {
   using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
   sqlite3* db_;
-  Statement getPin_, setPin_, removePin_, startUsage_, endUsage_, getUsage_, countUsage_, markAsked_,
+  Statement getPin_, setPin_, removePin_, trustHelper_, distrustHelper_, getHelper_, listHelpers_,
+      countHelpers_, startUsage_, endUsage_, getUsage_, countUsage_, markAsked_,
       askedLength_, addReport_, hasReport_, countReports_, getReport_;
 };
 

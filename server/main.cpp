@@ -14,6 +14,7 @@
 #include "protocol/PlimoCrypto.h"
 #include "protocol/SigningKey.h"
 #include "server/DescriptorLimit.h"
+#include "server/HelperCommands.h"
 #include "server/RelayServer.h"
 #include "server/ServerLog.h"
 #include "server/ServerNetwork.h"
@@ -90,11 +91,26 @@ int main(int argc, char** argv) {
   ::chmod(options->dataDir.c_str(), 0700);
 
   ServerLog log(options->logFile.empty() ? options->dataDir + "/plimo-server.log" : options->logFile);
+  const std::string databasePath = options->dataDir + "/plimo-server.db";
+  if (options->helperCommand != ServerOptions::HelperCommand::none) {
+    // A wrong --data would otherwise show an empty list of a new database.
+    if (options->helperCommand != ServerOptions::HelperCommand::trust && !std::filesystem::exists(databasePath)) {
+      std::fprintf(stderr, "plimo-server: no database in %s (give the --data folder of the server)\n",
+                   options->dataDir.c_str());
+      return 1;
+    }
+    auto store = ServerStore::open(databasePath, error);
+    if (!store) {
+      std::fprintf(stderr, "plimo-server: cannot open the database %s: %s\n", databasePath.c_str(), error.c_str());
+      return 1;
+    }
+    return runHelperCommand(*options, *store, log, stdout);
+  }
   log.line("plimo-server starting, data in " + options->dataDir);
 
   auto key = loadOrCreateKey(options->dataDir + "/server-key.pem", log);
   if (!key) return 1;
-  auto store = ServerStore::open(options->dataDir + "/plimo-server.db", error);
+  auto store = ServerStore::open(databasePath, error);
   if (!store) {
     log.line("Cannot open the database: " + error);
     return 1;

@@ -76,15 +76,21 @@ void PlimoClient::ServerSession::handleID(const std::vector<std::string>& words)
     auto seconds = parseDecimal(words[2]).value_or(0);
     idExpires_ = loop_.now() + double(seconds > 0 ? seconds : 0);
   }
-  if (id != myID_) {
+  bool changed = id != myID_;
+  if (changed) {
     // With an ID, a link without a partner reads as registered (PlimoClient::state).
     myID_ = id;
     link_.log("My ID is " + formatPlimoID(myID_));
+  }
+  // The kept ID is asked back before anything the new one sets off: a
+  // connection made at start then goes out under the kept ID, which is the
+  // one a helped PC with unattended access may trust, not a temporary one.
+  if (!pinSecret_.empty() && !idPinned_) sendPin();
+  if (changed) {
     // A callback may drop the owner's last reference.
     auto keep = link_.shared_from_this();
     if (link_.onID) link_.onID();
   }
-  if (!pinSecret_.empty() && !idPinned_) sendPin();
 }
 
 void PlimoClient::ServerSession::handlePinOK(const std::vector<std::string>& words) {

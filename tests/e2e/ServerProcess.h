@@ -19,6 +19,7 @@ struct ServerProcess {
                 std::vector<uint16_t> tcp = {}, std::vector<std::string> extra = {}) {
     program = builtProgram("server/plimo-server");
     if (program.empty()) return;
+    data = dataDir;
     udpPort = udp ? udp : freePort(SOCK_DGRAM);
     tcpPorts = tcp.empty() ? std::vector<uint16_t>{freePort(SOCK_STREAM)} : tcp;
     std::string list;
@@ -40,7 +41,25 @@ struct ServerProcess {
   bool up() const { return process != nullptr; }
   std::string log() const { return process ? process->output() : std::string(); }
 
+  // plimo-server run once more on the same data folder with `args` (such as
+  // --trust-helper ID); its exit code, and what it printed in `output`.
+  int command(const std::vector<std::string>& args, std::string& output) const {
+    return command(program, data, args, output);
+  }
+  static int command(const std::string& program, const std::string& dataDir, const std::vector<std::string>& args,
+                     std::string& output) {
+    std::vector<std::string> all = {"--data", dataDir};
+    all.insert(all.end(), args.begin(), args.end());
+    TempDir dir("server-command");
+    Process run(program, all, dir / "out.txt");
+    waitFor([&] { return !run.running(); }, 20);
+    int status = run.stop();
+    output = readFile(dir / "out.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   std::string program;
+  std::string data;
   uint16_t udpPort = 0;
   std::vector<uint16_t> tcpPorts;
   std::string keyHex;

@@ -28,7 +28,7 @@ std::string checkNumber(const std::string& log) {
 bool programsBuilt() { return !builtProgram("server/plimo-server").empty() && !HeadlessClient::program().empty(); }
 
 // plimo-server, a helped PC with unattended access, and a helper that
-// connects to it by ID at start.
+// connects to it by ID at start: one the company trusts, with a kept ID.
 struct Partners {
   TempDir dir;
   ServerProcess server;
@@ -41,7 +41,7 @@ struct Partners {
         server(dir / "data", dir / "server.txt"),
         ini(relayIni(server.udpPort, std::to_string(server.tcpPorts[0]))),
         host("host", ini + "[Session]\nUnattended=1\n"),
-        helper("helper", ini) {}
+        helper("helper", ini + "[ID]\nSecret=" + std::string(64, 'C') + "\n") {}
 
   // Starts both PCs; false (with the logs in `why`) when one got no ID.
   // `helperArgs`: more arguments for the helper.
@@ -49,6 +49,12 @@ struct Partners {
     if (!server.up()) return why = "no server", false;
     host.start();
     if (!host.waitForID(20)) return why = host.log(), false;
+    // A first start keeps the helper's ID, which the company then trusts.
+    helper.start();
+    if (!waitFor([&] { return helper.ini().find("Pinned=") != std::string::npos; }, 20)) return why = helper.log(), false;
+    helper.stop();
+    std::string id = helper.ini().substr(helper.ini().find("Pinned=") + 7, 9), out;
+    if (server.command({"--trust-helper", id}, out) != 0) return why = out, false;
     helperArgs.insert(helperArgs.begin(), {"-autoConnect", host.lastID()});
     helper.start(helperArgs);
     if (!helper.waitForID(20)) return why = helper.log(), false;

@@ -22,7 +22,7 @@ struct Pair {
     idA = a.registerAs();
     idB = b.registerAs();
     // HELLO's key for B.
-    b.say("HELLO " + idB + " 192.168.7.7 41000 " + kKeyB + " 127.0.0.1 1");
+    b.say("HELLO " + idB + " 192.168.7.7 41000 " + kKeyB + " 127.0.0.1 0");
   }
   void connect() {
     a.say("CONNECT " + idB + " 192.168.1.20 40000 " + kKeyA);

@@ -114,11 +114,26 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(o->handshakeRate, 900);
   EXPECT_DOUBLE_EQ(o->handshakeShare, 0.4);
   EXPECT_TRUE(ServerOptions::parse({"--tcp-ports", "none"}, error)->tcpPorts.empty());
+  EXPECT_EQ(defaults->helperCommand, ServerOptions::HelperCommand::none);
+  auto trust = ServerOptions::parse({"--data", "/d", "--trust-helper", "123 456-789", "--name", "Anna B."}, error);
+  ASSERT_TRUE(trust) << error;
+  EXPECT_EQ(trust->helperCommand, ServerOptions::HelperCommand::trust);
+  EXPECT_EQ(trust->helperID, "123456789");
+  EXPECT_EQ(trust->helperName, "Anna B.");
+  EXPECT_EQ(ServerOptions::parse({"--list-helpers", "--data", "/d"}, error)->helperCommand,
+            ServerOptions::HelperCommand::list);
+  EXPECT_EQ(ServerOptions::parse({"--distrust-helper", "123456789"}, error)->helperCommand,
+            ServerOptions::HelperCommand::distrust);
 
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
            {"--udp-port"}, {"--udp-port", "0"}, {"--udp-port", "65536"}, {"--udp-port", "12x"},
            {"--tcp-ports", "80,,443"}, {"--tcp-ports", "80,80"}, {"--tcp-ports", "70000"}, {"--tcp-ports", ""},
-           {"--bogus", "1"}, {"stray"}, {"--max-sessions", "0"}, {"--data", ""}, {"--handshake-share", "0"}, {"--handshake-share", "101"}}) {
+           {"--bogus", "1"}, {"stray"}, {"--max-sessions", "0"}, {"--data", ""}, {"--handshake-share", "0"}, {"--handshake-share", "101"},
+           {"--trust-helper", "12345678"}, {"--trust-helper", "1234567890"}, {"--trust-helper", "12345678x"},
+           {"--trust-helper"}, {"--trust-helper", "123456789", "--name", ""},
+           {"--trust-helper", "123456789", "--name", "a\nb"}, {"--trust-helper", "123456789", "--name", std::string(101, 'a')},
+           {"--name", "Anna"}, {"--distrust-helper", "123456789", "--name", "Anna"},
+           {"--list-helpers", "--trust-helper", "123456789"}, {"--trust-helper", "123456789", "--distrust-helper", "123456789"}}) {
     EXPECT_FALSE(ServerOptions::parse(bad, error)) << bad[0];
     EXPECT_FALSE(error.empty()) << bad[0];
   }

@@ -1,0 +1,35 @@
+#include "server/UnattendedGate.h"
+
+#include "server/RelayServer.h"
+
+namespace plimo {
+
+std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& helper, const ClientSession& pc) {
+  // A failed read lets nobody in.
+  std::optional<ServerStore::Helper> entry = server_.store().trustedHelper(helper.id);
+  const char* why = nullptr;
+  if (!entry) {
+    why = "not a trusted helper";
+  } else if (!helper.pinned || !entry->kept) {
+    why = "a trusted helper's ID, but not kept with its secret in this session";
+  }
+  if (why) {
+    server_.log(helper, "Refused ID " + helper.id + " from " + helper.endpoint.text() + " asking for ID " + pc.id +
+                            ", which has unattended access: " + why);
+    return std::nullopt;
+  }
+  return entry;
+}
+
+void UnattendedGate::announced(const ClientSession& pc) {
+  double now = server_.loop().now();
+  if (now < nextCheck_) return;
+  nextCheck_ = now + kRecheck;
+  std::optional<int64_t> count = server_.store().trustedHelperCount();
+  if (!count || *count > 0) return;
+  nextCheck_ = now + kWarningPeriod;
+  server_.log("No helper is trusted, so PCs with unattended access (such as ID " + pc.id +
+              ") cannot be reached unattended until one is: plimo-server --trust-helper ID");
+}
+
+}  // namespace plimo

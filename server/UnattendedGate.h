@@ -1,0 +1,42 @@
+#pragma once
+// Who may be introduced to a PC whose last HELLO announced unattended access
+// (it lets its helper in at once, with full control): only a helper whose
+// current ID this server session kept with its secret (PIN) and that the
+// company listed as trusted (`plimo-server --trust-helper`). IDs are public
+// and anyone may register, so an ID alone lets nobody in.
+//
+// One thread (the server loop). Owned by the RelayServer.
+
+#include <limits>
+#include <optional>
+
+#include "server/ServerStore.h"
+
+namespace plimo {
+
+class RelayServer;
+struct ClientSession;
+
+class UnattendedGate {
+ public:
+  // While no helper is trusted, PCs with unattended access are out of reach;
+  // the log says so once a day, not with every HELLO.
+  static constexpr double kWarningPeriod = 24 * 3600;
+  // How soon the list is looked at again once it had helpers.
+  static constexpr double kRecheck = 60;
+
+  explicit UnattendedGate(RelayServer& server) : server_(server) {}
+
+  // The helper's entry when `helper` may enter `pc` (which announced
+  // unattended access); nothing otherwise, with the refusal logged (both
+  // IDs and the source address, within that address's log budget).
+  std::optional<ServerStore::Helper> admit(const ClientSession& helper, const ClientSession& pc);
+  // `pc` announced unattended access in a HELLO.
+  void announced(const ClientSession& pc);
+
+ private:
+  RelayServer& server_;
+  double nextCheck_ = -std::numeric_limits<double>::infinity();
+};
+
+}  // namespace plimo
