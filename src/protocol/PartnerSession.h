@@ -97,6 +97,13 @@ class PlimoClient::PartnerSession {
   Phase phase_ = Phase::idle;
   bool initiator_ = false;
   EcdhKey peerKey_;
+  // Partner keys already met with peerKey_ (a takeover keeps it): the same
+  // pair of keys again would give the same session keys, with counters from
+  // 1 again, so AES-GCM nonces would repeat. Emptied with every new key.
+  std::vector<Bytes> metWithKey_;
+  // The ID this side asked the server for; a PEER naming another is not the
+  // answer (a late answer to an earlier request, or a server that lies).
+  std::string askedID_;
   std::shared_ptr<SecureChannel> peerChannel_;  // end to end, present during a session
   std::string partnerID_;
   std::string partnerName_;

@@ -139,6 +139,7 @@ void PlimoClient::PartnerSession::endSession(bool notifyPeer) {
   if (wasConnected) server_.sendLine("SESSION END");
   // Every session gets a fresh key; HELLO tells the server the new one.
   peerKey_ = EcdhKey();
+  metWithKey_.clear();
   if (server_.up()) server_.sendHello();
 }
 

@@ -24,6 +24,9 @@ constexpr size_t kPeerID = 6;
 constexpr size_t kPeerName = 7;
 constexpr size_t kPeerRelay = 8;
 constexpr size_t kPeerMinWords = 7;
+// Partners one own key may meet: a takeover needs 12 s of silence each, so
+// this is days of them; beyond it the key is renewed like after a session.
+constexpr size_t kMaxPartnersPerKey = 256;
 
 uint16_t portOf(const std::string& word) {
   auto value = parseDecimal(word).value_or(0);
@@ -36,6 +39,7 @@ void PlimoClient::PartnerSession::connect(const std::string& id) {
   if (phase_ == Phase::punching || phase_ == Phase::connected) return;
   if (!server_.up()) return failAttempt("Not connected to the server yet.");
   initiator_ = true;
+  askedID_ = id;
   link_.log("Asking server for " + formatPlimoID(id));
   server_.sendLine("CONNECT " + id + " " + server_.localIP() + " " + std::to_string(server_.localPort()) + " " +
                    PlimoCrypto::hex(peerKey_.publicKey()));
@@ -45,6 +49,11 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
   if (words.size() < kPeerMinWords) return;
   if (phase_ == Phase::connected && loop_.now() - lastPeerRx_ > peerTakeover) takeOver();
   if (phase_ == Phase::punching || phase_ == Phase::connected) return;
+  if (initiator_ && words[kPeerID] != askedID_) {
+    link_.log("The server introduced " + formatPlimoID(words[kPeerID]) + ", not " + formatPlimoID(askedID_) +
+              " that this PC asked for; ignored");
+    return;
+  }
 
   partnerName_ = words.size() > kPeerName && words[kPeerName] != "-" ? words[kPeerName] : "";
   auto key = PlimoCrypto::fromHex(words[kPeerKey]);
@@ -55,6 +64,14 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
     key.reset();  // hex, but no point on the curve: as bad as no key
   }
   if (!key) return failAttempt("The partner sent an invalid key.");
+  if (std::find(metWithKey_.begin(), metWithKey_.end(), *key) != metWithKey_.end() ||
+      metWithKey_.size() >= kMaxPartnersPerKey) {
+    // Ending the attempt renews this side's key, so a real partner asking
+    // again gets fresh session keys.
+    link_.log("The partner's key was already used with this PC's key; refused, so that no session keys repeat");
+    return failAttempt("The partner sent an invalid key.");
+  }
+  metWithKey_.push_back(*key);
   peerChannel_ = SecureChannel::toPartner(PlimoCrypto::derivePeerKeys(secret, peerKey_.publicKey(), *key));
   checkNumber_ = PlimoCrypto::checkNumber(peerKey_.publicKey(), *key);
   partnerID_ = words[kPeerID];

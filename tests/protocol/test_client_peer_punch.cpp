@@ -37,6 +37,22 @@ TEST(ClientPeerPunch, ConnectAsksTheServerWithAddressAndKey) {
   EXPECT_TRUE(r.rig.lines().empty());
 }
 
+// The server (or whoever speaks for it) introducing another PC than the one
+// asked for does not make this helper punch to it.
+TEST(ClientPeerPunch, APeerNamingAnotherIDThanTheOneAskedForIsIgnored) {
+  PeerRig r;
+  r.client().connect("111222333");
+  r.rig.lines();
+  r.introduce();  // names 987654321
+  EXPECT_EQ(r.client().state(), State::registered);
+  EXPECT_TRUE(r.rig.lines().empty());
+  EXPECT_TRUE(r.logged("The server introduced 987 654 321, not 111 222 333 that this PC asked for; ignored"));
+  r.partner.id = "111222333";
+  r.introduce();
+  EXPECT_EQ(r.client().state(), State::punching);
+  EXPECT_EQ(r.client().partnerID(), "111222333");
+}
+
 TEST(ClientPeerPunch, ConnectWithoutServerSessionFails) {
   PeerRig r(false);
   r.rig.start();

@@ -227,6 +227,43 @@ TEST(ClientPeerSession, PeerWhileConnectedIsIgnoredUnlessTwelveSecondsSilent) {
   EXPECT_EQ(c.peer(), next.publicAddress);
 }
 
+// A takeover keeps this side's key; a PEER that brings back a partner key
+// already used with it would give the same session keys, with counters from
+// 1 again (AES-GCM nonce reuse): the previous partner's key right away, or
+// an earlier one after another takeover.
+TEST(ClientPeerSession, ATakeoverRepeatingAKeyAlreadyUsedWithThisKeyIsRefusedSoNoncesNeverRepeat) {
+  for (bool viaAnother : {false, true}) {
+    SCOPED_TRACE(viaAnother ? "an earlier partner's key" : "the previous partner's key");
+    PeerRig r;
+    r.lockDirect();
+    Bytes key = r.kit().peerKey().publicKey();
+    FakePartner next;
+    next.id = "555666777";
+    next.publicAddress = {"192.0.2.50", 41000};
+    if (viaAnother) {
+      r.rig.loop.advance(12.5);
+      r.introduce(next);
+      r.rig.deliver(next.seal("PUNCHACK"), next.publicAddress);
+      ASSERT_EQ(r.client().state(), State::connected);
+    }
+    r.rig.lines();
+    r.rig.loop.advance(12.5);
+    r.introduce();  // the first partner's key again
+    EXPECT_EQ(r.client().state(), State::registered);
+    EXPECT_EQ(r.rig.failures, std::vector<std::string>{"The partner sent an invalid key."});
+    EXPECT_TRUE(
+        r.logged("The partner's key was already used with this PC's key; refused, so that no session keys repeat"));
+    // A fresh key, told to the server, with which the same partner is welcome.
+    Bytes fresh = r.kit().peerKey().publicKey();
+    EXPECT_NE(fresh, key);
+    auto lines = r.rig.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find(PlimoCrypto::hex(fresh)), std::string::npos) << lines.back();
+    r.introduce();
+    EXPECT_EQ(r.client().state(), State::punching);
+  }
+}
+
 TEST(ClientPeerSession, StopSaysByeToThePartnerAndTheServer) {
   PeerRig r;
   r.lockDirect();
