@@ -179,7 +179,7 @@ bool ServerNetwork::openUdp(uint16_t port, std::string& error) {
   udp_.set_option(asio::socket_base::send_buffer_size(8 * 1024 * 1024), ec);
   // Sends never wait: a datagram the kernel cannot take now is dropped.
   udp_.non_blocking(true, ec);
-  receiveUdp();
+  waitForUdp();
   return true;
 }
 
@@ -207,18 +207,27 @@ bool ServerNetwork::openTcp(uint16_t port, std::string& error) {
   return true;
 }
 
-void ServerNetwork::receiveUdp() {
+void ServerNetwork::waitForUdp() {
   std::weak_ptr<bool> alive = alive_;
-  udp_.async_receive_from(asio::buffer(udpBuffer_), udpFrom_, [this, alive](const std::error_code& error, size_t n) {
+  udp_.async_wait(asio::ip::udp::socket::wait_read, [this, alive](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
-    // Other errors (an ICMP "port unreachable" for an earlier send) concern
-    // one datagram, not the socket.
-    if (!error && udpFrom_.address().is_v4()) {
-      Endpoint from = Endpoint::udp(udpFrom_.address().to_v4().to_uint(), udpFrom_.port());
-      onPacket_(from, ByteView(udpBuffer_.data(), n));
-    }
-    if (!alive.expired()) receiveUdp();
+    readUdp();
+    if (!alive.expired() && udp_.is_open()) waitForUdp();
   });
+}
+
+void ServerNetwork::readUdp() {
+  // A few batches per wake-up, then the loop's other work (TCP, timers) has
+  // its turn even under a flood.
+  constexpr int kBatchesPerWake = 4;
+  int fd = udp_.native_handle();
+  batching_ = true;
+  for (int i = 0; i < kBatchesPerWake; ++i) {
+    size_t n = udpBatches_.receive(fd, [this](const Endpoint& from, ByteView packet) { onPacket_(from, packet); });
+    udpBatches_.flush(fd);
+    if (n < UdpBatches::kBatch) break;
+  }
+  batching_ = false;
 }
 
 void ServerNetwork::accept(const std::shared_ptr<Listener>& listener) {
@@ -259,6 +268,7 @@ void ServerNetwork::send(const Endpoint& to, ByteView packet, bool droppable) {
     if (it != connections_.end()) it->second->send(packet, droppable);
     return;
   }
+  if (batching_) return udpBatches_.queue(udp_.native_handle(), to, packet);
   std::error_code ignored;
   udp_.send_to(asio::buffer(packet.data(), packet.size()),
                asio::ip::udp::endpoint(asio::ip::address_v4(to.ip), to.port), 0, ignored);

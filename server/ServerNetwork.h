@@ -1,7 +1,8 @@
 #pragma once
 // The server's sockets: one UDP socket and a TCP listener per fallback port,
 // all on the server loop's io_context (one thread: the protocol core runs in
-// the completion handlers, so there is nothing to lock).
+// the completion handlers, so there is nothing to lock). UDP datagrams come
+// in and go out in batches (UdpBatches).
 //
 // TCP connections carry the same packets as UDP, each framed with a 2-byte
 // big-endian length. Per connection at most 2 MiB of relayed partner traffic
@@ -23,6 +24,7 @@
 
 #include "core/EventLoop.h"
 #include "server/PacketSink.h"
+#include "server/UdpBatches.h"
 
 namespace plimo {
 
@@ -70,7 +72,8 @@ class ServerNetwork final : public PacketSink {
   class Connection;
   struct Listener;
 
-  void receiveUdp();
+  void waitForUdp();
+  void readUdp();
   void accept(const std::shared_ptr<Listener>& listener);
   void dropConnection(uint64_t id, bool tellServer);
   // Ends a connection from inside a send: the server, perhaps in the middle
@@ -87,8 +90,9 @@ class ServerNetwork final : public PacketSink {
   OnClosed onClosed_;
 
   asio::ip::udp::socket udp_;
-  asio::ip::udp::endpoint udpFrom_;
-  std::array<uint8_t, 65536> udpBuffer_{};
+  UdpBatches udpBatches_;
+  // Inside a batch of received datagrams: UDP sends wait for its end.
+  bool batching_ = false;
 
   std::vector<std::shared_ptr<Listener>> listeners_;
   std::unordered_map<uint64_t, std::shared_ptr<Connection>> connections_;
