@@ -16,7 +16,7 @@ struct ServerOptions {
   std::string dataDir = "plimo-server-data";
   std::string logFile;  // empty: <dataDir>/plimo-server.log
   // Clients with a secure session at once; the idlest is evicted beyond it.
-  // About 3 KB each, so the default stays under half a gigabyte.
+  // About 1 KB each when idle, so the default stays near 100 MB.
   size_t maxSessions = 100000;
   // Handshakes a second one source address may start (twice that in a burst).
   // A handshake costs the server two key operations and a signature; a

@@ -7,11 +7,12 @@
 
 namespace plimo {
 
-UdpBatches::UdpBatches() : inBytes_(kBatch * kMaxDatagram), outBytes_(kSendBytes) {}
+UdpBatches::UdpBatches()
+    : inBytes_(new uint8_t[kBatch * kMaxDatagram]), outBytes_(new uint8_t[kSendBytes]) {}
 
 int UdpBatches::takeWaiting(int fd) {
   for (size_t i = 0; i < kBatch; ++i) {
-    inVec_[i] = {inBytes_.data() + i * kMaxDatagram, kMaxDatagram};
+    inVec_[i] = {inBytes_.get() + i * kMaxDatagram, kMaxDatagram};
     msghdr& h = in_[i].msg_hdr;
     h = {};
     h.msg_name = &inFrom_[i];
@@ -29,8 +30,8 @@ int UdpBatches::takeWaiting(int fd) {
 
 void UdpBatches::queue(int fd, const Endpoint& to, ByteView packet) {
   if (packet.size() > kMaxDatagram) return;
-  if (outCount_ == kBatch || outUsed_ + packet.size() > outBytes_.size()) flush(fd);
-  if (!packet.empty()) std::memcpy(outBytes_.data() + outUsed_, packet.data(), packet.size());
+  if (outCount_ == kBatch || outUsed_ + packet.size() > kSendBytes) flush(fd);
+  if (!packet.empty()) std::memcpy(outBytes_.get() + outUsed_, packet.data(), packet.size());
   queued_[outCount_] = {outUsed_, packet.size()};
   outUsed_ += packet.size();
   sockaddr_in& a = outTo_[outCount_];
@@ -65,7 +66,7 @@ size_t UdpBatches::gather() {
       ++end;
       if (shorter) break;
     }
-    outVec_[messages] = {outBytes_.data() + queued_[i].offset, bytes};
+    outVec_[messages] = {outBytes_.get() + queued_[i].offset, bytes};
     msghdr& h = out_[messages].msg_hdr;
     h = {};
     h.msg_name = &outTo_[i];

@@ -14,7 +14,7 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "core/Bytes.h"
 #include "server/Endpoint.h"
@@ -45,7 +45,7 @@ class UdpBatches {
       const sockaddr_in& a = inFrom_[size_t(i)];
       if (a.sin_family != AF_INET) continue;
       each(Endpoint::udp(ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)),
-           ByteView(inBytes_.data() + size_t(i) * kMaxDatagram, m.msg_len));
+           ByteView(inBytes_.get() + size_t(i) * kMaxDatagram, m.msg_len));
     }
     return n > 0 ? size_t(n) : 0;
   }
@@ -59,7 +59,8 @@ class UdpBatches {
  private:
   int takeWaiting(int fd);
 
-  std::vector<uint8_t> inBytes_;
+  // Not zeroed: pages the kernel never writes to stay out of memory.
+  std::unique_ptr<uint8_t[]> inBytes_;
   std::array<mmsghdr, kBatch> in_{};
   std::array<iovec, kBatch> inVec_{};
   std::array<sockaddr_in, kBatch> inFrom_{};
@@ -72,7 +73,7 @@ class UdpBatches {
     size_t offset;
     size_t size;
   };
-  std::vector<uint8_t> outBytes_;
+  std::unique_ptr<uint8_t[]> outBytes_;
   size_t outUsed_ = 0;
   size_t outCount_ = 0;
   std::array<Queued, kBatch> queued_{};

@@ -1,7 +1,9 @@
 #include "protocol/SecureChannel.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "core/Failure.h"
@@ -28,16 +30,32 @@ void nonceFor(uint8_t* nonce, uint32_t label, uint64_t counter) {
 
 }  // namespace
 
+// One per thread, for channels keyed per packet.
+static EVP_CIPHER_CTX* scratchContext() {
+  thread_local std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> ctx(EVP_CIPHER_CTX_new(),
+                                                                            EVP_CIPHER_CTX_free);
+  if (!ctx) evp::fatal("could not set up AES-256-GCM");
+  return ctx.get();
+}
+
 SecureChannel::SecureChannel(uint8_t type, ByteView sendKey, ByteView recvKey, uint32_t sendLabel,
-                             uint32_t recvLabel)
+                             uint32_t recvLabel, bool keyPerPacket)
     : type_(type),
       sendLabel_(sendLabel),
       recvLabel_(recvLabel),
-      opener_(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free),
-      sealer_(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free) {
+      keyPerPacket_(keyPerPacket),
+      opener_(nullptr, EVP_CIPHER_CTX_free),
+      sealer_(nullptr, EVP_CIPHER_CTX_free) {
   if (sendKey.size() != PlimoCrypto::kKeySize || recvKey.size() != PlimoCrypto::kKeySize) {
     throw Failure(Failure::Kind::badKey, "bad channel key length");
   }
+  if (keyPerPacket_) {
+    std::copy(sendKey.begin(), sendKey.end(), sendKey_.begin());
+    std::copy(recvKey.begin(), recvKey.end(), recvKey_.begin());
+    return;
+  }
+  opener_.reset(EVP_CIPHER_CTX_new());
+  sealer_.reset(EVP_CIPHER_CTX_new());
   if (!opener_ || !sealer_ ||
       EVP_EncryptInit_ex2(sealer_.get(), aes256gcm(), sendKey.data(), nullptr, nullptr) != 1 ||
       EVP_DecryptInit_ex2(opener_.get(), aes256gcm(), recvKey.data(), nullptr, nullptr) != 1) {
@@ -45,7 +63,24 @@ SecureChannel::SecureChannel(uint8_t type, ByteView sendKey, ByteView recvKey, u
   }
 }
 
-SecureChannel::~SecureChannel() = default;
+SecureChannel::~SecureChannel() {
+  OPENSSL_cleanse(sendKey_.data(), sendKey_.size());
+  OPENSSL_cleanse(recvKey_.data(), recvKey_.size());
+}
+
+EVP_CIPHER_CTX* SecureChannel::sealing(const uint8_t* nonce) {
+  EVP_CIPHER_CTX* ctx = keyPerPacket_ ? scratchContext() : sealer_.get();
+  int ok = keyPerPacket_ ? EVP_EncryptInit_ex2(ctx, aes256gcm(), sendKey_.data(), nonce, nullptr)
+                         : EVP_EncryptInit_ex2(ctx, nullptr, nullptr, nonce, nullptr);
+  return ok == 1 ? ctx : nullptr;
+}
+
+EVP_CIPHER_CTX* SecureChannel::opening(const uint8_t* nonce) {
+  EVP_CIPHER_CTX* ctx = keyPerPacket_ ? scratchContext() : opener_.get();
+  int ok = keyPerPacket_ ? EVP_DecryptInit_ex2(ctx, aes256gcm(), recvKey_.data(), nonce, nullptr)
+                         : EVP_DecryptInit_ex2(ctx, nullptr, nullptr, nonce, nullptr);
+  return ok == 1 ? ctx : nullptr;
+}
 
 std::shared_ptr<SecureChannel> SecureChannel::clientToServer(const PlimoCrypto::RelayKeys& keys) {
   return std::make_shared<SecureChannel>(kServerType, keys.c2s, keys.s2c,
@@ -56,7 +91,7 @@ std::shared_ptr<SecureChannel> SecureChannel::clientToServer(const PlimoCrypto::
 std::shared_ptr<SecureChannel> SecureChannel::serverToClient(const PlimoCrypto::RelayKeys& keys) {
   return std::make_shared<SecureChannel>(kServerType, keys.s2c, keys.c2s,
                                          PlimoCrypto::kLabelServerToClient,
-                                         PlimoCrypto::kLabelClientToServer);
+                                         PlimoCrypto::kLabelClientToServer, true);
 }
 
 std::shared_ptr<SecureChannel> SecureChannel::toPartner(const PlimoCrypto::PeerKeys& keys) {
@@ -80,11 +115,10 @@ Bytes SecureChannel::seal(ByteView plaintext) {
   nonceFor(nonce, sendLabel_, counter);
 
   std::lock_guard guard(sealLock_);
-  EVP_CIPHER_CTX* ctx = sealer_.get();
+  EVP_CIPHER_CTX* ctx = sealing(nonce);
   int length = 0;
   uint8_t* body = packet.data() + kHeaderSize;
-  if (EVP_EncryptInit_ex2(ctx, nullptr, nullptr, nonce, nullptr) != 1 ||
-      EVP_EncryptUpdate(ctx, nullptr, &length, packet.data(), int(kHeaderSize)) != 1 ||
+  if (!ctx || EVP_EncryptUpdate(ctx, nullptr, &length, packet.data(), int(kHeaderSize)) != 1 ||
       EVP_EncryptUpdate(ctx, body, &length, plaintext.data(), int(plaintext.size())) != 1 ||
       EVP_EncryptFinal_ex(ctx, body + length, &length) != 1 ||
       EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, int(kTagSize),
@@ -108,11 +142,10 @@ std::optional<Bytes> SecureChannel::open(ByteView packet) {
   Bytes plaintext(bodySize);
   // The library keeps the tag argument const in practice; the API is not.
   auto* tag = const_cast<uint8_t*>(packet.data() + packet.size() - kTagSize);
-  EVP_CIPHER_CTX* ctx = opener_.get();
+  EVP_CIPHER_CTX* ctx = opening(nonce);
   int length = 0;
   int tail = 0;
-  if (EVP_DecryptInit_ex2(ctx, nullptr, nullptr, nonce, nullptr) != 1 ||
-      EVP_DecryptUpdate(ctx, nullptr, &length, packet.data(), int(kHeaderSize)) != 1 ||
+  if (!ctx || EVP_DecryptUpdate(ctx, nullptr, &length, packet.data(), int(kHeaderSize)) != 1 ||
       EVP_DecryptUpdate(ctx, plaintext.data(), &length, packet.data() + kHeaderSize,
                         int(bodySize)) != 1 ||
       EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, int(kTagSize), tag) != 1 ||
