@@ -47,8 +47,12 @@ TEST(UnattendedGate, OnlyAKeptTrustedHelperReachesAnUnattendedPC) {
     std::string pcID = pc.registerAs();
     pc.say(helloLine(pcID, c.unattended));
     std::string helperID = helper.registerAs();
-    if (c.kept) ASSERT_EQ(helper.say("PIN " + helperID + " " + std::string(64, 'C'))[0], "PIN OK " + helperID);
-    if (c.trusted) ASSERT_TRUE(rig.store->trustHelper(helperID, "Anna", 1));
+    if (c.kept) {
+      ASSERT_EQ(helper.say("PIN " + helperID + " " + std::string(64, 'C'))[0], "PIN OK " + helperID);
+    }
+    if (c.trusted) {
+      ASSERT_TRUE(rig.store->trustHelper(helperID, "Anna", 1));
+    }
 
     auto answer = helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + std::string(128, 'A'));
     ASSERT_EQ(answer.size(), 1u);
@@ -59,7 +63,9 @@ TEST(UnattendedGate, OnlyAKeptTrustedHelperReachesAnUnattendedPC) {
       EXPECT_EQ(answer[0], "ERR UNKNOWN_ID");
       EXPECT_TRUE(rig.logged("Refused ID " + helperID + " from 10.0.0.9:40002 asking for ID " + pcID));
     }
-    if (c.unattended && c.introduced) EXPECT_TRUE(rig.logged("as trusted helper Anna"));
+    if (c.unattended && c.introduced) {
+      EXPECT_TRUE(rig.logged("as trusted helper Anna"));
+    }
   }
 }
 
