@@ -7,18 +7,27 @@
 
 namespace plimo {
 
+namespace {
+
+// One datagram's header: its address and its one buffer.
+msghdr headerFor(sockaddr_in& address, iovec& buffer) {
+  msghdr h{};
+  h.msg_name = &address;
+  h.msg_namelen = sizeof address;
+  h.msg_iov = &buffer;
+  h.msg_iovlen = 1;
+  return h;
+}
+
+}  // namespace
+
 UdpBatches::UdpBatches()
     : inBytes_(new uint8_t[kBatch * kMaxDatagram]), outBytes_(new uint8_t[kSendBytes]) {}
 
 int UdpBatches::takeWaiting(int fd) {
   for (size_t i = 0; i < kBatch; ++i) {
     inVec_[i] = {inBytes_.get() + i * kMaxDatagram, kMaxDatagram};
-    msghdr& h = in_[i].msg_hdr;
-    h = {};
-    h.msg_name = &inFrom_[i];
-    h.msg_namelen = sizeof(sockaddr_in);
-    h.msg_iov = &inVec_[i];
-    h.msg_iovlen = 1;
+    in_[i].msg_hdr = headerFor(inFrom_[i], inVec_[i]);
   }
   for (;;) {
     int n = ::recvmmsg(fd, in_.data(), kBatch, MSG_DONTWAIT, nullptr);
@@ -59,7 +68,8 @@ size_t UdpBatches::gather() {
     size_t end = i + 1;
     size_t bytes = size;
     // Equal sizes in a row (the last may be shorter, which ends the run).
-    while (segmenting_ && size > 0 && size <= kMaxSegment && end < outCount_ && end - i < kMaxSegments && sameTo(outTo_[end], outTo_[i]) &&
+    bool joinable = segmenting_ && size > 0 && size <= kMaxSegment;
+    while (joinable && end < outCount_ && end - i < kMaxSegments && sameTo(outTo_[end], outTo_[i]) &&
            queued_[end].size <= size && queued_[end].size > 0 && bytes + queued_[end].size <= kMaxSegmentedBytes) {
       bytes += queued_[end].size;
       bool shorter = queued_[end].size < size;
@@ -68,11 +78,7 @@ size_t UdpBatches::gather() {
     }
     outVec_[messages] = {outBytes_.get() + queued_[i].offset, bytes};
     msghdr& h = out_[messages].msg_hdr;
-    h = {};
-    h.msg_name = &outTo_[i];
-    h.msg_namelen = sizeof(sockaddr_in);
-    h.msg_iov = &outVec_[messages];
-    h.msg_iovlen = 1;
+    h = headerFor(outTo_[i], outVec_[messages]);
     outDatagrams_[messages] = end - i;
     if (end - i > 1) {
       h.msg_control = outControl_[messages].data();

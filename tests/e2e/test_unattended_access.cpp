@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "core/PlimoID.h"
 #include "e2e/HeadlessClient.h"
 #include "e2e/ServerProcess.h"
@@ -33,6 +35,22 @@ struct UnattendedPC {
   std::string id;
 };
 
+// plimo-server, a PC with unattended access and a helper, both registered.
+struct Scene {
+  explicit Scene(const char* name) : dir(name), server(dir / "data", dir / "out.txt") {
+    if (!server.up()) return;
+    pc.emplace(server.udpPort);
+    helper.emplace(server.udpPort, false);
+    helperID = helper->registerAs();
+  }
+  bool up() const { return pc && !pc->id.empty() && !helperID.empty(); }
+  TempDir dir;
+  ServerProcess server;
+  std::optional<UnattendedPC> pc;
+  std::optional<NetClient> helper;
+  std::string helperID;
+};
+
 std::string answer(NetClient& helper, const std::string& pcID) {
   auto lines = helper.say("CONNECT " + pcID + " 127.0.0.1 1 " + kKey, "", 1);
   return lines.empty() ? "" : lines[0].substr(0, lines[0].find(' ', 4));
@@ -43,19 +61,15 @@ std::string answer(NetClient& helper, const std::string& pcID) {
 // A stranger registering and asking for a known unattended ID is not let in
 // (the PC would have shared its screen and input with it at once).
 TEST(UnattendedAccess, AFreshClientConnectingToAKnownUnattendedIDGetsNoSession) {
-  TempDir dir("unattended-stranger");
-  ServerProcess server(dir / "data", dir / "out.txt");
-  if (server.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
-  ASSERT_TRUE(server.up());
-  UnattendedPC pc(server.udpPort);
-  ASSERT_FALSE(pc.id.empty());
-  NetClient stranger(server.udpPort, false);
-  std::string strangerID = stranger.registerAs();
-  ASSERT_FALSE(strangerID.empty());
+  Scene s("unattended-stranger");
+  if (s.server.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(s.up()) << s.server.log();
+  auto& server = s.server;
+  UnattendedPC& pc = *s.pc;
   // What an ID that is not online gets.
-  EXPECT_EQ(answer(stranger, pc.id), "ERR UNKNOWN_ID");
-  EXPECT_FALSE(pc.introducedTo(strangerID));
-  EXPECT_TRUE(server.process->waitForOutput("Refused ID " + strangerID + " from 127.0.0.1:", 5)) << server.log();
+  EXPECT_EQ(answer(*s.helper, pc.id), "ERR UNKNOWN_ID");
+  EXPECT_FALSE(pc.introducedTo(s.helperID));
+  EXPECT_TRUE(server.process->waitForOutput("Refused ID " + s.helperID + " from 127.0.0.1:", 5)) << server.log();
   EXPECT_NE(server.log().find("asking for ID " + pc.id + ", which has unattended access"), std::string::npos);
   EXPECT_NE(server.log().find("No helper is trusted, so PCs with unattended access (such as ID " + pc.id),
             std::string::npos)
@@ -63,15 +77,14 @@ TEST(UnattendedAccess, AFreshClientConnectingToAKnownUnattendedIDGetsNoSession) 
 }
 
 TEST(UnattendedAccess, AKeptHelperTrustedOnTheRunningServerGetsInUntilItUnpinsOrIsDistrusted) {
-  TempDir dir("unattended-trusted");
-  ServerProcess server(dir / "data", dir / "out.txt");
-  if (server.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
-  ASSERT_TRUE(server.up());
-  UnattendedPC pc(server.udpPort);
-  NetClient helper(server.udpPort, false);
-  std::string id = helper.registerAs();
-  ASSERT_FALSE(pc.id.empty());
-  ASSERT_FALSE(id.empty());
+  Scene s("unattended-trusted");
+  if (s.server.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(s.up()) << s.server.log();
+  auto& server = s.server;
+  UnattendedPC& pc = *s.pc;
+  NetClient& helper = *s.helper;
+  const std::string& id = s.helperID;
+  auto& dir = s.dir;
   ASSERT_EQ(helper.say("PIN " + id + " " + std::string(64, 'C'), "ID ").at(0), "PIN OK " + id);
   EXPECT_EQ(answer(helper, pc.id), "ERR UNKNOWN_ID");  // kept, but not trusted yet
 
