@@ -114,7 +114,9 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     pair(session, *partner);
   }
   std::string as;
-  if (trusted) as = ", which has unattended access, as trusted helper" + (trusted->name.empty() ? "" : " " + trusted->name);
+  if (trusted) {
+    as = ", which has unattended access, as trusted helper" + (trusted->name.empty() ? "" : " " + trusted->name);
+  }
   server_.log(session, "ID " + session.id + " asks for " + target + as);
   server_.say(session, peerLine(*partner));
   server_.say(*partner, peerLine(session));

@@ -51,7 +51,8 @@ struct Partners {
     if (!host.waitForID(20)) return why = host.log(), false;
     // A first start keeps the helper's ID, which the company then trusts.
     helper.start();
-    if (!waitFor([&] { return helper.ini().find("Pinned=") != std::string::npos; }, 20)) return why = helper.log(), false;
+    auto kept = [&] { return helper.ini().find("Pinned=") != std::string::npos; };
+    if (!waitFor(kept, 20)) return why = helper.log(), false;
     helper.stop();
     std::string id = helper.ini().substr(helper.ini().find("Pinned=") + 7, 9), out;
     if (server.command({"--trust-helper", id}, out) != 0) return why = out, false;

@@ -131,9 +131,11 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
            {"--bogus", "1"}, {"stray"}, {"--max-sessions", "0"}, {"--data", ""}, {"--handshake-share", "0"}, {"--handshake-share", "101"},
            {"--trust-helper", "12345678"}, {"--trust-helper", "1234567890"}, {"--trust-helper", "12345678x"},
            {"--trust-helper"}, {"--trust-helper", "123456789", "--name", ""},
-           {"--trust-helper", "123456789", "--name", "a\nb"}, {"--trust-helper", "123456789", "--name", std::string(101, 'a')},
+           {"--trust-helper", "123456789", "--name", "a\nb"},
+           {"--trust-helper", "123456789", "--name", std::string(101, 'a')},
            {"--name", "Anna"}, {"--distrust-helper", "123456789", "--name", "Anna"},
-           {"--list-helpers", "--trust-helper", "123456789"}, {"--trust-helper", "123456789", "--distrust-helper", "123456789"}}) {
+           {"--list-helpers", "--trust-helper", "123456789"},
+           {"--trust-helper", "123456789", "--distrust-helper", "123456789"}}) {
     EXPECT_FALSE(ServerOptions::parse(bad, error)) << bad[0];
     EXPECT_FALSE(error.empty()) << bad[0];
   }
