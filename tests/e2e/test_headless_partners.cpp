@@ -51,10 +51,13 @@ struct Partners {
     if (!host.waitForID(20)) return why = host.log(), false;
     // A first start keeps the helper's ID, which the company then trusts.
     helper.start();
-    auto kept = [&] { return helper.ini().find("Pinned=") != std::string::npos; };
+    static const std::regex pinned("Pinned=([0-9]{9})");
+    std::smatch m;
+    std::string text;  // the match points into it
+    auto kept = [&] { return std::regex_search(text = helper.ini(), m, pinned); };
     if (!waitFor(kept, 20)) return why = helper.log(), false;
     helper.stop();
-    std::string id = helper.ini().substr(helper.ini().find("Pinned=") + 7, 9), out;
+    std::string id = m[1].str(), out;
     if (server.command({"--trust-helper", id}, out) != 0) return why = out, false;
     helperArgs.insert(helperArgs.begin(), {"-autoConnect", host.lastID()});
     helper.start(helperArgs);

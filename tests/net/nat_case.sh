@@ -139,8 +139,10 @@ expect b/Plimo.log "over UDP $RIG_UDP_PORT"
 # The server sees the router's public address, not the client's LAN one.
 expect server.log "ID $id_b online from 198.51.100.3:"
 
-rig_relay_ini >"$rig_dir/a/Plimo.ini"
-rig_start_client a "$plimo" -autoConnect "$id_b"
+# Client a keeps its ID with a secret, so that the company can trust it with
+# the unattended PC; it registers once, then connects at its next start.
+{ rig_relay_ini; printf '[ID]\nSecret=%s\n' "$(od -An -N32 -tx1 /dev/urandom | tr -d ' \n')"; } >"$rig_dir/a/Plimo.ini"
+rig_start_client a "$plimo"
 pid_a=$rig_client_pid
 # Three unanswered UDP handshakes 2 s apart come before TCP is tried.
 id_a=$(registered_id a/stdout.txt "" 60) || fail "client a did not register"
@@ -159,6 +161,12 @@ else
   expect a/Plimo.log "over UDP $RIG_UDP_PORT"
   expect server.log "ID $id_a online from 198.51.100.2:"
 fi
+expect a/Plimo.log "ID $(spaced "$id_a") is pinned" 20
+stop_client "$pid_a" || fail "client a exited with status $?"
+"$server" --data "$rig_dir/server" --log "$rig_dir/server.log" --trust-helper "$id_a" >/dev/null ||
+  fail "plimo-server --trust-helper $id_a failed"
+rig_start_client a "$plimo" -autoConnect "$id_b"
+pid_a=$rig_client_pid
 
 # --- the partner session -----------------------------------------------------
 
