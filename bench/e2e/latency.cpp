@@ -17,7 +17,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,7 @@
 #include "e2e/HeadlessClient.h"
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
+#include "e2e/TrustedHelper.h"
 #include "platform/TestServers.h"
 #include "platform/XTestClient.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -89,15 +89,17 @@ struct Session {
   bool video;
 };
 
-bool measure(const Session& s, uint16_t udp, ::Display* x, int changes) {
+bool measure(const Session& s, uint16_t udp, const std::string& serverProgram, const std::string& dataDir,
+             ::Display* x, int changes) {
   HeadlessClient host("bench-host", relayIni(udp, "") + "[Session]\nUnattended=1\n");
   host.start();
   if (!host.waitForID(20)) return std::fprintf(stderr, "the helped PC got no ID:\n%s\n", host.log().c_str()), false;
-  testkit::TempDir home("bench-helper");
-  {
-    std::ofstream(home / "Plimo.ini") << relayIni(udp, "");
-  }
-  IniFile ini(home / "Plimo.ini");
+  // PCs with unattended access let in only helpers the company trusts.
+  HeadlessClient helper("bench-helper", relayIni(udp, "") + keptIDIni());
+  std::string why;
+  if (trustHelper(serverProgram, dataDir, helper, why).empty())
+    return std::fprintf(stderr, "the helper could not be trusted:\n%s\n", why.c_str()), false;
+  IniFile ini(helper.home() / "Plimo.ini");
   ini.load();
   UserDefaults defaults;
   defaults.set("autoConnect", host.lastID());
@@ -123,7 +125,7 @@ bool measure(const Session& s, uint16_t udp, ::Display* x, int changes) {
   waitFirst.reset();
   giveUp.reset();
   if (view.shown == 0) {
-    std::fprintf(stderr, "no picture reached the helper:\n%s\n", readFile(home / "Plimo.log").c_str());
+    std::fprintf(stderr, "no picture reached the helper:\n%s\n", helper.log().c_str());
     return false;
   }
   runFor(loop, 1.0);  // the first full picture settles
@@ -214,7 +216,7 @@ int main(int argc, char** argv) {
                  dir / "server.txt");
   if (!server.waitForOutput("Listening on UDP", 20)) return std::fprintf(stderr, "no server\n"), 1;
   bool ok = true;
-  for (const Session& s : {Session{"tiles", false}, Session{"H.264", true}}) ok = measure(s, udp, x, changes) && ok;
+  for (const Session& s : {Session{"tiles", false}, Session{"H.264", true}}) ok = measure(s, udp, program, dir / "data", x, changes) && ok;
   XCloseDisplay(x);
   server.stop();
   return ok ? 0 : 1;

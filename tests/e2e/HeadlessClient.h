@@ -69,6 +69,7 @@ class HeadlessClient {
   pid_t pid() const { return process_ ? process_->pid() : -1; }
   std::string log() const { return readFile(home_ / "Plimo.log"); }
   std::string ini() const { return readFile(home_ / "Plimo.ini"); }
+  const std::filesystem::path& home() const { return home_.path(); }
   std::string output() const {
     return terminal_ ? terminal_->output() : process_ ? process_->output() : std::string();
   }

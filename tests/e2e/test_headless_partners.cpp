@@ -8,6 +8,7 @@
 
 #include "e2e/HeadlessClient.h"
 #include "e2e/ServerProcess.h"
+#include "e2e/TrustedHelper.h"
 #include "platform/TestServers.h"
 #include "platform/XTestClient.h"
 #include "platform/ffmpeg/ImageFiles.h"
@@ -41,7 +42,7 @@ struct Partners {
         server(dir / "data", dir / "server.txt"),
         ini(relayIni(server.udpPort, std::to_string(server.tcpPorts[0]))),
         host("host", ini + "[Session]\nUnattended=1\n"),
-        helper("helper", ini + "[ID]\nSecret=" + std::string(64, 'C') + "\n") {}
+        helper("helper", ini + keptIDIni()) {}
 
   // Starts both PCs; false (with the logs in `why`) when one got no ID.
   // `helperArgs`: more arguments for the helper.
@@ -49,16 +50,7 @@ struct Partners {
     if (!server.up()) return why = "no server", false;
     host.start();
     if (!host.waitForID(20)) return why = host.log(), false;
-    // A first start keeps the helper's ID, which the company then trusts.
-    helper.start();
-    static const std::regex pinned("Pinned=([0-9]{9})");
-    std::smatch m;
-    std::string text;  // the match points into it
-    auto kept = [&] { return std::regex_search(text = helper.ini(), m, pinned); };
-    if (!waitFor(kept, 20)) return why = helper.log(), false;
-    helper.stop();
-    std::string id = m[1].str(), out;
-    if (server.command({"--trust-helper", id}, out) != 0) return why = out, false;
+    if (trustHelper(server.program, server.data, helper, why).empty()) return false;
     helperArgs.insert(helperArgs.begin(), {"-autoConnect", host.lastID()});
     helper.start(helperArgs);
     if (!helper.waitForID(20)) return why = helper.log(), false;

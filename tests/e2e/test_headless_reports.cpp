@@ -10,6 +10,7 @@
 
 #include "e2e/HeadlessClient.h"
 #include "e2e/ServerProcess.h"
+#include "e2e/TrustedHelper.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -44,10 +45,12 @@ TEST(HeadlessReports, TheHelperAnswersOnItsTerminalAndTheExportShowsTheReport) {
   ASSERT_TRUE(server.up());
   std::string ini = relayIni(server.udpPort, std::to_string(server.tcpPorts[0]));
   HeadlessClient host("host", ini + "[Session]\nUnattended=1\n");
-  HeadlessClient helper("helper", ini + "[Profile]\nName=Anna Helper\n");
+  HeadlessClient helper("helper", ini + keptIDIni() + "[Profile]\nName=Anna Helper\n");
   host.start();
   ASSERT_TRUE(host.waitForID(20)) << host.log();
   const std::string hostID = host.lastID();
+  std::string why;
+  ASSERT_FALSE(trustHelper(server.program, server.data, helper, why).empty()) << why;
   helper.startOnTerminal({"-autoConnect", hostID});
   ASSERT_TRUE(helper.waitForID(20)) << helper.output() << helper.log();
   const std::string helperID = helper.lastID();
