@@ -1,5 +1,7 @@
 #include "app/ReportDraft.h"
 
+#include "app/AppLog.h"
+#include "core/PlimoID.h"
 #include "core/Text.h"
 #include "protocol/ReportPayload.h"
 
@@ -22,6 +24,12 @@ int64_t ReportDraft::proposedMinutes(int64_t seconds) {
   int64_t whole = seconds > 0 ? (seconds + 59) / 60 : 0;
   int64_t quarters = (whole + 14) / 15;
   return quarters < 2 ? 15 : quarters * 15;
+}
+
+std::string ReportDraft::summary() const {
+  std::string pc = pcName.empty() ? "" : " (" + pcName + ")";
+  return "Session with " + formatPlimoID(ask_.helpedID) + pc + ", started " +
+         AppLog::formatLocalTime(double(ask_.started)) + ", " + std::to_string((ask_.seconds + 59) / 60) + " min.";
 }
 
 ReportDraft::Saved ReportDraft::save() const {

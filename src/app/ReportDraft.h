@@ -49,6 +49,8 @@ class ReportDraft {
   Saved save() const;
 
   const ReportAsk& ask() const { return ask_; }
+  // "Session with <ID> (<PC>), started <local time>, <n> min."
+  std::string summary() const;
 
   // The fields the helper edits.
   std::string pcName;

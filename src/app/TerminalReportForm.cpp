@@ -1,7 +1,5 @@
 #include "app/TerminalReportForm.h"
 
-#include "app/AppLog.h"
-#include "core/PlimoID.h"
 #include "core/Text.h"
 
 namespace plimo {
@@ -17,12 +15,8 @@ TerminalReportForm::TerminalReportForm(std::function<void(const std::string&)> w
 void TerminalReportForm::open(ReportDraft draft, Done done) {
   // One form at a time: one still open is closed unanswered.
   if (asking()) finish(End::closed, "");
-  const ReportAsk& ask = draft.ask();
-  std::string pc = draft.pcName.empty() ? "" : " (" + draft.pcName + ")";
   write_("\n" + std::string(ReportDraft::kTitle) + ": " + std::string(ReportDraft::kHeading) + "\n" +
-         std::string(ReportDraft::kExplanation) + "\n" + "Session with " + formatPlimoID(ask.helpedID) + pc +
-         ", started " + AppLog::formatLocalTime(double(ask.started)) + ", " +
-         std::to_string((ask.seconds + 59) / 60) + " min.\n" +
+         std::string(ReportDraft::kExplanation) + "\n" + draft.summary() + "\n" +
          "Type skip at any question to skip this report.\n");
   draft_ = std::move(draft);
   done_ = std::move(done);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app/AppModel.h"
+#include "app/SessionReports.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
 #include "protocol/NetSocketFactory.h"
@@ -17,6 +18,7 @@
 #include "ui/HostWindows.h"
 #include "ui/MainWindow.h"
 #include "ui/QtLoop.h"
+#include "ui/ReportWindow.h"
 #include "ui/SettingsWindow.h"
 
 namespace plimo {
@@ -55,10 +57,13 @@ int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
   HostWindows hostWindows(loop, &main);
   model.setHost(platform, hostWindows.asker());
   model.setWindows(&hostWindows);
+  ReportWindow reportForm;
   main.show();
+  model.reports->setForm(&reportForm);
   int status = app.exec();
   model.terminate();
   model.setWindows(nullptr);
+  model.reports->setForm(nullptr);
   // Let the goodbyes leave before the sockets close.
   auto last = loop.after(0.3, [] { QApplication::quit(); });
   app.exec();

@@ -1,13 +1,16 @@
 // The windows on virtual time: the remote screen view's placement, pointer
 // mapping, panning and keys; the consent panel's countdown and first
-// answer; the main window connecting to a typed ID; a screenshot of each.
+// answer; the main window connecting to a typed ID; the session report
+// form's refusals and ends; a screenshot of each.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -22,6 +25,7 @@
 #include "ui/HostChat.h"
 #include "ui/HostWindows.h"
 #include "ui/MainWindow.h"
+#include "ui/ReportWindow.h"
 #include "ui/ScreenView.h"
 #include "ui/SettingsWindow.h"
 
@@ -277,6 +281,64 @@ TEST_F(MainWindowTest, EveryOtherWindowOpens) {
                          {&help, "help-window"}, {&test, "connection-test-window"}}) {
     w->show();
     shoot(*w, name);
+  }
+}
+
+TEST(ReportWindowTest, RefusalsKeepTheFormOpenAndEachEndFiresOnce) {
+  ReportWindow window;
+  std::vector<std::pair<ReportForm::End, std::string>> ends;
+  auto open = [&] {
+    window.open(ReportDraft({"ref1", 1700000000, 1700001000, 1000, "123456789"}, "Front desk", "Ada"),
+                [&](ReportForm::End end, const std::string& payload) { ends.emplace_back(end, payload); });
+  };
+  auto field = [&](const char* name) { return window.findChild<QLineEdit*>(name); };
+  auto click = [&](const char* name) { QTest::mouseClick(window.findChild<QPushButton*>(name), Qt::LeftButton); };
+  auto refusal = [&] { return window.findChild<QLabel*>("refusal")->text().toStdString(); };
+  open();
+  EXPECT_EQ(window.windowTitle().toStdString(), ReportDraft::kTitle);
+  EXPECT_EQ(window.size(), QSize(560, 620));
+  EXPECT_EQ(field("minutes")->text(), "30");
+
+  click("save");
+  EXPECT_EQ(refusal(), ReportDraft::kNeedsSomething);
+  EXPECT_TRUE(window.isVisible());
+  shoot(window, "report-form-needs");
+
+  auto* description = window.findChild<QPlainTextEdit*>("description");
+  // Cut to its most characters, a description of accented letters is still too many bytes.
+  description->setPlainText(QString(5000, QChar(0x00e9)));
+  click("save");
+  EXPECT_EQ(refusal(), ReportDraft::kTooLong);
+  EXPECT_TRUE(window.isVisible());
+  shoot(window, "report-form-too-long");
+  EXPECT_TRUE(ends.empty());
+
+  QTest::keyClicks(field("customer"), "Acme");
+  description->setPlainText("Printer driver");
+  ReportDraft expected({"ref1", 1700000000, 1700001000, 1000, "123456789"}, "Front desk", "Ada");
+  expected.customer = "Acme";
+  expected.description = "Printer driver";
+  click("save");
+  click("save");  // a second click on a closed form is nothing
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0], std::pair(ReportForm::End::saved, expected.save().payload));
+  EXPECT_FALSE(window.isVisible());
+
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    ReportForm::End end;
+  };
+  for (const auto& c : {Case{"Skip", [&] { click("skip"); }, ReportForm::End::skipped},
+                        Case{"closing the window", [&] { window.close(); }, ReportForm::End::closed}}) {
+    SCOPED_TRACE(c.name);
+    ends.clear();
+    open();
+    EXPECT_TRUE(refusal().empty());
+    c.act();
+    window.close();
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0], std::pair(c.end, std::string()));
   }
 }
 
