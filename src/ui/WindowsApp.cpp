@@ -38,6 +38,8 @@ void onTerm(int) {
 int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Plimo");
+  // Desktops match the window to its menu entry and icon by this name.
+  QGuiApplication::setDesktopFileName("org.plimo.Plimo");
   QtLoop loop;
   std::unique_ptr<QSocketNotifier> term;
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, termPipe) == 0) {
