@@ -165,7 +165,9 @@ expect a/Plimo.log "ID $(spaced "$id_a") is pinned" 20
 stop_client "$pid_a" || fail "client a exited with status $?"
 "$server" --data "$rig_dir/server" --log "$rig_dir/server.log" --trust-helper "$id_a" >/dev/null ||
   fail "plimo-server --trust-helper $id_a failed"
-rig_start_client a "$plimo" -autoConnect "$id_b"
+# With an X display the helped PC shares it, and the helper saves the first
+# picture that crossed the routers.
+rig_start_client a "$plimo" -autoConnect "$id_b" ${DISPLAY:+-dumpPicture "$rig_dir/a/picture.png"}
 pid_a=$rig_client_pid
 
 # --- the partner session -----------------------------------------------------
@@ -179,6 +181,12 @@ expect server.log "Session $id_a helps $id_b" 10
 # Each side's greeting crosses the link the other way.
 expect a/Plimo.log "Partner says: Hello from $(spaced "$id_b")" 10
 expect b/Plimo.log "Partner says: Hello from $(spaced "$id_a")" 10
+
+if [ -n "${DISPLAY:-}" ]; then
+  expect a/Plimo.log "Picture saved to $rig_dir/a/picture.png" 30
+  [ "$(head -c 4 "$rig_dir/a/picture.png" | tail -c 3)" = PNG ] || fail "the saved picture is no PNG"
+  pass "the helped PC's screen reached the helper as a picture"
+fi
 
 # --- the end -----------------------------------------------------------------
 
