@@ -172,7 +172,8 @@ pid_a=$rig_client_pid
 
 # --- the partner session -----------------------------------------------------
 
-expect a/Plimo.log "Asking server for $(spaced "$id_b")" 10
+# Over TCP the unanswered UDP handshakes come first (about 10 s).
+expect a/Plimo.log "Asking server for $(spaced "$id_b")" 40
 
 expect_link a/Plimo.log b/Plimo.log
 
