@@ -30,8 +30,7 @@ void ConsentPrompt::tick(int left) {
 
 void ConsentPrompt::typed(std::string_view line) {
   if (!asking()) return;
-  std::string word(trimWhitespace(line));
-  for (auto& ch : word) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+  std::string word = asciiLower(trimWhitespace(line));
   if (word == "c" || word == "allow control" || word == "control") return countdown_.answer(HostSession::Answer::control);
   if (word == "v" || word == "view only" || word == "view") return countdown_.answer(HostSession::Answer::viewOnly);
   if (word == "d" || word == "deny") return countdown_.answer(HostSession::Answer::deny);

@@ -23,16 +23,6 @@ constexpr size_t kMaxWord = 64;
 // Files larger than this were not written by Plimo; they read as empty.
 constexpr uintmax_t kMaxFileSize = 16 * 1024 * 1024;
 
-std::vector<std::string> splitWords(std::string_view line) {
-  std::vector<std::string> words;
-  for (;;) {
-    size_t space = line.find(' ');
-    words.emplace_back(line.substr(0, space));
-    if (space == std::string_view::npos) return words;
-    line.remove_prefix(space + 1);
-  }
-}
-
 // The lines of a file split at every line break (CR LF, LF or CR).
 std::vector<std::string_view> splitLines(std::string_view text) {
   std::vector<std::string_view> lines;

@@ -23,6 +23,16 @@ std::string_view trimWhitespace(std::string_view text) {
   return text;
 }
 
+std::vector<std::string> splitWords(std::string_view line) {
+  std::vector<std::string> words;
+  for (;;) {
+    size_t space = line.find(' ');
+    words.emplace_back(line.substr(0, space));
+    if (space == std::string_view::npos) return words;
+    line.remove_prefix(space + 1);
+  }
+}
+
 std::string asciiLower(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plimo {
 
@@ -20,6 +21,10 @@ std::string_view trimBlanks(std::string_view text);
 
 // `bytes` as UTF-8 text, every invalid sequence replaced by U+FFFD.
 std::string utf8Lossy(std::string_view bytes);
+
+// The words of a command line: split at every single space, empty words kept
+// (two spaces make an empty word), as both ends of the server link split them.
+std::vector<std::string> splitWords(std::string_view line);
 
 // `text` with ASCII letters in lower case.
 std::string asciiLower(std::string_view text);

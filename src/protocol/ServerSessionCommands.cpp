@@ -1,6 +1,7 @@
 // Text lines with the server: HELLO, the ID and its pinning, and the routing
 // of every reply.
 #include "core/PlimoID.h"
+#include "core/Text.h"
 #include "protocol/Net.h"
 #include "protocol/PartnerSession.h"
 #include "protocol/PlimoCrypto.h"
@@ -9,18 +10,6 @@
 namespace plimo {
 
 namespace {
-
-// Split at every single space; two spaces make an empty word.
-std::vector<std::string> splitWords(const std::string& line) {
-  std::vector<std::string> words;
-  size_t from = 0;
-  for (;;) {
-    size_t space = line.find(' ', from);
-    words.push_back(line.substr(from, space == std::string::npos ? std::string::npos : space - from));
-    if (space == std::string::npos) return words;
-    from = space + 1;
-  }
-}
 
 bool isAnyOf(const std::string& word, std::initializer_list<std::string_view> options) {
   for (auto option : options) {
