@@ -18,3 +18,18 @@ within() {
     sleep 0.2
   done
 }
+
+# start_xvfb WIDTHxHEIGHT DIR: starts an X server of that size on a free
+# display number, its log and pid in DIR; prints ":N" once it accepts
+# connections, nothing when it could not start.
+start_xvfb() {
+  local size=$1 dir=$2
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset \
+    3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  echo $! >"$dir/xvfb.pid"
+  for _ in $(seq 100); do
+    [ -s "$dir/display" ] && break
+    sleep 0.1
+  done
+  if [ -s "$dir/display" ]; then echo ":$(head -n1 "$dir/display")"; fi
+}
