@@ -3,6 +3,7 @@
 
 #include "host/HostSession.h"
 
+#include "core/CappedList.h"
 #include "core/PlimoID.h"
 #include "core/Text.h"
 #include "host/H264Encoder.h"
@@ -199,14 +200,18 @@ void HostSession::setPaused(bool paused) {
 }
 
 void HostSession::note(const std::string& text) {
-  chat_.push_back({newChatLineID(), false, "\u24D8 " + text, loop_.wallNow()});
+  addChat({newChatLineID(), false, "\u24D8 " + text, loop_.wallNow()});
 }
 
 void HostSession::sendChat(std::string_view text) {
   std::string_view trimmed = trimWhitespace(text);
   if (trimmed.empty() || phase_ == Phase::ended) return;
   channel_.postText(1, trimmed);
-  chat_.push_back({newChatLineID(), true, std::string(trimmed), loop_.wallNow()});
+  addChat({newChatLineID(), true, std::string(trimmed), loop_.wallNow()});
+}
+
+void HostSession::addChat(ChatLine line) {
+  appendCapped(chat_, std::move(line), kMaxChatLines, kMaxTalkBytes, chatLineBytes);
 }
 
 void HostSession::setChatOpen(bool open) {

@@ -130,6 +130,8 @@ class HostSession {
   void captureStopped(const std::string& reason);
   void updateSound();
   void note(const std::string& text);
+  // Keeps the newest kMaxChatLines lines within kMaxTalkBytes.
+  void addChat(ChatLine line);
   void log(const std::string& text) const;
   void send(ByteView packet) const;
   void sendChannel();

@@ -81,7 +81,7 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
   switch (msg.kind) {
     case Kind::chat:
       if (auto text = parts_.whole(msg)) {
-        chat_.push_back({newChatLineID(), false, utf8Lossy(toString(*text)), loop_.wallNow()});
+        addChat({newChatLineID(), false, utf8Lossy(toString(*text)), loop_.wallNow()});
         if (!chatOpen_) ++unreadChat_;
       }
       break;

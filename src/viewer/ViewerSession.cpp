@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "core/CappedList.h"
 #include "core/Text.h"
 #include "viewer/H264Decoder.h"
 #include "viewer/ViewerProfile.h"
@@ -140,31 +141,17 @@ void ViewerSession::sendInput(uint8_t kind, int x, int y, int32_t data) {
   sendIf(inputs_.packet());
 }
 
-namespace {
-
-size_t textBytes(const std::string& text) { return text.size(); }
-size_t textBytes(const ChatLine& line) { return line.text.size(); }
-
-// Appends `item`, then drops the oldest while more than `maxItems` or
-// kMaxTalkBytes of text are kept.
-template <typename T>
-void appendCapped(Observable<std::vector<T>>& list, T item, size_t maxItems) {
-  auto items = list.get();
-  items.push_back(std::move(item));
-  size_t bytes = 0;
-  for (const auto& i : items) bytes += textBytes(i);
-  size_t drop = 0;
-  while (items.size() - drop > 1 && (items.size() - drop > maxItems || bytes > ViewerSession::kMaxTalkBytes))
-    bytes -= textBytes(items[drop++]);
-  items.erase(items.begin(), items.begin() + long(drop));
-  list.set(items);
+void ViewerSession::note(const std::string& text) {
+  auto items = notes.get();
+  appendCapped(items, text, kMaxNotes, kMaxTalkBytes, [](const std::string& t) { return t.size(); });
+  notes.set(items);
 }
 
-}  // namespace
-
-void ViewerSession::note(const std::string& text) { appendCapped(notes, text, kMaxNotes); }
-
-void ViewerSession::addChat(ChatLine line) { appendCapped(chat, std::move(line), kMaxChatLines); }
+void ViewerSession::addChat(ChatLine line) {
+  auto items = chat.get();
+  appendCapped(items, std::move(line), kMaxChatLines, kMaxTalkBytes, chatLineBytes);
+  chat.set(items);
+}
 
 void ViewerSession::log(const std::string& text) const {
   if (onLog) onLog(text);

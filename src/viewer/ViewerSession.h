@@ -87,12 +87,9 @@ class ViewerSession final : public RemoteInput {
   // single-frame transfer, the windowed transfer's next frame (each at most
   // 65,535 chunks of 1200 bytes), and the frames held beyond it.
   static constexpr size_t kMaxFrameBytes = 2 * FrameChunk::kMaxChunks * FrameChunk::kPayload + kMaxHeldAhead;
-  // Chat lines and notices kept; the oldest go first. A session's talk is
-  // far shorter; a host sending without end must not fill memory.
-  static constexpr size_t kMaxChatLines = 1000;
+  // Notices kept beside the chat (kMaxChatLines), each list within
+  // kMaxTalkBytes of text; the oldest go first.
   static constexpr size_t kMaxNotes = 100;
-  // Text kept in each of the two lists, at most (the newest line is always kept).
-  static constexpr size_t kMaxTalkBytes = size_t(4) << 20;
 
   // `loop` and `platform` outlive the session. The start-up requests
   // (full picture, capabilities, sound, profile, wallpaper) go out at once.

@@ -183,6 +183,22 @@ TEST(HostConsent, FloodBeforeConsentIsBoundedInCountAndBytes) {
   EXPECT_TRUE(rig.logged("[host] too many messages before consent; the rest are dropped"));
 }
 
+TEST(HostSession, AHelperChattingWithoutEndCannotFillTheHelpedPCsMemory) {
+  HostRig rig;
+  rig.make();
+  rig.allow();
+  for (size_t i = 0; i < kMaxChatLines + 5; ++i) rig.postText(1, "line " + std::to_string(i));
+  rig.loop.advance(2.0);
+  ASSERT_EQ(rig.session->chat().size(), kMaxChatLines);
+  EXPECT_EQ(rig.session->chat().back().text, "line " + std::to_string(kMaxChatLines + 4));
+  for (int i = 0; i < 6; ++i) rig.postText(1, std::string(1 << 20, char('a' + i)));
+  rig.loop.advance(2.0);
+  size_t bytes = 0;
+  for (auto& line : rig.session->chat()) bytes += line.text.size();
+  EXPECT_LE(bytes, kMaxTalkBytes);
+  EXPECT_EQ(rig.session->chat().back().text[0], 'f');
+}
+
 TEST(HostSession, HelperTitleAndProfile) {
   HostRig rig;
   rig.make(false, true, "Server Name");

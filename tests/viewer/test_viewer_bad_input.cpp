@@ -215,14 +215,14 @@ TEST(ViewerBadInput, ChatAndNoticesWithoutEndKeepTheNewestWithinTheirCaps) {
     for (int i = 0; i < 6; ++i) v.message(1, Bytes(1 << 20, uint8_t('a' + i)));
     size_t bytes = 0;
     for (auto& line : v.session->chat.get()) bytes += line.text.size();
-    EXPECT_LE(bytes, ViewerSession::kMaxTalkBytes);
+    EXPECT_LE(bytes, kMaxTalkBytes);
     EXPECT_EQ(v.session->chat.get().back().text[0], 'f');
   }
   Viewer v;
   v.running();
-  for (size_t i = 0; i < ViewerSession::kMaxChatLines + 5; ++i) v.message(1, toBytes("line " + std::to_string(i)));
+  for (size_t i = 0; i < kMaxChatLines + 5; ++i) v.message(1, toBytes("line " + std::to_string(i)));
   for (size_t i = 0; i < ViewerSession::kMaxNotes + 5; ++i) v.message(3, Bytes(12, uint8_t(i)));
-  ASSERT_EQ(v.session->chat.get().size(), ViewerSession::kMaxChatLines);
-  EXPECT_EQ(v.session->chat.get().back().text, "line " + std::to_string(ViewerSession::kMaxChatLines + 4));
+  ASSERT_EQ(v.session->chat.get().size(), kMaxChatLines);
+  EXPECT_EQ(v.session->chat.get().back().text, "line " + std::to_string(kMaxChatLines + 4));
   EXPECT_EQ(v.session->notes.get().size(), ViewerSession::kMaxNotes);
 }
