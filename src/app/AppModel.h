@@ -29,6 +29,7 @@ class IniFile;
 class PlatformFactory;
 class PlimoClient;
 class SessionWindows;
+class ViewerWindows;
 class SocketFactory;
 class System;
 
@@ -135,6 +136,9 @@ class AppModel {
   // A view every new viewer session shows its pictures in (a helper without
   // windows); it must outlive the model.
   void setViewerDisplay(ScreenDisplay* display) { viewerDisplay_ = display; }
+  // The helper's window, opened on every viewer session instead of the view
+  // above. Not owned; outlives the sessions.
+  void setViewerWindows(ViewerWindows* windows) { viewerWindows_ = windows; }
 
  private:
   void startClient();
@@ -187,6 +191,7 @@ class AppModel {
   std::unique_ptr<HostSession> hostSession_;
   std::unique_ptr<ViewerSession> viewerSession_;
   ScreenDisplay* viewerDisplay_ = nullptr;
+  ViewerWindows* viewerWindows_ = nullptr;
   std::shared_ptr<AppModel*> alive_ = std::make_shared<AppModel*>(this);
 };
 

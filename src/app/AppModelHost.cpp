@@ -3,6 +3,7 @@
 
 #include "app/AppModel.h"
 #include "app/SessionWindows.h"
+#include "app/ViewerWindows.h"
 #include "core/PlimoID.h"
 #include "platform/System.h"
 #include "protocol/PlimoClient.h"
@@ -72,6 +73,8 @@ void AppModel::endSessionWindow() {
   if (!hostSession_ && !viewerSession_) return;
   // The windows show the session: they go first.
   if (windows_) windows_->closeAll();
+  // Its held keys are let go while the session can still send them.
+  if (viewerWindows_ && viewerSession_) viewerWindows_->closeViewer();
   if (client) client->onData = nullptr;
   if (hostSession_) hostSession_->close();
   hostSession_.reset();

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/AppModel.h"
+#include "app/ViewerWindows.h"
 #include "core/PlimoID.h"
 #include "protocol/PlimoClient.h"
 
@@ -93,6 +94,16 @@ void AppModel::startViewerSession() {
                                                    std::move(options));
   viewerSession_->onLog = weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
   viewerSession_->setDisplay(viewerDisplay_);
+  if (viewerWindows_) {
+    const std::string& partner = client->partnerID();
+    const auto& list = recent.get();
+    auto known = std::find_if(list.begin(), list.end(), [&](const RecentPC& r) { return r.id == partner; });
+    ViewerWindows::Facts facts{known != list.end() ? known->name : "", client->viaRelay(),
+                               settings.get().commandAsControl};
+    viewerSession_->setDisplay(&viewerWindows_->showViewer(*viewerSession_, facts, weakly<>([](AppModel& m) {
+                                                             if (m.client) m.client->disconnect();
+                                                           })));
+  }
   client->onData = [weak = std::weak_ptr<AppModel*>(alive_)](const Bytes& data) {
     if (auto model = weak.lock(); model && (*model)->viewerSession_) (*model)->viewerSession_->receive(data);
   };

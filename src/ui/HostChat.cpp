@@ -42,12 +42,7 @@ void HostChat::refresh() {
   const auto& chat = session_.chat();
   if (chat.size() == shown_) return;
   shown_ = chat.size();
-  QString html;
-  for (const auto& line : chat) {
-    html += QString("<p><b>%1</b> %2</p>")
-                .arg(line.fromMe ? "You:" : "Helper:", ui::text(line.text).toHtmlEscaped());
-  }
-  lines_->setHtml(html);
+  lines_->setHtml(ui::chatHtml(chat, "Helper:"));
   lines_->verticalScrollBar()->setValue(lines_->verticalScrollBar()->maximum());
 }
 

@@ -9,6 +9,13 @@ QImage image(const Picture& picture) {
   return QImage(picture.pixels.data(), picture.width, picture.height, picture.stride, QImage::Format_RGB32).copy();
 }
 
+QString chatHtml(const std::vector<ChatLine>& lines, const QString& other) {
+  QString html;
+  for (const auto& line : lines)
+    html += QString("<p><b>%1</b> %2</p>").arg(line.fromMe ? QString("You:") : other, text(line.text).toHtmlEscaped());
+  return html;
+}
+
 Light::Light(QWidget* parent) : QLabel(parent) {
   setFixedSize(14, 14);
   set(AppModel::Light::grey);

@@ -5,9 +5,11 @@
 #include <QLabel>
 #include <QString>
 #include <string>
+#include <vector>
 
 #include "app/AppModel.h"
 #include "platform/Picture.h"
+#include "protocol/ChatLine.h"
 
 namespace plimo::ui {
 
@@ -15,6 +17,9 @@ inline QString text(const std::string& s) { return QString::fromStdString(s); }
 
 // A copy of a BGRA picture the windows may keep.
 QImage image(const Picture& picture);
+
+// Chat lines as rich text, each after "You:" or `other`.
+QString chatHtml(const std::vector<ChatLine>& lines, const QString& other);
 
 // A round status light.
 class Light final : public QLabel {

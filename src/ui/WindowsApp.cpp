@@ -15,6 +15,7 @@
 #include "support/IniFile.h"
 #include "ui/ConnectionTestWindow.h"
 #include "ui/HelpWindow.h"
+#include "ui/HelperWindows.h"
 #include "ui/HostWindows.h"
 #include "ui/MainWindow.h"
 #include "ui/QtLoop.h"
@@ -51,7 +52,8 @@ int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
   LinuxSystem system;
   NetSocketFactory sockets(loop);
   LinuxPlatform platform;
-  AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
+  IniFile& ini = IniFile::user();
+  AppModel model(loop, system, sockets, ini, UserDefaults::fromArguments(args));
   SettingsWindow settings(model);
   HelpWindow help;
   ConnectionTestWindow connectionTest(model);
@@ -59,12 +61,15 @@ int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
   HostWindows hostWindows(loop, &main);
   model.setHost(platform, hostWindows.asker());
   model.setWindows(&hostWindows);
+  HelperWindows helperWindows(loop, ini, [&model](std::string_view line) { model.log(line); });
+  model.setViewerWindows(&helperWindows);
   ReportWindow reportForm;
   main.show();
   model.reports->setForm(&reportForm);
   int status = app.exec();
   model.terminate();
   model.setWindows(nullptr);
+  model.setViewerWindows(nullptr);
   model.reports->setForm(nullptr);
   // Let the goodbyes leave before the sockets close.
   auto last = loop.after(0.3, [] { QApplication::quit(); });
