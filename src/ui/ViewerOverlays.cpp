@@ -57,11 +57,12 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
   banner_->setAlignment(Qt::AlignCenter);
   banner_->setMaximumWidth(720);
   paint(banner_, "#f2c94c", "#202226");
+  banner_->setStyleSheet(banner_->styleSheet() + " margin-top: 10px;");
 
   auto* corner = new QWidget;
   corner->setAttribute(Qt::WA_TransparentForMouseEvents);
   auto* row = new QHBoxLayout(corner);
-  row->setContentsMargins(0, 0, 0, 0);
+  row->setContentsMargins(0, 0, 10, 10);
   rendering_ = badge("renderingBadge");
   live_ = badge("liveBadge");
   paint(live_, "rgba(0,0,0,160)", "white");
@@ -70,6 +71,7 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
 
   stage.addWidget(waiting_, 0, 0, Qt::AlignCenter);
   stage.addWidget(banner_, 0, 0, Qt::AlignTop | Qt::AlignHCenter);
+  stage.setContentsMargins(0, 0, 0, 0);
   stage.addWidget(corner, 0, 0, Qt::AlignBottom | Qt::AlignRight);
   for (QWidget* w : {waiting_, static_cast<QWidget*>(banner_), corner}) w->raise();
 

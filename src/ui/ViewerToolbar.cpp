@@ -3,7 +3,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QStyle>
 #include <QToolButton>
 #include <array>
 #include <cmath>
@@ -45,6 +44,7 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   palette.setColor(QPalette::Window, QColor("#2b2d31"));
   palette.setColor(QPalette::WindowText, Qt::white);
   palette.setColor(QPalette::ButtonText, Qt::white);
+  palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor("#7d8086"));
   setPalette(palette);
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(10, 4, 10, 4);
@@ -70,15 +70,16 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   unread_->setStyleSheet("background: #d93025; color: white; border-radius: 8px; font-size: 10px; padding: 0 4px;");
   auto* disconnect = button("disconnect", "Disconnect", "End the session");
   disconnect->setStyleSheet("QToolButton { background: #d93025; color: white; border-radius: 4px; padding: 4px 10px; }");
-  // The full-screen texts are long: the button shows an icon and names its keys as help.
-  fullScreen_->setToolButtonStyle(Qt::ToolButtonIconOnly);
   for (auto* b : {screen_, keys_, size_, fullScreen_, sound_, chat_}) row->addWidget(b);
-  row->addWidget(unread_);
+  row->addWidget(unread_, 0, Qt::AlignVCenter);
   row->addWidget(disconnect);
 
   QObject::connect(fullScreen_, &QToolButton::clicked, [this] { actions_.toggleFullScreen(); });
   QObject::connect(sound_, &QToolButton::clicked, [this] { session_.setMuted(!session_.muted.get()); });
-  QObject::connect(chat_, &QToolButton::clicked, [this] { session_.setChatOpen(!session_.chatOpen.get()); });
+  QObject::connect(chat_, &QToolButton::clicked, [this] {
+    session_.setChatOpen(!session_.chatOpen.get());
+    chat_->setChecked(session_.chatOpen.get());
+  });
   QObject::connect(disconnect, &QToolButton::clicked, [this] { actions_.disconnect(); });
 
   auto status = [this](const auto&) { showStatus(); };
@@ -94,10 +95,13 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   watching_.push_back(session_.muted.observe(sound));
   auto unread = [this](int count) {
     unread_->setText(QString::number(count));
-    unread_->setMinimumSize(16, 16);
+    unread_->setMinimumWidth(16);
+    unread_->setFixedHeight(16);
     unread_->setVisible(count > 0);
   };
   watching_.push_back(session_.unreadChat.observe(unread));
+  chat_->setCheckable(true);
+  watching_.push_back(session_.chatOpen.observe([this](bool open) { chat_->setChecked(open); }));
   showStatus();
   showMonitors();
   sound(session_.muted.get());
@@ -160,11 +164,10 @@ void ViewerToolbar::buildKeys() {
 void ViewerToolbar::showOptions(const ViewerOptions& options) {
   options_ = options;
   buildSize();
-  QString text = options.fullScreen ? "Back to a window (Ctrl+Super+F or F11)" : "Full screen (Ctrl+Super+F or F11)";
-  fullScreen_->setText(text);
-  fullScreen_->setToolTip(text);
-  fullScreen_->setIcon(style()->standardIcon(options.fullScreen ? QStyle::SP_TitleBarNormalButton
-                                                                : QStyle::SP_TitleBarMaxButton));
+  // The whole text, keys and all, is too long for the bar: it is the button's help.
+  fullScreen_->setText(options.fullScreen ? "Back to a window" : "Full screen");
+  fullScreen_->setToolTip(options.fullScreen ? "Back to a window (Ctrl+Super+F or F11)"
+                                             : "Full screen (Ctrl+Super+F or F11)");
 }
 
 void ViewerToolbar::buildSize() {

@@ -7,9 +7,11 @@
 #include "ModelRig.h"
 #include "app/ConsentPrompt.h"
 #include "app/HeadlessConsent.h"
+#include "app/ViewerWindows.h"
 #include "platform/fake/FakePlatform.h"
 #include "testkit/FakePartner.h"
 #include "testkit/PlimoClientTestKit.h"
+#include "testkit/ViewerRig.h"
 
 using namespace plimo;
 using namespace plimo::testkit;
@@ -116,6 +118,65 @@ TEST_F(HostFixture, HelpingAPartnerStartsTheViewerSessionWithItsTextsAndEndsWith
   EXPECT_EQ(model->sessionTitle.get(), "No active session");
   EXPECT_EQ(model->sessionDetail.get(), "The last session has ended");
   EXPECT_EQ(model->checkNumber.get(), "--- ---");
+}
+
+// The helper's window opens with the viewer session, draws its pictures and
+// closes before the session does; the window's own end disconnects.
+TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
+  struct Windows final : ViewerWindows {
+    AppModel* model = nullptr;
+    LatestPicture display;
+    std::vector<std::string> calls;
+    ViewerSession* session = nullptr;
+    std::function<void()> disconnect;
+    ScreenDisplay& showViewer(ViewerSession& s, const Facts& facts, std::function<void()> d) override {
+      calls.push_back("show " + facts.partnerName + (facts.viaRelay ? " relayed" : " direct"));
+      session = &s;
+      disconnect = std::move(d);
+      return display;
+    }
+    void closeViewer() override {
+      // Held keys go out while the session still runs.
+      calls.push_back(model->viewerSession() == session ? "close while running" : "close after the session");
+    }
+  } windows;
+  registered();
+  windows.model = model.get();
+  model->setViewerWindows(&windows);
+  FakePartner alice;
+  auto help = [&] {
+    model->partnerID = alice.id;
+    model->connect();
+    model->rename(model->recent.get().front(), "Alice");
+    say(alice.peerLine(PlimoClientTestKit(*model->client).peerKey().publicKey()));
+    UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
+    loop.runPending();
+  };
+  help();
+  ASSERT_TRUE(model->viewerSession());
+  EXPECT_EQ(windows.session, model->viewerSession());
+  EXPECT_EQ(windows.calls, std::vector<std::string>{"show Alice direct"});
+  UdpRecord::deliver(sockets.udp.back(),
+                     alice.seal(chunk(SessionPacket::kFrameChunk, 1, 0, 1, frame(0, update(8, 6, 8, 6)))),
+                     alice.publicAddress);
+  loop.runPending();
+  EXPECT_EQ(windows.display.shown, 1);
+  UdpRecord::deliver(sockets.udp.back(), alice.seal("BYE"), alice.publicAddress);
+  loop.runPending();
+  EXPECT_FALSE(model->viewerSession());
+  EXPECT_EQ(windows.calls, (std::vector<std::string>{"show Alice direct", "close while running"}));
+
+  // The helper closes the window: the partner hears BYE and the session ends.
+  help();
+  ASSERT_TRUE(model->viewerSession());
+  size_t sentBefore = sockets.udp.back()->sent.size();
+  windows.disconnect();
+  EXPECT_FALSE(model->viewerSession());
+  EXPECT_EQ(model->sessionTitle.get(), "No active session");
+  bool bye = false;
+  for (size_t i = sentBefore; i < sockets.udp.back()->sent.size(); ++i)
+    if (auto plain = alice.open(sockets.udp.back()->sent[i].data)) bye |= *plain == toBytes("BYE");
+  EXPECT_TRUE(bye);
 }
 
 TEST_F(HostFixture, ADeniedHelperIsDisconnectedAndTheSessionEnds) {
