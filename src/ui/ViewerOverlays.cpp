@@ -41,10 +41,10 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
   large.setPointSize(large.pointSize() + 4);
   large.setBold(true);
   waitingTitle_->setFont(large);
-  auto* check = new QLabel("Ask them to check that their screen shows check number " +
+  check_ = new QLabel("Ask them to check that their screen shows check number " +
                            ui::text(session_.checkNumber()));
-  check->setObjectName("waitingCheck");
-  for (auto* label : {waitingTitle_, check}) {
+  check_->setObjectName("waitingCheck");
+  for (auto* label : {waitingTitle_, check_}) {
     label->setAlignment(Qt::AlignCenter);
     column->addWidget(label);
   }
@@ -104,9 +104,14 @@ void ViewerOverlays::stop() {
 }
 
 void ViewerOverlays::showWaiting() {
-  waitingTitle_->setText(session_.mode.get() < 0 ? "Waiting for the other person to allow the session..."
-                                                 : "Waiting for the first picture...");
-  waiting_->setVisible(!session_.gotFirstFrame.get());
+  const bool first = !session_.gotFirstFrame.get();
+  const int mode = session_.mode.get();
+  // A paused picture stands still: say why over it.
+  waitingTitle_->setText(!first     ? "Paused by the other person"
+                         : mode < 0 ? "Waiting for the other person to allow the session..."
+                                    : "Waiting for the first picture...");
+  check_->setVisible(first);
+  waiting_->setVisible(first || mode == 2);
 }
 
 void ViewerOverlays::showRendering() {

@@ -1,6 +1,6 @@
 #pragma once
 // What lies over the helper's picture: the notice until the first picture
-// (with the check number to compare), the secure-screen banner, the
+// (with the check number to compare) or while paused, the secure-screen banner, the
 // rendering badge and the live badge (path, pictures a second, how they are
 // drawn). None of them takes the mouse: clicks reach the picture.
 //
@@ -46,7 +46,7 @@ class ViewerOverlays {
   ViewerSession& session_;
   const bool viaRelay_;
   QWidget* waiting_;
-  QLabel *waitingTitle_, *banner_, *rendering_, *live_;
+  QLabel *waitingTitle_, *check_, *banner_, *rendering_, *live_;
   int lastShown_ = 0;
   int perSecond_ = 0;
   Timer liveTimer_;

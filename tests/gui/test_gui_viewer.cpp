@@ -126,8 +126,8 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
        "Waiting for the first picture...", true, nullptr},
       {"the first picture", [&] { picture(); }, "You have control · admin windows available", nullptr, true,
        "Basic mode"},
-      {"paused", [&] { status(2, 1, 0); }, "Paused by the other person · admin windows available", nullptr, false,
-       "Basic mode"},
+      {"paused", [&] { status(2, 1, 0); }, "Paused by the other person · admin windows available",
+       "Paused by the other person", false, "Basic mode"},
       {"view only without admin", [&] { status(0, 0, 0); }, "View only", nullptr, false, "Basic mode"},
       // Video decoding is the decoder's to test; here only its label counts.
       {"video hardware", [&] { rig.session->rendering.set("hardware"); }, "View only", nullptr, false,
@@ -143,6 +143,7 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
     EXPECT_EQ(text("status"), s.status);
     EXPECT_EQ(shown("waiting"), s.waiting != nullptr);
     if (s.waiting) EXPECT_EQ(text("waitingTitle"), s.waiting);
+    EXPECT_EQ(shown("waitingCheck"), !rig.session->gotFirstFrame.get());
     EXPECT_EQ(shown("secureBanner"), s.banner);
     EXPECT_EQ(shown("renderingBadge"), s.rendering != nullptr);
     if (s.rendering) EXPECT_EQ(text("renderingBadge"), s.rendering);
