@@ -71,7 +71,6 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
 
   stage.addWidget(waiting_, 0, 0, Qt::AlignCenter);
   stage.addWidget(banner_, 0, 0, Qt::AlignTop | Qt::AlignHCenter);
-  stage.setContentsMargins(0, 0, 0, 0);
   stage.addWidget(corner, 0, 0, Qt::AlignBottom | Qt::AlignRight);
   for (QWidget* w : {waiting_, static_cast<QWidget*>(banner_), corner}) w->raise();
 

@@ -8,7 +8,6 @@
 #include <cmath>
 
 #include "ui/ScreenView.h"
-#include "ui/Widgets.h"
 #include "viewer/ViewerSession.h"
 
 namespace plimo {

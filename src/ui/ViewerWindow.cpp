@@ -32,7 +32,6 @@ ViewerWindow::ViewerWindow(EventLoop& loop, ViewerSession& session, IniFile& ini
   setObjectName("viewerWindow");
   std::string id = formatPlimoID(session.partnerID());
   setWindowTitle(ui::text("Plimo - " + (facts.partnerName.empty() ? id : facts.partnerName + " (" + id + ")")));
-  setAttribute(Qt::WA_DeleteOnClose, false);
   setMinimumSize(kMinWidth, kMinHeight);
 
   auto* column = new QVBoxLayout(this);

@@ -142,11 +142,15 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
     s.act();
     EXPECT_EQ(text("status"), s.status);
     EXPECT_EQ(shown("waiting"), s.waiting != nullptr);
-    if (s.waiting) EXPECT_EQ(text("waitingTitle"), s.waiting);
+    if (s.waiting) {
+      EXPECT_EQ(text("waitingTitle"), s.waiting);
+    }
     EXPECT_EQ(shown("waitingCheck"), !rig.session->gotFirstFrame.get());
     EXPECT_EQ(shown("secureBanner"), s.banner);
     EXPECT_EQ(shown("renderingBadge"), s.rendering != nullptr);
-    if (s.rendering) EXPECT_EQ(text("renderingBadge"), s.rendering);
+    if (s.rendering) {
+      EXPECT_EQ(text("renderingBadge"), s.rendering);
+    }
     EXPECT_EQ(find<QToolButton>("keysMenu")->isEnabled(), rig.session->mode.get() == 1);
     if (std::string(s.name) == "at the start") shoot(*window, "viewer-waiting");
   }
