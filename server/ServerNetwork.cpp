@@ -11,7 +11,7 @@ namespace plimo {
 struct ServerNetwork::Listener {
   explicit Listener(asio::io_context& context) : acceptor(context) {}
   asio::ip::tcp::acceptor acceptor;
-  uint16_t port = 0;
+  uint16_t port = 0;  // as bound (port 0 asks for any free one)
   Timer retry;  // after a failed accept
 };
 
@@ -189,15 +189,21 @@ uint16_t ServerNetwork::udpPort() const {
   return ec ? 0 : local.port();
 }
 
+std::vector<uint16_t> ServerNetwork::tcpPorts() const {
+  std::vector<uint16_t> ports;
+  for (const auto& listener : listeners_) ports.push_back(listener->port);
+  return ports;
+}
+
 bool ServerNetwork::openTcp(uint16_t port, std::string& error) {
   auto listener = std::make_shared<Listener>(context_);
-  listener->port = port;
   std::error_code ec;
   auto& acceptor = listener->acceptor;
   acceptor.open(asio::ip::tcp::v4(), ec);
   if (!ec) acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
   if (!ec) acceptor.bind({asio::ip::address_v4::any(), port}, ec);
   if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (!ec) listener->port = acceptor.local_endpoint(ec).port();
   if (ec) {
     error = ec.message();
     return false;

@@ -57,10 +57,13 @@ class ServerNetwork final : public PacketSink {
 
   // Binds the UDP socket on every interface. False with `error` set.
   bool openUdp(uint16_t port, std::string& error);
-  // Listens on a TCP port on every interface. False with `error` set.
+  // Listens on a TCP port on every interface (0: any free one). False with
+  // `error` set.
   bool openTcp(uint16_t port, std::string& error);
 
   uint16_t udpPort() const;
+  // The ports listened on, in the order opened.
+  std::vector<uint16_t> tcpPorts() const;
   size_t connectionCount() const { return connections_.size(); }
   // Bytes waiting to be sent on all connections.
   size_t queuedBytes() const { return queuedTotal_; }
