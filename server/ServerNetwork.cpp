@@ -179,6 +179,7 @@ bool ServerNetwork::openUdp(uint16_t port, std::string& error) {
   udp_.set_option(asio::socket_base::send_buffer_size(8 * 1024 * 1024), ec);
   // Sends never wait: a datagram the kernel cannot take now is dropped.
   udp_.non_blocking(true, ec);
+  udpBatches_.prepare(udp_.native_handle());
   waitForUdp();
   return true;
 }

@@ -38,19 +38,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// User plus system CPU seconds the process has used.
-double cpuSeconds(pid_t pid) {
-  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-  size_t at = stat.rfind(')');
-  if (at == std::string::npos) return 0;
-  std::istringstream fields(stat.substr(at + 2));
-  std::string skip;
-  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
-  double utime = 0, stime = 0;
-  fields >> utime >> stime;
-  return (utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
-
 std::optional<Bytes> receiveOn(int fd, int milliseconds) {
   pollfd p{fd, POLLIN, 0};
   if (::poll(&p, 1, milliseconds) <= 0) return std::nullopt;

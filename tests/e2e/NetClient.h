@@ -51,6 +51,8 @@ class NetClient {
   NetClient& operator=(const NetClient&) = delete;
 
   bool connected() const { return !tcp_ || connected_; }
+  // The client's own socket, for benches that send and receive in batches.
+  int socket() const { return fd_; }
 
   // Raw bytes on a TCP stream (no framing), for garbage.
   void sendStream(ByteView data) { (void)!::send(fd_, data.data(), data.size(), MSG_NOSIGNAL); }

@@ -109,7 +109,6 @@ class Process {
   int exitStatus_ = 0;
 };
 
-// A program of this build tree, or "" when it was not built.
 // Resident memory of a running process in kB, -1 when it cannot be read.
 inline long residentKb(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -120,6 +119,20 @@ inline long residentKb(pid_t pid) {
   return -1;
 }
 
+// User plus system CPU seconds a running process has used (all its threads).
+inline double cpuSeconds(pid_t pid) {
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t at = stat.rfind(')');
+  if (at == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(at + 2));
+  std::string skip;
+  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
+  double utime = 0, stime = 0;
+  fields >> utime >> stime;
+  return (utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// A program of this build tree, or "" when it was not built.
 inline std::string builtProgram(const std::string& relative) {
   const char* dir = std::getenv("PLIMO_BINARY_DIR");
 #ifdef PLIMO_BINARY_DIR

@@ -3,7 +3,11 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/udp.h>
 #include <unistd.h>
+
+#include <array>
+#include <cstring>
 
 #include "server/UdpBatches.h"
 
@@ -45,8 +49,10 @@ Bytes datagram(size_t size, uint8_t tag) {
 TEST(UdpBatches, EveryQueuedDatagramArrivesWholeAndInOrder) {
   Socket server, a, b;
   UdpBatches batches;
+  batches.prepare(server.fd);
   // Runs of equal sizes to one address (segmented), a shorter one ending a
-  // run, sizes too large to join, empty ones, and a second address between.
+  // run, sizes too large to join, empty ones, and a second address between
+  // (each address's datagrams leave together, in their order).
   std::vector<std::pair<Socket*, Bytes>> plan;
   for (int i = 0; i < 70; ++i) plan.emplace_back(&a, datagram(1183, uint8_t(i)));
   plan.emplace_back(&a, datagram(500, 200));
@@ -86,4 +92,36 @@ TEST(UdpBatches, EveryQueuedDatagramArrivesWholeAndInOrder) {
   }
   EXPECT_EQ(counts, (std::vector<size_t>{UdpBatches::kBatch, 80 - UdpBatches::kBatch, 0}));
   EXPECT_EQ(got, sent);
+
+  // A run the kernel hands over coalesced (here a segmented send, as a
+  // network card's receive offload joins a burst) comes out as its
+  // datagrams, the shorter last one included.
+  std::vector<Bytes> run;
+  Bytes joined;
+  for (int i = 0; i < 12; ++i) {
+    run.push_back(datagram(i < 11 ? 1183 : 700, uint8_t(i)));
+    append(joined, run.back());
+  }
+  iovec vector{joined.data(), joined.size()};
+  std::array<uint8_t, CMSG_SPACE(sizeof(uint16_t))> control{};
+  msghdr h{};
+  h.msg_name = &to;
+  h.msg_namelen = sizeof to;
+  h.msg_iov = &vector;
+  h.msg_iovlen = 1;
+  h.msg_control = control.data();
+  h.msg_controllen = control.size();
+  cmsghdr* c = CMSG_FIRSTHDR(&h);
+  c->cmsg_level = SOL_UDP;
+  c->cmsg_type = UDP_SEGMENT;
+  c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+  uint16_t segment = 1183;
+  std::memcpy(CMSG_DATA(c), &segment, sizeof segment);
+  ASSERT_EQ(::sendmsg(a.fd, &h, 0), ssize_t(joined.size()));
+  got.clear();
+  batches.receive(server.fd, [&](const Endpoint& from, ByteView bytes) {
+    EXPECT_EQ(from, a.at);
+    got.emplace_back(bytes.begin(), bytes.end());
+  });
+  EXPECT_EQ(got, run);
 }
