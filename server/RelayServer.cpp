@@ -1,12 +1,10 @@
 #include "server/RelayServer.h"
 
 #include <algorithm>
-#include <chrono>
 
-#include "core/Failure.h"
-#include "protocol/EcdhKey.h"
 #include "protocol/PlimoCrypto.h"
 #include "protocol/ServerPackets.h"
+#include "server/HandshakeWorker.h"
 #include "server/Registration.h"
 #include "server/Rendezvous.h"
 #include "server/Reports.h"
@@ -72,9 +70,14 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       rendezvous_(std::make_unique<Rendezvous>(*this)),
       reports_(std::make_unique<Reports>(*this)) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
+  handshakeWorker_ = std::make_unique<HandshakeWorker>(
+      loop_, key_, config_.handshakeThread, [this](const HandshakeResult& result) { welcome(result); });
 }
 
-RelayServer::~RelayServer() = default;
+RelayServer::~RelayServer() {
+  // First: no result may reach a half-destroyed server.
+  handshakeWorker_.reset();
+}
 
 double RelayServer::uptime() const { return loop_.now() - started_; }
 
@@ -139,51 +142,43 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
   }
   bool preferred = from.isTcp() || (session && session->confirmed);
   // In seconds of work; a second's share at once (clients reconnecting after
-  // a restart).
+  // a restart). The work is charged when it is done, whatever its outcome
+  // (a key off the curve costs it too).
   Rate budget{config_.handshakeShare, config_.handshakeShare};
   if (!handshakeBudget_.allows(now, budget, preferred ? 0 : kHandshakeReserve * budget.burst)) {
     ++stats_.overBudget;
     return;
   }
-  // The work is charged whatever its outcome (a key off the curve costs it
-  // too), as measured on the real clock: it is CPU time spent, which the
-  // loop's clock (virtual in tests) does not see.
-  struct Charge {
-    TokenBucket& bucket;
-    std::chrono::steady_clock::time_point started;
-    ~Charge() { bucket.spend(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()); }
-  } charge{handshakeBudget_, std::chrono::steady_clock::now()};
-
-  ByteView clientEph = packet.subspan(ServerPacket::kHandshakeKey, PlimoCrypto::kPublicKeySize);
-  ByteView clientRandom = packet.subspan(ServerPacket::kHandshakeRandom, ServerPacket::kRandomSize);
-  EcdhKey ephemeral;
-  Bytes secret;
-  try {
-    secret = ephemeral.sharedSecret(clientEph);
-  } catch (const Failure&) {
-    ++stats_.dropped;  // not a point on the curve
-    return;
-  }
-  Bytes transcript = PlimoCrypto::relayTranscript(clientEph, clientRandom, ephemeral.publicKey(),
-                                                  key_.publicKey());
-  Bytes welcome;
-  welcome.reserve(ServerPacket::kWelcomeSize);
-  welcome.push_back(ServerPacket::kWelcome);
-  welcome.push_back(ServerPacket::kVersion);
-  append(welcome, ephemeral.publicKey());
-  append(welcome, key_.publicKey());
-  append(welcome, key_.sign(transcript));
-
-  if (!session) {
+  // The session is made now, so that what follows (a TCP stranger's
+  // connection, the per-address count) sees it while the keys are made.
+  bool made = !session;
+  if (made) {
     makeRoom(false);
     session = &table_.add(from, now);
   }
+  uint64_t serial = session->serial;
+  if (!handshakeWorker_->submit(from, packet, preferred)) {
+    ++stats_.overBudget;
+    if (made) table_.remove(serial);
+  }
+}
+
+void RelayServer::welcome(const HandshakeResult& result) {
+  handshakeBudget_.spend(result.seconds);
+  ClientSession* session = table_.find(result.from);
+  if (!session) return;  // gone while its keys were made: the client tries again
+  if (!result.valid) {
+    ++stats_.dropped;  // not a point on the curve
+    // A session made for this handshake alone holds nothing.
+    if (!session->channel && !session->pending) endSession(*session, "bad handshake");
+    return;
+  }
   // A client re-handshaking keeps its session (ID, partner) and swaps keys
   // once a packet proves it holds the new ones.
-  session->pending = SecureChannel::serverToClient(PlimoCrypto::deriveRelayKeys(secret, clientRandom));
-  if (!session->confirmed) table_.touch(*session, now);
+  session->pending = SecureChannel::serverToClient(result.keys);
+  if (!session->confirmed) table_.touch(*session, loop_.now());
   ++stats_.welcomes;
-  sink_.send(from, welcome, false);
+  sink_.send(result.from, result.welcome, false);
 }
 
 void RelayServer::sealed(const Endpoint& from, ByteView packet) {

@@ -8,8 +8,9 @@
 // relaying, PARTNER GONE) and Reports (REPORT); each keeps its own state per
 // session serial and hears of a session's end through endSession.
 //
-// One thread: the loop's. Nothing here blocks except the database writes of
-// pins, usage records and reports (one small SQLite transaction each).
+// One thread: the loop's; the key work of handshakes may run on a worker
+// (HandshakeWorker). Nothing here blocks except the database writes of pins,
+// usage records and reports (one small SQLite transaction each).
 
 #include <cstdint>
 #include <functional>
@@ -29,6 +30,8 @@
 
 namespace plimo {
 
+class HandshakeWorker;
+struct HandshakeResult;
 class Registration;
 class Rendezvous;
 class Reports;
@@ -53,6 +56,9 @@ struct RelayConfig {
   // core, far more on a busy or slow one); the rest is for relaying and the
   // clients' lines, whatever the machine.
   double handshakeShare = 0.25;
+  // The key work of handshakes on a worker thread (the server process);
+  // else inside receive (tests on virtual time).
+  bool handshakeThread = false;
 };
 
 class RelayServer {
@@ -126,6 +132,7 @@ class RelayServer {
  private:
   void route(const Endpoint& from, ByteView packet);
   void handshake(const Endpoint& from, ByteView packet);
+  void welcome(const HandshakeResult& result);
   void sealed(const Endpoint& from, ByteView packet);
   void dispatch(ClientSession& session, const std::string& line);
   void sweep();
@@ -154,6 +161,7 @@ class RelayServer {
   std::unique_ptr<Rendezvous> rendezvous_;
   std::unique_ptr<Reports> reports_;
   Timer sweepTimer_;
+  std::unique_ptr<HandshakeWorker> handshakeWorker_;  // last: its results reach the rest
 };
 
 }  // namespace plimo

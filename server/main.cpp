@@ -134,6 +134,7 @@ int main(int argc, char** argv) {
   config.maxSessions = options->maxSessions;
   config.handshakeRate = options->handshakeRate;
   config.handshakeShare = options->handshakeShare;
+  config.handshakeThread = true;
   for (uint16_t port : options->tcpPorts) {
     if (network.openTcp(port, error)) {
       config.tcpPorts.push_back(port);
