@@ -1,6 +1,7 @@
 #include "server/HandshakeWorker.h"
 
 #include <chrono>
+#include <vector>
 
 #include "core/Failure.h"
 #include "protocol/EcdhKey.h"
@@ -29,29 +30,41 @@ bool HandshakeWorker::submit(const Endpoint& from, ByteView packet, bool preferr
     done_(work(job));
     return true;
   }
+  bool wasIdle;
   {
     std::lock_guard lock(mutex_);
     if (jobs_.size() >= (preferred ? kMaxQueued : kMaxQueued - kPreferredRoom)) return false;
+    wasIdle = jobs_.empty();
     jobs_.push_back(std::move(job));
   }
-  wake_.notify_one();
+  // A worker with jobs waiting is awake already.
+  if (wasIdle) wake_.notify_one();
   return true;
 }
 
 void HandshakeWorker::run() {
   std::weak_ptr<bool> alive = alive_;
+  // The results of all jobs taken at once go back in one task: one wake-up
+  // of the loop per batch, not per handshake.
+  constexpr size_t kResultsPerPost = 16;
   for (;;) {
-    Job job;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (stopping_) return;
-      job = std::move(jobs_.front());
-      jobs_.pop_front();
+    auto results = std::make_shared<std::vector<HandshakeResult>>();
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        if (results->empty()) wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (stopping_) return;
+        if (jobs_.empty()) break;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      results->push_back(work(job));
+      if (results->size() == kResultsPerPost) break;
     }
-    auto result = std::make_shared<HandshakeResult>(work(job));
-    loop_.post([this, alive, result] {
-      if (!alive.expired()) done_(*result);
+    loop_.post([this, alive, results] {
+      if (alive.expired()) return;
+      for (const HandshakeResult& result : *results) done_(result);
     });
   }
 }
