@@ -10,8 +10,10 @@
 //                                 CPU time while it relayed: its rate on one
 //                                 fully used core
 // and with --flood, the same two while forged handshakes flood the server
-// (..._under_flood).
+// (..._under_flood). --joined-in and --joined-out stand in for a network
+// card's receive and segmentation offloads (see Offload).
 // Usage: relay_rate [--server PATH] [--packets N] [--pairs N] [--flood]
+//                   [--joined-in] [--joined-out]
 
 #include <netinet/udp.h>
 #include <poll.h>

@@ -1,9 +1,10 @@
 // server_load: starts plimo-server as a process and loads it over loopback
 // UDP with a protocol-speaking client. Prints one JSON object per figure:
 //   server_handshakes_per_second  welcomes the server completes a second (its
-//                                 one loop thread; handshakes made beforehand)
+//                                 key worker beside its loop; handshakes made
+//                                 beforehand)
 //   server_handshakes_per_cpu_second  the same per second of the server's
-//                                 own CPU time (one core fully used)
+//                                 own CPU time, all its threads (per core)
 // (The relay rate between partners is bench/rendezvous/relay_rate.)
 //   server_rss_idle_kb            resident memory right after start
 //   server_rss_kb                 resident memory with N registered clients
