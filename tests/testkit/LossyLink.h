@@ -1,5 +1,6 @@
 #pragma once
-// An in-memory datagram link between two ends, a and b, on a ManualLoop: each
+// An in-memory datagram link between two ends, a and b, on an event loop
+// (virtual time in the unit tests, real time beside windows): each
 // packet takes a fixed one-way delay, and may be dropped, duplicated or held
 // back (so that later packets overtake it) at chosen rates, from a seeded
 // generator so that every run is the same.
@@ -18,7 +19,7 @@
 #include <vector>
 
 #include "core/Bytes.h"
-#include "core/ManualLoop.h"
+#include "core/EventLoop.h"
 
 namespace plimo::testkit {
 
@@ -45,7 +46,7 @@ class LossyLink {
   // drop it on purpose, beside the random losses).
   using Filter = std::function<bool(End from, ByteView)>;
 
-  LossyLink(ManualLoop& loop, Options options)
+  LossyLink(EventLoop& loop, Options options)
       : loop_(loop), options_(options), rng_(options.seed),
         pump_(loop.every(options.tick, [this] { deliverDue(); })) {}
 
@@ -105,7 +106,7 @@ class LossyLink {
     }
   }
 
-  ManualLoop& loop_;
+  EventLoop& loop_;
   Options options_;
   std::mt19937 rng_;
   std::uniform_real_distribution<double> unit_{0.0, 1.0};

@@ -9,78 +9,51 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <regex>
 
 #include "core/ManualLoop.h"
-#include "host/HostSession.h"
 #include "platform/MuLaw.h"
 #include "platform/fake/FakePlatform.h"
-#include "testkit/LossyLink.h"
+#include "testkit/SessionPair.h"
 #include "video/VideoKit.h"
 #include "viewer/LatestPicture.h"
-#include "viewer/ViewerSession.h"
 
 using namespace plimo;
 using namespace plimo::testkit;
-using End = LossyLink::End;
 
 namespace {
 
 constexpr int kW = 640, kH = 360;
 
-struct Pair {
+struct Platforms {
   ManualLoop loop;
   FakePlatform hostPlatform, viewerPlatform;
-  LossyLink link{loop, LossyLink::Options{.delay = 0.01}};
-  std::unique_ptr<HostSession> host;
-  std::unique_ptr<ViewerSession> viewer;
   LatestPicture display;
-  std::vector<std::string> hostLogs, viewerLogs;
-  HostSession::AnswerFn answer;
-
-  Pair(double loss, bool tilesOnly) {
-    link.setOptions({.drop = loss, .delay = 0.01, .seed = 7});
+  Platforms() {
     hostPlatform.screens = {{1, {0, 0, kW, kH}, true}, {2, {kW, 0, 480, 272}, false}};
     hostPlatform.pictureSize = {kW, kH};
     Picture face(200, 100);
     std::fill(face.pixels.begin(), face.pixels.end(), 0x80);
     viewerPlatform.files["/home/bob/face.png"] = face;
-    link.setReceiver(End::a, [this](ByteView p) {
-      if (host) host->receive(p);
-    });
-    link.setReceiver(End::b, [this](ByteView p) {
-      if (viewer) viewer->receive(p);
-    });
-    HostSession::Link toViewer{"111222333", "417 203", "", false, {"203.0.113.9", 40001},
-                               [this](ByteView p) { link.send(End::a, p); }, [] {}};
-    host = std::make_unique<HostSession>(loop, hostPlatform, SystemInfo{"Ada", "ada", "box", "Debian", "12"},
-                                         std::move(toViewer), false, false);
-    host->onLog = [this](const std::string& line) { hostLogs.push_back(line); };
-    host->onAskConsent = [this](HostSession&, HostSession::AnswerFn fn) { answer = std::move(fn); };
-    AppSettings settings;
-    settings.profileName = "Bob";
-    settings.profileCompany = "Help|Desk";
-    settings.profilePicture = "/home/bob/face.png";
-    viewer = std::make_unique<ViewerSession>(loop, viewerPlatform,
-                                             ViewerSession::Link{"444555666", "417 203",
-                                                                 [this](ByteView p) { link.send(End::b, p); }},
-                                             settings, ViewerSession::Options{"/tmp/first.png", tilesOnly});
-    viewer->setDisplay(&display);
-    viewer->onLog = [this](const std::string& line) { viewerLogs.push_back(line); };
   }
-  ~Pair() {
-    viewer.reset();
-    host.reset();
-  }
+};
+
+AppSettings bob() {
+  AppSettings settings;
+  settings.profileName = "Bob";
+  settings.profileCompany = "Help|Desk";
+  settings.profilePicture = "/home/bob/face.png";
+  return settings;
+}
+
+struct Pair : Platforms, SessionPair {
+  Pair(double loss, bool tilesOnly)
+      : SessionPair(loop, hostPlatform, viewerPlatform, &display,
+                    {.link = {.drop = loss, .delay = 0.01, .seed = 7}, .tilesOnly = tilesOnly, .helper = bob()}) {}
 
   bool until(const std::function<bool()>& pred, double seconds = 5) { return loop.runUntil(pred, seconds); }
   bool canvasIs(const SyntheticDesktop& desk) const {
     ByteView canvas = viewer->tiles().pixels();
     return canvas.size() == desk.picture().size() && std::equal(canvas.begin(), canvas.end(), desk.picture().begin());
-  }
-  bool logged(const std::vector<std::string>& logs, const std::string& pattern) const {
-    const std::regex re(pattern);
-    return std::any_of(logs.begin(), logs.end(), [&](const std::string& l) { return std::regex_search(l, re); });
   }
   // Consent asked with the helper's profile, then given for control.
   void letIn() {
