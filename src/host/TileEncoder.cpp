@@ -64,7 +64,8 @@ std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
   appendLE<uint16_t>(out_, 0);
 
   int emitted = 0;
-  int index = forceAll_ ? sweep_ : 0;
+  const int begin = forceAll_ ? sweep_ : 0;
+  int index = begin;
   int bandRow = -1;  // the tile row whose band was checked last
   bool bandDiffers = false;
   for (; index < total && emitted < kMaxTilesPerUpdate; ++index) {
@@ -90,13 +91,16 @@ std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
     ++emitted;
   }
 
-  capped_ = !forceAll_ && emitted == kMaxTilesPerUpdate && index < total;
+  toCompare_ = !forceAll_ && emitted == kMaxTilesPerUpdate && index < total;
   if (forceAll_) {
     if (index < total) {
       sweep_ = index;
     } else {
       forceAll_ = false;
       sweep_ = 0;
+      // A sweep over several updates took its first tiles from older
+      // pictures than this one: what changed since then is still to go.
+      toCompare_ = begin > 0;
     }
   }
   if (emitted == 0) return std::nullopt;

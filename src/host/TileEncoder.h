@@ -52,9 +52,11 @@ class TileEncoder {
   // A sweep is in progress, continuing at tile `sweepIndex()`.
   bool sweeping() const { return forceAll_; }
   int sweepIndex() const { return sweep_; }
-  // Tiles of the last picture are still to go: a sweep is in progress, or
-  // the last update stopped at its 64 tiles with more of the screen unread.
-  bool more() const { return forceAll_ || capped_; }
+  // Tiles of the last picture may still be due: a sweep is in progress, the
+  // last update stopped at its 64 tiles with more of the screen unread, or a
+  // sweep over several updates just ended (the screen may have changed
+  // behind it).
+  bool more() const { return forceAll_ || toCompare_; }
 
  private:
   bool tileChanged(const PixelView& picture, int x0, int y0, int tw, int th) const;
@@ -71,7 +73,7 @@ class TileEncoder {
   int width_ = 0;
   int height_ = 0;
   bool forceAll_ = false;
-  bool capped_ = false;
+  bool toCompare_ = false;
   int sweep_ = 0;
   // The update being built and its DEFLATE data; kept between calls to reuse
   // their memory.

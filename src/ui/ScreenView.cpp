@@ -203,7 +203,9 @@ void ScreenView::grabKeyboard(int triesLeft) {
     grabbed_ = true;
     grabRetry_.reset();
     hint_->adjustSize();
-    QPoint corner = area_.viewport()->mapTo(this, QPoint(12, area_.viewport()->height() - hint_->height() - 12));
+    // The view may be larger than the visible area: the hint goes to the
+    // visible part's bottom-left corner.
+    QPoint corner = mapFrom(area_.viewport(), QPoint(12, area_.viewport()->height() - hint_->height() - 12));
     hint_->move(corner);
     hint_->show();
     hint_->raise();

@@ -264,3 +264,25 @@ TEST(TileEncoder, ReadsCapturedPictures) {
   EXPECT_FALSE(encoder.update(Picture{}, true));
   EXPECT_EQ(encoder.width(), 70);
 }
+
+// The screen changes while the first picture is being swept: the tiles the
+// sweep had already sent are compared again once it ends, so the change
+// before the sweep's position is not lost.
+TEST(TileEncoder, AChangeBehindASweepGoesOutWhenTheSweepEnds) {
+  Screen screen(1920, 1080);
+  TileEncoder encoder;
+  ASSERT_TRUE(encoder.update(screen.picture(), false));
+  screen.set(10, 10, 0xABCDEF);  // tile 0, already sent
+  // As the host asks: again while the encoder says more is due.
+  std::vector<int> counts;
+  while (encoder.more()) {
+    auto update = encoder.update(screen.picture(), false);
+    counts.push_back(update ? int(parse(*update).tiles.size()) : 0);
+  }
+  EXPECT_EQ(counts, (std::vector<int>{64, 64, 64, 64, 64, 64, 62, 1}));
+  // A sweep done in one update leaves nothing to compare.
+  Screen small(320, 240);
+  TileEncoder one;
+  ASSERT_TRUE(one.update(small.picture(), false));
+  EXPECT_FALSE(one.more());
+}

@@ -41,16 +41,19 @@ inline RootImage xwdRoot(const std::string& display) {
   uint32_t byteOrder = be32(data, 28), bitsPerPixel = be32(data, 44), bytesPerLine = be32(data, 48);
   uint32_t colours = be32(data, 76);
   size_t at = headerSize + size_t(colours) * 12;
-  if (bitsPerPixel != 32 || data.size() < at + size_t(bytesPerLine) * height) return image;
+  // Packed 24-bit pixels where the display has a 24-bit pixmap format (a
+  // display that Qt's windows use, for one).
+  const size_t pixelBytes = bitsPerPixel / 8;
+  if ((bitsPerPixel != 32 && bitsPerPixel != 24) || data.size() < at + size_t(bytesPerLine) * height) return image;
   image.width = int(width);
   image.height = int(height);
   image.pixels.resize(size_t(width) * height);
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
-      size_t p = at + size_t(y) * bytesPerLine + size_t(x) * 4;
+      size_t p = at + size_t(y) * bytesPerLine + size_t(x) * pixelBytes;
       uint32_t v = byteOrder == 0 ? uint32_t(uint8_t(data[p])) | uint32_t(uint8_t(data[p + 1])) << 8 |
                                         uint32_t(uint8_t(data[p + 2])) << 16
-                                  : be32(data, p) & 0xffffff;
+                                  : be32(data, p + pixelBytes - 4) & 0xffffff;
       image.pixels[size_t(y) * width + x] = v & 0xffffff;
     }
   }
