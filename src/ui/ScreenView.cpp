@@ -7,6 +7,8 @@
 #include <QScrollBar>
 #include <QWindow>
 
+#include "ui/LocalKeys.h"
+
 namespace plimo {
 
 namespace {
@@ -157,7 +159,7 @@ bool ScreenView::event(QEvent* event) {
 }
 
 void ScreenView::keyPressEvent(QKeyEvent* event) {
-  uint32_t sym = event->nativeVirtualKey();
+  uint32_t sym = localKeysym(*event);
   bool superHeld = event->modifiers() & Qt::MetaModifier;
   if (sym == kF11 || ((sym == 'f' || sym == 'F') && superHeld && (event->modifiers() & Qt::ControlModifier))) {
     swallowed_ = sym;
@@ -171,7 +173,7 @@ void ScreenView::keyPressEvent(QKeyEvent* event) {
 
 void ScreenView::keyReleaseEvent(QKeyEvent* event) {
   if (event->isAutoRepeat()) return;
-  uint32_t sym = event->nativeVirtualKey();
+  uint32_t sym = localKeysym(*event);
   if (sym == swallowed_ && sym != 0) {
     swallowed_ = 0;
     return;

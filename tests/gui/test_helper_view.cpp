@@ -224,10 +224,11 @@ struct HelperView : ::testing::Test {
     const auto shown = testing::xwdRoot(helperName);
     QPoint origin = view->mapToGlobal(rect.topLeft());
     Picture p(rect.width(), rect.height());
-    EXPECT_TRUE(origin.x() >= 0 && origin.y() >= 0 && origin.x() + p.width <= shown.width &&
-                origin.y() + p.height <= shown.height)
-        << "the view at " << origin.x() << "," << origin.y() << " on a screen of " << shown.width;
-    if (::testing::Test::HasFailure()) return p;
+    const bool inside = origin.x() >= 0 && origin.y() >= 0 && origin.x() + p.width <= shown.width &&
+                        origin.y() + p.height <= shown.height;
+    EXPECT_TRUE(inside) << "the view at " << origin.x() << "," << origin.y() << " on a screen " << shown.width
+                        << " wide";
+    if (!inside) return p;
     for (int y = 0; y < p.height; ++y)
       for (int x = 0; x < p.width; ++x) {
         const uint32_t rgb = shown.pixels[size_t(origin.y() + y) * size_t(shown.width) + size_t(origin.x() + x)];
