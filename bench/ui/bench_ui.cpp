@@ -1,18 +1,31 @@
 // What one picture costs the helper's window to paint: a 1080p screen
 // fitted to a 1280 x 720 view, with smooth scaling on and off, as the view
-// paints it (QPainter on Qt's raster engine, offscreen).
+// paints it (QPainter on Qt's raster engine, offscreen). And how many
+// pictures a second the view shows while the helped PC scrolls: both
+// sessions in this process, the helped PC's screen a private Xvfb captured
+// by the X11 capture, scrolled here 60 times a second, as tiles and as H.264.
 //
 //   QT_QPA_PLATFORM=offscreen bench_ui
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QScrollArea>
+#include <QTimer>
 #include <cstdlib>
 
 #include "core/ManualLoop.h"
+#include "platform/TestServers.h"
+#include "platform/fake/FakePlatform.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "testkit/SessionPair.h"
+#include "ui/QtLoop.h"
 #include "ui/ScreenView.h"
+
+// X last: its macros would break the headers above.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -41,6 +54,109 @@ void PaintFitted1080pTo720p(benchmark::State& state) {
   state.counters["pictures_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(PaintFitted1080pTo720p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Counts the pictures a widget paints.
+class PaintCounter final : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+// A page of text lines on white, moved up by `kStep` pixels a tick with a
+// new line drawn in at the bottom, as a browser or editor scrolls.
+class Scroller {
+ public:
+  static constexpr int kStep = 8;
+  explicit Scroller(const std::string& display) : x_(XOpenDisplay(display.c_str())) {
+    if (!x_) return;
+    w_ = DisplayWidth(x_, DefaultScreen(x_));
+    h_ = DisplayHeight(x_, DefaultScreen(x_));
+    gc_ = XCreateGC(x_, DefaultRootWindow(x_), 0, nullptr);
+    for (int y = 0; y < h_; y += kStep) line(y);
+    XSync(x_, False);
+  }
+  ~Scroller() {
+    if (!x_) return;
+    XFreeGC(x_, gc_);
+    XCloseDisplay(x_);
+  }
+  bool ok() const { return x_ != nullptr; }
+  void tick() {
+    Window root = DefaultRootWindow(x_);
+    XCopyArea(x_, root, root, gc_, 0, kStep, unsigned(w_), unsigned(h_ - kStep), 0, 0);
+    line(h_ - kStep);
+    XFlush(x_);
+  }
+
+ private:
+  void line(int y) {
+    Window root = DefaultRootWindow(x_);
+    XSetForeground(x_, gc_, 0xFFFFFF);
+    XFillRectangle(x_, root, gc_, 0, y, unsigned(w_), kStep);
+    // Words of dark grey, a different pattern every line.
+    XSetForeground(x_, gc_, 0x303030);
+    int x = 40;
+    for (unsigned word = ++lines_ * 2654435761u; x < w_ - 200; word = word * 1103515245u + 12345u) {
+      const int len = 20 + int(word >> 24) % 90;
+      XFillRectangle(x_, root, gc_, x, y + 1, unsigned(len), kStep - 2);
+      x += len + 12;
+    }
+  }
+  ::Display* x_;
+  GC gc_{};
+  int w_ = 0, h_ = 0;
+  unsigned lines_ = 0;
+};
+
+// Arg: 1 for tiles only, 0 to let the host send H.264.
+void PicturesShownWhileTheHelpedPCScrolls(benchmark::State& state) {
+  const bool tiles = state.range(0) != 0;
+  plimo::testing::Xvfb helped(1920, 1080);  // $DISPLAY points there from here on
+  if (!helped.running()) return state.SkipWithError("no Xvfb");
+  Scroller scroller(helped.name());
+  if (!scroller.ok()) return state.SkipWithError("cannot draw on the Xvfb");
+  plimo::QtLoop loop;
+  plimo::LinuxPlatform helpedPlatform;
+  plimo::FakePlatform helperPlatform;
+  QScrollArea area;
+  auto* view = new plimo::ScreenView(loop, area);
+  area.resize(1280, 720);
+  area.show();
+  PaintCounter counter;
+  view->installEventFilter(&counter);
+  plimo::testkit::SessionPair pair(loop, helpedPlatform, helperPlatform, view,
+                                   {.link = {.delay = 0.002, .tick = 0.001}, .tilesOnly = tiles});
+  view->setInput(pair.viewer.get());
+  auto wait = [](const std::function<bool()>& done, double seconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < seconds * 1000) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+  };
+  if (!wait([&] { return bool(pair.answer); }, 10)) return state.SkipWithError("no consent asked");
+  pair.answer(plimo::HostSession::Answer::control);
+  if (!wait([&] { return view->remoteWidth() == 1920; }, 10)) return state.SkipWithError("no picture");
+  QTimer scroll;
+  QObject::connect(&scroll, &QTimer::timeout, [&] { scroller.tick(); });
+  scroll.setTimerType(Qt::PreciseTimer);
+  scroll.start(1000 / 60);
+  wait([] { return false; }, 2);  // the encoders settle on the scrolling
+  for (auto _ : state) {
+    counter.paints = 0;
+    QElapsedTimer clock;
+    clock.start();
+    wait([] { return false; }, 5);
+    state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+    state.counters["pictures_per_s"] = counter.paints / (double(clock.nsecsElapsed()) / 1e9);
+  }
+  scroll.stop();
+  view->setInput(nullptr);
+  state.SetLabel(pair.viewer->usingVideo.get() ? "H.264" : "tiles");
+}
+BENCHMARK(PicturesShownWhileTheHelpedPCScrolls)->Arg(1)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 
