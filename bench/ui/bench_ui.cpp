@@ -128,7 +128,7 @@ void PicturesShownWhileTheHelpedPCScrolls(benchmark::State& state) {
   PaintCounter counter;
   view->installEventFilter(&counter);
   plimo::testkit::SessionPair pair(loop, helpedPlatform, helperPlatform, view,
-                                   {.link = {.delay = 0.002, .tick = 0.001}, .tilesOnly = tiles});
+                                   {.link = {.delay = 0.002, .tick = 0.001}, .tilesOnly = tiles, .helper = {}});
   view->setInput(pair.viewer.get());
   auto wait = [](const std::function<bool()>& done, double seconds) {
     QElapsedTimer clock;

@@ -135,7 +135,7 @@ struct HelperView : ::testing::Test {
 
     pair = std::make_unique<testkit::SessionPair>(
         loop, helpedPlatform, helperPlatform, view,
-        testkit::SessionPair::Options{.link = {.delay = 0.002, .tick = 0.001}, .tilesOnly = true});
+        testkit::SessionPair::Options{.link = {.delay = 0.002, .tick = 0.001}, .tilesOnly = true, .helper = {}});
     view->setInput(pair->viewer.get());
     ASSERT_TRUE(until([&] { return bool(pair->answer); }, 10));
     pair->answer(HostSession::Answer::control);
