@@ -135,21 +135,22 @@ size_t UdpBatches::gather() {
       msghdr& h = out_[messages].msg_hdr;
       h = headerFor(outTo_[start], &outVec_[vectors], run);
       outDatagrams_[messages] = run;
-      if (run > 1) {
-        h.msg_control = outControl_[messages].data();
-        h.msg_controllen = outControl_[messages].size();
-        cmsghdr* c = CMSG_FIRSTHDR(&h);
-        c->cmsg_level = SOL_UDP;
-        c->cmsg_type = UDP_SEGMENT;
-        c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
-        auto segment = uint16_t(size);
-        std::memcpy(CMSG_DATA(c), &segment, sizeof segment);
-      }
+      if (run > 1) setSegmentSize(h, outControl_[messages], uint16_t(size));
       vectors += run;
       ++messages;
     }
   }
   return messages;
+}
+
+void UdpBatches::setSegmentSize(msghdr& h, SegmentControl& control, uint16_t size) {
+  h.msg_control = control.data();
+  h.msg_controllen = control.size();
+  cmsghdr* c = CMSG_FIRSTHDR(&h);
+  c->cmsg_level = SOL_UDP;
+  c->cmsg_type = UDP_SEGMENT;
+  c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+  std::memcpy(CMSG_DATA(c), &size, sizeof size);
 }
 
 void UdpBatches::flush(int fd) {

@@ -34,6 +34,11 @@ class UdpBatches {
   static constexpr size_t kQueue = 1024;
   static constexpr size_t kSendBytes = 1024 * 1024;
 
+  // Makes `h` one send of a run of `size`-byte datagrams (the last may be
+  // shorter), its control message kept in `control`.
+  using SegmentControl = std::array<uint8_t, CMSG_SPACE(sizeof(uint16_t))>;
+  static void setSegmentSize(msghdr& h, SegmentControl& control, uint16_t size);
+
   UdpBatches();
   UdpBatches(const UdpBatches&) = delete;
   UdpBatches& operator=(const UdpBatches&) = delete;
@@ -120,7 +125,7 @@ class UdpBatches {
   std::array<mmsghdr, kQueue> out_{};
   std::array<iovec, kQueue> outVec_{};
   // The segment size of each message, in its control data; none: one datagram.
-  std::array<std::array<uint8_t, CMSG_SPACE(sizeof(uint16_t))>, kQueue> outControl_{};
+  std::array<SegmentControl, kQueue> outControl_{};
   std::array<size_t, kQueue> outDatagrams_{};
   // Off where the kernel refused a segmented send (an old kernel, a device
   // without checksum offload): datagrams then go one by one.

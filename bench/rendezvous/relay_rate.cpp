@@ -30,6 +30,7 @@
 #include "e2e/Flood.h"
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
+#include "server/UdpBatches.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -115,19 +116,12 @@ Run relay(std::vector<Pair>& pairs, uint16_t udp, long packets, pid_t server, Of
     m.msg_hdr.msg_iovlen = 1;
   }
   // A coalesced burst: one message of up to kBurst segments.
-  std::array<uint8_t, CMSG_SPACE(sizeof(uint16_t))> control{};
+  UdpBatches::SegmentControl control{};
   msghdr joined{};
   joined.msg_name = &to;
   joined.msg_namelen = sizeof to;
   joined.msg_iov = burst.data();
-  joined.msg_control = control.data();
-  joined.msg_controllen = control.size();
-  cmsghdr* c = CMSG_FIRSTHDR(&joined);
-  c->cmsg_level = SOL_UDP;
-  c->cmsg_type = UDP_SEGMENT;
-  c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
-  uint16_t segment = kPacketSize;
-  std::memcpy(CMSG_DATA(c), &segment, sizeof segment);
+  UdpBatches::setSegmentSize(joined, control, uint16_t(kPacketSize));
 
   constexpr size_t kIn = 65536;
   std::vector<uint8_t> inBytes(kBurst * kIn);

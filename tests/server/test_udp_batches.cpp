@@ -103,20 +103,13 @@ TEST(UdpBatches, EveryQueuedDatagramArrivesWholeAndInOrder) {
     append(joined, run.back());
   }
   iovec vector{joined.data(), joined.size()};
-  std::array<uint8_t, CMSG_SPACE(sizeof(uint16_t))> control{};
+  UdpBatches::SegmentControl control{};
   msghdr h{};
   h.msg_name = &to;
   h.msg_namelen = sizeof to;
   h.msg_iov = &vector;
   h.msg_iovlen = 1;
-  h.msg_control = control.data();
-  h.msg_controllen = control.size();
-  cmsghdr* c = CMSG_FIRSTHDR(&h);
-  c->cmsg_level = SOL_UDP;
-  c->cmsg_type = UDP_SEGMENT;
-  c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
-  uint16_t segment = 1183;
-  std::memcpy(CMSG_DATA(c), &segment, sizeof segment);
+  UdpBatches::setSegmentSize(h, control, 1183);
   ASSERT_EQ(::sendmsg(a.fd, &h, 0), ssize_t(joined.size()));
   got.clear();
   batches.receive(server.fd, [&](const Endpoint& from, ByteView bytes) {
