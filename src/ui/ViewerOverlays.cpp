@@ -1,5 +1,7 @@
 #include "ui/ViewerOverlays.h"
 
+#include <algorithm>
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -134,10 +136,10 @@ void ViewerOverlays::showLive() {
                   : how == "software" ? "H.264, software"
                   : how.empty()       ? "no picture yet"
                                       : "tiles";
-  live_->setText(QString("%1 · %2 pictures/s · %3")
-                     .arg(viaRelay_ ? "Through the server" : "Direct")
-                     .arg(perSecond_)
-                     .arg(drawn));
+  const double roundTrip = session_.roundTrip.get();
+  QString path = viaRelay_ ? "Through the server" : "Direct";
+  if (roundTrip > 0) path += QString(" · %1 ms").arg(std::max(1, int(roundTrip * 1000 + 0.5)));
+  live_->setText(QString("%1 · %2 pictures/s · %3").arg(path).arg(perSecond_).arg(drawn));
 }
 
 }  // namespace plimo

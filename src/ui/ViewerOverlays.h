@@ -1,11 +1,9 @@
 #pragma once
 // What lies over the helper's picture: the notice until the first picture
 // (with the check number to compare) or while paused, the secure-screen banner, the
-// rendering badge and the live badge (path, pictures a second, how they are
-// drawn). None of them takes the mouse: clicks reach the picture.
-//
-// No round-trip time is shown: nothing on the partner path measures one
-// (its keep-alive is one-way).
+// rendering badge and the live badge (path, round trip once the helper's
+// input has timed one, pictures a second, how they are drawn). None of them
+// takes the mouse: clicks reach the picture.
 //
 // Owner: ViewerWindow; the session outlives it. Main thread only; the live
 // badge counts on `loop`.

@@ -78,6 +78,8 @@ void ViewerSession::viewerTick() {
   if (loop_.now() - statStart_ >= kStatsPeriod - 1e-6) logStatistics();
   if (!gotFirstFrame.get() && viewerTicks_ % kFullPictureTicks == 0) requestFullPicture();
   sendIf(frames_.pendingNack());
+  // A resent event would time its last copy against its first.
+  if (!inputs_.pending().empty()) timedInput_ = 0;
   sendIf(inputs_.packet());
 }
 
@@ -137,8 +139,17 @@ void ViewerSession::sendInput(uint8_t kind, int x, int y, int32_t data) {
   // The view drops input without control too; a paused session must not
   // queue what would be played once it resumes.
   if (!hasControl()) return;
-  inputs_.add(kind, x, y, data);
+  const bool alone = inputs_.pending().empty();
+  const uint32_t seq = inputs_.add(kind, x, y, data).seq;
+  if (alone && !timedInput_) timedInput_ = seq, timedSent_ = loop_.now();
   sendIf(inputs_.packet());
+}
+
+void ViewerSession::inputAcknowledged(ByteView packet) {
+  inputs_.handleAck(packet);
+  if (!timedInput_ || (!inputs_.pending().empty() && inputs_.pending().front().seq <= timedInput_)) return;
+  roundTrip.set(loop_.now() - timedSent_);
+  timedInput_ = 0;
 }
 
 void ViewerSession::note(const std::string& text) {

@@ -136,6 +136,9 @@ class ViewerSession final : public RemoteInput {
   Observable<std::string> rendering;  // "", "pictures", "hardware" or "software"
   Observable<bool> muted{false};
   Observable<bool> chatOpen{false};
+  // Seconds from an input event, sent once with nothing else pending, to the
+  // host's acknowledgement of it; 0 until the first such event is answered.
+  Observable<double> roundTrip{0};
 
   const std::string& partnerID() const { return link_.partnerID; }
   const std::string& checkNumber() const { return link_.checkNumber; }
@@ -152,6 +155,8 @@ class ViewerSession final : public RemoteInput {
   // Life cycle and actions (ViewerSession.cpp).
   void sendProfile(const AppSettings& settings);
   void viewerTick();
+  // An input acknowledgement: releases the events, and times the round trip.
+  void inputAcknowledged(ByteView packet);
   void channelTick();
   void note(const std::string& text);
   void addChat(ChatLine line);
@@ -207,6 +212,9 @@ class ViewerSession final : public RemoteInput {
   int statFrames_ = 0;
   double statDecode_ = 0;
   double statStart_ = 0;
+  // The input event being timed (0: none) and when it went out.
+  uint32_t timedInput_ = 0;
+  double timedSent_ = 0;
 
   Timer viewerTimer_, chanTimer_, dumpTimer_;
   std::shared_ptr<ViewerSession*> alive_ = std::make_shared<ViewerSession*>(this);

@@ -36,7 +36,7 @@ void ViewerSession::receive(ByteView packet) {
       if (result.blob && !result.blob->empty()) showFrame(*result.blob);
       break;
     }
-    case SessionPacket::kInputAck: inputs_.handleAck(packet); break;
+    case SessionPacket::kInputAck: inputAcknowledged(packet); break;
     case SessionPacket::kHostStatus: hostStatus(packet); break;
     case SessionPacket::kChannelMsg:
       for (auto& msg : channel_.handleMsg(packet)) {

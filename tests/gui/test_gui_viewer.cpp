@@ -170,6 +170,14 @@ TEST_F(ViewerWindowTest, RunningWithTheLiveBadgeAndAnUnknownPartner) {
   shoot(*window, "viewer-running");
   rig.loop.advance(ViewerOverlays::kLivePeriod);
   EXPECT_EQ(text("liveBadge"), "Through the server · 0 pictures/s · tiles");
+  // The host answers the helper's first input 34 ms after it went out.
+  rig.session->sendInput(InputEvent::move, 10, 10, 0);
+  rig.loop.advance(0.034);
+  Bytes ack{SessionPacket::kInputAck};
+  appendLE<uint32_t>(ack, 1);
+  rig.session->receive(ack);
+  rig.loop.advance(ViewerOverlays::kLivePeriod);
+  EXPECT_EQ(text("liveBadge"), "Through the server · 34 ms · 0 pictures/s · tiles");
 }
 
 TEST_F(ViewerWindowTest, KeysMenuSendsTheCombinationsAdminAndRefreshInOrder) {
