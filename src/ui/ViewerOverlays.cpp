@@ -1,11 +1,10 @@
 #include "ui/ViewerOverlays.h"
 
-#include <algorithm>
-
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/Widgets.h"
 #include "viewer/ViewerSession.h"

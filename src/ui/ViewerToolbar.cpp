@@ -75,10 +75,7 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
 
   QObject::connect(fullScreen_, &QToolButton::clicked, [this] { actions_.toggleFullScreen(); });
   QObject::connect(sound_, &QToolButton::clicked, [this] { session_.setMuted(!session_.muted.get()); });
-  QObject::connect(chat_, &QToolButton::clicked, [this] {
-    session_.setChatOpen(!session_.chatOpen.get());
-    chat_->setChecked(session_.chatOpen.get());
-  });
+  QObject::connect(chat_, &QToolButton::clicked, [this] { session_.setChatOpen(!session_.chatOpen.get()); });
   QObject::connect(disconnect, &QToolButton::clicked, [this] { actions_.disconnect(); });
 
   auto status = [this](const auto&) { showStatus(); };

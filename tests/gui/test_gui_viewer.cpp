@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +15,7 @@
 #include <QTextBrowser>
 #include <QToolButton>
 
+#include "gui/Shots.h"
 #include "support/IniFile.h"
 #include "testkit/TempDir.h"
 #include "testkit/ViewerRig.h"
@@ -30,11 +30,7 @@ namespace {
 using testkit::frame;
 using testkit::update;
 
-void shoot(QWidget& w, const QString& name) {
-  QApplication::processEvents();  // layouts settle first
-  QDir().mkpath(PLIMO_BINARY_DIR "/gui-shots");
-  ASSERT_TRUE(w.grab().save(PLIMO_BINARY_DIR "/gui-shots/" + name + ".png"));
-}
+using testing::shoot;
 
 // Something like a desktop: a blue gradient with a light window on it.
 std::array<uint8_t, 3> desktop(int x, int y) {

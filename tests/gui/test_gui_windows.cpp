@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +16,7 @@
 #include <QTest>
 
 #include "app/ModelRig.h"
+#include "gui/Shots.h"
 #include "platform/fake/FakePlatform.h"
 #include "ui/ConnectionTestWindow.h"
 #include "ui/ConsentPanel.h"
@@ -32,10 +32,7 @@
 namespace plimo {
 namespace {
 
-void shoot(QWidget& w, const QString& name) {
-  QDir().mkpath(PLIMO_BINARY_DIR "/gui-shots");
-  ASSERT_TRUE(w.grab().save(PLIMO_BINARY_DIR "/gui-shots/" + name + ".png"));
-}
+using testing::shoot;
 
 struct Sent {
   uint8_t kind;

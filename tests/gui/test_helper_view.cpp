@@ -8,19 +8,20 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QTest>
 #include <cstring>
 
+#include "gui/Shots.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/TestServers.h"
 #include "testkit/SessionPair.h"
 #include "ui/QtLoop.h"
 #include "ui/ScreenView.h"
+#include "ui/Widgets.h"
 #include "video/VideoKit.h"
 
 // X last: its macros (None, KeyPress, Bool) would break the headers above.
@@ -239,10 +240,6 @@ struct HelperView : ::testing::Test {
   }
 };
 
-QImage imageOf(const Picture& p) {
-  return QImage(p.pixels.data(), p.width, p.height, p.stride, QImage::Format_RGB32).copy();
-}
-
 Picture pictureOf(const QImage& image) {
   QImage rgb = image.convertToFormat(QImage::Format_RGB32);
   Picture p(rgb.width(), rgb.height());
@@ -250,10 +247,7 @@ Picture pictureOf(const QImage& image) {
   return p;
 }
 
-void shoot(const Picture& p, const QString& name) {
-  QDir().mkpath(PLIMO_BINARY_DIR "/gui-shots");
-  EXPECT_TRUE(imageOf(p).save(PLIMO_BINARY_DIR "/gui-shots/" + name + ".png"));
-}
+void shoot(const Picture& p, const QString& name) { EXPECT_TRUE(ui::image(p).save(testing::shotPath(name))); }
 
 TEST_F(HelperView, KeysTypedInTheViewArriveAtTheHelpedPC) {
   ASSERT_TRUE(focusView());
@@ -346,7 +340,7 @@ TEST_F(HelperView, ShowsTheHelpedScreenAtFitAndOriginalSize) {
   for (int y : {0, kBar - 1, kBar + 450, kViewH - 1})
     for (int column : {0, 400, kViewW - 1})
       EXPECT_EQ(std::memcmp(fitted.row(y) + column * 4, "\0\0\0", 3), 0) << column << "," << y;
-  Picture expected = pictureOf(imageOf(screen).scaled(kViewW, 450, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  Picture expected = pictureOf(ui::image(screen).scaled(kViewW, 450, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
   Picture shown(kViewW, 450);
   for (int y = 0; y < 450; ++y) std::memcpy(shown.row(y), fitted.row(kBar + y), size_t(shown.stride));
   EXPECT_GE(videokit::psnr(expected, shown), 28.0);
