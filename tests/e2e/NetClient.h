@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
+#include <random>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,17 +21,21 @@
 
 namespace plimo::e2e {
 
-// A port nothing listens on right now (bound once to port 0, then freed).
+// A port nothing listens on right now. Taken below the kernel's ephemeral
+// range, so that no other process's outgoing socket can take it between this
+// check and the bind of whoever uses it.
 inline uint16_t freePort(int type) {
-  int fd = ::socket(AF_INET, type, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+  static std::minstd_rand pick(static_cast<unsigned>(::getpid()) ^ static_cast<unsigned>(::time(nullptr)));
+  for (;;) {
+    uint16_t port = static_cast<uint16_t>(20000 + pick() % 12000);
+    int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    if (free) return port;
+  }
 }
 
 class NetClient {

@@ -20,17 +20,26 @@ struct ServerProcess {
     program = builtProgram("server/plimo-server");
     if (program.empty()) return;
     data = dataDir;
-    udpPort = udp ? udp : freePort(SOCK_DGRAM);
-    tcpPorts = tcp.empty() ? std::vector<uint16_t>{freePort(SOCK_STREAM)} : tcp;
-    std::string list;
-    for (uint16_t p : tcpPorts) list += (list.empty() ? "" : ",") + std::to_string(p);
-    std::vector<std::string> args = {"--udp-port", std::to_string(udpPort), "--tcp-ports", list, "--data", dataDir};
-    args.insert(args.end(), extra.begin(), extra.end());
-    process = std::make_unique<Process>(program, args, outputFile);
-    if (!process->waitForOutput("Listening on UDP", 20)) {
-      ADD_FAILURE() << "plimo-server did not start:\n" << process->output();
+    // Ports picked here may still be taken by a test running beside this one.
+    for (int attempt = 0;; ++attempt) {
+      udpPort = udp ? udp : freePort(SOCK_DGRAM);
+      tcpPorts = tcp.empty() ? std::vector<uint16_t>{freePort(SOCK_STREAM)} : tcp;
+      std::string list;
+      for (uint16_t p : tcpPorts) list += (list.empty() ? "" : ",") + std::to_string(p);
+      std::vector<std::string> args = {"--udp-port", std::to_string(udpPort), "--tcp-ports", list, "--data", dataDir};
+      args.insert(args.end(), extra.begin(), extra.end());
+      process = std::make_unique<Process>(program, args, outputFile);
+      auto listening = [&] { return process->output().find("Listening on UDP") != std::string::npos; };
+      waitFor([&] { return listening() || !process->running(); }, 20);
+      std::string out = process->output();
+      bool taken = out.find("Address already in use") != std::string::npos;
+      if (listening() && !taken) break;
+      if (!taken || (udp && !tcp.empty()) || attempt == 4) {
+        ADD_FAILURE() << "plimo-server did not start:\n" << out;
+        process.reset();
+        return;
+      }
       process.reset();
-      return;
     }
     std::string out = process->output();
     const std::string marker = "[Relay] Key for Plimo.ini: ";
