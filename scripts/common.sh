@@ -1,12 +1,23 @@
 # Shell helpers the scripts share; source it.
 
 # Prints a free UDP port and a free TCP port on loopback, so that a check
-# can run beside other servers (CI, a real one on this machine).
+# can run beside other servers (CI, a real one on this machine). Both lie
+# below the kernel's ephemeral range: no outgoing socket takes them before
+# the server binds them.
 free_ports() {
-  python3 -c 'import socket
-u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(("127.0.0.1", 0))
-t = socket.socket(); t.bind(("127.0.0.1", 0))
-print(u.getsockname()[1], t.getsockname()[1])'
+  python3 -c 'import random, socket
+def free(kind):
+    while True:
+        port = random.randrange(20000, 32000)
+        s = socket.socket(socket.AF_INET, kind)
+        try:
+            s.bind(("0.0.0.0", port))
+            return port
+        except OSError:
+            pass
+        finally:
+            s.close()
+print(free(socket.SOCK_DGRAM), free(socket.SOCK_STREAM))'
 }
 
 # within SECONDS COMMAND...: gives up after SECONDS unless COMMAND passes first.
