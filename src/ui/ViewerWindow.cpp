@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSettings>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <cmath>
@@ -24,6 +25,13 @@ namespace plimo {
 namespace {
 constexpr int kMinWidth = 640, kMinHeight = 360;
 constexpr int kStartWidth = 1280, kStartHeight = 800;
+
+// Where the helper left the window, beside Plimo.ini. Qt's own record: it
+// puts a window whose screen has gone back on one that is there.
+QSettings frames(const IniFile& ini) {
+  return QSettings(QString::fromStdString((ini.url().parent_path() / "Windows.ini").string()), QSettings::IniFormat);
+}
+constexpr char kFrame[] = "PlimoViewer";
 }  // namespace
 
 ViewerWindow::ViewerWindow(EventLoop& loop, ViewerSession& session, IniFile& ini,
@@ -71,9 +79,11 @@ ViewerWindow::ViewerWindow(EventLoop& loop, ViewerSession& session, IniFile& ini
   watching_.push_back(session.remoteSize.observe([this](const Size&) { followProportions(); }));
   chat_->setVisible(session.chatOpen.get());
 
-  resize(kStartWidth, kStartHeight);
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  if (!restoreGeometry(frames(ini).value(kFrame).toByteArray())) {
+    resize(kStartWidth, kStartHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      move(screen->availableGeometry().center() - rect().center());
+  }
   followProportions();
 }
 
@@ -134,6 +144,8 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
 
 void ViewerWindow::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
+  // The next window opens in full screen only when the helper asks again.
+  if (!isFullScreen()) frames(ini_).setValue(kFrame, saveGeometry());
   if (closingFromModel_ || closed_) return;
   closed_ = true;
   view_->releaseAll();

@@ -2,7 +2,8 @@
 // The helper's window: the toolbar, the other PC's screen with what lies
 // over it, and the chat panel. It follows the remote screen's proportions
 // while the picture is fitted (and the option is on), keeps the display
-// choices in Plimo.ini, and goes full screen with F11 or Ctrl+Super+F.
+// choices in Plimo.ini and its place on the screen in Windows.ini beside it,
+// and goes full screen with F11 or Ctrl+Super+F.
 //
 // Closing it (or Disconnect) lets go of every key and button held on the
 // other PC and then calls `onClosed` once; a close asked for by the model

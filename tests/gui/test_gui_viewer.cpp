@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QRect>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -297,6 +298,7 @@ TEST_F(ViewerWindowTest, SizeChoicesAreStoredAndTheWindowKeepsTheScreensShape) {
   EXPECT_EQ(full->toolTip(), "Full screen (Ctrl+Super+F or F11)");
 }
 
+// Each end also leaves the window's place for the next one to open at.
 TEST_F(ViewerWindowTest, EveryEndLetsGoOfHeldInputAndOnlyTheHelpersEndDisconnects) {
   struct End {
     const char* name;
@@ -309,12 +311,17 @@ TEST_F(ViewerWindowTest, EveryEndLetsGoOfHeldInputAndOnlyTheHelpersEndDisconnect
       {"closing the window", [](ViewerWindowTest& t) { t.window->close(); }, 1},
       {"the session ends", [](ViewerWindowTest& t) { t.windows.closeViewer(); }, 0},
   };
+  std::optional<QRect> left;
   for (const End& end : ends) {
     SCOPED_TRACE(end.name);
     disconnects = 0;
     open();
+    if (left) EXPECT_EQ(window->geometry(), *left);
     status(1, 0, 0);
     picture();
+    window->setGeometry(20 + 30 * int(&end - ends), 40, 700, 400);  // inside the test's screen
+    QApplication::processEvents();
+    left = window->geometry();
     key('a', true);
     QTest::mousePress(&window->view(), Qt::LeftButton, {}, {100, 100});
     size_t before = rig.session->inputs().pending().size();
