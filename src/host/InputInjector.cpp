@@ -10,8 +10,10 @@ namespace plimo {
 
 namespace {
 
-// Wheel units to one step (one line), as wheels report them.
-constexpr double kWheelUnitsPerStep = 40;
+// Wheel units to one X wheel click. A partner's wheel gives 120 a notch (three
+// lines), and X toolkits scroll about three lines for one click: at 40 a
+// click every notch scrolled as three.
+constexpr double kWheelUnitsPerStep = 120;
 // Steps played for one wheel event at most: a real wheel gives a few per
 // event, and a bogus amount (up to 2^31) must not freeze the host for minutes.
 constexpr long kMaxWheelSteps = 100;

@@ -18,7 +18,7 @@ struct InputEvent {
     move = 1,        // pointer to (x, y); data unused
     buttonDown = 2,  // data: 0 left, 1 right, 2 middle
     buttonUp = 3,
-    wheel = 4,       // data: vertical amount, 40 to a line
+    wheel = 4,       // data: vertical amount, 40 to a line (120 a notch)
     keyDown = 5,     // data: Windows virtual-key code in the low 16 bits
     keyUp = 6,
   };

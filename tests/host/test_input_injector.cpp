@@ -49,22 +49,22 @@ TEST_F(Injector, ButtonsMoveFirstAndDragsFollowThePointer) {
   EXPECT_EQ(injector.buttonsDown(), (std::set<int32_t>{2}));
 }
 
-TEST_F(Injector, WheelStepsAreAmountOver40WithTheRestKept) {
-  injector.apply(InputEvent::wheel, 1, 2, 120);
-  EXPECT_EQ(sink.events, (Events{"move 1,2", "button 4 down", "button 4 up", "button 4 down", "button 4 up",
-                                 "button 4 down", "button 4 up"}));
+// A notch of the helper's wheel is one click of the helped PC's.
+TEST_F(Injector, WheelClicksAreAmountOver120WithTheRestKept) {
+  injector.apply(InputEvent::wheel, 1, 2, 240);
+  EXPECT_EQ(sink.events, (Events{"move 1,2", "button 4 down", "button 4 up", "button 4 down", "button 4 up"}));
   sink.events.clear();
-  injector.apply(InputEvent::wheel, 1, 2, 60);  // 1.5: one step, half kept
-  injector.apply(InputEvent::wheel, 1, 2, 60);  // 1.5 + 0.5: two steps
+  injector.apply(InputEvent::wheel, 1, 2, 180);  // 1.5: one click, half kept
+  injector.apply(InputEvent::wheel, 1, 2, 180);  // 1.5 + 0.5: two clicks
   EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "button 4 down"), 3);
   EXPECT_DOUBLE_EQ(injector.wheelRest(), 0);
   sink.events.clear();
-  injector.apply(InputEvent::wheel, 0, 0, 20);
+  for (int i = 0; i < 2; ++i) injector.apply(InputEvent::wheel, 0, 0, 40);  // a trackpad's small amounts
   EXPECT_TRUE(sink.events.empty());
-  injector.apply(InputEvent::wheel, 0, 0, 20);
+  injector.apply(InputEvent::wheel, 0, 0, 40);
   EXPECT_EQ(sink.events, (Events{"move 0,0", "button 4 down", "button 4 up"}));
   sink.events.clear();
-  injector.apply(InputEvent::wheel, 0, 0, -60);
+  injector.apply(InputEvent::wheel, 0, 0, -180);
   EXPECT_EQ(sink.events, (Events{"move 0,0", "button 5 down", "button 5 up"}));
   EXPECT_DOUBLE_EQ(injector.wheelRest(), -0.5);
 }

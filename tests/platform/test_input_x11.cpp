@@ -138,8 +138,8 @@ TEST_F(InputX11, MovesClicksAndDragsArriveWhereTheyWereAimed) {
   EXPECT_EQ(events.back().xbutton.y_root, 310);
 }
 
-TEST_F(InputX11, WheelOf120AndOf60Plus60GiveThreeStepsEach) {
-  for (auto amounts : {std::vector<int>{120}, std::vector<int>{60, 60}, std::vector<int>{-120}}) {
+TEST_F(InputX11, WheelOf360AndOf180Plus180GiveThreeClicksEach) {
+  for (auto amounts : {std::vector<int>{360}, std::vector<int>{180, 180}, std::vector<int>{-360}}) {
     for (int amount : amounts) injector->apply(InputEvent::wheel, 400, 300, amount);
     unsigned want = amounts[0] > 0 ? 4 : 5;
     int steps = 0;
