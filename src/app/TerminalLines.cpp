@@ -5,6 +5,8 @@
 
 #include <csignal>
 
+#include "protocol/ReportPayload.h"
+
 namespace plimo {
 
 namespace {
@@ -12,6 +14,9 @@ namespace {
 // How often the reader looks whether it should stop: destruction waits at
 // most this long.
 constexpr int kPollMs = 100;
+// Longer than any answer, a report's whole description included: the
+// terminal takes what the window takes.
+constexpr size_t kMaxLine = ReportPayload::kMaxPayload;
 
 }  // namespace
 
@@ -42,7 +47,7 @@ void TerminalLines::run() {
     for (ssize_t i = 0; i < n; ++i) {
       if (buffer[i] != '\n') {
         // A line longer than any answer is not one; keep its start only.
-        if (line.size() < 256) line += buffer[i];
+        if (line.size() < kMaxLine) line += buffer[i];
         continue;
       }
       loop_.post([guard, text = std::move(line)] {

@@ -7,10 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <optional>
 #include <random>
+#include <thread>
 
 #include "ModelRig.h"
 #include "app/SessionReports.h"
+#include "app/TerminalLines.h"
 #include "app/TerminalReportForm.h"
 #include "protocol/ReportPayload.h"
 
@@ -345,4 +349,31 @@ TEST(TerminalReportForm, AsksEachFieldInTurnAndSavesOrSkips) {
   form.typed(" SKIP ");
   EXPECT_EQ(end, ReportForm::End::skipped);
   form.typed("late line");  // no form open: ignored
+}
+
+// The terminal reader once kept 256 characters of a line: a longer
+// description was billed cut short without a word.
+TEST(TerminalReportForm, ALongDescriptionTypedOnTheTerminalIsKeptWhole) {
+  ManualLoop loop;
+  TerminalReportForm form([](const std::string&) {});
+  std::optional<ReportForm::End> end;
+  std::string payload;
+  form.open(ReportDraft({"19", 10, 20, 10, "222333444"}, "", ""),
+            [&](ReportForm::End e, const std::string& p) { end = e, payload = p; });
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  std::string description(ReportPayload::kMaxDescription, 'x');
+  std::string typed = "ACME\n\ny\n\n" + description + "\n";
+  ASSERT_EQ(::write(pipe[1], typed.data(), typed.size()), ssize_t(typed.size()));
+  {
+    TerminalLines lines(loop, pipe[0], [&](const std::string& line) { form.typed(line); });
+    for (int i = 0; i < 500 && !end; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the reader's own thread
+      loop.runPending();
+    }
+  }
+  ASSERT_EQ(end, ReportForm::End::saved);
+  EXPECT_EQ(ReportPayload::decode(payload)->description, description);
+  ::close(pipe[1]);
+  ::close(pipe[0]);
 }
