@@ -316,7 +316,9 @@ TEST_F(ViewerWindowTest, EveryEndLetsGoOfHeldInputAndOnlyTheHelpersEndDisconnect
     SCOPED_TRACE(end.name);
     disconnects = 0;
     open();
-    if (left) EXPECT_EQ(window->geometry(), *left);
+    if (left) {
+      EXPECT_EQ(window->geometry(), *left);
+    }
     status(1, 0, 0);
     picture();
     window->setGeometry(20 + 30 * int(&end - ends), 40, 700, 400);  // inside the test's screen
