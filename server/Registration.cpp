@@ -42,7 +42,11 @@ std::string Registration::uptimeText(double seconds) {
   return std::to_string(s / 86400) + "d" + std::to_string(s % 86400 / 3600) + "h";
 }
 
-bool Registration::isKept(const std::string& id) { return server_.store().pinHash(id).has_value(); }
+bool Registration::isKept(const std::string& id) {
+  // An ID whose entry cannot be read is not handed to anyone meanwhile.
+  std::optional<Bytes> hash;
+  return !server_.reads().readPinHash(id, hash) || hash.has_value();
+}
 
 void Registration::assign(ClientSession& session, const std::string& id) {
   IdRegistry& ids = server_.ids();
@@ -120,42 +124,55 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
     server_.say(session, "ERR PIN BAD_REQUEST");
     return;
   }
-  Bytes hash = secretHash(secret);
-  std::optional<Bytes> stored = server_.store().pinHash(id);
-  if (stored && (stored->size() != hash.size() ||
-                 CRYPTO_memcmp(stored->data(), hash.data(), hash.size()) != 0)) {
-    server_.say(session, "ERR PIN TAKEN");
+  // The stored secret is checked and the pin written in one job, in order
+  // with every other write, so that two PINs cannot both pass the check.
+  PinRequest request{session.serial, session.id, id, secretHash(secret), heldByLiveSession(id, session)};
+  server_.writes().submit([request, when = int64_t(server_.loop().wallNow())](
+                              ServerStore& store) { return keep(store, request, when); },
+                          [this, request](const PinResult& result) { pinKept(request, result); });
+}
+
+Registration::PinResult Registration::keep(ServerStore& store, const PinRequest& request, int64_t when) {
+  std::optional<Bytes> stored;
+  if (!store.readPinHash(request.id, stored)) return {PinResult::notReady, store.lastError()};
+  const Bytes& hash = request.hash;
+  if (stored && (stored->size() != hash.size() || CRYPTO_memcmp(stored->data(), hash.data(), hash.size()) != 0)) {
+    return {PinResult::taken, {}};
+  }
+  // Without a stored secret only the session's own ID may be kept: an ID
+  // that is offline now still belongs to the PC that had it.
+  if (request.id != request.ownID && !stored) return {PinResult::taken, {}};
+  if (request.heldByLiveSession) return {PinResult::notReady, {}};
+  // A database that cannot be written now may be later; any other answer
+  // would make the client give up keeping its ID for good.
+  if (!store.setPin(request.id, hash, when)) return {PinResult::notReady, store.lastError()};
+  return {PinResult::kept, {}};
+}
+
+bool Registration::heldByLiveSession(const std::string& id, const ClientSession& asker) {
+  if (id == asker.id) return false;
+  uint64_t serial = server_.ids().holder(id);
+  const ClientSession* holder = serial ? server_.sessions().find(serial) : nullptr;
+  return holder && server_.loop().now() - holder->lastRx < kTakeoverSilence;
+}
+
+void Registration::pinKept(const PinRequest& request, const PinResult& result) {
+  if (!result.error.empty()) server_.log("Cannot keep the ID " + request.id + ": " + result.error);
+  // The asker may have left, or become another client, while the job ran.
+  ClientSession* asker = server_.sessions().find(request.serial);
+  if (!asker || asker->id != request.ownID) return;
+  ClientSession& session = *asker;
+  if (result.outcome != PinResult::kept || heldByLiveSession(request.id, session)) {
+    server_.say(session, result.outcome == PinResult::taken ? "ERR PIN TAKEN" : "ERR PIN NOT_READY");
     return;
   }
-
-  ClientSession* holder = nullptr;
-  if (id != session.id) {
-    // Without a stored secret only the session's own ID may be kept: an ID
-    // that is offline now still belongs to the PC that had it.
-    if (!stored) {
-      server_.say(session, "ERR PIN TAKEN");
-      return;
-    }
-    uint64_t serial = server_.ids().holder(id);
-    holder = serial ? server_.sessions().find(serial) : nullptr;
-    if (holder) {
-      if (now - holder->lastRx < kTakeoverSilence) {
-        server_.say(session, "ERR PIN NOT_READY");
-        return;
-      }
-    }
-  }
-
-  if (!server_.store().setPin(id, hash, int64_t(server_.loop().wallNow()))) {
-    // A database that cannot be written now may be later; any other reason
-    // would make the client give up keeping its ID for good.
-    server_.log("Cannot keep the ID " + id + ": " + server_.store().lastError());
-    server_.say(session, "ERR PIN NOT_READY");
-    return;
-  }
+  const std::string& id = request.id;
+  uint64_t holderSerial = id != session.id ? server_.ids().holder(id) : 0;
+  ClientSession* holder = holderSerial ? server_.sessions().find(holderSerial) : nullptr;
   if (holder) {
     // The same PC's earlier session, silent: it gets a new ID in case it lives.
-    std::string fresh = server_.ids().allocate(now, [this](const std::string& i) { return isKept(i); });
+    std::string fresh =
+        server_.ids().allocate(server_.loop().now(), [this](const std::string& i) { return isKept(i); });
     holder->pinned = false;
     holder->id.clear();
     if (!fresh.empty()) {
@@ -174,13 +191,20 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
 
 void Registration::unpin(ClientSession& session) {
   if (session.id.empty()) return;
-  if (session.pinned) {
-    if (!server_.store().removePin(session.id)) {
-      server_.log("Cannot forget the kept ID " + session.id + ": " + server_.store().lastError());
-    }
-    session.pinned = false;
+  if (!session.pinned) {
+    sayID(session);
+    return;
   }
-  sayID(session);
+  // Answered once the pin is gone, in order with a PIN still being written.
+  server_.writes().submit(
+      [id = session.id](ServerStore& store) { return store.removePin(id) ? std::string() : store.lastError(); },
+      [this, serial = session.serial, id = session.id](const std::string& error) {
+        if (!error.empty()) server_.log("Cannot forget the kept ID " + id + ": " + error);
+        ClientSession* session = server_.sessions().find(serial);
+        if (!session || session->id != id) return;
+        session->pinned = false;
+        sayID(*session);
+      });
 }
 
 void Registration::ping(ClientSession& session, const std::vector<std::string>& words) {

@@ -2,8 +2,11 @@
 // The registration commands of a client session: HELLO (→ "ID"), PIN and
 // UNPIN (keeping an ID with a secret), PING (→ "PONG"), BYE.
 //
-// One thread (the server loop). Owned by the RelayServer.
+// One thread (the server loop); the database work of PIN and UNPIN runs on
+// the store's thread and is answered when it is done. Owned by the
+// RelayServer.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 namespace plimo {
 
 class RelayServer;
+class ServerStore;
 struct ClientSession;
 
 class Registration {
@@ -53,6 +57,25 @@ class Registration {
   // the same public address and nobody holds it, else a fresh one. A kept
   // ID comes back only through PIN with its secret.
   std::string idFor(const ClientSession& session, const std::string& wanted);
+
+  // A PIN as it goes to the store's thread: the asker by what finds it
+  // again (its serial and the ID it had), never by reference.
+  struct PinRequest {
+    uint64_t serial = 0;
+    std::string ownID;
+    std::string id;
+    Bytes hash;
+    bool heldByLiveSession = false;
+  };
+  struct PinResult {
+    enum Outcome { kept, taken, notReady } outcome = notReady;
+    std::string error;  // why the database failed, for the log
+  };
+  // The store's thread: the stored secret checked, and the pin written.
+  static PinResult keep(ServerStore& store, const PinRequest& request, int64_t when);
+  void pinKept(const PinRequest& request, const PinResult& result);
+  // Another session holds `id` and spoke lately (a takeover must wait).
+  bool heldByLiveSession(const std::string& id, const ClientSession& asker);
 
   RelayServer& server_;
   RateLimiter pinsPerAddress_;

@@ -50,9 +50,9 @@ std::string trimmed(const Bytes& plain) {
 }  // namespace
 
 RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, PacketSink& sink,
-                         RelayConfig config, Log log)
+                         RelayConfig config, Log log, ServerStore* loopReads)
     : loop_(loop),
-      store_(store),
+      reads_(config.storeWork == StoreWorker::Mode::threaded && loopReads ? *loopReads : store),
       key_(std::move(key)),
       sink_(sink),
       config_(std::move(config)),
@@ -70,13 +70,19 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       rendezvous_(std::make_unique<Rendezvous>(*this)),
       reports_(std::make_unique<Reports>(*this)) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
+  // Without a connection of its own for the loop, the writes stay on it too.
+  StoreWorker::Mode storeWork = config_.storeWork;
+  if (storeWork == StoreWorker::Mode::threaded && !loopReads) storeWork = StoreWorker::Mode::inlined;
+  storeWorker_ = std::make_unique<StoreWorker>(loop_, store, storeWork, [this](const std::string& t) { log_(t); });
   handshakeWorker_ = std::make_unique<HandshakeWorker>(
       loop_, key_, config_.handshakeThread, [this](const HandshakeResult& result) { welcome(result); });
 }
 
 RelayServer::~RelayServer() {
-  // First: no result may reach a half-destroyed server.
+  // First: no result may reach a half-destroyed server. The store's queue
+  // is written out before the store goes.
   handshakeWorker_.reset();
+  storeWorker_.reset();
 }
 
 double RelayServer::uptime() const { return loop_.now() - started_; }

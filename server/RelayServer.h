@@ -9,8 +9,9 @@
 // session serial and hears of a session's end through endSession.
 //
 // One thread: the loop's; the key work of handshakes may run on a worker
-// (HandshakeWorker). Nothing here blocks except the database writes of pins,
-// usage records and reports (one small SQLite transaction each).
+// (HandshakeWorker), the database writes of pins, usage records and reports
+// on another (StoreWorker). The loop itself only reads the database, in WAL
+// mode, where readers never wait for a writer.
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,7 @@
 #include "server/RateLimiter.h"
 #include "server/ServerStore.h"
 #include "server/SessionTable.h"
+#include "server/StoreWorker.h"
 
 namespace plimo {
 
@@ -59,6 +61,9 @@ struct RelayConfig {
   // The key work of handshakes on a worker thread (the server process);
   // else inside receive (tests on virtual time).
   bool handshakeThread = false;
+  // Where the database writes run: on a thread of their own (the server
+  // process), or on the loop (tests on virtual time).
+  StoreWorker::Mode storeWork = StoreWorker::Mode::inlined;
 };
 
 class RelayServer {
@@ -90,8 +95,11 @@ class RelayServer {
     uint64_t evicted = 0;
   };
 
+  // `store` is written on the store thread when config.storeWork says so;
+  // the loop then reads through `loopReads`, its own connection to the same
+  // database (required in that mode).
   RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, PacketSink& sink,
-              RelayConfig config, Log log);
+              RelayConfig config, Log log, ServerStore* loopReads = nullptr);
   ~RelayServer();
   RelayServer(const RelayServer&) = delete;
   RelayServer& operator=(const RelayServer&) = delete;
@@ -118,7 +126,10 @@ class RelayServer {
   void log(const ClientSession& about, const std::string& text);
 
   EventLoop& loop() { return loop_; }
-  ServerStore& store() { return store_; }
+  // Reads, on the loop. A pin is relied on only once its write committed.
+  ServerStore& reads() { return reads_; }
+  // Every write, in order.
+  StoreWorker& writes() { return *storeWorker_; }
   SessionTable& sessions() { return table_; }
   IdRegistry& ids() { return ids_; }
   const RelayConfig& config() const { return config_; }
@@ -140,7 +151,7 @@ class RelayServer {
   void summarizeLeftOutLines();
 
   EventLoop& loop_;
-  ServerStore& store_;
+  ServerStore& reads_;
   SigningKey key_;
   PacketSink& sink_;
   RelayConfig config_;
@@ -161,7 +172,9 @@ class RelayServer {
   std::unique_ptr<Rendezvous> rendezvous_;
   std::unique_ptr<Reports> reports_;
   Timer sweepTimer_;
-  std::unique_ptr<HandshakeWorker> handshakeWorker_;  // last: its results reach the rest
+  // Last: their results reach the rest.
+  std::unique_ptr<StoreWorker> storeWorker_;
+  std::unique_ptr<HandshakeWorker> handshakeWorker_;
 };
 
 }  // namespace plimo

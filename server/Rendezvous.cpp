@@ -195,8 +195,7 @@ uint64_t Rendezvous::openUsage(const std::string& viewerID, const std::string& h
   usage.hostID = hostID;
   usage.started = server_.loop().now();
   usage.startedWall = int64_t(server_.loop().wallNow());
-  usage.row = server_.store().startUsage(viewerID, hostID, role, usage.startedWall);
-  if (!usage.row) server_.log("Cannot record the session " + key + ": " + server_.store().lastError());
+  usage.row = server_.writes().startUsage(viewerID, hostID, role, usage.startedWall);
   uint64_t number = nextUsage_++;
   usages_.emplace(number, std::move(usage));
   usageByPair_.emplace(key, number);
@@ -213,28 +212,47 @@ void Rendezvous::closeUsage(uint64_t number) {
   if (it == usages_.end()) return;
   Usage& usage = it->second;
   auto seconds = int64_t(server_.loop().now() - usage.started + 0.5);
-  if (usage.row && !server_.store().endUsage(usage.row, seconds)) {
-    server_.log("Cannot record the length of session " + usage.viewerID + " " + usage.hostID + ": " +
-                server_.store().lastError());
-  }
   for (uint64_t serial : {usage.viewerSerial, usage.hostSerial}) {
     if (ClientSession* s = server_.sessions().find(serial); s && s->usage == number) s->usage = 0;
   }
   server_.log("Session " + usage.viewerID + " helps " + usage.hostID + " ended after " + std::to_string(seconds) +
               " s");
   // The helper says what the session was for; its report names the record,
-  // and only a record it was asked about.
-  ClientSession* helper = server_.sessions().find(usage.viewerSerial);
-  if (helper && usage.row && !server_.store().markAsked(usage.row)) {
-    server_.log("Cannot note the report request on session " + std::to_string(usage.row) + ": " +
-                server_.store().lastError());
-  } else if (helper && usage.row) {
-    server_.say(*helper, "REPORTASK " + std::to_string(usage.row) + " " + std::to_string(usage.startedWall) + " " +
-                        std::to_string(usage.startedWall + seconds) + " " + std::to_string(seconds) + " " +
-                        usage.hostID);
-  }
+  // and only a record it was asked about. It is asked once the record says
+  // so, so that its report never arrives before.
+  Ended ended{usage.row, usage.viewerID, usage.hostID, usage.viewerSerial, usage.startedWall, seconds,
+              server_.sessions().find(usage.viewerSerial) != nullptr};
   usageByPair_.erase(usage.viewerID + " " + usage.hostID);
   usages_.erase(it);
+  server_.writes().submit([ended](ServerStore& store) { return record(store, ended); },
+                          [this, ended](const EndResult& result) { recorded(ended, result); });
+}
+
+Rendezvous::EndResult Rendezvous::record(ServerStore& store, const Ended& ended) {
+  EndResult result;
+  if (!store.endUsage(ended.row, ended.seconds)) {
+    result.lengthError = store.lastError();
+  } else if (ended.askHelper && !store.markAsked(ended.row)) {
+    result.askError = store.lastError();
+  } else {
+    result.asked = ended.askHelper;
+  }
+  return result;
+}
+
+void Rendezvous::recorded(const Ended& ended, const EndResult& result) {
+  if (!result.lengthError.empty()) {
+    server_.log("Cannot record the length of session " + ended.viewerID + " " + ended.hostID + ": " +
+                result.lengthError);
+  }
+  if (!result.askError.empty()) {
+    server_.log("Cannot note the report request on session " + std::to_string(ended.row) + ": " + result.askError);
+  }
+  ClientSession* helper = server_.sessions().find(ended.helperSerial);
+  if (!result.asked || !helper) return;
+  server_.say(*helper, "REPORTASK " + std::to_string(ended.row) + " " + std::to_string(ended.startedWall) + " " +
+                           std::to_string(ended.startedWall + ended.seconds) + " " + std::to_string(ended.seconds) +
+                           " " + ended.hostID);
 }
 
 void Rendezvous::sessionEnded(ClientSession& session) {

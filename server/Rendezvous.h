@@ -14,7 +14,8 @@
 // record ends with SESSION END from either side, or when neither side has a
 // server session any more; its length is the server's own measure.
 //
-// One thread (the server loop). Owned by the RelayServer.
+// One thread (the server loop); the records are written on the store's
+// thread, in order. Owned by the RelayServer.
 
 #include <cstdint>
 #include <string>
@@ -27,6 +28,7 @@
 namespace plimo {
 
 class RelayServer;
+class ServerStore;
 struct ClientSession;
 
 class Rendezvous {
@@ -82,6 +84,24 @@ class Rendezvous {
   uint64_t usageFor(ClientSession& session, bool viewer, const std::string& partnerID, ClientSession* partnerSession);
   uint64_t openUsage(const std::string& viewerID, const std::string& hostID, const std::string& role);
   void closeUsage(uint64_t number);
+  // An ended record as it goes to the store's thread; the helper is found
+  // again by its serial when the write is done.
+  struct Ended {
+    int64_t row = 0;
+    std::string viewerID;
+    std::string hostID;
+    uint64_t helperSerial = 0;
+    int64_t startedWall = 0;
+    int64_t seconds = 0;
+    bool askHelper = false;  // the helper was online: it is asked for a report
+  };
+  struct EndResult {
+    bool asked = false;
+    std::string lengthError, askError;  // why a write failed, for the log
+  };
+  // The store's thread: the length, and that the helper was asked.
+  static EndResult record(ServerStore& store, const Ended& ended);
+  void recorded(const Ended& ended, const EndResult& result);
   bool sideOnline(uint64_t serial, const std::string& id) const;
 
   RelayServer& server_;

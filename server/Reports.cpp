@@ -74,39 +74,67 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
 }
 
 void Reports::accept(ClientSession& session, const std::string& msgID, const std::string& payload) {
-  // A resend whose confirmation was lost.
-  if (server_.store().hasReport(session.id, msgID)) {
-    server_.say(session, "REPORT OK " + msgID);
-    return;
-  }
   double now = server_.loop().now();
   Budget& budget = budgets_[session.serial];
   if (now - budget.windowStart >= 60) budget = {now, 0};
-  if (budget.count >= kPerMinute) {
-    server_.say(session, "ERR REPORT_RATE");
-    return;
-  }
-  auto report = decode(payload);
+  Submitted submitted{session.serial, session.id, msgID, budget.count >= kPerMinute, decode(payload)};
+  // The checks and the write in one job: its answer says what was stored.
+  server_.writes().submit(
+      [submitted, received = int64_t(server_.loop().wallNow())](ServerStore& store) {
+        return write(store, submitted, received);
+      },
+      [this, submitted](const Stored& result) { written(submitted, result); });
+}
+
+Reports::Stored Reports::write(ServerStore& store, Submitted submitted, int64_t received) {
+  // A resend whose confirmation was lost.
+  if (store.hasReport(submitted.reporterID, submitted.msgID)) return {Stored::again, {}, {}};
+  if (submitted.overBudget) return {Stored::rate, {}, {}};
+  std::optional<ServerStore::Report>& report = submitted.report;
   int64_t row = 0;
   std::optional<int64_t> measured;
-  if (report && parseInt(report->ref, row)) measured = server_.store().askedLength(row, session.id);
-  if (!measured) {
-    server_.say(session, "ERR REPORT_BAD");
-    return;
-  }
+  if (report && parseInt(report->ref, row)) measured = store.askedLength(row, submitted.reporterID);
+  if (!measured) return {Stored::bad, {}, {}};
   report->ref = std::to_string(row);
   report->measuredSeconds = *measured;
-  report->reporterID = session.id;
-  report->msgID = msgID;
-  if (!server_.store().addReport(*report, int64_t(server_.loop().wallNow()))) {
-    // A database that cannot be written now may be writable later.
-    server_.log("Cannot store the session report from " + session.id + ": " + server_.store().lastError());
-    server_.say(session, "ERR REPORT_NOT_READY");
-    return;
+  report->reporterID = submitted.reporterID;
+  report->msgID = submitted.msgID;
+  // A database that cannot be written now may be writable later.
+  if (!store.addReport(*report, received)) return {Stored::notReady, {}, store.lastError()};
+  return {Stored::added, report->helpedID + " (" + report->ref + ")", {}};
+}
+
+void Reports::written(const Submitted& submitted, const Stored& result) {
+  if (!result.error.empty()) {
+    server_.log("Cannot store the session report from " + submitted.reporterID + ": " + result.error);
   }
-  ++budget.count;
-  server_.log(session, "Session report from " + session.id + " on " + report->helpedID + " (" + report->ref + ")");
-  server_.say(session, "REPORT OK " + msgID);
+  // The reporter may have left while the job ran.
+  ClientSession* session = server_.sessions().find(submitted.serial);
+  if (result.outcome == Stored::added) {
+    if (auto budget = budgets_.find(submitted.serial); budget != budgets_.end()) ++budget->second.count;
+    std::string line = "Session report from " + submitted.reporterID + " on " + result.what;
+    if (session) {
+      server_.log(*session, line);
+    } else {
+      server_.log(line);
+    }
+  }
+  if (!session) return;
+  switch (result.outcome) {
+    case Stored::added:
+    case Stored::again:
+      server_.say(*session, "REPORT OK " + submitted.msgID);
+      break;
+    case Stored::rate:
+      server_.say(*session, "ERR REPORT_RATE");
+      break;
+    case Stored::bad:
+      server_.say(*session, "ERR REPORT_BAD");
+      break;
+    case Stored::notReady:
+      server_.say(*session, "ERR REPORT_NOT_READY");
+      break;
+  }
 }
 
 void Reports::expire(double now) {

@@ -8,7 +8,9 @@
 // Refusals are "ERR REPORT_..." lines the client understands: REPORT_RATE
 // and REPORT_NOT_READY (it tries again later), REPORT_BAD (it drops the report).
 //
-// One thread (the server loop). Owned by the RelayServer.
+// One thread (the server loop); a complete report is checked and stored on
+// the store's thread and answered when that is done. Owned by the
+// RelayServer.
 
 #include <cstddef>
 #include <cstdint>
@@ -61,7 +63,25 @@ class Reports {
     int count = 0;
   };
 
+  // A complete report as it goes to the store's thread: the reporter by
+  // its serial and the ID it had.
+  struct Submitted {
+    uint64_t serial = 0;
+    std::string reporterID;
+    std::string msgID;
+    bool overBudget = false;
+    std::optional<ServerStore::Report> report;  // nothing: the payload is none
+  };
+  struct Stored {
+    enum Outcome { added, again, rate, bad, notReady } outcome = notReady;
+    std::string what;   // for the log: the helped ID and the ref
+    std::string error;  // why the database failed, for the log
+  };
+
   void accept(ClientSession& session, const std::string& msgID, const std::string& payload);
+  // The store's thread.
+  static Stored write(ServerStore& store, Submitted submitted, int64_t received);
+  void written(const Submitted& submitted, const Stored& result);
 
   RelayServer& server_;
   std::unordered_map<uint64_t, Assembly> assemblies_;  // by session serial

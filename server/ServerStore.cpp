@@ -122,7 +122,7 @@ std::unique_ptr<ServerStore> ServerStore::open(const std::string& path, std::str
       !store->exec("ALTER TABLE reports ADD COLUMN measured_seconds INTEGER", error)) {
     return nullptr;
   }
-  if (!store->prepare(error)) return nullptr;
+  if (!store->prepare(error) || !store->readLastUsageRow(error)) return nullptr;
   return store;
 }
 
@@ -149,6 +149,44 @@ ServerStore::~ServerStore() {
   countReports_.reset();
   getReport_.reset();
   sqlite3_close(db_);
+}
+
+bool ServerStore::readLastUsageRow(std::string& error) {
+  // The sequence too: rows deleted by hand keep their numbers used.
+  static constexpr const char* kSql =
+      "SELECT MAX(IFNULL((SELECT MAX(row) FROM sessions), 0), "
+      "IFNULL((SELECT seq FROM sqlite_sequence WHERE name = 'sessions'), 0))";
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, kSql, -1, &raw, nullptr) != SQLITE_OK) {
+    error = sqlite3_errmsg(db_);
+    return false;
+  }
+  Statement s(raw);
+  if (sqlite3_step(raw) != SQLITE_ROW) {
+    error = sqlite3_errmsg(db_);
+    return false;
+  }
+  lastUsageRow_ = sqlite3_column_int64(raw, 0);
+  return true;
+}
+
+void ServerStore::waitForLocks(int milliseconds) { sqlite3_busy_timeout(db_, milliseconds); }
+
+void ServerStore::waitForLocksWithoutLimit(std::function<void()> waiting) {
+  waiting_ = std::move(waiting);
+  sqlite3_busy_handler(
+      db_,
+      [](void* self, int tries) {
+        // Soon at first (another process's write is over in milliseconds),
+        // then at a pace that costs nothing while a lock is held for minutes.
+        constexpr int kQuickTries = 10, kSlowPause = 20;
+        constexpr int kSecond = kQuickTries + 1000 / kSlowPause;
+        auto* store = static_cast<ServerStore*>(self);
+        if (tries == kSecond && store->waiting_) store->waiting_();
+        sqlite3_sleep(tries < kQuickTries ? 1 : kSlowPause);
+        return 1;
+      },
+      this);
 }
 
 bool ServerStore::exec(const char* sql, std::string& error) {
@@ -194,7 +232,7 @@ bool ServerStore::prepare(std::string& error) {
        "ORDER BY h.id"},
       {&countHelpers_, "SELECT COUNT(*) FROM trusted_helpers"},
       {&startUsage_,
-       "INSERT INTO sessions (viewer_id, host_id, reported_by, started) VALUES (?1, ?2, ?3, ?4)"},
+       "INSERT INTO sessions (row, viewer_id, host_id, reported_by, started) VALUES (?5, ?1, ?2, ?3, ?4)"},
       {&endUsage_, "UPDATE sessions SET seconds = ?2 WHERE row = ?1"},
       {&getUsage_,
        "SELECT viewer_id, host_id, reported_by, started, seconds FROM sessions WHERE row = ?1"},
@@ -226,11 +264,21 @@ bool ServerStore::prepare(std::string& error) {
 }
 
 std::optional<Bytes> ServerStore::pinHash(const std::string& id) {
+  std::optional<Bytes> hash;
+  if (!readPinHash(id, hash)) return std::nullopt;
+  return hash;
+}
+
+bool ServerStore::readPinHash(const std::string& id, std::optional<Bytes>& hash) {
   Use s(getPin_.get());
   bindText(*s, 1, id);
-  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  hash.reset();
+  int rc = sqlite3_step(*s);
+  if (rc == SQLITE_DONE) return true;
+  if (rc != SQLITE_ROW) return false;
   auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(*s, 0));
-  return Bytes(data, data + sqlite3_column_bytes(*s, 0));
+  hash = Bytes(data, data + sqlite3_column_bytes(*s, 0));
+  return true;
 }
 
 bool ServerStore::setPin(const std::string& id, ByteView secretHash, int64_t when) {
@@ -300,13 +348,19 @@ std::optional<int64_t> ServerStore::trustedHelperCount() {
 
 int64_t ServerStore::startUsage(const std::string& viewerID, const std::string& hostID,
                                 const std::string& reportedBy, int64_t started) {
+  int64_t row = reserveUsageRow();
+  return insertUsage(row, viewerID, hostID, reportedBy, started) ? row : 0;
+}
+
+bool ServerStore::insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
+                              const std::string& reportedBy, int64_t started) {
   Use s(startUsage_.get());
   bindText(*s, 1, viewerID);
   bindText(*s, 2, hostID);
   bindText(*s, 3, reportedBy);
   sqlite3_bind_int64(*s, 4, started);
-  if (sqlite3_step(*s) != SQLITE_DONE) return 0;
-  return sqlite3_last_insert_rowid(db_);
+  sqlite3_bind_int64(*s, 5, row);
+  return sqlite3_step(*s) == SQLITE_DONE;
 }
 
 bool ServerStore::endUsage(int64_t row, int64_t seconds) {

@@ -3,10 +3,12 @@
 // helpers trusted with unattended PCs, and the usage records of partner
 // sessions that a company bills from.
 //
-// One thread (the server's loop). Every write is its own transaction; the
-// database runs in WAL mode so that readers (reports, sqlite3 on the
-// command line) never block the server.
+// One thread per connection (the server writes on its store thread and
+// reads on its loop through a second connection). Every write is its own
+// transaction; the database runs in WAL mode so that readers (the loop,
+// exports, sqlite3 on the command line) never wait for a writer.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,9 +33,19 @@ class ServerStore {
   ServerStore(const ServerStore&) = delete;
   ServerStore& operator=(const ServerStore&) = delete;
 
+  // How long a statement waits for another connection's lock before it
+  // fails (2 s from open).
+  void waitForLocks(int milliseconds);
+  // Statements wait for another connection's lock however long it is held
+  // (writes that must not be lost); `waiting` runs, on the statement's
+  // thread, once a statement has waited about a second.
+  void waitForLocksWithoutLimit(std::function<void()> waiting);
+
   // The stored hash of the secret that keeps `id`, or nothing when the ID is
-  // not kept.
+  // not kept (also when the read failed).
   std::optional<Bytes> pinHash(const std::string& id);
+  // The same, false when the read failed.
+  [[nodiscard]] bool readPinHash(const std::string& id, std::optional<Bytes>& hash);
   // Keeps `id` for the holder of the secret whose hash is given (replaces an
   // earlier hash); `when` (Unix seconds) also becomes its last use, so an
   // administrator can find IDs no PC has claimed for years. False when the
@@ -66,6 +78,13 @@ class ServerStore {
   // Returns its row number, 0 when the write failed.
   [[nodiscard]] int64_t startUsage(const std::string& viewerID, const std::string& hostID,
                      const std::string& reportedBy, int64_t started);
+  // The row number of a usage record about to be written, so that a caller
+  // knows it before the write has run: this connection numbers the records
+  // (from the highest at open; nothing else writes them). Any thread.
+  int64_t reserveUsageRow() { return ++lastUsageRow_; }
+  // startUsage with a reserved row. False when the write failed.
+  [[nodiscard]] bool insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
+                                 const std::string& reportedBy, int64_t started);
   // Sets the length of a record in seconds (it may be called again to extend it).
   [[nodiscard]] bool endUsage(int64_t row, int64_t seconds);
   // The helper of record `row` was asked for a report on it.
@@ -119,6 +138,7 @@ class ServerStore {
   bool prepare(std::string& error);
   bool exec(const char* sql, std::string& error);
   bool hasColumn(const char* table, const char* column);
+  bool readLastUsageRow(std::string& error);
 
   struct StatementDeleter {
     void operator()(sqlite3_stmt* s) const;
@@ -126,6 +146,8 @@ class ServerStore {
   using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
   sqlite3* db_;
+  std::atomic<int64_t> lastUsageRow_{0};
+  std::function<void()> waiting_;
   Statement getPin_, setPin_, removePin_, trustHelper_, distrustHelper_, getHelper_, listHelpers_,
       countHelpers_, startUsage_, endUsage_, getUsage_, countUsage_, markAsked_,
       askedLength_, addReport_, hasReport_, countReports_, getReport_;

@@ -6,7 +6,7 @@ namespace plimo {
 
 std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& helper, const ClientSession& pc) {
   // A failed read lets nobody in.
-  std::optional<ServerStore::Helper> entry = server_.store().trustedHelper(helper.id);
+  std::optional<ServerStore::Helper> entry = server_.reads().trustedHelper(helper.id);
   const char* why = nullptr;
   if (!entry) {
     why = "not a trusted helper";
@@ -25,7 +25,7 @@ void UnattendedGate::announced(const ClientSession& pc) {
   double now = server_.loop().now();
   if (now < nextCheck_) return;
   nextCheck_ = now + kRecheck;
-  std::optional<int64_t> count = server_.store().trustedHelperCount();
+  std::optional<int64_t> count = server_.reads().trustedHelperCount();
   if (!count || *count > 0) return;
   nextCheck_ = now + kWarningPeriod;
   server_.log("No helper is trusted, so PCs with unattended access (such as ID " + pc.id +

@@ -5,7 +5,8 @@
 // company listed as trusted (`plimo-server --trust-helper`). IDs are public
 // and anyone may register, so an ID alone lets nobody in.
 //
-// One thread (the server loop). Owned by the RelayServer.
+// One thread (the server loop), reading the database there: readers never
+// wait for a writer in WAL mode. Owned by the RelayServer.
 
 #include <limits>
 #include <optional>

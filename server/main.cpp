@@ -35,6 +35,9 @@ constexpr size_t kMaxTcpConnections = 10000;
 // Descriptors kept for everything but connections: the UDP socket, the
 // listeners, the database and its journal, the log, the key file.
 constexpr size_t kReservedDescriptors = 64;
+// How long a read on the server loop waits for a lock, in milliseconds: it
+// stalls relaying for everyone meanwhile.
+constexpr int kLoopReadWait = 50;
 
 std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& log) {
   if (std::filesystem::exists(path)) {
@@ -110,11 +113,18 @@ int main(int argc, char** argv) {
 
   auto key = loadOrCreateKey(options->dataDir + "/server-key.pem", log);
   if (!key) return 1;
+  // Two connections: the store thread writes on one, the loop reads on the
+  // other (readers never wait for a writer in WAL mode).
   auto store = ServerStore::open(databasePath, error);
-  if (!store) {
+  auto loopReads = store ? ServerStore::open(databasePath, error) : nullptr;
+  if (!store || !loopReads) {
     log.line("Cannot open the database: " + error);
     return 1;
   }
+  // Only a process holding the database in exclusive locking mode makes a
+  // reader wait; the loop then answers as if the entry were refused (an ID
+  // kept, a helper not trusted) rather than stall relaying.
+  loopReads->waitForLocks(kLoopReadWait);
   log.line("Server key fingerprint: " + PlimoCrypto::keyFingerprint(key->publicKey()));
   log.line("[Relay] Key for Plimo.ini: " + PlimoCrypto::hex(key->publicKey()));
 
@@ -135,6 +145,7 @@ int main(int argc, char** argv) {
   config.handshakeRate = options->handshakeRate;
   config.handshakeShare = options->handshakeShare;
   config.handshakeThread = true;
+  config.storeWork = StoreWorker::Mode::threaded;
   for (uint16_t port : options->tcpPorts) {
     if (network.openTcp(port, error)) {
       config.tcpPorts.push_back(port);
@@ -147,7 +158,8 @@ int main(int argc, char** argv) {
     log.line("Clients use only the first " + std::to_string(kClientPortLimit) + " TCP fallback ports");
   }
 
-  RelayServer server(loop, *store, *key, network, config, [&log](const std::string& text) { log.line(text); });
+  RelayServer server(loop, *store, *key, network, config, [&log](const std::string& text) { log.line(text); },
+                     loopReads.get());
   network.setHandlers([&server](const Endpoint& from, ByteView packet) { server.receive(from, packet); },
                       [&server](const Endpoint& from) { server.connectionClosed(from); });
 

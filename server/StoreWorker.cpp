@@ -1,0 +1,83 @@
+#include "server/StoreWorker.h"
+
+namespace plimo {
+
+StoreWorker::StoreWorker(EventLoop& loop, ServerStore& store, Mode mode, Log log)
+    : loop_(loop), store_(store), mode_(mode), log_(std::move(log)), alive_(std::make_shared<bool>(true)) {
+  if (mode_ != Mode::threaded) return;
+  std::weak_ptr<bool> alive = alive_;
+  store_.waitForLocksWithoutLimit([this, alive] {
+    loop_.post([this, alive] {
+      if (!alive.expired()) log_("The database is locked by another process; its writes wait for it");
+    });
+  });
+  thread_ = std::thread([this] { run(); });
+}
+
+StoreWorker::~StoreWorker() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void StoreWorker::push(Job job) {
+  if (mode_ == Mode::inlined) {
+    job(store_)();
+    return;
+  }
+  std::weak_ptr<bool> alive = alive_;
+  if (mode_ == Mode::deferred) {
+    loop_.post([this, alive, job = std::move(job)]() mutable {
+      if (!alive.expired()) job(store_)();
+    });
+    return;
+  }
+  bool wasIdle;
+  {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return jobs_.size() < kMaxQueued; });
+    wasIdle = jobs_.empty();
+    jobs_.push_back(std::move(job));
+  }
+  // A thread with jobs waiting is awake already.
+  if (wasIdle) wake_.notify_one();
+}
+
+void StoreWorker::run() {
+  std::weak_ptr<bool> alive = alive_;
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      // Stopping runs what is queued first: those are billing rows and pins.
+      if (jobs_.empty()) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    room_.notify_one();
+    std::function<void()> done = job(store_);
+    loop_.post([alive, done = std::move(done)] {
+      if (!alive.expired()) done();
+    });
+  }
+}
+
+int64_t StoreWorker::startUsage(const std::string& viewerID, const std::string& hostID,
+                                const std::string& reportedBy, int64_t started) {
+  int64_t row = store_.reserveUsageRow();
+  submit(
+      [=](ServerStore& store) -> std::string {
+        return store.insertUsage(row, viewerID, hostID, reportedBy, started) ? std::string() : store.lastError();
+      },
+      [this, key = viewerID + " " + hostID](const std::string& error) {
+        if (!error.empty()) log_("Cannot record the session " + key + ": " + error);
+      });
+  return row;
+}
+
+}  // namespace plimo
