@@ -8,7 +8,7 @@ StoreWorker::StoreWorker(EventLoop& loop, ServerStore& store, Mode mode, Log log
   std::weak_ptr<bool> alive = alive_;
   store_.waitForLocksWithoutLimit([this, alive] {
     loop_.post([this, alive] {
-      if (!alive.expired()) log_("The database is locked by another process; its writes wait for it");
+      if (!alive.expired()) log_("The database is held by another process; the server's writes wait for it");
     });
   });
   thread_ = std::thread([this] { run(); });

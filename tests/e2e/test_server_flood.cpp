@@ -1,15 +1,18 @@
 // plimo-server as a process under a flood from many loopback addresses
 // (127.0.0.0/8): forged handshakes, garbage and idle TCP connections, for a
-// few seconds, while real clients register, ping and relay. Bounded: about
-// ten seconds each.
+// few seconds, while real clients register, ping and relay; and with its
+// database held by another process meanwhile. Bounded: about ten seconds
+// each.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "e2e/Flood.h"
 #include "e2e/ServerProcess.h"
+#include "server/ServerStore.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -20,6 +23,8 @@ const std::string kKey(128, 'A');
 
 struct Traffic {
   int pings = 0, pongs = 0, sent = 0, arrived = 0, intact = 0;
+  double slowestPong = 0;  // seconds
+  std::vector<std::string> otherLines;  // what came besides the PONGs
 };
 
 // For `seconds`: each of `pinging` says PING and waits for its PONG, and
@@ -31,8 +36,16 @@ Traffic exchange(std::vector<NetClient*> pinging, NetClient& from, NetClient& to
     for (NetClient* c : pinging) {
       ++t.pings;
       std::string pong = "PONG " + std::to_string(t.pings) + " ";
+      auto sent = std::chrono::steady_clock::now();
       auto lines = c->say("PING " + std::to_string(t.pings), pong, 2.0);
-      t.pongs += !lines.empty() && lines.back().rfind(pong, 0) == 0;
+      bool answered = !lines.empty() && lines.back().rfind(pong, 0) == 0;
+      t.pongs += answered;
+      if (answered) {
+        t.slowestPong = std::max(
+            t.slowestPong, std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count());
+        lines.pop_back();
+      }
+      t.otherLines.insert(t.otherLines.end(), lines.begin(), lines.end());
     }
     for (int i = 0; i < 20; ++i, ++t.sent) {
       Bytes packet{0x14, 0xC0};
@@ -141,4 +154,94 @@ TEST(ServerFlood, HandshakesThatMayTakeAWholeCoreLeaveRelayingAndPingsFlowing) {
   EXPECT_EQ(traffic.intact, traffic.arrived);
   EXPECT_GE(traffic.arrived, traffic.sent * 9 / 10) << "of " << traffic.sent;
   EXPECT_TRUE(server.process->running());
+}
+
+// Another process holds the database (sqlite3 in BEGIN EXCLUSIVE, as an
+// administrator's shell or a backup might) for longer than a write ever
+// waited, while partner sessions start and end and a PC keeps its ID.
+TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
+  TempDir dir("locked-db");
+  ServerProcess server(dir / "data", dir / "out.txt");
+  if (server.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(server.up());
+  NetClient a(server.udpPort, false);
+  NetClient b(server.udpPort, false);
+  NetClient c(server.udpPort, false);
+  std::string idA, idB;
+  ASSERT_NO_FATAL_FAILURE(pair(a, b, idA, idB)) << server.log();
+  std::string idC = c.registerAs();
+  ASSERT_FALSE(idC.empty()) << server.log();
+
+  const std::string path = (dir / "data" / "plimo-server.db").string();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 5000);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+
+  c.send(c.codec.seal("PIN " + idC + " " + std::string(64, 'e')));
+  constexpr int kSessions = 3;
+  Traffic locked;
+  for (int i = 0; i < kSessions; ++i) {
+    if (i > 0) {
+      auto peer = a.say("CONNECT " + idB + " 127.0.0.1 1 " + kKey, "PEER");
+      ASSERT_FALSE(peer.empty());
+      peer.pop_back();
+      locked.otherLines.insert(locked.otherLines.end(), peer.begin(), peer.end());
+    }
+    a.send(a.codec.seal("SESSION START " + idB + " V"));
+    b.send(b.codec.seal("SESSION START " + idA + " H"));
+    Traffic t = exchange({&a, &c}, a, b, 1);
+    a.send(a.codec.seal("SESSION END"));
+    locked.pings += t.pings;
+    locked.pongs += t.pongs;
+    locked.sent += t.sent;
+    locked.arrived += t.arrived;
+    locked.intact += t.intact;
+    locked.slowestPong = std::max(locked.slowestPong, t.slowestPong);
+    locked.otherLines.insert(locked.otherLines.end(), t.otherLines.begin(), t.otherLines.end());
+  }
+  // The last SESSION END reaches the server before the lock goes.
+  auto beforeRelease = a.say("PING last", "PONG last");
+  locked.otherLines.insert(locked.otherLines.end(), beforeRelease.begin(), beforeRelease.end());
+  ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+
+  // A write that waited for the lock made the loop wait up to 2 s.
+  EXPECT_EQ(locked.pongs, locked.pings);
+  EXPECT_LT(locked.slowestPong, 1.5);
+  EXPECT_EQ(locked.intact, locked.arrived);
+  EXPECT_GE(locked.arrived, locked.sent * 9 / 10) << "of " << locked.sent;
+  // Nothing is confirmed before it is stored.
+  for (const std::string& line : locked.otherLines) {
+    EXPECT_NE(line.rfind("PIN OK", 0), 0u) << line;
+    EXPECT_NE(line.rfind("REPORTASK", 0), 0u) << line;
+  }
+
+  auto collect = [](NetClient& client, const std::string& prefix, size_t count) {
+    std::vector<std::string> found;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int n = 0; found.size() < count && std::chrono::steady_clock::now() < end; ++n) {
+      for (const std::string& line : client.say("PING w" + std::to_string(n), prefix, 1.0)) {
+        if (line.rfind(prefix, 0) == 0) found.push_back(line);
+      }
+    }
+    return found;
+  };
+  EXPECT_EQ(collect(c, "PIN OK", 1), std::vector<std::string>{"PIN OK " + idC});
+  auto asks = collect(a, "REPORTASK", kSessions);
+  ASSERT_EQ(asks.size(), size_t(kSessions)) << server.log();
+  for (int i = 0; i < kSessions; ++i) EXPECT_EQ(asks[size_t(i)].rfind("REPORTASK " + std::to_string(i + 1) + " ", 0), 0u);
+  EXPECT_NE(server.log().find("held by another process"), std::string::npos) << server.log();
+
+  std::string error;
+  auto store = ServerStore::open(path, error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->usageCount(), kSessions);
+  for (int64_t row = 1; row <= kSessions; ++row) {
+    auto usage = store->usage(row);
+    ASSERT_TRUE(usage) << row;
+    EXPECT_EQ(usage->viewerID, idA);
+    EXPECT_TRUE(usage->seconds) << row;
+  }
+  EXPECT_TRUE(store->pinHash(idC));
 }
