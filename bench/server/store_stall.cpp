@@ -1,0 +1,138 @@
+// store_stall: how long plimo-server (a process) keeps relaying and PING
+// answers waiting while its database is busy. A probe pair relays one packet
+// and pings after every partner-session command of other clients; the
+// figures are the slowest probe (ms), one JSON object each:
+//   server_store_locked_relay_max_ms, _pong_max_ms   another process holds
+//                        the database (BEGIN EXCLUSIVE) for 3 s while three
+//                        partner sessions start and end
+//   server_store_records_relay_max_ms, _pong_max_ms  50 partner sessions
+//                        start and end at once (150 usage-record writes)
+// Usage: store_stall [--server PATH]
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/NetClient.h"
+#include "e2e/Process.h"
+
+using namespace plimo;
+using namespace plimo::e2e;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const std::string kKey(128, 'A');
+
+double msSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Slowest {
+  double relay = 0, pong = 0;
+  int probes = 0, lost = 0;
+};
+
+// One relayed packet from `from` to `to`, then a PING from `from`.
+void probe(NetClient& from, NetClient& to, Slowest& slowest) {
+  ++slowest.probes;
+  Bytes packet{0x14, 0xC0};
+  packet.resize(1000, uint8_t(slowest.probes));
+  auto start = Clock::now();
+  from.send(packet);
+  bool arrived = false;
+  while (auto p = to.receive(5.0)) {
+    if (p->size() == packet.size() && (*p)[0] == 0x14 && (*p)[2] == packet[2]) {
+      arrived = true;
+      break;
+    }
+  }
+  if (arrived) {
+    slowest.relay = std::max(slowest.relay, msSince(start));
+  } else {
+    ++slowest.lost;
+  }
+  std::string token = "p" + std::to_string(slowest.probes);
+  start = Clock::now();
+  auto lines = from.say("PING " + token, "PONG " + token, 5.0);
+  if (!lines.empty() && lines.back().rfind("PONG " + token, 0) == 0) {
+    slowest.pong = std::max(slowest.pong, msSince(start));
+  } else {
+    ++slowest.lost;
+  }
+}
+
+// A partner session of `helper` on `helped`, probed after each command.
+void session(NetClient& helper, const std::string& helpedID, NetClient& from, NetClient& to, Slowest& slowest) {
+  helper.say("CONNECT " + helpedID + " 127.0.0.1 1 " + kKey, "PEER");
+  helper.send(helper.codec.seal("SESSION START " + helpedID + " V"));
+  probe(from, to, slowest);
+  helper.send(helper.codec.seal("SESSION END"));
+  probe(from, to, slowest);
+}
+
+void figures(const char* phase, const Slowest& s) {
+  std::string extra = ", \"probes\": " + std::to_string(s.probes) + ", \"lost\": " + std::to_string(s.lost);
+  std::printf("{\"figure\": \"server_store_%s_relay_max_ms\", \"value\": %.1f, \"unit\": \"ms\"%s}\n", phase,
+              s.relay, extra.c_str());
+  std::printf("{\"figure\": \"server_store_%s_pong_max_ms\", \"value\": %.1f, \"unit\": \"ms\"%s}\n", phase, s.pong,
+              extra.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string server = (std::filesystem::path(argv[0]).parent_path() / "../../server/plimo-server").string();
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::string(argv[i]) == "--server") server = argv[i + 1];
+  }
+  TempDir dir("store-stall");
+  uint16_t udp = freePort(SOCK_DGRAM);
+  Process process(server, {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "data"},
+                  dir / "out.txt");
+  if (!process.waitForOutput("Listening on UDP", 20)) {
+    std::fprintf(stderr, "plimo-server did not start:\n%s\n", process.output().c_str());
+    return 1;
+  }
+  NetClient from(udp, false), to(udp, false), helped(udp, false);
+  std::string fromID = from.registerAs(), toID = to.registerAs(), helpedID = helped.registerAs();
+  // A client may introduce itself five times at once: one helper for the
+  // locked phase, ten for the 50 sessions after.
+  std::vector<std::unique_ptr<NetClient>> helpers;
+  for (int i = 0; i < 11; ++i) {
+    helpers.push_back(std::make_unique<NetClient>(udp, false));
+    if (helpers.back()->registerAs().empty()) return 1;
+  }
+  if (fromID.empty() || toID.empty() || helpedID.empty()) return 1;
+  from.say("CONNECT " + toID + " 127.0.0.1 1 " + kKey, "PEER");
+  to.say("PING x", "PONG x");
+
+  sqlite3* db = nullptr;
+  std::string path = (dir / "data" / "plimo-server.db").string();
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+      sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    std::fprintf(stderr, "cannot lock %s\n", path.c_str());
+    return 1;
+  }
+  Slowest locked;
+  auto lockedAt = Clock::now();
+  for (int i = 0; i < 3; ++i) session(*helpers[0], helpedID, from, to, locked);
+  while (msSince(lockedAt) < 3000) probe(from, to, locked);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  figures("locked", locked);
+
+  Slowest records;
+  for (int round = 0; round < 5; ++round) {
+    for (size_t h = 1; h < helpers.size(); ++h) session(*helpers[h], helpedID, from, to, records);
+  }
+  figures("records", records);
+  return 0;
+}
