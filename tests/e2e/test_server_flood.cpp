@@ -233,11 +233,25 @@ TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
   for (int i = 0; i < kSessions; ++i) EXPECT_EQ(asks[size_t(i)].rfind("REPORTASK " + std::to_string(i + 1) + " ", 0), 0u);
   EXPECT_NE(server.log().find("held by another process"), std::string::npos) << server.log();
 
+  // Stopped while a record still waits for the lock: it is written before
+  // the server exits.
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  a.say("CONNECT " + idB + " 127.0.0.1 1 " + kKey, "PEER");
+  a.send(a.codec.seal("SESSION START " + idB + " V"));
+  a.send(a.codec.seal("SESSION END"));
+  a.say("PING stop", "PONG stop");
+  ::kill(server.process->pid(), SIGTERM);
+  EXPECT_FALSE(waitFor([&] { return !server.process->running(); }, 0.5)) << "exited with a record unwritten";
+  ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  EXPECT_TRUE(waitFor([&] { return !server.process->running(); }, 10));
+
   std::string error;
   auto store = ServerStore::open(path, error);
   ASSERT_TRUE(store) << error;
-  EXPECT_EQ(store->usageCount(), kSessions);
-  for (int64_t row = 1; row <= kSessions; ++row) {
+  EXPECT_EQ(store->usageCount(), kSessions + 1);
+  for (int64_t row = 1; row <= kSessions + 1; ++row) {
     auto usage = store->usage(row);
     ASSERT_TRUE(usage) << row;
     EXPECT_EQ(usage->viewerID, idA);
