@@ -52,7 +52,7 @@ std::string trimmed(const Bytes& plain) {
 RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, PacketSink& sink,
                          RelayConfig config, Log log, ServerStore* loopReads)
     : loop_(loop),
-      reads_(config.storeWork == StoreWorker::Mode::threaded && loopReads ? *loopReads : store),
+      reads_(loopReads ? *loopReads : store),
       key_(std::move(key)),
       sink_(sink),
       config_(std::move(config)),
@@ -70,10 +70,8 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       rendezvous_(std::make_unique<Rendezvous>(*this)),
       reports_(std::make_unique<Reports>(*this)) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
-  // Without a connection of its own for the loop, the writes stay on it too.
-  StoreWorker::Mode storeWork = config_.storeWork;
-  if (storeWork == StoreWorker::Mode::threaded && !loopReads) storeWork = StoreWorker::Mode::inlined;
-  storeWorker_ = std::make_unique<StoreWorker>(loop_, store, storeWork, [this](const std::string& t) { log_(t); });
+  storeWorker_ =
+      std::make_unique<StoreWorker>(loop_, store, config_.storeWork, [this](const std::string& t) { log_(t); });
   handshakeWorker_ = std::make_unique<HandshakeWorker>(
       loop_, key_, config_.handshakeThread, [this](const HandshakeResult& result) { welcome(result); });
 }

@@ -95,9 +95,10 @@ class RelayServer {
     uint64_t evicted = 0;
   };
 
-  // `store` is written on the store thread when config.storeWork says so;
-  // the loop then reads through `loopReads`, its own connection to the same
-  // database (required in that mode).
+  // `store` takes every write (on the store thread when config.storeWork
+  // says so); the loop reads through `loopReads`, its own connection to the
+  // same database, or else through `store` (a reader sharing the writer's
+  // connection waits for its writes).
   RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, PacketSink& sink,
               RelayConfig config, Log log, ServerStore* loopReads = nullptr);
   ~RelayServer();

@@ -33,7 +33,8 @@ constexpr size_t kClientPortLimit = 4;
 // capped well below the session cap.
 constexpr size_t kMaxTcpConnections = 10000;
 // Descriptors kept for everything but connections: the UDP socket, the
-// listeners, the database and its journal, the log, the key file.
+// listeners, the database's two connections and their journals, the log,
+// the key file.
 constexpr size_t kReservedDescriptors = 64;
 // How long a read on the server loop waits for a lock, in milliseconds: it
 // stalls relaying for everyone meanwhile.
