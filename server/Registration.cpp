@@ -200,10 +200,10 @@ void Registration::unpin(ClientSession& session) {
       [id = session.id](ServerStore& store) { return store.removePin(id) ? std::string() : store.lastError(); },
       [this, serial = session.serial, id = session.id](const std::string& error) {
         if (!error.empty()) server_.log("Cannot forget the kept ID " + id + ": " + error);
-        ClientSession* session = server_.sessions().find(serial);
-        if (!session || session->id != id) return;
-        session->pinned = false;
-        sayID(*session);
+        ClientSession* asker = server_.sessions().find(serial);
+        if (!asker || asker->id != id) return;
+        asker->pinned = false;
+        sayID(*asker);
       });
 }
 
