@@ -156,18 +156,20 @@ bool ServerStore::readLastUsageRow(std::string& error) {
   static constexpr const char* kSql =
       "SELECT MAX(IFNULL((SELECT MAX(row) FROM sessions), 0), "
       "IFNULL((SELECT seq FROM sqlite_sequence WHERE name = 'sessions'), 0))";
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_, kSql, -1, &raw, nullptr) != SQLITE_OK) {
+  Statement s = prepareOnce(kSql, error);
+  if (!s) return false;
+  if (sqlite3_step(s.get()) != SQLITE_ROW) {
     error = sqlite3_errmsg(db_);
     return false;
   }
-  Statement s(raw);
-  if (sqlite3_step(raw) != SQLITE_ROW) {
-    error = sqlite3_errmsg(db_);
-    return false;
-  }
-  lastUsageRow_ = sqlite3_column_int64(raw, 0);
+  lastUsageRow_ = sqlite3_column_int64(s.get(), 0);
   return true;
+}
+
+ServerStore::Statement ServerStore::prepareOnce(const char* sql, std::string& error) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql, -1, &raw, nullptr) != SQLITE_OK) error = sqlite3_errmsg(db_);
+  return Statement(raw);
 }
 
 void ServerStore::waitForLocks(int milliseconds) { sqlite3_busy_timeout(db_, milliseconds); }
@@ -448,12 +450,9 @@ bool ServerStore::usageBetween(int64_t from, int64_t to, const std::function<voi
       "r.billable, r.minutes, r.description, r.measured_seconds "
       "FROM sessions s LEFT JOIN reports r ON r.reporter_id = s.viewer_id AND r.ref = CAST(s.row AS TEXT) "
       "WHERE s.started >= ?1 AND s.started < ?2 ORDER BY s.started, s.row";
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_, kSql, -1, &raw, nullptr) != SQLITE_OK) {
-    error = sqlite3_errmsg(db_);
-    return false;
-  }
-  Statement statement(raw);
+  Statement statement = prepareOnce(kSql, error);
+  if (!statement) return false;
+  sqlite3_stmt* raw = statement.get();
   sqlite3_bind_int64(raw, 1, from);
   sqlite3_bind_int64(raw, 2, to);
   int rc;

@@ -144,6 +144,9 @@ class ServerStore {
     void operator()(sqlite3_stmt* s) const;
   };
   using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+  // A statement run once (not kept); empty, with `error` set, when it does
+  // not prepare.
+  Statement prepareOnce(const char* sql, std::string& error);
 
   sqlite3* db_;
   std::atomic<int64_t> lastUsageRow_{0};

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/BenchServer.h"
 #include "e2e/Flood.h"
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
@@ -220,12 +221,9 @@ int main(int argc, char** argv) {
   }
   TempDir dir("relay-rate");
   uint16_t udp = freePort(SOCK_DGRAM);
-  Process server(program, {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "data"},
-                 dir / "server.txt");
-  if (!server.waitForOutput("Listening on UDP", 20)) {
-    std::fprintf(stderr, "plimo-server did not start:\n%s\n", server.output().c_str());
-    return 1;
-  }
+  std::unique_ptr<Process> started = startBenchServer(program, dir.path(), udp);
+  if (!started) return 1;
+  Process& server = *started;
   std::vector<Pair> pairs = makePairs(udp, pairCount, offload);
   if (pairs.empty()) {
     std::fprintf(stderr, "the clients did not register and pair:\n%s\n", server.output().c_str());

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "e2e/BenchServer.h"
 #include "e2e/NetClient.h"
-#include "e2e/Process.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -95,12 +95,8 @@ int main(int argc, char** argv) {
   }
   TempDir dir("store-stall");
   uint16_t udp = freePort(SOCK_DGRAM);
-  Process process(server, {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "data"},
-                  dir / "out.txt");
-  if (!process.waitForOutput("Listening on UDP", 20)) {
-    std::fprintf(stderr, "plimo-server did not start:\n%s\n", process.output().c_str());
-    return 1;
-  }
+  std::unique_ptr<Process> process = startBenchServer(server, dir.path(), udp);
+  if (!process) return 1;
   NetClient from(udp, false), to(udp, false), helped(udp, false);
   std::string fromID = from.registerAs(), toID = to.registerAs(), helpedID = helped.registerAs();
   // A client may introduce itself five times at once: one helper for the
