@@ -6,6 +6,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "protocol/SecureChannel.h"
 #include "server/Endpoint.h"
@@ -64,6 +65,12 @@ struct ClientSession {
   // New keys replaced those of a running session: the next HELLO shows
   // whether the same client is still there (it names its ID).
   bool rekeyed = false;
+
+  // PINs and UNPINs waiting for their database writes, and the client's
+  // lines that came after them: those wait, since what they ask may depend
+  // on the ID the answer gives (a CONNECT as the kept ID).
+  uint32_t writesAwaited = 0;
+  std::vector<std::string> heldLines;
 
   // Place in the session table's idleness order.
   std::list<uint64_t>::iterator order;

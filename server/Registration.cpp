@@ -127,9 +127,13 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
   // The stored secret is checked and the pin written in one job, in order
   // with every other write, so that two PINs cannot both pass the check.
   PinRequest request{session.serial, session.id, id, secretHash(secret), heldByLiveSession(id, session)};
+  server_.holdLinesForWrite(session);
   server_.writes().submit([request, when = int64_t(server_.loop().wallNow())](
                               ServerStore& store) { return keep(store, request, when); },
-                          [this, request](const PinResult& result) { pinKept(request, result); });
+                          [this, request](const PinResult& result) {
+                            pinKept(request, result);
+                            server_.written(request.serial);
+                          });
 }
 
 Registration::PinResult Registration::keep(ServerStore& store, const PinRequest& request, int64_t when) {
@@ -195,15 +199,17 @@ void Registration::unpin(ClientSession& session) {
     sayID(session);
     return;
   }
-  // Answered once the pin is gone, in order with a PIN still being written.
+  // Answered once the pin is gone.
+  server_.holdLinesForWrite(session);
   server_.writes().submit(
       [id = session.id](ServerStore& store) { return store.removePin(id) ? std::string() : store.lastError(); },
       [this, serial = session.serial, id = session.id](const std::string& error) {
         if (!error.empty()) server_.log("Cannot forget the kept ID " + id + ": " + error);
-        ClientSession* asker = server_.sessions().find(serial);
-        if (!asker || asker->id != id) return;
-        asker->pinned = false;
-        sayID(*asker);
+        if (ClientSession* asker = server_.sessions().find(serial); asker && asker->id == id) {
+          asker->pinned = false;
+          sayID(*asker);
+        }
+        server_.written(serial);
       });
 }
 

@@ -38,6 +38,9 @@ constexpr size_t kMaxLeases = 200000;
 // (each PC's ID and the one it had before), so that ID churn from one
 // address cannot push out the leases of everyone else.
 constexpr size_t kLeasesPerAddress = 2048;
+// Lines one client may have waiting behind a database write; a client sends
+// a few, so more are a flood and are dropped.
+constexpr size_t kMaxHeldLines = 32;
 
 std::string trimmed(const Bytes& plain) {
   auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
@@ -217,9 +220,34 @@ void RelayServer::sealed(const Endpoint& from, ByteView packet) {
   dispatch(*session, trimmed(*plain));
 }
 
+void RelayServer::written(uint64_t serial) {
+  ClientSession* session = table_.find(serial);
+  if (!session || session->writesAwaited == 0 || --session->writesAwaited > 0) return;
+  std::vector<std::string> held = std::move(session->heldLines);
+  session->heldLines.clear();
+  for (size_t i = 0; i < held.size(); ++i) {
+    session = table_.find(serial);
+    if (!session) return;
+    if (session->writesAwaited > 0) {
+      // A held line asked for another write: the rest waits for that one.
+      session->heldLines.assign(held.begin() + std::ptrdiff_t(i), held.end());
+      return;
+    }
+    dispatch(*session, held[i]);
+  }
+}
+
 void RelayServer::dispatch(ClientSession& session, const std::string& line) {
   std::vector<std::string> words = splitWords(line);
   const std::string& command = words[0];
+  if (session.writesAwaited > 0 && command != "PING" && command != "BYE") {
+    if (session.heldLines.size() < kMaxHeldLines) {
+      session.heldLines.push_back(line);
+    } else {
+      ++stats_.dropped;
+    }
+    return;
+  }
   if (command == "HELLO") {
     registration_->hello(session, words);
   } else if (command == "PIN") {

@@ -131,6 +131,11 @@ class RelayServer {
   ServerStore& reads() { return reads_; }
   // Every write, in order.
   StoreWorker& writes() { return *storeWorker_; }
+  // The client's next lines (but PING and BYE) wait until `written` is
+  // called as often as this was.
+  void holdLinesForWrite(ClientSession& session) { ++session.writesAwaited; }
+  // Runs the lines held for the session `serial` once nothing is awaited.
+  void written(uint64_t serial);
   SessionTable& sessions() { return table_; }
   IdRegistry& ids() { return ids_; }
   const RelayConfig& config() const { return config_; }

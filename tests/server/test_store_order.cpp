@@ -100,3 +100,34 @@ TEST(StoreOrder, AnAnswerForAClientThatLeftMeanwhileReachesNoOne) {
   EXPECT_TRUE(next.lines().empty());
   EXPECT_EQ(p.rig.store->reportCount(), 1);
 }
+
+// A client reclaiming its kept ID sends PIN and at once its CONNECT: had the
+// CONNECT overtaken the PIN's write, it would have asked as its fresh ID (a
+// trusted helper refused as a stranger).
+TEST(StoreOrder, LinesAfterAPinWaitForItsAnswerButPingsDoNot) {
+  Partners p;
+  ASSERT_FALSE(p.helperID.empty() || p.helpedID.empty());
+  const std::string secret(64, 'f');
+  p.helper.say("PIN " + p.helperID + " " + secret);
+  p.rig.loop.runPending();
+  p.helper.say("BYE");
+
+  RigClient back(p.rig, RigClient::udp(40003));
+  std::string fresh = back.registerAs();
+  ASSERT_FALSE(fresh.empty());
+  back.say("PIN " + p.helperID + " " + secret);
+  back.say("CONNECT " + p.helpedID + " 192.168.1.21 40000 " + kKey);
+  auto pong = back.say("PING 7");
+  ASSERT_EQ(pong.size(), 1u);
+  EXPECT_EQ(pong[0].rfind("PONG 7 ", 0), 0u) << pong[0];
+  p.helped.lines();
+  p.rig.loop.runPending();
+  auto answers = back.lines();
+  ASSERT_GE(answers.size(), 3u);
+  EXPECT_EQ(answers[0], "PIN OK " + p.helperID);
+  EXPECT_NE(answers[2].find(" " + p.helpedID + " "), std::string::npos) << answers[2];
+  // The helped PC is told of the kept ID, not the fresh one.
+  auto told = p.helped.lines();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find(" " + p.helperID + " "), std::string::npos) << told[0];
+}
