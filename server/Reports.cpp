@@ -78,6 +78,9 @@ void Reports::accept(ClientSession& session, const std::string& msgID, const std
   Budget& budget = budgets_[session.serial];
   if (now - budget.windowStart >= 60) budget = {now, 0};
   Submitted submitted{session.serial, session.id, msgID, budget.count >= kPerMinute, decode(payload)};
+  // Counted while the store works on it: a burst of reports cannot queue
+  // more writes than the budget before the first answer comes back.
+  if (!submitted.overBudget) ++budget.count;
   // The checks and the write in one job: its answer says what was stored.
   server_.writes().submit(
       [submitted, received = int64_t(server_.loop().wallNow())](ServerStore& store) {
@@ -110,8 +113,11 @@ void Reports::written(const Submitted& submitted, const Stored& result) {
   }
   // The reporter may have left while the job ran.
   ClientSession* session = server_.sessions().find(submitted.serial);
+  if (result.outcome != Stored::added && !submitted.overBudget) {
+    if (auto budget = budgets_.find(submitted.serial); budget != budgets_.end() && budget->second.count > 0)
+      --budget->second.count;
+  }
   if (result.outcome == Stored::added) {
-    if (auto budget = budgets_.find(submitted.serial); budget != budgets_.end()) ++budget->second.count;
     std::string line = "Session report from " + submitted.reporterID + " on " + result.what;
     if (session) {
       server_.log(*session, line);

@@ -60,7 +60,7 @@ class Reports {
   };
   struct Budget {
     double windowStart = 0;
-    int count = 0;
+    int count = 0;  // stored this minute, or on their way to the store
   };
 
   // A complete report as it goes to the store's thread: the reporter by

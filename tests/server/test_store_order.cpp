@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "server/ReportLines.h"
+#include "server/Reports.h"
 #include "server/ServerRig.h"
 
 using namespace plimo;
@@ -130,4 +134,25 @@ TEST(StoreOrder, LinesAfterAPinWaitForItsAnswerButPingsDoNot) {
   auto told = p.helped.lines();
   ASSERT_EQ(told.size(), 1u);
   EXPECT_NE(told[0].find(" " + p.helperID + " "), std::string::npos) << told[0];
+}
+
+// Reports were counted against the minute's budget only when their answer
+// came back: a burst queued a write for every one of them.
+TEST(StoreOrder, AReportBurstQueuesNoMoreWritesThanTheBudget) {
+  Partners p;
+  ASSERT_FALSE(p.helperID.empty());
+  for (int i = 0; i < Reports::kPerMinute + 10; ++i) {
+    char msgID[9];
+    std::snprintf(msgID, sizeof msgID, "%08x", i);
+    EXPECT_TRUE(p.helper.say(reportLines(msgID, report("1"))[0]).empty());
+  }
+  p.rig.loop.runPending();
+  auto answers = p.helper.lines();
+  ASSERT_EQ(answers.size(), size_t(Reports::kPerMinute + 10));
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), "ERR REPORT_RATE"), 10);
+  // Refused ones gave their place back: the next minute's budget is whole.
+  p.rig.loop.advance(60);
+  EXPECT_EQ(p.helper.say(reportLines("0badcafe", report("1"))[0]), std::vector<std::string>{});
+  p.rig.loop.runPending();
+  EXPECT_EQ(p.helper.lines(), std::vector<std::string>{"ERR REPORT_BAD"});
 }
