@@ -1,5 +1,7 @@
 // plimo-server: the rendezvous and relay server Plimo clients register with.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <asio/signal_set.hpp>
@@ -39,6 +41,14 @@ constexpr size_t kReservedDescriptors = 64;
 // How long a read on the server loop waits for a lock, in milliseconds: it
 // stalls relaying for everyone meanwhile.
 constexpr int kLoopReadWait = 50;
+
+// One serving process per data folder: a second would number its usage
+// records as the first does, and one of them would lose theirs. The lock
+// lasts as long as the process (the descriptor stays open).
+bool holdDataFolder(const std::string& dir) {
+  int fd = ::open((dir + "/plimo-server.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
 
 std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& log) {
   if (std::filesystem::exists(path)) {
@@ -109,6 +119,10 @@ int main(int argc, char** argv) {
       return 1;
     }
     return runHelperCommand(*options, *store, log, stdout);
+  }
+  if (!holdDataFolder(options->dataDir)) {
+    log.line("Another plimo-server serves from " + options->dataDir + "; not starting");
+    return 1;
   }
   log.line("plimo-server starting, data in " + options->dataDir);
 

@@ -60,6 +60,10 @@ TEST(ServerProcess, KeyAndKeptIDsSurviveARestartAndANewFolderMakesANewKey) {
   ServerProcess again(dir / "data", dir / "out2.txt");
   ASSERT_TRUE(again.up());
   EXPECT_EQ(again.keyHex, keyHex);
+  // Two at once would number their billing records alike.
+  std::string refused;
+  EXPECT_EQ(again.command({"--udp-port", std::to_string(freePort(SOCK_DGRAM)), "--tcp-ports", "none"}, refused), 1);
+  EXPECT_NE(refused.find("Another plimo-server serves from"), std::string::npos) << refused;
   NetClient c(again.udpPort, false);
   std::string temp = c.registerAs(id);
   EXPECT_NE(temp, id);  // kept: naming it is not enough
