@@ -127,13 +127,10 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
   // The stored secret is checked and the pin written in one job, in order
   // with every other write, so that two PINs cannot both pass the check.
   PinRequest request{session.serial, session.id, id, secretHash(secret), heldByLiveSession(id, session)};
-  server_.holdLinesForWrite(session);
-  server_.writes().submit([request, when = int64_t(server_.loop().wallNow())](
-                              ServerStore& store) { return keep(store, request, when); },
-                          [this, request](const PinResult& result) {
-                            pinKept(request, result);
-                            server_.written(request.serial);
-                          });
+  server_.writeBeforeNextLines(
+      session,
+      [request, when = int64_t(server_.loop().wallNow())](ServerStore& store) { return keep(store, request, when); },
+      [this, request](const PinResult& result) { pinKept(request, result); });
 }
 
 Registration::PinResult Registration::keep(ServerStore& store, const PinRequest& request, int64_t when) {
@@ -200,16 +197,15 @@ void Registration::unpin(ClientSession& session) {
     return;
   }
   // Answered once the pin is gone.
-  server_.holdLinesForWrite(session);
-  server_.writes().submit(
+  server_.writeBeforeNextLines(
+      session,
       [id = session.id](ServerStore& store) { return store.removePin(id) ? std::string() : store.lastError(); },
       [this, serial = session.serial, id = session.id](const std::string& error) {
         if (!error.empty()) server_.log("Cannot forget the kept ID " + id + ": " + error);
-        if (ClientSession* asker = server_.sessions().find(serial); asker && asker->id == id) {
-          asker->pinned = false;
-          sayID(*asker);
-        }
-        server_.written(serial);
+        ClientSession* asker = server_.sessions().find(serial);
+        if (!asker || asker->id != id) return;
+        asker->pinned = false;
+        sayID(*asker);
       });
 }
 

@@ -131,11 +131,16 @@ class RelayServer {
   ServerStore& reads() { return reads_; }
   // Every write, in order.
   StoreWorker& writes() { return *storeWorker_; }
-  // The client's next lines (but PING and BYE) wait until `written` is
-  // called as often as this was.
-  void holdLinesForWrite(ClientSession& session) { ++session.writesAwaited; }
-  // Runs the lines held for the session `serial` once nothing is awaited.
-  void written(uint64_t serial);
+  // A write whose answer the client's next lines may depend on (PIN,
+  // UNPIN): those lines (but PING and BYE) wait until `done` has run.
+  template <class Work, class Done>
+  void writeBeforeNextLines(ClientSession& session, Work work, Done done) {
+    ++session.writesAwaited;
+    writes().submit(std::move(work), [this, serial = session.serial, done = std::move(done)](auto result) mutable {
+      done(std::move(result));
+      written(serial);
+    });
+  }
   SessionTable& sessions() { return table_; }
   IdRegistry& ids() { return ids_; }
   const RelayConfig& config() const { return config_; }
@@ -152,6 +157,8 @@ class RelayServer {
   void welcome(const HandshakeResult& result);
   void sealed(const Endpoint& from, ByteView packet);
   void dispatch(ClientSession& session, const std::string& line);
+  // Runs the lines held for the session `serial` once no write is awaited.
+  void written(uint64_t serial);
   void sweep();
   void makeRoom(bool confirmed);
   void summarizeLeftOutLines();

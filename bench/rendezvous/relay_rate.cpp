@@ -83,7 +83,7 @@ std::vector<Pair> makePairs(uint16_t udp, int count, Offload offload) {
     std::string hostID = p.host->registerAs();
     std::string viewerID = p.viewer->registerAs();
     if (hostID.empty() || viewerID.empty()) return {};
-    auto peer = p.viewer->say("CONNECT " + hostID + " 127.0.0.1 1 " + std::string(128, 'A'), "PEER");
+    auto peer = p.viewer->connectTo(hostID);
     if (peer.empty() || peer.back().rfind("PEER ", 0) != 0) return {};
     // The host's PEER line waits in its queue; drain it so that only relayed
     // packets count.

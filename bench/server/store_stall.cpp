@@ -28,7 +28,6 @@ using namespace plimo::e2e;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const std::string kKey(128, 'A');
 
 double msSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -70,7 +69,7 @@ void probe(NetClient& from, NetClient& to, Slowest& slowest) {
 
 // A partner session of `helper` on `helped`, probed after each command.
 void session(NetClient& helper, const std::string& helpedID, NetClient& from, NetClient& to, Slowest& slowest) {
-  helper.say("CONNECT " + helpedID + " 127.0.0.1 1 " + kKey, "PEER");
+  helper.connectTo(helpedID);
   helper.send(helper.codec.seal("SESSION START " + helpedID + " V"));
   probe(from, to, slowest);
   helper.send(helper.codec.seal("SESSION END"));
@@ -107,7 +106,7 @@ int main(int argc, char** argv) {
     if (helpers.back()->registerAs().empty()) return 1;
   }
   if (fromID.empty() || toID.empty() || helpedID.empty()) return 1;
-  from.say("CONNECT " + toID + " 127.0.0.1 1 " + kKey, "PEER");
+  from.connectTo(toID);
   to.say("PING x", "PONG x");
 
   sqlite3* db = nullptr;

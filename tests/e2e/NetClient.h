@@ -133,6 +133,11 @@ class NetClient {
 
   // Handshake and the first HELLO of a session (answered by ID and PORTS);
   // the ID ("" on failure).
+  // Asks the server to introduce this client to `id`: the lines until PEER.
+  std::vector<std::string> connectTo(const std::string& id) {
+    return say("CONNECT " + id + " 127.0.0.1 1 " + std::string(128, 'A'), "PEER");
+  }
+
   std::string registerAs(const std::string& wanted = "0") {
     if (!handshake()) return {};
     for (auto& line : say("HELLO " + wanted + " 127.0.0.1 1 " + std::string(128, 'A') + " 127.0.0.1 0", "PORTS")) {

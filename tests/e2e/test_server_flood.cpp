@@ -67,7 +67,7 @@ void pair(NetClient& helper, NetClient& helped, std::string& helperID, std::stri
   helperID = helper.registerAs();
   helpedID = helped.registerAs();
   ASSERT_FALSE(helperID.empty() || helpedID.empty());
-  auto peer = helper.say("CONNECT " + helpedID + " 127.0.0.1 1 " + kKey, "PEER");
+  auto peer = helper.connectTo(helpedID);
   ASSERT_FALSE(peer.empty());
   ASSERT_EQ(peer.back().rfind("PEER ", 0), 0u);
   helped.say("PING x", "PONG");  // takes the helped side's PEER line too
@@ -183,7 +183,7 @@ TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
   Traffic locked;
   for (int i = 0; i < kSessions; ++i) {
     if (i > 0) {
-      auto peer = a.say("CONNECT " + idB + " 127.0.0.1 1 " + kKey, "PEER");
+      auto peer = a.connectTo(idB);
       ASSERT_FALSE(peer.empty());
       peer.pop_back();
       locked.otherLines.insert(locked.otherLines.end(), peer.begin(), peer.end());
@@ -237,7 +237,7 @@ TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
   // the server exits.
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  a.say("CONNECT " + idB + " 127.0.0.1 1 " + kKey, "PEER");
+  a.connectTo(idB);
   a.send(a.codec.seal("SESSION START " + idB + " V"));
   a.send(a.codec.seal("SESSION END"));
   a.say("PING stop", "PONG stop");
