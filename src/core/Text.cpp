@@ -78,6 +78,37 @@ std::string utf8Lossy(std::string_view bytes) {
   return out;
 }
 
+std::string printable(std::string_view text) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  static constexpr char kHex[] = "0123456789abcdef";
+  const std::string valid = utf8Lossy(text);
+  std::string out;
+  out.reserve(valid.size());
+  auto escape = [&](uint8_t code) {
+    out += "\\x";
+    out.push_back(kHex[code >> 4]);
+    out.push_back(kHex[code & 0xF]);
+  };
+  for (size_t i = 0; i < valid.size(); ++i) {
+    auto b = uint8_t(valid[i]);
+    if (b < 0x20 || b == 0x7F) {
+      escape(b);
+    } else if (b == 0xC2 && i + 1 < valid.size() && uint8_t(valid[i + 1]) <= 0x9F) {
+      escape(uint8_t(valid[++i]));  // U+0080..U+009F: the C1 controls
+    } else if (b == 0xE2 && i + 2 < valid.size() &&
+               ((uint8_t(valid[i + 1]) == 0x80 && uint8_t(valid[i + 2]) >= 0xAA &&
+                 uint8_t(valid[i + 2]) <= 0xAE) ||
+                (uint8_t(valid[i + 1]) == 0x81 && uint8_t(valid[i + 2]) >= 0xA6 &&
+                 uint8_t(valid[i + 2]) <= 0xA9))) {
+      out += kReplacement;  // U+202A..U+202E, U+2066..U+2069
+      i += 2;
+    } else {
+      out.push_back(char(b));
+    }
+  }
+  return out;
+}
+
 std::string_view trimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);

@@ -22,6 +22,14 @@ std::string_view trimBlanks(std::string_view text);
 // `bytes` as UTF-8 text, every invalid sequence replaced by U+FFFD.
 std::string utf8Lossy(std::string_view bytes);
 
+// `text` safe to show on a terminal or write as one log line: invalid UTF-8
+// becomes U+FFFD, every C0 and C1 control character and DEL becomes its
+// visible escape ("\x1b", "\x9b"), and the bidirectional embeddings,
+// overrides and isolates become U+FFFD, so text from outside can neither
+// move the cursor, hide or recolour what follows, start a new line nor
+// reorder it.
+std::string printable(std::string_view text);
+
 // The words of a command line: split at every single space, empty words kept
 // (two spaces make an empty word), as both ends of the server link split them.
 std::vector<std::string> splitWords(std::string_view line);
