@@ -1,5 +1,9 @@
 #pragma once
-// The one way an operation fails, everywhere in the tree.
+// The two ways an operation fails, everywhere in the tree:
+// - a thrown Failure (this file), for work deep below the one boundary that
+//   can act on it;
+// - a Result<T> (core/Result.h), for the store, files and parsers whose
+//   callers act on each outcome and must tell "absent" from "failed".
 //
 // An operation that cannot do its work (a stream that does not inflate, an
 // encoder that does not open, a display that cannot be reached) throws a
@@ -12,7 +16,7 @@
 //
 // Not failures: a packet that does not open, a key that does not parse, a
 // peek at bytes that are not there. Receivers ignore malformed input, so
-// those are the ordinary answer of a query: an empty optional, or false.
+// those are the ordinary answer of a query: an empty optional.
 
 #include <cstdint>
 #include <exception>
