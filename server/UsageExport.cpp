@@ -54,18 +54,20 @@ std::vector<std::string> values(const ServerStore::UsageLine& line) {
 }  // namespace
 
 std::string csvField(std::string_view given) {
-  std::string text = utf8Lossy(given);
   // A spreadsheet runs a cell that starts so as a formula (and "-" or "+"
-  // before a formula too); the apostrophe makes it text and stays visible,
-  // so nothing a client wrote is lost or hidden.
-  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
-    text.insert(0, 1, '\'');
-  }
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  // before a formula too). A cell starts at the field's start, and also
+  // inside it for a reader that splits at another separator than ours (a
+  // locale's ";", a tab, a bar) or at line breaks without honouring quotes;
+  // spaces before the formula do not make it text. The apostrophe makes it
+  // text and stays visible, so nothing a client wrote is lost or hidden.
+  constexpr std::string_view kFormulaStarts = "=+-@\t\r", kCellStarts = ";,\t|\"\r\n";
   std::string out = "\"";
-  for (char c : text) {
+  bool cellStart = true;  // nothing but spaces since the last possible cell start
+  for (char c : utf8Lossy(given)) {
+    if (cellStart && kFormulaStarts.find(c) != std::string_view::npos) out += '\'';
     if (c == '"') out += '"';
     out += c;
+    if (c != ' ') cellStart = kCellStarts.find(c) != std::string_view::npos;
   }
   return out + "\"";
 }
@@ -105,7 +107,7 @@ bool write(ServerStore& store, int64_t from, int64_t to, Format format, std::ost
   bool ok = store.usageBetween(from, to, [&](const ServerStore::UsageLine& line) {
     auto v = values(line);
     if (format == Format::csv) {
-      // The numbers are the server's own; only text fields are guarded.
+      // The numbers are the server's own; text fields are quoted and guarded.
       for (size_t i = 0; i < cols.size(); ++i) {
         out << (i ? "," : "") << (cols[i].kind == Column::text ? csvField(v[i]) : v[i]);
       }

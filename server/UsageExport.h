@@ -3,8 +3,9 @@
 // them, as CSV (RFC 4180) or JSON, for `plimo-server --export-usage`.
 //
 // Every text a client gave (names, customer, contact, description) is
-// untrusted: CSV fields that a spreadsheet would read as a formula get a
-// leading apostrophe, JSON strings are escaped, invalid UTF-8 becomes U+FFFD.
+// untrusted: CSV text fields are quoted and a formula that a spreadsheet
+// would run gets a leading apostrophe, JSON strings are escaped, invalid
+// UTF-8 becomes U+FFFD.
 
 #include <cstdint>
 #include <ostream>
@@ -22,9 +23,10 @@ enum class Format { csv, json };
 // not a whole export.
 bool write(ServerStore& store, int64_t from, int64_t to, Format format, std::ostream& out, std::string& error);
 
-// One CSV field: quoted when it holds a comma, quote or line break, its
-// quotes doubled; text that starts with = + - @, a tab or a CR gets a
-// leading apostrophe.
+// One CSV text field, always quoted, its quotes doubled. An apostrophe goes
+// before = + - @, a tab or a CR that starts the text or follows (past
+// spaces) a ; , tab | quote or line break, where a spreadsheet reading with
+// another separator would start a cell.
 std::string csvField(std::string_view text);
 // A JSON string with its quotes.
 std::string jsonString(std::string_view text);

@@ -55,14 +55,9 @@ TEST_F(Export, CsvQuotesAndGuardsAgainstFormulas) {
   EXPECT_EQ(write(UsageExport::Format::csv),
             "session,start,helper_id,helper_name,helped_id,helped_name,measured_seconds,reported_minutes,billable,"
             "customer,contact,description\r\n"
-            "2,2026-12-09T01:00:00Z,111222333,'-Anna,222333444,\"Front desk, 2nd floor\",125,45,1,"
-            "\"'=HYPERLINK(\"\"http://evil.test\"\",\"\"x\"\")\",'@bea,\"Printer fixed,\r\ndriver \"\"v2\"\"\"\r\n"
-            "3,2026-12-09T02:00:00Z,111222333,,222333444,,30,,,,,\r\n");
-  const std::pair<const char*, const char*> fields[] = {
-      {"plain", "plain"}, {"+1", "'+1"}, {"\tx", "'\tx"}, {"\rx", "\"'\rx\""}, {"a=b", "a=b"},
-      {"", ""},           {"\xFF", "\xEF\xBF\xBD"},
-  };
-  for (auto [in, out] : fields) EXPECT_EQ(UsageExport::csvField(in), out) << in;
+            "2,\"2026-12-09T01:00:00Z\",\"111222333\",\"'-Anna\",\"222333444\",\"Front desk, 2nd floor\",125,45,1,"
+            "\"'=HYPERLINK(\"\"http://evil.test\"\",\"\"x\"\")\",\"'@bea\",\"Printer fixed,'\r\ndriver \"\"v2\"\"\"\r\n"
+            "3,\"2026-12-09T02:00:00Z\",\"111222333\",\"\",\"222333444\",\"\",30,,,\"\",\"\",\"\"\r\n");
 }
 
 TEST_F(Export, JsonEscapesEveryString) {
@@ -107,4 +102,31 @@ TEST(ExportOptions, TakeTwoDaysAndAFormatAndRefuseTheRest) {
     EXPECT_FALSE(ServerOptions::parse(args, error)) << args.size();
     EXPECT_FALSE(error.empty());
   }
+}
+
+// A spreadsheet whose locale separates CSV fields with ";" (or a reader told
+// to split at tabs or bars) starts a new cell in the middle of one field: a
+// formula there runs unless it is guarded too.
+TEST(CsvField, AFormulaAfterASemicolonIsNotRunByASpreadsheet) {
+  const std::pair<std::string, std::string> fields[] = {
+      {"ACME;=cmd|' /C calc'!A0", "\"ACME;'=cmd|' /C calc'!A0\""},
+      {"a,@SUM(A1)", "\"a,'@SUM(A1)\""},
+      {"x\t+1", "\"x\t'+1\""},
+      {"x|-1", "\"x|'-1\""},
+      {"x; =1", "\"x; '=1\""},
+      {";;=1", "\";;'=1\""},
+      {"a\"=1", "\"a\"\"'=1\""},
+      {"one\r\n=two", "\"one\r\n'=two\""},
+      {"\t=x", "\"'\t'=x\""},
+      {"=", "\"'=\""},
+      {"- item", "\"'- item\""},
+      // What a person writes stays as it was.
+      {"Printer fixed - driver v2, then a+b=c", "\"Printer fixed - driver v2, then a+b=c\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"", "\"\""},
+      {"+1", "\"'+1\""},
+      {"\rx", "\"'\rx\""},
+      {"\xFF", "\"\xEF\xBF\xBD\""},
+  };
+  for (const auto& [in, out] : fields) EXPECT_EQ(UsageExport::csvField(in), out) << in;
 }
