@@ -50,7 +50,6 @@ AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniF
 
 // Goodbyes belong to terminate(); dropping the client closes its sockets.
 AppModel::~AppModel() {
-  alive_.reset();
   // Before the log and the settings its callbacks read.
   reports.reset();
 }

@@ -14,6 +14,7 @@
 #include "app/ConsentGate.h"
 #include "core/EventLoop.h"
 #include "core/Observable.h"
+#include "core/Weakly.h"
 #include "host/HostSession.h"
 #include "support/AppSettings.h"
 #include "support/ConnectionReport.h"
@@ -164,14 +165,6 @@ class AppModel {
   void hostAllowed();
   void startViewerSession();
   void endSessionWindow();
-  // Wraps a callback so that it does nothing once the model is gone.
-  template <typename... Args, typename Fn>
-  std::function<void(Args...)> weakly(Fn fn) {
-    std::weak_ptr<AppModel*> guard = alive_;
-    return [guard, fn](Args... args) {
-      if (auto model = guard.lock()) fn(**model, args...);
-    };
-  }
 
   EventLoop& loop_;
   System& system_;
@@ -192,7 +185,7 @@ class AppModel {
   std::unique_ptr<ViewerSession> viewerSession_;
   ScreenDisplay* viewerDisplay_ = nullptr;
   ViewerWindows* viewerWindows_ = nullptr;
-  std::shared_ptr<AppModel*> alive_ = std::make_shared<AppModel*>(this);
+  LifeGuard<AppModel> guard_{this};
 };
 
 }  // namespace plimo

@@ -37,8 +37,8 @@ void AppModel::startHostSession() {
   hostSession_ = std::make_unique<HostSession>(loop_, *platform_, system_.info(), std::move(link), unattended(),
                                                settings.get().helperCtrlAsCommand);
   HostSession& session = *hostSession_;
-  session.onLog = weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
-  session.onAllowed = weakly<>([](AppModel& m) { m.hostAllowed(); });
+  session.onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  session.onAllowed = guard_.weakly([](AppModel& m) { m.hostAllowed(); });
   session.excludedWindows = [this] { return windows_ ? windows_->excludedWindowIDs() : std::vector<uint32_t>{}; };
   session.onAskConsent = [this](HostSession& asking, HostSession::AnswerFn answer) {
     if (!consentGate_.mayAsk(asking.partnerID(), loop_.now())) {
@@ -48,8 +48,8 @@ void AppModel::startHostSession() {
     if (!ask_) return answer(HostSession::Answer::deny);
     ask_(asking, std::move(answer));
   };
-  client->onData = [weak = std::weak_ptr<AppModel*>(alive_)](const Bytes& data) {
-    if (auto model = weak.lock(); model && (*model)->hostSession_) (*model)->hostSession_->receive(data);
+  client->onData = [weak = guard_.weak()](const Bytes& data) {
+    if (auto model = weak.lock(); model && model->hostSession_) model->hostSession_->receive(data);
   };
 }
 
@@ -63,9 +63,9 @@ void AppModel::hostAllowed() {
   checkNumber.set(hostSession_->checkNumber());
   log(sessionTitle.get());
   if (!windows_) return;
-  windows_->showRunning(*hostSession_, weakly<>([](AppModel& m) {
-                          if (m.client) m.client->disconnect();
-                        }));
+  windows_->showRunning(*hostSession_, guard_.weakly([](AppModel& m) {
+    if (m.client) m.client->disconnect();
+  }));
   windows_->minimiseMain();
 }
 

@@ -24,30 +24,29 @@ void AppModel::startClient() {
   }
   auto c = PlimoClient::create(loop_, sockets_, s.relayHost, uint16_t(std::clamp<int64_t>(s.relayPort, 0, 65535)),
                                s.tcpPorts, s.relayKey);
-  c->onLog = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log(text); });
-  c->onTcpPortChanged = weakly<const std::string&>([](AppModel& m, const std::string& text) {
-    m.storeRelaySetting(&AppSettings::tcpPorts, text);
-  });
-  c->onID = weakly<>([](AppModel& m) { m.serverStatusFromID(); });
-  c->onRelayStatus = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.serverStatus(text); });
-  c->onRelayKeyPinned = weakly<const std::string&>([](AppModel& m, const std::string& keyHex) {
-    m.storeRelaySetting(&AppSettings::relayKey, keyHex);
-  });
-  c->onPin = weakly<bool, const std::string&>([](AppModel& m, bool ok, const std::string& text) { m.pinAnswer(ok, text); });
-  c->onConnected = weakly<>([](AppModel& m) { m.partnerConnected(); });
-  c->onDisconnected = weakly<>([](AppModel& m) {
-    m.sessionEnded(Light::grey, "No active session", "The last session has ended");
-  });
-  c->onFailed = weakly<const std::string&>([](AppModel& m, const std::string& text) {
-    m.sessionEnded(Light::red, "Could not connect", text);
-  });
-  c->onMessage = weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Partner says: " + text); });
-  c->onRegister = weakly<const std::string&>([](AppModel& m, const std::string& text) {
+  c->onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log(text); });
+  c->onTcpPortChanged = guard_.weakly<const std::string&>(
+      [](AppModel& m, const std::string& text) { m.storeRelaySetting(&AppSettings::tcpPorts, text); });
+  c->onID = guard_.weakly([](AppModel& m) { m.serverStatusFromID(); });
+  c->onRelayStatus =
+      guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.serverStatus(text); });
+  c->onRelayKeyPinned = guard_.weakly<const std::string&>(
+      [](AppModel& m, const std::string& keyHex) { m.storeRelaySetting(&AppSettings::relayKey, keyHex); });
+  c->onPin = guard_.weakly<bool, const std::string&>(
+      [](AppModel& m, bool ok, const std::string& text) { m.pinAnswer(ok, text); });
+  c->onConnected = guard_.weakly([](AppModel& m) { m.partnerConnected(); });
+  c->onDisconnected = guard_.weakly(
+      [](AppModel& m) { m.sessionEnded(Light::grey, "No active session", "The last session has ended"); });
+  c->onFailed = guard_.weakly<const std::string&>(
+      [](AppModel& m, const std::string& text) { m.sessionEnded(Light::red, "Could not connect", text); });
+  c->onMessage =
+      guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Partner says: " + text); });
+  c->onRegister = guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) {
     if (!m.reports || !m.reports->handle(text)) m.log("Server: " + text);
   });
   c->onBrand = [](const std::string&) {};
   c->onBook = [](const std::string&) {};
-  c->onRelayTest = weakly<bool, int64_t, const std::string&>(
+  c->onRelayTest = guard_.weakly<bool, int64_t, const std::string&>(
       [](AppModel& m, bool ok, int64_t milliseconds, const std::string& text) {
         auto waiting = std::move(m.pendingTests_);
         m.pendingTests_.clear();

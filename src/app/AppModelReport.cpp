@@ -39,7 +39,7 @@ void AppModel::runConnectionTest(std::function<void(const ConnectionReport::Resu
 }
 
 void AppModel::scheduleReport(const std::string& path) {
-  reportTimer_ = loop_.after(kReportDelay, weakly<>([path](AppModel& m) {
+  reportTimer_ = loop_.after(kReportDelay, guard_.weakly([path](AppModel& m) {
     m.runConnectionTest([&m, path](const ConnectionReport::Result& result) {
       if (auto error = writeFileAtomically(path, result.text))
         m.log("Could not write the connection report to " + path + ": " + error.message());

@@ -92,7 +92,7 @@ void AppModel::startViewerSession() {
                                  userDefaults_.string("pictures").value_or("") == "tiles"};
   viewerSession_ = std::make_unique<ViewerSession>(loop_, *platform_, std::move(link), settings.get(),
                                                    std::move(options));
-  viewerSession_->onLog = weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  viewerSession_->onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
   viewerSession_->setDisplay(viewerDisplay_);
   if (viewerWindows_) {
     const std::string& partner = client->partnerID();
@@ -100,12 +100,12 @@ void AppModel::startViewerSession() {
     auto known = std::find_if(list.begin(), list.end(), [&](const RecentPC& r) { return r.id == partner; });
     ViewerWindows::Facts facts{known != list.end() ? known->name : "", client->viaRelay(),
                                settings.get().commandAsControl};
-    viewerSession_->setDisplay(&viewerWindows_->showViewer(*viewerSession_, facts, weakly<>([](AppModel& m) {
-                                                             if (m.client) m.client->disconnect();
-                                                           })));
+    viewerSession_->setDisplay(&viewerWindows_->showViewer(*viewerSession_, facts, guard_.weakly([](AppModel& m) {
+      if (m.client) m.client->disconnect();
+    })));
   }
-  client->onData = [weak = std::weak_ptr<AppModel*>(alive_)](const Bytes& data) {
-    if (auto model = weak.lock(); model && (*model)->viewerSession_) (*model)->viewerSession_->receive(data);
+  client->onData = [weak = guard_.weak()](const Bytes& data) {
+    if (auto model = weak.lock(); model && model->viewerSession_) model->viewerSession_->receive(data);
   };
 }
 

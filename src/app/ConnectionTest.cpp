@@ -1,6 +1,7 @@
 #include "app/ConnectionTest.h"
 
 #include "app/AppLog.h"
+#include "core/Weakly.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
 #include "support/NetProbes.h"
@@ -11,10 +12,8 @@ std::shared_ptr<ConnectionTest> ConnectionTest::start(EventLoop& loop, SocketFac
                                                       const std::shared_ptr<PlimoClient>& client, Done done) {
   auto run = std::make_shared<ConnectionTest>(loop, sockets, std::move(context), client, std::move(done));
   if (!client) {
-    std::weak_ptr<ConnectionTest> weak = run;
-    loop.post([weak] {
-      if (auto self = weak.lock()) self->report(ConnectionReport::notRunning());
-    });
+    loop.post(weakly(std::weak_ptr<ConnectionTest>(run),
+                     [](ConnectionTest& self) { self.report(ConnectionReport::notRunning()); }));
   }
   return run;
 }
@@ -40,26 +39,24 @@ void ConnectionTest::nextPort() {
   if (ports_.empty()) return probeNat();
   uint16_t port = ports_.front();
   ports_.erase(ports_.begin());
-  std::weak_ptr<ConnectionTest> weak = weak_from_this();
-  tcpProbe_ = TcpProbe::start(loop_, sockets_, portsIP_, port, [weak, port](NetProbes::TcpResult result) {
-    auto self = weak.lock();
-    if (!self) return;
-    self->facts_.tcp.emplace_back(port, std::move(result));
-    self->nextPort();
-  });
+  tcpProbe_ = TcpProbe::start(
+      loop_, sockets_, portsIP_, port,
+      weakly<NetProbes::TcpResult>(weak_from_this(), [port](ConnectionTest& self, NetProbes::TcpResult result) {
+        self.facts_.tcp.emplace_back(port, std::move(result));
+        self.nextPort();
+      }));
 }
 
 void ConnectionTest::probeNat() {
   tcpProbe_.reset();
-  std::weak_ptr<ConnectionTest> weak = weak_from_this();
-  natProbe_ = NatProbe::start(loop_, sockets_, context_.stunServers,
-                              [weak](NetProbes::Nat nat, std::vector<std::string> lines) {
-                                auto self = weak.lock();
-                                if (!self) return;
-                                self->facts_.nat = std::move(nat);
-                                self->facts_.natLines = std::move(lines);
-                                self->finish();
-                              });
+  natProbe_ = NatProbe::start(
+      loop_, sockets_, context_.stunServers,
+      weakly<NetProbes::Nat, std::vector<std::string>>(
+          weak_from_this(), [](ConnectionTest& self, NetProbes::Nat nat, std::vector<std::string> lines) {
+            self.facts_.nat = std::move(nat);
+            self.facts_.natLines = std::move(lines);
+            self.finish();
+          }));
 }
 
 void ConnectionTest::finish() {

@@ -78,13 +78,10 @@ SessionReports::SessionReports(EventLoop& loop, IniFile& ini, const std::filesys
   }
   if (!items_.empty()) log("Session report: " + std::to_string(items_.size()) + " report(s) still to send");
   if (!asks_.empty()) log("Session report: " + std::to_string(asks_.size()) + " session(s) still to report on");
-  std::weak_ptr<SessionReports*> guard = alive_;
-  timer_ = loop_.every(1.0, [guard] {
-    if (auto self = guard.lock()) (*self)->tick();
-  });
+  timer_ = loop_.every(1.0, guard_.weakly([](SessionReports& self) { self.tick(); }));
 }
 
-SessionReports::~SessionReports() { alive_.reset(); }
+SessionReports::~SessionReports() = default;
 
 void SessionReports::log(const std::string& text) const {
   if (callbacks_.log) callbacks_.log(text);
@@ -183,10 +180,10 @@ void SessionReports::showNext() {
   saveAsks();
   std::string pcName = callbacks_.nameOf ? callbacks_.nameOf(shown_->helpedID) : "";
   std::string helper = callbacks_.helperName ? callbacks_.helperName() : "";
-  std::weak_ptr<SessionReports*> guard = alive_;
-  form_->open(ReportDraft(*shown_, pcName, helper), [guard](ReportForm::End end, const std::string& payload) {
-    if (auto self = guard.lock()) (*self)->formEnded(end, payload);
-  });
+  form_->open(
+      ReportDraft(*shown_, pcName, helper),
+      guard_.weakly<ReportForm::End, const std::string&>(
+          [](SessionReports& self, ReportForm::End end, const std::string& payload) { self.formEnded(end, payload); }));
 }
 
 void SessionReports::formEnded(ReportForm::End end, const std::string& payload) {
@@ -201,10 +198,7 @@ void SessionReports::formEnded(ReportForm::End end, const std::string& payload) 
   shown_.reset();
   saveAsks();
   // The next ask opens after this form has gone, not from inside its answer.
-  std::weak_ptr<SessionReports*> guard = alive_;
-  showTimer_ = loop_.after(0, [guard] {
-    if (auto self = guard.lock()) (*self)->showNext();
-  });
+  showTimer_ = loop_.after(0, guard_.weakly([](SessionReports& self) { self.showNext(); }));
 }
 
 void SessionReports::add(std::string payload) {

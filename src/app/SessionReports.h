@@ -24,6 +24,7 @@
 #include "app/ReportDraft.h"
 #include "app/ReportForm.h"
 #include "core/EventLoop.h"
+#include "core/Weakly.h"
 
 namespace plimo {
 
@@ -108,7 +109,7 @@ class SessionReports {
   std::optional<Ask> shown_;  // the ask on the open form
   Timer timer_;
   Timer showTimer_;
-  std::shared_ptr<SessionReports*> alive_ = std::make_shared<SessionReports*>(this);
+  LifeGuard<SessionReports> guard_{this};
 };
 
 }  // namespace plimo

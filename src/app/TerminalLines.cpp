@@ -25,17 +25,15 @@ TerminalLines::TerminalLines(EventLoop& loop, int fd, std::function<void(const s
   // Sent to the program put in the background: a read then fails instead of
   // stopping the helped PC with a helper connected.
   std::signal(SIGTTIN, SIG_IGN);
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this, weak = guard_.weak()] { run(weak); });
 }
 
 TerminalLines::~TerminalLines() {
   stopping_ = true;
-  alive_.reset();
   if (thread_.joinable()) thread_.join();
 }
 
-void TerminalLines::run() {
-  std::weak_ptr<TerminalLines*> guard = alive_;
+void TerminalLines::run(const std::weak_ptr<TerminalLines>& weak) {
   std::string line;
   while (!stopping_) {
     pollfd p{fd_, POLLIN, 0};
@@ -50,8 +48,8 @@ void TerminalLines::run() {
         if (line.size() < kMaxLine) line += buffer[i];
         continue;
       }
-      loop_.post([guard, text = std::move(line)] {
-        if (auto self = guard.lock()) (*self)->onLine_(text);
+      loop_.post([weak, text = std::move(line)] {
+        if (auto self = weak.lock()) self->onLine_(text);
       });
       line.clear();
     }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/EventLoop.h"
+#include "core/Weakly.h"
 
 namespace plimo {
 
@@ -24,14 +25,16 @@ class TerminalLines {
   TerminalLines& operator=(const TerminalLines&) = delete;
 
  private:
-  void run();
+  // On the reader's thread, which reaches the reader only through tasks
+  // posted with `weak`.
+  void run(const std::weak_ptr<TerminalLines>& weak);
 
   EventLoop& loop_;
   const int fd_;
   std::function<void(const std::string&)> onLine_;
   std::atomic<bool> stopping_{false};
-  std::shared_ptr<TerminalLines*> alive_ = std::make_shared<TerminalLines*>(this);
   std::thread thread_;
+  LifeGuard<TerminalLines> guard_{this};
 };
 
 }  // namespace plimo

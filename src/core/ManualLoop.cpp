@@ -4,18 +4,17 @@ namespace plimo {
 
 class ManualLoop::Handle final : public TimerHandle {
  public:
-  Handle(std::weak_ptr<ManualLoop*> loop, uint64_t id) : loop_(std::move(loop)), id_(id) {}
+  Handle(std::weak_ptr<ManualLoop> loop, uint64_t id) : loop_(std::move(loop)), id_(id) {}
   ~Handle() override {
-    if (auto loop = loop_.lock()) (*loop)->cancel(id_);
+    if (auto loop = loop_.lock()) loop->cancel(id_);
   }
 
  private:
-  std::weak_ptr<ManualLoop*> loop_;
+  std::weak_ptr<ManualLoop> loop_;
   uint64_t id_;
 };
 
-ManualLoop::ManualLoop(double start, double wallStart)
-    : start_(start), wallStart_(wallStart), now_(start), self_(std::make_shared<ManualLoop*>(this)) {}
+ManualLoop::ManualLoop(double start, double wallStart) : start_(start), wallStart_(wallStart), now_(start) {}
 
 ManualLoop::~ManualLoop() = default;
 
@@ -38,7 +37,7 @@ Timer ManualLoop::schedule(double delay, double period, std::function<void()> fn
   Key key{now_ + (delay > 0 ? delay : 0), id};
   timers_.emplace(key, Entry{period, std::move(fn)});
   keyOf_.emplace(id, key);
-  return std::make_unique<Handle>(self_, id);
+  return std::make_unique<Handle>(guard_.weak(), id);
 }
 
 void ManualLoop::cancel(uint64_t id) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/EventLoop.h"
+#include "core/Weakly.h"
 
 namespace plimo {
 
@@ -52,7 +53,7 @@ class ManualLoop final : public EventLoop {
   std::map<uint64_t, Key> keyOf_;
   std::mutex postedLock_;
   std::vector<std::function<void()>> posted_;
-  std::shared_ptr<ManualLoop*> self_;
+  LifeGuard<ManualLoop> guard_{this};
 };
 
 }  // namespace plimo

@@ -64,25 +64,21 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
   } else {
     peerAddress_ = "the server";
   }
-  consentTimer_ = loop_.after(kConsentDelay, weakly([](HostSession& s) { s.startConsent(); }));
-  chanTimer_ = loop_.every(kChannelPeriod, weakly([](HostSession& s) { s.sendChannel(); }));
-  std::weak_ptr<HostSession*> guard = alive_;
-  sound_->onAudio = [&loop, guard](Bytes packet) {
-    loop.post([guard, packet = std::move(packet)] {
-      if (auto self = guard.lock()) (*self)->sendAudio(packet);
+  consentTimer_ = loop_.after(kConsentDelay, guard_.weakly([](HostSession& s) { s.startConsent(); }));
+  chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) { s.sendChannel(); }));
+  sound_->onAudio = [&loop, weak = guard_.weak()](Bytes packet) {
+    loop.post([weak, packet = std::move(packet)] {
+      if (auto self = weak.lock()) self->sendAudio(packet);
     });
   };
-  capturer_->onStopped = [&loop, guard](std::string reason) {
-    loop.post([guard, reason = std::move(reason)] {
-      if (auto self = guard.lock()) (*self)->captureStopped(reason);
+  capturer_->onStopped = [&loop, weak = guard_.weak()](std::string reason) {
+    loop.post([weak, reason = std::move(reason)] {
+      if (auto self = weak.lock()) self->captureStopped(reason);
     });
   };
 }
 
-HostSession::~HostSession() {
-  close();
-  alive_.reset();
-}
+HostSession::~HostSession() { close(); }
 
 std::string HostSession::helperTitle() const {
   if (helperName_.empty()) return "A helper (" + formatPlimoID(link_.partnerID) + ")";
@@ -96,11 +92,10 @@ void HostSession::startConsent() {
   consentTimer_.reset();
   if (unattended_) return allowed(Answer::control);
   if (!onAskConsent) return allowed(Answer::deny);
-  std::weak_ptr<HostSession*> guard = alive_;
   auto answered = std::make_shared<bool>(false);
-  onAskConsent(*this, [guard, answered](Answer answer) {
+  onAskConsent(*this, [weak = guard_.weak(), answered](Answer answer) {
     if (std::exchange(*answered, true)) return;
-    if (auto self = guard.lock()) (*self)->allowed(answer);
+    if (auto self = weak.lock()) self->allowed(answer);
   });
 }
 
@@ -114,7 +109,7 @@ void HostSession::allowed(Answer answer) {
     // After the current call returns: the caller may be inside the session.
     // The owner may drop the session from inside the disconnect, so it runs
     // from a copy on the stack.
-    loop_.post(weakly([](HostSession& s) {
+    loop_.post(guard_.weakly([](HostSession& s) {
       if (auto disconnect = s.link_.disconnect) disconnect();
     }));
     return;
@@ -138,8 +133,8 @@ void HostSession::allowed(Answer answer) {
   startCapture(chosen);
   frames_.setMaxInFlight(kMaxInFlight);
   rate_.begin(loop_.now());
-  captureTimer_ = loop_.every(kCapturePeriod, weakly([](HostSession& s) { s.capturePass(); }));
-  sendTimer_ = loop_.every(kSendPeriod, weakly([](HostSession& s) {
+  captureTimer_ = loop_.every(kCapturePeriod, guard_.weakly([](HostSession& s) { s.capturePass(); }));
+  sendTimer_ = loop_.every(kSendPeriod, guard_.weakly([](HostSession& s) {
     for (auto& packet : s.frames_.nextPackets(kChunkBudget)) s.send(packet);
   }));
   updateSound();

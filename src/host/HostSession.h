@@ -28,6 +28,7 @@
 
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
+#include "core/Weakly.h"
 #include "host/FrameRate.h"
 #include "host/InputInjector.h"
 #include "host/TileEncoder.h"
@@ -152,13 +153,6 @@ class HostSession {
   std::optional<Bytes> videoBlob(const Picture& picture);
   void logStatistics(double now);
 
-  template <typename Fn>
-  std::function<void()> weakly(Fn fn) {
-    return [guard = std::weak_ptr<HostSession*>(alive_), fn = std::move(fn)] {
-      if (auto self = guard.lock()) fn(**self);
-    };
-  }
-
   EventLoop& loop_;
   const SystemInfo system_;
   const Link link_;
@@ -209,7 +203,7 @@ class HostSession {
   double statStart_ = 0;
 
   Timer consentTimer_, captureTimer_, sendTimer_, chanTimer_;
-  std::shared_ptr<HostSession*> alive_ = std::make_shared<HostSession*>(this);
+  LifeGuard<HostSession> guard_{this};
 };
 
 }  // namespace plimo

@@ -5,6 +5,7 @@
 
 #include "core/Failure.h"
 #include "core/PlimoID.h"
+#include "core/Weakly.h"
 #include "protocol/Net.h"
 #include "protocol/PartnerSession.h"
 #include "protocol/PlimoCrypto.h"
@@ -119,7 +120,8 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
   punchOpened_ = 0;
   punch();
   if (phase_ == Phase::punching) {
-    punchTimer_ = loop_.every(punchInterval, link_.weakly<>([](PlimoClient& self) { self.partner_->punch(); }));
+    punchTimer_ =
+        loop_.every(punchInterval, weakly(link_.weak_from_this(), [](PlimoClient& self) { self.partner_->punch(); }));
   }
 }
 
@@ -188,7 +190,7 @@ void PlimoClient::PartnerSession::lockPeer(const Address& address) {
   }
   phase_ = Phase::connected;
   lastPeerRx_ = loop_.now();
-  pingTimer_ = loop_.every(pingInterval, link_.weakly<>([](PlimoClient& self) {
+  pingTimer_ = loop_.every(pingInterval, weakly(link_.weak_from_this(), [](PlimoClient& self) {
     PartnerSession& partner = *self.partner_;
     if (partner.phase_ == Phase::connected) partner.sendPeer("PING", partner.peer_);
   }));

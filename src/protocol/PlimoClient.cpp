@@ -2,6 +2,7 @@
 // owner's operations and view, each handed to the half it belongs to.
 #include "protocol/PlimoClient.h"
 
+#include "core/Weakly.h"
 #include "protocol/PartnerSession.h"
 #include "protocol/SecureChannel.h"
 #include "protocol/ServerPackets.h"
@@ -28,9 +29,9 @@ PlimoClient::~PlimoClient() = default;
 
 void PlimoClient::start() {
   socket_ = sockets_.openUdp(weakly<Bytes, const Address&>(
-      [](PlimoClient& self, Bytes data, const Address& from) { self.processPacket(data, from); }));
+      weak_from_this(), [](PlimoClient& self, Bytes data, const Address& from) { self.processPacket(data, from); }));
   server_->start();
-  tickTimer_ = loop_.every(kTickInterval, weakly<>([](PlimoClient& self) { self.tick(); }));
+  tickTimer_ = loop_.every(kTickInterval, weakly(weak_from_this(), [](PlimoClient& self) { self.tick(); }));
   tick();
 }
 

@@ -169,15 +169,6 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   void processPacket(ByteView data, const Address& from);
   void log(const std::string& text);
 
-  // Wraps `fn` so that it runs only while the client lives: for timers,
-  // socket deliveries and the name lookup, which may outlive it.
-  template <typename... Args, typename Fn>
-  std::function<void(Args...)> weakly(Fn fn) {
-    return [weak = weak_from_this(), fn = std::move(fn)](Args... args) {
-      if (auto self = weak.lock()) fn(*self, std::forward<Args>(args)...);
-    };
-  }
-
   EventLoop& loop_;
   SocketFactory& sockets_;
   std::unique_ptr<DatagramLink> socket_;  // from start() to stop()

@@ -2,6 +2,7 @@
 // finding the server's address.
 #include "protocol/ServerSession.h"
 
+#include "core/Weakly.h"
 #include "protocol/Net.h"
 #include "protocol/PlimoCrypto.h"
 
@@ -90,10 +91,11 @@ void PlimoClient::ServerSession::resolveRelay() {
   if (!relayIP_.empty() || resolving_) return;
   resolving_ = true;
   lastResolve_ = loop_.now();
-  link_.sockets_.resolveIPv4(relayHost_, link_.weakly<std::optional<std::string>>(
-                                             [](PlimoClient& self, std::optional<std::string> ip) {
-                                               self.server_->resolved(std::move(ip));
-                                             }));
+  link_.sockets_.resolveIPv4(
+      relayHost_,
+      weakly<std::optional<std::string>>(link_.weak_from_this(), [](PlimoClient& self, std::optional<std::string> ip) {
+        self.server_->resolved(std::move(ip));
+      }));
 }
 
 void PlimoClient::ServerSession::resolved(std::optional<std::string> ip) {

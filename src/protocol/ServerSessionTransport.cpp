@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "core/Weakly.h"
 #include "protocol/Net.h"
 #include "protocol/PlimoCrypto.h"
 #include "protocol/ServerPackets.h"
@@ -109,13 +110,15 @@ void PlimoClient::ServerSession::startTcp() {
   if (!link_.socket_) return;  // the owner stopped the link from the callback
   // Packets from the link are server packets, exactly like datagrams from
   // the server's UDP address.
-  tcp_ = link_.sockets_.openTcp(relayIP_, tcpPort_, link_.weakly<Bytes>([](PlimoClient& self, Bytes packet) {
-    self.processPacket(packet, self.server_->relayAddress());
-  }));
+  tcp_ = link_.sockets_.openTcp(relayIP_, tcpPort_,
+                                weakly<Bytes>(link_.weak_from_this(), [](PlimoClient& self, Bytes packet) {
+                                  self.processPacket(packet, self.server_->relayAddress());
+                                }));
   // The wait is the link's rule, not the socket's: the system would wait
   // minutes for a port that drops the connection attempt.
   tcpConnectTimer_ =
-      loop_.after(tcpConnectTimeout, link_.weakly<>([](PlimoClient& self) { self.server_->tcpConnectTimedOut(); }));
+      loop_.after(tcpConnectTimeout,
+                  weakly(link_.weak_from_this(), [](PlimoClient& self) { self.server_->tcpConnectTimedOut(); }));
 }
 
 void PlimoClient::ServerSession::sendRaw(ByteView data, const Address& to) {

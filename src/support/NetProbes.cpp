@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/Text.h"
+#include "core/Weakly.h"
 #include "protocol/EcdhKey.h"
 #include "protocol/PlimoCrypto.h"
 #include "protocol/ServerPackets.h"
@@ -60,18 +61,13 @@ std::shared_ptr<NatProbe> NatProbe::start(EventLoop& loop, SocketFactory& socket
   auto probe = std::make_shared<NatProbe>(loop, sockets, std::move(servers), std::move(done));
   std::weak_ptr<NatProbe> weak = probe;
   try {
-    probe->socket_ = sockets.openUdp([weak](Bytes data, const Address& from) {
-      if (auto self = weak.lock()) self->received(data, from);
-    });
+    probe->socket_ = sockets.openUdp(weakly<Bytes, const Address&>(
+        weak, [](NatProbe& self, Bytes data, const Address& from) { self.received(data, from); }));
   } catch (const std::system_error&) {
-    loop.post([weak] {
-      if (auto self = weak.lock()) self->finish({NetProbes::Nat::Kind::unknown, "", "", "no socket"});
-    });
+    loop.post(weakly(weak, [](NatProbe& self) { self.finish({NetProbes::Nat::Kind::unknown, "", "", "no socket"}); }));
     return probe;
   }
-  loop.post([weak] {
-    if (auto self = weak.lock()) self->next();
-  });
+  loop.post(weakly(weak, [](NatProbe& self) { self.next(); }));
   return probe;
 }
 
@@ -85,11 +81,11 @@ void NatProbe::next() {
   }
   auto parts = splitServer(servers_[index_]);
   if (!parts) return answered(std::nullopt);
-  std::weak_ptr<NatProbe> weak = weak_from_this();
   uint16_t port = parts->second;
-  sockets_.resolveIPv4(parts->first, [weak, port](std::optional<std::string> ip) {
-    if (auto self = weak.lock()) self->resolved(std::move(ip), port);
-  });
+  sockets_.resolveIPv4(parts->first, weakly<std::optional<std::string>>(
+                                         weak_from_this(), [port](NatProbe& self, std::optional<std::string> ip) {
+                                           self.resolved(std::move(ip), port);
+                                         }));
 }
 
 void NatProbe::resolved(std::optional<std::string> ip, uint16_t port) {
@@ -105,10 +101,7 @@ void NatProbe::ask() {
   transaction_ = Stun::randomTransactionId();
   waiting_ = true;
   socket_->send(Stun::bindingRequest(transaction_), server_);
-  std::weak_ptr<NatProbe> weak = weak_from_this();
-  timer_ = loop_.after(kAnswerWait, [weak] {
-    if (auto self = weak.lock()) self->ask();
-  });
+  timer_ = loop_.after(kAnswerWait, weakly(weak_from_this(), [](NatProbe& self) { self.ask(); }));
 }
 
 void NatProbe::received(ByteView data, const Address& from) {
@@ -139,24 +132,17 @@ std::shared_ptr<TcpProbe> TcpProbe::start(EventLoop& loop, SocketFactory& socket
   auto probe = std::make_shared<TcpProbe>(loop, std::move(done));
   std::weak_ptr<TcpProbe> weak = probe;
   if (port == 0 || ip.empty()) {
-    loop.post([weak] {
-      if (auto self = weak.lock()) self->finish({});
-    });
+    loop.post(weakly(weak, [](TcpProbe& self) { self.finish({}); }));
     return probe;
   }
   probe->started_ = loop.now();
-  probe->link_ = sockets.openTcp(ip, port, [weak](Bytes packet) {
-    auto self = weak.lock();
-    if (!self || packet.empty() || packet[0] != ServerPacket::kWelcome) return;
-    auto ms = std::llround((self->loop_.now() - self->started_) * 1000.0);
-    self->finish({NetProbes::TcpResult::Kind::plimo, ms, ""});
-  });
-  loop.post([weak] {
-    if (auto self = weak.lock()) self->check();
-  });
-  probe->timer_ = loop.every(kCheckInterval, [weak] {
-    if (auto self = weak.lock()) self->check();
-  });
+  probe->link_ = sockets.openTcp(ip, port, weakly<Bytes>(weak, [](TcpProbe& self, Bytes packet) {
+                                   if (packet.empty() || packet[0] != ServerPacket::kWelcome) return;
+                                   auto ms = std::llround((self.loop_.now() - self.started_) * 1000.0);
+                                   self.finish({NetProbes::TcpResult::Kind::plimo, ms, ""});
+                                 }));
+  loop.post(weakly(weak, [](TcpProbe& self) { self.check(); }));
+  probe->timer_ = loop.every(kCheckInterval, weakly(weak, [](TcpProbe& self) { self.check(); }));
   return probe;
 }
 

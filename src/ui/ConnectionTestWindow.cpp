@@ -38,12 +38,11 @@ ConnectionTestWindow::ConnectionTestWindow(AppModel& model) : model_(model) {
 void ConnectionTestWindow::run() {
   run_->setEnabled(false);
   report_->setPlainText("Testing...");
-  model_.runConnectionTest([guard = std::weak_ptr<ConnectionTestWindow*>(alive_)](const ConnectionReport::Result& r) {
-    auto self = guard.lock();
-    if (!self) return;
-    (*self)->report_->setPlainText(ui::text(r.text));
-    (*self)->run_->setEnabled(true);
-  });
+  model_.runConnectionTest(
+      guard_.weakly<const ConnectionReport::Result&>([](ConnectionTestWindow& self, const ConnectionReport::Result& r) {
+        self.report_->setPlainText(ui::text(r.text));
+        self.run_->setEnabled(true);
+      }));
 }
 
 QString ConnectionTestWindow::report() const { return report_->toPlainText(); }

@@ -5,7 +5,8 @@
 // Owner: the windowed program. Main thread only.
 
 #include <QWidget>
-#include <memory>
+
+#include "core/Weakly.h"
 
 class QPlainTextEdit;
 class QPushButton;
@@ -24,7 +25,7 @@ class ConnectionTestWindow final : public QWidget {
   AppModel& model_;
   QPlainTextEdit* report_;
   QPushButton* run_;
-  std::shared_ptr<ConnectionTestWindow*> alive_ = std::make_shared<ConnectionTestWindow*>(this);
+  LifeGuard<ConnectionTestWindow> guard_{this};
 };
 
 }  // namespace plimo

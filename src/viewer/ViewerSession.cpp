@@ -38,8 +38,8 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
       window_(loop, kMaxHeldAhead),
       channel_(loop),
       statStart_(loop.now()) {
-  viewerTimer_ = loop_.every(kViewerPeriod, weakly([](ViewerSession& s) { s.viewerTick(); }));
-  chanTimer_ = loop_.every(kChannelPeriod, weakly([](ViewerSession& s) { s.channelTick(); }));
+  viewerTimer_ = loop_.every(kViewerPeriod, guard_.weakly([](ViewerSession& s) { s.viewerTick(); }));
+  chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](ViewerSession& s) { s.channelTick(); }));
   requestFullPicture();
   channel_.post(MsgKind::capabilities, Bytes{uint8_t(options_.tilesOnly ? Capability::windowed
                                                                      : Capability::video | Capability::windowed)});
@@ -48,10 +48,7 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
   channel_.post(MsgKind::hideWallpaper, Bytes{uint8_t(settings.hideWallpaper ? 1 : 0)});
 }
 
-ViewerSession::~ViewerSession() {
-  close();
-  alive_.reset();
-}
+ViewerSession::~ViewerSession() { close(); }
 
 void ViewerSession::close() {
   closed_ = true;

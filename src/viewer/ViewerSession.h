@@ -34,6 +34,7 @@
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "core/Observable.h"
+#include "core/Weakly.h"
 #include "platform/Geometry.h"
 #include "platform/PlatformFactory.h"
 #include "protocol/ChannelMsg.h"
@@ -179,10 +180,8 @@ class ViewerSession final : public RemoteInput {
   void savePicture(const std::string& path);
 
   template <typename Fn>
-  std::function<void()> weakly(Fn fn) {
-    return [guard = std::weak_ptr<ViewerSession*>(alive_), fn = std::move(fn)] {
-      if (auto self = guard.lock()) fn(**self);
-    };
+  std::function<void()> weakly(Fn fn) const {
+    return guard_.weakly(std::move(fn));
   }
 
   EventLoop& loop_;
@@ -217,7 +216,7 @@ class ViewerSession final : public RemoteInput {
   double timedSent_ = 0;
 
   Timer viewerTimer_, chanTimer_, dumpTimer_;
-  std::shared_ptr<ViewerSession*> alive_ = std::make_shared<ViewerSession*>(this);
+  LifeGuard<ViewerSession> guard_{this};
 };
 
 }  // namespace plimo
