@@ -127,10 +127,12 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
   // The stored secret is checked and the pin written in one job, in order
   // with every other write, so that two PINs cannot both pass the check.
   PinRequest request{session.serial, session.id, id, secretHash(secret), heldByLiveSession(id, session)};
-  server_.writeBeforeNextLines(
-      session,
-      [request, when = int64_t(server_.loop().wallNow())](ServerStore& store) { return keep(store, request, when); },
-      [this, request](const PinResult& result) { pinKept(request, result); });
+  auto when = int64_t(server_.loop().wallNow());
+  if (!server_.writeBeforeNextLines(
+          session, [request, when](ServerStore& store) { return keep(store, request, when); },
+          [this, request](const PinResult& result) { pinKept(request, result); })) {
+    server_.say(session, "ERR PIN NOT_READY");
+  }
 }
 
 Registration::PinResult Registration::keep(ServerStore& store, const PinRequest& request, int64_t when) {
@@ -196,17 +198,20 @@ void Registration::unpin(ClientSession& session) {
     sayID(session);
     return;
   }
-  // Answered once the pin is gone.
-  server_.writeBeforeNextLines(
-      session,
-      [id = session.id](ServerStore& store) { return store.removePin(id) ? std::string() : store.lastError(); },
-      [this, serial = session.serial, id = session.id](const std::string& error) {
-        if (!error.empty()) server_.log("Cannot forget the kept ID " + id + ": " + error);
-        ClientSession* asker = server_.sessions().find(serial);
-        if (!asker || asker->id != id) return;
-        asker->pinned = false;
-        sayID(*asker);
-      });
+  // Answered once the pin is gone; while the store is busy, with the ID as
+  // it stands, still kept (the client shows it so and may unpin again).
+  if (!server_.writeBeforeNextLines(
+          session,
+          [id = session.id](ServerStore& store) { return store.removePin(id) ? std::string() : store.lastError(); },
+          [this, serial = session.serial, id = session.id](const std::string& error) {
+            if (!error.empty()) server_.log("Cannot forget the kept ID " + id + ": " + error);
+            ClientSession* asker = server_.sessions().find(serial);
+            if (!asker || asker->id != id) return;
+            asker->pinned = false;
+            sayID(*asker);
+          })) {
+    sayID(session);
+  }
 }
 
 void Registration::ping(ClientSession& session, const std::vector<std::string>& words) {

@@ -65,6 +65,7 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       ids_(kLeaseSeconds, kMaxLeases, kLeasesPerAddress),
       // A burst of two seconds' worth: a client's whole retry schedule fits.
       handshakes_(Rate{config_.handshakeRate, 2 * config_.handshakeRate}, kTrackedAddresses),
+      stunAnswers_(kStunAnswersPerAddress, kTrackedAddresses),
       logLines_(kLogLinesPerAddress, kTrackedAddresses),
       lastSummary_(started_),
       maxPerAddress_(perAddressCapacity(config_)),
@@ -123,7 +124,13 @@ void RelayServer::route(const Endpoint& from, ByteView packet) {
       return;
     }
     default:
-      if (auto answer = stunAnswer(from, packet)) return sink_.send(from, *answer, false);
+      if (auto answer = stunAnswer(from, packet)) {
+        if (!stunAnswers_.allow(from.ip, loop_.now())) {
+          ++stats_.rateLimited;
+          return;
+        }
+        return sink_.send(from, *answer, false);
+      }
       ++stats_.dropped;
   }
 }

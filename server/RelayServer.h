@@ -87,7 +87,7 @@ class RelayServer {
 
   struct Stats {
     uint64_t welcomes = 0;
-    uint64_t rateLimited = 0;
+    uint64_t rateLimited = 0;  // handshakes and STUN requests refused for their source address
     uint64_t overBudget = 0;  // handshakes dropped for the global budget
     uint64_t resets = 0;
     uint64_t dropped = 0;  // packets that were garbage or did not open
@@ -132,14 +132,20 @@ class RelayServer {
   // Every write, in order.
   StoreWorker& writes() { return *storeWorker_; }
   // A write whose answer the client's next lines may depend on (PIN,
-  // UNPIN): those lines (but PING and BYE) wait until `done` has run.
+  // UNPIN): those lines (but PING and BYE) wait until `done` has run. False,
+  // with nothing queued, when the store is too busy for the client's work
+  // (StoreWorker::submitFor): the caller answers that it is.
   template <class Work, class Done>
-  void writeBeforeNextLines(ClientSession& session, Work work, Done done) {
+  [[nodiscard]] bool writeBeforeNextLines(ClientSession& session, Work work, Done done) {
     ++session.writesAwaited;
-    writes().submit(std::move(work), [this, serial = session.serial, done = std::move(done)](auto result) mutable {
-      done(std::move(result));
-      written(serial);
-    });
+    if (writes().submitFor(session.serial, std::move(work),
+                           [this, serial = session.serial, done = std::move(done)](auto result) mutable {
+                             done(std::move(result));
+                             written(serial);
+                           }))
+      return true;
+    --session.writesAwaited;
+    return false;
   }
   SessionTable& sessions() { return table_; }
   IdRegistry& ids() { return ids_; }
@@ -175,6 +181,7 @@ class RelayServer {
   IdRegistry ids_;
   RateLimiter handshakes_;
   TokenBucket handshakeBudget_;
+  RateLimiter stunAnswers_;
   RateLimiter logLines_;
   uint64_t leftOutLines_ = 0;
   double lastSummary_;

@@ -74,37 +74,53 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
 }
 
 void Reports::accept(ClientSession& session, const std::string& msgID, const std::string& payload) {
+  // What can be told on the loop is: a refusal queues no write. An honest
+  // client's resend whose confirmation was lost hears REPORT_RATE then and
+  // is confirmed on its next try.
   double now = server_.loop().now();
   Budget& budget = budgets_[session.serial];
   if (now - budget.windowStart >= 60) budget = {now, 0};
-  Submitted submitted{session.serial, session.id, msgID, budget.count >= kPerMinute, decode(payload)};
+  if (budget.count >= kPerMinute) {
+    server_.say(session, "ERR REPORT_RATE");
+    return;
+  }
+  // The helped ID comes back from the server's own REPORTASK: anything but
+  // an ID is forged (and would reach the log).
+  std::optional<ServerStore::Report> report = decode(payload);
+  int64_t row = 0;
+  if (!report || !parseInt(report->ref, row) || !IdRegistry::isValid(report->helpedID)) {
+    server_.say(session, "ERR REPORT_BAD");
+    return;
+  }
+  Submitted submitted{session.serial, session.id, msgID, row, std::move(*report)};
   // Counted while the store works on it: a burst of reports cannot queue
   // more writes than the budget before the first answer comes back.
-  if (!submitted.overBudget) ++budget.count;
+  ++budget.count;
   // The checks and the write in one job: its answer says what was stored.
-  server_.writes().submit(
-      [submitted, received = int64_t(server_.loop().wallNow())](ServerStore& store) {
-        return write(store, submitted, received);
-      },
-      [this, submitted](const Stored& result) { written(submitted, result); });
+  if (!server_.writes().submitFor(
+          session.serial,
+          [submitted, received = int64_t(server_.loop().wallNow())](ServerStore& store) {
+            return write(store, submitted, received);
+          },
+          [this, submitted](const Stored& result) { written(submitted, result); })) {
+    --budget.count;
+    server_.say(session, "ERR REPORT_NOT_READY");
+  }
 }
 
 Reports::Stored Reports::write(ServerStore& store, Submitted submitted, int64_t received) {
   // A resend whose confirmation was lost.
   if (store.hasReport(submitted.reporterID, submitted.msgID)) return {Stored::again, {}, {}};
-  if (submitted.overBudget) return {Stored::rate, {}, {}};
-  std::optional<ServerStore::Report>& report = submitted.report;
-  int64_t row = 0;
-  std::optional<int64_t> measured;
-  if (report && parseInt(report->ref, row)) measured = store.askedLength(row, submitted.reporterID);
+  std::optional<int64_t> measured = store.askedLength(submitted.row, submitted.reporterID);
   if (!measured) return {Stored::bad, {}, {}};
-  report->ref = std::to_string(row);
-  report->measuredSeconds = *measured;
-  report->reporterID = submitted.reporterID;
-  report->msgID = submitted.msgID;
+  ServerStore::Report& report = submitted.report;
+  report.ref = std::to_string(submitted.row);
+  report.measuredSeconds = *measured;
+  report.reporterID = submitted.reporterID;
+  report.msgID = submitted.msgID;
   // A database that cannot be written now may be writable later.
-  if (!store.addReport(*report, received)) return {Stored::notReady, {}, store.lastError()};
-  return {Stored::added, report->helpedID + " (" + report->ref + ")", {}};
+  if (!store.addReport(report, received)) return {Stored::notReady, {}, store.lastError()};
+  return {Stored::added, report.helpedID + " (" + report.ref + ")", {}};
 }
 
 void Reports::written(const Submitted& submitted, const Stored& result) {
@@ -113,7 +129,7 @@ void Reports::written(const Submitted& submitted, const Stored& result) {
   }
   // The reporter may have left while the job ran.
   ClientSession* session = server_.sessions().find(submitted.serial);
-  if (result.outcome != Stored::added && !submitted.overBudget) {
+  if (result.outcome != Stored::added) {
     if (auto budget = budgets_.find(submitted.serial); budget != budgets_.end() && budget->second.count > 0)
       --budget->second.count;
   }
@@ -130,9 +146,6 @@ void Reports::written(const Submitted& submitted, const Stored& result) {
     case Stored::added:
     case Stored::again:
       server_.say(*session, "REPORT OK " + submitted.msgID);
-      break;
-    case Stored::rate:
-      server_.say(*session, "ERR REPORT_RATE");
       break;
     case Stored::bad:
       server_.say(*session, "ERR REPORT_BAD");

@@ -8,8 +8,10 @@
 // Refusals are "ERR REPORT_..." lines the client understands: REPORT_RATE
 // and REPORT_NOT_READY (it tries again later), REPORT_BAD (it drops the report).
 //
-// One thread (the server loop); a complete report is checked and stored on
-// the store's thread and answered when that is done. Owned by the
+// One thread (the server loop). A line that is no report, or over the
+// budget, is answered on the loop; a complete report is checked against its
+// record and stored on the store's thread and answered when that is done,
+// or refused with REPORT_NOT_READY while the store is busy. Owned by the
 // RelayServer.
 
 #include <cstddef>
@@ -69,11 +71,11 @@ class Reports {
     uint64_t serial = 0;
     std::string reporterID;
     std::string msgID;
-    bool overBudget = false;
-    std::optional<ServerStore::Report> report;  // nothing: the payload is none
+    int64_t row = 0;  // the usage record it names
+    ServerStore::Report report;
   };
   struct Stored {
-    enum Outcome { added, again, rate, bad, notReady } outcome = notReady;
+    enum Outcome { added, again, bad, notReady } outcome = notReady;
     std::string what;   // for the log: the helped ID and the ref
     std::string error;  // why the database failed, for the log
   };

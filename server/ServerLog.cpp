@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "core/Text.h"
+
 namespace plimo {
 
 namespace {
@@ -35,7 +37,9 @@ void ServerLog::line(const std::string& text) {
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  std::string full = std::string(stamp) + "  " + text + "\n";
+  // Text from outside (IDs, names, database errors) can neither start a
+  // line of its own nor steer a terminal that shows the log.
+  std::string full = std::string(stamp) + "  " + printable(text) + "\n";
   std::fwrite(full.data(), 1, full.size(), stdout);
   std::fflush(stdout);
   if (!file_) return;

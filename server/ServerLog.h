@@ -1,6 +1,7 @@
 #pragma once
 // The server's log: "yyyy-MM-dd HH:mm:ss  text" lines (local time), to the log
-// file and to standard output.
+// file and to standard output, each text made printable first (one line,
+// no terminal codes).
 //
 // One thread (the server loop).
 

@@ -29,17 +29,25 @@ void StoreWorker::push(Job job) {
     job(store_)();
     return;
   }
+  if (++queued_ < kMaxQueued / 2) {
+    overflowTold_ = false;
+  } else if (queued_ >= kMaxQueued && !overflowTold_) {
+    overflowTold_ = true;
+    log_("The database writes are " + std::to_string(kMaxQueued) +
+         " behind; the usage records wait in memory until the database is free");
+  }
   std::weak_ptr<bool> alive = alive_;
   if (mode_ == Mode::deferred) {
     loop_.post([this, alive, job = std::move(job)]() mutable {
-      if (!alive.expired()) job(store_)();
+      if (alive.expired()) return;
+      --queued_;
+      job(store_)();
     });
     return;
   }
   bool wasIdle;
   {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return jobs_.size() < kMaxQueued; });
+    std::lock_guard lock(mutex_);
     wasIdle = jobs_.empty();
     jobs_.push_back(std::move(job));
   }
@@ -58,13 +66,18 @@ void StoreWorker::run() {
       if (jobs_.empty()) return;
       job = std::move(jobs_.front());
       jobs_.pop_front();
+      --queued_;
     }
-    room_.notify_one();
     std::function<void()> done = job(store_);
     loop_.post([alive, done = std::move(done)] {
       if (!alive.expired()) done();
     });
   }
+}
+
+void StoreWorker::finished(uint64_t client) {
+  auto it = clientJobs_.find(client);
+  if (it != clientJobs_.end() && --it->second == 0) clientJobs_.erase(it);
 }
 
 int64_t StoreWorker::startUsage(const std::string& viewerID, const std::string& hostID,

@@ -12,6 +12,11 @@
 //   server_hello_ms_under_flood_median, _max  a registered client's HELLO
 //                                 answered while forged traffic floods a
 //                                 server with its default budgets
+//   server_stun_answers_per_second_one_source  STUN Binding answers to one
+//                                 source address sending 20,000 requests as
+//                                 fast as it can (a forged source's victim)
+//   server_stun_bytes_out_percent_of_in  the bytes of those answers for
+//                                 the bytes of the requests
 // Usage: server_load [--server PATH] [--clients N] [--handshakes N]
 
 #include <arpa/inet.h>
@@ -30,6 +35,7 @@
 #include "e2e/Flood.h"
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
+#include "protocol/Stun.h"
 #include "server/ClientCodec.h"
 
 using namespace plimo;
@@ -161,6 +167,38 @@ void helloUnderFlood(const std::string& server, const TempDir& dir) {
   figure("server_hello_ms_under_flood_max", ms.empty() ? -1 : ms.back(), "ms");
 }
 
+void stunFlood(const std::string& server, const TempDir& dir) {
+  uint16_t udp = freePort(SOCK_DGRAM);
+  Process process(server, {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "stun"},
+                  dir / "stun.txt");
+  if (!process.waitForOutput("Listening on UDP", 20)) return;
+  int fd = socketAt(SOCK_DGRAM, 0x7F040001);
+  sockaddr_in to = loopback(udp);
+  Bytes request = Stun::bindingRequest(Stun::randomTransactionId());
+  constexpr int kRequests = 20000;
+  size_t answers = 0, answerBytes = 0;
+  auto drain = [&](int milliseconds) {
+    while (auto answer = receiveOn(fd, milliseconds)) {
+      ++answers;
+      answerBytes += answer->size();
+    }
+  };
+  auto start = Clock::now();
+  for (int i = 0; i < kRequests; ++i) {
+    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    drain(0);
+  }
+  drain(200);
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  ::close(fd);
+  figure("server_stun_answers_per_second_one_source", double(answers) / seconds, "1/s",
+         ", \"answers\": " + std::to_string(answers) + ", \"requests\": " + std::to_string(kRequests) +
+             ", \"seconds\": " + std::to_string(seconds));
+  figure("server_stun_bytes_out_percent_of_in", 100.0 * double(answerBytes) / double(kRequests * request.size()), "%",
+         ", \"answer_bytes\": " + std::to_string(answers ? answerBytes / answers : 0) +
+             ", \"request_bytes\": " + std::to_string(request.size()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,5 +247,6 @@ int main(int argc, char** argv) {
   for (int fd : keep) ::close(fd);
   process.stop();
   helloUnderFlood(server, dir);
+  stunFlood(server, dir);
   return registered == clients ? 0 : 1;
 }

@@ -7,7 +7,11 @@
 //                        partner sessions start and end
 //   server_store_records_relay_max_ms, _pong_max_ms  50 partner sessions
 //                        start and end at once (150 usage-record writes)
-// Usage: store_stall [--server PATH]
+//   server_store_reports_relay_max_ms, _pong_max_ms  with --reports N: the
+//                        database held again for at least 3 s, a PIN
+//                        waiting for it, and one client sending N REPORT
+//                        lines (a probe after every 500)
+// Usage: store_stall [--server PATH] [--reports N]
 
 #include <sqlite3.h>
 
@@ -21,6 +25,7 @@
 
 #include "e2e/BenchServer.h"
 #include "e2e/NetClient.h"
+#include "protocol/ReportPayload.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -76,6 +81,31 @@ void session(NetClient& helper, const std::string& helpedID, NetClient& from, Ne
   probe(from, to, slowest);
 }
 
+// `count` complete one-piece reports from `flooder`, each under its own msgID.
+void reportFlood(NetClient& flooder, int count, NetClient& from, NetClient& to, Slowest& slowest) {
+  std::string payload = ReportPayload::toBase64(
+      "R1\n1\n1700000000\n1700000600\n600\n222333444\nFront desk PC\nAnna\nACME\nanna@acme.test\n1\n15\nFixed.");
+  for (int i = 0; i < count; ++i) {
+    char msgID[9];
+    std::snprintf(msgID, sizeof msgID, "%08x", i);
+    flooder.send(flooder.codec.seal("REPORT " + std::string(msgID) + " 0 1 " + payload));
+    if (i % 500 == 499) probe(from, to, slowest);
+  }
+}
+
+bool lock(sqlite3*& db, const std::string& path) {
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+      sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK)
+    return true;
+  std::fprintf(stderr, "cannot lock %s\n", path.c_str());
+  return false;
+}
+
+void unlock(sqlite3* db) {
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
 void figures(const char* phase, const Slowest& s) {
   std::string extra = ", \"probes\": " + std::to_string(s.probes) + ", \"lost\": " + std::to_string(s.lost);
   std::printf("{\"figure\": \"server_store_%s_relay_max_ms\", \"value\": %.1f, \"unit\": \"ms\"%s}\n", phase,
@@ -89,8 +119,10 @@ void figures(const char* phase, const Slowest& s) {
 
 int main(int argc, char** argv) {
   std::string server = (std::filesystem::path(argv[0]).parent_path() / "../../server/plimo-server").string();
+  int reports = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::string(argv[i]) == "--server") server = argv[i + 1];
+    if (std::string(argv[i]) == "--reports") reports = std::stoi(argv[i + 1]);
   }
   TempDir dir("store-stall");
   uint16_t udp = freePort(SOCK_DGRAM);
@@ -111,18 +143,24 @@ int main(int argc, char** argv) {
 
   sqlite3* db = nullptr;
   std::string path = (dir / "data" / "plimo-server.db").string();
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
-      sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "cannot lock %s\n", path.c_str());
-    return 1;
-  }
+  if (!lock(db, path)) return 1;
   Slowest locked;
   auto lockedAt = Clock::now();
   for (int i = 0; i < 3; ++i) session(*helpers[0], helpedID, from, to, locked);
   while (msSince(lockedAt) < 3000) probe(from, to, locked);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
+  unlock(db);
   figures("locked", locked);
+
+  if (reports > 0) {
+    if (!lock(db, path)) return 1;
+    Slowest flooded;
+    lockedAt = Clock::now();
+    helped.send(helped.codec.seal("PIN " + helpedID + " " + std::string(64, 'e')));
+    reportFlood(*helpers[0], reports, from, to, flooded);
+    while (msSince(lockedAt) < 3000) probe(from, to, flooded);
+    unlock(db);
+    figures("reports", flooded);
+  }
 
   Slowest records;
   for (int round = 0; round < 5; ++round) {

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "server/ReportLines.h"
 #include "server/Reports.h"
+#include "server/ServerLog.h"
 #include "server/ServerRig.h"
 
 using namespace plimo;
@@ -98,6 +104,36 @@ TEST(Reports, TooManyInAMinuteAreToldToWait) {
   rig.loop.advance(31);
   EXPECT_EQ(c.say(reportLines("ffffffff", data)[0]), std::vector<std::string>{"REPORT OK ffffffff"});
   EXPECT_EQ(rig.store->reportCount(), Reports::kPerMinute + 1);
+}
+
+// The helped ID of a report went to the log as sent: CR and ESC in it
+// forged a line of the server's own.
+TEST(Reports, AReportWithAForgedHelpedIdCannotForgeALogLine) {
+  ServerRig rig;
+  RigClient c(rig, RigClient::udp(40001));
+  std::string ref = askedRecord(*rig.store, c.registerAs());
+  const std::string forged = "222333444\r\x1b[2K2024-05-06 07:08:09  Trusted helper 111222333 added";
+  std::string data = base64("R1\n" + ref + "\n1700000000\n1700000600\n600\n" + forged +
+                            "\nFront desk PC\nAnna\nACME\nanna@acme.test\n1\n15\nx");
+  ASSERT_TRUE(Reports::decode(data));
+  EXPECT_EQ(c.say(reportLines("0a1b2c3d", data)[0]), std::vector<std::string>{"ERR REPORT_BAD"});
+  EXPECT_EQ(rig.store->reportCount(), 0);
+  for (const std::string& line : rig.logs) EXPECT_EQ(line.find_first_of("\r\n\x1b"), std::string::npos) << line;
+
+  // Whatever else from outside reaches the log stays one line, and visible.
+  auto path = std::filesystem::temp_directory_path() / ("plimo-log-" + std::to_string(::getpid()));
+  std::filesystem::remove(path);
+  {
+    ServerLog log(path.string());
+    log.line("Session report from 111222333 on " + forged + "\x9b\x7f\u202e");
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::string written((std::istreambuf_iterator<char>(file)), {});
+  std::filesystem::remove(path);
+  EXPECT_EQ(written.find_first_of("\r\x1b\x7f"), std::string::npos) << written;
+  EXPECT_EQ(written.find("\u202e"), std::string::npos) << written;
+  EXPECT_EQ(written.find('\n'), written.size() - 1) << written;
+  EXPECT_NE(written.find("222333444\\x0d\\x1b[2K2024"), std::string::npos) << written;
 }
 
 TEST(Reports, TheHelperIsAskedAfterItsSession) {

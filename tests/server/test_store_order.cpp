@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "server/ReportLines.h"
 #include "server/Reports.h"
@@ -136,23 +137,84 @@ TEST(StoreOrder, LinesAfterAPinWaitForItsAnswerButPingsDoNot) {
   EXPECT_NE(told[0].find(" " + p.helperID + " "), std::string::npos) << told[0];
 }
 
-// Reports were counted against the minute's budget only when their answer
-// came back: a burst queued a write for every one of them.
-TEST(StoreOrder, AReportBurstQueuesNoMoreWritesThanTheBudget) {
+// Every REPORT line queued a write, also one over its budget or no report at
+// all, and a full queue made the loop wait for room: while another process
+// held the database, a PIN waiting for it and 6,000 REPORT lines stopped
+// PONGs and relaying for everyone. Here nothing is written until runPending.
+TEST(StoreOrder, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
   Partners p;
-  ASSERT_FALSE(p.helperID.empty());
-  for (int i = 0; i < Reports::kPerMinute + 10; ++i) {
+  ASSERT_FALSE(p.helperID.empty() || p.helpedID.empty());
+  RigClient pinner(p.rig, RigClient::udp(40003));
+  const std::string pinnerID = pinner.registerAs(), secret(64, 'f');
+  EXPECT_TRUE(pinner.say("PIN " + pinnerID + " " + secret).empty());
+  // Clients enough to take the clients' whole share of the queue, a hundred
+  // to an address.
+  std::vector<std::unique_ptr<RigClient>> flooders;
+  for (uint32_t i = 0; i < StoreWorker::kClientShare / StoreWorker::kClientJobs + 10; ++i) {
+    Endpoint at = RigClient::udp(uint16_t(41000 + i % 100), 0x0A000000 + i / 100);
+    flooders.push_back(std::make_unique<RigClient>(p.rig, at));
+    ASSERT_FALSE(flooders.back()->registerAs().empty()) << i;
+  }
+  const std::string notAReport = base64("R1\n1");
+  size_t unanswered = 0;
+  for (int i = 0; i < 6000; ++i) {
     char msgID[9];
     std::snprintf(msgID, sizeof msgID, "%08x", i);
-    EXPECT_TRUE(p.helper.say(reportLines(msgID, report("1"))[0]).empty());
+    RigClient& flooder = *flooders[size_t(i) % flooders.size()];
+    auto answer = flooder.say(reportLines(msgID, i % 3 ? report("1") : notAReport)[0]);
+    unanswered += answer.empty();
+    if (!answer.empty()) {
+      EXPECT_EQ(answer, std::vector<std::string>{i % 3 ? "ERR REPORT_NOT_READY" : "ERR REPORT_BAD"}) << i;
+    }
   }
+  EXPECT_EQ(unanswered + 1, StoreWorker::kClientShare);
+  EXPECT_EQ(p.rig.server.writes().queued(), StoreWorker::kClientShare);
+  RigClient late(p.rig, RigClient::udp(40005));
+  std::string lateID = late.registerAs();
+  EXPECT_EQ(late.say("PIN " + lateID + " " + secret), std::vector<std::string>{"ERR PIN NOT_READY"});
+
+  // The loop goes on: PONGs, introductions, relaying, and the records of
+  // the sessions it introduced are queued all the same.
+  auto pong = p.helped.say("PING 7");
+  ASSERT_EQ(pong.size(), 1u);
+  EXPECT_EQ(pong[0].rfind("PONG 7 ", 0), 0u) << pong[0];
+  p.helper.say("CONNECT " + p.helpedID + " 192.168.1.20 40000 " + kKey);
+  p.helper.say("SESSION START " + p.helpedID + " V");
+  Bytes packet{0x14, 0xC0, 1, 2, 3};
+  p.rig.server.receive(p.helper.endpoint, packet);
+  EXPECT_EQ(p.helped.received().back(), packet);
+  p.helped.say("SESSION END");  // (advancing the clock would run the queue)
+  EXPECT_EQ(p.rig.server.writes().queued(), StoreWorker::kClientShare + 2);
+
+  // The lock goes: everything queued is written and answered.
   p.rig.loop.runPending();
-  auto answers = p.helper.lines();
-  ASSERT_EQ(answers.size(), size_t(Reports::kPerMinute + 10));
-  EXPECT_EQ(std::count(answers.begin(), answers.end(), "ERR REPORT_RATE"), 10);
-  // Refused ones gave their place back: the next minute's budget is whole.
-  p.rig.loop.advance(60);
-  EXPECT_EQ(p.helper.say(reportLines("0badcafe", report("1"))[0]), std::vector<std::string>{});
-  p.rig.loop.runPending();
-  EXPECT_EQ(p.helper.lines(), std::vector<std::string>{"ERR REPORT_BAD"});
+  EXPECT_EQ(p.rig.server.writes().queued(), 0u);
+  ASSERT_TRUE(p.rig.store->usage(1));
+  EXPECT_EQ(p.rig.store->usage(1)->seconds, 0);
+  EXPECT_EQ(p.rig.store->askedLength(1, p.helperID), 0);
+  EXPECT_EQ(pinner.lines(), (std::vector<std::string>{"PIN OK " + pinnerID, "ID " + pinnerID + " pinned"}));
+  EXPECT_EQ(p.helper.lines().back().rfind("REPORTASK 1 ", 0), 0u);
+  EXPECT_EQ(flooders[0]->lines().size(), StoreWorker::kClientJobs);
+}
+
+// Records past the queue's size are kept, in order, however long the
+// database is held; clients' work waits for room instead.
+TEST(StoreOrder, UsageRecordsPastTheQueuesSizeWaitInMemoryAndAreAllWritten) {
+  ManualLoop loop;
+  auto store = memoryStore();
+  std::vector<std::string> logs;
+  StoreWorker writes(loop, *store, StoreWorker::Mode::deferred, [&](const std::string& t) { logs.push_back(t); });
+  const size_t records = StoreWorker::kMaxQueued + 100;
+  for (size_t i = 0; i < records; ++i) writes.startUsage("111222333", "222333444", "V", int64_t(i));
+  EXPECT_EQ(writes.queued(), records);
+  EXPECT_EQ(logs.size(), 1u);
+  bool ran = false;
+  EXPECT_FALSE(writes.submitFor(7, [](ServerStore&) { return 0; }, [&](int) { ran = true; }));
+  loop.runPending();
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(store->usageCount(), int64_t(records));
+  EXPECT_EQ(store->usage(int64_t(records))->started, int64_t(records - 1));
+  EXPECT_TRUE(writes.submitFor(7, [](ServerStore&) { return 0; }, [&](int) { ran = true; }));
+  loop.runPending();
+  EXPECT_TRUE(ran);
 }

@@ -44,4 +44,33 @@ TEST(StunAnswer, NothingElseGetsAnAnswer) {
   EXPECT_TRUE(stunAnswer(kFrom, request));
 }
 
+// Every request was answered: 20,000 answers a second to one (forged)
+// source, at 1.6 times the bytes it cost the sender.
+TEST(StunAnswer, AStunFloodFromOneAddressIsAnsweredOnlyWithinItsBudget) {
+  ServerRig rig;
+  const Endpoint other = Endpoint::udp(0xCB007108, 40000);
+  Bytes request = Stun::bindingRequest(kId);
+  // Two seconds of a flood, 10,000 requests a second.
+  for (int i = 0; i < 20000; ++i) {
+    rig.server.receive(Endpoint::udp(kFrom.ip, uint16_t(1024 + i % 50000)), request);
+    rig.loop.advance(0.0001);
+  }
+  size_t burst = size_t(kStunAnswersPerAddress.burst), refill = size_t(2 * kStunAnswersPerAddress.perSecond);
+  EXPECT_GE(rig.sink.sent.size(), burst + refill - 1);
+  EXPECT_LE(rig.sink.sent.size(), burst + refill + 1);
+  for (const auto& sent : rig.sink.sent) {
+    EXPECT_EQ(sent.packet.size(), 32u) << "a header and one XOR-MAPPED-ADDRESS is all it needs";
+    EXPECT_EQ(sent.to.ip, kFrom.ip);
+  }
+  // Another address has its own budget, and the flooded one refills.
+  rig.sink.sent.clear();
+  rig.server.receive(other, request);
+  EXPECT_EQ(rig.sink.sent.size(), 1u);
+  rig.loop.advance(1.0 / kStunAnswersPerAddress.perSecond);
+  rig.server.receive(kFrom, request);
+  EXPECT_EQ(rig.sink.sent.size(), 2u);
+  ASSERT_TRUE(Stun::mappedAddress(rig.sink.sent.back().packet, kId));
+  EXPECT_EQ(Stun::mappedAddress(rig.sink.sent.back().packet, kId)->text(), "203.0.113.7:40000");
+}
+
 }  // namespace
