@@ -12,6 +12,7 @@
 
 #include "e2e/Flood.h"
 #include "e2e/ServerProcess.h"
+#include "protocol/ReportPayload.h"
 #include "server/ServerStore.h"
 
 using namespace plimo;
@@ -77,6 +78,19 @@ void expectHello(NetClient& client, const std::string& id) {
   auto lines = client.say("HELLO " + id + " 127.0.0.1 1 " + kKey + " 127.0.0.1 0", "ID ");
   ASSERT_FALSE(lines.empty()) << id;
   EXPECT_EQ(lines.back().rfind("ID " + id + " ", 0), 0u) << lines.back();
+}
+
+// The lines starting with `prefix` that `client` hears within 20 s while it
+// pings, until there are `count`.
+std::vector<std::string> collect(NetClient& client, const std::string& prefix, size_t count) {
+  std::vector<std::string> found;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int n = 0; found.size() < count && std::chrono::steady_clock::now() < end; ++n) {
+    for (const std::string& line : client.say("PING w" + std::to_string(n), prefix, 1.0)) {
+      if (line.rfind(prefix, 0) == 0) found.push_back(line);
+    }
+  }
+  return found;
 }
 
 }  // namespace
@@ -217,16 +231,6 @@ TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
     EXPECT_NE(line.rfind("REPORTASK", 0), 0u) << line;
   }
 
-  auto collect = [](NetClient& client, const std::string& prefix, size_t count) {
-    std::vector<std::string> found;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (int n = 0; found.size() < count && std::chrono::steady_clock::now() < end; ++n) {
-      for (const std::string& line : client.say("PING w" + std::to_string(n), prefix, 1.0)) {
-        if (line.rfind(prefix, 0) == 0) found.push_back(line);
-      }
-    }
-    return found;
-  };
   EXPECT_EQ(collect(c, "PIN OK", 1), std::vector<std::string>{"PIN OK " + idC});
   auto asks = collect(a, "REPORTASK", kSessions);
   ASSERT_EQ(asks.size(), size_t(kSessions)) << server.log();
@@ -258,4 +262,59 @@ TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
     EXPECT_TRUE(usage->seconds) << row;
   }
   EXPECT_TRUE(store->pinHash(idC));
+}
+
+// Every REPORT line queued a database write, refused or not, and a full
+// queue made the server loop wait for room: with the database held by
+// another process, a PIN and 6,000 REPORT lines stopped PONGs and relaying
+// for everyone until the lock went.
+TEST(ServerFaults, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
+  TempDir dir("locked-reports");
+  ServerProcess server(dir / "data", dir / "out.txt");
+  if (server.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(server.up());
+  NetClient a(server.udpPort, false), b(server.udpPort, false), c(server.udpPort, false);
+  NetClient flooder(server.udpPort, false);
+  std::string idA, idB;
+  ASSERT_NO_FATAL_FAILURE(pair(a, b, idA, idB)) << server.log();
+  std::string idC = c.registerAs();
+  ASSERT_FALSE(idC.empty() || flooder.registerAs().empty()) << server.log();
+
+  const std::string path = (dir / "data" / "plimo-server.db").string();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  c.send(c.codec.seal("PIN " + idC + " " + std::string(64, 'e')));
+  a.send(a.codec.seal("SESSION START " + idB + " V"));
+  const std::string payload = ReportPayload::toBase64(
+      "R1\n1\n1700000000\n1700000600\n600\n222333444\nFront desk PC\nAnna\nACME\nanna@acme.test\n1\n15\nFixed.");
+  // Paced by a PING every 250 lines, so that the lines reach the server
+  // rather than overflow its socket.
+  int floodPongs = 0;
+  for (int i = 0; i < 6000; ++i) {
+    char msgID[9];
+    std::snprintf(msgID, sizeof msgID, "%08x", i);
+    flooder.send(flooder.codec.seal("REPORT " + std::string(msgID) + " 0 1 " + payload));
+    if (i % 250 == 249) {
+      std::string token = "f" + std::to_string(i);
+      auto lines = flooder.say("PING " + token, "PONG " + token);
+      floodPongs += !lines.empty() && lines.back().rfind("PONG " + token, 0) == 0;
+    }
+  }
+  Traffic locked = exchange({&a, &c}, a, b, 1);
+  a.send(a.codec.seal("SESSION END"));
+  a.say("PING last", "PONG last");
+  ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+
+  EXPECT_EQ(floodPongs, 6000 / 250);
+  EXPECT_EQ(locked.pongs, locked.pings);
+  EXPECT_LT(locked.slowestPong, 1.5);
+  EXPECT_EQ(locked.intact, locked.arrived);
+  EXPECT_GE(locked.arrived, locked.sent * 9 / 10) << "of " << locked.sent;
+  // Once the lock goes, the PIN and the record of the session are written.
+  EXPECT_EQ(collect(c, "PIN OK", 1), std::vector<std::string>{"PIN OK " + idC});
+  auto asks = collect(a, "REPORTASK", 1);
+  ASSERT_EQ(asks.size(), 1u) << server.log();
+  EXPECT_EQ(asks[0].rfind("REPORTASK 1 ", 0), 0u) << asks[0];
 }
