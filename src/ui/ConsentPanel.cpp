@@ -47,7 +47,7 @@ ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSess
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(28, 24, 28, 20);
-  auto* picture = new QLabel;
+  auto* picture = ui::plainLabel();
   picture->setPixmap(helperPicture(session, 72));
   picture->setAlignment(Qt::AlignCenter);
   layout->addWidget(picture);
@@ -55,18 +55,18 @@ ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSess
   title->setAlignment(Qt::AlignCenter);
   title->setWordWrap(true);
   layout->addWidget(title);
-  auto* wants = new QLabel("wants to help this PC");
+  auto* wants = ui::plainLabel("wants to help this PC");
   wants->setAlignment(Qt::AlignCenter);
   layout->addWidget(wants);
   layout->addSpacing(10);
-  auto* checkLabel = new QLabel("Check number");
+  auto* checkLabel = ui::plainLabel("Check number");
   checkLabel->setAlignment(Qt::AlignCenter);
   layout->addWidget(checkLabel);
   auto* check = ui::bigLabel(ui::text(session.checkNumber()), 30);
   check->setObjectName("checkNumber");
   check->setAlignment(Qt::AlignCenter);
   layout->addWidget(check);
-  auto* only = new QLabel("Only continue when your helper reads out the same number.");
+  auto* only = ui::plainLabel("Only continue when your helper reads out the same number.");
   only->setAlignment(Qt::AlignCenter);
   only->setWordWrap(true);
   layout->addWidget(only);
@@ -79,7 +79,7 @@ ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSess
   control_->setDefault(true);
   for (auto* b : {deny_, viewOnly_, control_}) buttons->addWidget(b);
   layout->addLayout(buttons);
-  countdownLine_ = new QLabel(countdownText(ConsentCountdown::kSeconds));
+  countdownLine_ = ui::plainLabel(countdownText(ConsentCountdown::kSeconds));
   countdownLine_->setAlignment(Qt::AlignCenter);
   layout->addWidget(countdownLine_);
 

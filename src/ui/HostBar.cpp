@@ -29,11 +29,11 @@ HostBar::HostBar(HostSession& session, std::function<void()> openChat, std::func
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(14, 6, 10, 6);
   auto* texts = new QVBoxLayout;
-  title_ = new QLabel;
+  title_ = ui::plainLabel();
   QFont bold = title_->font();
   bold.setBold(true);
   title_->setFont(bold);
-  status_ = new QLabel;
+  status_ = ui::plainLabel();
   texts->addWidget(title_);
   texts->addWidget(status_);
   row->addLayout(texts, 1);

@@ -3,12 +3,10 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextBrowser>
 #include <QVBoxLayout>
 
 #include "host/HostSession.h"
-#include "ui/Widgets.h"
+#include "ui/ChatView.h"
 
 namespace plimo {
 
@@ -18,7 +16,8 @@ HostChat::HostChat(HostSession& session) : session_(session) {
   setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
   resize(352, 476);
   auto* layout = new QVBoxLayout(this);
-  lines_ = new QTextBrowser;
+  lines_ = new ui::ChatView("Helper:");
+  lines_->setObjectName("chatLines");
   layout->addWidget(lines_, 1);
   auto* row = new QHBoxLayout;
   field_ = new QLineEdit;
@@ -38,13 +37,7 @@ void HostChat::send() {
   refresh();
 }
 
-void HostChat::refresh() {
-  const auto& chat = session_.chat();
-  if (chat.size() == shown_) return;
-  shown_ = chat.size();
-  lines_->setHtml(ui::chatHtml(chat, "Helper:"));
-  lines_->verticalScrollBar()->setValue(lines_->verticalScrollBar()->maximum());
-}
+void HostChat::refresh() { lines_->showChat(session_.chat()); }
 
 void HostChat::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);

@@ -8,11 +8,13 @@
 #include <QWidget>
 
 class QLineEdit;
-class QTextBrowser;
 
 namespace plimo {
 
 class HostSession;
+namespace ui {
+class ChatView;
+}
 
 class HostChat final : public QWidget {
  public:
@@ -27,9 +29,8 @@ class HostChat final : public QWidget {
 
  private:
   HostSession& session_;
-  QTextBrowser* lines_;
+  ui::ChatView* lines_;
   QLineEdit* field_;
-  size_t shown_ = size_t(-1);
 };
 
 }  // namespace plimo

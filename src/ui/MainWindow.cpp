@@ -50,13 +50,13 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
 
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
-  layout->addWidget(new QLabel("Your ID"));
+  layout->addWidget(ui::plainLabel("Your ID"));
   id_ = ui::bigLabel("", 26);
   id_->setObjectName("myID");
   layout->addWidget(id_);
   auto* serverRow = new QHBoxLayout;
   serverLight_ = new ui::Light;
-  serverText_ = new QLabel;
+  serverText_ = ui::plainLabel();
   serverRow->addWidget(serverLight_);
   serverRow->addWidget(serverText_, 1);
   layout->addLayout(serverRow);
@@ -76,7 +76,7 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
   connect(server_, &QLineEdit::returnPressed, chooseServer);
 
   layout->addSpacing(8);
-  layout->addWidget(new QLabel("Partner ID"));
+  layout->addWidget(ui::plainLabel("Partner ID"));
   auto* partnerRow = new QHBoxLayout;
   partner_ = new QLineEdit;
   partner_->setPlaceholderText("123 456 789");
@@ -84,7 +84,7 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
   partnerRow->addWidget(partner_, 1);
   partnerRow->addWidget(connect_);
   layout->addLayout(partnerRow);
-  notice_ = new QLabel;
+  notice_ = ui::plainLabel();
   notice_->setStyleSheet("color: #d93025;");
   layout->addWidget(notice_);
   connect(partner_, &QLineEdit::textEdited, [this](const QString& text) { model_.partnerID.set(text.toStdString()); });
@@ -93,24 +93,24 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
 
   auto* sessionRow = new QHBoxLayout;
   sessionLight_ = new ui::Light;
-  sessionTitle_ = new QLabel;
+  sessionTitle_ = ui::plainLabel();
   QFont bold = sessionTitle_->font();
   bold.setBold(true);
   sessionTitle_->setFont(bold);
   sessionRow->addWidget(sessionLight_);
   sessionRow->addWidget(sessionTitle_, 1);
   layout->addLayout(sessionRow);
-  sessionDetail_ = new QLabel;
+  sessionDetail_ = ui::plainLabel();
   sessionDetail_->setWordWrap(true);
   layout->addWidget(sessionDetail_);
   auto* checkRow = new QHBoxLayout;
-  checkRow->addWidget(new QLabel("Check number"));
+  checkRow->addWidget(ui::plainLabel("Check number"));
   check_ = ui::bigLabel("", 16);
   check_->setObjectName("checkNumber");
   checkRow->addWidget(check_, 1);
   layout->addLayout(checkRow);
 
-  layout->addWidget(new QLabel("Recent"));
+  layout->addWidget(ui::plainLabel("Recent"));
   recent_ = new QListWidget;
   recent_->setContextMenuPolicy(Qt::CustomContextMenu);
   layout->addWidget(recent_, 1);

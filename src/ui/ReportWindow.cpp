@@ -19,10 +19,10 @@ ReportWindow::ReportWindow() {
   setWindowTitle(ui::text(std::string(ReportDraft::kTitle)));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ui::bigLabel(ui::text(std::string(ReportDraft::kHeading)), 16));
-  auto* explanation = new QLabel(ui::text(std::string(ReportDraft::kExplanation)));
+  auto* explanation = ui::plainLabel(ui::text(std::string(ReportDraft::kExplanation)));
   explanation->setWordWrap(true);
   layout->addWidget(explanation);
-  session_ = new QLabel;
+  session_ = ui::plainLabel();
   layout->addWidget(session_);
   auto* form = new QFormLayout;
   auto field = [&](const char* label, const char* name) {
@@ -42,7 +42,7 @@ ReportWindow::ReportWindow() {
   description_->setObjectName("description");
   form->addRow("What was done", description_);
   layout->addLayout(form, 1);
-  refusal_ = new QLabel;
+  refusal_ = ui::plainLabel();
   refusal_->setObjectName("refusal");
   refusal_->setWordWrap(true);
   refusal_->setStyleSheet("color: #d93025;");

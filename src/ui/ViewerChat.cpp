@@ -3,11 +3,9 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include "ui/Widgets.h"
+#include "ui/ChatView.h"
 #include "viewer/ViewerSession.h"
 
 namespace plimo {
@@ -17,7 +15,7 @@ ViewerChat::ViewerChat(ViewerSession& session) : session_(session) {
   setFixedWidth(kWidth);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 8, 8, 8);
-  lines_ = new QTextBrowser;
+  lines_ = new ui::ChatView("Them:");
   lines_->setObjectName("chatLines");
   lines_->setFocusPolicy(Qt::NoFocus);
   layout->addWidget(lines_, 1);
@@ -32,9 +30,10 @@ ViewerChat::ViewerChat(ViewerSession& session) : session_(session) {
   layout->addLayout(row);
   QObject::connect(field_, &QLineEdit::returnPressed, [this] { send(); });
   QObject::connect(sendButton, &QPushButton::clicked, [this] { send(); });
-  watching_.push_back(session_.chat.observe([this](const auto&) { showLines(); }));
-  watching_.push_back(session_.notes.observe([this](const auto&) { showLines(); }));
-  showLines();
+  lines_->showNotes(session_.notes.get());
+  lines_->showChat(session_.chat.get());
+  watching_.push_back(session_.notes.observe([this](const auto& notes) { lines_->showNotes(notes); }));
+  watching_.push_back(session_.chat.observe([this](const auto& lines) { lines_->showChat(lines); }));
 }
 
 ViewerChat::~ViewerChat() = default;
@@ -43,14 +42,6 @@ void ViewerChat::send() {
   // The session trims the draft and sends nothing when nothing is left.
   session_.sendChat(field_->text().toStdString());
   field_->clear();
-}
-
-void ViewerChat::showLines() {
-  QString html;
-  for (const auto& note : session_.notes.get())
-    html += QString("<p align=\"center\" style=\"color:#6b6f76;\">%1</p>").arg(ui::text(note).toHtmlEscaped());
-  lines_->setHtml(html + ui::chatHtml(session_.chat.get(), "Them:"));
-  lines_->verticalScrollBar()->setValue(lines_->verticalScrollBar()->maximum());
 }
 
 }  // namespace plimo

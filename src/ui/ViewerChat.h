@@ -10,11 +10,13 @@
 #include "core/Observable.h"
 
 class QLineEdit;
-class QTextBrowser;
 
 namespace plimo {
 
 class ViewerSession;
+namespace ui {
+class ChatView;
+}
 
 class ViewerChat final : public QWidget {
  public:
@@ -25,10 +27,9 @@ class ViewerChat final : public QWidget {
 
  private:
   void send();
-  void showLines();
 
   ViewerSession& session_;
-  QTextBrowser* lines_;
+  ui::ChatView* lines_;
   QLineEdit* field_;
   std::vector<Subscription> watching_;
 };

@@ -14,7 +14,7 @@ namespace plimo {
 namespace {
 
 QLabel* badge(const char* name) {
-  auto* label = new QLabel;
+  auto* label = ui::plainLabel();
   label->setObjectName(name);
   label->setAttribute(Qt::WA_TransparentForMouseEvents);
   return label;
@@ -36,14 +36,14 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
   waiting_->setStyleSheet("#waiting { background: rgba(32,34,38,230); border-radius: 10px; } QLabel { color: white; }");
   auto* column = new QVBoxLayout(waiting_);
   column->setContentsMargins(24, 18, 24, 18);
-  waitingTitle_ = new QLabel;
+  waitingTitle_ = ui::plainLabel();
   waitingTitle_->setObjectName("waitingTitle");
   QFont large = waitingTitle_->font();
   large.setPointSize(large.pointSize() + 4);
   large.setBold(true);
   waitingTitle_->setFont(large);
-  check_ = new QLabel("Ask them to check that their screen shows check number " +
-                           ui::text(session_.checkNumber()));
+  check_ = ui::plainLabel("Ask them to check that their screen shows check number " +
+                          ui::text(session_.checkNumber()));
   check_->setObjectName("waitingCheck");
   for (auto* label : {waitingTitle_, check_}) {
     label->setAlignment(Qt::AlignCenter);

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "ui/ScreenView.h"
+#include "ui/Widgets.h"
 #include "viewer/ViewerSession.h"
 
 namespace plimo {
@@ -48,7 +49,7 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(10, 4, 10, 4);
   row->setSpacing(6);
-  status_ = new QLabel;
+  status_ = ui::plainLabel();
   status_->setObjectName("status");
   row->addWidget(status_, 1);
 
@@ -63,7 +64,7 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   fullScreen_ = button("fullScreen", "", "");
   sound_ = button("sound", "", "");
   chat_ = button("chat", "Chat", "Chat with the other person");
-  unread_ = new QLabel;
+  unread_ = ui::plainLabel();
   unread_->setObjectName("chatBadge");
   unread_->setAlignment(Qt::AlignCenter);
   unread_->setStyleSheet("background: #d93025; color: white; border-radius: 8px; font-size: 10px; padding: 0 4px;");

@@ -9,14 +9,15 @@ QImage image(const Picture& picture) {
   return QImage(picture.pixels.data(), picture.width, picture.height, picture.stride, QImage::Format_RGB32).copy();
 }
 
-QString chatHtml(const std::vector<ChatLine>& lines, const QString& other) {
-  QString html;
-  for (const auto& line : lines)
-    html += QString("<p><b>%1</b> %2</p>").arg(line.fromMe ? QString("You:") : other, text(line.text).toHtmlEscaped());
-  return html;
+QLabel* plainLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setText(text);
+  return label;
 }
 
 Light::Light(QWidget* parent) : QLabel(parent) {
+  setTextFormat(Qt::PlainText);
   setFixedSize(14, 14);
   set(AppModel::Light::grey);
 }
@@ -29,7 +30,7 @@ void Light::set(AppModel::Light light) {
 }
 
 QLabel* bigLabel(const QString& text, int pointSize, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
+  auto* label = plainLabel(text, parent);
   QFont font = label->font();
   font.setPointSize(pointSize);
   font.setBold(true);
