@@ -57,19 +57,14 @@ void probe(NetClient& from, NetClient& to, Slowest& slowest) {
       break;
     }
   }
-  if (arrived) {
-    slowest.relay = std::max(slowest.relay, msSince(start));
-  } else {
-    ++slowest.lost;
-  }
+  // A probe lost counts as the wait it cost (at least 5 s).
+  slowest.relay = std::max(slowest.relay, msSince(start));
+  slowest.lost += !arrived;
   std::string token = "p" + std::to_string(slowest.probes);
   start = Clock::now();
   auto lines = from.say("PING " + token, "PONG " + token, 5.0);
-  if (!lines.empty() && lines.back().rfind("PONG " + token, 0) == 0) {
-    slowest.pong = std::max(slowest.pong, msSince(start));
-  } else {
-    ++slowest.lost;
-  }
+  slowest.pong = std::max(slowest.pong, msSince(start));
+  slowest.lost += lines.empty() || lines.back().rfind("PONG " + token, 0) != 0;
 }
 
 // A partner session of `helper` on `helped`, probed after each command.
@@ -93,7 +88,7 @@ void reportFlood(NetClient& flooder, int count, NetClient& from, NetClient& to, 
   }
 }
 
-bool lock(sqlite3*& db, const std::string& path) {
+bool holdDatabase(sqlite3*& db, const std::string& path) {
   if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
       sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK)
     return true;
@@ -101,7 +96,7 @@ bool lock(sqlite3*& db, const std::string& path) {
   return false;
 }
 
-void unlock(sqlite3* db) {
+void releaseDatabase(sqlite3* db) {
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(db);
 }
@@ -143,22 +138,22 @@ int main(int argc, char** argv) {
 
   sqlite3* db = nullptr;
   std::string path = (dir / "data" / "plimo-server.db").string();
-  if (!lock(db, path)) return 1;
+  if (!holdDatabase(db, path)) return 1;
   Slowest locked;
   auto lockedAt = Clock::now();
   for (int i = 0; i < 3; ++i) session(*helpers[0], helpedID, from, to, locked);
   while (msSince(lockedAt) < 3000) probe(from, to, locked);
-  unlock(db);
+  releaseDatabase(db);
   figures("locked", locked);
 
   if (reports > 0) {
-    if (!lock(db, path)) return 1;
+    if (!holdDatabase(db, path)) return 1;
     Slowest flooded;
     lockedAt = Clock::now();
     helped.send(helped.codec.seal("PIN " + helpedID + " " + std::string(64, 'e')));
     reportFlood(*helpers[0], reports, from, to, flooded);
     while (msSince(lockedAt) < 3000) probe(from, to, flooded);
-    unlock(db);
+    releaseDatabase(db);
     figures("reports", flooded);
   }
 

@@ -144,8 +144,12 @@ TEST(StoreOrder, LinesAfterAPinWaitForItsAnswerButPingsDoNot) {
 TEST(StoreOrder, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
   Partners p;
   ASSERT_FALSE(p.helperID.empty() || p.helpedID.empty());
+  const std::string secret(64, 'f');
+  p.helper.say("PIN " + p.helperID + " " + secret);
+  p.rig.loop.runPending();
+  ASSERT_EQ(p.helper.lines().size(), 2u);  // PIN OK, ID pinned
   RigClient pinner(p.rig, RigClient::udp(40003));
-  const std::string pinnerID = pinner.registerAs(), secret(64, 'f');
+  const std::string pinnerID = pinner.registerAs();
   EXPECT_TRUE(pinner.say("PIN " + pinnerID + " " + secret).empty());
   // Clients enough to take the clients' whole share of the queue, a hundred
   // to an address.
@@ -172,6 +176,8 @@ TEST(StoreOrder, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
   RigClient late(p.rig, RigClient::udp(40005));
   std::string lateID = late.registerAs();
   EXPECT_EQ(late.say("PIN " + lateID + " " + secret), std::vector<std::string>{"ERR PIN NOT_READY"});
+  // A kept ID stays kept, and its client is told so.
+  EXPECT_EQ(p.helper.say("UNPIN"), std::vector<std::string>{"ID " + p.helperID + " pinned"});
 
   // The loop goes on: PONGs, introductions, relaying, and the records of
   // the sessions it introduced are queued all the same.
@@ -194,6 +200,7 @@ TEST(StoreOrder, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
   EXPECT_EQ(p.rig.store->askedLength(1, p.helperID), 0);
   EXPECT_EQ(pinner.lines(), (std::vector<std::string>{"PIN OK " + pinnerID, "ID " + pinnerID + " pinned"}));
   EXPECT_EQ(p.helper.lines().back().rfind("REPORTASK 1 ", 0), 0u);
+  EXPECT_TRUE(p.rig.store->pinHash(p.helperID));
   EXPECT_EQ(flooders[0]->lines().size(), StoreWorker::kClientJobs);
 }
 
