@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/PlimoID.h"
+#include "core/Text.h"
 
 namespace plimo {
 
@@ -18,19 +19,24 @@ std::string day(int64_t unixSeconds) {
   return text;
 }
 
-constexpr const char* kNotKept =
-    "it gets into PCs with unattended access once its PC keeps its ID with a secret on this server";
-
-int trust(const ServerOptions& options, ServerStore& store, ServerLog& log, std::FILE* out) {
+int trust(const ServerOptions& options, ServerStore& store, ServerLog& log) {
   const std::string shown = formatPlimoID(options.helperID);
-  if (!store.trustHelper(options.helperID, options.helperName, int64_t(std::time(nullptr)))) {
+  bool kept = false;
+  if (!store.trustHelper(options.helperID, options.helperName, int64_t(std::time(nullptr)), kept)) {
     std::fprintf(stderr, "plimo-server: cannot trust %s: %s\n", shown.c_str(), store.lastError().c_str());
     return 1;
   }
+  // Trust goes to the secret that keeps the ID: an ID that nobody keeps
+  // would be trusted for whichever PC keeps it first.
+  if (!kept) {
+    std::fprintf(stderr,
+                 "plimo-server: ID %s is not kept with a secret on this server, so it is not trusted; let the "
+                 "helper's PC keep its ID (a secret in its Plimo.ini), then trust it\n",
+                 shown.c_str());
+    return 1;
+  }
   log.line("Trusted helper " + options.helperID + (options.helperName.empty() ? "" : " (" + options.helperName + ")") +
-           " added with --trust-helper");
-  auto helper = store.trustedHelper(options.helperID);
-  if (helper && !helper->kept) std::fprintf(out, "ID %s is not kept yet: %s.\n", shown.c_str(), kNotKept);
+           " added with --trust-helper, for the secret that keeps its ID now");
   return 0;
 }
 
@@ -59,13 +65,18 @@ int list(ServerStore& store, std::FILE* out) {
     std::fputs("No helper is trusted: PCs with unattended access let nobody in.\n", out);
     return 0;
   }
-  std::fputs("ID           Kept  Since       Name\n", out);
+  std::fputs("ID           State      Since       Name\n", out);
   for (const auto& h : *helpers) {
-    std::fprintf(out, "%s  %-4s  %s  %s\n", formatPlimoID(h.id).c_str(), h.kept ? "yes" : "no", day(h.added).c_str(),
-                 h.name.c_str());
+    std::fprintf(out, "%s  %-9s  %s  %s\n", formatPlimoID(h.id).c_str(), h.suspended ? "suspended" : "trusted",
+                 day(h.added).c_str(), printable(h.name).c_str());
   }
   for (const auto& h : *helpers) {
-    if (!h.kept) std::fprintf(out, "ID %s is not kept yet: %s.\n", formatPlimoID(h.id).c_str(), kNotKept);
+    if (!h.suspended) continue;
+    std::fprintf(out,
+                 "ID %s is suspended: its ID was given up or kept by another secret since it was trusted, and %s; "
+                 "it gets into no PC with unattended access until it is trusted again with --trust-helper%s.\n",
+                 formatPlimoID(h.id).c_str(), h.kept ? "is kept again now" : "is not kept now",
+                 h.kept ? " (first make sure that it is the helper's PC that keeps it)" : ", once its PC keeps it");
   }
   return 0;
 }
@@ -75,7 +86,7 @@ int list(ServerStore& store, std::FILE* out) {
 int runHelperCommand(const ServerOptions& options, ServerStore& store, ServerLog& log, std::FILE* out) {
   switch (options.helperCommand) {
     case ServerOptions::HelperCommand::trust:
-      return trust(options, store, log, out);
+      return trust(options, store, log);
     case ServerOptions::HelperCommand::distrust:
       return distrust(options, store, log, out);
     case ServerOptions::HelperCommand::list:

@@ -90,11 +90,11 @@ std::string ServerOptions::usage() {
          "                      helpers' reports to standard output, then end\n"
          "  --format F          csv (default) or json\n"
          "  --trust-helper ID   let the helper with this ID into PCs with unattended\n"
-         "                      access (its PC must keep its ID with a secret); takes\n"
-         "                      effect on a running server at once\n"
+         "                      access while the secret that keeps its ID now keeps\n"
+         "                      it; takes effect on a running server at once\n"
          "  --name NAME         with --trust-helper: the helper's name, for the log\n"
          "  --distrust-helper ID  no longer let this helper in unattended\n"
-         "  --list-helpers      show the trusted helpers\n";
+         "  --list-helpers      show the trusted helpers, suspended or not\n";
 }
 
 std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>& args,

@@ -57,10 +57,13 @@ CREATE TABLE IF NOT EXISTS pins (
   created     INTEGER NOT NULL,
   last_seen   INTEGER NOT NULL
 );
+-- pin_hash: the secret_hash of the pin its ID had when it was trusted; NULL
+-- once that pin went (the entry is suspended).
 CREATE TABLE IF NOT EXISTS trusted_helpers (
   id          TEXT PRIMARY KEY,
   name        TEXT NOT NULL,
-  added       INTEGER NOT NULL
+  added       INTEGER NOT NULL,
+  pin_hash    BLOB
 );
 CREATE TABLE IF NOT EXISTS sessions (
   row         INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -97,6 +100,18 @@ CREATE TABLE IF NOT EXISTS report_asks (
 );
 )sql";
 
+// Trust stays suspended once the pin it was bound to goes or changes: the
+// same ID kept again, with whatever secret, needs an administrator again.
+constexpr const char* kTrustFollowsPins = R"sql(
+CREATE TRIGGER IF NOT EXISTS pin_removed_suspends_trust AFTER DELETE ON pins BEGIN
+  UPDATE trusted_helpers SET pin_hash = NULL WHERE id = OLD.id;
+END;
+CREATE TRIGGER IF NOT EXISTS pin_changed_suspends_trust AFTER UPDATE OF secret_hash ON pins
+WHEN OLD.secret_hash IS NOT NEW.secret_hash BEGIN
+  UPDATE trusted_helpers SET pin_hash = NULL WHERE id = OLD.id;
+END;
+)sql";
+
 }  // namespace
 
 void ServerStore::StatementDeleter::operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -122,7 +137,7 @@ std::unique_ptr<ServerStore> ServerStore::open(const std::string& path, std::str
       !store->exec("ALTER TABLE reports ADD COLUMN measured_seconds INTEGER", error)) {
     return nullptr;
   }
-  if (!store->prepare(error) || !store->readLastUsageRow(error)) return nullptr;
+  if (!store->bindTrustToPins(error) || !store->prepare(error) || !store->readLastUsageRow(error)) return nullptr;
   return store;
 }
 
@@ -211,6 +226,25 @@ bool ServerStore::hasColumn(const char* table, const char* column) {
   return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int64(raw, 0) > 0;
 }
 
+bool ServerStore::bindTrustToPins(std::string& error) {
+  if (hasColumn("trusted_helpers", "pin_hash")) return exec(kTrustFollowsPins, error);
+  // A database from before trust was bound to a secret: each entry binds to
+  // the secret that keeps its ID now, so that a deployment keeps its helpers
+  // (one whose ID is not kept starts suspended). Checked again inside the
+  // transaction: the server and a --list-helpers may open it at once.
+  if (!exec("BEGIN IMMEDIATE", error)) return false;
+  bool ok = (hasColumn("trusted_helpers", "pin_hash") ||
+             exec("ALTER TABLE trusted_helpers ADD COLUMN pin_hash BLOB; "
+                  "UPDATE trusted_helpers SET pin_hash = (SELECT secret_hash FROM pins WHERE pins.id = trusted_helpers.id)",
+                  error)) &&
+            exec(kTrustFollowsPins, error) && exec("COMMIT", error);
+  if (!ok) {
+    std::string ignored;
+    exec("ROLLBACK", ignored);
+  }
+  return ok;
+}
+
 bool ServerStore::prepare(std::string& error) {
   struct Item {
     Statement* statement;
@@ -222,17 +256,23 @@ bool ServerStore::prepare(std::string& error) {
        "INSERT INTO pins (id, secret_hash, created, last_seen) VALUES (?1, ?2, ?3, ?3) "
        "ON CONFLICT(id) DO UPDATE SET secret_hash = ?2, last_seen = ?3"},
       {&removePin_, "DELETE FROM pins WHERE id = ?1"},
+      // Nothing is written for an ID that is not kept. Trusting again binds
+      // to the pin of now; its date is the binding's.
       {&trustHelper_,
-       "INSERT INTO trusted_helpers (id, name, added) VALUES (?1, ?2, ?3) "
-       "ON CONFLICT(id) DO UPDATE SET name = ?2"},
+       "INSERT INTO trusted_helpers (id, name, added, pin_hash) SELECT ?1, ?2, ?3, secret_hash FROM pins WHERE id = ?1 "
+       "ON CONFLICT(id) DO UPDATE SET name = excluded.name, "
+       "added = CASE WHEN pin_hash IS excluded.pin_hash THEN added ELSE excluded.added END, "
+       "pin_hash = excluded.pin_hash"},
       {&distrustHelper_, "DELETE FROM trusted_helpers WHERE id = ?1"},
+      // Suspended unless the pin its ID has now is the one it was trusted with.
       {&getHelper_,
-       "SELECT h.id, h.name, h.added, p.id IS NOT NULL FROM trusted_helpers h LEFT JOIN pins p ON p.id = h.id "
-       "WHERE h.id = ?1"},
+       "SELECT h.id, h.name, h.added, p.id IS NOT NULL, IFNULL(p.secret_hash = h.pin_hash, 0) = 0 "
+       "FROM trusted_helpers h LEFT JOIN pins p ON p.id = h.id WHERE h.id = ?1"},
       {&listHelpers_,
-       "SELECT h.id, h.name, h.added, p.id IS NOT NULL FROM trusted_helpers h LEFT JOIN pins p ON p.id = h.id "
-       "ORDER BY h.id"},
-      {&countHelpers_, "SELECT COUNT(*) FROM trusted_helpers"},
+       "SELECT h.id, h.name, h.added, p.id IS NOT NULL, IFNULL(p.secret_hash = h.pin_hash, 0) = 0 "
+       "FROM trusted_helpers h LEFT JOIN pins p ON p.id = h.id ORDER BY h.id"},
+      {&countHelpers_,
+       "SELECT COUNT(*) FROM trusted_helpers h JOIN pins p ON p.id = h.id AND p.secret_hash = h.pin_hash"},
       {&startUsage_,
        "INSERT INTO sessions (row, viewer_id, host_id, reported_by, started) VALUES (?5, ?1, ?2, ?3, ?4)"},
       {&endUsage_, "UPDATE sessions SET seconds = ?2 WHERE row = ?1"},
@@ -297,12 +337,14 @@ bool ServerStore::removePin(const std::string& id) {
   return sqlite3_step(*s) == SQLITE_DONE;
 }
 
-bool ServerStore::trustHelper(const std::string& id, const std::string& name, int64_t when) {
+bool ServerStore::trustHelper(const std::string& id, const std::string& name, int64_t when, bool& kept) {
   Use s(trustHelper_.get());
   bindText(*s, 1, id);
   bindText(*s, 2, name);
   sqlite3_bind_int64(*s, 3, when);
-  return sqlite3_step(*s) == SQLITE_DONE;
+  if (sqlite3_step(*s) != SQLITE_DONE) return false;
+  kept = sqlite3_changes(db_) > 0;
+  return true;
 }
 
 bool ServerStore::distrustHelper(const std::string& id, bool& removed) {
@@ -321,6 +363,7 @@ ServerStore::Helper helperAt(sqlite3_stmt* s) {
   h.name = columnText(s, 1);
   h.added = sqlite3_column_int64(s, 2);
   h.kept = sqlite3_column_int64(s, 3) != 0;
+  h.suspended = sqlite3_column_int64(s, 4) != 0;
   return h;
 }
 

@@ -55,22 +55,31 @@ class ServerStore {
 
   // Helpers let into PCs with unattended access. The list is read on every
   // such CONNECT, so that `plimo-server --trust-helper` in another process
-  // takes effect on a running server.
+  // takes effect on a running server. Trust goes to the pin the ID had when
+  // it was trusted, not to the ID: an ID given up (unpinned) passes to
+  // whichever PC registers it next. Once that pin goes or changes, the entry
+  // is suspended until it is trusted again, even if the same secret keeps
+  // the ID again.
   struct Helper {
     std::string id;
     std::string name;  // for the log; may be empty
     int64_t added = 0;  // Unix seconds
-    bool kept = false;  // the ID is kept with a secret (pinned)
+    bool kept = false;  // the ID is kept with a secret (pinned) now
+    bool suspended = false;  // the pin it was trusted with is gone: let in nowhere
   };
-  // Adds `id` or renames it. False when the write failed.
-  [[nodiscard]] bool trustHelper(const std::string& id, const std::string& name, int64_t when);
+  // Trusts the holder of the secret that keeps `id` now (renaming the entry,
+  // and lifting a suspension, when there is one). False when the write
+  // failed; `kept` says whether the ID was kept: one that is not is not
+  // trusted.
+  [[nodiscard]] bool trustHelper(const std::string& id, const std::string& name, int64_t when, bool& kept);
   // False when the write failed; `removed` says whether the ID was listed.
   [[nodiscard]] bool distrustHelper(const std::string& id, bool& removed);
-  // The trusted helper `id`, or nothing (also when the read failed).
+  // The listed helper `id`, suspended or not, or nothing (also when the read
+  // failed).
   std::optional<Helper> trustedHelper(const std::string& id);
   // All of them, by ID; nothing when the read failed.
   std::optional<std::vector<Helper>> trustedHelpers();
-  // How many there are; nothing when the read failed.
+  // How many are trusted and not suspended; nothing when the read failed.
   std::optional<int64_t> trustedHelperCount();
 
   // A new usage record: the helper's (viewer's) and the helped PC's (host's)
@@ -138,6 +147,7 @@ class ServerStore {
   bool prepare(std::string& error);
   bool exec(const char* sql, std::string& error);
   bool hasColumn(const char* table, const char* column);
+  bool bindTrustToPins(std::string& error);
   bool readLastUsageRow(std::string& error);
 
   struct StatementDeleter {

@@ -10,7 +10,10 @@ std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& he
   const char* why = nullptr;
   if (!entry) {
     why = "not a trusted helper";
-  } else if (!helper.pinned || !entry->kept) {
+  } else if (entry->suspended) {
+    why = "its trust is suspended, as the pin it was trusted with is gone (the ID was given up since, and may be "
+          "kept by another PC now); plimo-server --trust-helper trusts it again";
+  } else if (!helper.pinned) {
     why = "a trusted helper's ID, but not kept with its secret in this session";
   }
   if (why) {

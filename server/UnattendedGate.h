@@ -1,9 +1,10 @@
 #pragma once
 // Who may be introduced to a PC whose last HELLO announced unattended access
 // (it lets its helper in at once, with full control): only a helper whose
-// current ID this server session kept with its secret (PIN) and that the
-// company listed as trusted (`plimo-server --trust-helper`). IDs are public
-// and anyone may register, so an ID alone lets nobody in.
+// current ID this server session kept with its secret (PIN), the very secret
+// that kept it when the company listed it as trusted (`plimo-server
+// --trust-helper`). IDs are public and anyone may register one that was
+// given up, so an ID alone lets nobody in.
 //
 // One thread (the server loop), reading the database there: readers never
 // wait for a writer in WAL mode. Owned by the RelayServer.

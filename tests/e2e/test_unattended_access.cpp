@@ -89,18 +89,33 @@ TEST(UnattendedAccess, AKeptHelperTrustedOnTheRunningServerGetsInUntilItUnpinsOr
   EXPECT_EQ(answer(helper, pc.id), "ERR UNKNOWN_ID");  // kept, but not trusted yet
 
   std::string out;
+  // Trust goes to the secret that keeps an ID: one that nobody keeps is refused.
+  EXPECT_EQ(server.command({"--trust-helper", pc.id}, out), 1);
+  EXPECT_NE(out.find("is not kept with a secret on this server, so it is not trusted"), std::string::npos) << out;
   ASSERT_EQ(server.command({"--trust-helper", formatPlimoID(id), "--name", "Anna Berg"}, out), 0) << out;
   ASSERT_EQ(server.command({"--list-helpers"}, out), 0);
-  EXPECT_NE(out.find(formatPlimoID(id) + "  yes   "), std::string::npos) << out;
+  EXPECT_NE(out.find(formatPlimoID(id) + "  trusted    "), std::string::npos) << out;
+  EXPECT_EQ(out.find(formatPlimoID(pc.id)), std::string::npos) << out;
   EXPECT_NE(out.find("  Anna Berg"), std::string::npos) << out;
   EXPECT_EQ(answer(helper, pc.id), "PEER");
   EXPECT_TRUE(pc.introducedTo(id));
   EXPECT_TRUE(server.process->waitForOutput("as trusted helper Anna Berg", 5)) << server.log();
 
+  // Given up, the trust is suspended; keeping the ID again, even with the
+  // same secret, does not bring it back: only the administrator does.
   helper.say("UNPIN", "ID ");
   EXPECT_EQ(answer(helper, pc.id), "ERR UNKNOWN_ID");
   EXPECT_FALSE(pc.introducedTo(id));
   ASSERT_EQ(helper.say("PIN " + id + " " + std::string(64, 'C'), "ID ").at(0), "PIN OK " + id);
+  EXPECT_EQ(answer(helper, pc.id), "ERR UNKNOWN_ID");
+  EXPECT_TRUE(server.process->waitForOutput("which has unattended access: its trust is suspended", 5)) << server.log();
+  ASSERT_EQ(server.command({"--list-helpers"}, out), 0);
+  EXPECT_NE(out.find(formatPlimoID(id) + "  suspended  "), std::string::npos) << out;
+  EXPECT_NE(out.find("ID " + formatPlimoID(id) + " is suspended: its ID was given up or kept by another secret "
+                     "since it was trusted, and is kept again now"),
+            std::string::npos)
+      << out;
+  ASSERT_EQ(server.command({"--trust-helper", id}, out), 0) << out;
   EXPECT_EQ(answer(helper, pc.id), "PEER");
   ASSERT_EQ(server.command({"--distrust-helper", id}, out), 0) << out;
   EXPECT_EQ(answer(helper, pc.id), "ERR UNKNOWN_ID");
