@@ -24,6 +24,7 @@
 #include "e2e/Process.h"
 #include "protocol/NetSocketFactory.h"
 #include "protocol/PlimoClient.h"
+#include "testkit/LinkRecorder.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -93,14 +94,15 @@ std::vector<double> measure(AsioLoop& loop, SocketFactory& real, uint16_t udp, u
   FilteredSockets viewerSockets(real, scenario.viewerPass);
   FilteredSockets hostSockets(real, scenario.hostPass);
   std::string tcpText = std::to_string(tcp);
-  auto viewer = PlimoClient::create(loop, viewerSockets, "127.0.0.1", udp, tcpText, "");
-  auto host = PlimoClient::create(loop, hostSockets, "127.0.0.1", udp, tcpText, "");
+  testkit::LinkRecorder viewerEvents, hostEvents;
+  auto viewer = PlimoClient::create(loop, viewerSockets, viewerEvents.weak(), "127.0.0.1", udp, tcpText, "");
+  auto host = PlimoClient::create(loop, hostSockets, hostEvents.weak(), "127.0.0.1", udp, tcpText, "");
   host->setUnattended(true);
   bool viewerUp = false, hostUp = false;
   std::string failure;
-  viewer->onConnected = [&] { viewerUp = true; };
-  host->onConnected = [&] { hostUp = true; };
-  viewer->onFailed = [&](const std::string& text) { failure = text; };
+  viewerEvents.afterConnected = [&] { viewerUp = true; };
+  hostEvents.afterConnected = [&] { hostUp = true; };
+  viewerEvents.afterFailed = [&] { failure = viewerEvents.failures.back(); };
   std::vector<double> times;
   viewer->start();
   host->start();

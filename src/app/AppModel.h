@@ -181,10 +181,15 @@ class AppModel {
   ConsentAsk ask_;
   SessionWindows* windows_ = nullptr;
   ConsentGate consentGate_;
-  std::unique_ptr<HostSession> hostSession_;
-  std::unique_ptr<ViewerSession> viewerSession_;
+  // Shared so that the server link can hold the running one weakly.
+  std::shared_ptr<HostSession> hostSession_;
+  std::shared_ptr<ViewerSession> viewerSession_;
   ScreenDisplay* viewerDisplay_ = nullptr;
   ViewerWindows* viewerWindows_ = nullptr;
+  // What the server link tells the model (AppModelLink.cpp); the link holds
+  // it weakly, so it goes before the rest of the model.
+  class ClientEvents;
+  std::shared_ptr<ClientEvents> clientEvents_;
   LifeGuard<AppModel> guard_{this};
 };
 

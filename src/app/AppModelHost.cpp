@@ -22,19 +22,16 @@ void AppModel::startHostSession() {
   // A new partner (a takeover) is a new session, asked again.
   endSessionWindow();
   if (!platform_ || !client) return;
+  std::weak_ptr<PlimoClient> weakClient = client;
   HostSession::Link link{client->partnerID(),
                          client->checkNumber(),
                          client->partnerName(),
                          client->viaRelay(),
                          client->peer(),
-                         [weak = std::weak_ptr<PlimoClient>(client)](ByteView data) {
-                           if (auto c = weak.lock()) c->sendData(data);
-                         },
+                         weakly<ByteView>(weakClient, [](PlimoClient& c, ByteView data) { c.sendData(data); }),
                          // The session then ends through onDisconnected.
-                         [weak = std::weak_ptr<PlimoClient>(client)] {
-                           if (auto c = weak.lock()) c->disconnect();
-                         }};
-  hostSession_ = std::make_unique<HostSession>(loop_, *platform_, system_.info(), std::move(link), unattended(),
+                         weakly(weakClient, [](PlimoClient& c) { c.disconnect(); })};
+  hostSession_ = std::make_shared<HostSession>(loop_, *platform_, system_.info(), std::move(link), unattended(),
                                                settings.get().helperCtrlAsCommand);
   HostSession& session = *hostSession_;
   session.onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
@@ -48,9 +45,7 @@ void AppModel::startHostSession() {
     if (!ask_) return answer(HostSession::Answer::deny);
     ask_(asking, std::move(answer));
   };
-  client->onData = [weak = guard_.weak()](const Bytes& data) {
-    if (auto model = weak.lock(); model && model->hostSession_) model->hostSession_->receive(data);
-  };
+  client->attachSession(hostSession_);
 }
 
 void AppModel::hostAllowed() {
@@ -75,7 +70,6 @@ void AppModel::endSessionWindow() {
   if (windows_) windows_->closeAll();
   // Its held keys are let go while the session can still send them.
   if (viewerWindows_ && viewerSession_) viewerWindows_->closeViewer();
-  if (client) client->onData = nullptr;
   if (hostSession_) hostSession_->close();
   hostSession_.reset();
   if (viewerSession_) viewerSession_->close();

@@ -6,11 +6,44 @@
 
 #include "app/AppModel.h"
 #include "app/SessionReports.h"
+#include "protocol/LinkEvents.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/PlimoCrypto.h"
 #include "support/IniFile.h"
 
 namespace plimo {
+
+class AppModel::ClientEvents final : public LinkEvents {
+ public:
+  explicit ClientEvents(AppModel& model) : model_(model) {}
+
+  void onLog(const std::string& text) override { model_.log(text); }
+  void onTcpPortChanged(const std::string& text) override { model_.storeRelaySetting(&AppSettings::tcpPorts, text); }
+  void onID() override { model_.serverStatusFromID(); }
+  void onRelayStatus(const std::string& text) override { model_.serverStatus(text); }
+  void onRelayKeyPinned(const std::string& keyHex) override {
+    model_.storeRelaySetting(&AppSettings::relayKey, keyHex);
+  }
+  void onPin(bool ok, const std::string& text) override { model_.pinAnswer(ok, text); }
+  void onConnected() override { model_.partnerConnected(); }
+  void onDisconnected() override {
+    model_.sessionEnded(Light::grey, "No active session", "The last session has ended");
+  }
+  void onFailed(const std::string& text) override { model_.sessionEnded(Light::red, "Could not connect", text); }
+  void onMessage(const std::string& text) override { model_.log("Partner says: " + text); }
+  void onRegister(const std::string& text) override {
+    if (!model_.reports || !model_.reports->handle(text)) model_.log("Server: " + text);
+  }
+  // BRAND and BOOK lines are not used here: onBrand and onBook keep their defaults.
+  void onRelayTest(bool ok, int64_t milliseconds, const std::string& text) override {
+    auto waiting = std::move(model_.pendingTests_);
+    model_.pendingTests_.clear();
+    for (auto& done : waiting) done(ok, milliseconds, text);
+  }
+
+ private:
+  AppModel& model_;
+};
 
 bool AppModel::online() const { return client && client->serverUp() && myID.get() != "0"; }
 
@@ -22,36 +55,9 @@ void AppModel::startClient() {
     serverText.set("No server set");
     return;
   }
-  auto c = PlimoClient::create(loop_, sockets_, s.relayHost, uint16_t(std::clamp<int64_t>(s.relayPort, 0, 65535)),
-                               s.tcpPorts, s.relayKey);
-  c->onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log(text); });
-  c->onTcpPortChanged = guard_.weakly<const std::string&>(
-      [](AppModel& m, const std::string& text) { m.storeRelaySetting(&AppSettings::tcpPorts, text); });
-  c->onID = guard_.weakly([](AppModel& m) { m.serverStatusFromID(); });
-  c->onRelayStatus =
-      guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.serverStatus(text); });
-  c->onRelayKeyPinned = guard_.weakly<const std::string&>(
-      [](AppModel& m, const std::string& keyHex) { m.storeRelaySetting(&AppSettings::relayKey, keyHex); });
-  c->onPin = guard_.weakly<bool, const std::string&>(
-      [](AppModel& m, bool ok, const std::string& text) { m.pinAnswer(ok, text); });
-  c->onConnected = guard_.weakly([](AppModel& m) { m.partnerConnected(); });
-  c->onDisconnected = guard_.weakly(
-      [](AppModel& m) { m.sessionEnded(Light::grey, "No active session", "The last session has ended"); });
-  c->onFailed = guard_.weakly<const std::string&>(
-      [](AppModel& m, const std::string& text) { m.sessionEnded(Light::red, "Could not connect", text); });
-  c->onMessage =
-      guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.log("Partner says: " + text); });
-  c->onRegister = guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) {
-    if (!m.reports || !m.reports->handle(text)) m.log("Server: " + text);
-  });
-  c->onBrand = [](const std::string&) {};
-  c->onBook = [](const std::string&) {};
-  c->onRelayTest = guard_.weakly<bool, int64_t, const std::string&>(
-      [](AppModel& m, bool ok, int64_t milliseconds, const std::string& text) {
-        auto waiting = std::move(m.pendingTests_);
-        m.pendingTests_.clear();
-        for (auto& done : waiting) done(ok, milliseconds, text);
-      });
+  clientEvents_ = std::make_shared<ClientEvents>(*this);
+  auto c = PlimoClient::create(loop_, sockets_, clientEvents_, s.relayHost,
+                               uint16_t(std::clamp<int64_t>(s.relayPort, 0, 65535)), s.tcpPorts, s.relayKey);
   c->setUnattended(unattended());
   if (!s.pinSecret.empty()) {
     c->setPin(s.pinnedID, s.pinSecret);

@@ -85,13 +85,12 @@ void AppModel::startViewerSession() {
   endSessionWindow();
   if (!platform_ || !client) return;
   ViewerSession::Link link{client->partnerID(), client->checkNumber(),
-                           [weak = std::weak_ptr<PlimoClient>(client)](ByteView data) {
-                             if (auto c = weak.lock()) c->sendData(data);
-                           }};
+                           weakly<ByteView>(std::weak_ptr<PlimoClient>(client),
+                                            [](PlimoClient& c, ByteView data) { c.sendData(data); })};
   ViewerSession::Options options{userDefaults_.string("dumpPicture"),
                                  userDefaults_.string("pictures").value_or("") == "tiles"};
-  viewerSession_ = std::make_unique<ViewerSession>(loop_, *platform_, std::move(link), settings.get(),
-                                                   std::move(options));
+  viewerSession_ =
+      std::make_shared<ViewerSession>(loop_, *platform_, std::move(link), settings.get(), std::move(options));
   viewerSession_->onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
   viewerSession_->setDisplay(viewerDisplay_);
   if (viewerWindows_) {
@@ -104,9 +103,7 @@ void AppModel::startViewerSession() {
       if (m.client) m.client->disconnect();
     })));
   }
-  client->onData = [weak = guard_.weak()](const Bytes& data) {
-    if (auto model = weak.lock(); model && model->viewerSession_) model->viewerSession_->receive(data);
-  };
+  client->attachSession(viewerSession_);
 }
 
 void AppModel::sessionEnded(Light light, const std::string& title, const std::string& detail) {

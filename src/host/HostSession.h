@@ -10,12 +10,13 @@
 // the packets and channel messages, HostSessionPictures.cpp the picture
 // pacing.
 //
-// Owner: the application model, which routes the server link's partner data
-// into `receive` and drops the session when the session ends. Everything runs
-// on the loop's thread; capture and sound threads reach the session only
-// through posted tasks that check it still lives. No callback fires after
-// the session is destroyed; callbacks may destroy it only through a posted
-// task (`onAskConsent`'s answer may come at any later time, or never).
+// Owner: the application model, which attaches the session to the server
+// link for its partner data (`receive`, the link holds it weakly) and drops
+// it when the session ends. Everything runs on the loop's thread; capture
+// and sound threads reach the session only through posted tasks that check
+// it still lives. No callback fires after the session is destroyed;
+// callbacks may destroy it only through a posted task (`onAskConsent`'s
+// answer may come at any later time, or never).
 
 #include <cstdint>
 #include <deque>
@@ -41,12 +42,13 @@
 #include "protocol/MsgChannel.h"
 #include "protocol/MsgParts.h"
 #include "protocol/NetAddress.h"
+#include "protocol/SessionDataReceiver.h"
 
 namespace plimo {
 
 class H264Encoder;
 
-class HostSession {
+class HostSession : public SessionDataReceiver {
  public:
   enum class Phase { asking, running, ended };
   enum class Answer { control, viewOnly, deny };
@@ -79,12 +81,12 @@ class HostSession {
   // helper's profile is complete.
   HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, bool unattended,
               bool controlAsCommand);
-  ~HostSession();
+  ~HostSession() override;
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 
   // One decrypted partner data packet.
-  void receive(ByteView packet);
+  void receive(ByteView packet) override;
   // Ends the session's activity: timers, capture, held keys.
   void close();
   // Pause or resume (host bar).

@@ -46,12 +46,12 @@ void PlimoClient::PartnerSession::handlePacket(ByteView sealed, const Address& f
   if (!plain || plain->empty()) return;
   if (phase_ == Phase::punching && direct) ++punchOpened_;
   lastPeerRx_ = loop_.now();
-  // A callback below may drop the owner's last reference.
+  // An event below may drop the owner's last reference.
   auto keep = link_.shared_from_this();
   if ((*plain)[0] >= 0x80) {
     // Session data belongs to a locked link; while punching there is no
     // session to take it yet.
-    if (phase_ == Phase::connected && link_.onData) link_.onData(*plain);
+    if (phase_ == Phase::connected) link_.sessionData(*plain);
     return;
   }
   handleControl(std::string(trimWhitespace(utf8Lossy(toString(*plain)))), from);
@@ -68,11 +68,11 @@ void PlimoClient::PartnerSession::handleControl(const std::string& line, const A
   } else if (word == "PUNCHACK") {
     lockPeer(from);
   } else if (word == "MSG" && phase_ == Phase::connected) {
-    if (link_.onMessage) link_.onMessage(line.size() > 4 ? line.substr(4) : "");
+    link_.tell(&LinkEvents::onMessage, line.size() > 4 ? line.substr(4) : "");
   } else if (word == "BYE" && phase_ == Phase::connected) {
     endSession(false);
     link_.log("Partner disconnected");
-    if (link_.onDisconnected) link_.onDisconnected();
+    link_.tell(&LinkEvents::onDisconnected);
   }
   // PING only refreshes lastPeerRx_, done already; other words are ignored.
 }
@@ -107,7 +107,7 @@ void PlimoClient::PartnerSession::disconnect() {
     auto keep = link_.shared_from_this();
     endSession(true);
     link_.log("Disconnected");
-    if (link_.onDisconnected) link_.onDisconnected();
+    link_.tell(&LinkEvents::onDisconnected);
   }
 }
 
@@ -148,7 +148,7 @@ void PlimoClient::PartnerSession::peerGone(const std::string& reason) {
   auto keep = link_.shared_from_this();
   endSession(false);
   link_.log(reason);
-  if (link_.onDisconnected) link_.onDisconnected();
+  link_.tell(&LinkEvents::onDisconnected);
 }
 
 // Ends the attempt being set up without telling the partner, and says why.
@@ -156,7 +156,7 @@ void PlimoClient::PartnerSession::failAttempt(const std::string& text) {
   auto keep = link_.shared_from_this();
   endSession(false);
   link_.log(text);
-  if (link_.onFailed) link_.onFailed(text);
+  link_.tell(&LinkEvents::onFailed, text);
 }
 
 }  // namespace plimo

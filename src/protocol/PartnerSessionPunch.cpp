@@ -138,7 +138,7 @@ void PlimoClient::PartnerSession::takeOver() {
   phase_ = Phase::idle;
   server_.sendLine("SESSION END");
   link_.log("The previous partner stopped answering; it makes way for the new one");
-  if (link_.onDisconnected) link_.onDisconnected();
+  link_.tell(&LinkEvents::onDisconnected);
 }
 
 void PlimoClient::PartnerSession::punch() {
@@ -204,7 +204,7 @@ void PlimoClient::PartnerSession::lockPeer(const Address& address) {
   }
   server_.sendLine("SESSION START " + partnerID_ + " " + (initiator_ ? "V" : "H"));
   auto keep = link_.shared_from_this();
-  if (link_.onConnected) link_.onConnected();
+  link_.tell(&LinkEvents::onConnected);
 }
 
 }  // namespace plimo

@@ -11,17 +11,18 @@
 namespace plimo {
 
 std::shared_ptr<PlimoClient> PlimoClient::create(EventLoop& loop, SocketFactory& sockets,
-                                                 std::string relayHost, uint16_t relayPort,
-                                                 std::string_view tcpPortsText,
+                                                 std::weak_ptr<LinkEvents> events, std::string relayHost,
+                                                 uint16_t relayPort, std::string_view tcpPortsText,
                                                  std::string_view relayKeyHex) {
   return std::shared_ptr<PlimoClient>(
-      new PlimoClient(loop, sockets, std::move(relayHost), relayPort, tcpPortsText, relayKeyHex));
+      new PlimoClient(loop, sockets, std::move(events), std::move(relayHost), relayPort, tcpPortsText, relayKeyHex));
 }
 
-PlimoClient::PlimoClient(EventLoop& loop, SocketFactory& sockets, std::string host, uint16_t port,
-                         std::string_view tcpPortsText, std::string_view relayKeyHex)
+PlimoClient::PlimoClient(EventLoop& loop, SocketFactory& sockets, std::weak_ptr<LinkEvents> events, std::string host,
+                         uint16_t port, std::string_view tcpPortsText, std::string_view relayKeyHex)
     : loop_(loop),
       sockets_(sockets),
+      events_(std::move(events)),
       server_(std::make_unique<ServerSession>(*this, std::move(host), port, tcpPortsText, relayKeyHex)),
       partner_(std::make_unique<PartnerSession>(*this)) {}
 
@@ -45,7 +46,7 @@ void PlimoClient::stop() {
 }
 
 void PlimoClient::tick() {
-  // A callback below may drop the owner's last reference.
+  // An event below may drop the owner's last reference.
   auto keep = shared_from_this();
   server_->checkEnded();
   partner_->checkSilence();
@@ -66,8 +67,10 @@ void PlimoClient::processPacket(ByteView data, const Address& from) {
   }
 }
 
-void PlimoClient::log(const std::string& text) {
-  if (onLog) onLog(text);
+void PlimoClient::log(const std::string& text) { tell(&LinkEvents::onLog, text); }
+
+void PlimoClient::sessionData(ByteView data) {
+  if (auto session = session_.lock()) session->receive(data);
 }
 
 void PlimoClient::setUnattended(bool on) { server_->setUnattended(on); }
@@ -79,6 +82,7 @@ void PlimoClient::sendRelay(const std::string& text) { server_->sendLine(text); 
 void PlimoClient::connect(const std::string& partnerID) { partner_->connect(partnerID); }
 void PlimoClient::disconnect() { partner_->disconnect(); }
 void PlimoClient::sendData(ByteView data) { partner_->sendData(data); }
+void PlimoClient::attachSession(std::weak_ptr<SessionDataReceiver> session) { session_ = std::move(session); }
 void PlimoClient::sendPeer(const std::string& text, const Address& to) { partner_->sendPeer(text, to); }
 
 PlimoClient::State PlimoClient::state() const {

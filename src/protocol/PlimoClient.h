@@ -6,10 +6,11 @@
 // std::shared_ptr (made by create()) and drops it to close it. Everything here
 // runs on the EventLoop's thread: socket deliveries, the name lookup's answer
 // and the timers are all handed there, and each holds the client weakly, so
-// none of them runs once the client is gone. Callbacks fire on that thread and
-// may stop or drop the client from inside.
+// none of them runs once the client is gone. Its events (LinkEvents.h) and
+// the session data come on that thread and may stop or drop the client from
+// inside.
 //
-// Owners see operations, callbacks and a read-only view. Inside, the link owns
+// Owners see operations, events and a read-only view. Inside, the link owns
 // the UDP socket both halves send through, and the two halves:
 // ServerSession (ServerSession.h: the server's address, UDP or TCP,
 // handshake, registration, text commands, relay test) and PartnerSession
@@ -18,7 +19,6 @@
 // the dispatch of incoming packets.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,7 +28,9 @@
 
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
+#include "protocol/LinkEvents.h"
 #include "protocol/NetAddress.h"
+#include "protocol/SessionDataReceiver.h"
 #include "protocol/SocketFactory.h"
 
 namespace plimo {
@@ -58,12 +60,12 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
     bool triedRelay = false;
   };
 
-  // `loop` and `sockets` must outlive the client. `tcpPortsText` is a port
-  // list ("8443,443,80"); `relayKeyHex` the pinned server key as 128 hex
-  // digits, any other text leaving the key to be pinned on first use.
-  static std::shared_ptr<PlimoClient> create(EventLoop& loop, SocketFactory& sockets,
-                                             std::string relayHost, uint16_t relayPort,
-                                             std::string_view tcpPortsText,
+  // `loop` and `sockets` must outlive the client; `events` is held weakly
+  // and told nothing once it is gone. `tcpPortsText` is a port list
+  // ("8443,443,80"); `relayKeyHex` the pinned server key as 128 hex digits,
+  // any other text leaving the key to be pinned on first use.
+  static std::shared_ptr<PlimoClient> create(EventLoop& loop, SocketFactory& sockets, std::weak_ptr<LinkEvents> events,
+                                             std::string relayHost, uint16_t relayPort, std::string_view tcpPortsText,
                                              std::string_view relayKeyHex);
   ~PlimoClient();
   PlimoClient(const PlimoClient&) = delete;
@@ -95,6 +97,9 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   void disconnect();
   // Seals session bytes for the partner; only while connected.
   void sendData(ByteView data);
+  // From now on the partner's session data goes to `session` alone, held
+  // weakly; without one, or once it is gone, the data is dropped.
+  void attachSession(std::weak_ptr<SessionDataReceiver> session);
   // Seals a control line ("MSG Hello") for the partner and sends it to `to`
   // (peer() for the locked path). Nothing without a partner channel.
   void sendPeer(const std::string& text, const Address& to);
@@ -131,24 +136,6 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   static std::vector<uint16_t> parsePortList(std::string_view text);
   static std::string portListText(const std::vector<uint16_t>& ports);
 
-  // Callbacks, installed by the owner before start(); all on the loop's
-  // thread, none after the client is gone. A session may take over onData.
-  std::function<void()> onID;                  // a new ID for this PC (myID)
-  std::function<void()> onConnected;           // the partner link is up
-  std::function<void()> onDisconnected;        // an established partner session ended
-  std::function<void(const std::string&)> onFailed;   // contacting a partner failed
-  std::function<void(const std::string&)> onMessage;  // a text line from the partner
-  std::function<void(const std::string&)> onLog;      // one line for the application log
-  std::function<void(const Bytes&)> onData;           // session data from the partner
-  std::function<void(const std::string&)> onRelayKeyPinned;  // 128 hex digits
-  std::function<void(bool ok, int64_t milliseconds, const std::string&)> onRelayTest;
-  std::function<void(const std::string&)> onRelayStatus;  // the server session's state, for the user
-  std::function<void(bool ok, const std::string&)> onPin;
-  std::function<void(const std::string&)> onRegister;  // session report lines, whole
-  std::function<void(const std::string&)> onBook;
-  std::function<void(const std::string&)> onBrand;
-  std::function<void(const std::string&)> onTcpPortChanged;  // new port list text
-
  private:
   friend class testkit::PlimoClientTestKit;
   class ServerSession;
@@ -158,8 +145,8 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   // "Long ago": every interval measured from it has passed.
   static constexpr double kDistantPast = -1e12;
 
-  PlimoClient(EventLoop& loop, SocketFactory& sockets, std::string host, uint16_t port,
-              std::string_view tcpPortsText, std::string_view relayKeyHex);
+  PlimoClient(EventLoop& loop, SocketFactory& sockets, std::weak_ptr<LinkEvents> events, std::string host,
+              uint16_t port, std::string_view tcpPortsText, std::string_view relayKeyHex);
 
   // Every second: the server session's timeouts, the partner's silence, then
   // the server session's keep-alive and handshakes, in that order.
@@ -168,9 +155,17 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   // the partner session by its sender and first byte.
   void processPacket(ByteView data, const Address& from);
   void log(const std::string& text);
+  // Tells the owner, while its events live.
+  template <typename... Params, typename... Args>
+  void tell(void (LinkEvents::*event)(Params...), Args&&... args) {
+    if (auto events = events_.lock()) ((*events).*event)(std::forward<Args>(args)...);
+  }
+  void sessionData(ByteView data);
 
   EventLoop& loop_;
   SocketFactory& sockets_;
+  const std::weak_ptr<LinkEvents> events_;
+  std::weak_ptr<SessionDataReceiver> session_;
   std::unique_ptr<DatagramLink> socket_;  // from start() to stop()
   std::unique_ptr<ServerSession> server_;
   std::unique_ptr<PartnerSession> partner_;

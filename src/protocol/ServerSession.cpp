@@ -119,8 +119,6 @@ void PlimoClient::ServerSession::dropRelay(const std::string& reason) {
   status("Reconnecting to server...");
 }
 
-void PlimoClient::ServerSession::status(const std::string& text) {
-  if (link_.onRelayStatus) link_.onRelayStatus(text);
-}
+void PlimoClient::ServerSession::status(const std::string& text) { link_.tell(&LinkEvents::onRelayStatus, text); }
 
 }  // namespace plimo

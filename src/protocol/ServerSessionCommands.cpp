@@ -32,11 +32,11 @@ void PlimoClient::ServerSession::handleRelayText(const std::string& text) {
   // family, never to the general error handling below.
   if (isAnyOf(first, {"REPORTASK", "REPORT", "FEEDBACK"}) ||
       (isError && (second("FEEDBACK") || second("REPORT_")))) {
-    if (link_.onRegister) link_.onRegister(text);
+    link_.tell(&LinkEvents::onRegister, text);
   } else if (isAnyOf(first, {"BRAND", "LOGO"})) {
-    if (link_.onBrand) link_.onBrand(text);
+    link_.tell(&LinkEvents::onBrand, text);
   } else if (isAnyOf(first, {"BOOK", "BOOKPART", "BOOKPUT", "BOOKPAIR"}) || (isError && second("BOOK"))) {
-    if (link_.onBook) link_.onBook(text);
+    link_.tell(&LinkEvents::onBook, text);
   } else if (first == "PORTS" && words.size() >= 3) {
     handlePorts(words);
   } else if (first == "PARTNER" && words.size() >= 2 && words[1] == "GONE") {
@@ -76,9 +76,9 @@ void PlimoClient::ServerSession::handleID(const std::vector<std::string>& words)
   // one a helped PC with unattended access may trust, not a temporary one.
   if (!pinSecret_.empty() && !idPinned_) sendPin();
   if (changed) {
-    // A callback may drop the owner's last reference.
+    // The event may drop the owner's last reference.
     auto keep = link_.shared_from_this();
-    if (link_.onID) link_.onID();
+    link_.tell(&LinkEvents::onID);
   }
 }
 
@@ -87,7 +87,7 @@ void PlimoClient::ServerSession::handlePinOK(const std::vector<std::string>& wor
   idPinned_ = true;
   idExpires_.reset();
   link_.log("ID " + formatPlimoID(pinID_) + " is pinned; it stays valid until you unpin it");
-  if (link_.onPin) link_.onPin(true, pinID_);
+  link_.tell(&LinkEvents::onPin, true, pinID_);
 }
 
 void PlimoClient::ServerSession::handleError(const std::string& text, const std::vector<std::string>& words) {
@@ -101,7 +101,7 @@ void PlimoClient::ServerSession::handleError(const std::string& text, const std:
                               ? "That ID is kept by another PC; this Mac keeps its own ID instead."
                               : "The server did not accept the request to keep this ID.";
     link_.log(message + " (" + text + ")");
-    if (link_.onPin) link_.onPin(false, message);
+    link_.tell(&LinkEvents::onPin, false, message);
     return;
   }
   // Refusals of a partner request end the attempt being set up.

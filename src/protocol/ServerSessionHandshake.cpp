@@ -85,15 +85,15 @@ void PlimoClient::ServerSession::handleWelcome(ByteView data) {
   udpTries_ = 0;
   tcpTries_ = 0;
 
-  auto keep = link_.shared_from_this();  // a callback below may drop the owner's last reference
+  auto keep = link_.shared_from_this();  // an event below may drop the owner's last reference
   std::string fingerprint = PlimoCrypto::keyFingerprint(*relayKey_);
   link_.log("Secure connection to the server (AES-256-GCM) over " + transport() + ", server key " + fingerprint);
   if (pinnedNow) {
     link_.log("Server key pinned. Compare " + fingerprint + " with the key shown on the server.");
-    if (link_.onRelayKeyPinned) link_.onRelayKeyPinned(PlimoCrypto::hex(*relayKey_));
+    link_.tell(&LinkEvents::onRelayKeyPinned, PlimoCrypto::hex(*relayKey_));
   }
   status("Secure connection to server");
-  if (!link_.socket_) return;  // the owner stopped the link from a callback
+  if (!link_.socket_) return;  // the owner stopped the link from an event
   sendHello();
   if (link_.state() == State::connected) {
     sendLine("SESSION START " + link_.partnerID() + " " + (link_.initiator() ? "V" : "H") + " 0");

@@ -107,7 +107,7 @@ void PlimoClient::ServerSession::startTcp() {
   link_.log("No answer from the server on UDP " + std::to_string(relayPort_) + "; trying TCP " +
             std::to_string(tcpPort_) + " instead");
   status("Trying the server on TCP port " + std::to_string(tcpPort_) + "...");
-  if (!link_.socket_) return;  // the owner stopped the link from the callback
+  if (!link_.socket_) return;  // the owner stopped the link from the event
   // Packets from the link are server packets, exactly like datagrams from
   // the server's UDP address.
   tcp_ = link_.sockets_.openTcp(relayIP_, tcpPort_,
@@ -146,7 +146,7 @@ void PlimoClient::ServerSession::handlePorts(const std::vector<std::string>& wor
   tcpIndex_ = 0;
   if (!tcp_) tcpPort_ = tcpPorts_.empty() ? 0 : tcpPorts_.front();
   link_.log("The server's TCP fallback ports: " + text);
-  if (link_.onTcpPortChanged) link_.onTcpPortChanged(text);
+  link_.tell(&LinkEvents::onTcpPortChanged, text);
 }
 
 void PlimoClient::ServerSession::testRelay() {
@@ -170,7 +170,7 @@ void PlimoClient::ServerSession::finishTest(bool ok, const std::string& text) {
   if (testToken_.empty()) return;
   testToken_.clear();
   auto milliseconds = int64_t((loop_.now() - testStart_) * 1000.0);
-  if (link_.onRelayTest) link_.onRelayTest(ok, milliseconds, text);
+  link_.tell(&LinkEvents::onRelayTest, ok, milliseconds, text);
 }
 
 }  // namespace plimo

@@ -9,11 +9,11 @@
 // actions, ViewerSessionMessages.cpp the packets and channel messages,
 // ViewerSessionPictures.cpp the pictures.
 //
-// Owner: the application model, which routes the server link's partner data
-// into `receive` and drops the session when the session ends (after
-// `close`). Everything runs on the loop's thread. No callback fires after the
-// session is destroyed or closed; the view set by `setDisplay` must stay
-// valid until it is replaced or cleared.
+// Owner: the application model, which attaches the session to the server
+// link for its partner data (`receive`, the link holds it weakly) and drops
+// it when the session ends (after `close`). Everything runs on the loop's
+// thread. No callback fires after the session is destroyed or closed; the
+// view set by `setDisplay` must stay valid until it is replaced or cleared.
 //
 // What a host can make this viewer hold is bounded: one tile canvas and one
 // decoded picture of at most 16384 × 16384 (TileFormat, H264Decoder), one
@@ -45,6 +45,7 @@
 #include "protocol/InputSender.h"
 #include "protocol/MsgChannel.h"
 #include "protocol/MsgParts.h"
+#include "protocol/SessionDataReceiver.h"
 #include "support/AppSettings.h"
 #include "viewer/AudioPlayer.h"
 #include "viewer/RemoteInput.h"
@@ -62,7 +63,7 @@ struct ViewerSessionOptions {
   bool tilesOnly = false;
 };
 
-class ViewerSession final : public RemoteInput {
+class ViewerSession final : public RemoteInput, public SessionDataReceiver {
  public:
   // What the session needs of the server link, taken at creation.
   struct Link {
@@ -101,7 +102,7 @@ class ViewerSession final : public RemoteInput {
   ViewerSession& operator=(const ViewerSession&) = delete;
 
   // One decrypted partner data packet.
-  void receive(ByteView packet);
+  void receive(ByteView packet) override;
   // Ends the session's activity: timers, sound, decoder. Nothing is sent or
   // shown afterwards.
   void close();

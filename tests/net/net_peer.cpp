@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/AsioLoop.h"
 #include "protocol/NetSocketFactory.h"
@@ -123,6 +124,49 @@ class Helper {
   Timer resend_;
 };
 
+// What the link tells either side: its log lines, the helper's start and
+// end, and the session data (echoed by the helped PC).
+class Peer final : public LinkEvents, public SessionDataReceiver {
+ public:
+  Peer(AsioLoop& loop, std::string partner) : loop_(loop), partner_(std::move(partner)) {}
+
+  // Before the link starts.
+  void use(PlimoClient& client, Helper& helper) {
+    client_ = &client;
+    helper_ = &helper;
+  }
+
+  void onLog(const std::string& line) override { print(line); }
+  void onID() override {
+    print("ID " + client_->myID());
+    if (partner_.empty() || asked_) return;
+    asked_ = true;
+    client_->connect(partner_);
+    giveUp_ = loop_.after(kGiveUp, [this] {
+      print("Gave up waiting for the session data");
+      loop_.stop();
+    });
+  }
+  void onConnected() override {
+    if (!partner_.empty()) helper_->start();
+  }
+  void onFailed(const std::string&) override {
+    if (!partner_.empty()) loop_.stop();
+  }
+  void receive(ByteView packet) override {
+    if (partner_.empty()) return client_->sendData(packet);
+    helper_->received(Bytes(packet.begin(), packet.end()));
+  }
+
+ private:
+  AsioLoop& loop_;
+  const std::string partner_;
+  PlimoClient* client_ = nullptr;
+  Helper* helper_ = nullptr;
+  bool asked_ = false;
+  Timer giveUp_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,33 +179,12 @@ int main(int argc, char** argv) {
   asio::signal_set signals(loop.context(), SIGTERM, SIGINT);
   signals.async_wait([&](const std::error_code&, int) { loop.stop(); });
   NetSocketFactory sockets(loop);
-  auto client = PlimoClient::create(loop, sockets, argv[1], uint16_t(std::stoi(argv[2])), argv[3], argv[4]);
+  auto peer = std::make_shared<Peer>(loop, partner);
+  auto client = PlimoClient::create(loop, sockets, peer, argv[1], uint16_t(std::stoi(argv[2])), argv[3], argv[4]);
   Helper helper(loop, *client);
-  bool asked = false;
-  Timer giveUp;
-
-  client->onLog = print;
-  client->onID = [&] {
-    print("ID " + client->myID());
-    if (partner.empty() || asked) return;
-    asked = true;
-    client->connect(partner);
-    giveUp = loop.after(kGiveUp, [&] {
-      print("Gave up waiting for the session data");
-      loop.stop();
-    });
-  };
-  client->onConnected = [&] {
-    if (!partner.empty()) helper.start();
-  };
-  client->onData = [&](const Bytes& data) {
-    if (partner.empty()) return client->sendData(data);
-    helper.received(data);
-  };
   helper.onDone = [&] { loop.stop(); };
-  client->onFailed = [&](const std::string&) {
-    if (!partner.empty()) loop.stop();
-  };
+  peer->use(*client, helper);
+  client->attachSession(peer);
   client->start();
   loop.run();
   client->stop();

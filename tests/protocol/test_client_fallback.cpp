@@ -307,9 +307,25 @@ TEST(ClientLifecycle, StopOverTcpClosesTheLinkAfterTheBye) {
 
 TEST(ClientLifecycle, ClientDroppedFromItsOwnCallback) {
   ClientRig rig;
-  rig.client->onID = [&] { rig.client.reset(); };
+  rig.afterID = [&] { rig.client.reset(); };
   rig.bringUp();
   EXPECT_FALSE(rig.client);
   rig.loop.advance(100.0);  // its timers and sockets are gone with it
   EXPECT_FALSE(rig.sockets.udp[0]->alive());
+}
+
+// The client holds its events and its session weakly: once they are gone it
+// goes on, telling nobody.
+TEST(ClientLifecycle, EventsAndSessionGoneLeaveTheClientQuiet) {
+  ClientRig rig;
+  auto events = std::make_shared<LinkRecorder>();
+  rig.client = PlimoClient::create(rig.loop, rig.sockets, events, ClientRig::kHost, ClientRig::kServerPort, "", "");
+  rig.client->attachSession(events);
+  events.reset();
+  rig.bringUp();
+  EXPECT_EQ(rig.client->myID(), "123456789");
+  EXPECT_EQ(rig.idCount, 0);
+  EXPECT_TRUE(rig.logs.empty());
+  rig.loop.advance(100.0);
+  EXPECT_TRUE(rig.statuses.empty());
 }

@@ -157,7 +157,7 @@ TEST(ClientPeerPunch, PunchAckLocksTheDirectPath) {
   r.direct("PUNCHACK", r.partner.publicAddress);
   auto& c = r.client();
   EXPECT_EQ(c.state(), State::connected);
-  EXPECT_EQ(r.connects, 1);
+  EXPECT_EQ(r.rig.connects, 1);
   EXPECT_EQ(c.peer(), r.partner.publicAddress);
   EXPECT_FALSE(c.viaRelay());
   EXPECT_EQ(c.lastAttempt()->outcome, "connected");
@@ -193,7 +193,7 @@ TEST(ClientPeerPunch, PunchFromAnAddressThatIsNoCandidateLocksToIt) {
   r.direct("PUNCH 987654321", r.partner.publicAddress);
   EXPECT_EQ(PeerRig::count(r.drain(), "PUNCHACK", r.partner.publicAddress), 1u);
   EXPECT_EQ(c.peer(), remapped);
-  EXPECT_EQ(r.connects, 1);
+  EXPECT_EQ(r.rig.connects, 1);
 }
 
 TEST(ClientPeerPunch, RelayedPunchingFromTry15AndRelayedLock) {
@@ -310,7 +310,7 @@ TEST(ClientPeerPunch, FiftyTriesWithoutAnswerGiveUpWithDiagnostics) {
     EXPECT_TRUE(r.logged(k.failure));
     EXPECT_TRUE(r.logged("Punch diagnostics: 3 packet(s) from other addresses, 1 decrypted; last send error: "
                          "Network is unreachable (to 10.0.0.7:40100)"));
-    EXPECT_TRUE(r.data.empty());
+    EXPECT_TRUE(r.rig.data.empty());
     ASSERT_TRUE(c.lastAttempt());
     const auto& a = *c.lastAttempt();
     EXPECT_EQ(a.packetsIn, 3);

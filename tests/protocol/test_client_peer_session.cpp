@@ -28,8 +28,8 @@ TEST(ClientPeerSession, ControlLinesAndSessionData) {
   // Session data while punching authenticates but has no session to go to.
   r.direct(Bytes{0x81, 1}, r.partner.publicAddress);
   r.direct("MSG too early", r.partner.publicAddress);
-  EXPECT_TRUE(r.data.empty());
-  EXPECT_TRUE(r.messages.empty());
+  EXPECT_TRUE(r.rig.data.empty());
+  EXPECT_TRUE(r.rig.messages.empty());
   EXPECT_EQ(r.kit().punchOpened(), 2);
   EXPECT_EQ(r.client().state(), State::punching);
 
@@ -40,8 +40,8 @@ TEST(ClientPeerSession, ControlLinesAndSessionData) {
   r.direct("MSG", r.partner.publicAddress);
   r.direct("  PING \r\n", r.partner.publicAddress);
   r.direct("WHATEVER 1 2", r.partner.publicAddress);
-  EXPECT_EQ(r.data, (std::vector<Bytes>{{0x81, 1, 2}, {0xFF}}));
-  EXPECT_EQ(r.messages, (std::vector<std::string>{"Hello from Bob", ""}));
+  EXPECT_EQ(r.rig.data, (std::vector<Bytes>{{0x81, 1, 2}, {0xFF}}));
+  EXPECT_EQ(r.rig.messages, (std::vector<std::string>{"Hello from Bob", ""}));
   EXPECT_EQ(r.client().state(), State::connected);
 
   // Session data goes to the locked path only, sealed; empty data is not sent.
@@ -54,6 +54,25 @@ TEST(ClientPeerSession, ControlLinesAndSessionData) {
   EXPECT_EQ(sent[0].to, r.partner.publicAddress);
   EXPECT_EQ(toBytes(sent[0].line), (Bytes{0x82, 7}));
   EXPECT_EQ(sent[1].line, "MSG Hello from Alice");
+}
+
+// Session data goes to the session attached last alone, and nowhere once
+// that session is gone; the events go on.
+TEST(ClientPeerSession, SessionDataGoesToTheAttachedSessionOnly) {
+  PeerRig r;
+  r.lockDirect();
+  auto session = std::make_shared<testkit::LinkRecorder>();
+  r.client().attachSession(session);
+  r.direct(Bytes{0x81, 1}, r.partner.publicAddress);
+  EXPECT_EQ(session->data, (std::vector<Bytes>{{0x81, 1}}));
+  EXPECT_TRUE(r.rig.data.empty());
+
+  session.reset();
+  r.direct(Bytes{0x81, 2}, r.partner.publicAddress);
+  r.direct("MSG still here", r.partner.publicAddress);
+  EXPECT_TRUE(r.rig.data.empty());
+  EXPECT_EQ(r.rig.messages, (std::vector<std::string>{"still here"}));
+  EXPECT_EQ(r.client().state(), State::connected);
 }
 
 TEST(ClientPeerSession, NothingIsSentWithoutALockedLink) {
@@ -74,8 +93,8 @@ TEST(ClientPeerSession, ConnectedSideTakesPartnerPacketsFromAnyPath) {
   r.viaServer("MSG via the server");
   r.direct("MSG from the LAN", r.partner.lanAddress);
   r.rig.deliver(r.partner.relayed(std::string("\x83\x01", 2)));
-  EXPECT_EQ(r.messages, (std::vector<std::string>{"via the server", "from the LAN"}));
-  EXPECT_EQ(r.data.size(), 1u);
+  EXPECT_EQ(r.rig.messages, (std::vector<std::string>{"via the server", "from the LAN"}));
+  EXPECT_EQ(r.rig.data.size(), 1u);
 
   // A punch that came through the server is answered there; the lock stays.
   r.drain();
@@ -280,17 +299,17 @@ TEST(ClientPeerSession, StopSaysByeToThePartnerAndTheServer) {
   EXPECT_EQ(r.rig.disconnects, 1);
 }
 
-// The owner may drop the client from inside any of its callbacks.
+// The owner may drop the client from inside any of its events or its session data.
 TEST(ClientPeerSession, ClientDroppedFromItsOwnCallbacks) {
   {
     PeerRig r;
-    r.client().onConnected = [&] { r.rig.client.reset(); };
+    r.rig.afterConnected = [&] { r.rig.client.reset(); };
     r.lockDirect();
     EXPECT_FALSE(r.rig.client);
   }
   {
     PeerRig r;
-    r.client().onFailed = [&](const std::string&) { r.rig.client.reset(); };
+    r.rig.afterFailed = [&] { r.rig.client.reset(); };
     r.introduce();
     r.rig.loop.advance(11.0);  // gives up from inside the punch timer
     EXPECT_FALSE(r.rig.client);
@@ -298,7 +317,7 @@ TEST(ClientPeerSession, ClientDroppedFromItsOwnCallbacks) {
   {
     PeerRig r;
     r.lockDirect();
-    r.client().onData = [&](const Bytes&) { r.rig.client.reset(); };
+    r.rig.afterData = [&] { r.rig.client.reset(); };
     r.direct(Bytes{0x81}, r.partner.publicAddress);
     EXPECT_FALSE(r.rig.client);
     r.rig.loop.advance(40.0);
@@ -306,7 +325,7 @@ TEST(ClientPeerSession, ClientDroppedFromItsOwnCallbacks) {
   {
     PeerRig r;
     r.lockDirect();
-    r.client().onDisconnected = [&] { r.rig.client.reset(); };
+    r.rig.afterDisconnected = [&] { r.rig.client.reset(); };
     r.rig.loop.advance(40.0);  // ended by the silence check of the tick
     EXPECT_FALSE(r.rig.client);
   }
@@ -344,7 +363,7 @@ TEST(ClientPeerSession, BadPartnerPacketsChangeNothing) {
   bad.push_back({Bytes{0x14}, ClientRig::serverAddress()});
 
   for (auto& [packet, from] : bad) r.rig.deliver(packet, from);
-  EXPECT_TRUE(r.data.empty());
+  EXPECT_TRUE(r.rig.data.empty());
   EXPECT_EQ(r.client().state(), State::connected);
   EXPECT_EQ(r.kit().lastPeerRx(), lastRx);
 
@@ -354,7 +373,7 @@ TEST(ClientPeerSession, BadPartnerPacketsChangeNothing) {
   Bytes replayed{0x14};
   append(replayed, good);
   r.rig.deliver(replayed, ClientRig::serverAddress());
-  EXPECT_EQ(r.data.size(), 1u);
+  EXPECT_EQ(r.rig.data.size(), 1u);
   Bytes bye = r.partner.seal("BYE");
   r.rig.deliver(bye, r.partner.publicAddress);
   EXPECT_EQ(r.rig.disconnects, 1);

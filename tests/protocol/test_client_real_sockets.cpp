@@ -9,6 +9,7 @@
 #include "protocol/NetSocketFactory.h"
 #include "protocol/PlimoClient.h"
 #include "testkit/FakeRelayServer.h"
+#include "testkit/LinkRecorder.h"
 #include "testkit/PlimoClientTestKit.h"
 
 using namespace plimo;
@@ -41,10 +42,9 @@ TEST(ClientRealSockets, RegistersOverLoopbackUdp) {
 
   AsioLoop loop;
   NetSocketFactory sockets(loop);
-  auto client = PlimoClient::create(loop, sockets, "localhost", serverPort, "", "");
-  std::vector<std::string> logs;
-  client->onLog = [&](const std::string& line) { logs.push_back(line); };
-  client->onID = [&] { loop.stop(); };
+  LinkRecorder events;
+  events.afterID = [&] { loop.stop(); };
+  auto client = PlimoClient::create(loop, sockets, events.weak(), "localhost", serverPort, "", "");
   auto giveUp = loop.after(10.0, [&] { loop.stop(); });
   client->start();
   loop.run();

@@ -15,6 +15,7 @@
 #include "protocol/PlimoCrypto.h"
 #include "server/ServerRig.h"
 #include "testkit/FakeSockets.h"
+#include "testkit/LinkRecorder.h"
 #include "testkit/PlimoClientTestKit.h"
 
 namespace plimo::testkit {
@@ -25,18 +26,11 @@ class InProcessNet final : public PacketSink {
   static constexpr const char* kServerIP = "203.0.113.5";
   static constexpr uint16_t kServerPort = 47800;
 
-  struct Pc {
+  // One PC; it records what its client tells.
+  struct Pc : LinkRecorder {
     std::string ip;
     std::unique_ptr<FakeSocketFactory> sockets;
     std::shared_ptr<PlimoClient> client;
-    std::vector<std::string> logs;
-    std::vector<std::string> statuses;
-    std::vector<std::string> pinnedKeys;
-    std::vector<std::pair<bool, std::string>> pins;
-    std::vector<Bytes> data;
-    int connected = 0;
-    int disconnected = 0;
-    std::vector<std::string> failures;
     bool udpToServerBlocked = false;
     bool directBlocked = false;
 
@@ -67,8 +61,8 @@ class InProcessNet final : public PacketSink {
     pc->sockets->hosts[kHost] = kServerIP;
     pc->sockets->localIP = pc->ip;
     pc->sockets->nextUdpPort = uint16_t(40000 + 10 * pcs.size());
-    pc->client = PlimoClient::create(loop, *pc->sockets, kHost, kServerPort, tcpPorts, keyHex);
-    wire(*pc);
+    pc->client = PlimoClient::create(loop, *pc->sockets, pc->weak(), kHost, kServerPort, tcpPorts, keyHex);
+    pc->client->attachSession(pc->weak());
     pcs.push_back(std::move(pc));
     return *pcs.back();
   }
@@ -80,8 +74,8 @@ class InProcessNet final : public PacketSink {
     while (pcs[index].get() != &pc) ++index;
     pc.client.reset();
     pc.sockets->nextUdpPort = uint16_t(40000 + 10 * index + 1 + pc.sockets->udp.size());
-    pc.client = PlimoClient::create(loop, *pc.sockets, kHost, kServerPort, "8443,443", keyHex);
-    wire(pc);
+    pc.client = PlimoClient::create(loop, *pc.sockets, pc.weak(), kHost, kServerPort, "8443,443", keyHex);
+    pc.client->attachSession(pc.weak());
   }
 
   bool runUntil(const std::function<bool()>& done, double seconds) { return loop.runUntil(done, seconds, 0.01); }
@@ -140,20 +134,6 @@ class InProcessNet final : public PacketSink {
   std::vector<std::unique_ptr<Pc>> pcs;
 
  private:
-  // The PC records what its client reports.
-  static void wire(Pc& pc) {
-    Pc* p = &pc;
-    auto& c = *pc.client;
-    c.onLog = [p](const std::string& t) { p->logs.push_back(t); };
-    c.onRelayStatus = [p](const std::string& t) { p->statuses.push_back(t); };
-    c.onRelayKeyPinned = [p](const std::string& t) { p->pinnedKeys.push_back(t); };
-    c.onPin = [p](bool ok, const std::string& t) { p->pins.emplace_back(ok, t); };
-    c.onData = [p](const Bytes& d) { p->data.push_back(d); };
-    c.onConnected = [p] { ++p->connected; };
-    c.onDisconnected = [p] { ++p->disconnected; };
-    c.onFailed = [p](const std::string& t) { p->failures.push_back(t); };
-  }
-
   static RelayConfig configFor(const std::vector<uint16_t>& tcp) {
     RelayConfig config = testConfig();
     config.tcpPorts = tcp;

@@ -1,23 +1,24 @@
 #pragma once
 // A PlimoClient on a ManualLoop with in-memory sockets, and the test as its
-// server: the rig resolves the server's name, records every callback, and
-// opens the client's sealed lines with the FakeRelayServer's session.
+// server: the rig resolves the server's name, records every event and the
+// session data (it is the client's LinkRecorder), and opens the client's
+// sealed lines with the FakeRelayServer's session.
 
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "core/ManualLoop.h"
 #include "protocol/PlimoClient.h"
 #include "testkit/FakeRelayServer.h"
 #include "testkit/FakeSockets.h"
+#include "testkit/LinkRecorder.h"
 #include "testkit/PlimoClientTestKit.h"
 
 namespace plimo::testkit {
 
-class ClientRig {
+class ClientRig : public LinkRecorder {
  public:
   static constexpr const char* kHost = "relay.example";
   static constexpr const char* kServerIP = "203.0.113.5";
@@ -25,20 +26,8 @@ class ClientRig {
 
   explicit ClientRig(std::string tcpPorts = "8443,443,80", std::string keyHex = "") {
     sockets.hosts[kHost] = kServerIP;
-    client = PlimoClient::create(loop, sockets, kHost, kServerPort, tcpPorts, keyHex);
-    auto& c = *client;
-    c.onLog = [this](const std::string& t) { logs.push_back(t); };
-    c.onRelayStatus = [this](const std::string& t) { statuses.push_back(t); };
-    c.onID = [this] { ++idCount; };
-    c.onRelayKeyPinned = [this](const std::string& t) { pinnedKeys.push_back(t); };
-    c.onRelayTest = [this](bool ok, int64_t ms, const std::string& t) { tests.emplace_back(ok, ms, t); };
-    c.onPin = [this](bool ok, const std::string& t) { pins.emplace_back(ok, t); };
-    c.onRegister = [this](const std::string& t) { registers.push_back(t); };
-    c.onBook = [this](const std::string& t) { books.push_back(t); };
-    c.onBrand = [this](const std::string& t) { brands.push_back(t); };
-    c.onFailed = [this](const std::string& t) { failures.push_back(t); };
-    c.onDisconnected = [this] { ++disconnects; };
-    c.onTcpPortChanged = [this](const std::string& t) { portChanges.push_back(t); };
+    client = PlimoClient::create(loop, sockets, weak(), kHost, kServerPort, tcpPorts, keyHex);
+    client->attachSession(weak());
   }
 
   static Address serverAddress() { return {kServerIP, kServerPort}; }
@@ -124,12 +113,6 @@ class ClientRig {
   FakeSocketFactory sockets{loop};
   FakeRelayServer relay;  // the test's end of the server session
   std::shared_ptr<PlimoClient> client;
-
-  std::vector<std::string> logs, statuses, pinnedKeys, registers, books, brands, failures, portChanges;
-  std::vector<std::tuple<bool, int64_t, std::string>> tests;
-  std::vector<std::pair<bool, std::string>> pins;
-  int idCount = 0;
-  int disconnects = 0;
 
  private:
   void deliverOnTransport(Bytes packet) {

@@ -17,6 +17,7 @@
 #include "protocol/PlimoClient.h"
 #include "testkit/FakeRelayServer.h"
 #include "testkit/FakeSockets.h"
+#include "testkit/LinkRecorder.h"
 #include "testkit/LossyLink.h"
 
 namespace plimo::testkit {
@@ -26,7 +27,8 @@ class PartnerNet {
   static constexpr const char* kHost = "relay.example";
   static Address server() { return {"203.0.113.5", 47800}; }
 
-  struct Side {
+  // One PC; it records what its client tells.
+  struct Side : LinkRecorder {
     std::string id;
     Address publicAddress;  // where the server and the partner reach it
     std::optional<Address> directSource;  // source its direct packets show, when the NAT remaps
@@ -41,9 +43,7 @@ class PartnerNet {
     uint16_t lanPort = 0;
     std::string keyHex;  // its partner key from HELLO or CONNECT
 
-    std::vector<std::string> logs, failures, messages, lines;
-    std::vector<Bytes> data;
-    int connects = 0, disconnects = 0;
+    std::vector<std::string> lines;  // the client's lines as the server read them
 
     PlimoClient& c() { return *client; }
     bool logged(const std::string& prefix) const {
@@ -105,15 +105,8 @@ class PartnerNet {
     s.sockets->hosts[kHost] = server().ip;
     s.sockets->localIP = lanIP;
     s.sockets->nextUdpPort = s.publicAddress.port;  // NATs that keep the port
-    s.client = PlimoClient::create(loop, *s.sockets, kHost, server().port, "", "");
-    auto& c = *s.client;
-    Side* p = &s;
-    c.onLog = [p](const std::string& t) { p->logs.push_back(t); };
-    c.onFailed = [p](const std::string& t) { p->failures.push_back(t); };
-    c.onMessage = [p](const std::string& t) { p->messages.push_back(t); };
-    c.onData = [p](const Bytes& d) { p->data.push_back(d); };
-    c.onConnected = [p] { ++p->connects; };
-    c.onDisconnected = [p] { ++p->disconnects; };
+    s.client = PlimoClient::create(loop, *s.sockets, s.weak(), kHost, server().port, "", "");
+    s.client->attachSession(s.weak());
   }
 
   void deliver(Side& to, Bytes packet, Address from) {

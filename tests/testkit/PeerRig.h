@@ -28,10 +28,6 @@ class PeerRig {
   static constexpr const char* kMyID = "123456789";
 
   explicit PeerRig(bool up = true) {
-    auto& c = *rig.client;
-    c.onConnected = [this] { ++connects; };
-    c.onData = [this](const Bytes& d) { data.push_back(d); };
-    c.onMessage = [this](const std::string& t) { messages.push_back(t); };
     if (up) {
       rig.bringUp(kMyID);
       rig.lines();
@@ -90,11 +86,8 @@ class PeerRig {
 
   bool logged(const std::string& line) const { return rig.logged(line); }
 
-  ClientRig rig;
+  ClientRig rig;  // also records the events and the session data
   FakePartner partner;
-  int connects = 0;
-  std::vector<Bytes> data;
-  std::vector<std::string> messages;
 
  private:
   std::map<UdpRecord*, size_t> udpSeen_;
