@@ -10,7 +10,7 @@
 namespace plimo {
 
 HandshakeWorker::HandshakeWorker(EventLoop& loop, SigningKey key, bool threaded, Done done)
-    : loop_(loop), key_(std::move(key)), done_(std::move(done)), alive_(std::make_shared<bool>(true)) {
+    : loop_(loop), key_(std::move(key)), done_(std::move(done)) {
   if (threaded) thread_ = std::thread([this] { run(); });
 }
 
@@ -43,7 +43,7 @@ bool HandshakeWorker::submit(const Endpoint& from, ByteView packet, bool preferr
 }
 
 void HandshakeWorker::run() {
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<HandshakeWorker> alive = guard_.weak();
   // The results of all jobs taken at once go back in one task: one wake-up
   // of the loop per batch, not per handshake.
   constexpr size_t kResultsPerPost = 16;

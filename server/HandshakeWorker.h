@@ -18,6 +18,7 @@
 
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
+#include "core/Weakly.h"
 #include "protocol/PlimoCrypto.h"
 #include "protocol/SigningKey.h"
 #include "server/Endpoint.h"
@@ -61,12 +62,12 @@ class HandshakeWorker {
   EventLoop& loop_;
   const SigningKey key_;
   Done done_;
-  std::shared_ptr<bool> alive_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> jobs_;
   bool stopping_ = false;
+  LifeGuard<HandshakeWorker> guard_{this};
   std::thread thread_;  // last: it starts once the rest is made
 };
 

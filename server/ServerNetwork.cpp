@@ -145,13 +145,11 @@ ServerNetwork::ServerNetwork(asio::io_context& context, EventLoop& loop, size_t 
       loop_(loop),
       maxConnections_(maxConnections),
       maxQueuedTotal_(maxQueuedTotal),
-      udp_(context),
-      alive_(std::make_shared<bool>(true)) {
+      udp_(context) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
 }
 
 ServerNetwork::~ServerNetwork() {
-  *alive_ = false;
   std::error_code ignored;
   udp_.close(ignored);
   for (auto& listener : listeners_) listener->acceptor.close(ignored);
@@ -215,7 +213,7 @@ bool ServerNetwork::openTcp(uint16_t port, std::string& error) {
 }
 
 void ServerNetwork::waitForUdp() {
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<ServerNetwork> alive = guard_.weak();
   udp_.async_wait(asio::ip::udp::socket::wait_read, [this, alive](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     readUdp();
@@ -238,7 +236,7 @@ void ServerNetwork::readUdp() {
 }
 
 void ServerNetwork::accept(const std::shared_ptr<Listener>& listener) {
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<ServerNetwork> alive = guard_.weak();
   listener->acceptor.async_accept([this, alive, listener](const std::error_code& error, asio::ip::tcp::socket socket) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     if (!error) {
@@ -297,7 +295,7 @@ void ServerNetwork::dropConnection(uint64_t id, bool tellServer) {
 }
 
 void ServerNetwork::dropLater(uint64_t id) {
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<ServerNetwork> alive = guard_.weak();
   asio::post(context_, [this, alive, id] {
     if (!alive.expired()) dropConnection(id, true);
   });

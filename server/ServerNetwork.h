@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/EventLoop.h"
+#include "core/Weakly.h"
 #include "server/PacketSink.h"
 #include "server/UdpBatches.h"
 
@@ -102,7 +103,7 @@ class ServerNetwork final : public PacketSink {
   std::unordered_map<uint32_t, size_t> perAddress_;
   uint64_t nextConnection_ = 1;
   Timer sweepTimer_;
-  std::shared_ptr<bool> alive_;
+  LifeGuard<ServerNetwork> guard_{this};
 };
 
 }  // namespace plimo

@@ -3,9 +3,9 @@
 namespace plimo {
 
 StoreWorker::StoreWorker(EventLoop& loop, ServerStore& store, Mode mode, Log log)
-    : loop_(loop), store_(store), mode_(mode), log_(std::move(log)), alive_(std::make_shared<bool>(true)) {
+    : loop_(loop), store_(store), mode_(mode), log_(std::move(log)) {
   if (mode_ != Mode::threaded) return;
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<StoreWorker> alive = guard_.weak();
   store_.waitForLocksWithoutLimit([this, alive] {
     loop_.post([this, alive] {
       if (!alive.expired()) log_("The database is held by another process; the server's writes wait for it");
@@ -36,7 +36,7 @@ void StoreWorker::push(Job job) {
     log_("The database writes are " + std::to_string(kMaxQueued) +
          " behind; the usage records wait in memory until the database is free");
   }
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<StoreWorker> alive = guard_.weak();
   if (mode_ == Mode::deferred) {
     loop_.post([this, alive, job = std::move(job)]() mutable {
       if (alive.expired()) return;
@@ -56,7 +56,7 @@ void StoreWorker::push(Job job) {
 }
 
 void StoreWorker::run() {
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<StoreWorker> alive = guard_.weak();
   for (;;) {
     Job job;
     {

@@ -33,6 +33,7 @@
 #include <unordered_map>
 
 #include "core/EventLoop.h"
+#include "core/Weakly.h"
 #include "server/ServerStore.h"
 
 namespace plimo {
@@ -100,7 +101,6 @@ class StoreWorker {
   ServerStore& store_;
   const Mode mode_;
   Log log_;
-  std::shared_ptr<bool> alive_;
   std::unordered_map<uint64_t, uint32_t> clientJobs_;  // the loop's: jobs on their way, by client
   bool overflowTold_ = false;  // the loop's: the log heard that records wait past kMaxQueued
 
@@ -109,6 +109,7 @@ class StoreWorker {
   std::condition_variable wake_;  // the thread: a job or the end
   std::deque<Job> jobs_;
   bool stopping_ = false;
+  LifeGuard<StoreWorker> guard_{this};
   std::thread thread_;  // last: it starts once the rest is made
 };
 
