@@ -5,9 +5,15 @@
 
 #include <cstring>
 
+#include "core/ManualLoop.h"
 #include "host/TileEncoder.h"
+#include "platform/fake/FakePlatform.h"
 #include "platform/fake/SyntheticDesktop.h"
+#include "protocol/ChannelMsg.h"
+#include "protocol/FrameChunk.h"
+#include "viewer/LatestPicture.h"
 #include "viewer/TileCanvas.h"
+#include "viewer/ViewerSession.h"
 
 using namespace plimo;
 using Script = SyntheticDesktop::Script;
@@ -112,6 +118,42 @@ void BM_CanvasApply64(benchmark::State& state) {
   setBytesPerUpdate(state, double(update->size()), 1);
 }
 BENCHMARK(BM_CanvasApply64)->Unit(benchmark::kMillisecond);
+
+// The same update as the helper's session shows it: reassembled from its
+// chunks, applied, and handed to the display (the headless picture keeper).
+void BM_SessionShows64Tiles(benchmark::State& state) {
+  SyntheticDesktop desktop(Script::scrolling);
+  TileEncoder encoder;
+  ManualLoop loop;
+  FakePlatform platform;
+  LatestPicture display;
+  ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{});
+  session.setDisplay(&display);
+  uint32_t id = 0;
+  auto show = [&](ByteView update) {
+    Bytes frame{0};
+    append(frame, update);
+    ++id;
+    const size_t count = (frame.size() + FrameChunk::kPayload - 1) / FrameChunk::kPayload;
+    for (size_t i = 0; i < count; ++i) {
+      Bytes packet{SessionPacket::kFrameChunk};
+      appendLE<uint32_t>(packet, id);
+      appendLE<uint16_t>(packet, uint16_t(i));
+      appendLE<uint16_t>(packet, uint16_t(count));
+      append(packet, bytes(frame, i * FrameChunk::kPayload, std::min(FrameChunk::kPayload, frame.size() - i * FrameChunk::kPayload)));
+      session.receive(packet);
+    }
+  };
+  while (auto update = encoder.update(pictureOf(desktop), false)) show(*update);
+  desktop.next();
+  const auto update = encoder.update(pictureOf(desktop), false);
+  if (!update) return state.SkipWithError("no update to apply");
+  const int before = display.shown;
+  for (auto _ : state) show(*update);
+  if (display.shown - before != int(state.iterations())) state.SkipWithError("updates not shown");
+  setBytesPerUpdate(state, double(update->size()), 1);
+}
+BENCHMARK(BM_SessionShows64Tiles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -47,10 +47,10 @@ ScreenView::ScreenView(EventLoop& loop, QScrollArea& area) : loop_(loop), area_(
 ScreenView::~ScreenView() = default;
 
 void ScreenView::show(const TileCanvas::Image& image) {
-  if (!image.pixels || image.width <= 0 || image.height <= 0 ||
-      image.pixels->size() < size_t(image.width) * size_t(image.height) * 4)
-    return;
-  setPicture(wrap(image.pixels->data(), image.width, image.height, qsizetype(image.width) * 4, image.pixels));
+  if (image.width <= 0 || image.height <= 0) return;
+  canvas_ = image;
+  video_ = QImage();
+  setRemoteSize(image.width, image.height);
 }
 
 void ScreenView::show(PictureRef picture, int width, int height) {
@@ -59,14 +59,15 @@ void ScreenView::show(PictureRef picture, int width, int height) {
   int w = std::min(width, picture->width), h = std::min(height, picture->height);
   if (w <= 0 || h <= 0 || picture->stride < w * 4 || picture->pixels.size() < size_t(picture->stride) * size_t(h))
     return;
-  setPicture(wrap(picture->pixels.data(), w, h, picture->stride, picture));
+  canvas_ = {};
+  video_ = wrap(picture->pixels.data(), w, h, picture->stride, picture);
+  setRemoteSize(w, h);
 }
 
-void ScreenView::setPicture(QImage image) {
-  bool resized = image.width() != remoteW_ || image.height() != remoteH_;
-  image_ = std::move(image);
-  remoteW_ = image_.width();
-  remoteH_ = image_.height();
+void ScreenView::setRemoteSize(int width, int height) {
+  bool resized = width != remoteW_ || height != remoteH_;
+  remoteW_ = width;
+  remoteH_ = height;
   if (resized) placeInArea();
   update();
 }
@@ -107,9 +108,15 @@ void ScreenView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), Qt::black);
   ViewRect d = destination();
-  if (d.empty() || image_.isNull()) return;
+  // The canvas is read in place and held only for this paint, so that the
+  // session can let it go when the screen changes size.
+  const auto canvas = canvas_.pixels.lock();
+  const QImage image = canvas ? QImage(canvas.get(), canvas_.width, canvas_.height, qsizetype(canvas_.width) * 4,
+                                       QImage::Format_RGB32)
+                              : video_;
+  if (d.empty() || image.isNull()) return;
   painter.setRenderHint(QPainter::SmoothPixmapTransform, smoothing());
-  painter.drawImage(QRectF(d.x, d.y, d.width, d.height), image_);
+  painter.drawImage(QRectF(d.x, d.y, d.width, d.height), image);
 }
 
 std::optional<RemotePoint> ScreenView::map(QPointF at) const {

@@ -69,7 +69,7 @@ class ScreenView final : public QWidget, public ScreenDisplay {
   bool focusNextPrevChild(bool) override { return false; }  // Tab is for the other PC
 
  private:
-  void setPicture(QImage image);
+  void setRemoteSize(int width, int height);
   void placeInArea();
   std::optional<RemotePoint> map(QPointF at) const;
   void mouseButton(QMouseEvent* event, bool down);
@@ -81,7 +81,8 @@ class ScreenView final : public QWidget, public ScreenDisplay {
   EventLoop& loop_;
   QScrollArea& area_;
   ViewInput input_;
-  QImage image_;
+  TileCanvas::Image canvas_;  // tiles: the session's canvas, read in place
+  QImage video_;              // video: the decoder's picture, held till the next
   int remoteW_ = 0, remoteH_ = 0;
   ViewScale scale_ = ViewScale::fit;
   bool smooth_ = true;

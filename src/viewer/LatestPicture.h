@@ -1,6 +1,7 @@
 #pragma once
 // A view without a window: it keeps the latest picture the session shows
-// (a headless helper, tests, benches) and tells `onShown` of each.
+// (a headless helper, tests, benches) and tells `onShown` of each. Tiles are
+// read from the session's canvas, which it does not hold.
 //
 // Main thread only.
 
@@ -32,8 +33,9 @@ class LatestPicture final : public ScreenDisplay {
   // without a picture or outside it.
   std::optional<uint32_t> pixel(int x, int y) const {
     const uint8_t* p = nullptr;
-    if (tiles && x >= 0 && y >= 0 && x < tiles->width && y < tiles->height)
-      p = tiles->pixels->data() + (size_t(y) * size_t(tiles->width) + size_t(x)) * 4;
+    const auto canvas = tiles ? tiles->pixels.lock() : nullptr;
+    if (canvas && x >= 0 && y >= 0 && x < tiles->width && y < tiles->height)
+      p = canvas.get() + (size_t(y) * size_t(tiles->width) + size_t(x)) * 4;
     if (video && x >= 0 && y >= 0 && x < videoWidth && y < videoHeight) p = video->row(y) + size_t(x) * 4;
     if (!p) return std::nullopt;
     return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];

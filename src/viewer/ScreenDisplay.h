@@ -14,7 +14,8 @@ class ScreenDisplay {
  public:
   virtual ~ScreenDisplay() = default;
 
-  // The whole remote screen, as the tile canvas holds it.
+  // The whole remote screen: the tile canvas itself, read in place while
+  // painting (see TileCanvas::Image).
   virtual void show(const TileCanvas::Image& image) = 0;
   // A decoded video picture; only its top-left `width` × `height` pixels are
   // the screen (decoders pad the picture they hand out).

@@ -1,5 +1,6 @@
 #include "viewer/TileCanvas.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "protocol/TileFormat.h"
@@ -16,6 +17,7 @@ Failure bad(const char* why) { return Failure(Failure::Kind::badUpdate, std::str
 const char* const tooShort = "Screen update too short";
 const char* const cutShort = "Screen update cut short";
 const char* const badSize = "Bad screen size";
+const char* const tooOften = "Screen size changed too often";
 
 }  // namespace
 
@@ -38,15 +40,27 @@ Bytes TileCanvas::inflate(ByteView update) const {
                                       size_t(header->width) * size_t(header->height) * kBytesPerPixel);
 }
 
-void TileCanvas::apply(ByteView update) {
+void TileCanvas::resize(int width, int height) {
+  pixels_.reset();
+  width_ = height_ = 0;
+  // calloc takes large blocks as fresh pages, which the system zeroes when
+  // they are first touched: no pass over a screen that no tile has reached.
+  const size_t bytes = size_t(width) * size_t(height) * 4;
+  pixels_ = std::shared_ptr<uint8_t[]>(static_cast<uint8_t*>(std::calloc(bytes, 1)), std::free);
+  // Out of memory: no canvas, and the update is refused like any bad one.
+  if (!pixels_) throw bad(badSize);
+  width_ = width;
+  height_ = height;
+}
+
+void TileCanvas::apply(ByteView update, const MayResize& mayResize) {
   const Bytes data = inflate(update);
   if (data.size() < kHeaderBytes) throw bad(tooShort);
   const int w = readLE16(data, 0), h = readLE16(data, 2), n = readLE16(data, 4);
   if (!screenFits(w, h)) throw bad(badSize);
   if (w != width_ || h != height_) {
-    width_ = w;
-    height_ = h;
-    pixels_.assign(size_t(w) * size_t(h) * 4, 0);
+    if (mayResize && !mayResize()) throw bad(tooOften);
+    resize(w, h);
   }
 
   size_t p = kHeaderBytes;
@@ -59,7 +73,7 @@ void TileCanvas::apply(ByteView update) {
     if (x + tw > w || y + th > h || !inRange(data.size(), p, pixelBytes)) throw bad(cutShort);
     const uint8_t* from = data.data() + p;
     for (int r = 0; r < th; ++r) {
-      uint8_t* to = pixels_.data() + (size_t(y + r) * size_t(w) + size_t(x)) * 4;
+      uint8_t* to = pixels_.get() + (size_t(y + r) * size_t(w) + size_t(x)) * 4;
       for (int c = 0; c < tw; ++c, from += 3, to += 4) {
         to[0] = from[0];
         to[1] = from[1];
@@ -73,7 +87,7 @@ void TileCanvas::apply(ByteView update) {
 
 std::optional<TileCanvas::Image> TileCanvas::image() const {
   if (width_ <= 0 || height_ <= 0) return std::nullopt;
-  return Image{width_, height_, std::make_shared<const Bytes>(pixels_)};
+  return Image{width_, height_, pixels_};
 }
 
 }  // namespace plimo

@@ -15,8 +15,10 @@
 // thread. No callback fires after the session is destroyed or closed; the
 // view set by `setDisplay` must stay valid until it is replaced or cleared.
 //
-// What a host can make this viewer hold is bounded: one tile canvas and one
-// decoded picture of at most 16384 × 16384 (TileFormat, H264Decoder), one
+// What a host can make this viewer hold is bounded: one tile canvas of at
+// most 16384 × 16384 (TileFormat; the view reads it in place, and its size
+// changes at most kSizeChanges), the inflated update being applied, the
+// decoder's pictures of at most 35.6 million pixels (H264Decoder), one
 // single-frame transfer of at most 65,535 chunks (78 MB), the windowed
 // transfer's next frame plus kMaxHeldAhead, one gathered message of
 // MsgParts::kMaxGathered per kind, kMaxChatLines chat lines and kMaxNotes notices
@@ -34,6 +36,7 @@
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "core/Observable.h"
+#include "core/TokenBucket.h"
 #include "core/Weakly.h"
 #include "platform/Geometry.h"
 #include "platform/PlatformFactory.h"
@@ -89,6 +92,10 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   // single-frame transfer, the windowed transfer's next frame (each at most
   // 65,535 chunks of 1200 bytes), and the frames held beyond it.
   static constexpr size_t kMaxFrameBytes = 2 * FrameChunk::kMaxChunks * FrameChunk::kPayload + kMaxHeldAhead;
+  // New screen sizes that tile updates may bring, each a new canvas of up to
+  // 1 GiB: 4 a second, 4 at once; an update beyond them is a bad one. A real
+  // screen changes size rarely: a monitor picked, a display set up anew.
+  static constexpr Rate kSizeChanges{4, 4};
   // Notices kept beside the chat (kMaxChatLines), each list within
   // kMaxTalkBytes of text; the oldest go first.
   static constexpr size_t kMaxNotes = 100;
@@ -197,6 +204,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   InputSender inputs_;
   MsgChannel channel_;
   TileCanvas tiles_;
+  TokenBucket sizeChanges_;
   std::unique_ptr<H264Decoder> decoder_;
   int decW_ = 0, decH_ = 0;
   bool videoFailed_ = false;

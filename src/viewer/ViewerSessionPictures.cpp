@@ -56,7 +56,7 @@ void ViewerSession::showFrame(ByteView frame) {
 
 bool ViewerSession::showTiles(ByteView update) {
   try {
-    tiles_.apply(update);
+    tiles_.apply(update, [this] { return sizeChanges_.take(loop_.now(), kSizeChanges); });
   } catch (const Failure& failure) {
     log("Bad screen update (" + failure.text() + "); asking for a full picture");
     gotFirstFrame.set(false);
@@ -124,9 +124,9 @@ void ViewerSession::savePicture(const std::string& path) {
     picture.emplace(int(size.width), int(size.height));
     for (int y = 0; y < picture->height; ++y)
       std::memcpy(picture->row(y), lastPicture_->row(y), size_t(picture->stride));
-  } else if (auto image = tiles_.image()) {
-    picture.emplace(image->width, image->height);
-    std::memcpy(picture->pixels.data(), image->pixels->data(), picture->pixels.size());
+  } else if (tiles_.width() > 0) {
+    picture.emplace(tiles_.width(), tiles_.height());
+    std::memcpy(picture->pixels.data(), tiles_.pixels().data(), picture->pixels.size());
   }
   if (!picture) return;
   if (platform_.writePng(path, *picture)) {

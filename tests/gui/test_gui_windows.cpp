@@ -51,14 +51,15 @@ struct FakeRemote final : RemoteInput {
   void sendInput(uint8_t kind, int x, int y, int32_t data) override { sent.push_back({kind, x, y, data}); }
 };
 
-TileCanvas::Image picture(int w, int h) {
-  auto pixels = std::make_shared<Bytes>(size_t(w) * size_t(h) * 4);
+// A canvas's picture; the view reads `store`, which the caller keeps.
+TileCanvas::Image picture(int w, int h, std::shared_ptr<uint8_t[]>& store) {
+  store = std::make_shared<uint8_t[]>(size_t(w) * size_t(h) * 4);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      uint8_t* p = pixels->data() + (size_t(y) * size_t(w) + size_t(x)) * 4;
+      uint8_t* p = store.get() + (size_t(y) * size_t(w) + size_t(x)) * 4;
       p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = x < w / 2 ? 255 : 0, p[3] = 255;
     }
-  return {w, h, pixels};
+  return {w, h, store};
 }
 
 struct ViewRig {
@@ -66,6 +67,7 @@ struct ViewRig {
   FakeRemote remote;  // outlives the view, which lets go of held keys when it goes
   QScrollArea area;
   ScreenView* view = new ScreenView(loop, area);
+  std::shared_ptr<uint8_t[]> canvas;
   ViewRig(int viewW, int viewH, int remoteW, int remoteH, ViewScale scale = ViewScale::fit) {
     view->setInput(&remote);
     view->setScale(scale);
@@ -73,7 +75,7 @@ struct ViewRig {
     area.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area.resize(viewW, viewH);
     area.show();
-    view->show(picture(remoteW, remoteH));
+    view->show(picture(remoteW, remoteH, canvas));
     QApplication::processEvents();
   }
   void key(uint32_t keysym, bool down, Qt::KeyboardModifiers mods = {}) {

@@ -62,8 +62,8 @@ TEST(TileCanvas, EmptyUpdateMakesABlackScreen) {
   ASSERT_TRUE(image);
   EXPECT_EQ(image->width, 1920);
   EXPECT_EQ(image->height, 1080);
-  ASSERT_EQ(image->pixels->size(), size_t(1920) * 1080 * 4);
-  EXPECT_EQ(std::count(image->pixels->begin(), image->pixels->end(), 0), 1920 * 1080 * 4);
+  ASSERT_EQ(canvas.pixels().size(), size_t(1920) * 1080 * 4);
+  EXPECT_EQ(std::count(canvas.pixels().begin(), canvas.pixels().end(), 0), 1920 * 1080 * 4);
 }
 
 TEST(TileCanvas, OnePixelTileWritesBlueGreenRedAndOpaque) {
@@ -134,9 +134,7 @@ TEST(TileCanvas, TilesBeforeAFailingOneStayWritten) {
   TileCanvas canvas;
   EXPECT_EQ(failureOf(canvas, Raw(100, 100, 2).tile(10, 10, 5, 5, 0x30).tile(90, 90, 20, 20, 0x60).stream()),
             cutShort);
-  auto image = canvas.image();
-  ASSERT_TRUE(image);
-  EXPECT_EQ(bytes(*image->pixels, (size_t(12) * 100 + 12) * 4, 4), (Bytes{0x30, 0x31, 0x32, 255}));
+  EXPECT_EQ(pixelAt(canvas, 12, 12), (Bytes{0x30, 0x31, 0x32, 255}));
   EXPECT_EQ(pixelAt(canvas, 95, 95), (Bytes{0, 0, 0, 0}));
 
   EXPECT_EQ(failureOf(canvas, Raw(100, 100, 3).tile(0, 0, 1, 1, 0x70).tile(1, 0, 1, 1, 0x71).stream()),
@@ -157,14 +155,42 @@ TEST(TileCanvas, NewSizeBlacksOutBeforeNewTiles) {
   EXPECT_EQ(pixelAt(canvas, 1, 1), (Bytes{0x22, 0x23, 0x24, 255}));
 }
 
-TEST(TileCanvas, ImageIsASnapshot) {
+TEST(TileCanvas, TheImageIsTheCanvasUntilTheSizeChanges) {
   TileCanvas canvas;
   canvas.apply(Raw(4, 4, 1).tile(0, 0, 1, 1, 0x01).stream());
   const auto image = canvas.image();
-  canvas.apply(Raw(4, 4, 1).tile(0, 0, 1, 1, 0x09).stream());
   ASSERT_TRUE(image);
-  EXPECT_EQ(bytes(*image->pixels, 0, 4), (Bytes{0x01, 0x02, 0x03, 255}));
-  EXPECT_EQ(pixelAt(canvas, 0, 0), (Bytes{0x09, 0x0A, 0x0B, 255}));
+  canvas.apply(Raw(4, 4, 1).tile(0, 0, 1, 1, 0x09).stream());
+  // No copy: the view reads the canvas as updates change it.
+  const auto store = image->pixels.lock();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store.get(), canvas.pixels().data());
+  EXPECT_EQ(Bytes(store.get(), store.get() + 4), (Bytes{0x09, 0x0A, 0x0B, 255}));
+  // A new size lets the old store go, even while an image of it is out.
+  std::weak_ptr<const uint8_t[]> old = image->pixels;
+  canvas.apply(Raw(6, 4, 0).stream());
+  EXPECT_EQ(old.use_count(), 1);  // only `store` above
+}
+
+TEST(TileCanvas, ANewSizeIsTakenOnlyWhenAllowed) {
+  TileCanvas canvas;
+  canvas.apply(Raw(8, 8, 1).tile(0, 0, 1, 1, 0x50).stream());
+  int asked = 0;
+  const TileCanvas::MayResize refuse = [&] { return ++asked, false; };
+  try {
+    canvas.apply(Raw(16, 8, 1).tile(0, 0, 1, 1, 0x60).stream(), refuse);
+    ADD_FAILURE() << "a refused size was taken";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.kind(), Failure::Kind::badUpdate);
+    EXPECT_EQ(failure.text(), R"(bad("Screen size changed too often"))");
+  }
+  EXPECT_EQ(canvas.width(), 8);
+  EXPECT_EQ(pixelAt(canvas, 0, 0), (Bytes{0x50, 0x51, 0x52, 255}));
+  // The same size needs no leave; a bad size is refused before it is asked.
+  canvas.apply(Raw(8, 8, 1).tile(1, 0, 1, 1, 0x70).stream(), refuse);
+  EXPECT_THROW(canvas.apply(Raw(1, 8, 0).stream(), refuse), Failure);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(pixelAt(canvas, 1, 0), (Bytes{0x70, 0x71, 0x72, 255}));
 }
 
 TEST(TileCanvas, ScreensBeyond16384AreRefused) {

@@ -1,6 +1,6 @@
 // What a host may send that it should not: every malformed packet and
 // message leaves the viewer as it was (nothing shown, nothing sent but
-// channel acknowledgements), and a host claiming a huge screen or sending
+// channel acknowledgements), and a host claiming huge screens or sending
 // frames without end gets no more memory than the stated budget.
 
 #include <gtest/gtest.h>
@@ -94,6 +94,43 @@ TEST(ViewerBadInput, AHostClaimingAHugeScreenGetsNoCanvasOfThatSize) {
   // A stream that would inflate past the screen it claims is refused too.
   v.picture(frame(0, update(8, 6, 8, 6 * 400)));
   EXPECT_EQ(v.session->tiles().width(), 8);
+}
+
+TEST(ViewerBadInput, AHostClaimingHugeScreensCannotMakeTheHelperHoldMoreThanOneCanvas) {
+  Viewer v;
+  v.running();
+  // Updates of a few bytes, 60 a second for 1 s, claiming the largest screen
+  // there is and other sizes in turn.
+  constexpr int kFrames = 60;
+  constexpr size_t kLargest = size_t(16384) * 16384 * 4;
+  int sizes = 0;  // sizes taken, each a new canvas
+  size_t mostHeld = 0;
+  for (int i = 0; i < kFrames; ++i) {
+    const bool huge = i % 2 == 0;
+    const int w = v.session->tiles().width(), h = v.session->tiles().height();
+    v.picture(frame(0, update(huge ? 16384 : 640 + i, huge ? 16384 : 480, 0, 0)));
+    const TileCanvas& canvas = v.session->tiles();
+    sizes += canvas.width() != w || canvas.height() != h;
+    // What the session and its display hold of pictures: one canvas, which
+    // the display reads in place.
+    const auto shown = v.display.tiles->pixels.lock();
+    size_t held = canvas.pixels().size();
+    if (shown.get() != canvas.pixels().data()) held += size_t(v.display.tiles->width) * size_t(v.display.tiles->height) * 4;
+    mostHeld = std::max(mostHeld, held);
+    v.loop.advance(1.0 / 60);
+  }
+  EXPECT_LE(mostHeld, kLargest);
+  const Rate budget = ViewerSession::kSizeChanges;
+  EXPECT_LE(sizes, int(budget.burst + budget.perSecond));
+  EXPECT_GE(sizes, 2);
+  // Each refused update asks for a full picture once, no more.
+  const auto asks = std::count(v.sent.begin(), v.sent.end(), Bytes{SessionPacket::kFullPicture});
+  EXPECT_LE(asks, kFrames - sizes + 2);
+  // The budget refills: the host's real screen is taken again.
+  v.loop.advance(1);
+  v.picture(frame(0, update(8, 6, 8, 6)));
+  EXPECT_EQ(v.session->tiles().width(), 8);
+  EXPECT_TRUE(v.session->gotFirstFrame.get());
 }
 
 TEST(ViewerBadInput, EndlessUnfinishedFramesHoldAtMostTheFrameBudget) {
