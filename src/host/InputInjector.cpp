@@ -113,12 +113,23 @@ void InputInjector::key(int32_t vk, bool down) {
     sink_.key(*mod, down);
     return;
   }
-  if (auto sym = KeyMap::keysym(vk)) sink_.key(*sym, down);
+  auto sym = KeyMap::keysym(vk);
+  if (!sym) return;
+  // Held by the keysym played, as the sink presses it: codes that give the
+  // same keysym hold one key.
+  if (down) {
+    keysDown_.insert(*sym);
+  } else {
+    keysDown_.erase(*sym);
+  }
+  sink_.key(*sym, down);
 }
 
 void InputInjector::releaseAll() {
   for (int32_t b : buttonsDown_) sink_.button(*xButton(b), false);
   buttonsDown_.clear();
+  for (uint32_t sym : keysDown_) sink_.key(sym, false);
+  keysDown_.clear();
   for (uint32_t mod : modifiersDown_) sink_.key(mod, false);
   modifiersDown_.clear();
 }

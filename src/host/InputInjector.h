@@ -3,9 +3,10 @@
 //
 // Events arrive as the input channel hands them over (an InputEvent's kind,
 // x, y and data); positions are pixels of the picture the helper sees and are
-// mapped onto the captured screen; keys are Windows virtual-key codes. Held
-// buttons and modifiers are remembered across events so that drags and chords
-// work and `releaseAll` can let go of them.
+// mapped onto the captured screen; keys are Windows virtual-key codes. Every
+// button and key it holds down is remembered, so that drags and chords work
+// across events and `releaseAll` (and destruction) can let go of them all:
+// nothing the helper pressed stays down on this PC once the helper is gone.
 //
 // Owner: the host session; its thread only. The sink must outlive the injector.
 
@@ -22,6 +23,9 @@ namespace plimo {
 class InputInjector {
  public:
   explicit InputInjector(InputSink& sink, bool controlAsCommand = false);
+  ~InputInjector() { releaseAll(); }
+  InputInjector(const InputInjector&) = delete;
+  InputInjector& operator=(const InputInjector&) = delete;
 
   // One event; kinds InputEvent does not name do nothing.
   void apply(uint8_t kind, int16_t x, int16_t y, int32_t data);
@@ -35,8 +39,8 @@ class InputInjector {
   Point point(int x, int y) const;
 
   void key(int32_t vk, bool down);
-  // Lets go of every held button and modifier (pause, close). Other held keys
-  // stay down.
+  // Lets go of everything this injector holds down (pause, close): buttons,
+  // then keys, then modifiers, as a person lets go of a chord.
   void releaseAll();
 
   // The modifier keysym a code stands for: Shift, Alt, Control or Super, the
@@ -61,6 +65,7 @@ class InputInjector {
   InputSink& sink_;
   std::set<int32_t> buttonsDown_;    // wire button numbers
   std::set<uint32_t> modifiersDown_; // keysyms
+  std::set<uint32_t> keysDown_;      // keysyms played, other than the modifiers
   double wheelRest_ = 0;             // fractional wheel steps not yet played
 };
 

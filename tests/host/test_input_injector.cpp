@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "HostRig.h"
 #include "host/InputInjector.h"
 #include "protocol/InputEvent.h"
 #include "platform/fake/RecordingInputSink.h"
@@ -93,18 +96,51 @@ TEST_F(Injector, KeysModifiersAndCtrlStaysCtrlWhateverTheSetting) {
   EXPECT_EQ(sink.events, (Events{"key 0xffe1 down", "key 0xffeb down", "key 0xff0d down"}));
 }
 
-TEST_F(Injector, ReleaseAllLetsGoOfButtonsAndModifiersOnly) {
-  injector.apply(InputEvent::buttonDown, 3, 4, 0);
-  injector.apply(InputEvent::buttonDown, 3, 4, 1);
-  injector.apply(InputEvent::keyDown, 0, 0, 0x10);
-  injector.apply(InputEvent::keyDown, 0, 0, 0x12);
-  injector.apply(InputEvent::keyDown, 0, 0, 0x41);
-  sink.events.clear();
-  injector.releaseAll();
-  EXPECT_EQ(sink.events, (Events{"button 1 up", "button 3 up", "key 0xffe1 up", "key 0xffe9 up"}));
-  EXPECT_TRUE(injector.buttonsDown().empty());
-  EXPECT_TRUE(injector.modifiersDown().empty());
-  sink.events.clear();
-  injector.releaseAll();
-  EXPECT_TRUE(sink.events.empty());
+// Ordinary keys once stayed down on the helped PC after the helper paused,
+// left or was dropped: a held letter repeated into whatever had the focus.
+// Everything the injector pressed is let go, buttons first, then keys, then
+// modifiers, once; unknown codes pressed nothing and release nothing.
+TEST(InputInjectorRelease, KeysTheHelperLeftDownAreReleasedWhenTheHelperLeaves) {
+  // Left button, Shift, A, Return, F5 and Alt held; Alt let go again.
+  const std::vector<std::tuple<uint8_t, int32_t>> held = {
+      {InputEvent::buttonDown, 0}, {InputEvent::keyDown, 0x10}, {InputEvent::keyDown, 0x41},
+      {InputEvent::keyDown, 0x0D}, {InputEvent::keyDown, 0x74}, {InputEvent::keyDown, 0x12},
+      {InputEvent::keyDown, 0x07}, {InputEvent::keyUp, 0x12}};
+  const Events released = {"button 1 up", "key 0x61 up", "key 0xff0d up", "key 0xffc2 up", "key 0xffe1 up"};
+  auto helperPresses = [&](auto& sendEvent) {
+    for (auto [kind, data] : held) sendEvent(kind, data);
+  };
+  for (const char* way : {"pause", "end", "destruction"}) {
+    SCOPED_TRACE(way);
+    if (std::string(way) == "destruction") {
+      RecordingInputSink sink;
+      {
+        InputInjector injector(sink);
+        auto apply = [&](uint8_t kind, int32_t data) { injector.apply(kind, 3, 4, data); };
+        helperPresses(apply);
+        sink.events.clear();
+      }
+      EXPECT_EQ(sink.events, released);
+      continue;
+    }
+    testkit::HostRig rig;
+    rig.make();
+    rig.allow();
+    auto send = [&](uint8_t kind, int32_t data) {
+      rig.input.add(kind, 3, 4, data);
+      rig.raw(*rig.input.packet());
+    };
+    helperPresses(send);
+    auto& sink = *rig.platform.input;
+    ASSERT_EQ(sink.events.size(), 8u);  // the button and the move to it, six keys
+    sink.events.clear();
+    if (std::string(way) == "pause") {
+      rig.session->setPaused(true);
+      rig.session->setPaused(false);
+      rig.session->setPaused(true);
+    } else {
+      rig.session->close();
+    }
+    EXPECT_EQ(sink.events, released);
+  }
 }
