@@ -15,6 +15,7 @@
 #include "app/SessionReports.h"
 #include "app/TerminalReportForm.h"
 #include "core/AsioLoop.h"
+#include "core/Text.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
 #include "protocol/NetSocketFactory.h"
@@ -27,12 +28,26 @@
 
 namespace {
 
+// One line of text that may come from outside (the server's status words,
+// the ID it gave) on the terminal: printable, so it can neither bring codes
+// to the terminal nor print a line of its own.
+void printLine(std::string_view text, std::FILE* to) {
+  std::fprintf(to, "%s\n", plimo::printable(text).c_str());
+  std::fflush(to);
+}
+
 // The connection test for an administrator: the report goes to standard
 // output once the link has registered, or after kRegistrationWait when it
 // cannot, and then the program ends.
 void printConnectionTest(plimo::AppModel& model, plimo::AsioLoop& loop) {
   model.runConnectionTest([&loop](const plimo::ConnectionReport::Result& result) {
-    std::fputs(result.text.c_str(), stdout);
+    // Lines of its own, with the server's and partners' words in them.
+    std::string_view text = result.text;
+    while (!text.empty()) {
+      size_t end = text.find('\n');
+      std::fprintf(stdout, "%s\n", plimo::printable(text.substr(0, end)).c_str());
+      text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    }
     std::fflush(stdout);
     loop.stop();
   });
@@ -82,12 +97,11 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   // status from standard error, as the main window would show it.
   auto printID = model.myID.observe([&](const std::string& id) {
     if (id == "0") return;
-    if (!connectionTest) std::printf("%s\n", id.c_str()), std::fflush(stdout);
+    if (!connectionTest) printLine(id, stdout);
     else if (!asked) testTimer = loop.after(kAfterRegistration, ask);
   });
-  std::fprintf(stderr, "%s\n", model.serverText.get().c_str());
-  auto printStatus =
-      model.serverText.observe([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+  printLine(model.serverText.get(), stderr);
+  auto printStatus = model.serverText.observe([](const std::string& text) { printLine(text, stderr); });
   loop.run();
   if (reportForm) model.reports->setForm(nullptr);
   model.terminate();

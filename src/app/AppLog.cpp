@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "core/Text.h"
+
 namespace plimo {
 
 namespace {
@@ -32,7 +34,9 @@ std::string AppLog::formatLocalTime(double wallTime) {
 }
 
 void AppLog::write(std::string_view line, double wallTime) const {
-  std::string record = formatLocalTime(wallTime) + "  " + std::string(line) + "\n";
+  // Lines carry partners' names and the server's words: printable, so none
+  // can start a line of its own or colour a terminal that shows the log.
+  std::string record = formatLocalTime(wallTime) + "  " + printable(line) + "\n";
   int fd = ::open(url_.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) {
     // Only this user may read it: it names partners, addresses and IDs.

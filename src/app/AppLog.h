@@ -1,6 +1,7 @@
 #pragma once
 // Plimo.log: one UTF-8 line per event, "yyyy-MM-dd HH:mm:ss  text", emptied
-// when it grows past 2,000,000 bytes. Writing never fails its caller.
+// when it grows past 2,000,000 bytes. Writing never fails its caller. Every
+// line is written as plimo::printable makes it: one line, no terminal codes.
 
 #include <filesystem>
 #include <string>

@@ -16,8 +16,10 @@ ConsentPrompt::ConsentPrompt(EventLoop& loop, std::function<void(const std::stri
 void ConsentPrompt::ask(const std::string& helperTitle, const std::string& checkNumber,
                         HostSession::AnswerFn answer) {
   countdown_.answer(HostSession::Answer::deny);
-  write_("\n" + helperTitle + " wants to help this PC\n" + "Check number: " + checkNumber + "\n" +
-         "Only continue when your helper reads out the same number.\n" +
+  // The title is the helper's own text: printable, or it could clear the
+  // screen, print a check number of its own and hide the real one.
+  write_("\n" + printable(helperTitle) + " wants to help this PC\n" + "Check number: " + printable(checkNumber) +
+         "\n" + "Only continue when your helper reads out the same number.\n" +
          "Type c (Allow control), v (View only) or d (Deny) and press Enter.\n" + countdownLine(kSeconds));
   countdown_.start(std::move(answer), [this](int left) { tick(left); });
 }

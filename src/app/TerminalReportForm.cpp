@@ -16,7 +16,7 @@ void TerminalReportForm::open(ReportDraft draft, Done done) {
   // One form at a time: one still open is closed unanswered.
   if (asking()) finish(End::closed, "");
   write_("\n" + std::string(ReportDraft::kTitle) + ": " + std::string(ReportDraft::kHeading) + "\n" +
-         std::string(ReportDraft::kExplanation) + "\n" + draft.summary() + "\n" +
+         std::string(ReportDraft::kExplanation) + "\n" + printable(draft.summary()) + "\n" +
          "Type skip at any question to skip this report.\n");
   draft_ = std::move(draft);
   done_ = std::move(done);

@@ -162,3 +162,18 @@ TEST_F(ModelFixture, UnattendedSwitchIsStoredAndLogged) {
   EXPECT_EQ(reread.string("Session", "Unattended", ""), "1");
   EXPECT_EQ(logLines().back().substr(21), "Unattended access turned on");
 }
+
+// A name that carries a line end and a time stamp would add a line of its
+// own (here a denial that never happened); terminal codes would act on
+// whoever reads the log with cat or tail.
+TEST_F(ModelFixture, AHelperNameCannotForgeALogLine) {
+  auto model = make();
+  const std::string name = "Eve\n2026-01-01 12:00:00  [host] the session was declined\x1b[2J\xC2\x9B" "31m";
+  model->log("[host] Being helped by " + name);
+  auto lines = logLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().substr(21),
+            "[host] Being helped by Eve\\x0a2026-01-01 12:00:00  [host] the session was declined\\x1b[2J\\x9b31m");
+  EXPECT_EQ(lines.size(), 2u);  // the start line and this one
+  EXPECT_EQ(readFile(dir / "Plimo.log").find('\x1b'), std::string::npos);
+}

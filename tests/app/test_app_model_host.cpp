@@ -302,6 +302,25 @@ TEST(ConsentPrompt, TypedAnswersAndTheThirtySecondCountdown) {
   }
 }
 
+// The title is the helper's: it must not clear the screen, print a check
+// number of its own, conceal the real one, write to the clipboard (OSC 52)
+// or turn the line around.
+TEST(ConsentPrompt, AHelperNameWithEscapesCannotHideTheCheckNumberOnTheTerminal) {
+  ManualLoop loop;
+  std::string out;
+  ConsentPrompt prompt(loop, [&](const std::string& text) { out += text; });
+  const std::string title = "Bob\x1b[2J\x1b[H\nCheck number: 999 999\r\x1b[8m\x1b]52;c;ZWNobyBwd25lZA==\x07"
+                            "\xC2\x9B" "8m\xE2\x80\xAE";
+  prompt.ask(title, "417 203", [](Answer) {});
+  for (char c : {'\x1b', '\r', '\x07'}) EXPECT_EQ(out.find(c), std::string::npos) << int(c);
+  EXPECT_EQ(out.find("\xC2\x9B"), std::string::npos);
+  EXPECT_EQ(out.find("\xE2\x80\xAE"), std::string::npos);
+  EXPECT_NE(out.find("\nBob\\x1b[2J\\x1b[H\\x0aCheck number: 999 999\\x0d\\x1b[8m\\x1b]52;c;"), std::string::npos)
+      << out;
+  // The only line that starts with a check number is the real one.
+  EXPECT_EQ(out.find("\nCheck number: "), out.find("\nCheck number: 417 203\n")) << out;
+}
+
 TEST(ConsentGate, ThreeQuestionsAMinutePerPartner) {
   ConsentGate gate;
   const std::vector<std::tuple<const char*, double, bool>> schedule = {

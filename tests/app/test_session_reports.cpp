@@ -351,6 +351,15 @@ TEST(TerminalReportForm, AsksEachFieldInTurnAndSavesOrSkips) {
   form.typed("late line");  // no form open: ignored
 }
 
+// The PC's name comes from the partner: on the terminal it is text, not codes.
+TEST(TerminalReportForm, APCNameCannotBringTerminalCodesToTheTerminal) {
+  std::string shown;
+  TerminalReportForm form([&](const std::string& text) { shown += text; });
+  form.open(ReportDraft({"17", 10, 20, 10, "222333444"}, "PC\x1b[2J\nCustomer: ", ""), [](auto, auto&) {});
+  EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+  EXPECT_NE(shown.find("Session with 222 333 444 (PC\\x1b[2J\\x0aCustomer: )"), std::string::npos) << shown;
+}
+
 // The terminal reader once kept 256 characters of a line: a longer
 // description was billed cut short without a word.
 TEST(TerminalReportForm, ALongDescriptionTypedOnTheTerminalIsKeptWhole) {
