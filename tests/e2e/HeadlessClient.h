@@ -1,6 +1,7 @@
 #pragma once
 // `plimo --headless` as a real process with its own PLIMO_HOME.
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,7 @@ class HeadlessClient {
     return waitFor([&] { return wanted.empty() ? !ids().empty() : lastID() == wanted; }, seconds);
   }
 
-  pid_t pid() const { return process_ ? process_->pid() : -1; }
+  pid_t pid() const { return process_ ? process_->pid() : terminal_ ? terminal_->pid() : -1; }
   std::string log() const { return readFile(home_ / "Plimo.log"); }
   std::string ini() const { return readFile(home_ / "Plimo.ini"); }
   const std::filesystem::path& home() const { return home_.path(); }
@@ -86,6 +87,13 @@ class HeadlessClient {
   std::unique_ptr<Process> process_;
   std::unique_ptr<TerminalProcess> terminal_;
 };
+
+// The check number a log shows for its partner link, or "".
+inline std::string checkNumber(const std::string& log) {
+  std::smatch m;
+  static const std::regex pattern("link to .*Check number ([0-9]{3} [0-9]{3})");
+  return std::regex_search(log, m, pattern) ? m[1].str() : std::string();
+}
 
 // The [Relay] section pointing at a loopback server.
 inline std::string relayIni(uint16_t udp, const std::string& tcpPorts, const std::string& key = "") {

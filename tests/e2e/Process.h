@@ -109,15 +109,17 @@ class Process {
   int exitStatus_ = 0;
 };
 
-// Resident memory of a running process in kB, -1 when it cannot be read.
-inline long residentKb(pid_t pid) {
+// A memory figure of a running process in kB ("VmRSS:" now, "VmHWM:" at
+// its peak), -1 when it cannot be read.
+inline long statusKb(pid_t pid, const std::string& field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
   }
   return -1;
 }
+inline long residentKb(pid_t pid) { return statusKb(pid, "VmRSS:"); }
 
 // User plus system CPU seconds a running process has used (all its threads).
 inline double cpuSeconds(pid_t pid) {

@@ -54,6 +54,7 @@ class TerminalProcess {
   bool waitForOutput(const std::string& part, double seconds) const {
     return waitFor([&] { return output().find(part) != std::string::npos; }, seconds);
   }
+  pid_t pid() const { return pid_; }
   // Types `line` and Enter.
   void type(const std::string& line) {
     std::string text = line + "\n";

@@ -19,13 +19,6 @@ using namespace plimo::e2e;
 
 namespace {
 
-// The check number a log shows for its partner link, or "".
-std::string checkNumber(const std::string& log) {
-  std::smatch m;
-  static const std::regex pattern("link to .*Check number ([0-9]{3} [0-9]{3})");
-  return std::regex_search(log, m, pattern) ? m[1].str() : std::string();
-}
-
 bool programsBuilt() { return !builtProgram("server/plimo-server").empty() && !HeadlessClient::program().empty(); }
 
 // plimo-server, a helped PC with unattended access, and a helper that
