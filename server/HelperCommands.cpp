@@ -21,14 +21,14 @@ std::string day(int64_t unixSeconds) {
 
 int trust(const ServerOptions& options, ServerStore& store, ServerLog& log) {
   const std::string shown = formatPlimoID(options.helperID);
-  bool kept = false;
-  if (!store.trustHelper(options.helperID, options.helperName, int64_t(std::time(nullptr)), kept)) {
-    std::fprintf(stderr, "plimo-server: cannot trust %s: %s\n", shown.c_str(), store.lastError().c_str());
+  Result<bool> kept = store.trustHelper(options.helperID, options.helperName, int64_t(std::time(nullptr)));
+  if (!kept) {
+    std::fprintf(stderr, "plimo-server: cannot trust %s: %s\n", shown.c_str(), kept.error().c_str());
     return 1;
   }
   // Trust goes to the secret that keeps the ID: an ID that nobody keeps
   // would be trusted for whichever PC keeps it first.
-  if (!kept) {
+  if (!*kept) {
     std::fprintf(stderr,
                  "plimo-server: ID %s is not kept with a secret on this server, so it is not trusted; let the "
                  "helper's PC keep its ID (a secret in its Plimo.ini), then trust it\n",
@@ -42,12 +42,12 @@ int trust(const ServerOptions& options, ServerStore& store, ServerLog& log) {
 
 int distrust(const ServerOptions& options, ServerStore& store, ServerLog& log, std::FILE* out) {
   const std::string shown = formatPlimoID(options.helperID);
-  bool removed = false;
-  if (!store.distrustHelper(options.helperID, removed)) {
-    std::fprintf(stderr, "plimo-server: cannot distrust %s: %s\n", shown.c_str(), store.lastError().c_str());
+  Result<bool> removed = store.distrustHelper(options.helperID);
+  if (!removed) {
+    std::fprintf(stderr, "plimo-server: cannot distrust %s: %s\n", shown.c_str(), removed.error().c_str());
     return 1;
   }
-  if (removed) {
+  if (*removed) {
     log.line("Trusted helper " + options.helperID + " removed with --distrust-helper");
   } else {
     std::fprintf(out, "ID %s was not a trusted helper.\n", shown.c_str());
@@ -58,7 +58,7 @@ int distrust(const ServerOptions& options, ServerStore& store, ServerLog& log, s
 int list(ServerStore& store, std::FILE* out) {
   auto helpers = store.trustedHelpers();
   if (!helpers) {
-    std::fprintf(stderr, "plimo-server: cannot read the trusted helpers: %s\n", store.lastError().c_str());
+    std::fprintf(stderr, "plimo-server: cannot read the trusted helpers: %s\n", helpers.error().c_str());
     return 1;
   }
   if (helpers->empty()) {

@@ -44,8 +44,8 @@ std::string Registration::uptimeText(double seconds) {
 
 bool Registration::isKept(const std::string& id) {
   // An ID whose entry cannot be read is not handed to anyone meanwhile.
-  std::optional<Bytes> hash;
-  return !server_.reads().readPinHash(id, hash) || hash.has_value();
+  Result<std::optional<Bytes>> hash = server_.reads().pinHash(id);
+  return !hash || hash->has_value();
 }
 
 void Registration::assign(ClientSession& session, const std::string& id) {
@@ -136,8 +136,9 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
 }
 
 Registration::PinResult Registration::keep(ServerStore& store, const PinRequest& request, int64_t when) {
-  std::optional<Bytes> stored;
-  if (!store.readPinHash(request.id, stored)) return {PinResult::notReady, store.lastError()};
+  Result<std::optional<Bytes>> read = store.pinHash(request.id);
+  if (!read) return {PinResult::notReady, read.error()};
+  const std::optional<Bytes>& stored = *read;
   const Bytes& hash = request.hash;
   if (stored && (stored->size() != hash.size() || CRYPTO_memcmp(stored->data(), hash.data(), hash.size()) != 0)) {
     return {PinResult::taken, {}};
@@ -148,7 +149,7 @@ Registration::PinResult Registration::keep(ServerStore& store, const PinRequest&
   if (request.heldByLiveSession) return {PinResult::notReady, {}};
   // A database that cannot be written now may be later; any other answer
   // would make the client give up keeping its ID for good.
-  if (!store.setPin(request.id, hash, when)) return {PinResult::notReady, store.lastError()};
+  if (auto kept = store.setPin(request.id, hash, when); !kept) return {PinResult::notReady, kept.error()};
   return {PinResult::kept, {}};
 }
 
@@ -202,9 +203,9 @@ void Registration::unpin(ClientSession& session) {
   // it stands, still kept (the client shows it so and may unpin again).
   if (!server_.writeBeforeNextLines(
           session,
-          [id = session.id](ServerStore& store) { return store.removePin(id) ? std::string() : store.lastError(); },
-          [this, serial = session.serial, id = session.id](const std::string& error) {
-            if (!error.empty()) server_.log("Cannot forget the kept ID " + id + ": " + error);
+          [id = session.id](ServerStore& store) { return store.removePin(id); },
+          [this, serial = session.serial, id = session.id](const Result<void>& removed) {
+            if (!removed) server_.log("Cannot forget the kept ID " + id + ": " + removed.error());
             ClientSession* asker = server_.sessions().find(serial);
             if (!asker || asker->id != id) return;
             asker->pinned = false;

@@ -230,12 +230,15 @@ void Rendezvous::closeUsage(uint64_t number) {
 
 Rendezvous::EndResult Rendezvous::record(ServerStore& store, const Ended& ended) {
   EndResult result;
-  if (!store.endUsage(ended.row, ended.seconds)) {
-    result.lengthError = store.lastError();
-  } else if (ended.askHelper && !store.markAsked(ended.row)) {
-    result.askError = store.lastError();
+  if (auto length = store.endUsage(ended.row, ended.seconds); !length) {
+    result.lengthError = length.error();
+    return result;
+  }
+  if (!ended.askHelper) return result;
+  if (auto asked = store.markAsked(ended.row); !asked) {
+    result.askError = asked.error();
   } else {
-    result.asked = ended.askHelper;
+    result.asked = true;
   }
   return result;
 }

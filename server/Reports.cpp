@@ -110,16 +110,19 @@ void Reports::accept(ClientSession& session, const std::string& msgID, const std
 
 Reports::Stored Reports::write(ServerStore& store, Submitted submitted, int64_t received) {
   // A resend whose confirmation was lost.
-  if (store.hasReport(submitted.reporterID, submitted.msgID)) return {Stored::again, {}, {}};
-  std::optional<int64_t> measured = store.askedLength(submitted.row, submitted.reporterID);
-  if (!measured) return {Stored::bad, {}, {}};
+  // A database that cannot be read or written now may be later.
+  Result<bool> again = store.hasReport(submitted.reporterID, submitted.msgID);
+  if (!again) return {Stored::notReady, {}, again.error()};
+  if (*again) return {Stored::again, {}, {}};
+  Result<std::optional<int64_t>> measured = store.askedLength(submitted.row, submitted.reporterID);
+  if (!measured) return {Stored::notReady, {}, measured.error()};
+  if (!*measured) return {Stored::bad, {}, {}};
   ServerStore::Report& report = submitted.report;
   report.ref = std::to_string(submitted.row);
-  report.measuredSeconds = *measured;
+  report.measuredSeconds = **measured;
   report.reporterID = submitted.reporterID;
   report.msgID = submitted.msgID;
-  // A database that cannot be written now may be writable later.
-  if (!store.addReport(report, received)) return {Stored::notReady, {}, store.lastError()};
+  if (auto added = store.addReport(report, received); !added) return {Stored::notReady, {}, added.error()};
   return {Stored::added, report.helpedID + " (" + report.ref + ")", {}};
 }
 

@@ -116,28 +116,30 @@ END;
 
 void ServerStore::StatementDeleter::operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 
-std::unique_ptr<ServerStore> ServerStore::open(const std::string& path, std::string& error) {
+Result<std::unique_ptr<ServerStore>> ServerStore::open(const std::string& path) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
-    error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    Failed failed{db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)};
     sqlite3_close(db);
-    return nullptr;
+    return failed;
   }
   std::unique_ptr<ServerStore> store(new ServerStore(db));
   // Another process holding the database briefly (a backup, sqlite3) makes a
   // write wait instead of fail.
   sqlite3_busy_timeout(db, 2000);
-  if (!store->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) ||
-      !store->exec(kSchema, error)) {
-    return nullptr;
+  for (const char* sql : {"PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", kSchema}) {
+    if (auto made = store->exec(sql); !made) return Failed{made.error()};
   }
   // Databases made before reports kept the measured length.
-  if (!store->hasColumn("reports", "measured_seconds") &&
-      !store->exec("ALTER TABLE reports ADD COLUMN measured_seconds INTEGER", error)) {
-    return nullptr;
+  if (!store->hasColumn("reports", "measured_seconds")) {
+    if (auto added = store->exec("ALTER TABLE reports ADD COLUMN measured_seconds INTEGER"); !added) {
+      return Failed{added.error()};
+    }
   }
-  if (!store->bindTrustToPins(error) || !store->prepare(error) || !store->readLastUsageRow(error)) return nullptr;
+  for (auto step : {&ServerStore::bindTrustToPins, &ServerStore::prepare, &ServerStore::readLastUsageRow}) {
+    if (auto done = (store.get()->*step)(); !done) return Failed{done.error()};
+  }
   return store;
 }
 
@@ -166,25 +168,29 @@ ServerStore::~ServerStore() {
   sqlite3_close(db_);
 }
 
-bool ServerStore::readLastUsageRow(std::string& error) {
+Result<void> ServerStore::readLastUsageRow() {
   // The sequence too: rows deleted by hand keep their numbers used.
   static constexpr const char* kSql =
       "SELECT MAX(IFNULL((SELECT MAX(row) FROM sessions), 0), "
       "IFNULL((SELECT seq FROM sqlite_sequence WHERE name = 'sessions'), 0))";
-  Statement s = prepareOnce(kSql, error);
-  if (!s) return false;
-  if (sqlite3_step(s.get()) != SQLITE_ROW) {
-    error = sqlite3_errmsg(db_);
-    return false;
-  }
-  lastUsageRow_ = sqlite3_column_int64(s.get(), 0);
-  return true;
+  Result<Statement> s = prepareOnce(kSql);
+  if (!s) return Failed{s.error()};
+  if (sqlite3_step(s->get()) != SQLITE_ROW) return failed();
+  lastUsageRow_ = sqlite3_column_int64(s->get(), 0);
+  return {};
 }
 
-ServerStore::Statement ServerStore::prepareOnce(const char* sql, std::string& error) {
+Result<ServerStore::Statement> ServerStore::prepareOnce(const char* sql) {
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_, sql, -1, &raw, nullptr) != SQLITE_OK) error = sqlite3_errmsg(db_);
+  if (sqlite3_prepare_v2(db_, sql, -1, &raw, nullptr) != SQLITE_OK) return failed();
   return Statement(raw);
+}
+
+Failed ServerStore::failed() const { return Failed{sqlite3_errmsg(db_)}; }
+
+Result<void> ServerStore::stepped(int rc) const {
+  if (rc != SQLITE_DONE) return failed();
+  return {};
 }
 
 void ServerStore::waitForLocks(int milliseconds) { sqlite3_busy_timeout(db_, milliseconds); }
@@ -206,12 +212,12 @@ void ServerStore::waitForLocksWithoutLimit(std::function<void()> waiting) {
       this);
 }
 
-bool ServerStore::exec(const char* sql, std::string& error) {
+Result<void> ServerStore::exec(const char* sql) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-  error = message ? message : "database error";
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return {};
+  Failed failed{message ? message : "database error"};
   sqlite3_free(message);
-  return false;
+  return failed;
 }
 
 bool ServerStore::hasColumn(const char* table, const char* column) {
@@ -226,26 +232,26 @@ bool ServerStore::hasColumn(const char* table, const char* column) {
   return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int64(raw, 0) > 0;
 }
 
-bool ServerStore::bindTrustToPins(std::string& error) {
-  if (hasColumn("trusted_helpers", "pin_hash")) return exec(kTrustFollowsPins, error);
+Result<void> ServerStore::bindTrustToPins() {
+  if (hasColumn("trusted_helpers", "pin_hash")) return exec(kTrustFollowsPins);
   // A database from before trust was bound to a secret: each entry binds to
   // the secret that keeps its ID now, so that a deployment keeps its helpers
   // (one whose ID is not kept starts suspended). Checked again inside the
   // transaction: the server and a --list-helpers may open it at once.
-  if (!exec("BEGIN IMMEDIATE", error)) return false;
-  bool ok = (hasColumn("trusted_helpers", "pin_hash") ||
-             exec("ALTER TABLE trusted_helpers ADD COLUMN pin_hash BLOB; "
-                  "UPDATE trusted_helpers SET pin_hash = (SELECT secret_hash FROM pins WHERE pins.id = trusted_helpers.id)",
-                  error)) &&
-            exec(kTrustFollowsPins, error) && exec("COMMIT", error);
-  if (!ok) {
-    std::string ignored;
-    exec("ROLLBACK", ignored);
+  if (auto begun = exec("BEGIN IMMEDIATE"); !begun) return begun;
+  Result<void> done;
+  if (!hasColumn("trusted_helpers", "pin_hash")) {
+    done = exec(
+        "ALTER TABLE trusted_helpers ADD COLUMN pin_hash BLOB; "
+        "UPDATE trusted_helpers SET pin_hash = (SELECT secret_hash FROM pins WHERE pins.id = trusted_helpers.id)");
   }
-  return ok;
+  if (done) done = exec(kTrustFollowsPins);
+  if (done) done = exec("COMMIT");
+  if (!done) (void)exec("ROLLBACK");
+  return done;
 }
 
-bool ServerStore::prepare(std::string& error) {
+Result<void> ServerStore::prepare() {
   struct Item {
     Statement* statement;
     const char* sql;
@@ -296,63 +302,50 @@ bool ServerStore::prepare(std::string& error) {
   };
   for (const Item& item : items) {
     sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v3(db_, item.sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
-      error = sqlite3_errmsg(db_);
-      return false;
-    }
+    if (sqlite3_prepare_v3(db_, item.sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) return failed();
     item.statement->reset(s);
   }
-  return true;
+  return {};
 }
 
-std::optional<Bytes> ServerStore::pinHash(const std::string& id) {
-  std::optional<Bytes> hash;
-  if (!readPinHash(id, hash)) return std::nullopt;
-  return hash;
-}
-
-bool ServerStore::readPinHash(const std::string& id, std::optional<Bytes>& hash) {
+Result<std::optional<Bytes>> ServerStore::pinHash(const std::string& id) {
   Use s(getPin_.get());
   bindText(*s, 1, id);
-  hash.reset();
   int rc = sqlite3_step(*s);
-  if (rc == SQLITE_DONE) return true;
-  if (rc != SQLITE_ROW) return false;
+  if (rc == SQLITE_DONE) return std::optional<Bytes>();
+  if (rc != SQLITE_ROW) return failed();
   auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(*s, 0));
-  hash = Bytes(data, data + sqlite3_column_bytes(*s, 0));
-  return true;
+  return std::optional<Bytes>(Bytes(data, data + sqlite3_column_bytes(*s, 0)));
 }
 
-bool ServerStore::setPin(const std::string& id, ByteView secretHash, int64_t when) {
+Result<void> ServerStore::setPin(const std::string& id, ByteView secretHash, int64_t when) {
   Use s(setPin_.get());
   bindText(*s, 1, id);
   sqlite3_bind_blob(*s, 2, secretHash.data(), int(secretHash.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(*s, 3, when);
-  return sqlite3_step(*s) == SQLITE_DONE;
+  return stepped(sqlite3_step(*s));
 }
 
-bool ServerStore::removePin(const std::string& id) {
+Result<void> ServerStore::removePin(const std::string& id) {
   Use s(removePin_.get());
   bindText(*s, 1, id);
-  return sqlite3_step(*s) == SQLITE_DONE;
+  return stepped(sqlite3_step(*s));
 }
 
-bool ServerStore::trustHelper(const std::string& id, const std::string& name, int64_t when, bool& kept) {
+Result<bool> ServerStore::trustHelper(const std::string& id, const std::string& name, int64_t when) {
   Use s(trustHelper_.get());
   bindText(*s, 1, id);
   bindText(*s, 2, name);
   sqlite3_bind_int64(*s, 3, when);
-  if (sqlite3_step(*s) != SQLITE_DONE) return false;
-  kept = sqlite3_changes(db_) > 0;
-  return true;
+  if (sqlite3_step(*s) != SQLITE_DONE) return failed();
+  return sqlite3_changes(db_) > 0;
 }
 
-bool ServerStore::distrustHelper(const std::string& id, bool& removed) {
+Result<bool> ServerStore::distrustHelper(const std::string& id) {
   Use s(distrustHelper_.get());
   bindText(*s, 1, id);
-  if (sqlite3_step(*s) != SQLITE_DONE) return false;
-  removed = sqlite3_changes(db_) > 0;
-  return true;
+  if (sqlite3_step(*s) != SQLITE_DONE) return failed();
+  return sqlite3_changes(db_) > 0;
 }
 
 namespace {
@@ -369,35 +362,40 @@ ServerStore::Helper helperAt(sqlite3_stmt* s) {
 
 }  // namespace
 
-std::optional<ServerStore::Helper> ServerStore::trustedHelper(const std::string& id) {
+Result<std::optional<ServerStore::Helper>> ServerStore::trustedHelper(const std::string& id) {
   Use s(getHelper_.get());
   bindText(*s, 1, id);
-  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
-  return helperAt(*s);
+  int rc = sqlite3_step(*s);
+  if (rc == SQLITE_DONE) return std::optional<Helper>();
+  if (rc != SQLITE_ROW) return failed();
+  return std::optional<Helper>(helperAt(*s));
 }
 
-std::optional<std::vector<ServerStore::Helper>> ServerStore::trustedHelpers() {
+Result<std::vector<ServerStore::Helper>> ServerStore::trustedHelpers() {
   Use s(listHelpers_.get());
   std::vector<Helper> helpers;
   int rc;
   while ((rc = sqlite3_step(*s)) == SQLITE_ROW) helpers.push_back(helperAt(*s));
-  if (rc != SQLITE_DONE) return std::nullopt;
+  if (rc != SQLITE_DONE) return failed();
   return helpers;
 }
 
-std::optional<int64_t> ServerStore::trustedHelperCount() {
+Result<int64_t> ServerStore::trustedHelperCount() {
   Use s(countHelpers_.get());
-  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
+  if (sqlite3_step(*s) != SQLITE_ROW) return failed();
   return sqlite3_column_int64(*s, 0);
 }
 
-int64_t ServerStore::startUsage(const std::string& viewerID, const std::string& hostID,
-                                const std::string& reportedBy, int64_t started) {
+Result<int64_t> ServerStore::startUsage(const std::string& viewerID, const std::string& hostID,
+                                        const std::string& reportedBy, int64_t started) {
   int64_t row = reserveUsageRow();
-  return insertUsage(row, viewerID, hostID, reportedBy, started) ? row : 0;
+  if (auto inserted = insertUsage(row, viewerID, hostID, reportedBy, started); !inserted) {
+    return Failed{inserted.error()};
+  }
+  return row;
 }
 
-bool ServerStore::insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
+Result<void> ServerStore::insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
                               const std::string& reportedBy, int64_t started) {
   Use s(startUsage_.get());
   bindText(*s, 1, viewerID);
@@ -405,17 +403,17 @@ bool ServerStore::insertUsage(int64_t row, const std::string& viewerID, const st
   bindText(*s, 3, reportedBy);
   sqlite3_bind_int64(*s, 4, started);
   sqlite3_bind_int64(*s, 5, row);
-  return sqlite3_step(*s) == SQLITE_DONE;
+  return stepped(sqlite3_step(*s));
 }
 
-bool ServerStore::endUsage(int64_t row, int64_t seconds) {
+Result<void> ServerStore::endUsage(int64_t row, int64_t seconds) {
   Use s(endUsage_.get());
   sqlite3_bind_int64(*s, 1, row);
   sqlite3_bind_int64(*s, 2, seconds);
-  return sqlite3_step(*s) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+  if (auto done = stepped(sqlite3_step(*s)); !done) return done;
+  if (sqlite3_changes(db_) != 1) return Failed{"no session record " + std::to_string(row)};
+  return {};
 }
-
-std::string ServerStore::lastError() const { return sqlite3_errmsg(db_); }
 
 std::optional<ServerStore::Usage> ServerStore::usage(int64_t row) {
   Use s(getUsage_.get());
@@ -430,28 +428,32 @@ std::optional<ServerStore::Usage> ServerStore::usage(int64_t row) {
   return u;
 }
 
-bool ServerStore::markAsked(int64_t row) {
+Result<void> ServerStore::markAsked(int64_t row) {
   Use s(markAsked_.get());
   sqlite3_bind_int64(*s, 1, row);
-  return sqlite3_step(*s) == SQLITE_DONE;
+  return stepped(sqlite3_step(*s));
 }
 
-std::optional<int64_t> ServerStore::askedLength(int64_t row, const std::string& viewerID) {
+Result<std::optional<int64_t>> ServerStore::askedLength(int64_t row, const std::string& viewerID) {
   Use s(askedLength_.get());
   sqlite3_bind_int64(*s, 1, row);
   bindText(*s, 2, viewerID);
-  if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
-  return sqlite3_column_int64(*s, 0);
+  int rc = sqlite3_step(*s);
+  if (rc == SQLITE_DONE) return std::optional<int64_t>();
+  if (rc != SQLITE_ROW) return failed();
+  return std::optional<int64_t>(sqlite3_column_int64(*s, 0));
 }
 
-bool ServerStore::hasReport(const std::string& reporterID, const std::string& msgID) {
+Result<bool> ServerStore::hasReport(const std::string& reporterID, const std::string& msgID) {
   Use s(hasReport_.get());
   bindText(*s, 1, reporterID);
   bindText(*s, 2, msgID);
-  return sqlite3_step(*s) == SQLITE_ROW;
+  int rc = sqlite3_step(*s);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failed();
+  return rc == SQLITE_ROW;
 }
 
-bool ServerStore::addReport(const Report& r, int64_t received) {
+Result<void> ServerStore::addReport(const Report& r, int64_t received) {
   Use s(addReport_.get());
   int i = 1;
   for (const std::string* text : {&r.reporterID, &r.msgID, &r.ref}) bindText(*s, i++, *text);
@@ -464,7 +466,7 @@ bool ServerStore::addReport(const Report& r, int64_t received) {
   bindText(*s, i++, r.description);
   sqlite3_bind_int64(*s, i++, received);
   sqlite3_bind_int64(*s, i++, r.measuredSeconds);
-  return sqlite3_step(*s) == SQLITE_DONE;
+  return stepped(sqlite3_step(*s));
 }
 
 int64_t ServerStore::reportCount() {
@@ -484,8 +486,8 @@ int64_t ServerStore::usageCount() {
   return sqlite3_step(*s) == SQLITE_ROW ? sqlite3_column_int64(*s, 0) : 0;
 }
 
-bool ServerStore::usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each,
-                               std::string& error) {
+Result<void> ServerStore::usageBetween(int64_t from, int64_t to,
+                                       const std::function<void(const UsageLine&)>& each) {
   // Run once per export, so prepared here rather than kept.
   static constexpr const char* kSql =
       "SELECT s.row, s.viewer_id, s.host_id, s.reported_by, s.started, s.seconds, r.row, r.reporter_id, r.msg_id, "
@@ -493,9 +495,9 @@ bool ServerStore::usageBetween(int64_t from, int64_t to, const std::function<voi
       "r.billable, r.minutes, r.description, r.measured_seconds "
       "FROM sessions s LEFT JOIN reports r ON r.reporter_id = s.viewer_id AND r.ref = CAST(s.row AS TEXT) "
       "WHERE s.started >= ?1 AND s.started < ?2 ORDER BY s.started, s.row";
-  Statement statement = prepareOnce(kSql, error);
-  if (!statement) return false;
-  sqlite3_stmt* raw = statement.get();
+  Result<Statement> statement = prepareOnce(kSql);
+  if (!statement) return Failed{statement.error()};
+  sqlite3_stmt* raw = statement->get();
   sqlite3_bind_int64(raw, 1, from);
   sqlite3_bind_int64(raw, 2, to);
   int rc;
@@ -512,11 +514,7 @@ bool ServerStore::usageBetween(int64_t from, int64_t to, const std::function<voi
     }
     each(line);
   }
-  if (rc != SQLITE_DONE) {
-    error = sqlite3_errmsg(db_);
-    return false;
-  }
-  return true;
+  return stepped(rc);
 }
 
 }  // namespace plimo

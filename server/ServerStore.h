@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/Bytes.h"
+#include "core/Result.h"
 #include "protocol/ReportPayload.h"
 
 struct sqlite3;
@@ -26,9 +27,9 @@ namespace plimo {
 
 class ServerStore {
  public:
-  // Opens or creates the database at `path` (":memory:" for tests). Nothing,
-  // with `error` set, when it cannot be opened or its tables not made.
-  static std::unique_ptr<ServerStore> open(const std::string& path, std::string& error);
+  // Opens or creates the database at `path` (":memory:" for tests); fails
+  // when it cannot be opened or its tables not made.
+  static Result<std::unique_ptr<ServerStore>> open(const std::string& path);
   ~ServerStore();
   ServerStore(const ServerStore&) = delete;
   ServerStore& operator=(const ServerStore&) = delete;
@@ -42,16 +43,13 @@ class ServerStore {
   void waitForLocksWithoutLimit(std::function<void()> waiting);
 
   // The stored hash of the secret that keeps `id`, or nothing when the ID is
-  // not kept (also when the read failed).
-  std::optional<Bytes> pinHash(const std::string& id);
-  // The same, false when the read failed.
-  [[nodiscard]] bool readPinHash(const std::string& id, std::optional<Bytes>& hash);
+  // not kept.
+  Result<std::optional<Bytes>> pinHash(const std::string& id);
   // Keeps `id` for the holder of the secret whose hash is given (replaces an
   // earlier hash); `when` (Unix seconds) also becomes its last use, so an
-  // administrator can find IDs no PC has claimed for years. False when the
-  // write failed.
-  [[nodiscard]] bool setPin(const std::string& id, ByteView secretHash, int64_t when);
-  [[nodiscard]] bool removePin(const std::string& id);
+  // administrator can find IDs no PC has claimed for years.
+  Result<void> setPin(const std::string& id, ByteView secretHash, int64_t when);
+  Result<void> removePin(const std::string& id);
 
   // Helpers let into PCs with unattended access. The list is read on every
   // such CONNECT, so that `plimo-server --trust-helper` in another process
@@ -68,40 +66,39 @@ class ServerStore {
     bool suspended = false;  // the pin it was trusted with is gone: let in nowhere
   };
   // Trusts the holder of the secret that keeps `id` now (renaming the entry,
-  // and lifting a suspension, when there is one). False when the write
-  // failed; `kept` says whether the ID was kept: one that is not is not
-  // trusted.
-  [[nodiscard]] bool trustHelper(const std::string& id, const std::string& name, int64_t when, bool& kept);
-  // False when the write failed; `removed` says whether the ID was listed.
-  [[nodiscard]] bool distrustHelper(const std::string& id, bool& removed);
-  // The listed helper `id`, suspended or not, or nothing (also when the read
-  // failed).
-  std::optional<Helper> trustedHelper(const std::string& id);
-  // All of them, by ID; nothing when the read failed.
-  std::optional<std::vector<Helper>> trustedHelpers();
-  // How many are trusted and not suspended; nothing when the read failed.
-  std::optional<int64_t> trustedHelperCount();
+  // and lifting a suspension, when there is one). True when the ID was kept:
+  // one that is not is not trusted.
+  Result<bool> trustHelper(const std::string& id, const std::string& name, int64_t when);
+  // True when the ID was listed.
+  Result<bool> distrustHelper(const std::string& id);
+  // The listed helper `id`, suspended or not, or nothing.
+  Result<std::optional<Helper>> trustedHelper(const std::string& id);
+  // All of them, by ID.
+  Result<std::vector<Helper>> trustedHelpers();
+  // How many are trusted and not suspended.
+  Result<int64_t> trustedHelperCount();
 
   // A new usage record: the helper's (viewer's) and the helped PC's (host's)
   // IDs, which side reported it first, and its start in Unix seconds.
-  // Returns its row number, 0 when the write failed.
-  [[nodiscard]] int64_t startUsage(const std::string& viewerID, const std::string& hostID,
-                     const std::string& reportedBy, int64_t started);
+  // Returns its row number.
+  Result<int64_t> startUsage(const std::string& viewerID, const std::string& hostID, const std::string& reportedBy,
+                             int64_t started);
   // The row number of a usage record about to be written, so that a caller
   // knows it before the write has run: this connection numbers the records
   // (from the highest at open; nothing else writes them). Any thread.
   int64_t reserveUsageRow() { return ++lastUsageRow_; }
-  // startUsage with a reserved row. False when the write failed.
-  [[nodiscard]] bool insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
-                                 const std::string& reportedBy, int64_t started);
-  // Sets the length of a record in seconds (it may be called again to extend it).
-  [[nodiscard]] bool endUsage(int64_t row, int64_t seconds);
+  // startUsage with a reserved row.
+  Result<void> insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
+                           const std::string& reportedBy, int64_t started);
+  // Sets the length of a record in seconds (it may be called again to extend
+  // it); fails for a row that is not there.
+  Result<void> endUsage(int64_t row, int64_t seconds);
   // The helper of record `row` was asked for a report on it.
-  [[nodiscard]] bool markAsked(int64_t row);
+  Result<void> markAsked(int64_t row);
   // The measured length of record `row` when `viewerID` was its helper, was
   // asked about it and has not reported on it yet (a report's ref is the
   // record's row in decimal); nothing otherwise.
-  std::optional<int64_t> askedLength(int64_t row, const std::string& viewerID);
+  Result<std::optional<int64_t>> askedLength(int64_t row, const std::string& viewerID);
 
   // A helper's billing report on one session, with who sent it.
   struct Report : ReportFields {
@@ -110,11 +107,10 @@ class ServerStore {
     int64_t measuredSeconds = 0;  // the server's own measure of the record
   };
   // Stores a report once: a resend with the same reporter and msgID changes
-  // nothing. False when the write failed.
-  [[nodiscard]] bool addReport(const Report& report, int64_t received);
+  // nothing.
+  Result<void> addReport(const Report& report, int64_t received);
   // True when `reporterID` already stored its report `msgID`.
-  bool hasReport(const std::string& reporterID, const std::string& msgID);
-  int64_t reportCount();
+  Result<bool> hasReport(const std::string& reporterID, const std::string& msgID);
 
   struct Usage {
     std::string viewerID;
@@ -123,13 +119,11 @@ class ServerStore {
     int64_t started = 0;
     std::optional<int64_t> seconds;
   };
-  // Why the last write failed, for the log.
-  std::string lastError() const;
-
-  // For tests and tools.
+  // For tests and tools: nothing, or 0, also when the read failed.
   std::optional<Usage> usage(int64_t row);
   int64_t usageCount();
   std::optional<Report> report(int64_t row);
+  int64_t reportCount();
 
   // A usage record and the report its helper gave on it, for invoices.
   struct UsageLine {
@@ -138,25 +132,26 @@ class ServerStore {
     std::optional<Report> report;
   };
   // Each record that started in [from, to) (Unix seconds), oldest first.
-  // False, with `error` set, when the database cannot be read.
-  bool usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each,
-                    std::string& error);
+  Result<void> usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each);
 
  private:
   explicit ServerStore(sqlite3* db);
-  bool prepare(std::string& error);
-  bool exec(const char* sql, std::string& error);
+  Result<void> prepare();
+  Result<void> exec(const char* sql);
   bool hasColumn(const char* table, const char* column);
-  bool bindTrustToPins(std::string& error);
-  bool readLastUsageRow(std::string& error);
+  Result<void> bindTrustToPins();
+  Result<void> readLastUsageRow();
+  // The connection's last error.
+  Failed failed() const;
+  // Done when a one-step statement stepped to its end.
+  Result<void> stepped(int rc) const;
 
   struct StatementDeleter {
     void operator()(sqlite3_stmt* s) const;
   };
   using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
-  // A statement run once (not kept); empty, with `error` set, when it does
-  // not prepare.
-  Statement prepareOnce(const char* sql, std::string& error);
+  // A statement run once (not kept).
+  Result<Statement> prepareOnce(const char* sql);
 
   sqlite3* db_;
   std::atomic<int64_t> lastUsageRow_{0};

@@ -84,11 +84,9 @@ int64_t StoreWorker::startUsage(const std::string& viewerID, const std::string& 
                                 const std::string& reportedBy, int64_t started) {
   int64_t row = store_.reserveUsageRow();
   submit(
-      [=](ServerStore& store) -> std::string {
-        return store.insertUsage(row, viewerID, hostID, reportedBy, started) ? std::string() : store.lastError();
-      },
-      [this, key = viewerID + " " + hostID](const std::string& error) {
-        if (!error.empty()) log_("Cannot record the session " + key + ": " + error);
+      [=](ServerStore& store) { return store.insertUsage(row, viewerID, hostID, reportedBy, started); },
+      [this, key = viewerID + " " + hostID](const Result<void>& inserted) {
+        if (!inserted) log_("Cannot record the session " + key + ": " + inserted.error());
       });
   return row;
 }

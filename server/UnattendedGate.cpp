@@ -6,9 +6,12 @@ namespace plimo {
 
 std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& helper, const ClientSession& pc) {
   // A failed read lets nobody in.
-  std::optional<ServerStore::Helper> entry = server_.reads().trustedHelper(helper.id);
-  const char* why = nullptr;
-  if (!entry) {
+  Result<std::optional<ServerStore::Helper>> read = server_.reads().trustedHelper(helper.id);
+  std::optional<ServerStore::Helper> entry = read.valueOr(std::nullopt);
+  std::string why;
+  if (!read) {
+    why = "the trusted helpers cannot be read (" + read.error() + ")";
+  } else if (!entry) {
     why = "not a trusted helper";
   } else if (entry->suspended) {
     why = "its trust is suspended, as the pin it was trusted with is gone (the ID was given up since, and may be "
@@ -16,7 +19,7 @@ std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& he
   } else if (!helper.pinned) {
     why = "a trusted helper's ID, but not kept with its secret in this session";
   }
-  if (why) {
+  if (!why.empty()) {
     server_.log(helper, "Refused ID " + helper.id + " from " + helper.endpoint.text() + " asking for ID " + pc.id +
                             ", which has unattended access: " + why);
     return std::nullopt;
@@ -28,7 +31,7 @@ void UnattendedGate::announced(const ClientSession& pc) {
   double now = server_.loop().now();
   if (now < nextCheck_) return;
   nextCheck_ = now + kRecheck;
-  std::optional<int64_t> count = server_.reads().trustedHelperCount();
+  Result<int64_t> count = server_.reads().trustedHelperCount();
   if (!count || *count > 0) return;
   nextCheck_ = now + kWarningPeriod;
   server_.log("No helper is trusted, so PCs with unattended access (such as ID " + pc.id +

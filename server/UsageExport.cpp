@@ -95,7 +95,7 @@ std::string jsonString(std::string_view given) {
   return out + "\"";
 }
 
-bool write(ServerStore& store, int64_t from, int64_t to, Format format, std::ostream& out, std::string& error) {
+Result<void> write(ServerStore& store, int64_t from, int64_t to, Format format, std::ostream& out) {
   const auto& cols = columns();
   if (format == Format::csv) {
     for (size_t i = 0; i < cols.size(); ++i) out << (i ? "," : "") << cols[i].name;
@@ -104,7 +104,7 @@ bool write(ServerStore& store, int64_t from, int64_t to, Format format, std::ost
     out << "[";
   }
   bool first = true;
-  bool ok = store.usageBetween(from, to, [&](const ServerStore::UsageLine& line) {
+  Result<void> read = store.usageBetween(from, to, [&](const ServerStore::UsageLine& line) {
     auto v = values(line);
     if (format == Format::csv) {
       // The numbers are the server's own; text fields are quoted and guarded.
@@ -129,11 +129,12 @@ bool write(ServerStore& store, int64_t from, int64_t to, Format format, std::ost
     }
     out << "}";
     first = false;
-  }, error);
+  });
   if (format == Format::json) out << (first ? "]\n" : "\n]\n");
   out.flush();
-  if (ok && !out.good()) error = "cannot write the export";
-  return ok && out.good();
+  if (!read) return read;
+  if (!out.good()) return Failed{"cannot write the export"};
+  return {};
 }
 
 }  // namespace plimo::UsageExport

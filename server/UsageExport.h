@@ -18,10 +18,10 @@ namespace plimo::UsageExport {
 
 enum class Format { csv, json };
 
-// Writes the records that started in [from, to) (Unix seconds). False, with
-// `error` set, when the database cannot be read; what was written by then is
-// not a whole export.
-bool write(ServerStore& store, int64_t from, int64_t to, Format format, std::ostream& out, std::string& error);
+// Writes the records that started in [from, to) (Unix seconds). When it fails
+// (the database cannot be read, the output not written) what was written by
+// then is not a whole export.
+Result<void> write(ServerStore& store, int64_t from, int64_t to, Format format, std::ostream& out);
 
 // One CSV text field, always quoted, its quotes doubled. An apostrophe goes
 // before = + - @, a tab or a CR that starts the text or follows (past

@@ -67,16 +67,17 @@ std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& lo
 
 // --export-usage: the database of a server that may be running, read beside it.
 int exportUsage(const ServerOptions& options) {
-  std::string path = options.dataDir + "/plimo-server.db", error;
+  std::string path = options.dataDir + "/plimo-server.db";
   if (!std::filesystem::exists(path)) {
     std::fprintf(stderr, "plimo-server: no database in %s\n", options.dataDir.c_str());
     return 1;
   }
-  auto store = ServerStore::open(path, error);
   auto format = options.exportFormat == "json" ? UsageExport::Format::json : UsageExport::Format::csv;
-  if (!store ||
-      !UsageExport::write(*store, options.exportFrom, options.exportTo, format, std::cout, error)) {
-    std::fprintf(stderr, "plimo-server: cannot export the usage from %s: %s\n", path.c_str(), error.c_str());
+  auto store = ServerStore::open(path);
+  Result<void> written = store ? UsageExport::write(**store, options.exportFrom, options.exportTo, format, std::cout)
+                               : Result<void>(Failed{store.error()});
+  if (!written) {
+    std::fprintf(stderr, "plimo-server: cannot export the usage from %s: %s\n", path.c_str(), written.error().c_str());
     return 1;
   }
   return 0;
@@ -113,12 +114,13 @@ int main(int argc, char** argv) {
                    options->dataDir.c_str());
       return 1;
     }
-    auto store = ServerStore::open(databasePath, error);
+    auto store = ServerStore::open(databasePath);
     if (!store) {
-      std::fprintf(stderr, "plimo-server: cannot open the database %s: %s\n", databasePath.c_str(), error.c_str());
+      std::fprintf(stderr, "plimo-server: cannot open the database %s: %s\n", databasePath.c_str(),
+                   store.error().c_str());
       return 1;
     }
-    return runHelperCommand(*options, *store, log, stdout);
+    return runHelperCommand(*options, **store, log, stdout);
   }
   if (!holdDataFolder(options->dataDir)) {
     log.line("Another plimo-server serves from " + options->dataDir + "; not starting");
@@ -130,12 +132,13 @@ int main(int argc, char** argv) {
   if (!key) return 1;
   // Two connections: the store thread writes on one, the loop reads on the
   // other (readers never wait for a writer in WAL mode).
-  auto store = ServerStore::open(databasePath, error);
-  auto loopReads = store ? ServerStore::open(databasePath, error) : nullptr;
-  if (!store || !loopReads) {
-    log.line("Cannot open the database: " + error);
+  auto opened = ServerStore::open(databasePath);
+  auto openedReads = opened ? ServerStore::open(databasePath) : Result<std::unique_ptr<ServerStore>>(Failed{opened.error()});
+  if (!openedReads) {
+    log.line("Cannot open the database: " + openedReads.error());
     return 1;
   }
+  std::unique_ptr<ServerStore> store = std::move(*opened), loopReads = std::move(*openedReads);
   // Only a process holding the database in exclusive locking mode makes a
   // reader wait; the loop then answers as if the entry were refused (an ID
   // kept, a helper not trusted) rather than stall relaying.

@@ -251,9 +251,9 @@ TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
   sqlite3_close(db);
   EXPECT_TRUE(waitFor([&] { return !server.process->running(); }, 10));
 
-  std::string error;
-  auto store = ServerStore::open(path, error);
-  ASSERT_TRUE(store) << error;
+  auto opened = ServerStore::open(path);
+  ASSERT_TRUE(opened) << opened.error();
+  auto& store = *opened;
   EXPECT_EQ(store->usageCount(), kSessions + 1);
   for (int64_t row = 1; row <= kSessions + 1; ++row) {
     auto usage = store->usage(row);
@@ -261,7 +261,7 @@ TEST(ServerFaults, ADatabaseLockedByAnotherProcessDoesNotStallRelaying) {
     EXPECT_EQ(usage->viewerID, idA);
     EXPECT_TRUE(usage->seconds) << row;
   }
-  EXPECT_TRUE(store->pinHash(idC));
+  EXPECT_TRUE(*store->pinHash(idC));
 }
 
 // Every REPORT line queued a database write, refused or not, and a full

@@ -42,10 +42,13 @@ inline RelayConfig testConfig() {
   return config;
 }
 
-inline std::unique_ptr<ServerStore> memoryStore() {
-  std::string error;
-  return ServerStore::open(":memory:", error);
+// The store at `path`, or nothing when it does not open.
+inline std::unique_ptr<ServerStore> openStore(const std::string& path) {
+  auto opened = ServerStore::open(path);
+  return opened ? std::move(*opened) : nullptr;
 }
+
+inline std::unique_ptr<ServerStore> memoryStore() { return openStore(":memory:"); }
 
 struct ServerRig {
   explicit ServerRig(RelayConfig config = testConfig(), SigningKey serverKey = SigningKey::generate())

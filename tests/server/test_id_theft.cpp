@@ -29,8 +29,8 @@ TEST(IdTheft, PinCannotClaimAnOfflineIDOfAnotherPC) {
   // Neither the owner's lapsed ID nor one never handed out can be kept.
   EXPECT_EQ(attacker.say("PIN " + id + " " + kSecret), one("ERR PIN TAKEN"));
   EXPECT_EQ(attacker.say("PIN 987654321 " + kSecret), one("ERR PIN TAKEN"));
-  EXPECT_FALSE(rig.store->pinHash(id));
-  EXPECT_FALSE(rig.store->pinHash("987654321"));
+  EXPECT_FALSE(*rig.store->pinHash(id));
+  EXPECT_FALSE(*rig.store->pinHash("987654321"));
   // Its own ID it may keep.
   EXPECT_EQ(attacker.say("PIN " + own + " " + kSecret), (std::vector<std::string>{"PIN OK " + own, "ID " + own + " pinned"}));
 

@@ -233,7 +233,7 @@ TEST(RelayServer, PinKeepsAnIDForItsSecretOnly) {
   std::string id = a.registerAs();
   std::string secret(64, 'C');
   EXPECT_EQ(a.say("PIN " + id + " " + secret), (std::vector<std::string>{"PIN OK " + id, "ID " + id + " pinned"}));
-  auto stored = rig.store->pinHash(id);
+  auto stored = rig.store->pinHash(id).valueOr(std::nullopt);
   ASSERT_TRUE(stored);
   EXPECT_EQ(*stored, Registration::secretHash(secret));
   EXPECT_NE(*stored, toBytes(secret));
@@ -256,7 +256,7 @@ TEST(RelayServer, PinKeepsAnIDForItsSecretOnly) {
 
   // UNPIN forgets the secret; the ID stays for the session, leased.
   EXPECT_EQ(c.say("UNPIN"), std::vector<std::string>{"ID " + id + " 86400"});
-  EXPECT_FALSE(rig.store->pinHash(id));
+  EXPECT_FALSE(*rig.store->pinHash(id));
 }
 
 TEST(RelayServer, PinBeforeHelloOrMalformedIsRefused) {

@@ -23,7 +23,7 @@ std::string payload(const std::string& ref, const std::string& description) {
 // A record of a session `viewerID` helped on, which the server asked it
 // about; its ref.
 std::string askedRecord(ServerStore& store, const std::string& viewerID) {
-  int64_t row = store.startUsage(viewerID, "222333444", "V", 1700000000);
+  int64_t row = store.startUsage(viewerID, "222333444", "V", 1700000000).valueOr(0);
   EXPECT_TRUE(store.endUsage(row, 600));
   EXPECT_TRUE(store.markAsked(row));
   return std::to_string(row);

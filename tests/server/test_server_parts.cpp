@@ -148,15 +148,15 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
 TEST(ServerStore, KeepsPinsAndUsageRecords) {
   auto store = testkit::memoryStore();
   ASSERT_TRUE(store);
-  EXPECT_FALSE(store->pinHash("123456789"));
+  EXPECT_FALSE(*store->pinHash("123456789"));
   ASSERT_TRUE(store->setPin("123456789", Bytes{1, 2, 3}, 100));
-  EXPECT_EQ(*store->pinHash("123456789"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(**store->pinHash("123456789"), (Bytes{1, 2, 3}));
   ASSERT_TRUE(store->setPin("123456789", Bytes{4}, 200));
-  EXPECT_EQ(*store->pinHash("123456789"), Bytes{4});
+  EXPECT_EQ(**store->pinHash("123456789"), Bytes{4});
   EXPECT_TRUE(store->removePin("123456789"));
-  EXPECT_FALSE(store->pinHash("123456789"));
+  EXPECT_FALSE(*store->pinHash("123456789"));
 
-  int64_t row = store->startUsage("111111111", "222222222", "V", 1700000000);
+  int64_t row = store->startUsage("111111111", "222222222", "V", 1700000000).valueOr(0);
   ASSERT_GT(row, 0);
   auto u = store->usage(row);
   ASSERT_TRUE(u);
@@ -187,9 +187,8 @@ TEST(ServerStore, ADatabaseFromBeforeMeasuredLengthsKeepsItsReportsAndGainsThem)
     ASSERT_EQ(sqlite3_exec(db, old, nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
   }
-  std::string error;
-  auto store = ServerStore::open(path, error);
-  ASSERT_TRUE(store) << error;
+  auto store = testkit::openStore(path);
+  ASSERT_TRUE(store);
   ASSERT_TRUE(store->report(1));
   EXPECT_EQ(store->report(1)->minutes, 15);
   EXPECT_EQ(store->report(1)->measuredSeconds, 0);
@@ -206,15 +205,14 @@ TEST(ServerStore, ReopensTheSameFileAndRefusesAnUnusableOne) {
   auto dir = std::filesystem::temp_directory_path() / ("plimo-store-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::string path = (dir / "db").string();
-  std::string error;
   {
-    auto store = ServerStore::open(path, error);
-    ASSERT_TRUE(store) << error;
+    auto store = testkit::openStore(path);
+    ASSERT_TRUE(store);
     ASSERT_TRUE(store->setPin("987654321", Bytes{9}, 1));
   }
-  auto again = ServerStore::open(path, error);
+  auto again = testkit::openStore(path);
   ASSERT_TRUE(again);
-  EXPECT_EQ(*again->pinHash("987654321"), Bytes{9});
+  EXPECT_EQ(**again->pinHash("987654321"), Bytes{9});
   again.reset();
 
   // Garbage in place of a database: refused with a reason, no crash.
@@ -225,8 +223,9 @@ TEST(ServerStore, ReopensTheSameFileAndRefusesAnUnusableOne) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
   }
-  EXPECT_FALSE(ServerStore::open(junk, error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(ServerStore::open((dir / "no/such/folder/db").string(), error));
+  auto refused = ServerStore::open(junk);
+  ASSERT_FALSE(refused);
+  EXPECT_FALSE(refused.error().empty());
+  EXPECT_FALSE(ServerStore::open((dir / "no/such/folder/db").string()));
   std::filesystem::remove_all(dir);
 }

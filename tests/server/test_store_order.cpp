@@ -53,9 +53,9 @@ TEST(StoreOrder, PinReportAskAndReportAreAnsweredOnlyOnceTheirWritesAreDone) {
   ASSERT_FALSE(p.helperID.empty() || p.helpedID.empty());
 
   EXPECT_TRUE(p.helper.say("PIN " + p.helperID + " " + std::string(64, 'f')).empty());
-  EXPECT_FALSE(p.rig.store->pinHash(p.helperID));
+  EXPECT_FALSE(*p.rig.store->pinHash(p.helperID));
   p.rig.loop.runPending();
-  EXPECT_TRUE(p.rig.store->pinHash(p.helperID));
+  EXPECT_TRUE(*p.rig.store->pinHash(p.helperID));
   EXPECT_EQ(p.helper.lines(), (std::vector<std::string>{"PIN OK " + p.helperID, "ID " + p.helperID + " pinned"}));
 
   // The record is written, then its end and the request: in that order,
@@ -63,7 +63,7 @@ TEST(StoreOrder, PinReportAskAndReportAreAnsweredOnlyOnceTheirWritesAreDone) {
   p.session(10);
   EXPECT_TRUE(p.helper.lines().empty());
   p.rig.loop.runPending();
-  EXPECT_EQ(p.rig.store->askedLength(1, p.helperID), 10);
+  EXPECT_EQ(*p.rig.store->askedLength(1, p.helperID), 10);
   auto ask = p.helper.lines();
   ASSERT_EQ(ask.size(), 1u);
   EXPECT_EQ(ask[0].rfind("REPORTASK 1 ", 0), 0u) << ask[0];
@@ -90,7 +90,7 @@ TEST(StoreOrder, AnAnswerForAClientThatLeftMeanwhileReachesNoOne) {
   p.rig.loop.runPending();
   EXPECT_TRUE(next.lines().empty());
   // What they stored is kept: the pin for its secret, the billing record.
-  EXPECT_TRUE(p.rig.store->pinHash(p.helperID));
+  EXPECT_TRUE(*p.rig.store->pinHash(p.helperID));
   ASSERT_TRUE(p.rig.store->usage(1));
   EXPECT_EQ(p.rig.store->usage(1)->seconds, 10);
   // A report finished just before its sender left gets no answer either.
@@ -197,10 +197,10 @@ TEST(StoreOrder, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
   EXPECT_EQ(p.rig.server.writes().queued(), 0u);
   ASSERT_TRUE(p.rig.store->usage(1));
   EXPECT_EQ(p.rig.store->usage(1)->seconds, 0);
-  EXPECT_EQ(p.rig.store->askedLength(1, p.helperID), 0);
+  EXPECT_EQ(*p.rig.store->askedLength(1, p.helperID), 0);
   EXPECT_EQ(pinner.lines(), (std::vector<std::string>{"PIN OK " + pinnerID, "ID " + pinnerID + " pinned"}));
   EXPECT_EQ(p.helper.lines().back().rfind("REPORTASK 1 ", 0), 0u);
-  EXPECT_TRUE(p.rig.store->pinHash(p.helperID));
+  EXPECT_TRUE(*p.rig.store->pinHash(p.helperID));
   EXPECT_EQ(flooders[0]->lines().size(), StoreWorker::kClientJobs);
 }
 

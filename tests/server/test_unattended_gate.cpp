@@ -60,9 +60,8 @@ TEST(UnattendedGate, OnlyAKeptTrustedHelperReachesAnUnattendedPC) {
       if (!c.kept) {
         ASSERT_TRUE(rig.store->setPin(helperID, Registration::secretHash("elsewhere"), 1));
       }
-      bool kept = false;
-      ASSERT_TRUE(rig.store->trustHelper(helperID, "Anna", 1, kept));
-      ASSERT_TRUE(kept);
+      auto kept = rig.store->trustHelper(helperID, "Anna", 1);
+      ASSERT_TRUE(kept && *kept);
     }
 
     auto answer = helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + std::string(128, 'A'));
@@ -123,8 +122,7 @@ TEST(UnattendedGate, WarnsOnceADayWhileNoHelperIsTrusted) {
   // With a helper trusted, the next day passes without one; once its trust
   // is suspended, the day after has one again.
   ASSERT_TRUE(rig.store->setPin("123456789", Bytes{1}, 1));
-  bool kept = false;
-  ASSERT_TRUE(rig.store->trustHelper("123456789", "", 1, kept));
+  ASSERT_TRUE(rig.store->trustHelper("123456789", "", 1));
   live(UnattendedGate::kWarningPeriod);
   EXPECT_EQ(count(rig.logs, warning), 2u);
   ASSERT_TRUE(rig.store->removePin("123456789"));
@@ -143,8 +141,7 @@ TEST(UnattendedGate, AnIdReclaimedByAnotherSecretIsNotTrusted) {
   RigClient helper(rig, RigClient::udp(40002, kOffice));
   std::string id = helper.registerAs();
   ASSERT_EQ(helper.say("PIN " + id + " " + std::string(64, 'C'))[0], "PIN OK " + id);
-  bool kept = false;
-  ASSERT_TRUE(rig.store->trustHelper(id, "Anna", 1, kept));
+  ASSERT_TRUE(rig.store->trustHelper(id, "Anna", 1));
   helper.say("UNPIN");
   helper.say("BYE");
 
@@ -164,10 +161,10 @@ TEST(TrustedHelpers, FollowThePinTheyWereTrustedWith) {
   auto store = memoryStore();
   const std::string id = "123456789";
   const Bytes own = Registration::secretHash("own"), other = Registration::secretHash("other");
-  bool kept = true;
-  ASSERT_TRUE(store->trustHelper(id, "Anna", 10, kept));
-  EXPECT_FALSE(kept);  // nobody keeps it: nothing to trust
-  EXPECT_FALSE(store->trustedHelper(id));
+  auto kept = store->trustHelper(id, "Anna", 10);
+  ASSERT_TRUE(kept);
+  EXPECT_FALSE(*kept);  // nobody keeps it: nothing to trust
+  EXPECT_FALSE(*store->trustedHelper(id));
 
   struct Step {
     const char* what;
@@ -175,19 +172,19 @@ TEST(TrustedHelpers, FollowThePinTheyWereTrustedWith) {
     bool kept, suspended;
     int64_t added;
   } steps[] = {
-      {"trusted while kept", [&] { return store->setPin(id, own, 1) && store->trustHelper(id, "Anna", 20, kept); },
+      {"trusted while kept", [&] { return store->setPin(id, own, 1) && store->trustHelper(id, "Anna", 20); },
        true, false, 20},
-      {"renamed", [&] { return store->trustHelper(id, "Anna B.", 30, kept); }, true, false, 20},
-      {"kept again by its own secret (a restart)", [&] { return store->setPin(id, own, 40); }, true, false, 20},
-      {"given up", [&] { return store->removePin(id); }, false, true, 20},
-      {"kept again, even by the same secret", [&] { return store->setPin(id, own, 50); }, true, true, 20},
-      {"trusted again", [&] { return store->trustHelper(id, "Anna B.", 60, kept); }, true, false, 60},
-      {"its secret replaced", [&] { return store->setPin(id, other, 70); }, true, true, 60},
+      {"renamed", [&] { return store->trustHelper(id, "Anna B.", 30).ok(); }, true, false, 20},
+      {"kept again by its own secret (a restart)", [&] { return store->setPin(id, own, 40).ok(); }, true, false, 20},
+      {"given up", [&] { return store->removePin(id).ok(); }, false, true, 20},
+      {"kept again, even by the same secret", [&] { return store->setPin(id, own, 50).ok(); }, true, true, 20},
+      {"trusted again", [&] { return store->trustHelper(id, "Anna B.", 60).ok(); }, true, false, 60},
+      {"its secret replaced", [&] { return store->setPin(id, other, 70).ok(); }, true, true, 60},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);
     ASSERT_TRUE(step.change());
-    auto h = store->trustedHelper(id);
+    auto h = store->trustedHelper(id).valueOr(std::nullopt);
     ASSERT_TRUE(h);
     EXPECT_EQ(h->kept, step.kept);
     EXPECT_EQ(h->suspended, step.suspended);
@@ -195,7 +192,7 @@ TEST(TrustedHelpers, FollowThePinTheyWereTrustedWith) {
     EXPECT_EQ(*store->trustedHelperCount(), step.suspended ? 0 : 1);
     EXPECT_EQ(store->trustedHelpers()->at(0).suspended, step.suspended);
   }
-  EXPECT_EQ(store->trustedHelper(id)->name, "Anna B.");
+  EXPECT_EQ((*store->trustedHelper(id))->name, "Anna B.");
 }
 
 // A database from before trust was bound to a secret: entries bind to the
@@ -223,11 +220,10 @@ TEST(TrustedHelpers, EntriesFromBeforeBindToThePinsInPlaceWhenTheDatabaseIsOpene
     sqlite3_finalize(pin);
     sqlite3_close(db);
   }
-  std::string error;
   for (int open = 0; open < 2; ++open) {  // the second open finds it bound
     SCOPED_TRACE(open);
-    auto store = ServerStore::open(path, error);
-    ASSERT_TRUE(store) << error;
+    auto store = openStore(path);
+    ASSERT_TRUE(store);
     auto helpers = store->trustedHelpers();
     ASSERT_TRUE(helpers);
     ASSERT_EQ(helpers->size(), 2u);
@@ -237,8 +233,8 @@ TEST(TrustedHelpers, EntriesFromBeforeBindToThePinsInPlaceWhenTheDatabaseIsOpene
     EXPECT_FALSE(helpers->at(1).kept);
   }
   // And from then on the entry follows its pin.
-  auto store = ServerStore::open(path, error);
+  auto store = openStore(path);
   ASSERT_TRUE(store->removePin("111222333"));
   ASSERT_TRUE(store->setPin("111222333", hash, 9));
-  EXPECT_TRUE(store->trustedHelper("111222333")->suspended);
+  EXPECT_TRUE((*store->trustedHelper("111222333"))->suspended);
 }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "server/ServerOptions.h"
+#include "server/ServerRig.h"
 #include "server/ServerStore.h"
 #include "server/UsageExport.h"
 
@@ -15,12 +16,11 @@ namespace {
 constexpr int64_t kDay = 1796774400;  // 2026-12-09T00:00:00Z
 
 struct Export : ::testing::Test {
-  std::string error;
-  std::unique_ptr<ServerStore> store = ServerStore::open(":memory:", error);
+  std::unique_ptr<ServerStore> store = testkit::memoryStore();
 
   // A record of `viewer` helping 222333444, with a report from the helper when `customer` is given.
   void record(int64_t started, int64_t seconds, const char* customer = nullptr, const std::string& description = "") {
-    int64_t row = store->startUsage("111222333", "222333444", "V", started);
+    int64_t row = store->startUsage("111222333", "222333444", "V", started).valueOr(0);
     ASSERT_TRUE(store->endUsage(row, seconds));
     if (!customer) return;
     ServerStore::Report r;
@@ -40,7 +40,8 @@ struct Export : ::testing::Test {
   }
   std::string write(UsageExport::Format format, int64_t from = kDay, int64_t to = kDay + 86400) {
     std::ostringstream out;
-    EXPECT_TRUE(UsageExport::write(*store, from, to, format, out, error)) << error;
+    Result<void> written = UsageExport::write(*store, from, to, format, out);
+    EXPECT_TRUE(written) << (written ? "" : written.error());
     return out.str();
   }
 };
