@@ -43,25 +43,6 @@ struct ClientSession {
   // key; a field that does not parse keeps the earlier value.
   void noteLanAndKey(const std::string& ip, const std::string& port, const std::string& keyHex);
 
-  // Rendezvous: the partner this client was introduced to (its serial), and
-  // when. The pair carries relayed packets only while both point at each other.
-  uint64_t partner = 0;
-  double pairedAt = 0;
-  // This side sent the CONNECT of its pairing: it is the helper (viewer).
-  bool asked = false;
-  // Another client that asked for this one while it was busy; it becomes the
-  // partner when the current session ends (a helped PC may hand over to a
-  // new helper once the old one falls silent).
-  uint64_t contender = 0;
-  // Unknown IDs asked for in the current minute, against ID guessing.
-  double unknownWindowStart = 0;
-  int unknownCount = 0;
-  // CONNECT requests: each one reveals the target's addresses and makes it punch.
-  TokenBucket connects;
-
-  // The usage record this client's current partner session belongs to.
-  uint64_t usage = 0;
-
   // New keys replaced those of a running session: the next HELLO shows
   // whether the same client is still there (it names its ID).
   bool rekeyed = false;

@@ -288,6 +288,7 @@ void RelayServer::sendRaw(const ClientSession& session, ByteView packet, bool dr
 void RelayServer::endSession(ClientSession& session, const std::string& why, bool closeConnection) {
   forgetClient(session, why);
   Endpoint endpoint = session.endpoint;
+  rendezvous_->sessionRemoved(session.serial);
   table_.remove(session.serial);
   if (endpoint.isTcp() && closeConnection) sink_.close(endpoint);
 }
@@ -300,8 +301,6 @@ void RelayServer::forgetClient(ClientSession& session, const std::string& why) {
   session.id.clear();
   session.pinned = false;
   session.portsSent = false;
-  session.partner = session.contender = 0;
-  session.usage = 0;
 }
 
 void RelayServer::makeRoom(bool confirmed) {

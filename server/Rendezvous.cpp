@@ -20,32 +20,44 @@ std::string Rendezvous::peerLine(const ClientSession& about) const {
          (about.endpoint.isTcp() ? "T" : "U");
 }
 
+Rendezvous::Pairing& Rendezvous::of(const ClientSession& session) { return pairings_[session.serial]; }
+
+const Rendezvous::Pairing& Rendezvous::of(const ClientSession& session) const {
+  static const Pairing kNone;
+  auto it = pairings_.find(session.serial);
+  return it == pairings_.end() ? kNone : it->second;
+}
+
+Rendezvous::Limits& Rendezvous::limits(const ClientSession& session) { return limits_[session.serial]; }
+
 bool Rendezvous::busy(const ClientSession& session, uint64_t asker) const {
-  if (session.partner == 0 || session.partner == asker) return false;
-  const ClientSession* current = server_.sessions().find(session.partner);
-  if (!current || current->partner != session.serial) return false;
-  return session.usage != 0 || server_.loop().now() - session.pairedAt < kPairingHold;
+  if (of(session).partner == 0 || of(session).partner == asker) return false;
+  const ClientSession* current = server_.sessions().find(of(session).partner);
+  if (!current || of(*current).partner != session.serial) return false;
+  return of(session).usage != 0 || server_.loop().now() - of(session).pairedAt < kPairingHold;
 }
 
 void Rendezvous::pair(ClientSession& viewer, ClientSession& host) {
   double now = server_.loop().now();
-  viewer.partner = host.serial;
-  viewer.pairedAt = now;
-  viewer.asked = true;
-  host.partner = viewer.serial;
-  host.pairedAt = now;
-  host.asked = false;
-  if (viewer.contender == host.serial) viewer.contender = 0;
-  if (host.contender == viewer.serial) host.contender = 0;
+  of(viewer).partner = host.serial;
+  of(viewer).pairedAt = now;
+  of(viewer).asked = true;
+  of(host).partner = viewer.serial;
+  of(host).pairedAt = now;
+  of(host).asked = false;
+  if (of(viewer).contender == host.serial) of(viewer).contender = 0;
+  if (of(host).contender == viewer.serial) of(host).contender = 0;
 }
 
 void Rendezvous::unpair(ClientSession& session) {
   SessionTable& table = server_.sessions();
-  if (ClientSession* old = table.find(session.partner); old && old->partner == session.serial) old->partner = 0;
-  session.partner = 0;
-  ClientSession* waiting = table.find(session.contender);
-  session.contender = 0;
-  if (waiting && waiting->partner == session.serial) pair(*waiting, session);
+  if (ClientSession* old = table.find(of(session).partner); old && of(*old).partner == session.serial) {
+    of(*old).partner = 0;
+  }
+  of(session).partner = 0;
+  ClientSession* waiting = table.find(of(session).contender);
+  of(session).contender = 0;
+  if (waiting && of(*waiting).partner == session.serial) pair(*waiting, session);
 }
 
 void Rendezvous::connect(ClientSession& session, const std::vector<std::string>& words) {
@@ -54,11 +66,11 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     return;
   }
   double now = server_.loop().now();
-  if (now - session.unknownWindowStart >= 60) {
-    session.unknownWindowStart = now;
-    session.unknownCount = 0;
+  if (now - limits(session).unknownWindowStart >= 60) {
+    limits(session).unknownWindowStart = now;
+    limits(session).unknownCount = 0;
   }
-  if (session.unknownCount >= kUnknownPerMinute) {
+  if (limits(session).unknownCount >= kUnknownPerMinute) {
     server_.say(session, "ERR RATE_LIMIT");
     return;
   }
@@ -80,10 +92,10 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     trusted = server_.unattendedGate().admit(session, *partner);
   }
   if (!partner || partner->peerKeyHex.empty() || (partner->unattended && !trusted)) {
-    ++session.unknownCount;
+    ++limits(session).unknownCount;
     // An address that guesses too much blocks its sessions for their minute.
     if (!unknownPerAddress_.allow(session.endpoint.ip, now)) {
-      session.unknownCount = kUnknownPerMinute;
+      limits(session).unknownCount = kUnknownPerMinute;
       server_.say(session, "ERR RATE_LIMIT");
       return;
     }
@@ -95,22 +107,22 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
     return;
   }
   // Unknown IDs have their own count above; this one is about the target.
-  if (!session.connects.take(now, kConnects) || !connectsPerAddress_.allow(session.endpoint.ip, now)) {
+  if (!limits(session).connects.take(now, kConnects) || !connectsPerAddress_.allow(session.endpoint.ip, now)) {
     server_.say(session, "ERR RATE_LIMIT");
     return;
   }
 
   // The asker leaves any earlier pairing of its own.
-  if (session.partner != partner->serial) unpair(session);
+  if (of(session).partner != partner->serial) unpair(session);
   if (busy(*partner, session.serial)) {
     // The helped PC is in a session; it takes the new helper only once the
     // current one has gone quiet (it then ends that session itself).
-    session.partner = partner->serial;
-    session.pairedAt = now;
-    session.asked = true;
-    partner->contender = session.serial;
+    of(session).partner = partner->serial;
+    of(session).pairedAt = now;
+    of(session).asked = true;
+    of(*partner).contender = session.serial;
   } else {
-    if (partner->partner != session.serial) unpair(*partner);
+    if (of(*partner).partner != session.serial) unpair(*partner);
     pair(session, *partner);
   }
   std::string as;
@@ -123,8 +135,8 @@ void Rendezvous::connect(ClientSession& session, const std::vector<std::string>&
 }
 
 bool Rendezvous::relay(ClientSession& session, ByteView packet) {
-  ClientSession* partner = server_.sessions().find(session.partner);
-  if (!partner || partner->partner != session.serial) return false;
+  ClientSession* partner = server_.sessions().find(of(session).partner);
+  if (!partner || of(*partner).partner != session.serial) return false;
   // Partner traffic may be dropped by a congested TCP connection; the
   // partners' own channel resends what matters.
   server_.sendRaw(*partner, packet, true);
@@ -134,7 +146,7 @@ bool Rendezvous::relay(ClientSession& session, ByteView packet) {
 void Rendezvous::sessionLine(ClientSession& session, const std::vector<std::string>& words) {
   const std::string& what = word(words, 1);
   if (what == "END") {
-    if (session.usage) closeUsage(session.usage);
+    if (of(session).usage) closeUsage(of(session).usage);
     unpair(session);
     return;
   }
@@ -151,9 +163,9 @@ void Rendezvous::sessionLine(ClientSession& session, const std::vector<std::stri
   if (!number) return;
   Usage& usage = usages_.at(number);
   (viewer ? usage.viewerSerial : usage.hostSerial) = session.serial;
-  session.usage = number;
-  if (partner && partner->partner == session.serial && partner->usage == 0) {
-    partner->usage = number;
+  of(session).usage = number;
+  if (partner && of(*partner).partner == session.serial && of(*partner).usage == 0) {
+    of(*partner).usage = number;
     (viewer ? usage.hostSerial : usage.viewerSerial) = partner->serial;
   }
 }
@@ -163,11 +175,11 @@ uint64_t Rendezvous::usageFor(ClientSession& session, bool viewer, const std::st
   const std::string& viewerID = viewer ? session.id : partnerID;
   const std::string& hostID = viewer ? partnerID : session.id;
   auto open = usageByPair_.find(viewerID + " " + hostID);
-  bool introduced = partner && session.partner == partner->serial && partner->partner == session.serial &&
-                    session.asked == viewer;
+  bool introduced = partner && of(session).partner == partner->serial && of(*partner).partner == session.serial &&
+                    of(session).asked == viewer;
   if (introduced) {
     if (open != usageByPair_.end()) return open->second;
-    if (session.usage) closeUsage(session.usage);
+    if (of(session).usage) closeUsage(of(session).usage);
     return openUsage(viewerID, hostID, viewer ? "V" : "H");
   }
   // Not the pair as introduced: only a side whose server session was rebuilt
@@ -177,7 +189,7 @@ uint64_t Rendezvous::usageFor(ClientSession& session, bool viewer, const std::st
   if (side != 0 && side != session.serial && server_.sessions().find(side)) return 0;
   // The pair is made again, so that relayed traffic finds its way; a partner
   // now paired with someone else keeps that pairing.
-  if (partner && (partner->partner == 0 || !server_.sessions().find(partner->partner))) {
+  if (partner && (of(*partner).partner == 0 || !server_.sessions().find(of(*partner).partner))) {
     unpair(session);
     if (viewer) {
       pair(session, *partner);
@@ -213,7 +225,9 @@ void Rendezvous::closeUsage(uint64_t number) {
   Usage& usage = it->second;
   auto seconds = int64_t(server_.loop().now() - usage.started + 0.5);
   for (uint64_t serial : {usage.viewerSerial, usage.hostSerial}) {
-    if (ClientSession* s = server_.sessions().find(serial); s && s->usage == number) s->usage = 0;
+    if (auto pairing = pairings_.find(serial); pairing != pairings_.end() && pairing->second.usage == number) {
+      pairing->second.usage = 0;
+    }
   }
   server_.log("Session " + usage.viewerID + " helps " + usage.hostID + " ended after " + std::to_string(seconds) +
               " s");
@@ -259,15 +273,19 @@ void Rendezvous::recorded(const Ended& ended, const EndResult& result) {
 }
 
 void Rendezvous::sessionEnded(ClientSession& session) {
+  auto mine = pairings_.find(session.serial);
+  if (mine == pairings_.end()) return;
+  const Pairing ended = mine->second;
+  pairings_.erase(mine);
   SessionTable& table = server_.sessions();
-  for (uint64_t serial : {session.partner, session.contender}) {
+  for (uint64_t serial : {ended.partner, ended.contender}) {
     ClientSession* other = table.find(serial);
-    if (!other || other->partner != session.serial) continue;
+    if (!other || of(*other).partner != session.serial) continue;
     server_.say(*other, "PARTNER GONE");
-    other->partner = 0;
+    of(*other).partner = 0;
   }
-  if (session.usage) {
-    auto it = usages_.find(session.usage);
+  if (ended.usage) {
+    auto it = usages_.find(ended.usage);
     if (it != usages_.end()) {
       Usage& usage = it->second;
       if (usage.viewerSerial == session.serial) usage.viewerSerial = 0;
@@ -275,10 +293,12 @@ void Rendezvous::sessionEnded(ClientSession& session) {
       // Kept while the other side is online: this one may come back with a
       // new server session and go on with the same partner session.
       if (!sideOnline(usage.viewerSerial, usage.viewerID) && !sideOnline(usage.hostSerial, usage.hostID)) {
-        closeUsage(session.usage);
+        closeUsage(ended.usage);
       }
     }
   }
 }
+
+void Rendezvous::sessionRemoved(uint64_t serial) { limits_.erase(serial); }
 
 }  // namespace plimo

@@ -58,12 +58,44 @@ class Rendezvous {
   // Passes a 0x14 packet from `session` on to its partner; false when it
   // has none to go to.
   bool relay(ClientSession& session, ByteView packet);
-  // The server session is ending.
+  // What the session stood for ends (its pairing, its part in a record):
+  // the session ends, or another client speaks from its endpoint now.
   void sessionEnded(ClientSession& session);
+  // The session itself is gone: its budgets go too (they outlive a client
+  // forgotten at its endpoint, so that new keys do not refill them).
+  void sessionRemoved(uint64_t serial);
 
   size_t openUsages() const { return usages_.size(); }
 
  private:
+  // One server session's place in a pair.
+  struct Pairing {
+    // The partner this client was introduced to (its serial), and when. The
+    // pair carries relayed packets only while both point at each other.
+    uint64_t partner = 0;
+    double pairedAt = 0;
+    // This side sent the CONNECT of its pairing: it is the helper (viewer).
+    bool asked = false;
+    // Another client that asked for this one while it was busy; it becomes
+    // the partner when the current session ends (a helped PC may hand over
+    // to a new helper once the old one falls silent).
+    uint64_t contender = 0;
+    // The usage record this client's current partner session belongs to.
+    uint64_t usage = 0;
+  };
+  // One server session's budgets.
+  struct Limits {
+    // Unknown IDs asked for in the current minute, against ID guessing.
+    double unknownWindowStart = 0;
+    int unknownCount = 0;
+    // CONNECT requests: each one reveals the target's addresses and makes it punch.
+    TokenBucket connects;
+  };
+  // Made on first use; only for sessions in the table.
+  Pairing& of(const ClientSession& session);
+  const Pairing& of(const ClientSession& session) const;
+  Limits& limits(const ClientSession& session);
+
   struct Usage {
     int64_t row = 0;
     std::string viewerID;
@@ -110,6 +142,8 @@ class Rendezvous {
   uint64_t nextUsage_ = 1;
   std::unordered_map<uint64_t, Usage> usages_;
   std::unordered_map<std::string, uint64_t> usageByPair_;  // "viewer host" → number
+  std::unordered_map<uint64_t, Pairing> pairings_;  // by session serial
+  std::unordered_map<uint64_t, Limits> limits_;     // by session serial
 };
 
 }  // namespace plimo
