@@ -24,13 +24,14 @@ void check(bool ok) {
 
 void checkAsk(const ReportAsk& ask) { check(SessionReports::parseAsk(SessionReports::askLine(ask)) == ask); }
 
-// Saves every draft it is shown, with a customer so that the save succeeds.
+// Saves every draft it is shown, with a customer and minutes the form takes.
 struct SavingForm : ReportForm {
   size_t saved = 0;
   void open(ReportDraft draft, Done done) override {
     checkAsk(draft.ask());
     check(!draft.summary().empty());
     draft.customer = "Customer";
+    draft.minutes = "15";
     const auto result = draft.save();
     const auto fields = ReportPayload::decode(result.payload);
     check(fields && fields->ref == draft.ask().ref && fields->started == draft.ask().started &&
