@@ -10,7 +10,6 @@
 
 #include "protocol/SecureChannel.h"
 #include "server/Endpoint.h"
-#include "server/RateLimiter.h"
 
 namespace plimo {
 
@@ -31,13 +30,11 @@ struct ClientSession {
   // Registration.
   std::string id;  // 9 digits; empty before the first HELLO
   bool pinned = false;
-  bool portsSent = false;
   // The last HELLO announced unattended access: only trusted helpers get in.
   bool unattended = false;
   std::string lanIP = "0.0.0.0";
   uint16_t lanPort = 0;
   std::string peerKeyHex;  // 128 hex digits: the key the client offers partners
-  TokenBucket pins;         // PIN attempts (each reads, most write the database)
 
   // Takes what HELLO or CONNECT says of the client's LAN address and partner
   // key; a field that does not parse keeps the earlier value.

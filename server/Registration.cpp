@@ -93,8 +93,7 @@ void Registration::hello(ClientSession& session, const std::vector<std::string>&
   }
   if (session.unattended) server_.unattendedGate().announced(session);
   sayID(session);
-  if (!session.portsSent) {
-    session.portsSent = true;
+  if (portsTold_.insert(session.serial).second) {
     server_.say(session, "PORTS " + std::to_string(server_.config().udpPort) + " " +
                              serverPortsText(server_.config().tcpPorts));
   }
@@ -113,7 +112,7 @@ std::string Registration::idFor(const ClientSession& session, const std::string&
 void Registration::pin(ClientSession& session, const std::vector<std::string>& words) {
   double now = server_.loop().now();
   // NOT_READY: the client asks again after its next ID reply.
-  if (session.id.empty() || !session.pins.take(now, kPinsPerSession) ||
+  if (session.id.empty() || !pinBudgets_[session.serial].take(now, kPinsPerSession) ||
       !pinsPerAddress_.allow(session.endpoint.ip, now)) {
     server_.say(session, "ERR PIN NOT_READY");
     return;
@@ -224,6 +223,7 @@ void Registration::ping(ClientSession& session, const std::vector<std::string>& 
 }
 
 void Registration::sessionEnded(ClientSession& session) {
+  portsTold_.erase(session.serial);
   if (session.id.empty()) return;
   if (server_.ids().holder(session.id) == session.serial) {
     server_.ids().takeOffline(session.id, server_.loop().now(), session.endpoint.ip);

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/Bytes.h"
@@ -40,8 +42,11 @@ class Registration {
   void pin(ClientSession& session, const std::vector<std::string>& words);
   void unpin(ClientSession& session);
   void ping(ClientSession& session, const std::vector<std::string>& words);
-  // The session is ending: its ID goes offline.
+  // What the session stood for ends: its ID goes offline.
   void sessionEnded(ClientSession& session);
+  // The session itself is gone: its budget goes too (it outlives a client
+  // forgotten at its endpoint, so that new keys do not refill it).
+  void sessionRemoved(uint64_t serial) { pinBudgets_.erase(serial); }
 
   // What the database keeps of a secret.
   static Bytes secretHash(const std::string& secret);
@@ -79,6 +84,10 @@ class Registration {
 
   RelayServer& server_;
   RateLimiter pinsPerAddress_;
+  // By session serial: PIN attempts (each reads, most write the database),
+  // and the sessions told the server's ports (once per client).
+  std::unordered_map<uint64_t, TokenBucket> pinBudgets_;
+  std::unordered_set<uint64_t> portsTold_;
 };
 
 }  // namespace plimo

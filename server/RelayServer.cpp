@@ -289,6 +289,7 @@ void RelayServer::endSession(ClientSession& session, const std::string& why, boo
   forgetClient(session, why);
   Endpoint endpoint = session.endpoint;
   rendezvous_->sessionRemoved(session.serial);
+  registration_->sessionRemoved(session.serial);
   table_.remove(session.serial);
   if (endpoint.isTcp() && closeConnection) sink_.close(endpoint);
 }
@@ -300,7 +301,6 @@ void RelayServer::forgetClient(ClientSession& session, const std::string& why) {
   if (!session.id.empty()) log(session, "ID " + session.id + " offline: " + why);
   session.id.clear();
   session.pinned = false;
-  session.portsSent = false;
 }
 
 void RelayServer::makeRoom(bool confirmed) {
