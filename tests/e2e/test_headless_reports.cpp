@@ -73,8 +73,8 @@ TEST(HeadlessReports, TheHelperAnswersOnItsTerminalAndTheExportShowsTheReport) {
   size_t at = csv.find("\r\n1,");
   ASSERT_NE(at, std::string::npos) << csv;
   std::string line = csv.substr(at + 2, csv.find("\r\n", at + 2) - at - 2);
-  EXPECT_NE(line.find("," + helperID + ",Anna Helper," + hostID + ","), std::string::npos) << line;
-  EXPECT_NE(line.find(",30,1,\"'=ACME, Inc.\",bea@acme.test,\"Printer \"\"fixed\"\"\""), std::string::npos) << line;
+  EXPECT_NE(line.find(",\"" + helperID + "\",\"Anna Helper\",\"" + hostID + "\","), std::string::npos) << line;
+  EXPECT_NE(line.find(",30,1,\"'=ACME, Inc.\",\"bea@acme.test\",\"Printer \"\"fixed\"\"\""), std::string::npos) << line;
   std::string json = exportToday(server, dir, "json");
   EXPECT_NE(json.find("\"customer\": \"=ACME, Inc.\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"reported_minutes\": 30"), std::string::npos) << json;
