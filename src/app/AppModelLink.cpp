@@ -55,6 +55,8 @@ void AppModel::startClient() {
     serverText.set("No server set");
     return;
   }
+  // New events for every link: a link dropped but still alive somewhere
+  // tells the model nothing more.
   clientEvents_ = std::make_shared<ClientEvents>(*this);
   auto c = PlimoClient::create(loop_, sockets_, clientEvents_, s.relayHost,
                                uint16_t(std::clamp<int64_t>(s.relayPort, 0, 65535)), s.tcpPorts, s.relayKey);

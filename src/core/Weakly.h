@@ -8,10 +8,12 @@
 // Where the weak pointer comes from:
 // - an object owned through std::shared_ptr hands out weak_from_this(); a
 //   running callback then also keeps it alive until it returns;
-// - any other object keeps a LifeGuard as its last member, so that its
-//   callbacks stop before its other members go. A LifeGuard's pointer only
-//   tells that the object still lives: it cannot keep it alive, so a callback
-//   that may destroy the object touches nothing of it afterwards.
+// - any other object keeps a LifeGuard, declared after every member its
+//   callbacks touch (last, or just before a thread that starts once the rest
+//   is made), so that its callbacks stop before those members go. A
+//   LifeGuard's pointer only tells that the object still lives: it cannot
+//   keep it alive, so a callback that may destroy the object touches nothing
+//   of it afterwards.
 //
 // Locking and dropping happen on the object's own thread; a weak pointer may
 // be copied to another thread and handed back in a posted task.

@@ -65,8 +65,8 @@ class ClientRig : public LinkRecorder {
   }
 
   // A datagram from `from` (the server by default), handled at once.
-  void deliver(Bytes data, Address from = serverAddress()) {
-    UdpRecord::deliver(sockets.udp.back(), std::move(data), std::move(from));
+  void deliver(Bytes datagram, Address from = serverAddress()) {
+    UdpRecord::deliver(sockets.udp.back(), std::move(datagram), std::move(from));
     loop.runPending();
   }
   // A packet over the newest TCP link, handled at once.
