@@ -22,6 +22,7 @@
 
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
+#include "protocol/LinkLimits.h"
 #include "protocol/SigningKey.h"
 #include "server/IdRegistry.h"
 #include "server/PacketSink.h"
@@ -40,7 +41,7 @@ class Reports;
 class UnattendedGate;
 
 struct RelayConfig {
-  uint16_t udpPort = 47800;
+  uint16_t udpPort = link::kDefaultServerPort;
   // The TCP fallback ports clients are told about (the ones listening).
   std::vector<uint16_t> tcpPorts;
   size_t maxSessions = 100000;
@@ -70,7 +71,7 @@ class RelayServer {
  public:
   // A client says HELLO every 20 s; three lost in a row end its session (the
   // client gives up on the server after the same 65 s).
-  static constexpr double kSilenceTimeout = 65.0;
+  static constexpr double kSilenceTimeout = link::kServerSilence;
   // A client answers a welcome at once with HELLO; a welcome unanswered for
   // this long was lost or its handshake forged.
   static constexpr double kWelcomeTimeout = 10.0;

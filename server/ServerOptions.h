@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "protocol/LinkLimits.h"
+
 namespace plimo {
 
 struct ServerOptions {
-  uint16_t udpPort = 47800;
+  uint16_t udpPort = link::kDefaultServerPort;
   // The ports clients fall back to when UDP is blocked; 443 and 80 pass most
   // firewalls that let web traffic out.
   std::vector<uint16_t> tcpPorts = {8443, 443, 80};

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "core/Bytes.h"
+#include "protocol/LinkLimits.h"
 #include "server/Endpoint.h"
 
 namespace plimo {
@@ -28,7 +29,7 @@ class UdpBatches {
   static constexpr size_t kBatch = 64;
   // The largest datagram taken whole; a longer one is dropped, never cut.
   // Also the largest coalesced run the kernel hands over at once.
-  static constexpr size_t kMaxDatagram = 65536;
+  static constexpr size_t kMaxDatagram = link::kMaxDatagram;
   // Datagrams and bytes queued before they are sent at once: what a full
   // batch of coalesced runs may make.
   static constexpr size_t kQueue = 1024;

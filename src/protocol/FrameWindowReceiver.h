@@ -26,7 +26,9 @@ class FrameWindowReceiver {
   // Payload held for frames other than the next one to deliver. The next
   // frame is always accepted, so delivery can go on; this only stops a
   // sender from filling the viewer's memory with frames it never finishes.
-  static constexpr size_t kMaxHeldAhead = size_t(256) << 20;
+  // The host keeps at most four in flight, and four full 4K tile pictures
+  // fit.
+  static constexpr size_t kMaxHeldAhead = size_t(64) << 20;
 
   struct Result {
     std::optional<Bytes> reply;  // acknowledgement or negative acknowledgement

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "protocol/EcdhKey.h"
+#include "protocol/LinkLimits.h"
 #include "protocol/PlimoClient.h"
 #include "protocol/SecureChannel.h"
 
@@ -84,8 +85,8 @@ class PlimoClient::ServerSession {
 
   // Tuning, in seconds unless said otherwise.
   static constexpr double handshakeRetry = 2.0;
-  static constexpr double helloInterval = 20.0;  // keeps the server session alive
-  static constexpr double relayTimeout = 65.0;   // three missed HELLO answers and some
+  static constexpr double helloInterval = link::kKeepAlive;
+  static constexpr double relayTimeout = link::kServerSilence;
   static constexpr double resolveRetry = 10.0;
   static constexpr double testTimeout = 5.0;
   static constexpr int udpTriesBeforeTcp = 3;

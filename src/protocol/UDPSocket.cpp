@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "protocol/LinkLimits.h"
 #include "protocol/Net.h"
 
 namespace plimo {
@@ -19,7 +20,6 @@ namespace {
 constexpr int kReceiveBuffer = 4 * 1024 * 1024;
 constexpr int kSendBuffer = 1024 * 1024;
 // Larger than any IPv4 UDP payload.
-constexpr size_t kMaxDatagram = 65536;
 // A flood must not grow one batch without bound; the rest waits for the next
 // readiness, which comes at once.
 constexpr size_t kMaxBatch = 4096;
@@ -30,7 +30,7 @@ UDPSocket::UDPSocket(EventLoop& loop, PacketHandler onPacket)
     : loop_(loop),
       delivery_(std::make_shared<Delivery>(Delivery{std::move(onPacket), true})),
       socket_(io_.context()),
-      receiveBuffer_(kMaxDatagram) {
+      receiveBuffer_(link::kMaxDatagram) {
   std::error_code error;
   socket_.open(asio::ip::udp::v4(), error);
   if (!error) socket_.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), 0), error);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "protocol/LinkLimits.h"
+
 namespace plimo {
 
 class IniFile;
@@ -17,7 +19,7 @@ struct AppSettings {
   // Plimo has no public server of its own: every server is a company's, so
   // choosing any server pins that server's key afresh.
   static constexpr std::string_view vendorRelayHost = "";
-  static constexpr int64_t defaultRelayPort = 47800;
+  static constexpr int64_t defaultRelayPort = link::kDefaultServerPort;
   static constexpr std::string_view defaultTcpPorts = "8443,443,80";
 
   std::string relayHost;

@@ -35,7 +35,7 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
       link_(std::move(link)),
       options_(std::move(options)),
       frames_(loop),
-      window_(loop, kMaxHeldAhead),
+      window_(loop),
       channel_(loop),
       statStart_(loop.now()) {
   viewerTimer_ = loop_.every(kViewerPeriod, guard_.weakly([](ViewerSession& s) { s.viewerTick(); }));

@@ -20,9 +20,10 @@
 // changes at most kSizeChanges), the inflated update being applied, the
 // decoder's pictures of at most 35.6 million pixels (H264Decoder), one
 // single-frame transfer of at most 65,535 chunks (78 MB), the windowed
-// transfer's next frame plus kMaxHeldAhead, one gathered message of
-// MsgParts::kMaxGathered per kind, kMaxChatLines chat lines and kMaxNotes notices
-// (each list at most kMaxTalkBytes of text besides its newest line).
+// transfer's next frame plus FrameWindowReceiver::kMaxHeldAhead, one
+// gathered message of MsgParts::kMaxGathered per kind, kMaxChatLines chat
+// lines and kMaxNotes notices (each list at most kMaxTalkBytes of text
+// besides its newest line).
 
 #include <cstdint>
 #include <functional>
@@ -85,13 +86,11 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
     bool operator==(const Monitor&) const = default;
   };
 
-  // Frames held beyond the next one to show: the host keeps at most four in
-  // flight, and four full 4K tile pictures fit.
-  static constexpr size_t kMaxHeldAhead = size_t(64) << 20;
   // The most frame bytes a host can make this viewer hold: one unfinished
   // single-frame transfer, the windowed transfer's next frame (each at most
   // 65,535 chunks of 1200 bytes), and the frames held beyond it.
-  static constexpr size_t kMaxFrameBytes = 2 * FrameChunk::kMaxChunks * FrameChunk::kPayload + kMaxHeldAhead;
+  static constexpr size_t kMaxFrameBytes =
+      2 * FrameChunk::kMaxChunks * FrameChunk::kPayload + FrameWindowReceiver::kMaxHeldAhead;
   // New screen sizes that tile updates may bring, each a new canvas of up to
   // 1 GiB: 4 a second, 4 at once; an update beyond them is a bad one. A real
   // screen changes size rarely: a monitor picked, a display set up anew.

@@ -140,11 +140,11 @@ TEST(ViewerBadInput, EndlessUnfinishedFramesHoldAtMostTheFrameBudget) {
   // Windowed: frame 1 never comes, frames 2 to 64 fill without end.
   for (uint32_t id = 2; id < 2 + 64; ++id)
     for (uint16_t i = 0; i < 1100; ++i) v.session->receive(chunk(0x8B, id, i, 65535, payload));
-  EXPECT_LE(v.session->frameBytesHeld(), ViewerSession::kMaxHeldAhead);
-  EXPECT_GE(v.session->frameBytesHeld(), ViewerSession::kMaxHeldAhead - 1200);
+  EXPECT_LE(v.session->frameBytesHeld(), FrameWindowReceiver::kMaxHeldAhead);
+  EXPECT_GE(v.session->frameBytesHeld(), FrameWindowReceiver::kMaxHeldAhead - 1200);
   // Single-frame: each new frame drops the unfinished one.
   for (uint32_t id = 100; id < 5000; ++id) v.session->receive(chunk(0x81, id, 0, 2, payload));
-  EXPECT_LE(v.session->frameBytesHeld(), ViewerSession::kMaxHeldAhead + 1200);
+  EXPECT_LE(v.session->frameBytesHeld(), FrameWindowReceiver::kMaxHeldAhead + 1200);
   EXPECT_EQ(v.display.shown, 1);
 }
 
