@@ -69,7 +69,9 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       logLines_(kLogLinesPerAddress, kTrackedAddresses),
       lastSummary_(started_),
       maxPerAddress_(perAddressCapacity(config_)),
-      unattendedGate_(std::make_unique<UnattendedGate>(*this)),
+      unattendedGate_(std::make_unique<UnattendedGate>(UnattendedGate::Context{
+          loop_, reads_, [this](const std::string& t) { log_(t); },
+          [this](const ClientSession& about, const std::string& t) { this->log(about, t); }})),
       registration_(std::make_unique<Registration>(*this)),
       rendezvous_(std::make_unique<Rendezvous>(*this)),
       reports_(std::make_unique<Reports>(*this)) {

@@ -1,12 +1,12 @@
 #include "server/UnattendedGate.h"
 
-#include "server/RelayServer.h"
+#include "server/ClientSession.h"
 
 namespace plimo {
 
 std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& helper, const ClientSession& pc) {
   // A failed read lets nobody in.
-  Result<std::optional<ServerStore::Helper>> read = server_.reads().trustedHelper(helper.id);
+  Result<std::optional<ServerStore::Helper>> read = context_.reads.trustedHelper(helper.id);
   std::optional<ServerStore::Helper> entry = read.valueOr(std::nullopt);
   std::string why;
   if (!read) {
@@ -20,7 +20,7 @@ std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& he
     why = "a trusted helper's ID, but not kept with its secret in this session";
   }
   if (!why.empty()) {
-    server_.log(helper, "Refused ID " + helper.id + " from " + helper.endpoint.text() + " asking for ID " + pc.id +
+    context_.logAbout(helper, "Refused ID " + helper.id + " from " + helper.endpoint.text() + " asking for ID " + pc.id +
                             ", which has unattended access: " + why);
     return std::nullopt;
   }
@@ -28,13 +28,13 @@ std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& he
 }
 
 void UnattendedGate::announced(const ClientSession& pc) {
-  double now = server_.loop().now();
+  double now = context_.loop.now();
   if (now < nextCheck_) return;
   nextCheck_ = now + kRecheck;
-  Result<int64_t> count = server_.reads().trustedHelperCount();
+  Result<int64_t> count = context_.reads.trustedHelperCount();
   if (!count || *count > 0) return;
   nextCheck_ = now + kWarningPeriod;
-  server_.log("No helper is trusted, so PCs with unattended access (such as ID " + pc.id +
+  context_.log("No helper is trusted, so PCs with unattended access (such as ID " + pc.id +
               ") cannot be reached unattended until one is: plimo-server --trust-helper ID");
 }
 

@@ -9,14 +9,16 @@
 // One thread (the server loop), reading the database there: readers never
 // wait for a writer in WAL mode. Owned by the RelayServer.
 
+#include <functional>
 #include <limits>
 #include <optional>
+#include <string>
 
+#include "core/EventLoop.h"
 #include "server/ServerStore.h"
 
 namespace plimo {
 
-class RelayServer;
 struct ClientSession;
 
 class UnattendedGate {
@@ -27,7 +29,16 @@ class UnattendedGate {
   // How soon the list is looked at again once it had helpers.
   static constexpr double kRecheck = 60;
 
-  explicit UnattendedGate(RelayServer& server) : server_(server) {}
+  // What the gate needs of the server.
+  struct Context {
+    EventLoop& loop;
+    ServerStore& reads;  // the loop's reads
+    std::function<void(const std::string&)> log;
+    // A line about what one client did, within its address's budget.
+    std::function<void(const ClientSession&, const std::string&)> logAbout;
+  };
+
+  explicit UnattendedGate(Context context) : context_(std::move(context)) {}
 
   // The helper's entry when `helper` may enter `pc` (which announced
   // unattended access); nothing otherwise, with the refusal logged (both
@@ -37,7 +48,7 @@ class UnattendedGate {
   void announced(const ClientSession& pc);
 
  private:
-  RelayServer& server_;
+  Context context_;
   double nextCheck_ = -std::numeric_limits<double>::infinity();
 };
 
