@@ -1,4 +1,4 @@
-#include "ui/WindowsApp.h"
+#include "WindowsApp.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

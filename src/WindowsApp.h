@@ -1,6 +1,7 @@
 #pragma once
-// The application with its windows: the model on Qt's loop, the main
-// window, and the helped PC's windows. Returns the exit status.
+// The program with its windows, assembled beside main.cpp: the model on Qt's
+// loop with the Linux platform, the main window, the helped PC's and the
+// helper's windows. Returns the exit status.
 
 #include <string>
 #include <vector>

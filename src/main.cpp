@@ -23,7 +23,7 @@
 #include "support/UserDefaults.h"
 #include "viewer/LatestPicture.h"
 #ifdef PLIMO_GUI
-#include "ui/WindowsApp.h"
+#include "WindowsApp.h"
 #endif
 
 namespace {
