@@ -106,15 +106,21 @@ std::vector<SessionReports::Queued> SessionReports::parseQueue(std::string_view 
 std::optional<SessionReports::Ask> SessionReports::parseAsk(std::string_view line) {
   auto words = splitWords(line);
   if (words.size() < 6 || words[0] != "REPORTASK") return std::nullopt;
+  // Dates past the year 9999 and lengths past a century are no session's:
+  // refused before any arithmetic on them can overflow.
+  constexpr int64_t kLatestDate = 253402300799;
+  constexpr int64_t kLongestSeconds = int64_t(100) * 366 * 24 * 3600;
   auto started = parseDecimal(words[2]);
   auto ended = parseDecimal(words[3]);
-  if (!started || *started <= 0 || !ended || *ended < *started) return std::nullopt;
+  if (!started || *started <= 0 || !ended || *ended < *started || *ended > kLatestDate) return std::nullopt;
   if (!plainWord(words[1]) || !isPlimoID(words[5])) return std::nullopt;
+  int64_t seconds = parseDecimal(words[4]).value_or(*ended - *started);
+  if (seconds < 0 || seconds > kLongestSeconds) return std::nullopt;
   Ask ask;
   ask.ref = words[1];
   ask.started = *started;
   ask.ended = *ended;
-  ask.seconds = parseDecimal(words[4]).value_or(*ended - *started);
+  ask.seconds = seconds;
   ask.helpedID = words[5];
   return ask;
 }

@@ -245,6 +245,19 @@ TEST_F(Reports, BadReportLinesAreConsumedWithoutEffectOthersAreLogged) {
   EXPECT_EQ(iniValue("Reports", "Wanted"), "<none>");
 }
 
+TEST_F(Reports, AServerAskWithHugeNumbersCannotCrashTheHelper) {
+  start();
+  reports().setForm(&form);
+  online();
+  for (const char* bad : {"REPORTASK r 1 2 9223372036854775807 123456789",
+                          "REPORTASK r 9223372036854775807 9223372036854775807 0 123456789",
+                          "REPORTASK r 10 20 -5 123456789"}) {
+    EXPECT_TRUE(reports().handle(bad)) << bad;
+  }
+  EXPECT_TRUE(form.opened.empty());
+  EXPECT_TRUE(reports().asks().empty());
+}
+
 TEST_F(Reports, AsksNobodyCanAnswerWaitForTheNextStartWithAForm) {
   start();
   online();
