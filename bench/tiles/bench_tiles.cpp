@@ -140,7 +140,8 @@ void BM_SessionShows64Tiles(benchmark::State& state) {
       appendLE<uint32_t>(packet, id);
       appendLE<uint16_t>(packet, uint16_t(i));
       appendLE<uint16_t>(packet, uint16_t(count));
-      append(packet, bytes(frame, i * FrameChunk::kPayload, std::min(FrameChunk::kPayload, frame.size() - i * FrameChunk::kPayload)));
+      const size_t from = i * FrameChunk::kPayload;
+      append(packet, bytes(frame, from, std::min(FrameChunk::kPayload, frame.size() - from)));
       session.receive(packet);
     }
   };

@@ -1,6 +1,7 @@
 // What one picture costs the helper's window to paint: a 1080p screen
 // fitted to a 1280 x 720 view, with smooth scaling on and off, as the view
-// paints it (QPainter on Qt's raster engine, offscreen). And how many
+// paints it (QPainter on Qt's raster engine, offscreen), whole and after an
+// update of two tiles. And how many
 // pictures a second the view shows while the helped PC scrolls: both
 // sessions in this process, the helped PC's screen a private Xvfb captured
 // by the X11 capture, scrolled here 60 times a second, as tiles and as H.264.
@@ -15,11 +16,13 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <cstdlib>
+#include <vector>
 
 #include "core/ManualLoop.h"
 #include "platform/TestServers.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "support/Zlib.h"
 #include "testkit/SessionPair.h"
 #include "ui/QtLoop.h"
 #include "ui/ScreenView.h"
@@ -35,8 +38,18 @@ plimo::TileCanvas::Image desktop(std::shared_ptr<uint8_t[]>& store) {
   constexpr size_t bytes = size_t(w) * h * 4;
   store = std::make_shared<uint8_t[]>(bytes);
   for (size_t i = 0; i < bytes; ++i) store[i] = uint8_t(i * 2654435761u >> 13);
-  return {w, h, store};
+  return {w, h, store, {}};
 }
+
+// Counts the pictures a widget paints.
+class PaintCounter final : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
 
 void PaintFitted1080pTo720p(benchmark::State& state) {
   plimo::ManualLoop loop;
@@ -59,15 +72,46 @@ void PaintFitted1080pTo720p(benchmark::State& state) {
 // Wall time, so that the rate is pictures a second as the helper sees them.
 BENCHMARK(PaintFitted1080pTo720p)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Counts the pictures a widget paints.
-class PaintCounter final : public QObject {
- public:
-  int paints = 0;
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
+// A tile update of a 1080p screen: `tiles` tiles of 64 x 64 noise along a
+// line of text from column `at`.
+plimo::Bytes typed(int tiles, int at) {
+  plimo::Bytes raw;
+  for (int v : {1920, 1080, tiles}) plimo::appendLE<uint16_t>(raw, uint16_t(v));
+  for (int t = 0; t < tiles; ++t) {
+    for (int v : {(at + t) % 30 * 64, 512, 64, 64}) plimo::appendLE<uint16_t>(raw, uint16_t(v));
+    for (int i = 0; i < 64 * 64 * 3; ++i) raw.push_back(uint8_t((i + t + at) * 2654435761u >> 13));
   }
-};
+  return plimo::Zlib::compress(raw);
+}
+
+// What typing costs from the update to the window: two tiles of a 1080p
+// screen written into the canvas and the view painted, fitted to 1280 x 720.
+void ShowTypedTilesFitted(benchmark::State& state) {
+  plimo::ManualLoop loop;
+  QScrollArea area;
+  auto* view = new plimo::ScreenView(loop, area);
+  area.resize(1280, 720);
+  area.show();
+  view->setSmooth(state.range(0) != 0);
+  plimo::TileCanvas canvas;
+  canvas.apply(typed(0, 0));
+  view->show(*canvas.image());
+  QApplication::processEvents();
+  std::vector<plimo::Bytes> updates;
+  for (int i = 0; i < 30; ++i) updates.push_back(typed(2, i));
+  PaintCounter counter;
+  view->installEventFilter(&counter);
+  size_t next = 0;
+  for (auto _ : state) {
+    canvas.apply(updates[next++ % updates.size()]);
+    view->show(*canvas.image());
+    QApplication::processEvents();
+  }
+  if (counter.paints != int(state.iterations())) state.SkipWithError("not painted once per update");
+  state.SetLabel(view->smoothing() ? "smooth" : "plain");
+}
+BENCHMARK(ShowTypedTilesFitted)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 
 // A page of text lines on white, moved up by `kStep` pixels a tick with a
 // new line drawn in at the bottom, as a browser or editor scrolls.

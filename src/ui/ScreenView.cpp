@@ -48,9 +48,16 @@ ScreenView::~ScreenView() = default;
 
 void ScreenView::show(const TileCanvas::Image& image) {
   if (image.width <= 0 || image.height <= 0) return;
+  // The same canvas as before: only what the update wrote is painted again.
+  const bool same = canvas_.width == image.width && canvas_.height == image.height;
   canvas_ = image;
   video_ = QImage();
   setRemoteSize(image.width, image.height);
+  if (same) {
+    updateRemote(image.changed);
+  } else {
+    update();
+  }
 }
 
 void ScreenView::show(PictureRef picture, int width, int height) {
@@ -62,6 +69,7 @@ void ScreenView::show(PictureRef picture, int width, int height) {
   canvas_ = {};
   video_ = wrap(picture->pixels.data(), w, h, picture->stride, picture);
   setRemoteSize(w, h);
+  update();
 }
 
 void ScreenView::setRemoteSize(int width, int height) {
@@ -69,7 +77,17 @@ void ScreenView::setRemoteSize(int width, int height) {
   remoteW_ = width;
   remoteH_ = height;
   if (resized) placeInArea();
-  update();
+}
+
+void ScreenView::updateRemote(const TileCanvas::Area& area) {
+  ViewRect d = destination();
+  if (d.empty() || area.width <= 0 || area.height <= 0) return;
+  const double sx = d.width / remoteW_, sy = d.height / remoteH_;
+  // A pixel more on each side: smoothing blends each drawn pixel from its
+  // neighbours in the picture.
+  update(QRectF(d.x + area.x * sx, d.y + area.y * sy, area.width * sx, area.height * sy)
+             .toAlignedRect()
+             .adjusted(-1, -1, 1, 1));
 }
 
 void ScreenView::setScale(ViewScale scale) {

@@ -70,6 +70,8 @@ class ScreenView final : public QWidget, public ScreenDisplay {
 
  private:
   void setRemoteSize(int width, int height);
+  // Paints again the part of the view that shows `area` of the picture.
+  void updateRemote(const TileCanvas::Area& area);
   void placeInArea();
   std::optional<RemotePoint> map(QPointF at) const;
   void mouseButton(QMouseEvent* event, bool down);

@@ -1,5 +1,6 @@
 #include "viewer/TileCanvas.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +19,14 @@ const char* const tooShort = "Screen update too short";
 const char* const cutShort = "Screen update cut short";
 const char* const badSize = "Bad screen size";
 const char* const tooOften = "Screen size changed too often";
+
+// The smallest area holding both.
+TileCanvas::Area united(const TileCanvas::Area& a, const TileCanvas::Area& b) {
+  if (b.width <= 0 || b.height <= 0) return a;
+  if (a.width <= 0 || a.height <= 0) return b;
+  const int x = std::min(a.x, b.x), y = std::min(a.y, b.y);
+  return {x, y, std::max(a.x + a.width, b.x + b.width) - x, std::max(a.y + a.height, b.y + b.height) - y};
+}
 
 }  // namespace
 
@@ -51,9 +60,14 @@ void TileCanvas::resize(int width, int height) {
   if (!pixels_) throw bad(badSize);
   width_ = width;
   height_ = height;
+  changed_ = {0, 0, width, height};
 }
 
 void TileCanvas::apply(ByteView update, const MayResize& mayResize) {
+  // The tiles of an update that failed were written but not shown: their
+  // area stays in the next one's.
+  if (applied_) changed_ = {};
+  applied_ = false;
   const Bytes data = inflate(update);
   if (data.size() < kHeaderBytes) throw bad(tooShort);
   const int w = readLE16(data, 0), h = readLE16(data, 2), n = readLE16(data, 4);
@@ -82,12 +96,14 @@ void TileCanvas::apply(ByteView update, const MayResize& mayResize) {
       }
     }
     p += pixelBytes;
+    changed_ = united(changed_, {x, y, tw, th});
   }
+  applied_ = true;
 }
 
 std::optional<TileCanvas::Image> TileCanvas::image() const {
   if (width_ <= 0 || height_ <= 0) return std::nullopt;
-  return Image{width_, height_, pixels_};
+  return Image{width_, height_, pixels_, changed_};
 }
 
 }  // namespace plimo

@@ -30,10 +30,17 @@ class TileCanvas {
   // locks only while the canvas keeps this store (its size); a view locks it
   // for a paint and keeps nothing, so it never holds a second screen and never
   // reads a store that was let go.
+  struct Area {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Area&) const = default;
+  };
   struct Image {
     int width = 0;
     int height = 0;
     std::weak_ptr<const uint8_t[]> pixels;  // width x height x 4, as the canvas
+    // What the last update wrote (all of it after a new size), for the view
+    // to paint again.
+    Area changed;
   };
 
   // Asked before a new screen size takes a new store; false refuses the
@@ -71,6 +78,8 @@ class TileCanvas {
   int width_ = 0;
   int height_ = 0;
   std::shared_ptr<uint8_t[]> pixels_;
+  Area changed_;
+  bool applied_ = true;  // the last update was applied whole
 };
 
 }  // namespace plimo

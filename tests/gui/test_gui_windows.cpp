@@ -11,9 +11,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <cstring>
 
 #include "app/ModelRig.h"
 #include "gui/Shots.h"
@@ -59,7 +61,7 @@ TileCanvas::Image picture(int w, int h, std::shared_ptr<uint8_t[]>& store) {
       uint8_t* p = store.get() + (size_t(y) * size_t(w) + size_t(x)) * 4;
       p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = x < w / 2 ? 255 : 0, p[3] = 255;
     }
-  return {w, h, store};
+  return {w, h, store, {}};
 }
 
 struct ViewRig {
@@ -200,6 +202,29 @@ TEST(ScreenView, ShowsThePictureAtFitAndOriginalSize) {
   EXPECT_EQ(original.size(), QSize(1920, 1080));
   EXPECT_EQ(original.pixelColor(37, 21), QColor(255, 21, 37));  // x in blue, y in green
   EXPECT_EQ(original.pixelColor(1000, 300), QColor(0, 300 % 256, 1000 % 256));
+}
+
+TEST(ScreenView, AnUpdateIsPaintedAsAWholePaintWouldPaintIt) {
+  struct Case {
+    const char* name;
+    int viewW, viewH, remoteW, remoteH;
+  };
+  for (const Case& c : {Case{"reduced and smoothed", 1000, 563, 1920, 1080}, Case{"enlarged", 800, 600, 400, 300}}) {
+    SCOPED_TRACE(c.name);
+    ViewRig rig(c.viewW, c.viewH, c.remoteW, c.remoteH);
+    // The canvas takes a white tile, and the view hears of its area only.
+    const TileCanvas::Area tile{101, 57, 64, 64};
+    for (int y = tile.y; y < tile.y + tile.height; ++y)
+      std::memset(rig.canvas.get() + (size_t(y) * size_t(c.remoteW) + size_t(tile.x)) * 4, 0xFF,
+                  size_t(tile.width) * 4);
+    rig.view->show({c.remoteW, c.remoteH, rig.canvas, tile});
+    QApplication::processEvents();
+    const QImage onScreen =
+        rig.area.screen()->grabWindow(rig.area.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage whole = rig.view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(whole.size(), QSize(c.viewW, c.viewH));
+    EXPECT_TRUE(onScreen.copy(0, 0, c.viewW, c.viewH) == whole);
+  }
 }
 
 struct Consent : ::testing::Test {

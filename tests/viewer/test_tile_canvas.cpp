@@ -172,6 +172,22 @@ TEST(TileCanvas, TheImageIsTheCanvasUntilTheSizeChanges) {
   EXPECT_EQ(old.use_count(), 1);  // only `store` above
 }
 
+TEST(TileCanvas, TheChangedAreaHoldsEveryTileNotShownYet) {
+  using Area = TileCanvas::Area;
+  TileCanvas canvas;
+  const auto changed = [&] { return canvas.image()->changed; };
+  canvas.apply(Raw(100, 100, 1).tile(1, 2, 3, 4, 1).stream());
+  EXPECT_EQ(changed(), (Area{0, 0, 100, 100}));  // a new size: all of it
+  canvas.apply(Raw(100, 100, 2).tile(30, 40, 5, 5, 1).tile(10, 60, 2, 2, 1).stream());
+  EXPECT_EQ(changed(), (Area{10, 40, 25, 22}));
+  canvas.apply(Raw(100, 100, 0).stream());
+  EXPECT_EQ(changed(), Area{});
+  // A failed update's tiles were written: the next update shows them too.
+  EXPECT_EQ(failureOf(canvas, Raw(100, 100, 2).tile(10, 10, 5, 5, 1).tile(99, 0, 2, 1, 1).stream()), cutShort);
+  canvas.apply(Raw(100, 100, 1).tile(50, 50, 1, 1, 1).stream());
+  EXPECT_EQ(changed(), (Area{10, 10, 41, 41}));
+}
+
 TEST(TileCanvas, ANewSizeIsTakenOnlyWhenAllowed) {
   TileCanvas canvas;
   canvas.apply(Raw(8, 8, 1).tile(0, 0, 1, 1, 0x50).stream());

@@ -115,7 +115,8 @@ TEST(ViewerBadInput, AHostClaimingHugeScreensCannotMakeTheHelperHoldMoreThanOneC
     // the display reads in place.
     const auto shown = v.display.tiles->pixels.lock();
     size_t held = canvas.pixels().size();
-    if (shown.get() != canvas.pixels().data()) held += size_t(v.display.tiles->width) * size_t(v.display.tiles->height) * 4;
+    if (shown.get() != canvas.pixels().data())
+      held += size_t(v.display.tiles->width) * size_t(v.display.tiles->height) * 4;
     mostHeld = std::max(mostHeld, held);
     v.loop.advance(1.0 / 60);
   }
