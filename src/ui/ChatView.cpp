@@ -13,6 +13,18 @@ namespace {
 // Paragraphs as far apart as Qt's rich text sets them.
 constexpr qreal kParagraphGap = 12;
 
+// Qt lays the whole document out again after a change at its front (40 ms
+// for a full chat of 4 MB), and after every change of a paragraph's format.
+// So the lines a capped list lets go stay shown until a hundred of them, or
+// a quarter of the list's most text, have gathered, and go together; the
+// new lines, at the end, cost only their own layout.
+constexpr size_t kStaleLines = kMaxChatLines / 10;
+constexpr size_t kStaleLength = kMaxTalkBytes / 4;
+
+void setFormat(const QTextBlock& block, const QTextBlockFormat& format) {
+  if (block.blockFormat() != format) QTextCursor(block).setBlockFormat(format);
+}
+
 QTextBlockFormat paragraph(Qt::Alignment alignment) {
   QTextBlockFormat format;
   format.setAlignment(alignment);
@@ -38,14 +50,14 @@ QString inOneBlock(const std::string& text) {
 // How many of the oldest `shown` a capped list's change let go: the rest is
 // still where `items` starts. All of them when `items` does not follow from
 // `shown` so (another list), which is then shown anew. Only the counts the
-// list may have dropped are tried, and a wrong one fails at its first key
-// but where keys repeat.
-template <typename T, typename Key>
-size_t droppedOldest(const std::deque<std::string>& shown, const std::vector<T>& items, Key key) {
+// list may have dropped are tried, and a wrong count fails at its first key
+// unless keys repeat (notices may).
+template <typename Shown, typename T, typename Key>
+size_t droppedOldest(const std::deque<Shown>& shown, const std::vector<T>& items, Key key) {
   const size_t n = shown.size();
   for (size_t d = n > items.size() ? n - items.size() : 0; d < n; ++d) {
     if (std::equal(shown.begin() + std::ptrdiff_t(d), shown.end(), items.begin(),
-                   [&](const std::string& k, const T& item) { return k == key(item); }))
+                   [&](const Shown& s, const T& item) { return s.key == key(item); }))
       return d;
   }
   return n;
@@ -56,7 +68,6 @@ size_t droppedOldest(const std::deque<std::string>& shown, const std::vector<T>&
 ChatView::ChatView(QString other) : other_(std::move(other)) {
   // Dropped lines must not live on in an undo history.
   document()->setUndoRedoEnabled(false);
-  setOpenLinks(false);
 }
 
 void ChatView::showNotes(const std::vector<std::string>& notes) {
@@ -64,14 +75,14 @@ void ChatView::showNotes(const std::vector<std::string>& notes) {
   grey.setForeground(QColor("#6b6f76"));
   follow(notes_, 0, notes, [](const std::string& note) -> const std::string& { return note; },
          [&](const std::string& note) {
-           newBlock(int(notes_.size()), paragraph(Qt::AlignHCenter)).insertText(inOneBlock(note), grey);
+           newBlock(int(notes_.items.size()), paragraph(Qt::AlignHCenter)).insertText(inOneBlock(note), grey);
          });
 }
 
 void ChatView::showChat(const std::vector<ChatLine>& lines) {
   QTextCharFormat bold, plain;
   bold.setFontWeight(QFont::Bold);
-  follow(chat_, int(notes_.size()), lines, [](const ChatLine& line) -> const std::string& { return line.id; },
+  follow(chat_, int(notes_.items.size()), lines, [](const ChatLine& line) -> const std::string& { return line.id; },
          [&](const ChatLine& line) {
            QTextCursor at = newBlock(blocks(), paragraph(Qt::AlignLeft));
            at.insertText(line.fromMe ? QString("You:") : other_, bold);
@@ -80,14 +91,23 @@ void ChatView::showChat(const std::vector<ChatLine>& lines) {
 }
 
 template <typename T, typename Key, typename Write>
-void ChatView::follow(Keys& shown, int firstBlock, const std::vector<T>& items, Key key, Write write) {
-  const size_t dropped = droppedOldest(shown, items, key);
-  if (dropped == 0 && shown.size() == items.size()) return;  // the reader's place stays
-  dropBlocks(firstBlock, int(dropped));
-  shown.erase(shown.begin(), shown.begin() + std::ptrdiff_t(dropped));
-  for (size_t i = shown.size(); i < items.size(); ++i) {
+void ChatView::follow(Section& section, int firstBlock, const std::vector<T>& items, Key key, Write write) {
+  auto& shown = section.items;
+  const size_t gone = droppedOldest(shown, items, key);
+  const bool more = shown.size() - gone < items.size();
+  if (gone == section.stale && !more) return;  // the reader's place stays
+  size_t staleLength = 0;
+  for (size_t i = 0; i < gone; ++i) staleLength += size_t(shown[i].length);
+  section.stale = gone;
+  if (gone == shown.size() || gone > kStaleLines || staleLength > kStaleLength) {
+    dropBlocks(firstBlock, int(gone));
+    shown.erase(shown.begin(), shown.begin() + std::ptrdiff_t(gone));
+    section.stale = 0;
+  }
+  for (size_t i = shown.size() - section.stale; i < items.size(); ++i) {
+    const int before = document()->characterCount();
     write(items[i]);
-    shown.push_back(key(items[i]));
+    shown.push_back({key(items[i]), document()->characterCount() - before});
   }
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
@@ -117,7 +137,7 @@ void ChatView::dropBlocks(int first, int count) {
     cut.select(QTextCursor::Document);
   }
   cut.removeSelectedText();
-  if (survivor >= 0) QTextCursor(doc->findBlockByNumber(survivor)).setBlockFormat(kept);
+  if (survivor >= 0) setFormat(doc->findBlockByNumber(survivor), kept);
 }
 
 // An empty paragraph with `format` before block `at`, or after the last.
@@ -133,11 +153,11 @@ QTextCursor ChatView::newBlock(int at, const QTextBlockFormat& format) {
     QTextCursor split(doc);
     split.setPosition(last ? neighbour.position() + neighbour.length() - 1 : neighbour.position());
     split.insertBlock(format);
-    QTextCursor(doc->findBlockByNumber(last ? at - 1 : at + 1)).setBlockFormat(kept);
+    setFormat(doc->findBlockByNumber(last ? at - 1 : at + 1), kept);
   }
-  QTextCursor cursor(doc->findBlockByNumber(at));
-  cursor.setBlockFormat(format);
-  return cursor;
+  QTextBlock block = doc->findBlockByNumber(at);
+  setFormat(block, format);
+  return QTextCursor(block);
 }
 
 }  // namespace plimo::ui

@@ -26,18 +26,27 @@ class ChatView final : public QTextBrowser {
 
  private:
   // What one list has in the document: a paragraph (block) per item, after
-  // those of the lists before it, known by the keys that tell items apart.
-  using Keys = std::deque<std::string>;
+  // those of the lists before it, known by the key that tells items apart.
+  // The oldest `stale` the list has let go already are still shown: see
+  // kStaleLines.
+  struct Shown {
+    std::string key;
+    int length;  // in the document, with its block break
+  };
+  struct Section {
+    std::deque<Shown> items;
+    size_t stale = 0;
+  };
 
   template <typename T, typename Key, typename Write>
-  void follow(Keys& shown, int firstBlock, const std::vector<T>& items, Key key, Write write);
+  void follow(Section& section, int firstBlock, const std::vector<T>& items, Key key, Write write);
   void dropBlocks(int first, int count);
   QTextCursor newBlock(int at, const QTextBlockFormat& format);
-  int blocks() const { return int(notes_.size() + chat_.size()); }
+  int blocks() const { return int(notes_.items.size() + chat_.items.size()); }
 
   QString other_;
-  Keys notes_;  // the notices themselves
-  Keys chat_;   // the lines' IDs
+  Section notes_;  // keyed by the notices themselves
+  Section chat_;   // keyed by the lines' IDs
 };
 
 }  // namespace plimo::ui
