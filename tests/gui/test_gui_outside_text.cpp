@@ -80,9 +80,9 @@ struct OutsideText : testkit::LinkFixture {
     {
       SCOPED_TRACE("the helper's window");
       testkit::ViewerRig viewer;
-      testkit::TempDir dir{"outside-text"};
-      IniFile ini{dir / "Plimo.ini"};
-      HelperWindows windows{viewer.loop, ini, [](std::string_view) {}};
+      testkit::TempDir home{"outside-text"};
+      IniFile windowsIni{home / "Plimo.ini"};
+      HelperWindows windows{viewer.loop, windowsIni, [](std::string_view) {}};
       viewer.session->setDisplay(&windows.showViewer(*viewer.session, {hostile, false, true}, [] {}));
       viewer.message(10, toBytes(hostile + "|ada|Debian 12"));
       viewer.message(1, toBytes(hostile));
