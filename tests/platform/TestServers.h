@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -133,7 +135,8 @@ class PulseServer {
   }
   ~PulseServer() {
     reap(pid_);
-    if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
+    std::error_code ignored;  // a folder left behind in /tmp harms no later run
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
   }
   PulseServer(const PulseServer&) = delete;
   PulseServer& operator=(const PulseServer&) = delete;
