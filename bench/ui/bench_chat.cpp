@@ -44,11 +44,3 @@ void FiftyLinesIntoTheChat(benchmark::State& state) {
 BENCHMARK(FiftyLinesIntoTheChat)->Arg(0)->Arg(1000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  return 0;
-}
