@@ -51,13 +51,21 @@ class PaintCounter final : public QObject {
   }
 };
 
-void PaintFitted1080pTo720p(benchmark::State& state) {
+// A view fitted to a 1280 x 720 window, smooth when the bench's argument says.
+struct FittedView {
+  explicit FittedView(const benchmark::State& state) : view(new plimo::ScreenView(loop, area)) {
+    area.resize(1280, 720);
+    area.show();
+    view->setSmooth(state.range(0) != 0);
+  }
   plimo::ManualLoop loop;
   QScrollArea area;
-  auto* view = new plimo::ScreenView(loop, area);
-  area.resize(1280, 720);
-  area.show();
-  view->setSmooth(state.range(0) != 0);
+  plimo::ScreenView* view;  // owned by the area
+};
+
+void PaintFitted1080pTo720p(benchmark::State& state) {
+  FittedView fitted(state);
+  auto* view = fitted.view;
   std::shared_ptr<uint8_t[]> canvas;
   view->show(desktop(canvas));
   QApplication::processEvents();
@@ -87,12 +95,8 @@ plimo::Bytes typed(int tiles, int at) {
 // What typing costs from the update to the window: two tiles of a 1080p
 // screen written into the canvas and the view painted, fitted to 1280 x 720.
 void ShowTypedTilesFitted(benchmark::State& state) {
-  plimo::ManualLoop loop;
-  QScrollArea area;
-  auto* view = new plimo::ScreenView(loop, area);
-  area.resize(1280, 720);
-  area.show();
-  view->setSmooth(state.range(0) != 0);
+  FittedView fitted(state);
+  auto* view = fitted.view;
   plimo::TileCanvas canvas;
   canvas.apply(typed(0, 0));
   view->show(*canvas.image());
