@@ -46,6 +46,7 @@ class [[nodiscard]] Result {
   const T* operator->() const { return &value(); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
+  T&& operator*() && { return std::move(*this).value(); }
 
   // The value, or `otherwise` when the operation failed.
   T valueOr(T otherwise) const& { return ok() ? value() : std::move(otherwise); }
