@@ -12,6 +12,15 @@ if(PLIMO_WERROR AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
        -Wno-error=restrict)
 endif()
 
+# The fuzzers are guided by coverage of the code they reach: only the
+# libraries and programs (src/, server/) carry it, so the test programs
+# compile without that cost.
+macro(plimo_fuzz_coverage)
+  if(PLIMO_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+  endif()
+endmacro()
+
 # plimo_library(name [LINK libs...]): a static library of every .cpp in the
 # calling folder (not its subfolders).
 function(plimo_library name)
