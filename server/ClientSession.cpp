@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 
 namespace plimo {
 

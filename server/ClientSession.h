@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/SecureChannel.h"
+#include "protocol/wire/SecureChannel.h"
 #include "server/Endpoint.h"
 
 namespace plimo {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "core/Failure.h"
-#include "protocol/EcdhKey.h"
-#include "protocol/ServerPackets.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/wire/ServerPackets.h"
 
 namespace plimo {
 

@@ -19,8 +19,8 @@
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "core/Weakly.h"
-#include "protocol/PlimoCrypto.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/crypto/SigningKey.h"
 #include "server/Endpoint.h"
 
 namespace plimo {

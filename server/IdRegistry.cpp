@@ -2,7 +2,7 @@
 
 #include "core/Bytes.h"
 #include "core/PlimoID.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 
 namespace plimo {
 

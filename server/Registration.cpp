@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 #include "server/RelayServer.h"
 #include "server/ServerOptions.h"
 #include "server/TextLine.h"

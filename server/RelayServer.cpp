@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "protocol/PlimoCrypto.h"
-#include "protocol/ServerPackets.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/wire/ServerPackets.h"
 #include "server/HandshakeWorker.h"
 #include "server/Registration.h"
 #include "server/Rendezvous.h"

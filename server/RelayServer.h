@@ -22,8 +22,8 @@
 
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
-#include "protocol/LinkLimits.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/SigningKey.h"
+#include "protocol/wire/LinkLimits.h"
 #include "server/IdRegistry.h"
 #include "server/PacketSink.h"
 #include "server/RateLimiter.h"

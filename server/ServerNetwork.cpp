@@ -4,7 +4,7 @@
 #include <asio/write.hpp>
 #include <deque>
 
-#include "protocol/StreamFramer.h"
+#include "protocol/wire/StreamFramer.h"
 
 namespace plimo {
 

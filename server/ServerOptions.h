@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/LinkLimits.h"
+#include "protocol/wire/LinkLimits.h"
 
 namespace plimo {
 

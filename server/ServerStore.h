@@ -18,7 +18,7 @@
 
 #include "core/Bytes.h"
 #include "core/Result.h"
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

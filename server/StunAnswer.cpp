@@ -1,6 +1,6 @@
 #include "server/StunAnswer.h"
 
-#include "protocol/Stun.h"
+#include "protocol/wire/Stun.h"
 
 namespace plimo {
 

@@ -19,7 +19,7 @@
 #include <memory>
 
 #include "core/Bytes.h"
-#include "protocol/LinkLimits.h"
+#include "protocol/wire/LinkLimits.h"
 #include "server/Endpoint.h"
 
 namespace plimo {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "core/AsioLoop.h"
-#include "protocol/PlimoCrypto.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/crypto/SigningKey.h"
 #include "server/DescriptorLimit.h"
 #include "server/HelperCommands.h"
 #include "server/RelayServer.h"

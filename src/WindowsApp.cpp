@@ -11,7 +11,7 @@
 #include "app/SessionReports.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
-#include "protocol/NetSocketFactory.h"
+#include "protocol/net/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "ui/ConnectionTestWindow.h"
 #include "ui/HelpWindow.h"

@@ -18,7 +18,7 @@
 #include "core/Text.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
-#include "protocol/NetSocketFactory.h"
+#include "protocol/net/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "support/UserDefaults.h"
 #include "viewer/LatestPicture.h"

@@ -11,8 +11,8 @@
 
 #include "core/ManualLoop.h"
 #include "platform/fake/SyntheticDesktop.h"
-#include "protocol/FrameWindowReceiver.h"
-#include "protocol/FrameWindowSender.h"
+#include "protocol/wire/FrameWindowReceiver.h"
+#include "protocol/wire/FrameWindowSender.h"
 #include "support/Zlib.h"
 #include "testkit/LossyLink.h"
 

@@ -6,9 +6,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "protocol/EcdhKey.h"
-#include "protocol/SecureChannel.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/crypto/SigningKey.h"
+#include "protocol/wire/SecureChannel.h"
 
 using namespace plimo;
 

@@ -30,7 +30,7 @@
 #include "platform/XTestClient.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
-#include "protocol/NetSocketFactory.h"
+#include "protocol/net/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "viewer/LatestPicture.h"
 

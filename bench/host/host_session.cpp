@@ -14,9 +14,9 @@
 #include "core/AsioLoop.h"
 #include "host/HostSession.h"
 #include "platform/fake/FakePlatform.h"
-#include "protocol/FrameReceiver.h"
-#include "protocol/FrameWindowReceiver.h"
-#include "protocol/MsgChannel.h"
+#include "protocol/wire/FrameReceiver.h"
+#include "protocol/wire/FrameWindowReceiver.h"
+#include "protocol/wire/MsgChannel.h"
 
 using namespace plimo;
 

@@ -22,8 +22,8 @@
 #include "core/AsioLoop.h"
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
-#include "protocol/NetSocketFactory.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
+#include "protocol/net/NetSocketFactory.h"
 #include "testkit/LinkRecorder.h"
 
 using namespace plimo;

@@ -35,7 +35,7 @@
 #include "e2e/Flood.h"
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
-#include "protocol/Stun.h"
+#include "protocol/wire/Stun.h"
 #include "server/ClientCodec.h"
 
 using namespace plimo;

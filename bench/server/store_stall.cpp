@@ -25,7 +25,7 @@
 
 #include "e2e/BenchServer.h"
 #include "e2e/NetClient.h"
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 
 using namespace plimo;
 using namespace plimo::e2e;

@@ -14,8 +14,8 @@
 
 #include "core/ManualLoop.h"
 #include "platform/fake/FakePlatform.h"
-#include "protocol/ChannelMsg.h"
-#include "protocol/FrameChunk.h"
+#include "protocol/wire/ChannelMsg.h"
+#include "protocol/wire/FrameChunk.h"
 #include "support/Zlib.h"
 #include "viewer/LatestPicture.h"
 #include "viewer/ViewerSession.h"

@@ -5,8 +5,8 @@
 
 #include "core/PlimoID.h"
 #include "platform/System.h"
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/PlimoClient.h"
 #include "support/IniFile.h"
 
 #ifndef PLIMO_VERSION

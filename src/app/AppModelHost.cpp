@@ -6,7 +6,7 @@
 #include "app/ViewerWindows.h"
 #include "core/PlimoID.h"
 #include "platform/System.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
 #include "support/IniFile.h"
 
 namespace plimo {

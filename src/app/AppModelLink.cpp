@@ -6,9 +6,9 @@
 
 #include "app/AppModel.h"
 #include "app/SessionReports.h"
-#include "protocol/LinkEvents.h"
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/LinkEvents.h"
+#include "protocol/link/PlimoClient.h"
 #include "support/IniFile.h"
 
 namespace plimo {

@@ -4,7 +4,7 @@
 #include "app/AppModel.h"
 #include "app/ConnectionTest.h"
 #include "platform/System.h"
-#include "protocol/Net.h"
+#include "protocol/net/Net.h"
 #include "support/AtomicFile.h"
 #include "support/Firewall.h"
 #include "support/IniFile.h"

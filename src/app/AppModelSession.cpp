@@ -6,7 +6,7 @@
 #include "app/AppModel.h"
 #include "app/ViewerWindows.h"
 #include "core/PlimoID.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
 
 namespace plimo {
 

@@ -2,8 +2,8 @@
 
 #include "app/AppLog.h"
 #include "core/Weakly.h"
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/PlimoClient.h"
 #include "support/NetProbes.h"
 
 namespace plimo {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/EventLoop.h"
-#include "protocol/SocketFactory.h"
+#include "protocol/net/SocketFactory.h"
 #include "support/ConnectionReport.h"
 
 namespace plimo {

@@ -3,7 +3,7 @@
 #include "app/AppLog.h"
 #include "core/PlimoID.h"
 #include "core/Text.h"
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 
 namespace plimo {
 

@@ -5,9 +5,9 @@
 
 #include "core/PlimoID.h"
 #include "core/Text.h"
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
-#include "protocol/ReportPayload.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/PlimoClient.h"
+#include "protocol/wire/ReportPayload.h"
 #include "support/AtomicFile.h"
 #include "support/IniFile.h"
 

@@ -5,7 +5,7 @@
 
 #include <csignal>
 
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 
 namespace plimo {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "protocol/ChannelMsg.h"
+#include "protocol/wire/ChannelMsg.h"
 
 namespace plimo {
 

@@ -35,14 +35,14 @@
 #include "host/TileEncoder.h"
 #include "platform/PlatformFactory.h"
 #include "platform/System.h"
-#include "protocol/ChannelMsg.h"
-#include "protocol/ChatLine.h"
-#include "protocol/FrameWindowSender.h"
-#include "protocol/InputReceiver.h"
-#include "protocol/MsgChannel.h"
-#include "protocol/MsgParts.h"
-#include "protocol/NetAddress.h"
-#include "protocol/SessionDataReceiver.h"
+#include "protocol/link/SessionDataReceiver.h"
+#include "protocol/net/NetAddress.h"
+#include "protocol/wire/ChannelMsg.h"
+#include "protocol/wire/ChatLine.h"
+#include "protocol/wire/FrameWindowSender.h"
+#include "protocol/wire/InputReceiver.h"
+#include "protocol/wire/MsgChannel.h"
+#include "protocol/wire/MsgParts.h"
 
 namespace plimo {
 

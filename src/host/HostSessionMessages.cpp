@@ -6,6 +6,7 @@
 #include "core/Text.h"
 #include "host/HelperProfile.h"
 #include "host/HostSession.h"
+#include "protocol/wire/SessionCodecs.h"
 
 namespace plimo {
 
@@ -20,11 +21,7 @@ bool beforeConsent(uint8_t kind) {
          kind == Kind::profilePicture || kind == Kind::hideWallpaper;
 }
 
-constexpr size_t kMaxMonitors = 16;
-
-void appendI32(Bytes& out, double value) {
-  appendLE<uint32_t>(out, uint32_t(int32_t(std::clamp(value, -2147483648.0, 2147483647.0))));
-}
+int32_t toI32(double value) { return int32_t(std::clamp(value, -2147483648.0, 2147483647.0)); }
 
 }  // namespace
 
@@ -136,7 +133,7 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
 }
 
 void HostSession::profileText(const Bytes& text) {
-  auto profile = HelperProfile::parseText(utf8Lossy(toString(text)));
+  auto profile = ProfileText::decode(utf8Lossy(toString(text)));
   if (profile.name) helperName_ = *profile.name;
   if (profile.company) helperCompany_ = *profile.company;
   if (!profile.pictureFollows) profileDone();
@@ -149,32 +146,23 @@ void HostSession::profileDone() {
 
 void HostSession::sendMode() {
   const uint8_t state = paused_ ? 2 : mode_;
-  send(Bytes{SessionPacket::kHostStatus, state, 0x01, 0x00});
+  send(HostStatus::encode({state, true, false}));
 }
 
 void HostSession::announce() {
   channel_.postText(Kind::information,
                     system_.hostName + "|" + system_.loginName + "|" + system_.osName + " " + system_.osVersion);
-  const auto screens = capturer_->displays();
-  const size_t n = std::min(screens.size(), kMaxMonitors);
-  Bytes list{uint8_t(n)};
-  for (size_t i = 0; i < n; ++i) {
-    const Rect& b = screens[i].bounds;
-    appendI32(list, b.x);
-    appendI32(list, b.y);
-    appendI32(list, b.width);
-    appendI32(list, b.height);
-    list.push_back(screens[i].primary ? 1 : 0);
+  std::vector<MonitorList::Monitor> list;
+  for (const auto& screen : capturer_->displays()) {
+    const Rect& b = screen.bounds;
+    list.push_back({toI32(b.x), toI32(b.y), toI32(b.width), toI32(b.height), screen.primary});
   }
-  channel_.post(Kind::monitors, list);
+  channel_.post(Kind::monitors, MonitorList::encode(list));
 }
 
 void HostSession::sendAudio(const Bytes& payload) {
   if (phase_ != Phase::running || !audioOn_ || paused_) return;
-  Bytes packet{SessionPacket::kAudio};
-  appendLE<uint32_t>(packet, ++audioSeq_);
-  append(packet, payload);
-  send(packet);
+  send(AudioPacket::encode(++audioSeq_, payload));
 }
 
 }  // namespace plimo

@@ -5,6 +5,7 @@
 #include "core/WorkClock.h"
 #include "host/H264Encoder.h"
 #include "host/HostSession.h"
+#include "protocol/wire/SessionCodecs.h"
 
 namespace plimo {
 
@@ -93,9 +94,7 @@ std::optional<Bytes> HostSession::captureBlob() {
   if (rendering_ != "pictures") rendering_ = "pictures";
   auto update = tiles_.update(*picture, wantFull_);
   if (!update) return std::nullopt;
-  Bytes out{0x00};
-  append(out, *update);
-  return out;
+  return PictureBlob::tiles(*update);
 }
 
 std::optional<Bytes> HostSession::videoBlob(const Picture& picture) {
@@ -129,11 +128,7 @@ std::optional<Bytes> HostSession::videoBlob(const Picture& picture) {
     return std::nullopt;
   }
   if (data.empty()) return std::nullopt;
-  Bytes out{0x01};
-  appendLE<uint16_t>(out, uint16_t(w));
-  appendLE<uint16_t>(out, uint16_t(h));
-  append(out, data);
-  return out;
+  return PictureBlob::video(w, h, data);
 }
 
 }  // namespace plimo

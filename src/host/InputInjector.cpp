@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "support/KeyMap.h"
+#include "protocol/wire/KeyMap.h"
 
 namespace plimo {
 

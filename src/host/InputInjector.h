@@ -16,7 +16,7 @@
 
 #include "platform/Geometry.h"
 #include "platform/InputSink.h"
-#include "protocol/InputEvent.h"
+#include "protocol/wire/InputEvent.h"
 
 namespace plimo {
 

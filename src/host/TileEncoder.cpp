@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "protocol/TileFormat.h"
+#include "protocol/wire/TileFormat.h"
 #include "support/Zlib.h"
 
 namespace plimo {

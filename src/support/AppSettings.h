@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "protocol/LinkLimits.h"
+#include "protocol/wire/LinkLimits.h"
 
 namespace plimo {
 

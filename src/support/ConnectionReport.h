@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/Net.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
+#include "protocol/net/Net.h"
 #include "support/Firewall.h"
 #include "support/NetProbes.h"
 

@@ -7,9 +7,9 @@
 
 #include "core/Text.h"
 #include "core/Weakly.h"
-#include "protocol/EcdhKey.h"
-#include "protocol/PlimoCrypto.h"
-#include "protocol/ServerPackets.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/wire/ServerPackets.h"
 
 namespace plimo {
 

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "core/EventLoop.h"
-#include "protocol/SocketFactory.h"
-#include "protocol/Stun.h"
+#include "protocol/net/SocketFactory.h"
+#include "protocol/wire/Stun.h"
 
 namespace plimo {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/ChatLine.h"
+#include "protocol/wire/ChatLine.h"
 
 namespace plimo::ui {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "protocol/TileFormat.h"
+#include "protocol/wire/TileFormat.h"
 #include "support/Zlib.h"
 
 namespace plimo {

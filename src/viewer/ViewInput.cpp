@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "protocol/InputEvent.h"
-#include "support/KeyMap.h"
+#include "protocol/wire/InputEvent.h"
+#include "protocol/wire/KeyMap.h"
 
 namespace plimo {
 

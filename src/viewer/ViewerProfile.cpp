@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "protocol/wire/SessionCodecs.h"
 #include "support/Zlib.h"
 
 namespace plimo::ViewerProfile {
 
 namespace {
-
-std::string field(std::string text) {
-  std::replace(text.begin(), text.end(), '|', '/');
-  return text;
-}
 
 // 96 × side ÷ by, rounded half away from zero, at least 1.
 int scaled(int side, int by) { return std::max(1, int(std::lround(double(kSide) * side / by))); }
@@ -25,8 +21,8 @@ Size fit(int width, int height) {
 }
 
 std::string text(const AppSettings& settings, bool pictureFollows) {
-  return field(settings.profileName) + "|" + field(settings.profileCompany) + "|" + field(settings.profileEmail) +
-         "|" + field(settings.profilePhone) + "|" + (pictureFollows ? "1" : "0");
+  return ProfileText::encode(
+      {settings.profileName, settings.profileCompany, settings.profileEmail, settings.profilePhone, pictureFollows});
 }
 
 Bytes picture(const Picture& picture) {
@@ -36,11 +32,7 @@ Bytes picture(const Picture& picture) {
     const uint8_t* p = picture.row(y);
     for (int x = 0; x < picture.width; ++x, p += 4) raw.insert(raw.end(), p, p + 3);
   }
-  Bytes out;
-  appendLE<uint16_t>(out, uint16_t(picture.width));
-  appendLE<uint16_t>(out, uint16_t(picture.height));
-  append(out, Zlib::compress(raw));
-  return out;
+  return ProfilePicture::encode(picture.width, picture.height, Zlib::compress(raw));
 }
 
 }  // namespace plimo::ViewerProfile

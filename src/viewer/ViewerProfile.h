@@ -1,8 +1,6 @@
 #pragma once
-// The helper's profile as this viewer sends it: the text "name|company|
-// e-mail|phone|1 or 0" (channel message 15) and, when a picture was loaded,
-// the picture (16): u16 width, u16 height, then a zlib stream of width ×
-// height pixels of blue, green, red, rows top down.
+// The helper's profile as this viewer sends it (its format: wire/
+// SessionCodecs.h): the text and, when a picture was loaded, the picture.
 //
 // Platform-free; the viewer session reads the picture file through the
 // platform and passes it here.
@@ -24,8 +22,7 @@ inline constexpr int kSide = 96;
 // at least 1.
 Size fit(int width, int height);
 
-// The four fields with "|" replaced by "/", joined by "|", then "|1" when a
-// picture follows, else "|0".
+// The four fields of the settings, and whether a picture follows.
 std::string text(const AppSettings& settings, bool pictureFollows);
 
 // Message 16 for a picture of at most 65,535 pixels a side.

@@ -41,15 +41,16 @@
 #include "core/Weakly.h"
 #include "platform/Geometry.h"
 #include "platform/PlatformFactory.h"
-#include "protocol/ChannelMsg.h"
-#include "protocol/ChatLine.h"
-#include "protocol/FrameChunk.h"
-#include "protocol/FrameReceiver.h"
-#include "protocol/FrameWindowReceiver.h"
-#include "protocol/InputSender.h"
-#include "protocol/MsgChannel.h"
-#include "protocol/MsgParts.h"
-#include "protocol/SessionDataReceiver.h"
+#include "protocol/link/SessionDataReceiver.h"
+#include "protocol/wire/ChannelMsg.h"
+#include "protocol/wire/ChatLine.h"
+#include "protocol/wire/FrameChunk.h"
+#include "protocol/wire/FrameReceiver.h"
+#include "protocol/wire/FrameWindowReceiver.h"
+#include "protocol/wire/InputSender.h"
+#include "protocol/wire/MsgChannel.h"
+#include "protocol/wire/MsgParts.h"
+#include "protocol/wire/SessionCodecs.h"
 #include "support/AppSettings.h"
 #include "viewer/AudioPlayer.h"
 #include "viewer/RemoteInput.h"
@@ -181,7 +182,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   // Pictures (ViewerSessionPictures.cpp).
   void showFrame(ByteView frame);
   bool showTiles(ByteView update);
-  bool showVideo(ByteView frame);
+  bool showVideo(const PictureBlob::Contents& frame);
   void giveVideoUp();
   void logStatistics();
   void savePicture(const std::string& path);

@@ -4,16 +4,12 @@
 #include <string>
 
 #include "core/Text.h"
+#include "protocol/wire/SessionCodecs.h"
 #include "viewer/ViewerSession.h"
 
 namespace plimo {
 
 namespace {
-
-// A monitor record: x, y, width, height (i32 LE each), primary flag.
-constexpr size_t kMonitorRecord = 17;
-// Audio packet: type, u32 sequence, then the sound.
-constexpr size_t kAudioHeader = 5;
 
 std::vector<std::string_view> fields(std::string_view text) {
   std::vector<std::string_view> out;
@@ -58,13 +54,14 @@ void ViewerSession::receive(ByteView packet) {
 }
 
 void ViewerSession::hostStatus(ByteView packet) {
-  if (packet.size() < 2) return;
-  if (packet[1] != mode.get()) {
-    log("Session mode " + std::to_string(packet[1]));
-    mode.set(packet[1]);
+  const auto status = HostStatus::decode(packet);
+  if (!status) return;
+  if (status->mode != mode.get()) {
+    log("Session mode " + std::to_string(status->mode));
+    mode.set(status->mode);
   }
-  adminAvailable.set(packet.size() >= 3 && packet[2] == 1);
-  secureDesktop.set(packet.size() >= 4 && packet[3] == 1);
+  adminAvailable.set(status->adminAvailable);
+  secureDesktop.set(status->secureDesktop);
 }
 
 void ViewerSession::handleMessage(const ChannelMsg& msg) {
@@ -103,24 +100,21 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
 }
 
 void ViewerSession::monitorList(ByteView payload) {
-  if (payload.empty()) return;
-  const size_t n = payload[0];
-  // All records present: the count byte and n records fit.
-  if (kMonitorRecord * n >= payload.size()) return;
+  const auto records = MonitorList::decode(payload);
+  if (!records) return;
   std::vector<Monitor> list;
   int primary = -1;
-  for (size_t i = 0; i < n; ++i) {
-    const size_t at = 1 + i * kMonitorRecord;
-    auto i32 = [&](size_t k) { return double(int32_t(readLE32(payload, at + k * 4))); };
-    list.push_back({{i32(0), i32(1), i32(2), i32(3)}, payload[at + 16] != 0});
-    if (primary < 0 && list.back().primary) primary = int(i);
+  for (const auto& m : *records) {
+    list.push_back({{double(m.x), double(m.y), double(m.width), double(m.height)}, m.primary});
+    if (primary < 0 && m.primary) primary = int(list.size() - 1);
   }
   monitors.set(list);
   currentMonitor.set(primary < 0 ? 0 : primary);
 }
 
 void ViewerSession::audio(ByteView packet) {
-  if (muted.get() || playerFailed_ || packet.size() <= kAudioHeader) return;
+  const auto sound = AudioPacket::decode(packet);
+  if (muted.get() || playerFailed_ || !sound) return;
   if (!player_) {
     try {
       soundOut_ = platform_.soundOut();
@@ -132,7 +126,7 @@ void ViewerSession::audio(ByteView packet) {
       return;
     }
   }
-  player_->play(packet.subspan(kAudioHeader));
+  player_->play(sound->sound);
 }
 
 }  // namespace plimo

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/WorkClock.h"
+#include "protocol/wire/SessionCodecs.h"
 #include "viewer/H264Decoder.h"
 #include "viewer/ViewerSession.h"
 
@@ -12,10 +13,6 @@ namespace plimo {
 
 namespace {
 
-// Picture formats: the frame's first byte.
-constexpr uint8_t kVideo = 1;
-// Video frame: format, u16 width, u16 height, then the H.264 data.
-constexpr size_t kVideoHeader = 5;
 // The first picture is saved this long after it arrives, so that a picture
 // built of several updates is complete.
 constexpr double kDumpDelay = 3.0;
@@ -31,18 +28,20 @@ size_t ViewerSession::frameBytesHeld() const {
 }
 
 void ViewerSession::showFrame(ByteView frame) {
-  const uint8_t format = frame[0];
+  const auto contents = PictureBlob::decode(frame);
+  if (!contents) return;
+  const bool video = contents->format == PictureBlob::Format::video;
   // Only frames that put a picture on the screen count as shown: a video
   // frame still waiting for its key frame shows nothing, and the requests for
   // a full picture go on meanwhile.
-  if (!(format == kVideo ? showVideo(frame) : showTiles(frame.subspan(1)))) return;
+  if (!(video ? showVideo(*contents) : showTiles(contents->body))) return;
   gotFirstFrame.set(true);
   ++framesShown_;
   ++statFrames_;
-  if (format != lastFormat_) {
-    lastFormat_ = format;
+  if (int(contents->format) != lastFormat_) {
+    lastFormat_ = int(contents->format);
     const Size size = remoteSize.get();
-    log(std::string("Picture now as ") + (format == kVideo ? "H.264 video" : "tiles") + " (frame " +
+    log(std::string("Picture now as ") + (video ? "H.264 video" : "tiles") + " (frame " +
         std::to_string(framesShown_) + ", " + std::to_string(int(size.width)) + " x " +
         std::to_string(int(size.height)) + ")");
   }
@@ -72,9 +71,8 @@ bool ViewerSession::showTiles(ByteView update) {
   return true;
 }
 
-bool ViewerSession::showVideo(ByteView frame) {
-  if (frame.size() <= kVideoHeader) return false;
-  const int width = readLE16(frame, 1), height = readLE16(frame, 3);
+bool ViewerSession::showVideo(const PictureBlob::Contents& frame) {
+  const int width = frame.width, height = frame.height;
   if (!decoder_ || width != decW_ || height != decH_) {
     decoder_ = std::make_unique<H264Decoder>();
     decW_ = width;
@@ -83,7 +81,7 @@ bool ViewerSession::showVideo(ByteView frame) {
   PictureRef picture;
   const double began = workSeconds();
   try {
-    picture = decoder_->decode(frame.subspan(kVideoHeader));
+    picture = decoder_->decode(frame.body);
   } catch (const Failure& failure) {
     statDecode_ += workSeconds() - began;
     log("H.264 decode failed: " + failure.text());

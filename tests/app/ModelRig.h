@@ -7,7 +7,7 @@
 #include "app/AppModel.h"
 #include "core/ManualLoop.h"
 #include "platform/fake/FakeSystem.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
 #include "support/IniFile.h"
 #include "testkit/FakeRelayServer.h"
 #include "testkit/FakeSockets.h"

@@ -9,7 +9,7 @@
 
 #include "app/SessionReports.h"
 #include "core/ManualLoop.h"
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 #include "support/IniFile.h"
 #include "testkit/FuzzFolder.h"
 #include "testkit/TempDir.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelRig.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 
 using namespace plimo;
 using testkit::LinkFixture;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelRig.h"
-#include "protocol/Stun.h"
+#include "protocol/wire/Stun.h"
 
 using namespace plimo;
 using testkit::LinkFixture;

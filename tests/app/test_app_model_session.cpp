@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ModelRig.h"
-#include "protocol/EcdhKey.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
 
 using namespace plimo;
 using testkit::LinkFixture;

@@ -16,7 +16,7 @@
 #include "app/SessionReports.h"
 #include "app/TerminalLines.h"
 #include "app/TerminalReportForm.h"
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 
 using namespace plimo;
 using testkit::LinkFixture;

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/wire/StreamFramer.h"
 #include "server/ClientCodec.h"
-#include "protocol/StreamFramer.h"
 
 namespace plimo::e2e {
 

@@ -8,7 +8,7 @@
 #include "core/PlimoID.h"
 #include "e2e/HeadlessClient.h"
 #include "e2e/ServerProcess.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 
 using namespace plimo;
 using namespace plimo::e2e;

@@ -12,7 +12,7 @@
 
 #include "e2e/Flood.h"
 #include "e2e/ServerProcess.h"
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 #include "server/ServerStore.h"
 
 using namespace plimo;

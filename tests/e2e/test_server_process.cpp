@@ -7,7 +7,7 @@
 #include <random>
 
 #include "e2e/ServerProcess.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 #include "server/IdRegistry.h"
 
 using namespace plimo;

@@ -12,10 +12,10 @@
 #include "core/ManualLoop.h"
 #include "host/HostSession.h"
 #include "platform/fake/FakePlatform.h"
-#include "protocol/FrameReceiver.h"
-#include "protocol/FrameWindowReceiver.h"
-#include "protocol/InputSender.h"
-#include "protocol/MsgChannel.h"
+#include "protocol/wire/FrameReceiver.h"
+#include "protocol/wire/FrameWindowReceiver.h"
+#include "protocol/wire/InputSender.h"
+#include "protocol/wire/MsgChannel.h"
 #include "testkit/LossyLink.h"
 
 namespace plimo::testkit {

@@ -4,8 +4,8 @@
 
 #include "HostRig.h"
 #include "host/InputInjector.h"
-#include "protocol/InputEvent.h"
 #include "platform/fake/RecordingInputSink.h"
+#include "protocol/wire/InputEvent.h"
 
 using namespace plimo;
 using Events = std::vector<std::string>;

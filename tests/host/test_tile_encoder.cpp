@@ -4,7 +4,7 @@
 
 #include "core/Bytes.h"
 #include "host/TileEncoder.h"
-#include "protocol/TileFormat.h"
+#include "protocol/wire/TileFormat.h"
 #include "support/Zlib.h"
 
 using namespace plimo;

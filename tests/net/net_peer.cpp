@@ -23,9 +23,9 @@
 #include <utility>
 
 #include "core/AsioLoop.h"
-#include "protocol/NetSocketFactory.h"
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/PlimoClient.h"
+#include "protocol/net/NetSocketFactory.h"
 
 using namespace plimo;
 

@@ -12,9 +12,9 @@
 #include "TestServers.h"
 #include "XTestClient.h"
 #include "host/InputInjector.h"
-#include "support/KeyMap.h"
 #include "platform/linux/XTestInputSink.h"
-#include "protocol/InputEvent.h"
+#include "protocol/wire/InputEvent.h"
+#include "protocol/wire/KeyMap.h"
 
 using namespace plimo;
 using namespace plimo::testing;

@@ -8,10 +8,10 @@
 #include <cstdlib>
 
 #include "core/ManualLoop.h"
+#include "protocol/wire/FrameReceiver.h"
+#include "protocol/wire/FrameWindowReceiver.h"
+#include "protocol/wire/FrameWindowSender.h"
 #include "testkit/FuzzPackets.h"
-#include "protocol/FrameReceiver.h"
-#include "protocol/FrameWindowReceiver.h"
-#include "protocol/FrameWindowSender.h"
 
 using namespace plimo;
 

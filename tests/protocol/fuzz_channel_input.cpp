@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "protocol/InputReceiver.h"
+#include "protocol/wire/InputReceiver.h"
+#include "protocol/wire/InputSender.h"
 #include "testkit/FuzzPackets.h"
-#include "protocol/InputSender.h"
 
 using namespace plimo;
 

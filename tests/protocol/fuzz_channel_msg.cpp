@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "core/ManualLoop.h"
+#include "protocol/wire/MsgChannel.h"
 #include "testkit/FuzzPackets.h"
-#include "protocol/MsgChannel.h"
 
 using namespace plimo;
 

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "protocol/EcdhKey.h"
-#include "protocol/PlimoCrypto.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/crypto/SigningKey.h"
 
 using namespace plimo;
 

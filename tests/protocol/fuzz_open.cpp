@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "protocol/SecureChannel.h"
+#include "protocol/wire/SecureChannel.h"
 
 using namespace plimo;
 

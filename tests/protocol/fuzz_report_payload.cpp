@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 
 using namespace plimo;
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "protocol/StreamFramer.h"
+#include "protocol/wire/StreamFramer.h"
 
 using namespace plimo;
 

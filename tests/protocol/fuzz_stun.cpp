@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "protocol/Stun.h"
+#include "protocol/wire/Stun.h"
 
 using namespace plimo;
 

@@ -2,7 +2,7 @@
 // server port lists), the relay test, start and stop.
 #include <gtest/gtest.h>
 
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 #include "testkit/ClientRig.h"
 
 using namespace plimo;

@@ -2,7 +2,7 @@
 // the server.
 #include <gtest/gtest.h>
 
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 #include "testkit/ClientRig.h"
 
 using namespace plimo;

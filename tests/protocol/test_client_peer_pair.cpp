@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
 #include "testkit/PartnerNet.h"
 
 namespace plimo {

@@ -2,8 +2,8 @@
 // the punch schedule, locking direct or through the server, giving up.
 #include <gtest/gtest.h>
 
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/PlimoClient.h"
 #include "testkit/PeerRig.h"
 
 namespace plimo {

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/PlimoClient.h"
 #include "testkit/PeerRig.h"
 
 namespace plimo {

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "core/AsioLoop.h"
-#include "protocol/NetSocketFactory.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
+#include "protocol/net/NetSocketFactory.h"
 #include "testkit/FakeRelayServer.h"
 #include "testkit/LinkRecorder.h"
 #include "testkit/PlimoClientTestKit.h"

@@ -6,8 +6,8 @@
 #include <regex>
 #include <set>
 
-#include "protocol/EcdhKey.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
 #include "testkit/Failures.h"
 
 using namespace plimo;

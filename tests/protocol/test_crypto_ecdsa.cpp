@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 
-#include "protocol/PlimoCrypto.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/crypto/SigningKey.h"
 #include "testkit/TempDir.h"
 
 using namespace plimo;

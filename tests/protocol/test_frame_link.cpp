@@ -8,9 +8,9 @@
 #include <set>
 
 #include "core/ManualLoop.h"
-#include "protocol/FrameReceiver.h"
-#include "protocol/FrameWindowReceiver.h"
-#include "protocol/FrameWindowSender.h"
+#include "protocol/wire/FrameReceiver.h"
+#include "protocol/wire/FrameWindowReceiver.h"
+#include "protocol/wire/FrameWindowSender.h"
 #include "testkit/LossyLink.h"
 
 namespace plimo {

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "core/ManualLoop.h"
-#include "protocol/FrameReceiver.h"
-#include "protocol/FrameWindowReceiver.h"
-#include "protocol/FrameWindowSender.h"
+#include "protocol/wire/FrameReceiver.h"
+#include "protocol/wire/FrameWindowReceiver.h"
+#include "protocol/wire/FrameWindowSender.h"
 
 namespace plimo {
 namespace {

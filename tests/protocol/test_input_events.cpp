@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "core/ManualLoop.h"
-#include "protocol/InputReceiver.h"
-#include "protocol/InputSender.h"
+#include "protocol/wire/InputReceiver.h"
+#include "protocol/wire/InputSender.h"
 #include "testkit/LossyLink.h"
 
 namespace plimo {

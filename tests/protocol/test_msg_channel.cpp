@@ -6,7 +6,7 @@
 #include <random>
 
 #include "core/ManualLoop.h"
-#include "protocol/MsgChannel.h"
+#include "protocol/wire/MsgChannel.h"
 #include "testkit/LossyLink.h"
 
 namespace plimo {

@@ -9,8 +9,8 @@
 #include <random>
 #include <thread>
 
-#include "protocol/EcdhKey.h"
-#include "protocol/SecureChannel.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/wire/SecureChannel.h"
 #include "testkit/Failures.h"
 
 using namespace plimo;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/ReplayWindow.h"
+#include "protocol/wire/ReplayWindow.h"
 
 using namespace plimo;
 

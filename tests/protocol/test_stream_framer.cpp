@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "protocol/StreamFramer.h"
+#include "protocol/wire/StreamFramer.h"
 
 using namespace plimo;
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/PlimoCrypto.h"
-#include "protocol/Stun.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/wire/Stun.h"
 
 using namespace plimo;
 

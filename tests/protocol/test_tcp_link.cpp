@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "protocol/RelayTCPLink.h"
+#include "protocol/net/RelayTCPLink.h"
 #include "testkit/GatedLoop.h"
 
 using namespace plimo;

@@ -3,8 +3,8 @@
 
 #include <cerrno>
 
-#include "protocol/Net.h"
-#include "protocol/UDPSocket.h"
+#include "protocol/net/Net.h"
+#include "protocol/net/UDPSocket.h"
 #include "testkit/GatedLoop.h"
 
 using namespace plimo;

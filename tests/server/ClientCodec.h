@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "core/Bytes.h"
-#include "protocol/EcdhKey.h"
-#include "protocol/PlimoCrypto.h"
-#include "protocol/SecureChannel.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/crypto/SigningKey.h"
+#include "protocol/wire/SecureChannel.h"
 
 namespace plimo::testkit {
 

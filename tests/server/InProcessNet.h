@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/ManualLoop.h"
-#include "protocol/PlimoClient.h"
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/PlimoClient.h"
 #include "server/ServerRig.h"
 #include "testkit/FakeSockets.h"
 #include "testkit/LinkRecorder.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/ReportPayload.h"
+#include "protocol/wire/ReportPayload.h"
 
 namespace plimo::testkit {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/ManualLoop.h"
-#include "protocol/SigningKey.h"
+#include "protocol/crypto/SigningKey.h"
 #include "server/ClientCodec.h"
 #include "server/RelayServer.h"
 #include "server/ServerStore.h"

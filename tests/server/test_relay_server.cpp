@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "protocol/PlimoCrypto.h"
+#include "protocol/crypto/PlimoCrypto.h"
 #include "server/Registration.h"
 #include "server/ServerRig.h"
 

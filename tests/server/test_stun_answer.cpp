@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/PlimoCrypto.h"
-#include "protocol/Stun.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/wire/Stun.h"
 #include "server/ServerRig.h"
 #include "server/StunAnswer.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ManualLoop.h"
-#include "protocol/Stun.h"
+#include "protocol/wire/Stun.h"
 #include "support/NetProbes.h"
 #include "testkit/FakeSockets.h"
 

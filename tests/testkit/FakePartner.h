@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "protocol/EcdhKey.h"
-#include "protocol/NetAddress.h"
-#include "protocol/PlimoCrypto.h"
-#include "protocol/SecureChannel.h"
+#include "protocol/crypto/EcdhKey.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/net/NetAddress.h"
+#include "protocol/wire/SecureChannel.h"
 
 namespace plimo::testkit {
 

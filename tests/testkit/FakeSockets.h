@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "core/EventLoop.h"
-#include "protocol/SocketFactory.h"
-#include "protocol/StreamFramer.h"
+#include "protocol/net/SocketFactory.h"
+#include "protocol/wire/StreamFramer.h"
 
 namespace plimo::testkit {
 

@@ -15,8 +15,8 @@
 
 #include "core/Bytes.h"
 #include "core/Weakly.h"
-#include "protocol/LinkEvents.h"
-#include "protocol/SessionDataReceiver.h"
+#include "protocol/link/LinkEvents.h"
+#include "protocol/link/SessionDataReceiver.h"
 
 namespace plimo::testkit {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/ManualLoop.h"
-#include "protocol/PlimoClient.h"
+#include "protocol/link/PlimoClient.h"
 #include "testkit/FakeRelayServer.h"
 #include "testkit/FakeSockets.h"
 #include "testkit/LinkRecorder.h"

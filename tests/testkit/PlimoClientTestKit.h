@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/PartnerSession.h"
-#include "protocol/PlimoClient.h"
-#include "protocol/ServerSession.h"
+#include "protocol/link/PartnerSession.h"
+#include "protocol/link/PlimoClient.h"
+#include "protocol/link/ServerSession.h"
 
 namespace plimo::testkit {
 

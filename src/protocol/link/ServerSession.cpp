@@ -1,0 +1,124 @@
+// The server session's life: start and stop, its share of the tick, and
+// finding the server's address.
+#include "protocol/link/ServerSession.h"
+
+#include "core/Weakly.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/net/Net.h"
+
+namespace plimo {
+
+PlimoClient::ServerSession::ServerSession(PlimoClient& link, std::string host, uint16_t port,
+                                          std::string_view tcpPortsText, std::string_view relayKeyHex)
+    : link_(link),
+      loop_(link.loop_),
+      relayHost_(std::move(host)),
+      relayPort_(port),
+      tcpPorts_(parsePortList(tcpPortsText)),
+      lastHello_(kDistantPast),
+      lastRelayRx_(kDistantPast),
+      testStart_(loop_.now()) {
+  tcpPort_ = tcpPorts_.empty() ? 0 : tcpPorts_.front();
+  auto key = PlimoCrypto::fromHex(trimWhitespace(relayKeyHex));
+  if (key && key->size() == PlimoCrypto::kPublicKeySize) relayKey_ = std::move(*key);
+}
+
+PlimoClient::ServerSession::~ServerSession() = default;
+
+void PlimoClient::ServerSession::start() {
+  localIP_ = link_.sockets_.localIPv4();
+  if (!relayKey_) link_.log("No server key in Plimo.ini yet; the first key the server shows will be pinned.");
+  resolveRelay();
+}
+
+void PlimoClient::ServerSession::stop() {
+  if (relay_) sendLine("BYE");
+  tcpConnectTimer_.reset();
+  if (tcp_) {
+    std::shared_ptr<StreamLink> tcpLink = std::move(tcp_);
+    closingTcp_ = loop_.after(tcpCloseDelay, [tcpLink] { tcpLink->cancel(); });
+  }
+}
+
+void PlimoClient::ServerSession::checkEnded() {
+  if (!testToken_.empty() && loop_.now() - testStart_ > testTimeout) {
+    finishTest(false, relayIP_.empty()
+                          ? "Cannot find server " + relayHost_
+                          : "No answer from the server. Check that it runs and that UDP port " +
+                                std::to_string(relayPort_) + " is open in its firewall.");
+  }
+  if (tcp_ && tcp_->done()) tcpEnded(tcp_->error());
+}
+
+void PlimoClient::ServerSession::keepContact() {
+  if (relayBlocked_) return;
+  double now = loop_.now();
+  if (relayIP_.empty()) {
+    if (!lastResolve_ || now - *lastResolve_ >= resolveRetry) resolveRelay();
+    return;
+  }
+  if (relay_) {
+    if (now - lastRelayRx_ > relayTimeout) {
+      dropRelay("Lost contact with the server, reconnecting...");
+    } else if (now - lastHello_ >= helloInterval) {
+      sendHello();
+    }
+    return;
+  }
+  if (lastHandshake_ && now - *lastHandshake_ < handshakeRetry) return;
+  sendHandshakeByTransportRule();
+}
+
+bool PlimoClient::ServerSession::isServer(const Address& from) const {
+  return !relayIP_.empty() && from == relayAddress();
+}
+
+uint16_t PlimoClient::ServerSession::localPort() const {
+  return link_.socket_ ? link_.socket_->localPort() : 0;
+}
+
+std::string PlimoClient::ServerSession::transport() const {
+  if (tcp_) return "TCP " + std::to_string(tcpPort_);
+  return "UDP " + std::to_string(relayPort_);
+}
+
+std::string PlimoClient::ServerSession::addressText() const {
+  if (relayIP_.empty()) return "(not resolved)";
+  return relayIP_ + ":" + std::to_string(relayPort_);
+}
+
+void PlimoClient::ServerSession::resolveRelay() {
+  if (!relayIP_.empty() || resolving_) return;
+  resolving_ = true;
+  lastResolve_ = loop_.now();
+  link_.sockets_.resolveIPv4(
+      relayHost_,
+      weakly<std::optional<std::string>>(link_.weak_from_this(), [](PlimoClient& self, std::optional<std::string> ip) {
+        self.server_->resolved(std::move(ip));
+      }));
+}
+
+void PlimoClient::ServerSession::resolved(std::optional<std::string> ip) {
+  resolving_ = false;
+  if (!link_.socket_) return;  // stopped meanwhile
+  if (ip) {
+    relayIP_ = *ip;
+    link_.log("Socket open on " + localIP_ + ":" + std::to_string(localPort()) + ", server " + relayHost_ +
+              " (" + addressText() + ")");
+    link_.tick();
+  } else {
+    link_.log("Cannot find server " + relayHost_);
+    status("Server not found");
+  }
+}
+
+void PlimoClient::ServerSession::dropRelay(const std::string& reason) {
+  relay_.reset();
+  lastHandshake_.reset();
+  link_.log(reason);
+  status("Reconnecting to server...");
+}
+
+void PlimoClient::ServerSession::status(const std::string& text) { link_.tell(&LinkEvents::onRelayStatus, text); }
+
+}  // namespace plimo
