@@ -65,12 +65,12 @@ int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
   model.setViewerWindows(&helperWindows);
   ReportWindow reportForm;
   main.show();
-  model.reports->setForm(&reportForm);
+  model.reports().setForm(&reportForm);
   int status = app.exec();
   model.terminate();
   model.setWindows(nullptr);
   model.setViewerWindows(nullptr);
-  model.reports->setForm(nullptr);
+  model.reports().setForm(nullptr);
   // Let the goodbyes leave before the sockets close.
   auto last = loop.after(0.3, [] { QApplication::quit(); });
   app.exec();

@@ -26,32 +26,26 @@ AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniF
       sockets_(sockets),
       ini_(ini),
       userDefaults_(std::move(userDefaults)),
-      log_(logURL) {
-  recent.set(RecentPC::load(ini_));
-  settings.set(AppSettings::load(ini_, userDefaults_, system_.info().fullUserName));
-  unattended_.set(ini_.integer("Session", "Unattended", 0) != 0);
+      log_(logURL),
+      prefs_(ini_, AppSettings::load(ini_, userDefaults_, system_.info().fullUserName),
+             [this](const std::string& line) { log(line); }) {
   refreshPermissions();
-  needsServer.set(false);
+  needsServer_.set(false);
   log("--- " + std::string(edition) + " started (version " + version() + ") ---");
   // The reports die first in the destructor, so these never outlive the model.
   SessionReports::Callbacks callbacks;
-  callbacks.client = [this] { return client.get(); };
-  callbacks.nameOf = [this](const std::string& id) {
-    for (const auto& pc : recent.get()) {
-      if (pc.id == id) return pc.name;
-    }
-    return std::string();
-  };
-  callbacks.helperName = [this] { return settings.get().profileName; };
+  callbacks.client = [this] { return client_.get(); };
+  callbacks.nameOf = [this](const std::string& id) { return prefs_.nameOf(id); };
+  callbacks.helperName = [this] { return prefs_.settings().get().profileName; };
   callbacks.log = [this](const std::string& text) { log(text); };
-  reports = std::make_unique<SessionReports>(loop_, ini_, ini_.url().parent_path(), std::move(callbacks));
+  reports_ = std::make_unique<SessionReports>(loop_, ini_, ini_.url().parent_path(), std::move(callbacks));
   startClient();
 }
 
 // Goodbyes belong to terminate(); dropping the client closes its sockets.
 AppModel::~AppModel() {
   // Before the log and the settings its callbacks read.
-  reports.reset();
+  reports_.reset();
 }
 
 std::string AppModel::version() {
@@ -60,81 +54,53 @@ std::string AppModel::version() {
 }
 
 std::string AppModel::serverAddress() const {
-  return settings.get().relayHost + ":" + std::to_string(settings.get().relayPort);
+  return prefs_.settings().get().relayHost + ":" + std::to_string(prefs_.settings().get().relayPort);
 }
 
-bool AppModel::partnerIDIsValid() const { return !typedPlimoID(partnerID.get()).empty(); }
+bool AppModel::partnerIDIsValid() const { return !typedPlimoID(partnerID_.get()).empty(); }
 
 void AppModel::log(std::string_view line) const { log_.write(line, loop_.wallNow()); }
 
 void AppModel::refreshPermissions() {
-  canRecordScreen.set(system_.canRecordScreen());
-  canControl.set(system_.canControl());
-}
-
-void AppModel::rename(const RecentPC& entry, std::string_view newName) {
-  auto list = recent.get();
-  auto it = std::find(list.begin(), list.end(), entry);
-  if (it == list.end()) return;
-  it->name = trimWhitespace(newName);
-  recent.set(list);
-  saved(RecentPC::save(recent.get(), ini_));
-}
-
-void AppModel::remove(const RecentPC& entry) {
-  auto list = recent.get();
-  std::erase_if(list, [&](const RecentPC& r) { return r.id == entry.id; });
-  recent.set(list);
-  saved(RecentPC::save(recent.get(), ini_));
+  canRecordScreen_.set(system_.canRecordScreen());
+  canControl_.set(system_.canControl());
 }
 
 void AppModel::setUnattended(bool on) {
-  unattended_.set(on);
-  ini_.set("Session", "Unattended", on ? "1" : "0");
-  saved(ini_.save());
-  if (client) client->setUnattended(on);
+  prefs_.setUnattended(on);
+  if (client_) client_->setUnattended(on);
   log(on ? "Unattended access turned on" : "Unattended access turned off");
 }
 
 void AppModel::setKeepID(bool on) {
-  AppSettings s = settings.get();
+  AppSettings s = prefs_.settings().get();
   if (on) {
     s.pinSecret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
-    store(s);
-    if (client) {
-      client->setPin("", s.pinSecret);
-      client->sendPin();
+    prefs_.store(s);
+    if (client_) {
+      client_->setPin("", s.pinSecret);
+      client_->sendPin();
     }
   } else {
     s.pinSecret.clear();
     s.pinnedID.clear();
-    store(s);
-    if (client) client->unpinID();
-    idPinned.set(false);
+    prefs_.store(s);
+    if (client_) client_->unpinID();
+    idPinned_.set(false);
   }
 }
 
 void AppModel::pinAnswer(bool ok, const std::string& text) {
-  idPinned.set(client && client->idPinned());
-  AppSettings s = settings.get();
+  idPinned_.set(client_ && client_->idPinned());
+  AppSettings s = prefs_.settings().get();
   if (ok) {
     s.pinnedID = text;
   } else {
     s.pinSecret.clear();
     s.pinnedID.clear();
-    notice.set(text);
+    notice_.set(text);
   }
-  store(s);
-}
-
-void AppModel::store(const AppSettings& fresh) {
-  settings.set(fresh);
-  saved(fresh.save(ini_));
-}
-
-void AppModel::saved(std::error_code error) const {
-  // The settings stay in force for this run; only the file is behind.
-  if (error) log("Could not save " + ini_.url().string() + ": " + error.message());
+  prefs_.store(s);
 }
 
 }  // namespace plimo

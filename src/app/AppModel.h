@@ -7,18 +7,17 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "app/AppLog.h"
 #include "app/ConsentGate.h"
+#include "app/Preferences.h"
 #include "core/EventLoop.h"
 #include "core/Observable.h"
 #include "core/Weakly.h"
 #include "host/HostSession.h"
 #include "support/AppSettings.h"
 #include "support/ConnectionReport.h"
-#include "support/RecentPC.h"
 #include "support/UserDefaults.h"
 #include "viewer/ViewerSession.h"
 
@@ -51,38 +50,39 @@ class AppModel {
   // The edition named in the log's start line and the host's information.
   static constexpr std::string_view edition = "Plimo for Linux";
 
-  Observable<Light> serverLight{Light::amber};
-  Observable<std::string> serverText{"Connecting to server..."};
-  Observable<std::string> myID{"0"};
-  Observable<bool> idPinned{false};
-  Observable<std::string> relayFingerprint;
-  Observable<Light> sessionLight{Light::grey};
-  Observable<std::string> sessionTitle{"No active session"};
-  Observable<std::string> sessionDetail{"Sessions are encrypted end to end with AES-256"};
-  Observable<std::string> checkNumber{"--- ---"};
-  Observable<bool> connecting{false};
-  Observable<std::string> partnerID;
-  Observable<std::string> notice;
-  Observable<std::vector<RecentPC>> recent;
-  Observable<AppSettings> settings;
-  Observable<bool> canRecordScreen{false};
-  Observable<bool> canControl{false};
-  Observable<bool> needsServer{false};
+  // What the windows show; the model alone writes them.
+  const Observable<Light>& serverLight() const { return serverLight_; }
+  const Observable<std::string>& serverText() const { return serverText_; }
+  const Observable<std::string>& myID() const { return myID_; }
+  const Observable<bool>& idPinned() const { return idPinned_; }
+  const Observable<std::string>& relayFingerprint() const { return relayFingerprint_; }
+  const Observable<Light>& sessionLight() const { return sessionLight_; }
+  const Observable<std::string>& sessionTitle() const { return sessionTitle_; }
+  const Observable<std::string>& sessionDetail() const { return sessionDetail_; }
+  const Observable<std::string>& checkNumber() const { return checkNumber_; }
+  const Observable<bool>& connecting() const { return connecting_; }
+  const Observable<std::string>& partnerID() const { return partnerID_; }
+  const Observable<std::string>& notice() const { return notice_; }
+  const Observable<bool>& canRecordScreen() const { return canRecordScreen_; }
+  const Observable<bool>& canControl() const { return canControl_; }
+  const Observable<bool>& needsServer() const { return needsServer_; }
+  const Observable<AppSettings>& settings() const { return prefs_.settings(); }
+  const Observable<std::vector<RecentPC>>& recent() const { return prefs_.recent(); }
 
-  std::shared_ptr<PlimoClient> client;
   // The helper's billing reports; the windows or the headless program give it a form.
-  std::unique_ptr<SessionReports> reports;
-  bool autoConnected = false;
+  SessionReports& reports() { return *reports_; }
+  // The start-up automation connected to its partner.
+  bool autoConnected() const { return autoConnected_; }
   const std::filesystem::path logURL;
 
   // Derived values.
   std::string serverAddress() const;
-  bool keepID() const { return !settings.get().pinSecret.empty(); }
+  bool keepID() const { return !settings().get().pinSecret.empty(); }
   bool partnerIDIsValid() const;
   // A secure server session is up and the server gave an ID.
   bool online() const;
-  bool unattended() const { return unattended_.get(); }
-  const Observable<bool>& unattendedValue() const { return unattended_; }
+  bool unattended() const { return prefs_.unattended().get(); }
+  const Observable<bool>& unattendedValue() const { return prefs_.unattended(); }
 
   // Appends a line to the log; never fails.
   void log(std::string_view line) const;
@@ -93,9 +93,11 @@ class AppModel {
   void askControlPermission() { refreshPermissions(); }
 
   // Renames the first entry equal to `entry` (trimmed name) and saves the list.
-  void rename(const RecentPC& entry, std::string_view newName);
+  void rename(const RecentPC& entry, std::string_view newName) { prefs_.rename(entry, newName); }
   // Removes every entry with the entry's ID and saves the list.
-  void remove(const RecentPC& entry);
+  void remove(const RecentPC& entry) { prefs_.remove(entry); }
+  // The ID typed or picked to connect to.
+  void setPartnerID(const std::string& id) { partnerID_.set(id); }
 
   void setUnattended(bool on);
   void setKeepID(bool on);
@@ -142,13 +144,11 @@ class AppModel {
   void setViewerWindows(ViewerWindows* windows) { viewerWindows_ = windows; }
 
  private:
+  friend struct AppModelTestKit;
+
   void startClient();
   // A value the server link reports, kept in the settings and Plimo.ini.
   void storeRelaySetting(std::string AppSettings::*field, const std::string& value);
-  // The settings from now on, written to Plimo.ini.
-  void store(const AppSettings& fresh);
-  // Logs a failed write of Plimo.ini; the model goes on with what it holds.
-  void saved(std::error_code error) const;
   void serverStatusFromID();
   void serverStatus(const std::string& text);
   void refreshFingerprint();
@@ -158,7 +158,6 @@ class AppModel {
   void scheduleReport(const std::string& path);
   using RelayTestDone = std::function<void(bool ok, int64_t milliseconds, const std::string& text)>;
   void testRelay(RelayTestDone done);
-  void addRecent(const std::string& id);
   void partnerConnected();
   void sessionEnded(Light light, const std::string& title, const std::string& detail);
   void startHostSession();
@@ -172,7 +171,25 @@ class AppModel {
   IniFile& ini_;
   UserDefaults userDefaults_;
   AppLog log_;
-  Observable<bool> unattended_{false};
+  Preferences prefs_;
+  Observable<Light> serverLight_{Light::amber};
+  Observable<std::string> serverText_{"Connecting to server..."};
+  Observable<std::string> myID_{"0"};
+  Observable<bool> idPinned_{false};
+  Observable<std::string> relayFingerprint_;
+  Observable<Light> sessionLight_{Light::grey};
+  Observable<std::string> sessionTitle_{"No active session"};
+  Observable<std::string> sessionDetail_{"Sessions are encrypted end to end with AES-256"};
+  Observable<std::string> checkNumber_{"--- ---"};
+  Observable<bool> connecting_{false};
+  Observable<std::string> partnerID_;
+  Observable<std::string> notice_;
+  Observable<bool> canRecordScreen_{false};
+  Observable<bool> canControl_{false};
+  Observable<bool> needsServer_{false};
+  std::shared_ptr<PlimoClient> client_;
+  std::unique_ptr<SessionReports> reports_;
+  bool autoConnected_ = false;
   // Completions of relay tests asked for while one runs all hear its answer.
   std::vector<RelayTestDone> pendingTests_;
   std::shared_ptr<ConnectionTest> connectionTest_;

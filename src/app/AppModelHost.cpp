@@ -21,23 +21,21 @@ const std::filesystem::path& AppModel::iniPath() const { return ini_.url(); }
 void AppModel::startHostSession() {
   // A new partner (a takeover) is a new session, asked again.
   endSessionWindow();
-  if (!platform_ || !client) return;
-  std::weak_ptr<PlimoClient> weakClient = client;
-  HostSession::Link link{client->partnerID(),
-                         client->checkNumber(),
-                         client->partnerName(),
-                         client->viaRelay(),
-                         client->peer(),
+  if (!platform_ || !client_) return;
+  std::weak_ptr<PlimoClient> weakClient = client_;
+  HostSession::Link link{client_->partnerID(),
+                         client_->checkNumber(),
+                         client_->partnerName(),
+                         client_->viaRelay(),
+                         client_->peer(),
                          weakly<ByteView>(weakClient, [](PlimoClient& c, ByteView data) { c.sendData(data); }),
                          // The session then ends through onDisconnected.
                          weakly(weakClient, [](PlimoClient& c) { c.disconnect(); })};
-  hostSession_ = std::make_shared<HostSession>(loop_, *platform_, system_.info(), std::move(link), unattended(),
-                                               settings.get().helperCtrlAsCommand);
-  HostSession& session = *hostSession_;
-  session.onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
-  session.onAllowed = guard_.weakly([](AppModel& m) { m.hostAllowed(); });
-  session.excludedWindows = [this] { return windows_ ? windows_->excludedWindowIDs() : std::vector<uint32_t>{}; };
-  session.onAskConsent = [this](HostSession& asking, HostSession::AnswerFn answer) {
+  HostSession::Events events;
+  events.onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  events.onAllowed = guard_.weakly([](AppModel& m) { m.hostAllowed(); });
+  events.excludedWindows = [this] { return windows_ ? windows_->excludedWindowIDs() : std::vector<uint32_t>{}; };
+  events.onAskConsent = [this](HostSession& asking, HostSession::AnswerFn answer) {
     if (!consentGate_.mayAsk(asking.partnerID(), loop_.now())) {
       log("[host] " + formatPlimoID(asking.partnerID()) + " asked too often; declined without asking");
       return answer(HostSession::Answer::deny);
@@ -45,21 +43,23 @@ void AppModel::startHostSession() {
     if (!ask_) return answer(HostSession::Answer::deny);
     ask_(asking, std::move(answer));
   };
-  client->attachSession(hostSession_);
+  hostSession_ = std::make_shared<HostSession>(loop_, *platform_, system_.info(), std::move(link), std::move(events),
+                                               unattended(), prefs_.settings().get().helperCtrlAsCommand);
+  client_->attachSession(hostSession_);
 }
 
 void AppModel::hostAllowed() {
   if (!hostSession_) return;
-  sessionLight.set(Light::green);
-  sessionTitle.set("Being helped by " + hostSession_->helperTitle());
-  sessionDetail.set(hostSession_->mode() == 1
+  sessionLight_.set(Light::green);
+  sessionTitle_.set("Being helped by " + hostSession_->helperTitle());
+  sessionDetail_.set(hostSession_->mode() == SessionMode::control
                         ? "Your helper may use this PC. Pause or Stop in the bar at the top of the screen."
                         : "Your helper can see your screen. Stop it in the bar at the top of the screen.");
-  checkNumber.set(hostSession_->checkNumber());
-  log(sessionTitle.get());
+  checkNumber_.set(hostSession_->checkNumber());
+  log(sessionTitle_.get());
   if (!windows_) return;
   windows_->showRunning(*hostSession_, guard_.weakly([](AppModel& m) {
-    if (m.client) m.client->disconnect();
+    if (m.client_) m.client_->disconnect();
   }));
   windows_->minimiseMain();
 }

@@ -32,7 +32,7 @@ class AppModel::ClientEvents final : public LinkEvents {
   void onFailed(const std::string& text) override { model_.sessionEnded(Light::red, "Could not connect", text); }
   void onMessage(const std::string& text) override { model_.log("Partner says: " + text); }
   void onRegister(const std::string& text) override {
-    if (!model_.reports || !model_.reports->handle(text)) model_.log("Server: " + text);
+    if (!model_.reports_ || !model_.reports_->handle(text)) model_.log("Server: " + text);
   }
   // BRAND and BOOK lines are not used here: onBrand and onBook keep their defaults.
   void onRelayTest(bool ok, int64_t milliseconds, const std::string& text) override {
@@ -45,14 +45,14 @@ class AppModel::ClientEvents final : public LinkEvents {
   AppModel& model_;
 };
 
-bool AppModel::online() const { return client && client->serverUp() && myID.get() != "0"; }
+bool AppModel::online() const { return client_ && client_->serverUp() && myID_.get() != "0"; }
 
 void AppModel::startClient() {
-  const AppSettings& s = settings.get();
+  const AppSettings& s = prefs_.settings().get();
   if (s.relayHost.empty()) {
-    needsServer.set(true);
-    serverLight.set(Light::amber);
-    serverText.set("No server set");
+    needsServer_.set(true);
+    serverLight_.set(Light::amber);
+    serverText_.set("No server set");
     return;
   }
   // New events for every link: a link dropped but still alive somewhere
@@ -65,62 +65,62 @@ void AppModel::startClient() {
     c->setPin(s.pinnedID, s.pinSecret);
     c->sendPin();
   }
-  client = c;
+  client_ = c;
   try {
     c->start();
   } catch (const std::exception& error) {
-    serverLight.set(Light::red);
-    serverText.set("Could not start");
+    serverLight_.set(Light::red);
+    serverText_.set("Could not start");
     log(std::string("Could not start: ") + error.what());
   }
 }
 
 void AppModel::storeRelaySetting(std::string AppSettings::*field, const std::string& value) {
-  AppSettings fresh = settings.get();
+  AppSettings fresh = prefs_.settings().get();
   fresh.*field = value;
-  store(fresh);
+  prefs_.store(fresh);
 }
 
 void AppModel::restartClient() {
   endSessionWindow();
-  if (client) client->stop();
-  client.reset();
-  myID.set("0");
-  serverLight.set(Light::amber);
-  serverText.set("Connecting to server...");
+  if (client_) client_->stop();
+  client_.reset();
+  myID_.set("0");
+  serverLight_.set(Light::amber);
+  serverText_.set("Connecting to server...");
   startClient();
 }
 
 void AppModel::refreshFingerprint() {
-  relayFingerprint.set(client && client->relayKey() ? PlimoCrypto::keyFingerprint(*client->relayKey())
+  relayFingerprint_.set(client_ && client_->relayKey() ? PlimoCrypto::keyFingerprint(*client_->relayKey())
                                                     : PlimoCrypto::keyFingerprint({}));
 }
 
 void AppModel::serverStatusFromID() {
-  if (!client) return;
-  myID.set(client->myID());
-  idPinned.set(client->idPinned());
+  if (!client_) return;
+  myID_.set(client_->myID());
+  idPinned_.set(client_->idPinned());
   refreshFingerprint();
-  serverLight.set(Light::green);
-  serverText.set("Online, secure connection");
+  serverLight_.set(Light::green);
+  serverText_.set("Online, secure connection");
   startupAutomation();
 }
 
 void AppModel::serverStatus(const std::string& text) {
-  if (!client) return;
+  if (!client_) return;
   refreshFingerprint();
-  if (client->relayBlocked()) {
-    serverLight.set(Light::red);
-    serverText.set(text);
-  } else if (!client->serverUp()) {
-    serverLight.set(Light::amber);
-    serverText.set(text);
-  } else if (client->myID() != "0") {
-    serverLight.set(Light::green);
-    serverText.set("Online, secure connection");
+  if (client_->relayBlocked()) {
+    serverLight_.set(Light::red);
+    serverText_.set(text);
+  } else if (!client_->serverUp()) {
+    serverLight_.set(Light::amber);
+    serverText_.set(text);
+  } else if (client_->myID() != "0") {
+    serverLight_.set(Light::green);
+    serverText_.set("Online, secure connection");
   } else {
-    serverLight.set(Light::green);
-    serverText.set(text);
+    serverLight_.set(Light::green);
+    serverText_.set(text);
   }
 }
 
@@ -135,22 +135,22 @@ void AppModel::chooseServer(std::string_view address) {
     }
   }
   if (host.empty()) return;
-  AppSettings fresh = settings.get();
+  AppSettings fresh = prefs_.settings().get();
   fresh.relayHost = host;
   fresh.relayPort = port;
   if (!sameName(host, AppSettings::vendorRelayHost)) fresh.relayKey.clear();
-  store(fresh);
-  needsServer.set(false);
+  prefs_.store(fresh);
+  needsServer_.set(false);
   log("Server set to " + host + ":" + std::to_string(port));
   restartClient();
 }
 
 void AppModel::saveSettings(const AppSettings& given) {
-  AppSettings old = settings.get();
+  AppSettings old = prefs_.settings().get();
   AppSettings fresh = given;
   bool hostChanged = fresh.relayHost != old.relayHost;
   if (hostChanged) fresh.relayKey.clear();
-  store(fresh);
+  prefs_.store(fresh);
   if (hostChanged || fresh.tcpPorts != old.tcpPorts || fresh.relayPort != old.relayPort) restartClient();
 }
 
@@ -161,15 +161,15 @@ void AppModel::testServer(std::function<void(bool ok, const std::string& text)> 
 }
 
 void AppModel::testRelay(RelayTestDone done) {
-  if (!client) return;
+  if (!client_) return;
   pendingTests_.push_back(std::move(done));
-  client->testRelay();
+  client_->testRelay();
 }
 
 void AppModel::terminate() {
   endSessionWindow();
-  if (!client) return;
-  client->stop();
+  if (!client_) return;
+  client_->stop();
 }
 
 }  // namespace plimo

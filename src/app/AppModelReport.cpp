@@ -30,8 +30,8 @@ void AppModel::runConnectionTest(std::function<void(const ConnectionReport::Resu
       ipv4Interfaces,
       firewallState,
   };
-  connectionTest_ = ConnectionTest::start(loop_, sockets_, std::move(context), client, std::move(done));
-  if (!client) return;
+  connectionTest_ = ConnectionTest::start(loop_, sockets_, std::move(context), client_, std::move(done));
+  if (!client_) return;
   std::weak_ptr<ConnectionTest> run = connectionTest_;
   testRelay([run](bool ok, int64_t milliseconds, const std::string& text) {
     if (auto r = run.lock()) r->relayAnswered(ok, milliseconds, text);

@@ -11,70 +11,57 @@
 namespace plimo {
 
 void AppModel::connect() {
-  if (!client) return;
-  notice.set("");
-  if (client->state() == PlimoClient::State::punching || client->state() == PlimoClient::State::connected) {
-    client->disconnect();
+  if (!client_) return;
+  notice_.set("");
+  if (client_->state() == PlimoClient::State::punching || client_->state() == PlimoClient::State::connected) {
+    client_->disconnect();
     return;
   }
   if (!online()) {
-    notice.set("Still connecting to the server. Try again in a moment.");
+    notice_.set("Still connecting to the server. Try again in a moment.");
     return;
   }
-  std::string digits = typedPlimoID(partnerID.get());
+  std::string digits = typedPlimoID(partnerID_.get());
   if (digits.empty()) {
-    notice.set("Enter the 9-digit ID of the other PC.");
+    notice_.set("Enter the 9-digit ID of the other PC.");
     return;
   }
-  if (digits == myID.get()) {
-    notice.set("That is your own ID.");
+  if (digits == myID_.get()) {
+    notice_.set("That is your own ID.");
     return;
   }
-  addRecent(digits);
-  connecting.set(true);
-  sessionLight.set(Light::amber);
-  sessionTitle.set("Connecting to " + formatPlimoID(digits) + "...");
-  sessionDetail.set("Setting up the encrypted direct link");
-  checkNumber.set("--- ---");
-  client->connect(digits);
-}
-
-void AppModel::addRecent(const std::string& id) {
-  auto list = recent.get();
-  std::string name;
-  if (auto it = std::find_if(list.begin(), list.end(), [&](const RecentPC& r) { return r.id == id; });
-      it != list.end())
-    name = it->name;
-  std::erase_if(list, [&](const RecentPC& r) { return r.id == id; });
-  list.insert(list.begin(), RecentPC{id, name});
-  if (list.size() > RecentPC::maxCount) list.resize(RecentPC::maxCount);
-  recent.set(list);
-  saved(RecentPC::save(recent.get(), ini_));
+  prefs_.addRecent(digits);
+  connecting_.set(true);
+  sessionLight_.set(Light::amber);
+  sessionTitle_.set("Connecting to " + formatPlimoID(digits) + "...");
+  sessionDetail_.set("Setting up the encrypted direct link");
+  checkNumber_.set("--- ---");
+  client_->connect(digits);
 }
 
 void AppModel::partnerConnected() {
-  if (!client) return;
-  connecting.set(false);
-  const std::string partner = formatPlimoID(client->partnerID());
-  const bool relayed = client->viaRelay();
-  if (client->initiator()) {
-    sessionLight.set(Light::green);
-    sessionTitle.set("Connected to " + partner);
-    sessionDetail.set(relayed ? "You are helping this PC. Through the server (no direct path), still AES-256 "
+  if (!client_) return;
+  connecting_.set(false);
+  const std::string partner = formatPlimoID(client_->partnerID());
+  const bool relayed = client_->viaRelay();
+  if (client_->initiator()) {
+    sessionLight_.set(Light::green);
+    sessionTitle_.set("Connected to " + partner);
+    sessionDetail_.set(relayed ? "You are helping this PC. Through the server (no direct path), still AES-256 "
                                 "encrypted end to end."
                               : "You are helping this PC. Direct link, AES-256 encrypted.");
   } else {
-    std::string who = client->partnerName().empty() ? "Someone wants to help this PC"
-                                                    : client->partnerName() + " wants to help this PC";
-    sessionDetail.set(who + (relayed ? ". Through the server, AES-256 encrypted." : ". Direct link, AES-256 encrypted."));
-    sessionTitle.set("Connected to " + partner);
-    sessionLight.set(Light::amber);
+    std::string who = client_->partnerName().empty() ? "Someone wants to help this PC"
+                                                    : client_->partnerName() + " wants to help this PC";
+    sessionDetail_.set(who + (relayed ? ". Through the server, AES-256 encrypted." : ". Direct link, AES-256 encrypted."));
+    sessionTitle_.set("Connected to " + partner);
+    sessionLight_.set(Light::amber);
   }
-  checkNumber.set(client->checkNumber());
-  if (client->state() == PlimoClient::State::connected)
-    client->sendPeer("MSG Hello from " + formatPlimoID(client->myID()), client->peer());
-  log(sessionTitle.get() + " (" + sessionDetail.get() + " Check number " + checkNumber.get() + ")");
-  if (client->initiator()) {
+  checkNumber_.set(client_->checkNumber());
+  if (client_->state() == PlimoClient::State::connected)
+    client_->sendPeer("MSG Hello from " + formatPlimoID(client_->myID()), client_->peer());
+  log(sessionTitle_.get() + " (" + sessionDetail_.get() + " Check number " + checkNumber_.get() + ")");
+  if (client_->initiator()) {
     startViewerSession();
   } else {
     startHostSession();
@@ -83,49 +70,47 @@ void AppModel::partnerConnected() {
 
 void AppModel::startViewerSession() {
   endSessionWindow();
-  if (!platform_ || !client) return;
-  ViewerSession::Link link{client->partnerID(), client->checkNumber(),
-                           weakly<ByteView>(std::weak_ptr<PlimoClient>(client),
+  if (!platform_ || !client_) return;
+  ViewerSession::Link link{client_->partnerID(), client_->checkNumber(),
+                           weakly<ByteView>(std::weak_ptr<PlimoClient>(client_),
                                             [](PlimoClient& c, ByteView data) { c.sendData(data); })};
   ViewerSession::Options options{userDefaults_.string("dumpPicture"),
                                  userDefaults_.string("pictures").value_or("") == "tiles"};
-  viewerSession_ =
-      std::make_shared<ViewerSession>(loop_, *platform_, std::move(link), settings.get(), std::move(options));
-  viewerSession_->onLog = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  ViewerSession::LogFn onLog =
+      guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  viewerSession_ = std::make_shared<ViewerSession>(loop_, *platform_, std::move(link), prefs_.settings().get(),
+                                                   std::move(onLog), std::move(options));
   viewerSession_->setDisplay(viewerDisplay_);
   if (viewerWindows_) {
-    const std::string& partner = client->partnerID();
-    const auto& list = recent.get();
-    auto known = std::find_if(list.begin(), list.end(), [&](const RecentPC& r) { return r.id == partner; });
-    ViewerWindows::Facts facts{known != list.end() ? known->name : "", client->viaRelay(),
-                               settings.get().commandAsControl};
+    ViewerWindows::Facts facts{prefs_.nameOf(client_->partnerID()), client_->viaRelay(),
+                               prefs_.settings().get().commandAsControl};
     viewerSession_->setDisplay(&viewerWindows_->showViewer(*viewerSession_, facts, guard_.weakly([](AppModel& m) {
-      if (m.client) m.client->disconnect();
+      if (m.client_) m.client_->disconnect();
     })));
   }
-  client->attachSession(viewerSession_);
+  client_->attachSession(viewerSession_);
 }
 
 void AppModel::sessionEnded(Light light, const std::string& title, const std::string& detail) {
   endSessionWindow();
-  connecting.set(false);
-  sessionLight.set(light);
-  sessionTitle.set(title);
-  sessionDetail.set(detail);
-  checkNumber.set("--- ---");
+  connecting_.set(false);
+  sessionLight_.set(light);
+  sessionTitle_.set(title);
+  sessionDetail_.set(detail);
+  checkNumber_.set("--- ---");
 }
 
 void AppModel::startupAutomation() {
-  if (autoConnected) return;
+  if (autoConnected_) return;
   auto id = userDefaults_.string("autoConnect");
   auto reportTo = userDefaults_.string("reportTo");
   if ((!id || id->empty()) && reportTo && !reportTo->empty()) {
-    autoConnected = true;
+    autoConnected_ = true;
     return scheduleReport(*reportTo);
   }
   if (!id || id->empty()) return;
-  autoConnected = true;
-  partnerID.set(*id);
+  autoConnected_ = true;
+  partnerID_.set(*id);
   connect();
 }
 

@@ -87,7 +87,7 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
   notice_ = ui::plainLabel();
   notice_->setStyleSheet("color: #d93025;");
   layout->addWidget(notice_);
-  connect(partner_, &QLineEdit::textEdited, [this](const QString& text) { model_.partnerID.set(text.toStdString()); });
+  connect(partner_, &QLineEdit::textEdited, [this](const QString& text) { model_.setPartnerID(text.toStdString()); });
   connect(partner_, &QLineEdit::returnPressed, [this] { model_.connect(); });
   connect(connect_, &QPushButton::clicked, [this] { model_.connect(); });
 
@@ -117,8 +117,8 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
   connect(recent_, &QListWidget::customContextMenuRequested, [this](const QPoint& at) { recentMenu(at); });
   connect(recent_, &QListWidget::itemActivated, [this](QListWidgetItem* item) {
     size_t row = size_t(recent_->row(item));
-    if (row >= model_.recent.get().size()) return;
-    model_.partnerID.set(model_.recent.get()[row].id);
+    if (row >= model_.recent().get().size()) return;
+    model_.setPartnerID(model_.recent().get()[row].id);
     model_.connect();
   });
 
@@ -138,22 +138,22 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
 
 void MainWindow::watch() {
   auto connectText = [this] {
-    bool busy = model_.connecting.get() || model_.sessionLight.get() == AppModel::Light::green ||
-                model_.sessionLight.get() == AppModel::Light::amber;
+    bool busy = model_.connecting().get() || model_.sessionLight().get() == AppModel::Light::green ||
+                model_.sessionLight().get() == AppModel::Light::amber;
     connect_->setText(busy ? "Disconnect" : "Connect");
   };
   auto refresh = [this, connectText] {
-    id_->setText(shownID(model_.myID.get()));
-    serverLight_->set(model_.serverLight.get());
-    serverText_->setText(ui::text(model_.serverText.get()));
-    serverRow_->setVisible(model_.needsServer.get());
-    if (partner_->text().toStdString() != model_.partnerID.get()) partner_->setText(ui::text(model_.partnerID.get()));
-    notice_->setText(ui::text(model_.notice.get()));
-    notice_->setVisible(!model_.notice.get().empty());
-    sessionLight_->set(model_.sessionLight.get());
-    sessionTitle_->setText(ui::text(model_.sessionTitle.get()));
-    sessionDetail_->setText(ui::text(model_.sessionDetail.get()));
-    check_->setText(ui::text(model_.checkNumber.get()));
+    id_->setText(shownID(model_.myID().get()));
+    serverLight_->set(model_.serverLight().get());
+    serverText_->setText(ui::text(model_.serverText().get()));
+    serverRow_->setVisible(model_.needsServer().get());
+    if (partner_->text().toStdString() != model_.partnerID().get()) partner_->setText(ui::text(model_.partnerID().get()));
+    notice_->setText(ui::text(model_.notice().get()));
+    notice_->setVisible(!model_.notice().get().empty());
+    sessionLight_->set(model_.sessionLight().get());
+    sessionTitle_->setText(ui::text(model_.sessionTitle().get()));
+    sessionDetail_->setText(ui::text(model_.sessionDetail().get()));
+    check_->setText(ui::text(model_.checkNumber().get()));
     keepID_->setChecked(model_.keepID());
     unattended_->setChecked(model_.unattended());
     connectText();
@@ -161,25 +161,25 @@ void MainWindow::watch() {
   refresh();
   showRecent();
   auto any = [refresh](const auto&) { refresh(); };
-  watching_.push_back(model_.myID.observe(any));
-  watching_.push_back(model_.serverLight.observe(any));
-  watching_.push_back(model_.serverText.observe(any));
-  watching_.push_back(model_.needsServer.observe(any));
-  watching_.push_back(model_.partnerID.observe(any));
-  watching_.push_back(model_.notice.observe(any));
-  watching_.push_back(model_.sessionLight.observe(any));
-  watching_.push_back(model_.sessionTitle.observe(any));
-  watching_.push_back(model_.sessionDetail.observe(any));
-  watching_.push_back(model_.checkNumber.observe(any));
-  watching_.push_back(model_.connecting.observe(any));
-  watching_.push_back(model_.settings.observe(any));
+  watching_.push_back(model_.myID().observe(any));
+  watching_.push_back(model_.serverLight().observe(any));
+  watching_.push_back(model_.serverText().observe(any));
+  watching_.push_back(model_.needsServer().observe(any));
+  watching_.push_back(model_.partnerID().observe(any));
+  watching_.push_back(model_.notice().observe(any));
+  watching_.push_back(model_.sessionLight().observe(any));
+  watching_.push_back(model_.sessionTitle().observe(any));
+  watching_.push_back(model_.sessionDetail().observe(any));
+  watching_.push_back(model_.checkNumber().observe(any));
+  watching_.push_back(model_.connecting().observe(any));
+  watching_.push_back(model_.settings().observe(any));
   watching_.push_back(model_.unattendedValue().observe(any));
-  watching_.push_back(model_.recent.observe([this](const auto&) { showRecent(); }));
+  watching_.push_back(model_.recent().observe([this](const auto&) { showRecent(); }));
 }
 
 void MainWindow::showRecent() {
   recent_->clear();
-  for (const auto& pc : model_.recent.get()) {
+  for (const auto& pc : model_.recent().get()) {
     QString id = ui::text(formatPlimoID(pc.id));
     recent_->addItem(pc.name.empty() ? id : ui::text(pc.name) + "  (" + id + ")");
   }
@@ -187,8 +187,8 @@ void MainWindow::showRecent() {
 
 void MainWindow::recentMenu(const QPoint& at) {
   int row = recent_->row(recent_->itemAt(at));
-  if (row < 0 || size_t(row) >= model_.recent.get().size()) return;
-  RecentPC entry = model_.recent.get()[size_t(row)];
+  if (row < 0 || size_t(row) >= model_.recent().get().size()) return;
+  RecentPC entry = model_.recent().get()[size_t(row)];
   QMenu menu;
   menu.addAction("Rename...", [this, entry] {
     bool ok = false;

@@ -70,7 +70,7 @@ void SettingsWindow::showEvent(QShowEvent* event) {
 }
 
 void SettingsWindow::load() {
-  const AppSettings& s = model_.settings.get();
+  const AppSettings& s = model_.settings().get();
   host_->setText(ui::text(s.relayHost));
   port_->setText(QString::number(s.relayPort));
   tcpPorts_->setText(ui::text(s.tcpPorts));
@@ -84,7 +84,7 @@ void SettingsWindow::load() {
 }
 
 void SettingsWindow::save() {
-  AppSettings s = model_.settings.get();
+  AppSettings s = model_.settings().get();
   s.relayHost = host_->text().trimmed().toStdString();
   bool ok = false;
   int port = port_->text().toInt(&ok);

@@ -9,6 +9,7 @@
 #include "platform/fake/FakeSystem.h"
 #include "protocol/link/PlimoClient.h"
 #include "support/IniFile.h"
+#include "testkit/AppModelTestKit.h"
 #include "testkit/FakeRelayServer.h"
 #include "testkit/FakeSockets.h"
 #include "testkit/TempDir.h"

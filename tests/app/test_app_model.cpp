@@ -41,18 +41,18 @@ TEST_F(ModelFixture, StartsWithInitialValuesAndTheStartLine) {
   writeFile(dir / "Plimo.ini", "[Relay]\nHost=relay.example\n[Session]\nUnattended=2\n[Recent]\nCount=1\nId0=111222333\nName0=Bob\n");
   system.control = false;
   auto model = make();
-  EXPECT_EQ(model->serverLight.get(), AppModel::Light::amber);
-  EXPECT_EQ(model->serverText.get(), "Connecting to server...");
-  EXPECT_EQ(model->myID.get(), "0");
-  EXPECT_EQ(model->sessionLight.get(), AppModel::Light::grey);
-  EXPECT_EQ(model->sessionTitle.get(), "No active session");
-  EXPECT_EQ(model->sessionDetail.get(), "Sessions are encrypted end to end with AES-256");
-  EXPECT_EQ(model->checkNumber.get(), "--- ---");
+  EXPECT_EQ(model->serverLight().get(), AppModel::Light::amber);
+  EXPECT_EQ(model->serverText().get(), "Connecting to server...");
+  EXPECT_EQ(model->myID().get(), "0");
+  EXPECT_EQ(model->sessionLight().get(), AppModel::Light::grey);
+  EXPECT_EQ(model->sessionTitle().get(), "No active session");
+  EXPECT_EQ(model->sessionDetail().get(), "Sessions are encrypted end to end with AES-256");
+  EXPECT_EQ(model->checkNumber().get(), "--- ---");
   EXPECT_TRUE(model->unattended());
-  EXPECT_TRUE(model->canRecordScreen.get());
-  EXPECT_FALSE(model->canControl.get());
-  EXPECT_EQ(model->settings.get().profileName, "Ada Lovelace");
-  EXPECT_EQ(model->recent.get(), (std::vector<RecentPC>{{"111222333", "Bob"}}));
+  EXPECT_TRUE(model->canRecordScreen().get());
+  EXPECT_FALSE(model->canControl().get());
+  EXPECT_EQ(model->settings().get().profileName, "Ada Lovelace");
+  EXPECT_EQ(model->recent().get(), (std::vector<RecentPC>{{"111222333", "Bob"}}));
   EXPECT_EQ(model->serverAddress(), "relay.example:47800");
   EXPECT_EQ(model->logURL, dir / "Plimo.log");
 
@@ -96,7 +96,7 @@ TEST_F(ModelFixture, PartnerIdValidity) {
                                                                         {"12345678a", false},
                                                                         {"1234567890", false},
                                                                         {"", false}}) {
-    model->partnerID = text;
+    model->setPartnerID(text);
     EXPECT_EQ(model->partnerIDIsValid(), valid) << text;
   }
 }
@@ -112,7 +112,7 @@ TEST_F(ModelFixture, RenameAndRemoveRecentEntriesAreSaved) {
   reread.load();
   auto saved = RecentPC::load(reread);
   EXPECT_EQ(saved, (std::vector<RecentPC>{{"222222222", "Bea"}, {"333333333", "C"}}));
-  EXPECT_EQ(model->recent.get(), saved);
+  EXPECT_EQ(model->recent().get(), saved);
 }
 
 TEST_F(ModelFixture, LogIsPrivate) {
@@ -143,7 +143,7 @@ TEST_F(ModelFixture, CommandLineServerNeverReachesTheFile) {
   auto model = make(defaults);
   EXPECT_EQ(model->serverAddress(), "other.example:5000");
   model->setKeepID(true);
-  AppSettings edited = model->settings.get();
+  AppSettings edited = model->settings().get();
   edited.profileName = "Edited";
   model->saveSettings(edited);
   IniFile reread(dir / "Plimo.ini");
@@ -151,7 +151,7 @@ TEST_F(ModelFixture, CommandLineServerNeverReachesTheFile) {
   EXPECT_EQ(reread.string("Relay", "Host", ""), "relay.example");
   EXPECT_EQ(reread.string("Relay", "Port", ""), "47800");
   EXPECT_EQ(reread.string("Profile", "Name", ""), "Edited");
-  EXPECT_EQ(reread.string("ID", "Secret", ""), model->settings.get().pinSecret);
+  EXPECT_EQ(reread.string("ID", "Secret", ""), model->settings().get().pinSecret);
 }
 
 TEST_F(ModelFixture, UnattendedSwitchIsStoredAndLogged) {

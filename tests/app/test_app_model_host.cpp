@@ -39,7 +39,7 @@ struct HostFixture : LinkFixture {
   }
   // The server introduces `p` as a helper and the helper's punch arrives.
   void arrives(FakePartner& p, const std::string& name) {
-    say(p.peerLine(PlimoClientTestKit(*model->client).peerKey().publicKey(), " " + name + " U"));
+    say(p.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey(), " " + name + " U"));
     UdpRecord::deliver(sockets.udp.back(), p.seal("PUNCHACK"), p.publicAddress);
     loop.runPending();
   }
@@ -56,17 +56,17 @@ TEST_F(HostFixture, AHelperIsAskedAboutThenLetInWithTheTextsOfThisPC) {
   FakePartner bob;
   arrives(bob, "Bob");
   ASSERT_TRUE(model->hostSession());
-  EXPECT_EQ(model->sessionLight.get(), Light::amber);
-  EXPECT_EQ(model->sessionTitle.get(), "Connected to 987 654 321");
-  EXPECT_EQ(model->sessionDetail.get(), "Bob wants to help this PC. Direct link, AES-256 encrypted.");
+  EXPECT_EQ(model->sessionLight().get(), Light::amber);
+  EXPECT_EQ(model->sessionTitle().get(), "Connected to 987 654 321");
+  EXPECT_EQ(model->sessionDetail().get(), "Bob wants to help this PC. Direct link, AES-256 encrypted.");
   EXPECT_TRUE(questions.empty());
   loop.advance(2.0);
   ASSERT_EQ(questions.size(), 1u);
   EXPECT_EQ(questions[0].title, "Bob");
   questions[0].answer(Answer::control);
-  EXPECT_EQ(model->sessionLight.get(), Light::green);
-  EXPECT_EQ(model->sessionTitle.get(), "Being helped by Bob");
-  EXPECT_EQ(model->sessionDetail.get(),
+  EXPECT_EQ(model->sessionLight().get(), Light::green);
+  EXPECT_EQ(model->sessionTitle().get(), "Being helped by Bob");
+  EXPECT_EQ(model->sessionDetail().get(),
             "Your helper may use this PC. Pause or Stop in the bar at the top of the screen.");
   EXPECT_EQ(platform.screen->starts, 1);
 }
@@ -79,7 +79,7 @@ TEST_F(HostFixture, UnattendedAccessLetsTheHelperInWithoutAQuestion) {
   EXPECT_TRUE(questions.empty());
   ASSERT_TRUE(model->hostSession());
   EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::running);
-  EXPECT_EQ(model->sessionTitle.get(), "Being helped by Bob");
+  EXPECT_EQ(model->sessionTitle().get(), "Being helped by Bob");
 }
 
 // The other way round: this PC helps. The viewer session starts with the
@@ -87,18 +87,18 @@ TEST_F(HostFixture, UnattendedAccessLetsTheHelperInWithoutAQuestion) {
 TEST_F(HostFixture, HelpingAPartnerStartsTheViewerSessionWithItsTextsAndEndsWithTheLink) {
   registered();
   FakePartner alice;
-  model->partnerID = alice.id;
+  model->setPartnerID(alice.id);
   model->connect();
-  say(alice.peerLine(PlimoClientTestKit(*model->client).peerKey().publicKey()));
+  say(alice.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey()));
   UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
   loop.runPending();
   ASSERT_TRUE(model->viewerSession());
   EXPECT_FALSE(model->hostSession());
-  EXPECT_EQ(model->sessionLight.get(), Light::green);
-  EXPECT_EQ(model->sessionTitle.get(), "Connected to 987 654 321");
-  EXPECT_EQ(model->sessionDetail.get(), "You are helping this PC. Direct link, AES-256 encrypted.");
-  EXPECT_EQ(model->checkNumber.get(), model->viewerSession()->checkNumber());
-  EXPECT_NE(model->checkNumber.get(), "--- ---");
+  EXPECT_EQ(model->sessionLight().get(), Light::green);
+  EXPECT_EQ(model->sessionTitle().get(), "Connected to 987 654 321");
+  EXPECT_EQ(model->sessionDetail().get(), "You are helping this PC. Direct link, AES-256 encrypted.");
+  EXPECT_EQ(model->checkNumber().get(), model->viewerSession()->checkNumber());
+  EXPECT_NE(model->checkNumber().get(), "--- ---");
   std::vector<Bytes> toAlice;
   for (auto& d : sockets.udp.back()->sent)
     if (d.to == alice.publicAddress)
@@ -109,15 +109,15 @@ TEST_F(HostFixture, HelpingAPartnerStartsTheViewerSessionWithItsTextsAndEndsWith
   // The host's status reaches the session.
   UdpRecord::deliver(sockets.udp.back(), alice.seal(Bytes{0x87, 1, 1}), alice.publicAddress);
   loop.runPending();
-  EXPECT_EQ(model->viewerSession()->mode.get(), 1);
+  EXPECT_EQ(model->viewerSession()->mode().get(), SessionMode::control);
   EXPECT_TRUE(logged("Session mode 1"));
   UdpRecord::deliver(sockets.udp.back(), alice.seal("BYE"), alice.publicAddress);
   loop.runPending();
   EXPECT_FALSE(model->viewerSession());
-  EXPECT_EQ(model->sessionLight.get(), Light::grey);
-  EXPECT_EQ(model->sessionTitle.get(), "No active session");
-  EXPECT_EQ(model->sessionDetail.get(), "The last session has ended");
-  EXPECT_EQ(model->checkNumber.get(), "--- ---");
+  EXPECT_EQ(model->sessionLight().get(), Light::grey);
+  EXPECT_EQ(model->sessionTitle().get(), "No active session");
+  EXPECT_EQ(model->sessionDetail().get(), "The last session has ended");
+  EXPECT_EQ(model->checkNumber().get(), "--- ---");
 }
 
 // The helper's window opens with the viewer session, draws its pictures and
@@ -145,10 +145,10 @@ TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
   model->setViewerWindows(&windows);
   FakePartner alice;
   auto help = [&] {
-    model->partnerID = alice.id;
+    model->setPartnerID(alice.id);
     model->connect();
-    model->rename(model->recent.get().front(), "Alice");
-    say(alice.peerLine(PlimoClientTestKit(*model->client).peerKey().publicKey()));
+    model->rename(model->recent().get().front(), "Alice");
+    say(alice.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey()));
     UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
     loop.runPending();
   };
@@ -172,7 +172,7 @@ TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
   size_t sentBefore = sockets.udp.back()->sent.size();
   windows.disconnect();
   EXPECT_FALSE(model->viewerSession());
-  EXPECT_EQ(model->sessionTitle.get(), "No active session");
+  EXPECT_EQ(model->sessionTitle().get(), "No active session");
   bool bye = false;
   for (size_t i = sentBefore; i < sockets.udp.back()->sent.size(); ++i)
     if (auto plain = alice.open(sockets.udp.back()->sent[i].data)) bye |= *plain == toBytes("BYE");
@@ -188,8 +188,8 @@ TEST_F(HostFixture, ADeniedHelperIsDisconnectedAndTheSessionEnds) {
   questions[0].answer(Answer::deny);
   loop.runPending();
   EXPECT_FALSE(model->hostSession());
-  EXPECT_EQ(model->client->state(), PlimoClient::State::registered);
-  EXPECT_EQ(model->sessionTitle.get(), "No active session");
+  EXPECT_EQ(AppModelTestKit{*model}.client()->state(), PlimoClient::State::registered);
+  EXPECT_EQ(model->sessionTitle().get(), "No active session");
   EXPECT_TRUE(logged("[host] the session was declined"));
 }
 
@@ -210,7 +210,7 @@ TEST_F(HostFixture, ANewPartnerAfterATakeoverIsANewSessionAskedAgain) {
   // Not the old address: a new session may be built where the old one lay.
   EXPECT_EQ(model->hostSession()->partnerID(), mallory.id);
   EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::asking);
-  EXPECT_EQ(model->sessionDetail.get(), "Mallory wants to help this PC. Direct link, AES-256 encrypted.");
+  EXPECT_EQ(model->sessionDetail().get(), "Mallory wants to help this PC. Direct link, AES-256 encrypted.");
   loop.advance(2.0);
   ASSERT_EQ(questions.size(), 2u);
   EXPECT_EQ(questions[1].title, "Mallory");

@@ -12,35 +12,35 @@ using Light = AppModel::Light;
 
 TEST_F(LinkFixture, NoServerSetAsksForOne) {
   start("");
-  EXPECT_TRUE(model->needsServer.get());
-  EXPECT_EQ(model->serverLight.get(), Light::amber);
-  EXPECT_EQ(model->serverText.get(), "No server set");
-  EXPECT_EQ(model->client, nullptr);
+  EXPECT_TRUE(model->needsServer().get());
+  EXPECT_EQ(model->serverLight().get(), Light::amber);
+  EXPECT_EQ(model->serverText().get(), "No server set");
+  EXPECT_EQ(AppModelTestKit{*model}.client(), nullptr);
   EXPECT_TRUE(sockets.udp.empty());
 
   model->chooseServer("  relay.example  ");
-  EXPECT_FALSE(model->needsServer.get());
-  EXPECT_EQ(model->settings.get().relayHost, "relay.example");
-  EXPECT_EQ(model->settings.get().relayPort, 47800);
+  EXPECT_FALSE(model->needsServer().get());
+  EXPECT_EQ(model->settings().get().relayHost, "relay.example");
+  EXPECT_EQ(model->settings().get().relayPort, 47800);
   EXPECT_EQ(iniValue("Relay", "Host"), "relay.example");
-  ASSERT_NE(model->client, nullptr);
-  EXPECT_EQ(model->serverText.get(), "Connecting to server...");
+  ASSERT_NE(AppModelTestKit{*model}.client(), nullptr);
+  EXPECT_EQ(model->serverText().get(), "Connecting to server...");
 }
 
 TEST_F(LinkFixture, RegistrationPinsKeyAndTurnsGreen) {
   start();
-  EXPECT_EQ(model->serverLight.get(), Light::amber);
+  EXPECT_EQ(model->serverLight().get(), Light::amber);
   welcome();
   EXPECT_EQ(iniValue("Relay", "Key"), PlimoCrypto::hex(server.longTerm.publicKey()));
-  EXPECT_EQ(model->settings.get().relayKey, PlimoCrypto::hex(server.longTerm.publicKey()));
-  EXPECT_EQ(model->serverLight.get(), Light::green);
-  EXPECT_EQ(model->serverText.get(), "Secure connection to server");
+  EXPECT_EQ(model->settings().get().relayKey, PlimoCrypto::hex(server.longTerm.publicKey()));
+  EXPECT_EQ(model->serverLight().get(), Light::green);
+  EXPECT_EQ(model->serverText().get(), "Secure connection to server");
   EXPECT_FALSE(model->online());
 
   say("ID 123456789 3600");
-  EXPECT_EQ(model->myID.get(), "123456789");
-  EXPECT_EQ(model->serverText.get(), "Online, secure connection");
-  EXPECT_EQ(model->relayFingerprint.get(), PlimoCrypto::keyFingerprint(server.longTerm.publicKey()));
+  EXPECT_EQ(model->myID().get(), "123456789");
+  EXPECT_EQ(model->serverText().get(), "Online, secure connection");
+  EXPECT_EQ(model->relayFingerprint().get(), PlimoCrypto::keyFingerprint(server.longTerm.publicKey()));
   EXPECT_TRUE(model->online());
 }
 
@@ -48,45 +48,45 @@ TEST_F(LinkFixture, ServerWithAnotherKeyTurnsRed) {
   testkit::FakeRelayServer impostor;
   start("[Relay]\nHost=relay.example\nKey=" + PlimoCrypto::hex(impostor.longTerm.publicKey()) + "\n");
   welcome();
-  EXPECT_EQ(model->serverLight.get(), Light::red);
-  EXPECT_EQ(model->serverText.get(), "Server key mismatch");
+  EXPECT_EQ(model->serverLight().get(), Light::red);
+  EXPECT_EQ(model->serverText().get(), "Server key mismatch");
   EXPECT_EQ(iniValue("Relay", "Key"), PlimoCrypto::hex(impostor.longTerm.publicKey()));
 }
 
 TEST_F(LinkFixture, ServerChoiceParsesPortAndForgetsOldKey) {
   start("[Relay]\nHost=relay.example\nKey=ABCD\n");
   model->chooseServer("other.example:5000");
-  EXPECT_EQ(model->settings.get().relayHost, "other.example");
-  EXPECT_EQ(model->settings.get().relayPort, 5000);
-  EXPECT_EQ(model->settings.get().relayKey, "");
+  EXPECT_EQ(model->settings().get().relayHost, "other.example");
+  EXPECT_EQ(model->settings().get().relayPort, 5000);
+  EXPECT_EQ(model->settings().get().relayKey, "");
   EXPECT_EQ(iniValue("Relay", "Key"), "");
   EXPECT_EQ(model->serverAddress(), "other.example:5000");
 
   model->chooseServer("host.example:");
-  EXPECT_EQ(model->settings.get().relayHost, "host.example:");
-  EXPECT_EQ(model->settings.get().relayPort, 47800);
+  EXPECT_EQ(model->settings().get().relayHost, "host.example:");
+  EXPECT_EQ(model->settings().get().relayPort, 47800);
   model->chooseServer("host.example:http");
-  EXPECT_EQ(model->settings.get().relayHost, "host.example:http");
-  EXPECT_EQ(model->settings.get().relayPort, 47800);
+  EXPECT_EQ(model->settings().get().relayHost, "host.example:http");
+  EXPECT_EQ(model->settings().get().relayPort, 47800);
 
-  auto before = model->client;
+  auto before = AppModelTestKit{*model}.client();
   model->chooseServer("   ");
-  EXPECT_EQ(model->client, before);
+  EXPECT_EQ(AppModelTestKit{*model}.client(), before);
 }
 
 TEST_F(LinkFixture, SavingSettingsRestartsOnlyForServerChanges) {
   start();
-  auto first = model->client;
-  AppSettings s = model->settings.get();
+  auto first = AppModelTestKit{*model}.client();
+  AppSettings s = model->settings().get();
   s.profileName = "New Name";
   model->saveSettings(s);
-  EXPECT_EQ(model->client, first);
+  EXPECT_EQ(AppModelTestKit{*model}.client(), first);
   EXPECT_EQ(iniValue("Profile", "Name"), "New Name");
 
   s.relayPort = 47801;
   model->saveSettings(s);
-  EXPECT_NE(model->client, first);
-  EXPECT_EQ(model->myID.get(), "0");
+  EXPECT_NE(AppModelTestKit{*model}.client(), first);
+  EXPECT_EQ(model->myID().get(), "0");
 }
 
 TEST_F(LinkFixture, KeepIdSendsSecretAndStoresTheAnswer) {
@@ -95,7 +95,7 @@ TEST_F(LinkFixture, KeepIdSendsSecretAndStoresTheAnswer) {
   say("ID 123456789 3600");
   lines();
   model->setKeepID(true);
-  std::string secret = model->settings.get().pinSecret;
+  std::string secret = model->settings().get().pinSecret;
   EXPECT_EQ(secret.size(), 64u);
   EXPECT_EQ(iniValue("ID", "Secret"), secret);
   auto sentLines = lines();
@@ -104,12 +104,12 @@ TEST_F(LinkFixture, KeepIdSendsSecretAndStoresTheAnswer) {
 
   say("PIN OK 123456789");
   EXPECT_EQ(iniValue("ID", "Pinned"), "123456789");
-  EXPECT_EQ(model->settings.get().pinnedID, "123456789");
+  EXPECT_EQ(model->settings().get().pinnedID, "123456789");
 
   model->setKeepID(false);
   EXPECT_EQ(iniValue("ID", "Secret"), "");
   EXPECT_EQ(iniValue("ID", "Pinned"), "");
-  EXPECT_FALSE(model->idPinned.get());
+  EXPECT_FALSE(model->idPinned().get());
 }
 
 TEST_F(LinkFixture, RefusedPinClearsTheSecretAndTellsTheUser) {
@@ -117,16 +117,16 @@ TEST_F(LinkFixture, RefusedPinClearsTheSecretAndTellsTheUser) {
   welcome();
   say("ID 123456789 3600");
   say("ERR PIN TAKEN");
-  EXPECT_EQ(model->settings.get().pinSecret, "");
+  EXPECT_EQ(model->settings().get().pinSecret, "");
   EXPECT_EQ(iniValue("ID", "Secret"), "");
-  EXPECT_FALSE(model->notice.get().empty());
+  EXPECT_FALSE(model->notice().get().empty());
 }
 
 TEST_F(LinkFixture, SocketThatCannotOpenShowsCouldNotStart) {
   sockets.udpFailure = std::errc::address_in_use;
   start();
-  EXPECT_EQ(model->serverLight.get(), Light::red);
-  EXPECT_EQ(model->serverText.get(), "Could not start");
+  EXPECT_EQ(model->serverLight().get(), Light::red);
+  EXPECT_EQ(model->serverText().get(), "Could not start");
 }
 
 TEST_F(LinkFixture, RelayTestAnswersEveryWaitingCaller) {

@@ -44,7 +44,7 @@ TEST_F(ReportFixture, ReportToWritesTheReportOnceASecondAfterRegistering) {
   UserDefaults defaults;
   defaults.set("reportTo", reportPath.string());
   registered(defaults);
-  EXPECT_TRUE(model->autoConnected);
+  EXPECT_TRUE(model->autoConnected());
   loop.advance(0.9);
   EXPECT_FALSE(ping()) << "not before one second";
   loop.advance(0.2);

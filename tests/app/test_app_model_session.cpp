@@ -36,47 +36,47 @@ struct SessionFixture : LinkFixture {
 
 TEST_F(SessionFixture, PartnerIdIsCheckedBeforeAnythingIsSent) {
   start();
-  model->partnerID = "123456789";
+  model->setPartnerID("123456789");
   model->connect();
-  EXPECT_EQ(model->notice.get(), "Still connecting to the server. Try again in a moment.");
+  EXPECT_EQ(model->notice().get(), "Still connecting to the server. Try again in a moment.");
 
   welcome();
   say("ID 111222333 3600");
   lines();
   for (const char* bad : {"12345678", "12345678a", "1234567890"}) {
-    model->partnerID = bad;
+    model->setPartnerID(bad);
     model->connect();
-    EXPECT_EQ(model->notice.get(), "Enter the 9-digit ID of the other PC.") << bad;
+    EXPECT_EQ(model->notice().get(), "Enter the 9-digit ID of the other PC.") << bad;
   }
-  model->partnerID = "111 222 333";
+  model->setPartnerID("111 222 333");
   model->connect();
-  EXPECT_EQ(model->notice.get(), "That is your own ID.");
+  EXPECT_EQ(model->notice().get(), "That is your own ID.");
   EXPECT_TRUE(connects().empty());
 
-  model->partnerID = "123- 456 789";
+  model->setPartnerID("123- 456 789");
   model->connect();
-  EXPECT_EQ(model->notice.get(), "");
+  EXPECT_EQ(model->notice().get(), "");
   auto sent = connects();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_NE(sent[0].find("123456789"), std::string::npos) << sent[0];
-  EXPECT_TRUE(model->connecting.get());
-  EXPECT_EQ(model->sessionLight.get(), Light::amber);
-  EXPECT_EQ(model->sessionTitle.get(), "Connecting to 123 456 789...");
-  EXPECT_EQ(model->sessionDetail.get(), "Setting up the encrypted direct link");
-  EXPECT_EQ(model->recent.get().front().id, "123456789");
+  EXPECT_TRUE(model->connecting().get());
+  EXPECT_EQ(model->sessionLight().get(), Light::amber);
+  EXPECT_EQ(model->sessionTitle().get(), "Connecting to 123 456 789...");
+  EXPECT_EQ(model->sessionDetail().get(), "Setting up the encrypted direct link");
+  EXPECT_EQ(model->recent().get().front().id, "123456789");
 }
 
 TEST_F(SessionFixture, ConnectWhileAnAttemptRunsCancelsIt) {
   registered();
-  model->partnerID = "123456789";
+  model->setPartnerID("123456789");
   model->connect();
   introduce("123456789");
-  ASSERT_EQ(model->client->state(), PlimoClient::State::punching);
+  ASSERT_EQ(AppModelTestKit{*model}.client()->state(), PlimoClient::State::punching);
   model->connect();
-  EXPECT_EQ(model->client->state(), PlimoClient::State::registered);
-  EXPECT_FALSE(model->connecting.get());
-  EXPECT_EQ(model->sessionLight.get(), Light::red);
-  EXPECT_EQ(model->sessionTitle.get(), "Could not connect");
+  EXPECT_EQ(AppModelTestKit{*model}.client()->state(), PlimoClient::State::registered);
+  EXPECT_FALSE(model->connecting().get());
+  EXPECT_EQ(model->sessionLight().get(), Light::red);
+  EXPECT_EQ(model->sessionTitle().get(), "Could not connect");
 }
 
 TEST_F(SessionFixture, RecentListKeepsNamesMovesToFrontAndHoldsTwoHundred) {
@@ -86,18 +86,18 @@ TEST_F(SessionFixture, RecentListKeepsNamesMovesToFrontAndHoldsTwoHundred) {
     iniText += "Name" + std::to_string(i) + "=PC " + std::to_string(i) + "\n";
   }
   registered(iniText);
-  model->partnerID = "500000007";
+  model->setPartnerID("500000007");
   model->connect();
   introduce("500000007");
   model->connect();  // cancel
-  auto list = model->recent.get();
+  auto list = model->recent().get();
   ASSERT_EQ(list.size(), 200u);
   EXPECT_EQ(list.front(), (RecentPC{"500000007", "PC 7"}));
   EXPECT_EQ(list.back().id, "500000199");
 
-  model->partnerID = "999888777";
+  model->setPartnerID("999888777");
   model->connect();
-  list = model->recent.get();
+  list = model->recent().get();
   ASSERT_EQ(list.size(), 200u);
   EXPECT_EQ(list.front(), (RecentPC{"999888777", ""}));
   EXPECT_EQ(list.back().id, "500000198");
@@ -111,10 +111,10 @@ TEST_F(SessionFixture, AutoConnectRunsOncePerLaunch) {
   defaults.set("reportTo", "/tmp/never-written");
   start("[Relay]\nHost=relay.example\n", defaults);
   welcome();
-  EXPECT_FALSE(model->autoConnected);
+  EXPECT_FALSE(model->autoConnected());
   say("ID 111222333 3600");
-  EXPECT_TRUE(model->autoConnected);
-  EXPECT_EQ(model->partnerID.get(), "123456789");
+  EXPECT_TRUE(model->autoConnected());
+  EXPECT_EQ(model->partnerID().get(), "123456789");
   EXPECT_EQ(connects().size(), 1u);
 
   introduce("123456789");

@@ -39,7 +39,7 @@ struct FakeForm : ReportForm {
 struct Reports : LinkFixture {
   FakeForm form;
 
-  SessionReports& reports() { return *model->reports; }
+  SessionReports& reports() { return model->reports(); }
   void online() {
     welcome();
     say("ID 123456789 3600");

@@ -18,6 +18,7 @@
 #include "gui/Shots.h"
 #include "host/HostRig.h"
 #include "support/IniFile.h"
+#include "testkit/AppModelTestKit.h"
 #include "testkit/TempDir.h"
 #include "testkit/ViewerRig.h"
 #include "ui/ConnectionTestWindow.h"
@@ -91,12 +92,10 @@ struct OutsideText : testkit::LinkFixture {
       windows.closeViewer();
     }
     start("[Relay]\nHost=relay.example\n[Recent]\nCount=1\nId0=123456789\nName0=" + hostile + "\n");
-    for (auto* text : {&model->serverText, &model->myID, &model->notice, &model->sessionTitle,
-                       &model->sessionDetail, &model->checkNumber})
-      text->set(hostile);
-    AppSettings settings = model->settings.get();
+    AppModelTestKit{*model}.showInEveryText(hostile);
+    AppSettings settings = model->settings().get();
     settings.profileName = hostile;
-    model->settings.set(settings);
+    model->saveSettings(settings);
     system.systemInfo.osName = hostile;
     QWidget none;
     MainWindow main(*model, &none, &none, &none);
@@ -187,13 +186,13 @@ TEST(FullChat, ANewLineIsAppendedAndTheOldestDroppedNotTheWholeChatShownAgain) {
     });
     EXPECT_LT(changes.added, kMost);
     EXPECT_LT(changes.removed, kMost);
-    ASSERT_EQ(viewer.session->notes.get().size(), 1u);
+    ASSERT_EQ(viewer.session->notes().get().size(), 1u);
     auto shown = paragraphs(lines);
-    EXPECT_EQ(shown[0].toStdString(), viewer.session->notes.get()[0]);
+    EXPECT_EQ(shown[0].toStdString(), viewer.session->notes().get()[0]);
     EXPECT_EQ(lines.document()->begin().blockFormat().alignment(), Qt::AlignHCenter);
     EXPECT_EQ(lines.document()->begin().next().blockFormat().alignment(), Qt::AlignLeft);
     EXPECT_NE(shown[1], "You: line 0");
-    expectEndsWith(lines, viewer.session->chat.get(), "Them:");
+    expectEndsWith(lines, viewer.session->chat().get(), "Them:");
   }
   {
     SCOPED_TRACE("the helped PC's window");

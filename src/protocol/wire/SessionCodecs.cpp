@@ -72,10 +72,10 @@ Bytes encode(std::span<const Monitor> monitors) {
   const size_t n = std::min(monitors.size(), kMaxMonitors);
   Bytes list{uint8_t(n)};
   for (const Monitor& m : monitors.first(n)) {
-    appendLE<int32_t>(list, m.x);
-    appendLE<int32_t>(list, m.y);
-    appendLE<int32_t>(list, m.width);
-    appendLE<int32_t>(list, m.height);
+    appendLE<uint32_t>(list, uint32_t(m.x));
+    appendLE<uint32_t>(list, uint32_t(m.y));
+    appendLE<uint32_t>(list, uint32_t(m.width));
+    appendLE<uint32_t>(list, uint32_t(m.height));
     list.push_back(m.primary ? 1 : 0);
   }
   return list;

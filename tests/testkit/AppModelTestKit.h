@@ -1,0 +1,24 @@
+#pragma once
+// What tests reach inside an AppModel: its server link, and its status texts
+// written as the link or a session would.
+
+#include <memory>
+#include <string>
+
+#include "app/AppModel.h"
+
+namespace plimo {
+
+struct AppModelTestKit {
+  AppModel& model;
+
+  const std::shared_ptr<PlimoClient>& client() const { return model.client_; }
+  // Every text the main window shows from the server or a partner.
+  void showInEveryText(const std::string& text) {
+    for (auto* shown : {&model.serverText_, &model.myID_, &model.notice_, &model.sessionTitle_,
+                        &model.sessionDetail_, &model.checkNumber_})
+      shown->set(text);
+  }
+};
+
+}  // namespace plimo
