@@ -1,12 +1,11 @@
 #pragma once
-// What the server keeps about one client: its secure session, its ID and what
-// its HELLO told, and its place in a partner pair.
+// What the server's transport keeps about one client: its endpoint, its
+// secure session and its place in the session table. What the client is
+// (its ID, its partner) the handlers keep by its serial.
 
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "protocol/wire/SecureChannel.h"
 #include "server/Endpoint.h"
@@ -26,29 +25,6 @@ struct ClientSession {
   std::shared_ptr<SecureChannel> pending;
 
   double lastRx = 0;  // last packet that opened (monotonic seconds)
-
-  // Registration.
-  std::string id;  // 9 digits; empty before the first HELLO
-  bool pinned = false;
-  // The last HELLO announced unattended access: only trusted helpers get in.
-  bool unattended = false;
-  std::string lanIP = "0.0.0.0";
-  uint16_t lanPort = 0;
-  std::string peerKeyHex;  // 128 hex digits: the key the client offers partners
-
-  // Takes what HELLO or CONNECT says of the client's LAN address and partner
-  // key; a field that does not parse keeps the earlier value.
-  void noteLanAndKey(const std::string& ip, const std::string& port, const std::string& keyHex);
-
-  // New keys replaced those of a running session: the next HELLO shows
-  // whether the same client is still there (it names its ID).
-  bool rekeyed = false;
-
-  // PINs and UNPINs waiting for their database writes, and the client's
-  // lines that came after them: those wait, since what they ask may depend
-  // on the ID the answer gives (a CONNECT as the kept ID).
-  uint32_t writesAwaited = 0;
-  std::vector<std::string> heldLines;
 
   // Place in the session table's idleness order.
   std::list<uint64_t>::iterator order;

@@ -14,6 +14,9 @@ namespace plimo {
 
 class RateLimiter {
  public:
+  // Source addresses the server's limits track at once (a few MB at most).
+  static constexpr size_t kTrackedAddresses = 65536;
+
   // At most `maxAddresses` addresses remembered.
   RateLimiter(Rate rate, size_t maxAddresses);
 

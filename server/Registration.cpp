@@ -2,10 +2,10 @@
 
 #include <openssl/crypto.h>
 
+#include <charconv>
 #include <cmath>
 
 #include "protocol/crypto/PlimoCrypto.h"
-#include "server/RelayServer.h"
 #include "server/ServerOptions.h"
 #include "server/TextLine.h"
 #include "server/UnattendedGate.h"
@@ -23,10 +23,44 @@ constexpr size_t kMaxSecret = 256;
 // A relay test token is 8 hex digits; a longer one is cut so a PONG stays small.
 constexpr size_t kMaxToken = 64;
 
+// Unpinned IDs stay reserved for their PC this long after it goes offline.
+constexpr double kLeaseSeconds = 24 * 3600;
+constexpr size_t kMaxLeases = 200000;
+// Leases one address may hold: twice the sessions it may have at once
+// (each PC's ID and the one it had before), so that ID churn from one
+// address cannot push out the leases of everyone else.
+constexpr size_t kLeasesPerAddress = 2048;
+
 }  // namespace
 
-Registration::Registration(RelayServer& server)
-    : server_(server), pinsPerAddress_(kPinsPerAddress, RelayServer::kTrackedAddresses) {}
+Registration::Registration(HandlerContext& server, UnattendedGate& gate, uint16_t udpPort,
+                           std::vector<uint16_t> tcpPorts)
+    : server_(server),
+      gate_(gate),
+      udpPort_(udpPort),
+      tcpPorts_(std::move(tcpPorts)),
+      started_(server.now()),
+      ids_(kLeaseSeconds, kMaxLeases, kLeasesPerAddress),
+      pinsPerAddress_(kPinsPerAddress, RateLimiter::kTrackedAddresses) {}
+
+const Registrant& Registration::of(const ClientSession& session) const {
+  static const Registrant kNone;
+  auto it = clients_.find(session.serial);
+  return it == clients_.end() ? kNone : it->second.shown;
+}
+
+void Registration::noteLanAndKey(const ClientSession& session, const std::string& ip, const std::string& port,
+                                 const std::string& keyHex) {
+  Registrant& shown = client(session).shown;
+  uint32_t address = 0;
+  if (parseIPv4(ip, address)) shown.lanIP = ip;
+  uint16_t value = 0;
+  auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+  if (ec == std::errc() && end == port.data() + port.size()) shown.lanPort = value;
+  if (auto key = PlimoCrypto::fromHex(keyHex); key && key->size() == PlimoCrypto::kPublicKeySize) {
+    shown.peerKeyHex = PlimoCrypto::hex(*key);
+  }
+}
 
 Bytes Registration::secretHash(const std::string& secret) {
   // The secret is 256 random bits, so a plain hash cannot be searched back;
@@ -48,41 +82,43 @@ bool Registration::isKept(const std::string& id) {
   return !hash || hash->has_value();
 }
 
-void Registration::assign(ClientSession& session, const std::string& id) {
-  IdRegistry& ids = server_.ids();
-  if (!session.id.empty()) ids.takeOffline(session.id, server_.loop().now(), session.endpoint.ip);
-  session.id = id;
-  ids.bringOnline(id, session.serial);
+void Registration::assign(const ClientSession& session, const std::string& id) {
+  Registrant& shown = client(session).shown;
+  if (!shown.id.empty()) ids_.takeOffline(shown.id, server_.now(), session.endpoint.ip);
+  shown.id = id;
+  ids_.bringOnline(id, session.serial);
 }
 
-void Registration::sayID(ClientSession& session) {
-  if (session.pinned) {
-    server_.say(session, "ID " + session.id + " pinned");
+void Registration::sayID(const ClientSession& session) {
+  const Registrant& shown = of(session);
+  if (shown.pinned) {
+    server_.say(session, "ID " + shown.id + " pinned");
   } else {
-    auto lease = int64_t(std::lround(server_.ids().leaseSeconds()));
-    server_.say(session, "ID " + session.id + " " + std::to_string(lease));
+    auto lease = int64_t(std::lround(ids_.leaseSeconds()));
+    server_.say(session, "ID " + shown.id + " " + std::to_string(lease));
   }
 }
 
-void Registration::hello(ClientSession& session, const std::vector<std::string>& words) {
+void Registration::hello(const ClientSession& session, const std::vector<std::string>& words) {
   // HELLO id lanIP lanPort key relayIP unattended; the server needs the
   // address and key (for PEER lines) and the ID.
-  if (session.rekeyed) {
-    session.rekeyed = false;
+  if (Client& c = client(session); c.rekeyed) {
+    c.rekeyed = false;
     // A client that lost its server session names its ID again; one that
     // does not is another client (a restart, a NAT handing the address to
     // another PC) and gets nothing of the earlier one. A kept ID needs its
     // secret again whatever HELLO names: IDs are public.
-    if (!session.id.empty() && word(words, 1) != session.id) {
+    if (!c.shown.id.empty() && word(words, 1) != c.shown.id) {
       server_.forgetClient(session, "another client at its address");
-    } else if (session.pinned) {
+    } else if (c.shown.pinned) {
       server_.forgetClient(session, "new keys at its address; its kept ID needs the secret again");
     }
   }
-  session.noteLanAndKey(word(words, 2), word(words, 3), word(words, 4));
+  noteLanAndKey(session, word(words, 2), word(words, 3), word(words, 4));
+  Client& c = client(session);
   // Anything but "1" reads as a PC whose person is asked, as clients write it.
-  session.unattended = word(words, 6) == "1";
-  if (session.id.empty()) {
+  c.shown.unattended = word(words, 6) == "1";
+  if (c.shown.id.empty()) {
     std::string id = idFor(session, word(words, 1));
     if (id.empty()) {
       server_.say(session, "ERR BUSY");
@@ -91,28 +127,28 @@ void Registration::hello(ClientSession& session, const std::vector<std::string>&
     assign(session, id);
     server_.log(session, "ID " + id + " online from " + session.endpoint.text());
   }
-  if (session.unattended) server_.unattendedGate().announced(session);
+  if (c.shown.unattended) gate_.announced(session);
   sayID(session);
-  if (portsTold_.insert(session.serial).second) {
-    server_.say(session, "PORTS " + std::to_string(server_.config().udpPort) + " " +
-                             serverPortsText(server_.config().tcpPorts));
+  if (!c.portsTold) {
+    c.portsTold = true;
+    server_.say(session, "PORTS " + std::to_string(udpPort_) + " " + serverPortsText(tcpPorts_));
   }
 }
 
 std::string Registration::idFor(const ClientSession& session, const std::string& wanted) {
-  IdRegistry& ids = server_.ids();
-  double now = server_.loop().now();
-  if (IdRegistry::isValid(wanted) && ids.holder(wanted) == 0 && ids.leased(wanted, now) &&
-      ids.leaseHolder(wanted) == session.endpoint.ip && !isKept(wanted)) {
+  double now = server_.now();
+  if (IdRegistry::isValid(wanted) && ids_.holder(wanted) == 0 && ids_.leased(wanted, now) &&
+      ids_.leaseHolder(wanted) == session.endpoint.ip && !isKept(wanted)) {
     return wanted;
   }
-  return ids.allocate(now, [this](const std::string& i) { return isKept(i); });
+  return ids_.allocate(now, [this](const std::string& i) { return isKept(i); });
 }
 
-void Registration::pin(ClientSession& session, const std::vector<std::string>& words) {
-  double now = server_.loop().now();
+void Registration::pin(const ClientSession& session, const std::vector<std::string>& words) {
+  double now = server_.now();
+  Client& c = client(session);
   // NOT_READY: the client asks again after its next ID reply.
-  if (session.id.empty() || !pinBudgets_[session.serial].take(now, kPinsPerSession) ||
+  if (c.shown.id.empty() || !c.pins.take(now, kPinsPerSession) ||
       !pinsPerAddress_.allow(session.endpoint.ip, now)) {
     server_.say(session, "ERR PIN NOT_READY");
     return;
@@ -125,8 +161,8 @@ void Registration::pin(ClientSession& session, const std::vector<std::string>& w
   }
   // The stored secret is checked and the pin written in one job, in order
   // with every other write, so that two PINs cannot both pass the check.
-  PinRequest request{session.serial, session.id, id, secretHash(secret), heldByLiveSession(id, session)};
-  auto when = int64_t(server_.loop().wallNow());
+  PinRequest request{session.serial, c.shown.id, id, secretHash(secret), heldByLiveSession(id, session)};
+  auto when = int64_t(server_.wallNow());
   if (!server_.writeBeforeNextLines(
           session, [request, when](ServerStore& store) { return keep(store, request, when); },
           [this, request](const PinResult& result) { pinKept(request, result); })) {
@@ -153,48 +189,50 @@ Registration::PinResult Registration::keep(ServerStore& store, const PinRequest&
 }
 
 bool Registration::heldByLiveSession(const std::string& id, const ClientSession& asker) {
-  if (id == asker.id) return false;
-  uint64_t serial = server_.ids().holder(id);
-  const ClientSession* holder = serial ? server_.sessions().find(serial) : nullptr;
-  return holder && server_.loop().now() - holder->lastRx < kTakeoverSilence;
+  if (id == of(asker).id) return false;
+  uint64_t serial = ids_.holder(id);
+  const ClientSession* holder = serial ? server_.session(serial) : nullptr;
+  return holder && server_.now() - holder->lastRx < kTakeoverSilence;
 }
 
 void Registration::pinKept(const PinRequest& request, const PinResult& result) {
   if (!result.error.empty()) server_.log("Cannot keep the ID " + request.id + ": " + result.error);
   // The asker may have left, or become another client, while the job ran.
-  ClientSession* asker = server_.sessions().find(request.serial);
-  if (!asker || asker->id != request.ownID) return;
-  ClientSession& session = *asker;
+  const ClientSession* asker = server_.session(request.serial);
+  if (!asker || of(*asker).id != request.ownID) return;
+  const ClientSession& session = *asker;
   if (result.outcome != PinResult::kept || heldByLiveSession(request.id, session)) {
     server_.say(session, result.outcome == PinResult::taken ? "ERR PIN TAKEN" : "ERR PIN NOT_READY");
     return;
   }
   const std::string& id = request.id;
-  uint64_t holderSerial = id != session.id ? server_.ids().holder(id) : 0;
-  ClientSession* holder = holderSerial ? server_.sessions().find(holderSerial) : nullptr;
+  uint64_t holderSerial = id != of(session).id ? ids_.holder(id) : 0;
+  const ClientSession* holder = holderSerial ? server_.session(holderSerial) : nullptr;
   if (holder) {
     // The same PC's earlier session, silent: it gets a new ID in case it lives.
-    std::string fresh =
-        server_.ids().allocate(server_.loop().now(), [this](const std::string& i) { return isKept(i); });
-    holder->pinned = false;
-    holder->id.clear();
+    std::string fresh = ids_.allocate(server_.now(), [this](const std::string& i) { return isKept(i); });
+    Registrant& was = client(*holder).shown;
+    was.pinned = false;
+    was.id.clear();
     if (!fresh.empty()) {
       assign(*holder, fresh);
       sayID(*holder);
     }
   }
-  if (id != session.id) {
-    server_.log(session, "ID " + session.id + " becomes its kept ID " + id + " (" + session.endpoint.text() + ")");
+  if (id != of(session).id) {
+    server_.log(session,
+                "ID " + of(session).id + " becomes its kept ID " + id + " (" + session.endpoint.text() + ")");
     assign(session, id);
   }
-  session.pinned = true;
+  client(session).shown.pinned = true;
   server_.say(session, "PIN OK " + id);
   sayID(session);
 }
 
-void Registration::unpin(ClientSession& session) {
-  if (session.id.empty()) return;
-  if (!session.pinned) {
+void Registration::unpin(const ClientSession& session) {
+  const Registrant& shown = of(session);
+  if (shown.id.empty()) return;
+  if (!shown.pinned) {
     sayID(session);
     return;
   }
@@ -202,32 +240,35 @@ void Registration::unpin(ClientSession& session) {
   // it stands, still kept (the client shows it so and may unpin again).
   if (!server_.writeBeforeNextLines(
           session,
-          [id = session.id](ServerStore& store) { return store.removePin(id); },
-          [this, serial = session.serial, id = session.id](const Result<void>& removed) {
+          [id = shown.id](ServerStore& store) { return store.removePin(id); },
+          [this, serial = session.serial, id = shown.id](const Result<void>& removed) {
             if (!removed) server_.log("Cannot forget the kept ID " + id + ": " + removed.error());
-            ClientSession* asker = server_.sessions().find(serial);
-            if (!asker || asker->id != id) return;
-            asker->pinned = false;
+            const ClientSession* asker = server_.session(serial);
+            if (!asker || of(*asker).id != id) return;
+            client(*asker).shown.pinned = false;
             sayID(*asker);
           })) {
     sayID(session);
   }
 }
 
-void Registration::ping(ClientSession& session, const std::vector<std::string>& words) {
+void Registration::ping(const ClientSession& session, const std::vector<std::string>& words) {
   if (words.size() < 2 || words[1].empty()) return;
   std::string token = words[1].substr(0, kMaxToken);
-  server_.say(session, "PONG " + token + " " + PLIMO_VERSION + " " +
-                           std::to_string(server_.ids().onlineCount()) + " " +
-                           uptimeText(server_.uptime()));
+  server_.say(session, "PONG " + token + " " + PLIMO_VERSION + " " + std::to_string(ids_.onlineCount()) + " " +
+                           uptimeText(server_.now() - started_));
 }
 
-void Registration::sessionEnded(ClientSession& session) {
-  portsTold_.erase(session.serial);
-  if (session.id.empty()) return;
-  if (server_.ids().holder(session.id) == session.serial) {
-    server_.ids().takeOffline(session.id, server_.loop().now(), session.endpoint.ip);
-  }
+void Registration::sessionEnded(const ClientSession& session, const std::string& why) {
+  auto it = clients_.find(session.serial);
+  if (it == clients_.end()) return;
+  Client& c = it->second;
+  c.portsTold = false;
+  if (c.shown.id.empty()) return;
+  if (ids_.holder(c.shown.id) == session.serial) ids_.takeOffline(c.shown.id, server_.now(), session.endpoint.ip);
+  server_.log(session, "ID " + c.shown.id + " offline: " + why);
+  c.shown.id.clear();
+  c.shown.pinned = false;
 }
 
 }  // namespace plimo

@@ -1,6 +1,8 @@
 #pragma once
 // The registration commands of a client session: HELLO (→ "ID"), PIN and
-// UNPIN (keeping an ID with a secret), PING (→ "PONG"), BYE.
+// UNPIN (keeping an ID with a secret), PING (→ "PONG"). It owns the IDs
+// online and leased, and what each session's HELLO told (its Registrant), by
+// session serial.
 //
 // One thread (the server loop); the database work of PIN and UNPIN runs on
 // the store's thread and is answered when it is done. Owned by the
@@ -9,17 +11,17 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "core/Bytes.h"
+#include "server/HandlerContext.h"
+#include "server/IdRegistry.h"
 #include "server/RateLimiter.h"
+#include "server/Registrant.h"
 
 namespace plimo {
 
-class RelayServer;
-class ServerStore;
-struct ClientSession;
+class UnattendedGate;
 
 class Registration {
  public:
@@ -36,17 +38,29 @@ class Registration {
   // an office behind one NAT address whose PCs start at once.
   static constexpr Rate kPinsPerAddress{1.0, 60};
 
-  explicit Registration(RelayServer& server);
+  // `udpPort` and `tcpPorts`: what PORTS tells each client once.
+  Registration(HandlerContext& server, UnattendedGate& gate, uint16_t udpPort, std::vector<uint16_t> tcpPorts);
 
-  void hello(ClientSession& session, const std::vector<std::string>& words);
-  void pin(ClientSession& session, const std::vector<std::string>& words);
-  void unpin(ClientSession& session);
-  void ping(ClientSession& session, const std::vector<std::string>& words);
-  // What the session stood for ends: its ID goes offline.
-  void sessionEnded(ClientSession& session);
-  // The session itself is gone: its budget goes too (it outlives a client
-  // forgotten at its endpoint, so that new keys do not refill it).
-  void sessionRemoved(uint64_t serial) { pinBudgets_.erase(serial); }
+  void hello(const ClientSession& session, const std::vector<std::string>& words);
+  void pin(const ClientSession& session, const std::vector<std::string>& words);
+  void unpin(const ClientSession& session);
+  void ping(const ClientSession& session, const std::vector<std::string>& words);
+  // New keys replaced those of the running session: the next HELLO shows
+  // whether the same client is still there (it names its ID).
+  void rekeyed(const ClientSession& session) { clients_[session.serial].rekeyed = true; }
+  // What the session stood for ends: its ID goes offline (logged with `why`).
+  void sessionEnded(const ClientSession& session, const std::string& why);
+  // The session itself is gone: its budget and what its HELLO told go too
+  // (they outlive a client forgotten at its endpoint, so that new keys do
+  // not refill the budget).
+  void sessionRemoved(uint64_t serial) { clients_.erase(serial); }
+
+  const Registrant& of(const ClientSession& session) const;
+  // Takes what HELLO or CONNECT says of the client's LAN address and partner
+  // key; a field that does not parse keeps the earlier value.
+  void noteLanAndKey(const ClientSession& session, const std::string& ip, const std::string& port,
+                     const std::string& keyHex);
+  const IdRegistry& ids() const { return ids_; }
 
   // What the database keeps of a secret.
   static Bytes secretHash(const std::string& secret);
@@ -54,10 +68,20 @@ class Registration {
   static std::string uptimeText(double seconds);
 
  private:
-  void sayID(ClientSession& session);
+  // One session's registration.
+  struct Client {
+    Registrant shown;
+    bool rekeyed = false;
+    bool portsTold = false;  // once per client
+    TokenBucket pins;  // PIN attempts: each reads, most write the database
+  };
+  // Made on first use; only for sessions in the table.
+  Client& client(const ClientSession& session) { return clients_[session.serial]; }
+
+  void sayID(const ClientSession& session);
   bool isKept(const std::string& id);
   // Gives `session` the ID `id` (dropping the one it had).
-  void assign(ClientSession& session, const std::string& id);
+  void assign(const ClientSession& session, const std::string& id);
   // The ID a HELLO naming `wanted` gets: that one when its lease came from
   // the same public address and nobody holds it, else a fresh one. A kept
   // ID comes back only through PIN with its secret.
@@ -82,12 +106,14 @@ class Registration {
   // Another session holds `id` and spoke lately (a takeover must wait).
   bool heldByLiveSession(const std::string& id, const ClientSession& asker);
 
-  RelayServer& server_;
+  HandlerContext& server_;
+  UnattendedGate& gate_;
+  uint16_t udpPort_;
+  std::vector<uint16_t> tcpPorts_;
+  double started_;
+  IdRegistry ids_;
   RateLimiter pinsPerAddress_;
-  // By session serial: PIN attempts (each reads, most write the database),
-  // and the sessions told the server's ports (once per client).
-  std::unordered_map<uint64_t, TokenBucket> pinBudgets_;
-  std::unordered_set<uint64_t> portsTold_;
+  std::unordered_map<uint64_t, Client> clients_;  // by session serial
 };
 
 }  // namespace plimo

@@ -31,17 +31,6 @@ size_t perAddressCapacity(const RelayConfig& config) {
 // UDP sources never takes it.
 constexpr double kHandshakeReserve = 0.25;
 
-// Unpinned IDs stay reserved for their PC this long after it goes offline.
-constexpr double kLeaseSeconds = 24 * 3600;
-constexpr size_t kMaxLeases = 200000;
-// Leases one address may hold: twice the sessions it may have at once
-// (each PC's ID and the one it had before), so that ID churn from one
-// address cannot push out the leases of everyone else.
-constexpr size_t kLeasesPerAddress = 2048;
-// Lines one client may have waiting behind a database write; a client sends
-// a few, so more are a flood and are dropped.
-constexpr size_t kMaxHeldLines = 32;
-
 std::string trimmed(const Bytes& plain) {
   auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
   size_t begin = 0, end = plain.size();
@@ -59,25 +48,19 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       key_(std::move(key)),
       sink_(sink),
       config_(std::move(config)),
-      log_(std::move(log)),
-      started_(loop.now()),
+      log_(std::move(log), loop.now()),
       table_(config_.maxSessions, unconfirmedCapacity(config_)),
-      ids_(kLeaseSeconds, kMaxLeases, kLeasesPerAddress),
       // A burst of two seconds' worth: a client's whole retry schedule fits.
-      handshakes_(Rate{config_.handshakeRate, 2 * config_.handshakeRate}, kTrackedAddresses),
-      stunAnswers_(kStunAnswersPerAddress, kTrackedAddresses),
-      logLines_(kLogLinesPerAddress, kTrackedAddresses),
-      lastSummary_(started_),
+      handshakes_(Rate{config_.handshakeRate, 2 * config_.handshakeRate}, RateLimiter::kTrackedAddresses),
+      stunAnswers_(kStunAnswersPerAddress, RateLimiter::kTrackedAddresses),
       maxPerAddress_(perAddressCapacity(config_)),
-      unattendedGate_(std::make_unique<UnattendedGate>(UnattendedGate::Context{
-          loop_, reads_, [this](const std::string& t) { log_(t); },
-          [this](const ClientSession& about, const std::string& t) { this->log(about, t); }})),
-      registration_(std::make_unique<Registration>(*this)),
-      rendezvous_(std::make_unique<Rendezvous>(*this)),
-      reports_(std::make_unique<Reports>(*this)) {
+      unattendedGate_(std::make_unique<UnattendedGate>(context())),
+      registration_(std::make_unique<Registration>(context(), *unattendedGate_, config_.udpPort, config_.tcpPorts)),
+      rendezvous_(std::make_unique<Rendezvous>(context(), *unattendedGate_)),
+      reports_(std::make_unique<Reports>(context())) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
   storeWorker_ =
-      std::make_unique<StoreWorker>(loop_, store, config_.storeWork, [this](const std::string& t) { log_(t); });
+      std::make_unique<StoreWorker>(loop_, store, config_.storeWork, [this](const std::string& t) { log_.line(t); });
   handshakeWorker_ = std::make_unique<HandshakeWorker>(
       loop_, key_, config_.handshakeThread, [this](const HandshakeResult& result) { welcome(result); });
 }
@@ -89,7 +72,18 @@ RelayServer::~RelayServer() {
   storeWorker_.reset();
 }
 
-double RelayServer::uptime() const { return loop_.now() - started_; }
+const IdRegistry& RelayServer::ids() const { return registration_->ids(); }
+
+size_t RelayServer::queuedWrites() const { return storeWorker_->queued(); }
+
+const Registrant& RelayServer::registrant(const ClientSession& session) const { return registration_->of(session); }
+
+void RelayServer::noteLanAndKey(const ClientSession& session, const std::string& ip, const std::string& port,
+                                const std::string& keyHex) {
+  registration_->noteLanAndKey(session, ip, port, keyHex);
+}
+
+uint64_t RelayServer::holderOf(const std::string& id) const { return registration_->ids().holder(id); }
 
 void RelayServer::receive(const Endpoint& from, ByteView packet) {
   bool stranger = from.isTcp() && !table_.find(from);
@@ -213,7 +207,7 @@ void RelayServer::sealed(const Endpoint& from, ByteView packet) {
   if (!plain && session->pending) {
     plain = session->pending->open(packet);
     if (plain) {
-      session->rekeyed = session->channel != nullptr;
+      if (session->channel) registration_->rekeyed(*session);
       session->channel = std::move(session->pending);
     }
   }
@@ -229,32 +223,28 @@ void RelayServer::sealed(const Endpoint& from, ByteView packet) {
   dispatch(*session, trimmed(*plain));
 }
 
-void RelayServer::written(uint64_t serial) {
-  ClientSession* session = table_.find(serial);
-  if (!session || session->writesAwaited == 0 || --session->writesAwaited > 0) return;
-  std::vector<std::string> held = std::move(session->heldLines);
-  session->heldLines.clear();
-  for (size_t i = 0; i < held.size(); ++i) {
-    session = table_.find(serial);
+void RelayServer::written(uint64_t serial, bool queued) {
+  bool waited = held_.waiting(serial);
+  held_.writeDone(serial);
+  if (!queued || !waited || held_.waiting(serial)) return;
+  std::vector<std::string> lines = held_.release(serial);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const ClientSession* session = table_.find(serial);
     if (!session) return;
-    if (session->writesAwaited > 0) {
+    if (held_.waiting(serial)) {
       // A held line asked for another write: the rest waits for that one.
-      session->heldLines.assign(held.begin() + std::ptrdiff_t(i), held.end());
+      held_.holdAgain(serial, {lines.begin() + std::ptrdiff_t(i), lines.end()});
       return;
     }
-    dispatch(*session, held[i]);
+    dispatch(*session, lines[i]);
   }
 }
 
-void RelayServer::dispatch(ClientSession& session, const std::string& line) {
+void RelayServer::dispatch(const ClientSession& session, const std::string& line) {
   std::vector<std::string> words = splitWords(line);
   const std::string& command = words[0];
-  if (session.writesAwaited > 0 && command != "PING" && command != "BYE") {
-    if (session.heldLines.size() < kMaxHeldLines) {
-      session.heldLines.push_back(line);
-    } else {
-      ++stats_.dropped;
-    }
+  if (held_.waiting(session.serial) && command != "PING" && command != "BYE") {
+    if (!held_.hold(session.serial, line)) ++stats_.dropped;
     return;
   }
   if (command == "HELLO") {
@@ -277,32 +267,27 @@ void RelayServer::dispatch(ClientSession& session, const std::string& line) {
   // Anything else is from a newer client or garbage; it gets no answer.
 }
 
-void RelayServer::say(ClientSession& session, std::string_view line) {
+void RelayServer::say(const ClientSession& session, std::string_view line) {
   if (!session.channel) return;
   Bytes packet = session.channel->seal(ByteView(reinterpret_cast<const uint8_t*>(line.data()), line.size()));
   sink_.send(session.endpoint, packet, false);
 }
 
-void RelayServer::sendRaw(const ClientSession& session, ByteView packet, bool droppable) {
-  sink_.send(session.endpoint, packet, droppable);
-}
-
-void RelayServer::endSession(ClientSession& session, const std::string& why, bool closeConnection) {
+void RelayServer::endSession(const ClientSession& session, const std::string& why, bool closeConnection) {
   forgetClient(session, why);
   Endpoint endpoint = session.endpoint;
-  rendezvous_->sessionRemoved(session.serial);
-  registration_->sessionRemoved(session.serial);
-  table_.remove(session.serial);
+  uint64_t serial = session.serial;
+  rendezvous_->sessionRemoved(serial);
+  registration_->sessionRemoved(serial);
+  held_.forget(serial);
+  table_.remove(serial);
   if (endpoint.isTcp() && closeConnection) sink_.close(endpoint);
 }
 
-void RelayServer::forgetClient(ClientSession& session, const std::string& why) {
+void RelayServer::forgetClient(const ClientSession& session, const std::string& why) {
   rendezvous_->sessionEnded(session);
-  registration_->sessionEnded(session);
   reports_->sessionEnded(session);
-  if (!session.id.empty()) log(session, "ID " + session.id + " offline: " + why);
-  session.id.clear();
-  session.pinned = false;
+  registration_->sessionEnded(session, why);
 }
 
 void RelayServer::makeRoom(bool confirmed) {
@@ -315,24 +300,13 @@ void RelayServer::makeRoom(bool confirmed) {
 }
 
 void RelayServer::log(const ClientSession& about, const std::string& text) {
-  if (logLines_.allow(about.endpoint.ip, loop_.now())) {
-    log_(text);
-  } else {
-    ++leftOutLines_;
-  }
-}
-
-void RelayServer::summarizeLeftOutLines() {
-  if (leftOutLines_ == 0 || loop_.now() - lastSummary_ < kLogSummaryPeriod) return;
-  log_(std::to_string(leftOutLines_) + " lines about busy source addresses left out of the log");
-  leftOutLines_ = 0;
-  lastSummary_ = loop_.now();
+  log_.about(about.endpoint.ip, loop_.now(), text);
 }
 
 void RelayServer::sweep() {
   double now = loop_.now();
   reports_->expire(now);
-  summarizeLeftOutLines();
+  log_.summarize(now);
   for (uint64_t serial : table_.silentSince(true, now - kSilenceTimeout)) {
     if (ClientSession* s = table_.find(serial)) endSession(*s, "silent for 65 s");
   }

@@ -6,7 +6,8 @@
 // so tests drive it on a ManualLoop with a recording sink. Text commands go
 // to Registration (HELLO, PIN, UNPIN, PING), Rendezvous (CONNECT, SESSION,
 // relaying, PARTNER GONE) and Reports (REPORT); each keeps its own state per
-// session serial and hears of a session's end through endSession.
+// session serial, reaches the server only through the HandlerContext, and
+// hears of a session's end through sessionEnded and sessionRemoved.
 //
 // One thread: the loop's; the key work of handshakes may run on a worker
 // (HandshakeWorker), the database writes of pins, usage records and reports
@@ -18,18 +19,18 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "protocol/crypto/SigningKey.h"
-#include "protocol/wire/LinkLimits.h"
+#include "server/BudgetedLog.h"
+#include "server/HandlerContext.h"
+#include "server/HeldLines.h"
 #include "server/IdRegistry.h"
 #include "server/PacketSink.h"
 #include "server/RateLimiter.h"
-#include "server/ServerStore.h"
+#include "server/RelayConfig.h"
 #include "server/SessionTable.h"
-#include "server/StoreWorker.h"
 
 namespace plimo {
 
@@ -40,34 +41,7 @@ class Rendezvous;
 class Reports;
 class UnattendedGate;
 
-struct RelayConfig {
-  uint16_t udpPort = link::kDefaultServerPort;
-  // The TCP fallback ports clients are told about (the ones listening).
-  std::vector<uint16_t> tcpPorts;
-  size_t maxSessions = 100000;
-  // Sessions that have had a welcome but sent nothing under its keys yet;
-  // 0: a quarter of maxSessions, at least 4096 (clients reconnecting at once
-  // after a restart).
-  size_t maxUnconfirmed = 0;
-  // Sessions one source address may hold; 0: an eighth of maxSessions, at
-  // most 1024 (an office of PCs behind one NAT address), so that one
-  // address never evicts the clients of others.
-  size_t maxSessionsPerAddress = 0;
-  double handshakeRate = 50;  // per source address and second
-  // The share of the server thread's time handshakes may take, measured.
-  // Each costs a key, an agreement and a signature (about 0.2 ms on a quiet
-  // core, far more on a busy or slow one); the rest is for relaying and the
-  // clients' lines, whatever the machine.
-  double handshakeShare = 0.25;
-  // The key work of handshakes on a worker thread (the server process);
-  // else inside receive (tests on virtual time).
-  bool handshakeThread = false;
-  // Where the database writes run: on a thread of their own (the server
-  // process), or on the loop (tests on virtual time).
-  StoreWorker::Mode storeWork = StoreWorker::Mode::inlined;
-};
-
-class RelayServer {
+class RelayServer final : private HandlerContext {
  public:
   // A client says HELLO every 20 s; three lost in a row end its session (the
   // client gives up on the server after the same 65 s).
@@ -77,14 +51,6 @@ class RelayServer {
   static constexpr double kWelcomeTimeout = 10.0;
 
   using Log = std::function<void(const std::string&)>;
-
-  // Source addresses whose rates are tracked at once (a few MB at most).
-  static constexpr size_t kTrackedAddresses = 65536;
-  // Log lines about one source address: a client's day makes a handful; a
-  // flood from one address must not roll the log away.
-  static constexpr Rate kLogLinesPerAddress{0.2, 20};
-  // How often the server says how many lines it left out.
-  static constexpr double kLogSummaryPeriod = 60.0;
 
   struct Stats {
     uint64_t welcomes = 0;
@@ -112,80 +78,58 @@ class RelayServer {
   // The peer closed a TCP connection, or it failed.
   void connectionClosed(const Endpoint& from);
 
-  // ----- for the command handlers -----
-  // Seals one text line to the client (nothing before its session is up).
-  void say(ClientSession& session, std::string_view line);
-  // Ends a session: its ID goes offline, its partner hears of it, a TCP
-  // connection is closed (unless it is already). `session` is invalid
-  // afterwards.
-  void endSession(ClientSession& session, const std::string& why, bool closeConnection = true);
-  // Ends what the session stands for (ID, partner, usage) but keeps the
-  // session itself: another client now speaks from its endpoint.
-  void forgetClient(ClientSession& session, const std::string& why);
-  void sendRaw(const ClientSession& session, ByteView packet, bool droppable);
-  void log(const std::string& text) { log_(text); }
-  // A line about what one client did, within its address's budget.
-  void log(const ClientSession& about, const std::string& text);
-
-  EventLoop& loop() { return loop_; }
-  // Reads, on the loop. A pin is relied on only once its write committed.
-  ServerStore& reads() { return reads_; }
-  // Every write, in order.
-  StoreWorker& writes() { return *storeWorker_; }
-  // A write whose answer the client's next lines may depend on (PIN,
-  // UNPIN): those lines (but PING and BYE) wait until `done` has run. False,
-  // with nothing queued, when the store is too busy for the client's work
-  // (StoreWorker::submitFor): the caller answers that it is.
-  template <class Work, class Done>
-  [[nodiscard]] bool writeBeforeNextLines(ClientSession& session, Work work, Done done) {
-    ++session.writesAwaited;
-    if (writes().submitFor(session.serial, std::move(work),
-                           [this, serial = session.serial, done = std::move(done)](auto result) mutable {
-                             done(std::move(result));
-                             written(serial);
-                           }))
-      return true;
-    --session.writesAwaited;
-    return false;
-  }
-  SessionTable& sessions() { return table_; }
-  IdRegistry& ids() { return ids_; }
-  const RelayConfig& config() const { return config_; }
-  const SigningKey& key() const { return key_; }
   const Stats& stats() const { return stats_; }
+  const SessionTable& sessions() const { return table_; }
+  const IdRegistry& ids() const;
   const Rendezvous& rendezvous() const { return *rendezvous_; }
-  UnattendedGate& unattendedGate() { return *unattendedGate_; }
-  // Seconds since the server started.
-  double uptime() const;
+  // Database jobs submitted whose work has not started.
+  size_t queuedWrites() const;
 
  private:
+  // What the handlers see of the server.
+  HandlerContext& context() { return *this; }
+  double now() const override { return loop_.now(); }
+  double wallNow() const override { return loop_.wallNow(); }
+  const ClientSession* session(uint64_t serial) override { return table_.find(serial); }
+  void say(const ClientSession& session, std::string_view line) override;
+  void pass(const ClientSession& to, ByteView packet) override { sink_.send(to.endpoint, packet, true); }
+  void forgetClient(const ClientSession& session, const std::string& why) override;
+  void log(const std::string& text) override { log_.line(text); }
+  void log(const ClientSession& about, const std::string& text) override;
+  ServerStore& reads() override { return reads_; }
+  StoreWorker& writes() override { return *storeWorker_; }
+  const Registrant& registrant(const ClientSession& session) const override;
+  void noteLanAndKey(const ClientSession& session, const std::string& ip, const std::string& port,
+                     const std::string& keyHex) override;
+  uint64_t holderOf(const std::string& id) const override;
+  void holdLines(uint64_t serial) override { held_.awaitWrite(serial); }
+  // Runs the lines held for the session `serial` once no write is awaited.
+  void written(uint64_t serial, bool queued) override;
+
   void route(const Endpoint& from, ByteView packet);
   void handshake(const Endpoint& from, ByteView packet);
   void welcome(const HandshakeResult& result);
   void sealed(const Endpoint& from, ByteView packet);
-  void dispatch(ClientSession& session, const std::string& line);
-  // Runs the lines held for the session `serial` once no write is awaited.
-  void written(uint64_t serial);
+  void dispatch(const ClientSession& session, const std::string& line);
+  // Ends a session: its ID goes offline, its partner hears of it, a TCP
+  // connection is closed (unless it is already). `session` is invalid
+  // afterwards.
+  void endSession(const ClientSession& session, const std::string& why, bool closeConnection = true);
   void sweep();
   void makeRoom(bool confirmed);
-  void summarizeLeftOutLines();
 
   EventLoop& loop_;
   ServerStore& reads_;
   SigningKey key_;
   PacketSink& sink_;
   RelayConfig config_;
-  Log log_;
-  double started_;
+  BudgetedLog log_;
 
   SessionTable table_;
-  IdRegistry ids_;
+  HeldLines held_;
   RateLimiter handshakes_;
   TokenBucket handshakeBudget_;
   RateLimiter stunAnswers_;
-  RateLimiter logLines_;
-  uint64_t leftOutLines_ = 0;
-  double lastSummary_;
   size_t maxPerAddress_;
   Stats stats_;
   std::unique_ptr<UnattendedGate> unattendedGate_;

@@ -12,10 +12,10 @@
 // SESSION START again (with a trailing " 0"), and that continues the open
 // record when the client holds that side's ID and no other session does. A
 // record ends with SESSION END from either side, or when neither side has a
-// server session any more; its length is the server's own measure.
+// server session any more; its length is the server's own measure
+// (UsageRecords keeps the open ones).
 //
-// One thread (the server loop); the records are written on the store's
-// thread, in order. Owned by the RelayServer.
+// One thread (the server loop). Owned by the RelayServer.
 
 #include <cstdint>
 #include <string>
@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "core/Bytes.h"
+#include "server/HandlerContext.h"
 #include "server/RateLimiter.h"
+#include "server/UsageRecords.h"
 
 namespace plimo {
 
-class RelayServer;
-class ServerStore;
-struct ClientSession;
+class UnattendedGate;
 
 class Rendezvous {
  public:
@@ -50,22 +50,22 @@ class Rendezvous {
   // (ten seconds of punching and a little more).
   static constexpr double kPairingHold = 12.0;
 
-  explicit Rendezvous(RelayServer& server);
+  Rendezvous(HandlerContext& server, UnattendedGate& gate);
 
-  void connect(ClientSession& session, const std::vector<std::string>& words);
+  void connect(const ClientSession& session, const std::vector<std::string>& words);
   // "SESSION START id V|H [0]" and "SESSION END".
-  void sessionLine(ClientSession& session, const std::vector<std::string>& words);
+  void sessionLine(const ClientSession& session, const std::vector<std::string>& words);
   // Passes a 0x14 packet from `session` on to its partner; false when it
   // has none to go to.
-  bool relay(ClientSession& session, ByteView packet);
+  bool relay(const ClientSession& session, ByteView packet);
   // What the session stood for ends (its pairing, its part in a record):
   // the session ends, or another client speaks from its endpoint now.
-  void sessionEnded(ClientSession& session);
+  void sessionEnded(const ClientSession& session);
   // The session itself is gone: its budgets go too (they outlive a client
   // forgotten at its endpoint, so that new keys do not refill them).
   void sessionRemoved(uint64_t serial);
 
-  size_t openUsages() const { return usages_.size(); }
+  size_t openUsages() const { return records_.count(); }
 
  private:
   // One server session's place in a pair.
@@ -96,52 +96,22 @@ class Rendezvous {
   const Pairing& of(const ClientSession& session) const;
   Limits& limits(const ClientSession& session);
 
-  struct Usage {
-    int64_t row = 0;
-    std::string viewerID;
-    std::string hostID;
-    double started = 0;       // monotonic
-    int64_t startedWall = 0;  // Unix seconds
-    uint64_t viewerSerial = 0;  // 0 once that side's server session is gone
-    uint64_t hostSerial = 0;
-  };
-
   std::string peerLine(const ClientSession& about) const;
   bool busy(const ClientSession& session, uint64_t asker) const;
   // Ends the pairing of `session` (its contender, if still waiting, takes the place).
-  void unpair(ClientSession& session);
-  void pair(ClientSession& viewer, ClientSession& host);
+  void unpair(const ClientSession& session);
+  void pair(const ClientSession& viewer, const ClientSession& host);
   // The open record `session` may start or continue as that side of the
   // pair with `partner` (held by `partnerSession`, if online); 0 when none.
-  uint64_t usageFor(ClientSession& session, bool viewer, const std::string& partnerID, ClientSession* partnerSession);
-  uint64_t openUsage(const std::string& viewerID, const std::string& hostID, const std::string& role);
+  uint64_t usageFor(const ClientSession& session, bool viewer, const std::string& partnerID,
+                    const ClientSession* partnerSession);
   void closeUsage(uint64_t number);
-  // An ended record as it goes to the store's thread; the helper is found
-  // again by its serial when the write is done.
-  struct Ended {
-    int64_t row = 0;
-    std::string viewerID;
-    std::string hostID;
-    uint64_t helperSerial = 0;
-    int64_t startedWall = 0;
-    int64_t seconds = 0;
-    bool askHelper = false;  // the helper was online: it is asked for a report
-  };
-  struct EndResult {
-    bool asked = false;
-    std::string lengthError, askError;  // why a write failed, for the log
-  };
-  // The store's thread: the length, and that the helper was asked.
-  static EndResult record(ServerStore& store, const Ended& ended);
-  void recorded(const Ended& ended, const EndResult& result);
-  bool sideOnline(uint64_t serial, const std::string& id) const;
 
-  RelayServer& server_;
+  HandlerContext& server_;
+  UnattendedGate& gate_;
   RateLimiter unknownPerAddress_;
   RateLimiter connectsPerAddress_;
-  uint64_t nextUsage_ = 1;
-  std::unordered_map<uint64_t, Usage> usages_;
-  std::unordered_map<std::string, uint64_t> usageByPair_;  // "viewer host" → number
+  UsageRecords records_;
   std::unordered_map<uint64_t, Pairing> pairings_;  // by session serial
   std::unordered_map<uint64_t, Limits> limits_;     // by session serial
 };

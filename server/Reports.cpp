@@ -4,7 +4,7 @@
 #include <charconv>
 
 #include "server/IdRegistry.h"
-#include "server/RelayServer.h"
+#include "server/Registrant.h"
 #include "server/TextLine.h"
 
 namespace plimo {
@@ -26,8 +26,6 @@ bool isMsgID(const std::string& text) {
 
 }  // namespace
 
-Reports::Reports(RelayServer& server) : server_(server) {}
-
 std::optional<ServerStore::Report> Reports::decode(const std::string& base64) {
   if (base64.size() > kMaxPieces * kMaxPiece) return std::nullopt;
   auto fields = ReportPayload::decode(base64);
@@ -37,7 +35,7 @@ std::optional<ServerStore::Report> Reports::decode(const std::string& base64) {
   return r;
 }
 
-void Reports::report(ClientSession& session, const std::vector<std::string>& words) {
+void Reports::report(const ClientSession& session, const std::vector<std::string>& words) {
   // REPORT msgID i n piece
   const std::string& msgID = word(words, 1);
   int64_t index = 0, count = 0;
@@ -47,7 +45,7 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
     server_.say(session, "ERR REPORT_BAD");
     return;
   }
-  if (session.id.empty()) {
+  if (server_.registrant(session).id.empty()) {
     server_.say(session, "ERR REPORT_NOT_READY");
     return;
   }
@@ -58,7 +56,7 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
   Assembly& a = assemblies_[session.serial];
   if (a.msgID != msgID || a.pieces.size() != size_t(count)) {
     // A new report (or the same one sent again from its start).
-    a.started = server_.loop().now();
+    a.started = server_.now();
     a.msgID = msgID;
     a.pieces.assign(size_t(count), std::string());
     a.have = 0;
@@ -73,11 +71,11 @@ void Reports::report(ClientSession& session, const std::vector<std::string>& wor
   accept(session, msgID, payload);
 }
 
-void Reports::accept(ClientSession& session, const std::string& msgID, const std::string& payload) {
+void Reports::accept(const ClientSession& session, const std::string& msgID, const std::string& payload) {
   // What can be told on the loop is: a refusal queues no write. An honest
   // client's resend whose confirmation was lost hears REPORT_RATE then and
   // is confirmed on its next try.
-  double now = server_.loop().now();
+  double now = server_.now();
   Budget& budget = budgets_[session.serial];
   if (now - budget.windowStart >= 60) budget = {now, 0};
   if (budget.count >= kPerMinute) {
@@ -92,14 +90,14 @@ void Reports::accept(ClientSession& session, const std::string& msgID, const std
     server_.say(session, "ERR REPORT_BAD");
     return;
   }
-  Submitted submitted{session.serial, session.id, msgID, row, std::move(*report)};
+  Submitted submitted{session.serial, server_.registrant(session).id, msgID, row, std::move(*report)};
   // Counted while the store works on it: a burst of reports cannot queue
   // more writes than the budget before the first answer comes back.
   ++budget.count;
   // The checks and the write in one job: its answer says what was stored.
   if (!server_.writes().submitFor(
           session.serial,
-          [submitted, received = int64_t(server_.loop().wallNow())](ServerStore& store) {
+          [submitted, received = int64_t(server_.wallNow())](ServerStore& store) {
             return write(store, submitted, received);
           },
           [this, submitted](const Stored& result) { written(submitted, result); })) {
@@ -131,7 +129,7 @@ void Reports::written(const Submitted& submitted, const Stored& result) {
     server_.log("Cannot store the session report from " + submitted.reporterID + ": " + result.error);
   }
   // The reporter may have left while the job ran.
-  ClientSession* session = server_.sessions().find(submitted.serial);
+  const ClientSession* session = server_.session(submitted.serial);
   if (result.outcome != Stored::added) {
     if (auto budget = budgets_.find(submitted.serial); budget != budgets_.end() && budget->second.count > 0)
       --budget->second.count;

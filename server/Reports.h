@@ -21,12 +21,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/HandlerContext.h"
 #include "server/ServerStore.h"
 
 namespace plimo {
-
-class RelayServer;
-struct ClientSession;
 
 class Reports {
  public:
@@ -41,9 +39,9 @@ class Reports {
   // after 30 s; half a report older than that will not be completed.
   static constexpr double kAssemblyLife = 30.0;
 
-  explicit Reports(RelayServer& server);
+  explicit Reports(HandlerContext& server) : server_(server) {}
 
-  void report(ClientSession& session, const std::vector<std::string>& words);
+  void report(const ClientSession& session, const std::vector<std::string>& words);
   // The session is ending: a half-sent report is dropped (the client sends
   // it whole again).
   void sessionEnded(const ClientSession& session);
@@ -80,12 +78,12 @@ class Reports {
     std::string error;  // why the database failed, for the log
   };
 
-  void accept(ClientSession& session, const std::string& msgID, const std::string& payload);
+  void accept(const ClientSession& session, const std::string& msgID, const std::string& payload);
   // The store's thread.
   static Stored write(ServerStore& store, Submitted submitted, int64_t received);
   void written(const Submitted& submitted, const Stored& result);
 
-  RelayServer& server_;
+  HandlerContext& server_;
   std::unordered_map<uint64_t, Assembly> assemblies_;  // by session serial
   std::unordered_map<uint64_t, Budget> budgets_;
 };

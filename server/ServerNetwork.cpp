@@ -1,10 +1,6 @@
 #include "server/ServerNetwork.h"
 
 #include <asio/post.hpp>
-#include <asio/write.hpp>
-#include <deque>
-
-#include "protocol/wire/StreamFramer.h"
 
 namespace plimo {
 
@@ -15,136 +11,12 @@ struct ServerNetwork::Listener {
   Timer retry;  // after a failed accept
 };
 
-class ServerNetwork::Connection : public std::enable_shared_from_this<Connection> {
- public:
-  Connection(ServerNetwork& network, asio::ip::tcp::socket socket, Endpoint endpoint, double now)
-      : network_(network), socket_(std::move(socket)), endpoint_(endpoint), opened_(now), lastRx_(now) {}
-
-  void start() { read(); }
-
-  void send(ByteView packet, bool droppable) {
-    Bytes frame = StreamFramer::frame(packet);
-    if (frame.empty() || closed_) return;
-    bool overTotal = network_.queuedTotal_ + frame.size() > network_.maxQueuedTotal_;
-    if (droppable && (overTotal || droppableQueued_ + frame.size() > kMaxDroppableQueued)) return;
-    if (overTotal || queued_ + frame.size() > kMaxQueued) {
-      // Not reading for megabytes (a dead or hostile client), or the
-      // server's queues are full and this one cannot wait.
-      close();
-      network_.dropLater(endpoint_.conn);
-      return;
-    }
-    queued_ += frame.size();
-    network_.queuedTotal_ += frame.size();
-    if (droppable) droppableQueued_ += frame.size();
-    waiting_.push_back({std::move(frame), droppable});
-    if (!writing_) write();
-  }
-
-  void close() {
-    if (closed_) return;
-    closed_ = true;
-    // What waits here will never leave; a write under way is counted off
-    // here too, its completion finds the connection closed.
-    network_.queuedTotal_ -= queued_;
-    queued_ = droppableQueued_ = 0;
-    std::error_code ignored;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    socket_.close(ignored);
-  }
-
-  const Endpoint& endpoint() const { return endpoint_; }
-  double lastRx() const { return lastRx_; }
-  bool spoke() const { return spoke_; }
-  double opened() const { return opened_; }
-
- private:
-  struct Frame {
-    Bytes bytes;
-    bool droppable;
-  };
-
-  void read() {
-    auto self = shared_from_this();
-    socket_.async_read_some(asio::buffer(buffer_), [self](const std::error_code& error, size_t n) {
-      self->onRead(error, n);
-    });
-  }
-
-  void onRead(const std::error_code& error, size_t n) {
-    if (closed_) return;
-    if (error) {
-      network_.dropConnection(endpoint_.conn, true);
-      return;
-    }
-    bool ok = framer_.feed(ByteView(buffer_.data(), n), [this](ByteView packet) {
-      // A packet may end this very connection (BYE); what follows is dropped.
-      if (closed_) return;
-      // Only whole packets count: a byte now and then keeps nothing open.
-      lastRx_ = network_.loop_.now();
-      spoke_ = true;
-      network_.onPacket_(endpoint_, packet);
-    });
-    if (closed_) return;
-    if (!ok) {
-      network_.dropConnection(endpoint_.conn, true);
-      return;
-    }
-    read();
-  }
-
-  void write() {
-    writing_ = true;
-    batch_.clear();
-    batchDroppable_ = 0;
-    while (!waiting_.empty()) {
-      Frame& f = waiting_.front();
-      append(batch_, f.bytes);
-      if (f.droppable) batchDroppable_ += f.bytes.size();
-      waiting_.pop_front();
-    }
-    auto self = shared_from_this();
-    asio::async_write(socket_, asio::buffer(batch_), [self](const std::error_code& error, size_t) {
-      self->onWritten(error);
-    });
-  }
-
-  void onWritten(const std::error_code& error) {
-    writing_ = false;
-    if (closed_) return;
-    queued_ -= batch_.size();
-    droppableQueued_ -= batchDroppable_;
-    network_.queuedTotal_ -= batch_.size();
-    if (error) {
-      network_.dropConnection(endpoint_.conn, true);
-      return;
-    }
-    if (!waiting_.empty()) write();
-  }
-
-  ServerNetwork& network_;
-  asio::ip::tcp::socket socket_;
-  Endpoint endpoint_;
-  double opened_;
-  double lastRx_;
-  bool spoke_ = false;
-  bool closed_ = false;
-  StreamFramer framer_;
-  std::array<uint8_t, 8192> buffer_{};
-  std::deque<Frame> waiting_;
-  Bytes batch_;
-  size_t batchDroppable_ = 0;
-  size_t queued_ = 0;
-  size_t droppableQueued_ = 0;
-  bool writing_ = false;
-};
-
 ServerNetwork::ServerNetwork(asio::io_context& context, EventLoop& loop, size_t maxConnections,
                              size_t maxQueuedTotal)
     : context_(context),
       loop_(loop),
       maxConnections_(maxConnections),
-      maxQueuedTotal_(maxQueuedTotal),
+      queued_{0, maxQueuedTotal},
       udp_(context) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
 }
@@ -250,7 +122,7 @@ void ServerNetwork::accept(const std::shared_ptr<Listener>& listener) {
         uint64_t id = nextConnection_++;
         ++perAddress_[ip];
         Endpoint endpoint = Endpoint::tcp(ip, remote.port(), id);
-        auto connection = std::make_shared<Connection>(*this, std::move(socket), endpoint, loop_.now());
+        auto connection = std::make_shared<TcpConnection>(static_cast<TcpConnection::Owner&>(*this), loop_, queued_, std::move(socket), endpoint);
         connections_.emplace(id, connection);
         connection->start();
       }
@@ -294,7 +166,11 @@ void ServerNetwork::dropConnection(uint64_t id, bool tellServer) {
   if (tellServer && onClosed_) onClosed_(connection->endpoint());
 }
 
-void ServerNetwork::dropLater(uint64_t id) {
+void ServerNetwork::packet(const Endpoint& from, ByteView packet) { onPacket_(from, packet); }
+
+void ServerNetwork::failed(uint64_t id) { dropConnection(id, true); }
+
+void ServerNetwork::overflowed(uint64_t id) {
   std::weak_ptr<ServerNetwork> alive = guard_.weak();
   asio::post(context_, [this, alive, id] {
     if (!alive.expired()) dropConnection(id, true);

@@ -4,13 +4,11 @@
 // the completion handlers, so there is nothing to lock). UDP datagrams come
 // in and go out in batches (UdpBatches).
 //
-// TCP connections carry the same packets as UDP, each framed with a 2-byte
-// big-endian length. Per connection at most 2 MiB of relayed partner traffic
-// waits to be sent (more is dropped) and 8 MiB in all (more means the client
-// stopped reading: the connection ends). Across all connections the queues
-// are bounded too: past the total, relayed traffic is dropped and a
-// connection that would need more for its own packets ends. One source
-// address holds a bounded number of connections.
+// TCP connections (TcpConnection) carry the same packets as UDP, each framed
+// with a 2-byte big-endian length, with bounded queues each. Across all
+// connections the queues are bounded too: past the total, relayed traffic is
+// dropped and a connection that would need more for its own packets ends.
+// One source address holds a bounded number of connections.
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -25,18 +23,16 @@
 #include "core/EventLoop.h"
 #include "core/Weakly.h"
 #include "server/PacketSink.h"
+#include "server/TcpConnection.h"
 #include "server/UdpBatches.h"
 
 namespace plimo {
 
-class ServerNetwork final : public PacketSink {
+class ServerNetwork final : public PacketSink, private TcpConnection::Owner {
  public:
   using OnPacket = std::function<void(const Endpoint&, ByteView)>;
   using OnClosed = std::function<void(const Endpoint&)>;
 
-  // Relayed bytes a connection may have waiting (as a client's own link).
-  static constexpr size_t kMaxDroppableQueued = 2 * 1024 * 1024;
-  static constexpr size_t kMaxQueued = 8 * 1024 * 1024;
   // A connection that sends nothing this long is closed: longer than the
   // server's own 65-second silence rule, which normally ends it first.
   static constexpr double kTcpSilence = 70.0;
@@ -67,29 +63,31 @@ class ServerNetwork final : public PacketSink {
   std::vector<uint16_t> tcpPorts() const;
   size_t connectionCount() const { return connections_.size(); }
   // Bytes waiting to be sent on all connections.
-  size_t queuedBytes() const { return queuedTotal_; }
+  size_t queuedBytes() const { return queued_.total; }
 
   void send(const Endpoint& to, ByteView packet, bool droppable) override;
   void close(const Endpoint& to) override;
 
  private:
-  class Connection;
   struct Listener;
+
+  // ----- TcpConnection::Owner -----
+  void packet(const Endpoint& from, ByteView packet) override;
+  void failed(uint64_t id) override;
+  // Ends a connection from inside a send: the server, perhaps in the middle
+  // of handling this client, hears of it from a fresh task.
+  void overflowed(uint64_t id) override;
 
   void waitForUdp();
   void readUdp();
   void accept(const std::shared_ptr<Listener>& listener);
   void dropConnection(uint64_t id, bool tellServer);
-  // Ends a connection from inside a send: the server, perhaps in the middle
-  // of handling this client, hears of it from a fresh task.
-  void dropLater(uint64_t id);
   void sweep();
 
   asio::io_context& context_;
   EventLoop& loop_;
   size_t maxConnections_;
-  size_t maxQueuedTotal_;
-  size_t queuedTotal_ = 0;
+  QueuedBytes queued_;
   OnPacket onPacket_;
   OnClosed onClosed_;
 
@@ -99,7 +97,7 @@ class ServerNetwork final : public PacketSink {
   bool batching_ = false;
 
   std::vector<std::shared_ptr<Listener>> listeners_;
-  std::unordered_map<uint64_t, std::shared_ptr<Connection>> connections_;
+  std::unordered_map<uint64_t, std::shared_ptr<TcpConnection>> connections_;
   std::unordered_map<uint32_t, size_t> perAddress_;
   uint64_t nextConnection_ = 1;
   Timer sweepTimer_;

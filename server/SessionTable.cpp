@@ -1,5 +1,7 @@
 #include "server/SessionTable.h"
 
+#include <utility>
+
 namespace plimo {
 
 SessionTable::SessionTable(size_t confirmedCapacity, size_t unconfirmedCapacity)
@@ -7,11 +9,17 @@ SessionTable::SessionTable(size_t confirmedCapacity, size_t unconfirmedCapacity)
       unconfirmedCapacity_(unconfirmedCapacity ? unconfirmedCapacity : 1) {}
 
 ClientSession* SessionTable::find(const Endpoint& endpoint) {
+  return const_cast<ClientSession*>(std::as_const(*this).find(endpoint));
+}
+
+ClientSession* SessionTable::find(uint64_t serial) { return const_cast<ClientSession*>(std::as_const(*this).find(serial)); }
+
+const ClientSession* SessionTable::find(const Endpoint& endpoint) const {
   auto it = byEndpoint_.find(endpoint);
   return it == byEndpoint_.end() ? nullptr : find(it->second);
 }
 
-ClientSession* SessionTable::find(uint64_t serial) {
+const ClientSession* SessionTable::find(uint64_t serial) const {
   auto it = sessions_.find(serial);
   return it == sessions_.end() ? nullptr : it->second.get();
 }

@@ -27,6 +27,8 @@ class SessionTable {
 
   ClientSession* find(const Endpoint& endpoint);
   ClientSession* find(uint64_t serial);
+  const ClientSession* find(const Endpoint& endpoint) const;
+  const ClientSession* find(uint64_t serial) const;
 
   // True when adding one more of that kind needs an eviction first.
   bool full(bool confirmed) const;

@@ -9,17 +9,13 @@
 // One thread (the server loop), reading the database there: readers never
 // wait for a writer in WAL mode. Owned by the RelayServer.
 
-#include <functional>
 #include <limits>
 #include <optional>
-#include <string>
 
-#include "core/EventLoop.h"
+#include "server/HandlerContext.h"
 #include "server/ServerStore.h"
 
 namespace plimo {
-
-struct ClientSession;
 
 class UnattendedGate {
  public:
@@ -29,16 +25,7 @@ class UnattendedGate {
   // How soon the list is looked at again once it had helpers.
   static constexpr double kRecheck = 60;
 
-  // What the gate needs of the server.
-  struct Context {
-    EventLoop& loop;
-    ServerStore& reads;  // the loop's reads
-    std::function<void(const std::string&)> log;
-    // A line about what one client did, within its address's budget.
-    std::function<void(const ClientSession&, const std::string&)> logAbout;
-  };
-
-  explicit UnattendedGate(Context context) : context_(std::move(context)) {}
+  explicit UnattendedGate(HandlerContext& server) : server_(server) {}
 
   // The helper's entry when `helper` may enter `pc` (which announced
   // unattended access); nothing otherwise, with the refusal logged (both
@@ -48,7 +35,7 @@ class UnattendedGate {
   void announced(const ClientSession& pc);
 
  private:
-  Context context_;
+  HandlerContext& server_;
   double nextCheck_ = -std::numeric_limits<double>::infinity();
 };
 

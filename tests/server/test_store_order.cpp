@@ -172,7 +172,7 @@ TEST(StoreOrder, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
     }
   }
   EXPECT_EQ(unanswered + 1, StoreWorker::kClientShare);
-  EXPECT_EQ(p.rig.server.writes().queued(), StoreWorker::kClientShare);
+  EXPECT_EQ(p.rig.server.queuedWrites(), StoreWorker::kClientShare);
   RigClient late(p.rig, RigClient::udp(40005));
   std::string lateID = late.registerAs();
   EXPECT_EQ(late.say("PIN " + lateID + " " + secret), std::vector<std::string>{"ERR PIN NOT_READY"});
@@ -190,11 +190,11 @@ TEST(StoreOrder, ReportLinesWhileTheDatabaseIsLockedCannotStallTheLoop) {
   p.rig.server.receive(p.helper.endpoint, packet);
   EXPECT_EQ(p.helped.received().back(), packet);
   p.helped.say("SESSION END");  // (advancing the clock would run the queue)
-  EXPECT_EQ(p.rig.server.writes().queued(), StoreWorker::kClientShare + 2);
+  EXPECT_EQ(p.rig.server.queuedWrites(), StoreWorker::kClientShare + 2);
 
   // The lock goes: everything queued is written and answered.
   p.rig.loop.runPending();
-  EXPECT_EQ(p.rig.server.writes().queued(), 0u);
+  EXPECT_EQ(p.rig.server.queuedWrites(), 0u);
   ASSERT_TRUE(p.rig.store->usage(1));
   EXPECT_EQ(p.rig.store->usage(1)->seconds, 0);
   EXPECT_EQ(*p.rig.store->askedLength(1, p.helperID), 0);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "server/BudgetedLog.h"
 #include "server/Registration.h"
 #include "server/ServerRig.h"
 #include "server/UnattendedGate.h"
@@ -92,7 +93,7 @@ TEST(UnattendedGate, RefusalsCountAsUnknownIDsAndTheirLogLinesAreBudgeted) {
   }
   EXPECT_EQ(std::count(answers.begin(), answers.end(), "ERR UNKNOWN_ID"), 60);
   EXPECT_EQ(std::count(answers.begin(), answers.end(), "ERR RATE_LIMIT"), 40);
-  EXPECT_LE(count(rig.logs, "Refused ID "), size_t(RelayServer::kLogLinesPerAddress.burst));
+  EXPECT_LE(count(rig.logs, "Refused ID "), size_t(BudgetedLog::kLinesPerAddress.burst));
   EXPECT_TRUE(pc.lines().empty());
 }
 

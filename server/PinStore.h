@@ -1,0 +1,68 @@
+#pragma once
+// The kept IDs of the server's database (with only a hash of their secret)
+// and the helpers trusted with unattended PCs. A part of ServerStore, on
+// its connection.
+//
+// One thread per connection.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Bytes.h"
+#include "core/Result.h"
+#include "server/StoreStatements.h"
+
+namespace plimo {
+
+class PinStore {
+ public:
+  // The stored hash of the secret that keeps `id`, or nothing when the ID is
+  // not kept.
+  Result<std::optional<Bytes>> pinHash(const std::string& id);
+  // Keeps `id` for the holder of the secret whose hash is given (replaces an
+  // earlier hash); `when` (Unix seconds) also becomes its last use, so an
+  // administrator can find IDs no PC has claimed for years.
+  Result<void> setPin(const std::string& id, ByteView secretHash, int64_t when);
+  Result<void> removePin(const std::string& id);
+
+  // Helpers let into PCs with unattended access. The list is read on every
+  // such CONNECT, so that `plimo-server --trust-helper` in another process
+  // takes effect on a running server. Trust goes to the pin the ID had when
+  // it was trusted, not to the ID: an ID given up (unpinned) passes to
+  // whichever PC registers it next. Once that pin goes or changes, the entry
+  // is suspended until it is trusted again, even if the same secret keeps
+  // the ID again.
+  struct Helper {
+    std::string id;
+    std::string name;  // for the log; may be empty
+    int64_t added = 0;  // Unix seconds
+    bool kept = false;  // the ID is kept with a secret (pinned) now
+    bool suspended = false;  // the pin it was trusted with is gone: let in nowhere
+  };
+  // Trusts the holder of the secret that keeps `id` now (renaming the entry,
+  // and lifting a suspension, when there is one). True when the ID was kept:
+  // one that is not is not trusted.
+  Result<bool> trustHelper(const std::string& id, const std::string& name, int64_t when);
+  // True when the ID was listed.
+  Result<bool> distrustHelper(const std::string& id);
+  // The listed helper `id`, suspended or not, or nothing.
+  Result<std::optional<Helper>> trustedHelper(const std::string& id);
+  // All of them, by ID.
+  Result<std::vector<Helper>> trustedHelpers();
+  // How many are trusted and not suspended.
+  Result<int64_t> trustedHelperCount();
+
+ protected:
+  explicit PinStore(sqlite3* db) : db_(db) {}
+  ~PinStore() = default;
+  // Once the tables are there.
+  Result<void> preparePins();
+
+ private:
+  sqlite3* db_;
+  Statement getPin_, setPin_, removePin_, trustHelper_, distrustHelper_, getHelper_, listHelpers_, countHelpers_;
+};
+
+}  // namespace plimo
