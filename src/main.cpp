@@ -95,13 +95,13 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   if (connectionTest) testTimer = loop.after(kRegistrationWait, ask);
   // Scripts read the ID from standard output; people read the server's
   // status from standard error, as the main window would show it.
-  auto printID = model.myID().observe([&](const std::string& id) {
+  auto printID = model.link().myID().observe([&](const std::string& id) {
     if (id == "0") return;
     if (!connectionTest) printLine(id, stdout);
     else if (!asked) testTimer = loop.after(kAfterRegistration, ask);
   });
-  printLine(model.serverText().get(), stderr);
-  auto printStatus = model.serverText().observe([](const std::string& text) { printLine(text, stderr); });
+  printLine(model.link().serverText().get(), stderr);
+  auto printStatus = model.link().serverText().observe([](const std::string& text) { printLine(text, stderr); });
   loop.run();
   if (reportForm) model.reports().setForm(nullptr);
   model.terminate();

@@ -30,16 +30,53 @@ AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniF
       prefs_(ini_, AppSettings::load(ini_, userDefaults_, system_.info().fullUserName),
              [this](const std::string& line) { log(line); }) {
   refreshPermissions();
-  needsServer_.set(false);
   log("--- " + std::string(edition) + " started (version " + version() + ") ---");
   // The reports die first in the destructor, so these never outlive the model.
   SessionReports::Callbacks callbacks;
-  callbacks.client = [this] { return client_.get(); };
+  callbacks.client = [this] { return link_->client().get(); };
   callbacks.nameOf = [this](const std::string& id) { return prefs_.nameOf(id); };
   callbacks.helperName = [this] { return prefs_.settings().get().profileName; };
   callbacks.log = [this](const std::string& text) { log(text); };
   reports_ = std::make_unique<SessionReports>(loop_, ini_, ini_.url().parent_path(), std::move(callbacks));
-  startClient();
+  link_ = std::make_unique<ServerLink>(loop_, sockets_, prefs_, linkEvents());
+  link_->start();
+}
+
+ServerLink::Events AppModel::linkEvents() {
+  ServerLink::Events events;
+  events.log = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
+  events.registered = guard_.weakly([](AppModel& m) { m.startupAutomation(); });
+  events.partnerConnected = guard_.weakly([](AppModel& m) { m.partnerConnected(); });
+  events.sessionEnded = guard_.weakly<Light, const std::string&, const std::string&>(
+      [](AppModel& m, Light light, const std::string& title, const std::string& detail) {
+        m.sessionEnded(light, title, detail);
+      });
+  events.serverLine = [alive = guard_.weak()](const std::string& line) {
+    auto m = alive.lock();
+    return m && m->reports_ && m->reports_->handle(line);
+  };
+  events.notice = guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.notice_.set(text); });
+  events.beforeRestart = guard_.weakly([](AppModel& m) { m.endSessionWindow(); });
+  return events;
+}
+
+void AppModel::saveSettings(const AppSettings& given) {
+  const AppSettings old = prefs_.settings().get();
+  AppSettings fresh = given;
+  if (fresh.relayHost != old.relayHost) fresh.relayKey.clear();
+  prefs_.store(fresh);
+  link_->settingsChanged(old);
+}
+
+void AppModel::testServer(std::function<void(bool ok, const std::string& text)> done) {
+  link_->testRelay([done = std::move(done)](bool ok, int64_t milliseconds, const std::string& text) {
+    done(ok, ok ? "Server answered in " + std::to_string(milliseconds) + " ms: " + text : text);
+  });
+}
+
+void AppModel::terminate() {
+  endSessionWindow();
+  link_->stop();
 }
 
 // Goodbyes belong to terminate(); dropping the client closes its sockets.
@@ -68,39 +105,8 @@ void AppModel::refreshPermissions() {
 
 void AppModel::setUnattended(bool on) {
   prefs_.setUnattended(on);
-  if (client_) client_->setUnattended(on);
+  link_->setUnattended(on);
   log(on ? "Unattended access turned on" : "Unattended access turned off");
-}
-
-void AppModel::setKeepID(bool on) {
-  AppSettings s = prefs_.settings().get();
-  if (on) {
-    s.pinSecret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
-    prefs_.store(s);
-    if (client_) {
-      client_->setPin("", s.pinSecret);
-      client_->sendPin();
-    }
-  } else {
-    s.pinSecret.clear();
-    s.pinnedID.clear();
-    prefs_.store(s);
-    if (client_) client_->unpinID();
-    idPinned_.set(false);
-  }
-}
-
-void AppModel::pinAnswer(bool ok, const std::string& text) {
-  idPinned_.set(client_ && client_->idPinned());
-  AppSettings s = prefs_.settings().get();
-  if (ok) {
-    s.pinnedID = text;
-  } else {
-    s.pinSecret.clear();
-    s.pinnedID.clear();
-    notice_.set(text);
-  }
-  prefs_.store(s);
 }
 
 }  // namespace plimo

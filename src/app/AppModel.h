@@ -12,6 +12,7 @@
 #include "app/AppLog.h"
 #include "app/ConsentGate.h"
 #include "app/Preferences.h"
+#include "app/ServerLink.h"
 #include "core/EventLoop.h"
 #include "core/Observable.h"
 #include "core/Weakly.h"
@@ -35,7 +36,7 @@ class System;
 
 class AppModel {
  public:
-  enum class Light { grey, amber, green, red };
+  using Light = plimo::Light;
 
   // `ini` is the user's Plimo.ini (already loaded); the log lies beside it.
   // `sockets` makes the server link's sockets. All references must outlive
@@ -51,11 +52,8 @@ class AppModel {
   static constexpr std::string_view edition = "Plimo for Linux";
 
   // What the windows show; the model alone writes them.
-  const Observable<Light>& serverLight() const { return serverLight_; }
-  const Observable<std::string>& serverText() const { return serverText_; }
-  const Observable<std::string>& myID() const { return myID_; }
-  const Observable<bool>& idPinned() const { return idPinned_; }
-  const Observable<std::string>& relayFingerprint() const { return relayFingerprint_; }
+  // The server link's status (ID, lights, texts).
+  const ServerLink& link() const { return *link_; }
   const Observable<Light>& sessionLight() const { return sessionLight_; }
   const Observable<std::string>& sessionTitle() const { return sessionTitle_; }
   const Observable<std::string>& sessionDetail() const { return sessionDetail_; }
@@ -65,7 +63,6 @@ class AppModel {
   const Observable<std::string>& notice() const { return notice_; }
   const Observable<bool>& canRecordScreen() const { return canRecordScreen_; }
   const Observable<bool>& canControl() const { return canControl_; }
-  const Observable<bool>& needsServer() const { return needsServer_; }
   const Observable<AppSettings>& settings() const { return prefs_.settings(); }
   const Observable<std::vector<RecentPC>>& recent() const { return prefs_.recent(); }
 
@@ -80,7 +77,7 @@ class AppModel {
   bool keepID() const { return !settings().get().pinSecret.empty(); }
   bool partnerIDIsValid() const;
   // A secure server session is up and the server gave an ID.
-  bool online() const;
+  bool online() const { return link_->online(); }
   bool unattended() const { return prefs_.unattended().get(); }
   const Observable<bool>& unattendedValue() const { return prefs_.unattended(); }
 
@@ -100,12 +97,11 @@ class AppModel {
   void setPartnerID(const std::string& id) { partnerID_.set(id); }
 
   void setUnattended(bool on);
-  void setKeepID(bool on);
+  void setKeepID(bool on) { link_->setKeepID(on); }
 
-  // The server link (AppModelLink.cpp).
-  void restartClient();
+  void restartClient() { link_->restart(); }
   // Takes "host" or "host:port" (port 47800 when none parses).
-  void chooseServer(std::string_view address);
+  void chooseServer(std::string_view address) { link_->chooseServer(address); }
   void saveSettings(const AppSettings& fresh);
   // Runs the server link's relay test; `done` gets (ok, text) once.
   void testServer(std::function<void(bool ok, const std::string& text)> done);
@@ -146,18 +142,10 @@ class AppModel {
  private:
   friend struct AppModelTestKit;
 
-  void startClient();
-  // A value the server link reports, kept in the settings and Plimo.ini.
-  void storeRelaySetting(std::string AppSettings::*field, const std::string& value);
-  void serverStatusFromID();
-  void serverStatus(const std::string& text);
-  void refreshFingerprint();
-  void pinAnswer(bool ok, const std::string& text);
+  ServerLink::Events linkEvents();
   void startupAutomation();
   // Writes the connection report to the "reportTo" path, one second on.
   void scheduleReport(const std::string& path);
-  using RelayTestDone = std::function<void(bool ok, int64_t milliseconds, const std::string& text)>;
-  void testRelay(RelayTestDone done);
   void partnerConnected();
   void sessionEnded(Light light, const std::string& title, const std::string& detail);
   void startHostSession();
@@ -172,11 +160,8 @@ class AppModel {
   UserDefaults userDefaults_;
   AppLog log_;
   Preferences prefs_;
-  Observable<Light> serverLight_{Light::amber};
-  Observable<std::string> serverText_{"Connecting to server..."};
-  Observable<std::string> myID_{"0"};
-  Observable<bool> idPinned_{false};
-  Observable<std::string> relayFingerprint_;
+  // Made once the guard below is: its events hold the model through it.
+  std::unique_ptr<ServerLink> link_;
   Observable<Light> sessionLight_{Light::grey};
   Observable<std::string> sessionTitle_{"No active session"};
   Observable<std::string> sessionDetail_{"Sessions are encrypted end to end with AES-256"};
@@ -186,12 +171,8 @@ class AppModel {
   Observable<std::string> notice_;
   Observable<bool> canRecordScreen_{false};
   Observable<bool> canControl_{false};
-  Observable<bool> needsServer_{false};
-  std::shared_ptr<PlimoClient> client_;
   std::unique_ptr<SessionReports> reports_;
   bool autoConnected_ = false;
-  // Completions of relay tests asked for while one runs all hear its answer.
-  std::vector<RelayTestDone> pendingTests_;
   std::shared_ptr<ConnectionTest> connectionTest_;
   Timer reportTimer_;
   PlatformFactory* platform_ = nullptr;
@@ -203,10 +184,6 @@ class AppModel {
   std::shared_ptr<ViewerSession> viewerSession_;
   ScreenDisplay* viewerDisplay_ = nullptr;
   ViewerWindows* viewerWindows_ = nullptr;
-  // What the server link tells the model (AppModelLink.cpp); the link holds
-  // it weakly, so it goes before the rest of the model.
-  class ClientEvents;
-  std::shared_ptr<ClientEvents> clientEvents_;
   LifeGuard<AppModel> guard_{this};
 };
 

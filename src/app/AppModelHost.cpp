@@ -21,13 +21,13 @@ const std::filesystem::path& AppModel::iniPath() const { return ini_.url(); }
 void AppModel::startHostSession() {
   // A new partner (a takeover) is a new session, asked again.
   endSessionWindow();
-  if (!platform_ || !client_) return;
-  std::weak_ptr<PlimoClient> weakClient = client_;
-  HostSession::Link link{client_->partnerID(),
-                         client_->checkNumber(),
-                         client_->partnerName(),
-                         client_->viaRelay(),
-                         client_->peer(),
+  if (!platform_ || !link_->client()) return;
+  std::weak_ptr<PlimoClient> weakClient = link_->client();
+  HostSession::Link link{link_->client()->partnerID(),
+                         link_->client()->checkNumber(),
+                         link_->client()->partnerName(),
+                         link_->client()->viaRelay(),
+                         link_->client()->peer(),
                          weakly<ByteView>(weakClient, [](PlimoClient& c, ByteView data) { c.sendData(data); }),
                          // The session then ends through onDisconnected.
                          weakly(weakClient, [](PlimoClient& c) { c.disconnect(); })};
@@ -45,7 +45,7 @@ void AppModel::startHostSession() {
   };
   hostSession_ = std::make_shared<HostSession>(loop_, *platform_, system_.info(), std::move(link), std::move(events),
                                                unattended(), prefs_.settings().get().helperCtrlAsCommand);
-  client_->attachSession(hostSession_);
+  link_->client()->attachSession(hostSession_);
 }
 
 void AppModel::hostAllowed() {
@@ -59,7 +59,7 @@ void AppModel::hostAllowed() {
   log(sessionTitle_.get());
   if (!windows_) return;
   windows_->showRunning(*hostSession_, guard_.weakly([](AppModel& m) {
-    if (m.client_) m.client_->disconnect();
+    if (m.link_->client()) m.link_->client()->disconnect();
   }));
   windows_->minimiseMain();
 }

@@ -30,10 +30,10 @@ void AppModel::runConnectionTest(std::function<void(const ConnectionReport::Resu
       ipv4Interfaces,
       firewallState,
   };
-  connectionTest_ = ConnectionTest::start(loop_, sockets_, std::move(context), client_, std::move(done));
-  if (!client_) return;
+  connectionTest_ = ConnectionTest::start(loop_, sockets_, std::move(context), link_->client(), std::move(done));
+  if (!link_->client()) return;
   std::weak_ptr<ConnectionTest> run = connectionTest_;
-  testRelay([run](bool ok, int64_t milliseconds, const std::string& text) {
+  link_->testRelay([run](bool ok, int64_t milliseconds, const std::string& text) {
     if (auto r = run.lock()) r->relayAnswered(ok, milliseconds, text);
   });
 }

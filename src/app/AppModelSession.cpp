@@ -11,10 +11,10 @@
 namespace plimo {
 
 void AppModel::connect() {
-  if (!client_) return;
+  if (!link_->client()) return;
   notice_.set("");
-  if (client_->state() == PlimoClient::State::punching || client_->state() == PlimoClient::State::connected) {
-    client_->disconnect();
+  if (link_->client()->state() == PlimoClient::State::punching || link_->client()->state() == PlimoClient::State::connected) {
+    link_->client()->disconnect();
     return;
   }
   if (!online()) {
@@ -26,7 +26,7 @@ void AppModel::connect() {
     notice_.set("Enter the 9-digit ID of the other PC.");
     return;
   }
-  if (digits == myID_.get()) {
+  if (digits == link_->myID().get()) {
     notice_.set("That is your own ID.");
     return;
   }
@@ -36,32 +36,32 @@ void AppModel::connect() {
   sessionTitle_.set("Connecting to " + formatPlimoID(digits) + "...");
   sessionDetail_.set("Setting up the encrypted direct link");
   checkNumber_.set("--- ---");
-  client_->connect(digits);
+  link_->client()->connect(digits);
 }
 
 void AppModel::partnerConnected() {
-  if (!client_) return;
+  if (!link_->client()) return;
   connecting_.set(false);
-  const std::string partner = formatPlimoID(client_->partnerID());
-  const bool relayed = client_->viaRelay();
-  if (client_->initiator()) {
+  const std::string partner = formatPlimoID(link_->client()->partnerID());
+  const bool relayed = link_->client()->viaRelay();
+  if (link_->client()->initiator()) {
     sessionLight_.set(Light::green);
     sessionTitle_.set("Connected to " + partner);
     sessionDetail_.set(relayed ? "You are helping this PC. Through the server (no direct path), still AES-256 "
                                 "encrypted end to end."
                               : "You are helping this PC. Direct link, AES-256 encrypted.");
   } else {
-    std::string who = client_->partnerName().empty() ? "Someone wants to help this PC"
-                                                    : client_->partnerName() + " wants to help this PC";
+    std::string who = link_->client()->partnerName().empty() ? "Someone wants to help this PC"
+                                                    : link_->client()->partnerName() + " wants to help this PC";
     sessionDetail_.set(who + (relayed ? ". Through the server, AES-256 encrypted." : ". Direct link, AES-256 encrypted."));
     sessionTitle_.set("Connected to " + partner);
     sessionLight_.set(Light::amber);
   }
-  checkNumber_.set(client_->checkNumber());
-  if (client_->state() == PlimoClient::State::connected)
-    client_->sendPeer("MSG Hello from " + formatPlimoID(client_->myID()), client_->peer());
+  checkNumber_.set(link_->client()->checkNumber());
+  if (link_->client()->state() == PlimoClient::State::connected)
+    link_->client()->sendPeer("MSG Hello from " + formatPlimoID(link_->client()->myID()), link_->client()->peer());
   log(sessionTitle_.get() + " (" + sessionDetail_.get() + " Check number " + checkNumber_.get() + ")");
-  if (client_->initiator()) {
+  if (link_->client()->initiator()) {
     startViewerSession();
   } else {
     startHostSession();
@@ -70,9 +70,9 @@ void AppModel::partnerConnected() {
 
 void AppModel::startViewerSession() {
   endSessionWindow();
-  if (!platform_ || !client_) return;
-  ViewerSession::Link link{client_->partnerID(), client_->checkNumber(),
-                           weakly<ByteView>(std::weak_ptr<PlimoClient>(client_),
+  if (!platform_ || !link_->client()) return;
+  ViewerSession::Link link{link_->client()->partnerID(), link_->client()->checkNumber(),
+                           weakly<ByteView>(std::weak_ptr<PlimoClient>(link_->client()),
                                             [](PlimoClient& c, ByteView data) { c.sendData(data); })};
   ViewerSession::Options options{userDefaults_.string("dumpPicture"),
                                  userDefaults_.string("pictures").value_or("") == "tiles"};
@@ -82,13 +82,13 @@ void AppModel::startViewerSession() {
                                                    std::move(onLog), std::move(options));
   viewerSession_->setDisplay(viewerDisplay_);
   if (viewerWindows_) {
-    ViewerWindows::Facts facts{prefs_.nameOf(client_->partnerID()), client_->viaRelay(),
+    ViewerWindows::Facts facts{prefs_.nameOf(link_->client()->partnerID()), link_->client()->viaRelay(),
                                prefs_.settings().get().commandAsControl};
     viewerSession_->setDisplay(&viewerWindows_->showViewer(*viewerSession_, facts, guard_.weakly([](AppModel& m) {
-      if (m.client_) m.client_->disconnect();
+      if (m.link_->client()) m.link_->client()->disconnect();
     })));
   }
-  client_->attachSession(viewerSession_);
+  link_->client()->attachSession(viewerSession_);
 }
 
 void AppModel::sessionEnded(Light light, const std::string& title, const std::string& detail) {

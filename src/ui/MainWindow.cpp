@@ -143,10 +143,10 @@ void MainWindow::watch() {
     connect_->setText(busy ? "Disconnect" : "Connect");
   };
   auto refresh = [this, connectText] {
-    id_->setText(shownID(model_.myID().get()));
-    serverLight_->set(model_.serverLight().get());
-    serverText_->setText(ui::text(model_.serverText().get()));
-    serverRow_->setVisible(model_.needsServer().get());
+    id_->setText(shownID(model_.link().myID().get()));
+    serverLight_->set(model_.link().serverLight().get());
+    serverText_->setText(ui::text(model_.link().serverText().get()));
+    serverRow_->setVisible(model_.link().needsServer().get());
     if (partner_->text().toStdString() != model_.partnerID().get()) partner_->setText(ui::text(model_.partnerID().get()));
     notice_->setText(ui::text(model_.notice().get()));
     notice_->setVisible(!model_.notice().get().empty());
@@ -161,10 +161,10 @@ void MainWindow::watch() {
   refresh();
   showRecent();
   auto any = [refresh](const auto&) { refresh(); };
-  watching_.push_back(model_.myID().observe(any));
-  watching_.push_back(model_.serverLight().observe(any));
-  watching_.push_back(model_.serverText().observe(any));
-  watching_.push_back(model_.needsServer().observe(any));
+  watching_.push_back(model_.link().myID().observe(any));
+  watching_.push_back(model_.link().serverLight().observe(any));
+  watching_.push_back(model_.link().serverText().observe(any));
+  watching_.push_back(model_.link().needsServer().observe(any));
   watching_.push_back(model_.partnerID().observe(any));
   watching_.push_back(model_.notice().observe(any));
   watching_.push_back(model_.sessionLight().observe(any));

@@ -41,9 +41,9 @@ TEST_F(ModelFixture, StartsWithInitialValuesAndTheStartLine) {
   writeFile(dir / "Plimo.ini", "[Relay]\nHost=relay.example\n[Session]\nUnattended=2\n[Recent]\nCount=1\nId0=111222333\nName0=Bob\n");
   system.control = false;
   auto model = make();
-  EXPECT_EQ(model->serverLight().get(), AppModel::Light::amber);
-  EXPECT_EQ(model->serverText().get(), "Connecting to server...");
-  EXPECT_EQ(model->myID().get(), "0");
+  EXPECT_EQ(model->link().serverLight().get(), AppModel::Light::amber);
+  EXPECT_EQ(model->link().serverText().get(), "Connecting to server...");
+  EXPECT_EQ(model->link().myID().get(), "0");
   EXPECT_EQ(model->sessionLight().get(), AppModel::Light::grey);
   EXPECT_EQ(model->sessionTitle().get(), "No active session");
   EXPECT_EQ(model->sessionDetail().get(), "Sessions are encrypted end to end with AES-256");

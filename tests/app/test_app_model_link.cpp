@@ -12,35 +12,35 @@ using Light = AppModel::Light;
 
 TEST_F(LinkFixture, NoServerSetAsksForOne) {
   start("");
-  EXPECT_TRUE(model->needsServer().get());
-  EXPECT_EQ(model->serverLight().get(), Light::amber);
-  EXPECT_EQ(model->serverText().get(), "No server set");
+  EXPECT_TRUE(model->link().needsServer().get());
+  EXPECT_EQ(model->link().serverLight().get(), Light::amber);
+  EXPECT_EQ(model->link().serverText().get(), "No server set");
   EXPECT_EQ(AppModelTestKit{*model}.client(), nullptr);
   EXPECT_TRUE(sockets.udp.empty());
 
   model->chooseServer("  relay.example  ");
-  EXPECT_FALSE(model->needsServer().get());
+  EXPECT_FALSE(model->link().needsServer().get());
   EXPECT_EQ(model->settings().get().relayHost, "relay.example");
   EXPECT_EQ(model->settings().get().relayPort, 47800);
   EXPECT_EQ(iniValue("Relay", "Host"), "relay.example");
   ASSERT_NE(AppModelTestKit{*model}.client(), nullptr);
-  EXPECT_EQ(model->serverText().get(), "Connecting to server...");
+  EXPECT_EQ(model->link().serverText().get(), "Connecting to server...");
 }
 
 TEST_F(LinkFixture, RegistrationPinsKeyAndTurnsGreen) {
   start();
-  EXPECT_EQ(model->serverLight().get(), Light::amber);
+  EXPECT_EQ(model->link().serverLight().get(), Light::amber);
   welcome();
   EXPECT_EQ(iniValue("Relay", "Key"), PlimoCrypto::hex(server.longTerm.publicKey()));
   EXPECT_EQ(model->settings().get().relayKey, PlimoCrypto::hex(server.longTerm.publicKey()));
-  EXPECT_EQ(model->serverLight().get(), Light::green);
-  EXPECT_EQ(model->serverText().get(), "Secure connection to server");
+  EXPECT_EQ(model->link().serverLight().get(), Light::green);
+  EXPECT_EQ(model->link().serverText().get(), "Secure connection to server");
   EXPECT_FALSE(model->online());
 
   say("ID 123456789 3600");
-  EXPECT_EQ(model->myID().get(), "123456789");
-  EXPECT_EQ(model->serverText().get(), "Online, secure connection");
-  EXPECT_EQ(model->relayFingerprint().get(), PlimoCrypto::keyFingerprint(server.longTerm.publicKey()));
+  EXPECT_EQ(model->link().myID().get(), "123456789");
+  EXPECT_EQ(model->link().serverText().get(), "Online, secure connection");
+  EXPECT_EQ(model->link().relayFingerprint().get(), PlimoCrypto::keyFingerprint(server.longTerm.publicKey()));
   EXPECT_TRUE(model->online());
 }
 
@@ -48,8 +48,8 @@ TEST_F(LinkFixture, ServerWithAnotherKeyTurnsRed) {
   testkit::FakeRelayServer impostor;
   start("[Relay]\nHost=relay.example\nKey=" + PlimoCrypto::hex(impostor.longTerm.publicKey()) + "\n");
   welcome();
-  EXPECT_EQ(model->serverLight().get(), Light::red);
-  EXPECT_EQ(model->serverText().get(), "Server key mismatch");
+  EXPECT_EQ(model->link().serverLight().get(), Light::red);
+  EXPECT_EQ(model->link().serverText().get(), "Server key mismatch");
   EXPECT_EQ(iniValue("Relay", "Key"), PlimoCrypto::hex(impostor.longTerm.publicKey()));
 }
 
@@ -86,7 +86,7 @@ TEST_F(LinkFixture, SavingSettingsRestartsOnlyForServerChanges) {
   s.relayPort = 47801;
   model->saveSettings(s);
   EXPECT_NE(AppModelTestKit{*model}.client(), first);
-  EXPECT_EQ(model->myID().get(), "0");
+  EXPECT_EQ(model->link().myID().get(), "0");
 }
 
 TEST_F(LinkFixture, KeepIdSendsSecretAndStoresTheAnswer) {
@@ -109,7 +109,7 @@ TEST_F(LinkFixture, KeepIdSendsSecretAndStoresTheAnswer) {
   model->setKeepID(false);
   EXPECT_EQ(iniValue("ID", "Secret"), "");
   EXPECT_EQ(iniValue("ID", "Pinned"), "");
-  EXPECT_FALSE(model->idPinned().get());
+  EXPECT_FALSE(model->link().idPinned().get());
 }
 
 TEST_F(LinkFixture, RefusedPinClearsTheSecretAndTellsTheUser) {
@@ -125,8 +125,8 @@ TEST_F(LinkFixture, RefusedPinClearsTheSecretAndTellsTheUser) {
 TEST_F(LinkFixture, SocketThatCannotOpenShowsCouldNotStart) {
   sockets.udpFailure = std::errc::address_in_use;
   start();
-  EXPECT_EQ(model->serverLight().get(), Light::red);
-  EXPECT_EQ(model->serverText().get(), "Could not start");
+  EXPECT_EQ(model->link().serverLight().get(), Light::red);
+  EXPECT_EQ(model->link().serverText().get(), "Could not start");
 }
 
 TEST_F(LinkFixture, RelayTestAnswersEveryWaitingCaller) {

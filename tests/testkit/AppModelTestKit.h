@@ -12,10 +12,10 @@ namespace plimo {
 struct AppModelTestKit {
   AppModel& model;
 
-  const std::shared_ptr<PlimoClient>& client() const { return model.client_; }
+  const std::shared_ptr<PlimoClient>& client() const { return model.link_->client(); }
   // Every text the main window shows from the server or a partner.
   void showInEveryText(const std::string& text) {
-    for (auto* shown : {&model.serverText_, &model.myID_, &model.notice_, &model.sessionTitle_,
+    for (auto* shown : {&model.link_->serverText_, &model.link_->myID_, &model.notice_, &model.sessionTitle_,
                         &model.sessionDetail_, &model.checkNumber_})
       shown->set(text);
   }
