@@ -59,17 +59,17 @@ int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
   ConnectionTestWindow connectionTest(model);
   MainWindow main(model, &settings, &help, &connectionTest);
   HostWindows hostWindows(loop, &main);
-  model.setHost(platform, hostWindows.asker());
-  model.setWindows(&hostWindows);
+  model.sessions().setHost(platform, hostWindows.asker());
+  model.sessions().setWindows(&hostWindows);
   HelperWindows helperWindows(loop, ini, [&model](std::string_view line) { model.log(line); });
-  model.setViewerWindows(&helperWindows);
+  model.sessions().setViewerWindows(&helperWindows);
   ReportWindow reportForm;
   main.show();
   model.reports().setForm(&reportForm);
   int status = app.exec();
   model.terminate();
-  model.setWindows(nullptr);
-  model.setViewerWindows(nullptr);
+  model.sessions().setWindows(nullptr);
+  model.sessions().setViewerWindows(nullptr);
   model.reports().setForm(nullptr);
   // Let the goodbyes leave before the sockets close.
   auto last = loop.after(0.3, [] { QApplication::quit(); });

@@ -73,7 +73,7 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   // Someone may answer at a terminal only when the program runs in its foreground.
   HeadlessConsent consent(loop, model,
                           isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp());
-  model.setHost(platform, consent.asker());
+  model.sessions().setHost(platform, consent.asker());
   // A helper asked for a session report answers at the terminal; without one
   // the asks wait for a start that has windows or a terminal.
   std::unique_ptr<TerminalReportForm> reportForm;
@@ -85,7 +85,7 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
     consent.passOtherLines([&reportForm](const std::string& line) { reportForm->typed(line); });
     model.reports().setForm(reportForm.get());
   }
-  model.setViewerDisplay(&picture);
+  model.sessions().setViewerDisplay(&picture);
   bool asked = false;
   auto ask = [&] {
     if (!asked) printConnectionTest(model, loop);

@@ -111,9 +111,9 @@ bool measure(const Session& s, uint16_t udp, const std::string& serverProgram, c
   LinuxPlatform platform;
   LatestPicture view;
   AppModel model(loop, system, sockets, ini, defaults);
-  model.setViewerDisplay(&view);
+  model.sessions().setViewerDisplay(&view);
   // The platform reaches the sessions through the host's setting; nobody here is served.
-  model.setHost(platform, [](HostSession&, HostSession::AnswerFn answer) { answer(HostSession::Answer::deny); });
+  model.sessions().setHost(platform, [](HostSession&, HostSession::AnswerFn answer) { answer(HostSession::Answer::deny); });
 
   plimo::testing::fillRect(x, 0, 0, kW, kH, 0x3A6EA5);
   plimo::testing::fillRect(x, kRectX, kRectY, kRectW, kRectH, kColours[0]);

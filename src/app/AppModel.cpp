@@ -28,7 +28,8 @@ AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniF
       userDefaults_(std::move(userDefaults)),
       log_(logURL),
       prefs_(ini_, AppSettings::load(ini_, userDefaults_, system_.info().fullUserName),
-             [this](const std::string& line) { log(line); }) {
+             [this](const std::string& line) { log(line); }),
+      sessions_(loop_, system_, prefs_, userDefaults_, [this](const std::string& line) { log(line); }) {
   refreshPermissions();
   log("--- " + std::string(edition) + " started (version " + version() + ") ---");
   // The reports die first in the destructor, so these never outlive the model.
@@ -46,17 +47,17 @@ ServerLink::Events AppModel::linkEvents() {
   ServerLink::Events events;
   events.log = guard_.weakly<const std::string&>([](AppModel& m, const std::string& line) { m.log(line); });
   events.registered = guard_.weakly([](AppModel& m) { m.startupAutomation(); });
-  events.partnerConnected = guard_.weakly([](AppModel& m) { m.partnerConnected(); });
+  events.partnerConnected = guard_.weakly([](AppModel& m) { m.sessions_.connected(m.link_->client()); });
   events.sessionEnded = guard_.weakly<Light, const std::string&, const std::string&>(
       [](AppModel& m, Light light, const std::string& title, const std::string& detail) {
-        m.sessionEnded(light, title, detail);
+        m.sessions_.ended(light, title, detail);
       });
   events.serverLine = [alive = guard_.weak()](const std::string& line) {
     auto m = alive.lock();
     return m && m->reports_ && m->reports_->handle(line);
   };
   events.notice = guard_.weakly<const std::string&>([](AppModel& m, const std::string& text) { m.notice_.set(text); });
-  events.beforeRestart = guard_.weakly([](AppModel& m) { m.endSessionWindow(); });
+  events.beforeRestart = guard_.weakly([](AppModel& m) { m.sessions_.endSessionWindow(); });
   return events;
 }
 
@@ -75,7 +76,7 @@ void AppModel::testServer(std::function<void(bool ok, const std::string& text)> 
 }
 
 void AppModel::terminate() {
-  endSessionWindow();
+  sessions_.endSessionWindow();
   link_->stop();
 }
 
@@ -84,6 +85,8 @@ AppModel::~AppModel() {
   // Before the log and the settings its callbacks read.
   reports_.reset();
 }
+
+const std::filesystem::path& AppModel::iniPath() const { return ini_.url(); }
 
 std::string AppModel::version() {
   std::string shortVersion = PLIMO_VERSION, build = PLIMO_BUILD;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/AppLog.h"
-#include "app/ConsentGate.h"
+#include "app/PartnerSessions.h"
 #include "app/Preferences.h"
 #include "app/ServerLink.h"
 #include "core/EventLoop.h"
@@ -54,11 +54,9 @@ class AppModel {
   // What the windows show; the model alone writes them.
   // The server link's status (ID, lights, texts).
   const ServerLink& link() const { return *link_; }
-  const Observable<Light>& sessionLight() const { return sessionLight_; }
-  const Observable<std::string>& sessionTitle() const { return sessionTitle_; }
-  const Observable<std::string>& sessionDetail() const { return sessionDetail_; }
-  const Observable<std::string>& checkNumber() const { return checkNumber_; }
-  const Observable<bool>& connecting() const { return connecting_; }
+  // The partner session, its windows and its status.
+  PartnerSessions& sessions() { return sessions_; }
+  const PartnerSessions& sessions() const { return sessions_; }
   const Observable<std::string>& partnerID() const { return partnerID_; }
   const Observable<std::string>& notice() const { return notice_; }
   const Observable<bool>& canRecordScreen() const { return canRecordScreen_; }
@@ -117,27 +115,7 @@ class AppModel {
 
   const UserDefaults& userDefaults() const { return userDefaults_; }
 
-  // The helped PC's side (AppModelHost.cpp). Puts the consent question to
-  // the person at this PC: windows, a terminal, or a refusal where nobody
-  // can answer.
-  using ConsentAsk = std::function<void(HostSession&, HostSession::AnswerFn)>;
-  // Without it helpers are not served here. `platform` outlives the model.
-  void setHost(PlatformFactory& platform, ConsentAsk ask);
-  // The windows the model shows and closes around sessions; none headless.
-  // Not owned; outlives the sessions.
-  void setWindows(SessionWindows* windows) { windows_ = windows; }
-  // The running host session, if any.
-  const HostSession* hostSession() const { return hostSession_.get(); }
   const std::filesystem::path& iniPath() const;
-  // The running viewer session (this PC helps), if any; the viewer window
-  // binds to it. It is closed and dropped when the session ends.
-  ViewerSession* viewerSession() const { return viewerSession_.get(); }
-  // A view every new viewer session shows its pictures in (a helper without
-  // windows); it must outlive the model.
-  void setViewerDisplay(ScreenDisplay* display) { viewerDisplay_ = display; }
-  // The helper's window, opened on every viewer session instead of the view
-  // above. Not owned; outlives the sessions.
-  void setViewerWindows(ViewerWindows* windows) { viewerWindows_ = windows; }
 
  private:
   friend struct AppModelTestKit;
@@ -146,12 +124,6 @@ class AppModel {
   void startupAutomation();
   // Writes the connection report to the "reportTo" path, one second on.
   void scheduleReport(const std::string& path);
-  void partnerConnected();
-  void sessionEnded(Light light, const std::string& title, const std::string& detail);
-  void startHostSession();
-  void hostAllowed();
-  void startViewerSession();
-  void endSessionWindow();
 
   EventLoop& loop_;
   System& system_;
@@ -162,11 +134,6 @@ class AppModel {
   Preferences prefs_;
   // Made once the guard below is: its events hold the model through it.
   std::unique_ptr<ServerLink> link_;
-  Observable<Light> sessionLight_{Light::grey};
-  Observable<std::string> sessionTitle_{"No active session"};
-  Observable<std::string> sessionDetail_{"Sessions are encrypted end to end with AES-256"};
-  Observable<std::string> checkNumber_{"--- ---"};
-  Observable<bool> connecting_{false};
   Observable<std::string> partnerID_;
   Observable<std::string> notice_;
   Observable<bool> canRecordScreen_{false};
@@ -175,15 +142,7 @@ class AppModel {
   bool autoConnected_ = false;
   std::shared_ptr<ConnectionTest> connectionTest_;
   Timer reportTimer_;
-  PlatformFactory* platform_ = nullptr;
-  ConsentAsk ask_;
-  SessionWindows* windows_ = nullptr;
-  ConsentGate consentGate_;
-  // Shared so that the server link can hold the running one weakly.
-  std::shared_ptr<HostSession> hostSession_;
-  std::shared_ptr<ViewerSession> viewerSession_;
-  ScreenDisplay* viewerDisplay_ = nullptr;
-  ViewerWindows* viewerWindows_ = nullptr;
+  PartnerSessions sessions_;
   LifeGuard<AppModel> guard_{this};
 };
 

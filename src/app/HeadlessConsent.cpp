@@ -18,7 +18,7 @@ HeadlessConsent::HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal
   });
 }
 
-AppModel::ConsentAsk HeadlessConsent::asker() {
+PartnerSessions::ConsentAsk HeadlessConsent::asker() {
   return [this](HostSession& session, HostSession::AnswerFn answer) {
     if (prompt_) return prompt_->ask(session.helperTitle(), session.checkNumber(), std::move(answer));
     model_.log("[host] nobody is at this PC to answer, so " + session.helperTitle() +

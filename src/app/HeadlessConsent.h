@@ -20,7 +20,7 @@ class HeadlessConsent {
   // `terminal`: standard input and error are a terminal someone may use.
   HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal);
 
-  AppModel::ConsentAsk asker();
+  PartnerSessions::ConsentAsk asker();
   // Someone may answer at the terminal.
   bool terminal() const { return prompt_ != nullptr; }
   // Lines typed while no consent question is open go to `fn`.

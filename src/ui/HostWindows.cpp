@@ -16,7 +16,7 @@ HostWindows::HostWindows(EventLoop& loop, QWidget* mainWindow) : loop_(loop), ma
 
 HostWindows::~HostWindows() = default;
 
-AppModel::ConsentAsk HostWindows::asker() {
+PartnerSessions::ConsentAsk HostWindows::asker() {
   return [this](HostSession& session, HostSession::AnswerFn answer) { ask(session, std::move(answer)); };
 }
 

@@ -35,7 +35,7 @@ class HostWindows final : public SessionWindows {
   ~HostWindows() override;
 
   // The consent question in a panel, for AppModel::setHost.
-  AppModel::ConsentAsk asker();
+  PartnerSessions::ConsentAsk asker();
   void showChat();
 
   void showRunning(HostSession& session, std::function<void()> stop) override;

@@ -138,8 +138,8 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
 
 void MainWindow::watch() {
   auto connectText = [this] {
-    bool busy = model_.connecting().get() || model_.sessionLight().get() == AppModel::Light::green ||
-                model_.sessionLight().get() == AppModel::Light::amber;
+    bool busy = model_.sessions().connecting().get() || model_.sessions().sessionLight().get() == AppModel::Light::green ||
+                model_.sessions().sessionLight().get() == AppModel::Light::amber;
     connect_->setText(busy ? "Disconnect" : "Connect");
   };
   auto refresh = [this, connectText] {
@@ -150,10 +150,10 @@ void MainWindow::watch() {
     if (partner_->text().toStdString() != model_.partnerID().get()) partner_->setText(ui::text(model_.partnerID().get()));
     notice_->setText(ui::text(model_.notice().get()));
     notice_->setVisible(!model_.notice().get().empty());
-    sessionLight_->set(model_.sessionLight().get());
-    sessionTitle_->setText(ui::text(model_.sessionTitle().get()));
-    sessionDetail_->setText(ui::text(model_.sessionDetail().get()));
-    check_->setText(ui::text(model_.checkNumber().get()));
+    sessionLight_->set(model_.sessions().sessionLight().get());
+    sessionTitle_->setText(ui::text(model_.sessions().sessionTitle().get()));
+    sessionDetail_->setText(ui::text(model_.sessions().sessionDetail().get()));
+    check_->setText(ui::text(model_.sessions().checkNumber().get()));
     keepID_->setChecked(model_.keepID());
     unattended_->setChecked(model_.unattended());
     connectText();
@@ -167,11 +167,11 @@ void MainWindow::watch() {
   watching_.push_back(model_.link().needsServer().observe(any));
   watching_.push_back(model_.partnerID().observe(any));
   watching_.push_back(model_.notice().observe(any));
-  watching_.push_back(model_.sessionLight().observe(any));
-  watching_.push_back(model_.sessionTitle().observe(any));
-  watching_.push_back(model_.sessionDetail().observe(any));
-  watching_.push_back(model_.checkNumber().observe(any));
-  watching_.push_back(model_.connecting().observe(any));
+  watching_.push_back(model_.sessions().sessionLight().observe(any));
+  watching_.push_back(model_.sessions().sessionTitle().observe(any));
+  watching_.push_back(model_.sessions().sessionDetail().observe(any));
+  watching_.push_back(model_.sessions().checkNumber().observe(any));
+  watching_.push_back(model_.sessions().connecting().observe(any));
   watching_.push_back(model_.settings().observe(any));
   watching_.push_back(model_.unattendedValue().observe(any));
   watching_.push_back(model_.recent().observe([this](const auto&) { showRecent(); }));

@@ -44,10 +44,10 @@ TEST_F(ModelFixture, StartsWithInitialValuesAndTheStartLine) {
   EXPECT_EQ(model->link().serverLight().get(), AppModel::Light::amber);
   EXPECT_EQ(model->link().serverText().get(), "Connecting to server...");
   EXPECT_EQ(model->link().myID().get(), "0");
-  EXPECT_EQ(model->sessionLight().get(), AppModel::Light::grey);
-  EXPECT_EQ(model->sessionTitle().get(), "No active session");
-  EXPECT_EQ(model->sessionDetail().get(), "Sessions are encrypted end to end with AES-256");
-  EXPECT_EQ(model->checkNumber().get(), "--- ---");
+  EXPECT_EQ(model->sessions().sessionLight().get(), AppModel::Light::grey);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "No active session");
+  EXPECT_EQ(model->sessions().sessionDetail().get(), "Sessions are encrypted end to end with AES-256");
+  EXPECT_EQ(model->sessions().checkNumber().get(), "--- ---");
   EXPECT_TRUE(model->unattended());
   EXPECT_TRUE(model->canRecordScreen().get());
   EXPECT_FALSE(model->canControl().get());

@@ -30,7 +30,7 @@ struct HostFixture : LinkFixture {
 
   void registered(const std::string& iniText = "[Relay]\nHost=relay.example\n") {
     start(iniText);
-    model->setHost(platform, [this](HostSession& s, HostSession::AnswerFn a) {
+    model->sessions().setHost(platform, [this](HostSession& s, HostSession::AnswerFn a) {
       questions.push_back({s.helperTitle(), std::move(a)});
     });
     welcome();
@@ -55,18 +55,18 @@ TEST_F(HostFixture, AHelperIsAskedAboutThenLetInWithTheTextsOfThisPC) {
   registered();
   FakePartner bob;
   arrives(bob, "Bob");
-  ASSERT_TRUE(model->hostSession());
-  EXPECT_EQ(model->sessionLight().get(), Light::amber);
-  EXPECT_EQ(model->sessionTitle().get(), "Connected to 987 654 321");
-  EXPECT_EQ(model->sessionDetail().get(), "Bob wants to help this PC. Direct link, AES-256 encrypted.");
+  ASSERT_TRUE(model->sessions().hostSession());
+  EXPECT_EQ(model->sessions().sessionLight().get(), Light::amber);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "Connected to 987 654 321");
+  EXPECT_EQ(model->sessions().sessionDetail().get(), "Bob wants to help this PC. Direct link, AES-256 encrypted.");
   EXPECT_TRUE(questions.empty());
   loop.advance(2.0);
   ASSERT_EQ(questions.size(), 1u);
   EXPECT_EQ(questions[0].title, "Bob");
   questions[0].answer(Answer::control);
-  EXPECT_EQ(model->sessionLight().get(), Light::green);
-  EXPECT_EQ(model->sessionTitle().get(), "Being helped by Bob");
-  EXPECT_EQ(model->sessionDetail().get(),
+  EXPECT_EQ(model->sessions().sessionLight().get(), Light::green);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "Being helped by Bob");
+  EXPECT_EQ(model->sessions().sessionDetail().get(),
             "Your helper may use this PC. Pause or Stop in the bar at the top of the screen.");
   EXPECT_EQ(platform.screen->starts, 1);
 }
@@ -77,9 +77,9 @@ TEST_F(HostFixture, UnattendedAccessLetsTheHelperInWithoutAQuestion) {
   arrives(bob, "Bob");
   loop.advance(2.1);
   EXPECT_TRUE(questions.empty());
-  ASSERT_TRUE(model->hostSession());
-  EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::running);
-  EXPECT_EQ(model->sessionTitle().get(), "Being helped by Bob");
+  ASSERT_TRUE(model->sessions().hostSession());
+  EXPECT_EQ(model->sessions().hostSession()->phase(), HostSession::Phase::running);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "Being helped by Bob");
 }
 
 // The other way round: this PC helps. The viewer session starts with the
@@ -92,13 +92,13 @@ TEST_F(HostFixture, HelpingAPartnerStartsTheViewerSessionWithItsTextsAndEndsWith
   say(alice.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey()));
   UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
   loop.runPending();
-  ASSERT_TRUE(model->viewerSession());
-  EXPECT_FALSE(model->hostSession());
-  EXPECT_EQ(model->sessionLight().get(), Light::green);
-  EXPECT_EQ(model->sessionTitle().get(), "Connected to 987 654 321");
-  EXPECT_EQ(model->sessionDetail().get(), "You are helping this PC. Direct link, AES-256 encrypted.");
-  EXPECT_EQ(model->checkNumber().get(), model->viewerSession()->checkNumber());
-  EXPECT_NE(model->checkNumber().get(), "--- ---");
+  ASSERT_TRUE(model->sessions().viewerSession());
+  EXPECT_FALSE(model->sessions().hostSession());
+  EXPECT_EQ(model->sessions().sessionLight().get(), Light::green);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "Connected to 987 654 321");
+  EXPECT_EQ(model->sessions().sessionDetail().get(), "You are helping this PC. Direct link, AES-256 encrypted.");
+  EXPECT_EQ(model->sessions().checkNumber().get(), model->sessions().viewerSession()->checkNumber());
+  EXPECT_NE(model->sessions().checkNumber().get(), "--- ---");
   std::vector<Bytes> toAlice;
   for (auto& d : sockets.udp.back()->sent)
     if (d.to == alice.publicAddress)
@@ -109,15 +109,15 @@ TEST_F(HostFixture, HelpingAPartnerStartsTheViewerSessionWithItsTextsAndEndsWith
   // The host's status reaches the session.
   UdpRecord::deliver(sockets.udp.back(), alice.seal(Bytes{0x87, 1, 1}), alice.publicAddress);
   loop.runPending();
-  EXPECT_EQ(model->viewerSession()->mode().get(), SessionMode::control);
+  EXPECT_EQ(model->sessions().viewerSession()->mode().get(), SessionMode::control);
   EXPECT_TRUE(logged("Session mode 1"));
   UdpRecord::deliver(sockets.udp.back(), alice.seal("BYE"), alice.publicAddress);
   loop.runPending();
-  EXPECT_FALSE(model->viewerSession());
-  EXPECT_EQ(model->sessionLight().get(), Light::grey);
-  EXPECT_EQ(model->sessionTitle().get(), "No active session");
-  EXPECT_EQ(model->sessionDetail().get(), "The last session has ended");
-  EXPECT_EQ(model->checkNumber().get(), "--- ---");
+  EXPECT_FALSE(model->sessions().viewerSession());
+  EXPECT_EQ(model->sessions().sessionLight().get(), Light::grey);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "No active session");
+  EXPECT_EQ(model->sessions().sessionDetail().get(), "The last session has ended");
+  EXPECT_EQ(model->sessions().checkNumber().get(), "--- ---");
 }
 
 // The helper's window opens with the viewer session, draws its pictures and
@@ -137,12 +137,12 @@ TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
     }
     void closeViewer() override {
       // Held keys go out while the session still runs.
-      calls.push_back(model->viewerSession() == session ? "close while running" : "close after the session");
+      calls.push_back(model->sessions().viewerSession() == session ? "close while running" : "close after the session");
     }
   } windows;
   registered();
   windows.model = model.get();
-  model->setViewerWindows(&windows);
+  model->sessions().setViewerWindows(&windows);
   FakePartner alice;
   auto help = [&] {
     model->setPartnerID(alice.id);
@@ -153,8 +153,8 @@ TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
     loop.runPending();
   };
   help();
-  ASSERT_TRUE(model->viewerSession());
-  EXPECT_EQ(windows.session, model->viewerSession());
+  ASSERT_TRUE(model->sessions().viewerSession());
+  EXPECT_EQ(windows.session, model->sessions().viewerSession());
   EXPECT_EQ(windows.calls, std::vector<std::string>{"show Alice direct"});
   UdpRecord::deliver(sockets.udp.back(),
                      alice.seal(chunk(SessionPacket::kFrameChunk, 1, 0, 1, frame(0, update(8, 6, 8, 6)))),
@@ -163,16 +163,16 @@ TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
   EXPECT_EQ(windows.display.shown, 1);
   UdpRecord::deliver(sockets.udp.back(), alice.seal("BYE"), alice.publicAddress);
   loop.runPending();
-  EXPECT_FALSE(model->viewerSession());
+  EXPECT_FALSE(model->sessions().viewerSession());
   EXPECT_EQ(windows.calls, (std::vector<std::string>{"show Alice direct", "close while running"}));
 
   // The helper closes the window: the partner hears BYE and the session ends.
   help();
-  ASSERT_TRUE(model->viewerSession());
+  ASSERT_TRUE(model->sessions().viewerSession());
   size_t sentBefore = sockets.udp.back()->sent.size();
   windows.disconnect();
-  EXPECT_FALSE(model->viewerSession());
-  EXPECT_EQ(model->sessionTitle().get(), "No active session");
+  EXPECT_FALSE(model->sessions().viewerSession());
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "No active session");
   bool bye = false;
   for (size_t i = sentBefore; i < sockets.udp.back()->sent.size(); ++i)
     if (auto plain = alice.open(sockets.udp.back()->sent[i].data)) bye |= *plain == toBytes("BYE");
@@ -187,9 +187,9 @@ TEST_F(HostFixture, ADeniedHelperIsDisconnectedAndTheSessionEnds) {
   ASSERT_EQ(questions.size(), 1u);
   questions[0].answer(Answer::deny);
   loop.runPending();
-  EXPECT_FALSE(model->hostSession());
+  EXPECT_FALSE(model->sessions().hostSession());
   EXPECT_EQ(AppModelTestKit{*model}.client()->state(), PlimoClient::State::registered);
-  EXPECT_EQ(model->sessionTitle().get(), "No active session");
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "No active session");
   EXPECT_TRUE(logged("[host] the session was declined"));
 }
 
@@ -206,17 +206,17 @@ TEST_F(HostFixture, ANewPartnerAfterATakeoverIsANewSessionAskedAgain) {
   mallory.publicAddress = {"192.0.2.50", 41000};
   loop.advance(12.5);  // Bob fell silent: the server's new introduction takes over
   arrives(mallory, "Mallory");
-  ASSERT_TRUE(model->hostSession());
+  ASSERT_TRUE(model->sessions().hostSession());
   // Not the old address: a new session may be built where the old one lay.
-  EXPECT_EQ(model->hostSession()->partnerID(), mallory.id);
-  EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::asking);
-  EXPECT_EQ(model->sessionDetail().get(), "Mallory wants to help this PC. Direct link, AES-256 encrypted.");
+  EXPECT_EQ(model->sessions().hostSession()->partnerID(), mallory.id);
+  EXPECT_EQ(model->sessions().hostSession()->phase(), HostSession::Phase::asking);
+  EXPECT_EQ(model->sessions().sessionDetail().get(), "Mallory wants to help this PC. Direct link, AES-256 encrypted.");
   loop.advance(2.0);
   ASSERT_EQ(questions.size(), 2u);
   EXPECT_EQ(questions[1].title, "Mallory");
   // Bob's old answer callback cannot let Mallory in.
   questions[0].answer(Answer::control);
-  EXPECT_EQ(model->hostSession()->phase(), HostSession::Phase::asking);
+  EXPECT_EQ(model->sessions().hostSession()->phase(), HostSession::Phase::asking);
 }
 
 TEST_F(HostFixture, ConsentQuestionsFromOneIDAreLimitedToThreeAMinute) {
@@ -230,7 +230,7 @@ TEST_F(HostFixture, ConsentQuestionsFromOneIDAreLimitedToThreeAMinute) {
       questions.back().answer(Answer::deny);
     }
     loop.runPending();
-    EXPECT_FALSE(model->hostSession()) << attempt;
+    EXPECT_FALSE(model->sessions().hostSession()) << attempt;
     loop.advance(1.0);
   }
   EXPECT_EQ(questions.size(), 3u);
@@ -244,7 +244,7 @@ TEST_F(HostFixture, ConsentQuestionsFromOneIDAreLimitedToThreeAMinute) {
 TEST_F(HostFixture, WithoutATerminalNobodyCanAnswerAndTheLogSaysHowToLetHelpersIn) {
   start();
   HeadlessConsent consent(loop, *model, false);
-  model->setHost(platform, consent.asker());
+  model->sessions().setHost(platform, consent.asker());
   welcome();
   say("ID 111222333 3600");
   lines();
@@ -252,7 +252,7 @@ TEST_F(HostFixture, WithoutATerminalNobodyCanAnswerAndTheLogSaysHowToLetHelpersI
   arrives(bob, "Bob");
   loop.advance(2.0);
   loop.runPending();
-  EXPECT_FALSE(model->hostSession());
+  EXPECT_FALSE(model->sessions().hostSession());
   EXPECT_TRUE(logged("[host] nobody is at this PC to answer, so Bob was declined. To let helpers in without asking, "
                      "set Unattended=1 in the [Session] section of " +
                      (dir / "Plimo.ini").string() + "."));

@@ -59,10 +59,10 @@ TEST_F(SessionFixture, PartnerIdIsCheckedBeforeAnythingIsSent) {
   auto sent = connects();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_NE(sent[0].find("123456789"), std::string::npos) << sent[0];
-  EXPECT_TRUE(model->connecting().get());
-  EXPECT_EQ(model->sessionLight().get(), Light::amber);
-  EXPECT_EQ(model->sessionTitle().get(), "Connecting to 123 456 789...");
-  EXPECT_EQ(model->sessionDetail().get(), "Setting up the encrypted direct link");
+  EXPECT_TRUE(model->sessions().connecting().get());
+  EXPECT_EQ(model->sessions().sessionLight().get(), Light::amber);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "Connecting to 123 456 789...");
+  EXPECT_EQ(model->sessions().sessionDetail().get(), "Setting up the encrypted direct link");
   EXPECT_EQ(model->recent().get().front().id, "123456789");
 }
 
@@ -74,9 +74,9 @@ TEST_F(SessionFixture, ConnectWhileAnAttemptRunsCancelsIt) {
   ASSERT_EQ(AppModelTestKit{*model}.client()->state(), PlimoClient::State::punching);
   model->connect();
   EXPECT_EQ(AppModelTestKit{*model}.client()->state(), PlimoClient::State::registered);
-  EXPECT_FALSE(model->connecting().get());
-  EXPECT_EQ(model->sessionLight().get(), Light::red);
-  EXPECT_EQ(model->sessionTitle().get(), "Could not connect");
+  EXPECT_FALSE(model->sessions().connecting().get());
+  EXPECT_EQ(model->sessions().sessionLight().get(), Light::red);
+  EXPECT_EQ(model->sessions().sessionTitle().get(), "Could not connect");
 }
 
 TEST_F(SessionFixture, RecentListKeepsNamesMovesToFrontAndHoldsTwoHundred) {

@@ -15,8 +15,8 @@ struct AppModelTestKit {
   const std::shared_ptr<PlimoClient>& client() const { return model.link_->client(); }
   // Every text the main window shows from the server or a partner.
   void showInEveryText(const std::string& text) {
-    for (auto* shown : {&model.link_->serverText_, &model.link_->myID_, &model.notice_, &model.sessionTitle_,
-                        &model.sessionDetail_, &model.checkNumber_})
+    for (auto* shown : {&model.link_->serverText_, &model.link_->myID_, &model.notice_, &model.sessions_.sessionTitle_,
+                        &model.sessions_.sessionDetail_, &model.sessions_.checkNumber_})
       shown->set(text);
   }
 };
