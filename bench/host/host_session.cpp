@@ -56,10 +56,12 @@ void run(SyntheticDesktop::Script script, bool video, double seconds) {
                            }
                          },
                          [] {}};
-  session = std::make_unique<HostSession>(loop, platform, SystemInfo{}, std::move(link), true, false);
-  session->onLog = [&](const std::string& line) {
+  HostSession::Events events;
+  events.onLog = [&](const std::string& line) {
     if (line.find("pictures/s") != std::string::npos) stats = line;
   };
+  session =
+      std::make_unique<HostSession>(loop, platform, SystemInfo{}, std::move(link), std::move(events), true, false);
   viewerChannel.post(11, Bytes{uint8_t(video ? 0x03 : 0x02)});
   auto viewerTimer = loop.every(0.01, [&] {
     for (auto& p : viewerChannel.poll()) toHost(p);

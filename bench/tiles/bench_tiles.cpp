@@ -127,7 +127,7 @@ void BM_SessionShows64Tiles(benchmark::State& state) {
   ManualLoop loop;
   FakePlatform platform;
   LatestPicture display;
-  ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{});
+  ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{}, {});
   session.setDisplay(&display);
   uint32_t id = 0;
   auto show = [&](ByteView update) {

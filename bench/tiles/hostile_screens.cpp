@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   ManualLoop loop;
   FakePlatform platform;
   LatestPicture display;
-  ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{});
+  ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{}, {});
   session.setDisplay(&display);
   const double began = cpuSeconds();
   constexpr int kFrames = 120;

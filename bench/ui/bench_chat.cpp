@@ -39,7 +39,7 @@ void FiftyLinesIntoTheChat(benchmark::State& state) {
     }
     state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
   }
-  state.counters["lines"] = double(rig.session->chat.get().size());
+  state.counters["lines"] = double(rig.session->chat().get().size());
 }
 BENCHMARK(FiftyLinesIntoTheChat)->Arg(0)->Arg(1000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 

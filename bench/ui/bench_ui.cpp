@@ -206,7 +206,7 @@ void PicturesShownWhileTheHelpedPCScrolls(benchmark::State& state) {
   }
   scroll.stop();
   view->setInput(nullptr);
-  state.SetLabel(pair.viewer->usingVideo.get() ? "H.264" : "tiles");
+  state.SetLabel(pair.viewer->usingVideo().get() ? "H.264" : "tiles");
 }
 BENCHMARK(PicturesShownWhileTheHelpedPCScrolls)->Arg(1)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 

@@ -11,9 +11,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "host/H264Encoder.h"
+#include "platform/ffmpeg/H264Decoder.h"
+#include "platform/ffmpeg/H264Encoder.h"
 #include "video/VideoKit.h"
-#include "viewer/H264Decoder.h"
 
 namespace plimo {
 namespace {

@@ -6,7 +6,6 @@
 #include "core/CappedList.h"
 #include "core/PlimoID.h"
 #include "core/Text.h"
-#include "host/H264Encoder.h"
 
 namespace plimo {
 
@@ -43,11 +42,13 @@ std::unique_ptr<InputSink> openSink(PlatformFactory& platform, std::string& prob
 
 }  // namespace
 
-HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link,
+HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
                          bool unattended, bool controlAsCommand)
     : loop_(loop),
+      platform_(platform),
       system_(std::move(system)),
       link_(std::move(link)),
+      events_(std::move(events)),
       unattended_(unattended),
       helperName_(link_.partnerName),
       channel_(loop),
@@ -91,9 +92,9 @@ void HostSession::startConsent() {
   consentStarted_ = true;
   consentTimer_.reset();
   if (unattended_) return allowed(Answer::control);
-  if (!onAskConsent) return allowed(Answer::deny);
+  if (!events_.onAskConsent) return allowed(Answer::deny);
   auto answered = std::make_shared<bool>(false);
-  onAskConsent(*this, [weak = guard_.weak(), answered](Answer answer) {
+  events_.onAskConsent(*this, [weak = guard_.weak(), answered](Answer answer) {
     if (std::exchange(*answered, true)) return;
     if (auto self = weak.lock()) self->allowed(answer);
   });
@@ -114,11 +115,11 @@ void HostSession::allowed(Answer answer) {
     }));
     return;
   }
-  mode_ = answer == Answer::control ? 1 : 0;
+  mode_ = answer == Answer::control ? SessionMode::control : SessionMode::viewOnly;
   phase_ = Phase::running;
   wantFull_ = true;
   sendMode();
-  if (onAllowed) onAllowed();
+  if (events_.onAllowed) events_.onAllowed();
   if (phase_ != Phase::running) return;  // closed from inside onAllowed
   announce();
   std::deque<ChannelMsg> held = std::move(early_);
@@ -138,7 +139,7 @@ void HostSession::allowed(Answer answer) {
     for (auto& packet : s.frames_.nextPackets(kChunkBudget)) s.send(packet);
   }));
   updateSound();
-  if (mode_ == 1 && !inputProblem_.empty()) {
+  if (mode_ == SessionMode::control && !inputProblem_.empty()) {
     log("input cannot be played: " + inputProblem_);
     note("To be controlled, Plimo needs an X display with the XTEST extension. This session has none, so your "
          "helper can only watch.");
@@ -152,7 +153,7 @@ void HostSession::startCapture(std::optional<Display> display) {
   }
   injector_.area = display->bounds;
   try {
-    capturer_->start(*display, excludedWindows ? excludedWindows() : std::vector<uint32_t>{});
+    capturer_->start(*display, events_.excludedWindows ? events_.excludedWindows() : std::vector<uint32_t>{});
   } catch (const Failure& failure) {
     captureProblem_ = "Plimo cannot share the screen of this PC yet (" + failure.text() +
                       "). Log in to an X11 session (a Wayland-only session cannot be shared), then start Plimo "
@@ -226,7 +227,7 @@ void HostSession::close() {
 }
 
 void HostSession::log(const std::string& text) const {
-  if (onLog) onLog("[host] " + text);
+  if (events_.onLog) events_.onLog("[host] " + text);
 }
 
 void HostSession::send(ByteView packet) const {

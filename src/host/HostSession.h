@@ -34,6 +34,7 @@
 #include "host/InputInjector.h"
 #include "host/TileEncoder.h"
 #include "platform/PlatformFactory.h"
+#include "platform/Rendering.h"
 #include "platform/System.h"
 #include "protocol/link/SessionDataReceiver.h"
 #include "protocol/net/NetAddress.h"
@@ -43,10 +44,9 @@
 #include "protocol/wire/InputReceiver.h"
 #include "protocol/wire/MsgChannel.h"
 #include "protocol/wire/MsgParts.h"
+#include "protocol/wire/SessionMode.h"
 
 namespace plimo {
-
-class H264Encoder;
 
 class HostSession : public SessionDataReceiver {
  public:
@@ -67,6 +67,20 @@ class HostSession : public SessionDataReceiver {
     std::function<void()> disconnect;
   };
 
+  // What the owner hears of the session, given at creation.
+  struct Events {
+    // Asks the person (2 s after creation, or once the helper's profile is
+    // complete); the answer callback holds the session weakly and only its
+    // first call counts. Unset: the session is declined.
+    std::function<void(HostSession&, AnswerFn)> onAskConsent;
+    // Once, when consent is given.
+    std::function<void()> onAllowed;
+    // One line for the application log ("[host] ..." ).
+    std::function<void(const std::string&)> onLog;
+    // The windows the capture leaves out, asked at each capture start.
+    std::function<std::vector<uint32_t>()> excludedWindows;
+  };
+
   // Channel messages held before consent, at most: a helper's chat and
   // requests of the 32 s before an answer fit many times over, and one whole
   // multi-part message (1 MB) fits too.
@@ -79,8 +93,8 @@ class HostSession : public SessionDataReceiver {
   // `platform` and `loop` outlive the session; `system` names this PC in the
   // information text. Consent is asked 2 s after creation or as soon as the
   // helper's profile is complete.
-  HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, bool unattended,
-              bool controlAsCommand);
+  HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
+              bool unattended, bool controlAsCommand);
   ~HostSession() override;
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -98,7 +112,8 @@ class HostSession : public SessionDataReceiver {
 
   // Read-only view.
   Phase phase() const { return phase_; }
-  uint8_t mode() const { return mode_; }  // 1 control, 0 view only
+  // Control or view only, as the person allowed; paused() says whether paused.
+  SessionMode mode() const { return mode_; }
   bool paused() const { return paused_; }
   const std::string& helperName() const { return helperName_; }
   const std::string& helperCompany() const { return helperCompany_; }
@@ -108,22 +123,11 @@ class HostSession : public SessionDataReceiver {
   const std::vector<ChatLine>& chat() const { return chat_; }
   int unreadChat() const { return unreadChat_; }
   const std::string& captureProblem() const { return captureProblem_; }
-  const std::string& rendering() const { return rendering_; }
+  Rendering rendering() const { return rendering_; }
   const std::string& partnerID() const { return link_.partnerID; }
   const std::string& checkNumber() const { return link_.checkNumber; }
   const std::string& peerAddress() const { return peerAddress_; }
   size_t framesInFlight() const { return frames_.frames().size(); }
-
-  // Set by the owner before the consent question (2 s after creation).
-  // Asks the person; the answer callback holds the session weakly and only
-  // its first call counts.
-  std::function<void(HostSession&, AnswerFn)> onAskConsent;
-  // Once, when consent is given.
-  std::function<void()> onAllowed;
-  // One line for the application log ("[host] ..." ).
-  std::function<void(const std::string&)> onLog;
-  // The windows the capture leaves out, asked at each capture start.
-  std::function<std::vector<uint32_t>()> excludedWindows;
 
  private:
   // Lifecycle and consent (HostSession.cpp).
@@ -156,13 +160,15 @@ class HostSession : public SessionDataReceiver {
   void logStatistics(double now);
 
   EventLoop& loop_;
+  PlatformFactory& platform_;
   const SystemInfo system_;
   const Link link_;
+  const Events events_;
   const bool unattended_;
   std::string peerAddress_;
 
   Phase phase_ = Phase::asking;
-  uint8_t mode_ = 0;
+  SessionMode mode_ = SessionMode::viewOnly;
   bool paused_ = false;
   std::string helperName_;
   std::string helperCompany_;
@@ -171,7 +177,7 @@ class HostSession : public SessionDataReceiver {
   int unreadChat_ = 0;
   bool chatOpen_ = false;
   std::string captureProblem_;
-  std::string rendering_;
+  Rendering rendering_ = Rendering::none;
 
   MsgChannel channel_;
   FrameWindowSender frames_;
@@ -183,7 +189,7 @@ class HostSession : public SessionDataReceiver {
   std::unique_ptr<SoundCapture> sound_;
   bool soundStarted_ = false;
   TileEncoder tiles_;
-  std::unique_ptr<H264Encoder> encoder_;
+  std::unique_ptr<VideoEncoder> encoder_;
   bool videoWanted_ = false;
   bool videoFailed_ = false;
   bool audioOn_ = false;

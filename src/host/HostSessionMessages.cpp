@@ -49,7 +49,7 @@ void HostSession::receive(ByteView packet) {
       break;
     case SessionPacket::kInput: {
       if (!running) break;
-      const bool apply = !paused_ && mode_ == 1;
+      const bool apply = !paused_ && mode_ == SessionMode::control;
       auto ack = inputs_.handle(packet, apply, [this](const InputEvent& e) {
         injector_.apply(e.kind, e.x, e.y, e.data);
       });
@@ -74,7 +74,7 @@ void HostSession::hold(ChannelMsg msg) {
 }
 
 void HostSession::handleMessage(const ChannelMsg& msg) {
-  const bool control = !paused_ && mode_ == 1;
+  const bool control = !paused_ && mode_ == SessionMode::control;
   switch (msg.kind) {
     case Kind::chat:
       if (auto text = parts_.whole(msg)) {
@@ -145,8 +145,7 @@ void HostSession::profileDone() {
 }
 
 void HostSession::sendMode() {
-  const uint8_t state = paused_ ? 2 : mode_;
-  send(HostStatus::encode({state, true, false}));
+  send(HostStatus::encode({modeByte(paused_ ? SessionMode::paused : mode_), true, false}));
 }
 
 void HostSession::announce() {

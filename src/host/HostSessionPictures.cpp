@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "core/WorkClock.h"
-#include "host/H264Encoder.h"
 #include "host/HostSession.h"
 #include "protocol/wire/SessionCodecs.h"
 
@@ -91,7 +90,7 @@ std::optional<Bytes> HostSession::captureBlob() {
     if (auto video = videoBlob(*picture)) return video;
     if (!videoFailed_) return std::nullopt;  // the encoder held this picture back
   }
-  if (rendering_ != "pictures") rendering_ = "pictures";
+  rendering_ = Rendering::tiles;
   auto update = tiles_.update(*picture, wantFull_);
   if (!update) return std::nullopt;
   return PictureBlob::tiles(*update);
@@ -103,16 +102,16 @@ std::optional<Bytes> HostSession::videoBlob(const Picture& picture) {
   if (!encoder_ || encoder_->width() != w || encoder_->height() != h) {
     encoder_.reset();
     try {
-      encoder_ = std::make_unique<H264Encoder>(w, h, rate_.rate60() ? 60 : 30);
+      encoder_ = platform_.videoEncoder(w, h, rate_.rate60() ? 60 : 30);
     } catch (const Failure& failure) {
       log("no H.264 encoder, using tiles: " + failure.text());
       videoFailed_ = true;
       wantFull_ = true;
       return std::nullopt;
     }
-    const std::string label = encoder_->hardware() ? "hardware" : "software";
-    if (label != rendering_) {
-      rendering_ = label;
+    const Rendering made = videoRendering(encoder_->hardware());
+    if (made != rendering_) {
+      rendering_ = made;
       log(encoder_->hardware() ? "video encoded by this PC's video hardware" : "video encoded in software");
     }
     forceKey = true;

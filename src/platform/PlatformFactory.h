@@ -1,8 +1,9 @@
 #pragma once
 // Where the sessions get the system: the host session the screen, the input
-// and the sound it shares, the viewer session the sound output and picture
-// files. The executables give the X11 / XTest / PulseAudio / FFmpeg factory,
-// tests and benches the fakes, so no session code knows which it has.
+// and the sound it shares and its H.264 encoders, the viewer session the sound
+// output, its H.264 decoders and picture files. The executables give the
+// X11 / XTest / PulseAudio / FFmpeg factory, tests and benches the fakes, so
+// no session code knows which it has.
 //
 // Owner: whoever builds the sessions; it outlives them. Called on the
 // session's thread; each call makes a new object the caller owns.
@@ -18,6 +19,8 @@
 #include "platform/ScreenSource.h"
 #include "platform/SoundCapture.h"
 #include "platform/SoundOut.h"
+#include "platform/VideoDecoder.h"
+#include "platform/VideoEncoder.h"
 
 namespace plimo {
 
@@ -29,9 +32,13 @@ class PlatformFactory {
   // Throws Failure (noServer, noXTest) when input cannot be played here.
   virtual std::unique_ptr<InputSink> inputSink() = 0;
   virtual std::unique_ptr<SoundCapture> soundCapture() = 0;
+  // An encoder for width × height pictures arriving `fps` times a second (60
+  // or 30). Throws Failure::Kind::h264Create when none opens for this size.
+  virtual std::unique_ptr<VideoEncoder> videoEncoder(int width, int height, int fps) = 0;
 
   // Throws Failure (noSound) when no sound can be played here.
   virtual std::unique_ptr<SoundOut> soundOut() = 0;
+  virtual std::unique_ptr<VideoDecoder> videoDecoder() = 0;
   // Size of the picture a file is reduced to, given the file's own size.
   using Fit = std::function<Size(int width, int height)>;
   // A picture file (PNG, JPEG, BMP, GIF, WebP, TIFF) scaled with high

@@ -61,7 +61,7 @@ HostBar::HostBar(HostSession& session, std::function<void()> openChat, std::func
 
 QString HostBar::status() const {
   if (session_.paused()) return "Paused: your helper sees nothing";
-  return session_.mode() == 1 ? "Is helping you and may use this PC" : "Can see your screen";
+  return session_.mode() == SessionMode::control ? "Is helping you and may use this PC" : "Can see your screen";
 }
 
 void HostBar::refresh() {

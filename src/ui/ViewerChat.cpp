@@ -30,10 +30,10 @@ ViewerChat::ViewerChat(ViewerSession& session) : session_(session) {
   layout->addLayout(row);
   QObject::connect(field_, &QLineEdit::returnPressed, [this] { send(); });
   QObject::connect(sendButton, &QPushButton::clicked, [this] { send(); });
-  lines_->showNotes(session_.notes.get());
-  lines_->showChat(session_.chat.get());
-  watching_.push_back(session_.notes.observe([this](const auto& notes) { lines_->showNotes(notes); }));
-  watching_.push_back(session_.chat.observe([this](const auto& lines) { lines_->showChat(lines); }));
+  lines_->showNotes(session_.notes().get());
+  lines_->showChat(session_.chat().get());
+  watching_.push_back(session_.notes().observe([this](const auto& notes) { lines_->showNotes(notes); }));
+  watching_.push_back(session_.chat().observe([this](const auto& lines) { lines_->showChat(lines); }));
 }
 
 ViewerChat::~ViewerChat() = default;

@@ -76,15 +76,15 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
   for (QWidget* w : {waiting_, static_cast<QWidget*>(banner_), corner}) w->raise();
 
   auto waiting = [this](const auto&) { showWaiting(); };
-  watching_.push_back(session_.mode.observe(waiting));
-  watching_.push_back(session_.gotFirstFrame.observe(waiting));
-  watching_.push_back(session_.secureDesktop.observe([this](bool on) { banner_->setVisible(on); }));
-  watching_.push_back(session_.rendering.observe([this](const auto&) {
+  watching_.push_back(session_.mode().observe(waiting));
+  watching_.push_back(session_.gotFirstFrame().observe(waiting));
+  watching_.push_back(session_.secureDesktop().observe([this](bool on) { banner_->setVisible(on); }));
+  watching_.push_back(session_.rendering().observe([this](const auto&) {
     showRendering();
     showLive();
   }));
   showWaiting();
-  banner_->setVisible(session_.secureDesktop.get());
+  banner_->setVisible(session_.secureDesktop().get());
   showRendering();
   lastShown_ = session_.framesShown();
   showLive();
@@ -104,23 +104,24 @@ void ViewerOverlays::stop() {
 }
 
 void ViewerOverlays::showWaiting() {
-  const bool first = !session_.gotFirstFrame.get();
-  const int mode = session_.mode.get();
+  const bool first = !session_.gotFirstFrame().get();
+  const SessionMode mode = session_.mode().get();
   // A paused picture stands still: say why over it.
-  waitingTitle_->setText(!first     ? "Paused by the other person"
-                         : mode < 0 ? "Waiting for the other person to allow the session..."
-                                    : "Waiting for the first picture...");
+  const bool asking = mode == SessionMode::waitingForConsent;
+  waitingTitle_->setText(!first   ? "Paused by the other person"
+                         : asking ? "Waiting for the other person to allow the session..."
+                                  : "Waiting for the first picture...");
   check_->setVisible(first);
-  waiting_->setVisible(first || mode == 2);
+  waiting_->setVisible(first || mode == SessionMode::paused);
 }
 
 void ViewerOverlays::showRendering() {
-  const std::string& how = session_.rendering.get();
-  rendering_->setVisible(!how.empty());
-  if (how == "hardware") {
+  const Rendering how = session_.rendering().get();
+  rendering_->setVisible(how != Rendering::none);
+  if (how == Rendering::videoHardware) {
     rendering_->setText("Enhanced mode");
     paint(rendering_, "#22a845", "white");
-  } else if (how == "software") {
+  } else if (how == Rendering::videoSoftware) {
     rendering_->setText("Software rendering");
     paint(rendering_, "#e67e22", "white");
   } else {
@@ -130,12 +131,12 @@ void ViewerOverlays::showRendering() {
 }
 
 void ViewerOverlays::showLive() {
-  const std::string& how = session_.rendering.get();
-  QString drawn = how == "hardware"   ? "H.264, video hardware"
-                  : how == "software" ? "H.264, software"
-                  : how.empty()       ? "no picture yet"
-                                      : "tiles";
-  const double roundTrip = session_.roundTrip.get();
+  const Rendering how = session_.rendering().get();
+  QString drawn = how == Rendering::videoHardware   ? "H.264, video hardware"
+                  : how == Rendering::videoSoftware ? "H.264, software"
+                  : how == Rendering::none          ? "no picture yet"
+                                                    : "tiles";
+  const double roundTrip = session_.roundTrip().get();
   QString path = viaRelay_ ? "Through the server" : "Direct";
   if (roundTrip > 0) path += QString(" · %1 ms").arg(std::max(1, int(roundTrip * 1000 + 0.5)));
   live_->setText(QString("%1 · %2 pictures/s · %3").arg(path).arg(perSecond_).arg(drawn));

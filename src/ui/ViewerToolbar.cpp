@@ -75,34 +75,34 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   row->addWidget(disconnect);
 
   QObject::connect(fullScreen_, &QToolButton::clicked, [this] { actions_.toggleFullScreen(); });
-  QObject::connect(sound_, &QToolButton::clicked, [this] { session_.setMuted(!session_.muted.get()); });
-  QObject::connect(chat_, &QToolButton::clicked, [this] { session_.setChatOpen(!session_.chatOpen.get()); });
+  QObject::connect(sound_, &QToolButton::clicked, [this] { session_.setMuted(!session_.muted().get()); });
+  QObject::connect(chat_, &QToolButton::clicked, [this] { session_.setChatOpen(!session_.chatOpen().get()); });
   QObject::connect(disconnect, &QToolButton::clicked, [this] { actions_.disconnect(); });
 
   auto status = [this](const auto&) { showStatus(); };
-  watching_.push_back(session_.mode.observe(status));
-  watching_.push_back(session_.adminAvailable.observe(status));
+  watching_.push_back(session_.mode().observe(status));
+  watching_.push_back(session_.adminAvailable().observe(status));
   auto monitors = [this](const auto&) { showMonitors(); };
-  watching_.push_back(session_.monitors.observe(monitors));
-  watching_.push_back(session_.currentMonitor.observe(monitors));
+  watching_.push_back(session_.monitors().observe(monitors));
+  watching_.push_back(session_.currentMonitor().observe(monitors));
   auto sound = [this](bool muted) {
     sound_->setText(muted ? "Sound off" : "Sound on");
     sound_->setToolTip(muted ? "Turn the other PC's sound on" : "Mute the other PC's sound");
   };
-  watching_.push_back(session_.muted.observe(sound));
+  watching_.push_back(session_.muted().observe(sound));
   auto unread = [this](int count) {
     unread_->setText(QString::number(count));
     unread_->setMinimumWidth(16);
     unread_->setFixedHeight(16);
     unread_->setVisible(count > 0);
   };
-  watching_.push_back(session_.unreadChat.observe(unread));
+  watching_.push_back(session_.unreadChat().observe(unread));
   chat_->setCheckable(true);
-  watching_.push_back(session_.chatOpen.observe([this](bool open) { chat_->setChecked(open); }));
+  watching_.push_back(session_.chatOpen().observe([this](bool open) { chat_->setChecked(open); }));
   showStatus();
   showMonitors();
-  sound(session_.muted.get());
-  unread(session_.unreadChat.get());
+  sound(session_.muted().get());
+  unread(session_.unreadChat().get());
 }
 
 ViewerToolbar::~ViewerToolbar() = default;
@@ -120,22 +120,22 @@ QToolButton* ViewerToolbar::button(const QString& name, const QString& text, con
 }
 
 void ViewerToolbar::showStatus() {
-  int mode = session_.mode.get();
-  QString text = mode == 0   ? "View only"
-                 : mode == 1 ? "You have control"
-                 : mode == 2 ? "Paused by the other person"
-                             : "Waiting for permission";
-  if (mode >= 0 && session_.adminAvailable.get())
+  const SessionMode mode = session_.mode().get();
+  QString text = mode == SessionMode::viewOnly  ? "View only"
+                 : mode == SessionMode::control ? "You have control"
+                 : mode == SessionMode::paused  ? "Paused by the other person"
+                                                : "Waiting for permission";
+  if (mode != SessionMode::waitingForConsent && session_.adminAvailable().get())
     text += " · admin windows available";
-  else if (mode == 1)
+  else if (mode == SessionMode::control)
     text += " · admin windows not available";
   status_->setText(text);
-  keys_->setEnabled(mode == 1);
+  keys_->setEnabled(mode == SessionMode::control);
 }
 
 void ViewerToolbar::showMonitors() {
-  const auto& monitors = session_.monitors.get();
-  int current = session_.currentMonitor.get();
+  const auto& monitors = session_.monitors().get();
+  int current = session_.currentMonitor().get();
   screen_->setVisible(monitors.size() >= 2);
   screen_->setText(QString("Screen %1").arg(current + 1));
   screenMenu_->clear();

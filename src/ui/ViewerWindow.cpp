@@ -75,9 +75,9 @@ ViewerWindow::ViewerWindow(EventLoop& loop, ViewerSession& session, IniFile& ini
     chat_->setVisible(open);
     followProportions();
   };
-  watching_.push_back(session.chatOpen.observe(chatOpen));
-  watching_.push_back(session.remoteSize.observe([this](const Size&) { followProportions(); }));
-  chat_->setVisible(session.chatOpen.get());
+  watching_.push_back(session.chatOpen().observe(chatOpen));
+  watching_.push_back(session.remoteSize().observe([this](const Size&) { followProportions(); }));
+  chat_->setVisible(session.chatOpen().get());
 
   if (!restoreGeometry(frames(ini).value(kFrame).toByteArray())) {
     resize(kStartWidth, kStartHeight);
@@ -122,9 +122,9 @@ void ViewerWindow::changeEvent(QEvent* event) {
 std::optional<int> ViewerWindow::proportionalHeight(int width) const {
   if (!session_ || !options_.keepProportions || options_.scale != ViewScale::fit || options_.fullScreen)
     return std::nullopt;
-  Size remote = session_->remoteSize.get();
+  Size remote = session_->remoteSize().get();
   if (remote.width <= 0 || remote.height <= 0) return std::nullopt;
-  int chat = session_->chatOpen.get() ? ViewerChat::kWidth : 0;
+  int chat = session_->chatOpen().get() ? ViewerChat::kWidth : 0;
   return int(std::lround((width - chat) * remote.height / remote.width)) + ViewerToolbar::kHeight;
 }
 

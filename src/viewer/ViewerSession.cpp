@@ -7,7 +7,6 @@
 
 #include "core/CappedList.h"
 #include "core/Text.h"
-#include "viewer/H264Decoder.h"
 #include "viewer/ViewerProfile.h"
 
 namespace plimo {
@@ -29,10 +28,11 @@ constexpr double kStatsPeriod = 10.0;
 }  // namespace
 
 ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link link, const AppSettings& settings,
-                             Options options)
+                             LogFn log, Options options)
     : loop_(loop),
       platform_(platform),
       link_(std::move(link)),
+      log_(std::move(log)),
       options_(std::move(options)),
       frames_(loop),
       window_(loop),
@@ -73,7 +73,7 @@ void ViewerSession::sendProfile(const AppSettings& settings) {
 void ViewerSession::viewerTick() {
   ++viewerTicks_;
   if (loop_.now() - statStart_ >= kStatsPeriod - 1e-6) logStatistics();
-  if (!gotFirstFrame.get() && viewerTicks_ % kFullPictureTicks == 0) requestFullPicture();
+  if (!gotFirstFrame_.get() && viewerTicks_ % kFullPictureTicks == 0) requestFullPicture();
   sendIf(frames_.pendingNack());
   // A resent event would time its last copy against its first.
   if (!inputs_.pending().empty()) timedInput_ = 0;
@@ -92,7 +92,7 @@ void ViewerSession::logStatistics() {
     char line[160];
     std::snprintf(line, sizeof line, "Viewer: %.1f pictures/s, decode %.1f ms each, %s",
                   statFrames_ / (now - statStart_), statDecode_ * 1000 / statFrames_,
-                  usingVideo.get() ? "H.264" : "tiles");
+                  usingVideo_.get() ? "H.264" : "tiles");
     log(line);
   }
   statFrames_ = 0;
@@ -114,23 +114,23 @@ void ViewerSession::sendChat(std::string_view text) {
 }
 
 void ViewerSession::pickMonitor(int index) {
-  if (closed_ || index < 0 || index > 255 || size_t(index) >= monitors.get().size()) return;
-  currentMonitor.set(index);
+  if (closed_ || index < 0 || index > 255 || size_t(index) >= monitors_.get().size()) return;
+  currentMonitor_.set(index);
   channel_.post(MsgKind::showMonitor, Bytes{uint8_t(index)});
 }
 
 void ViewerSession::setMuted(bool on) {
-  muted.set(on);
+  muted_.set(on);
   if (on && player_) player_->flush();
   if (!closed_) channel_.post(MsgKind::sound, Bytes{uint8_t(on ? 0 : 1)});
 }
 
 void ViewerSession::setChatOpen(bool open) {
-  chatOpen.set(open);
-  if (open) unreadChat.set(0);
+  chatOpen_.set(open);
+  if (open) unreadChat_.set(0);
 }
 
-bool ViewerSession::hasControl() const { return !closed_ && mode.get() == 1; }
+bool ViewerSession::hasControl() const { return !closed_ && mode_.get() == SessionMode::control; }
 
 void ViewerSession::sendInput(uint8_t kind, int x, int y, int32_t data) {
   // The view drops input without control too; a paused session must not
@@ -145,24 +145,24 @@ void ViewerSession::sendInput(uint8_t kind, int x, int y, int32_t data) {
 void ViewerSession::inputAcknowledged(ByteView packet) {
   inputs_.handleAck(packet);
   if (!timedInput_ || (!inputs_.pending().empty() && inputs_.pending().front().seq <= timedInput_)) return;
-  roundTrip.set(loop_.now() - timedSent_);
+  roundTrip_.set(loop_.now() - timedSent_);
   timedInput_ = 0;
 }
 
 void ViewerSession::note(const std::string& text) {
-  auto items = notes.get();
+  auto items = notes_.get();
   appendCapped(items, text, kMaxNotes, kMaxTalkBytes, [](const std::string& t) { return t.size(); });
-  notes.set(items);
+  notes_.set(items);
 }
 
 void ViewerSession::addChat(ChatLine line) {
-  auto items = chat.get();
+  auto items = chat_.get();
   appendCapped(items, std::move(line), kMaxChatLines, kMaxTalkBytes, chatLineBytes);
-  chat.set(items);
+  chat_.set(items);
 }
 
 void ViewerSession::log(const std::string& text) const {
-  if (onLog) onLog(text);
+  if (log_) log_(text);
 }
 
 void ViewerSession::send(ByteView packet) const {

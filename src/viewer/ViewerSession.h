@@ -18,7 +18,7 @@
 // What a host can make this viewer hold is bounded: one tile canvas of at
 // most 16384 × 16384 (TileFormat; the view reads it in place, and its size
 // changes at most kSizeChanges), the inflated update being applied, the
-// decoder's pictures of at most 35.6 million pixels (H264Decoder), one
+// decoder's pictures (H264Decoder's of at most 35.6 million pixels), one
 // single-frame transfer of at most 65,535 chunks (78 MB), the windowed
 // transfer's next frame plus FrameWindowReceiver::kMaxHeldAhead, one
 // gathered message of MsgParts::kMaxGathered per kind, kMaxChatLines chat
@@ -41,6 +41,7 @@
 #include "core/Weakly.h"
 #include "platform/Geometry.h"
 #include "platform/PlatformFactory.h"
+#include "platform/Rendering.h"
 #include "protocol/link/SessionDataReceiver.h"
 #include "protocol/wire/ChannelMsg.h"
 #include "protocol/wire/ChatLine.h"
@@ -51,6 +52,7 @@
 #include "protocol/wire/MsgChannel.h"
 #include "protocol/wire/MsgParts.h"
 #include "protocol/wire/SessionCodecs.h"
+#include "protocol/wire/SessionMode.h"
 #include "support/AppSettings.h"
 #include "viewer/AudioPlayer.h"
 #include "viewer/RemoteInput.h"
@@ -59,7 +61,9 @@
 
 namespace plimo {
 
-class H264Decoder;
+namespace testkit {
+struct ViewerSessionTestKit;
+}
 
 struct ViewerSessionOptions {
   // Where the first picture is written as PNG, 3 s after it arrives.
@@ -79,6 +83,8 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   };
 
   using Options = ViewerSessionOptions;
+  // One line for the application log.
+  using LogFn = std::function<void(const std::string&)>;
 
   // One screen of the host, as it announced it.
   struct Monitor {
@@ -102,7 +108,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
 
   // `loop` and `platform` outlive the session. The start-up requests
   // (full picture, capabilities, sound, profile, wallpaper) go out at once.
-  ViewerSession(EventLoop& loop, PlatformFactory& platform, Link link, const AppSettings& settings,
+  ViewerSession(EventLoop& loop, PlatformFactory& platform, Link link, const AppSettings& settings, LogFn log,
                 Options options = {});
   ~ViewerSession() override;
   ViewerSession(const ViewerSession&) = delete;
@@ -129,25 +135,25 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   bool hasControl() const override;
   void sendInput(uint8_t kind, int x, int y, int32_t data) override;
 
-  // What the viewer window shows. Written by the session only.
-  Observable<int> mode{-1};  // -1 waiting for consent, 0 view only, 1 control, 2 paused
-  Observable<bool> adminAvailable{false};
-  Observable<bool> secureDesktop{false};
-  Observable<std::string> remoteInfo;
-  Observable<std::vector<Monitor>> monitors;
-  Observable<int> currentMonitor{0};
-  Observable<std::vector<ChatLine>> chat;
-  Observable<int> unreadChat{0};
-  Observable<std::vector<std::string>> notes;
-  Observable<bool> gotFirstFrame{false};
-  Observable<Size> remoteSize;
-  Observable<bool> usingVideo{false};
-  Observable<std::string> rendering;  // "", "pictures", "hardware" or "software"
-  Observable<bool> muted{false};
-  Observable<bool> chatOpen{false};
+  // What the viewer window shows.
+  const Observable<SessionMode>& mode() const { return mode_; }
+  const Observable<bool>& adminAvailable() const { return adminAvailable_; }
+  const Observable<bool>& secureDesktop() const { return secureDesktop_; }
+  const Observable<std::string>& remoteInfo() const { return remoteInfo_; }
+  const Observable<std::vector<Monitor>>& monitors() const { return monitors_; }
+  const Observable<int>& currentMonitor() const { return currentMonitor_; }
+  const Observable<std::vector<ChatLine>>& chat() const { return chat_; }
+  const Observable<int>& unreadChat() const { return unreadChat_; }
+  const Observable<std::vector<std::string>>& notes() const { return notes_; }
+  const Observable<bool>& gotFirstFrame() const { return gotFirstFrame_; }
+  const Observable<Size>& remoteSize() const { return remoteSize_; }
+  const Observable<bool>& usingVideo() const { return usingVideo_; }
+  const Observable<Rendering>& rendering() const { return rendering_; }
+  const Observable<bool>& muted() const { return muted_; }
+  const Observable<bool>& chatOpen() const { return chatOpen_; }
   // Seconds from an input event, sent once with nothing else pending, to the
   // host's acknowledgement of it; 0 until the first such event is answered.
-  Observable<double> roundTrip{0};
+  const Observable<double>& roundTrip() const { return roundTrip_; }
 
   const std::string& partnerID() const { return link_.partnerID; }
   const std::string& checkNumber() const { return link_.checkNumber; }
@@ -157,10 +163,9 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   // Payload bytes held for frames not yet complete, in both transfers.
   size_t frameBytesHeld() const;
 
-  // One line for the application log.
-  std::function<void(const std::string&)> onLog;
-
  private:
+  friend struct testkit::ViewerSessionTestKit;
+
   // Life cycle and actions (ViewerSession.cpp).
   void sendProfile(const AppSettings& settings);
   void viewerTick();
@@ -195,6 +200,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   EventLoop& loop_;
   PlatformFactory& platform_;
   const Link link_;
+  const LogFn log_;
   const Options options_;
   bool closed_ = false;
   ScreenDisplay* display_ = nullptr;
@@ -205,7 +211,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   MsgChannel channel_;
   TileCanvas tiles_;
   TokenBucket sizeChanges_;
-  std::unique_ptr<H264Decoder> decoder_;
+  std::unique_ptr<VideoDecoder> decoder_;
   int decW_ = 0, decH_ = 0;
   bool videoFailed_ = false;
   PictureRef lastPicture_;  // the last decoded video picture
@@ -223,6 +229,25 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   // The input event being timed (0: none) and when it went out.
   uint32_t timedInput_ = 0;
   double timedSent_ = 0;
+
+  Observable<SessionMode> mode_{SessionMode::waitingForConsent};
+  // The mode byte last heard (-1: none), logged as it changes.
+  int modeByte_ = -1;
+  Observable<bool> adminAvailable_{false};
+  Observable<bool> secureDesktop_{false};
+  Observable<std::string> remoteInfo_;
+  Observable<std::vector<Monitor>> monitors_;
+  Observable<int> currentMonitor_{0};
+  Observable<std::vector<ChatLine>> chat_;
+  Observable<int> unreadChat_{0};
+  Observable<std::vector<std::string>> notes_;
+  Observable<bool> gotFirstFrame_{false};
+  Observable<Size> remoteSize_;
+  Observable<bool> usingVideo_{false};
+  Observable<Rendering> rendering_{Rendering::none};
+  Observable<bool> muted_{false};
+  Observable<bool> chatOpen_{false};
+  Observable<double> roundTrip_{0};
 
   Timer viewerTimer_, chanTimer_, dumpTimer_;
   LifeGuard<ViewerSession> guard_{this};

@@ -56,12 +56,13 @@ void ViewerSession::receive(ByteView packet) {
 void ViewerSession::hostStatus(ByteView packet) {
   const auto status = HostStatus::decode(packet);
   if (!status) return;
-  if (status->mode != mode.get()) {
+  if (status->mode != modeByte_) {
+    modeByte_ = status->mode;
     log("Session mode " + std::to_string(status->mode));
-    mode.set(status->mode);
+    mode_.set(sessionModeOf(status->mode));
   }
-  adminAvailable.set(status->adminAvailable);
-  secureDesktop.set(status->secureDesktop);
+  adminAvailable_.set(status->adminAvailable);
+  secureDesktop_.set(status->secureDesktop);
 }
 
 void ViewerSession::handleMessage(const ChannelMsg& msg) {
@@ -69,7 +70,7 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
     case MsgKind::chat:
       if (auto text = parts_.whole(msg)) {
         addChat({newChatLineID(), false, utf8Lossy(toString(*text)), loop_.wallNow()});
-        if (!chatOpen.get()) unreadChat.set(unreadChat.get() + 1);
+        if (!chatOpen_.get()) unreadChat_.set(unreadChat_.get() + 1);
       }
       break;
     case MsgKind::unused2:
@@ -83,8 +84,8 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
     case MsgKind::monitors: monitorList(msg.data); break;
     case MsgKind::information:
       if (auto text = parts_.whole(msg)) {
-        remoteInfo.set(utf8Lossy(toString(*text)));
-        const auto parts = fields(remoteInfo.get());
+        remoteInfo_.set(utf8Lossy(toString(*text)));
+        const auto parts = fields(remoteInfo_.get());
         if (parts.size() > 2)
           note("Connected to " + std::string(parts[0]) + " (user " + std::string(parts[1]) + "), " +
                std::string(parts[2]));
@@ -108,13 +109,13 @@ void ViewerSession::monitorList(ByteView payload) {
     list.push_back({{double(m.x), double(m.y), double(m.width), double(m.height)}, m.primary});
     if (primary < 0 && m.primary) primary = int(list.size() - 1);
   }
-  monitors.set(list);
-  currentMonitor.set(primary < 0 ? 0 : primary);
+  monitors_.set(list);
+  currentMonitor_.set(primary < 0 ? 0 : primary);
 }
 
 void ViewerSession::audio(ByteView packet) {
   const auto sound = AudioPacket::decode(packet);
-  if (muted.get() || playerFailed_ || !sound) return;
+  if (muted_.get() || playerFailed_ || !sound) return;
   if (!player_) {
     try {
       soundOut_ = platform_.soundOut();

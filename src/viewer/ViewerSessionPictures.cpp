@@ -6,7 +6,6 @@
 
 #include "core/WorkClock.h"
 #include "protocol/wire/SessionCodecs.h"
-#include "viewer/H264Decoder.h"
 #include "viewer/ViewerSession.h"
 
 namespace plimo {
@@ -35,12 +34,12 @@ void ViewerSession::showFrame(ByteView frame) {
   // frame still waiting for its key frame shows nothing, and the requests for
   // a full picture go on meanwhile.
   if (!(video ? showVideo(*contents) : showTiles(contents->body))) return;
-  gotFirstFrame.set(true);
+  gotFirstFrame_.set(true);
   ++framesShown_;
   ++statFrames_;
   if (int(contents->format) != lastFormat_) {
     lastFormat_ = int(contents->format);
-    const Size size = remoteSize.get();
+    const Size size = remoteSize_.get();
     log(std::string("Picture now as ") + (video ? "H.264 video" : "tiles") + " (frame " +
         std::to_string(framesShown_) + ", " + std::to_string(int(size.width)) + " x " +
         std::to_string(int(size.height)) + ")");
@@ -58,14 +57,14 @@ bool ViewerSession::showTiles(ByteView update) {
     tiles_.apply(update, [this] { return sizeChanges_.take(loop_.now(), kSizeChanges); });
   } catch (const Failure& failure) {
     log("Bad screen update (" + failure.text() + "); asking for a full picture");
-    gotFirstFrame.set(false);
+    gotFirstFrame_.set(false);
     requestFullPicture();
     return false;
   }
-  usingVideo.set(false);
-  rendering.set("pictures");
+  usingVideo_.set(false);
+  rendering_.set(Rendering::tiles);
   if (auto image = tiles_.image()) {
-    remoteSize.set({double(image->width), double(image->height)});
+    remoteSize_.set({double(image->width), double(image->height)});
     if (display_) display_->show(*image);
   }
   return true;
@@ -74,7 +73,7 @@ bool ViewerSession::showTiles(ByteView update) {
 bool ViewerSession::showVideo(const PictureBlob::Contents& frame) {
   const int width = frame.width, height = frame.height;
   if (!decoder_ || width != decW_ || height != decH_) {
-    decoder_ = std::make_unique<H264Decoder>();
+    decoder_ = platform_.videoDecoder();
     decW_ = width;
     decH_ = height;
   }
@@ -92,13 +91,12 @@ bool ViewerSession::showVideo(const PictureBlob::Contents& frame) {
   // The visible size must lie inside the decoded picture, or the view would
   // read past it.
   if (!picture || width > picture->width || height > picture->height || width < 1 || height < 1) return false;
-  usingVideo.set(true);
-  const std::string label = decoder_->hardware() ? "hardware" : "software";
-  if (rendering.set(label))
+  usingVideo_.set(true);
+  if (rendering_.set(videoRendering(decoder_->hardware())))
     log(decoder_->hardware() ? "Video decoded by this PC's video hardware" : "Video decoded in software");
   // Kept only to be saved: a picture held here is one the decoder cannot reuse.
   if (options_.dumpPicture) lastPicture_ = picture;
-  remoteSize.set({double(width), double(height)});
+  remoteSize_.set({double(width), double(height)});
   if (display_) display_->show(picture, width, height);
   return true;
 }
@@ -116,8 +114,8 @@ void ViewerSession::giveVideoUp() {
 
 void ViewerSession::savePicture(const std::string& path) {
   std::optional<Picture> picture;
-  const Size size = remoteSize.get();
-  if (usingVideo.get() && lastPicture_) {
+  const Size size = remoteSize_.get();
+  if (usingVideo_.get() && lastPicture_) {
     // The visible part lies at the decoded picture's top left.
     picture.emplace(int(size.width), int(size.height));
     for (int y = 0; y < picture->height; ++y)

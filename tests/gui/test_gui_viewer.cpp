@@ -20,6 +20,7 @@
 #include "support/IniFile.h"
 #include "testkit/TempDir.h"
 #include "testkit/ViewerRig.h"
+#include "testkit/ViewerSessionTestKit.h"
 #include "ui/HelperWindows.h"
 #include "ui/ScreenView.h"
 #include "ui/ViewerOverlays.h"
@@ -28,6 +29,7 @@
 namespace plimo {
 namespace {
 
+using Kit = testkit::ViewerSessionTestKit;
 using testkit::frame;
 using testkit::update;
 
@@ -127,11 +129,13 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
        "Paused by the other person", false, "Basic mode"},
       {"view only without admin", [&] { status(0, 0, 0); }, "View only", nullptr, false, "Basic mode"},
       // Video decoding is the decoder's to test; here only its label counts.
-      {"video hardware", [&] { rig.session->rendering.set("hardware"); }, "View only", nullptr, false,
-       "Enhanced mode"},
-      {"video software", [&] { rig.session->rendering.set("software"); }, "View only", nullptr, false,
-       "Software rendering"},
+      {"video hardware", [&] { Kit::setRendering(*rig.session, Rendering::videoHardware); }, "View only", nullptr,
+       false, "Enhanced mode"},
+      {"video software", [&] { Kit::setRendering(*rig.session, Rendering::videoSoftware); }, "View only", nullptr,
+       false, "Software rendering"},
       {"a bad update", [&] { rig.picture(frame(0, Bytes{1, 2, 3})); }, "View only",
+       "Waiting for the first picture...", false, "Software rendering"},
+      {"a mode this PC does not know", [&] { status(7, 1, 0); }, "Waiting for permission · admin windows available",
        "Waiting for the first picture...", false, "Software rendering"},
   };
   for (const Step& s : steps) {
@@ -142,13 +146,13 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
     if (s.waiting) {
       EXPECT_EQ(text("waitingTitle"), s.waiting);
     }
-    EXPECT_EQ(shown("waitingCheck"), !rig.session->gotFirstFrame.get());
+    EXPECT_EQ(shown("waitingCheck"), !rig.session->gotFirstFrame().get());
     EXPECT_EQ(shown("secureBanner"), s.banner);
     EXPECT_EQ(shown("renderingBadge"), s.rendering != nullptr);
     if (s.rendering) {
       EXPECT_EQ(text("renderingBadge"), s.rendering);
     }
-    EXPECT_EQ(find<QToolButton>("keysMenu")->isEnabled(), rig.session->mode.get() == 1);
+    EXPECT_EQ(find<QToolButton>("keysMenu")->isEnabled(), rig.session->mode().get() == SessionMode::control);
     if (std::string(s.name) == "at the start") shoot(*window, "viewer-waiting");
   }
 }
@@ -225,7 +229,7 @@ TEST_F(ViewerWindowTest, ScreenMenuWithTwoMonitorsPicksOne) {
   EXPECT_TRUE(entries[1]->isChecked());
   messages();
   entries[0]->trigger();
-  EXPECT_EQ(rig.session->currentMonitor.get(), 0);
+  EXPECT_EQ(rig.session->currentMonitor().get(), 0);
   EXPECT_EQ(find<QToolButton>("screenMenu")->text(), "Screen 1");
   EXPECT_TRUE(menu("screenMenu")[0]->isChecked());
   rig.loop.advance(0.02);
@@ -242,9 +246,9 @@ TEST_F(ViewerWindowTest, ChatOpensReadSendsOnReturnAndListsNotices) {
   EXPECT_TRUE(shown("chatBadge"));
   EXPECT_EQ(text("chatBadge"), "1");
   QTest::mouseClick(find<QToolButton>("chat"), Qt::LeftButton);
-  EXPECT_TRUE(rig.session->chatOpen.get());
+  EXPECT_TRUE(rig.session->chatOpen().get());
   EXPECT_TRUE(shown("viewerChat"));
-  EXPECT_EQ(rig.session->unreadChat.get(), 0);
+  EXPECT_EQ(rig.session->unreadChat().get(), 0);
   EXPECT_FALSE(shown("chatBadge"));
   messages();
   auto* field = find<QLineEdit>("chatField");
@@ -255,7 +259,7 @@ TEST_F(ViewerWindowTest, ChatOpensReadSendsOnReturnAndListsNotices) {
   QTest::keyClick(field, Qt::Key_Return);  // nothing left to send
   rig.loop.advance(0.02);
   EXPECT_EQ(messages(), (std::vector<ChannelMsg>{{1, false, toBytes("Yes, I can.")}}));
-  ASSERT_EQ(rig.session->chat.get().size(), 2u);
+  ASSERT_EQ(rig.session->chat().get().size(), 2u);
   QString shownText = find<QTextBrowser>("chatLines")->toPlainText();
   EXPECT_LT(shownText.indexOf("Connected to Ada (user ada), Debian 12"), shownText.indexOf("Hello, can you"));
   EXPECT_LT(shownText.indexOf("Hello, can you"), shownText.indexOf("Yes, I can."));

@@ -231,7 +231,8 @@ struct Consent : ::testing::Test {
   ManualLoop loop;
   FakePlatform platform;
   std::unique_ptr<HostSession> session = std::make_unique<HostSession>(
-      loop, platform, SystemInfo{}, HostSession::Link{"123456789", "482 913", "Ada", false, {}, {}, {}}, false, true);
+      loop, platform, SystemInfo{}, HostSession::Link{"123456789", "482 913", "Ada", false, {}, {}, {}},
+      HostSession::Events{}, false, true);
   std::vector<HostSession::Answer> answers;
   ConsentPanel panel{loop, *session, [this](HostSession::Answer a) { answers.push_back(a); }};
 };

@@ -140,8 +140,9 @@ struct HelperView : ::testing::Test {
     view->setInput(pair->viewer.get());
     ASSERT_TRUE(until([&] { return bool(pair->answer); }, 10));
     pair->answer(HostSession::Answer::control);
-    ASSERT_TRUE(until([&] { return pair->viewer->mode.get() == 1 && view->remoteWidth() == kW; }, 10))
-        << "mode " << pair->viewer->mode.get();
+    ASSERT_TRUE(
+        until([&] { return pair->viewer->mode().get() == SessionMode::control && view->remoteWidth() == kW; }, 10))
+        << "mode " << int(pair->viewer->mode().get());
     EXPECT_EQ(view->destination(), (ViewRect{0, kBar, kViewW, 450}));
   }
   void TearDown() override {

@@ -34,6 +34,8 @@ struct HostRig {
   std::vector<std::string> logs;
   int disconnects = 0;
   int asked = 0;
+  // Run when consent is given.
+  std::function<void()> onAllowed;
   HostSession::AnswerFn answer;  // the last consent question's
 
   // The viewer.
@@ -63,13 +65,17 @@ struct HostRig {
   void make(bool unattended = false, bool ask = true, std::string partnerName = "") {
     HostSession::Link l{"123456789", "417 203", std::move(partnerName), false, {"203.0.113.9", 40001},
                         [this](ByteView p) { link.send(End::a, p); }, [this] { ++disconnects; }};
-    session = std::make_unique<HostSession>(loop, platform, system, std::move(l), unattended, false);
-    session->onLog = [this](const std::string& line) { logs.push_back(line); };
+    HostSession::Events events;
+    events.onLog = [this](const std::string& line) { logs.push_back(line); };
     if (ask)
-      session->onAskConsent = [this](HostSession&, HostSession::AnswerFn fn) {
+      events.onAskConsent = [this](HostSession&, HostSession::AnswerFn fn) {
         ++asked;
         answer = std::move(fn);
       };
+    events.onAllowed = [this] {
+      if (onAllowed) onAllowed();
+    };
+    session = std::make_unique<HostSession>(loop, platform, system, std::move(l), std::move(events), unattended, false);
   }
   void allow(Answer a = Answer::control) {
     loop.advance(2.0);

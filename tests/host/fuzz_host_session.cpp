@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform.screens = {{1, {100, 50, 320, 200}, true}};
   platform.pictureSize = {320, 200};
   HostSession::Link link{"123456789", "000 000", "", false, {}, [](ByteView) {}, [] {}};
-  HostSession session(loop, platform, SystemInfo{}, link, true, false);
+  HostSession session(loop, platform, SystemInfo{}, link, {}, true, false);
   // Packet types the session knows, so that the fuzzer reaches their parsers.
   static constexpr uint8_t kTypes[] = {0x82, 0x83, 0x84, 0x86, 0x88, 0x89, 0x8A, 0x00};
   testkit::forEachPacket(data, size, [&](uint8_t op, Bytes& packet) {

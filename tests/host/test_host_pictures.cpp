@@ -9,8 +9,8 @@
 #include "HostRig.h"
 #include "platform/MuLaw.h"
 #include "platform/fake/SyntheticDesktop.h"
+#include "platform/ffmpeg/H264Decoder.h"
 #include "video/VideoKit.h"
-#include "viewer/H264Decoder.h"
 #include "viewer/TileCanvas.h"
 
 using namespace plimo;
@@ -54,7 +54,7 @@ TEST_F(Pictures, TilesRebuildTheDesktopPixelForPixel) {
   }
   ASSERT_EQ(canvas.width(), kW);
   ASSERT_TRUE(std::equal(canvas.pixels().begin(), canvas.pixels().end(), desktop.picture().begin()));
-  EXPECT_EQ(rig.session->rendering(), "pictures");
+  EXPECT_EQ(rig.session->rendering(), Rendering::tiles);
   EXPECT_GT(rig.link.stats(LossyLink::End::a).dropped, 0u);
 }
 
@@ -73,7 +73,7 @@ TEST_F(Pictures, VideoDecodesCloseToTheDesktop) {
   }
   ASSERT_TRUE(last);
   EXPECT_GE(videokit::psnr(videokit::pictureOf(desktop), *last), 32.0);
-  EXPECT_EQ(rig.session->rendering(), "software");
+  EXPECT_EQ(rig.session->rendering(), Rendering::videoSoftware);
   EXPECT_TRUE(rig.logged("[host] video encoded in software"));
 }
 

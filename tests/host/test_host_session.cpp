@@ -97,7 +97,7 @@ TEST(HostConsent, OnlyTheFirstAnswerCounts) {
   rig.answer(Answer::control);
   rig.loop.advance(0.1);
   EXPECT_EQ(rig.session->phase(), Phase::running);
-  EXPECT_EQ(rig.session->mode(), 0);
+  EXPECT_EQ(rig.session->mode(), SessionMode::viewOnly);
   EXPECT_EQ(rig.disconnects, 0);
 }
 
@@ -452,7 +452,7 @@ TEST(HostSession, ControlWithoutXTestIsNotedInTheChat) {
 TEST(HostSession, ClosedFromInsideItsOwnAllowedCallback) {
   HostRig rig;
   rig.make();
-  rig.session->onAllowed = [&] { rig.session->close(); };
+  rig.onAllowed = [&] { rig.session->close(); };
   rig.allow();
   EXPECT_EQ(rig.session->phase(), Phase::ended);
   rig.loop.advance(1.0);

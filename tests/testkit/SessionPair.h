@@ -44,16 +44,17 @@ struct SessionPair {
     });
     HostSession::Link toViewer{"111222333", "417 203", "", false, {"203.0.113.9", 40001},
                                [this](ByteView p) { link.send(LossyLink::End::a, p); }, [] {}};
+    HostSession::Events events;
+    events.onAskConsent = [this](HostSession&, HostSession::AnswerFn fn) { answer = std::move(fn); };
+    events.onLog = [this](const std::string& line) { hostLogs.push_back(line); };
     host = std::make_unique<HostSession>(loop, helped, SystemInfo{"Ada", "ada", "box", "Debian", "12"},
-                                         std::move(toViewer), false, false);
-    host->onLog = [this](const std::string& line) { hostLogs.push_back(line); };
-    host->onAskConsent = [this](HostSession&, HostSession::AnswerFn fn) { answer = std::move(fn); };
+                                         std::move(toViewer), std::move(events), false, false);
     viewer = std::make_unique<ViewerSession>(
         loop, helper,
         ViewerSession::Link{"444555666", "417 203", [this](ByteView p) { link.send(LossyLink::End::b, p); }},
-        options.helper, ViewerSession::Options{"/tmp/first.png", options.tilesOnly});
+        options.helper, [this](const std::string& line) { viewerLogs.push_back(line); },
+        ViewerSession::Options{"/tmp/first.png", options.tilesOnly});
     viewer->setDisplay(display);
-    viewer->onLog = [this](const std::string& line) { viewerLogs.push_back(line); };
   }
   ~SessionPair() {
     viewer.reset();

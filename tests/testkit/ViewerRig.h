@@ -66,9 +66,8 @@ struct ViewerRig {
   ViewerRig() {
     session = std::make_unique<ViewerSession>(
         loop, platform, ViewerSession::Link{"123456789", "417 203", [this](ByteView p) { sent.emplace_back(p.begin(), p.end()); }},
-        AppSettings{});
+        AppSettings{}, [this](const std::string& line) { logs.push_back(line); });
     session->setDisplay(&display);
-    session->onLog = [this](const std::string& line) { logs.push_back(line); };
   }
   void message(uint8_t kind, ByteView payload) {
     host.post(kind, payload);
@@ -117,14 +116,14 @@ struct ViewerRig {
   // Everything the window shows, in one comparable value.
   std::string state() const {
     const ViewerSession& s = *session;
-    std::string out = std::to_string(s.mode.get()) + std::to_string(s.adminAvailable.get()) +
-                      std::to_string(s.secureDesktop.get()) + s.remoteInfo.get() + "|" +
-                      std::to_string(s.monitors.get().size()) + std::to_string(s.currentMonitor.get()) + "|" +
-                      std::to_string(s.chat.get().size()) + std::to_string(s.unreadChat.get()) +
-                      std::to_string(s.notes.get().size()) + std::to_string(s.gotFirstFrame.get()) + "|" +
-                      std::to_string(s.remoteSize.get().width) + std::to_string(s.usingVideo.get()) +
-                      s.rendering.get() + std::to_string(s.framesShown()) + std::to_string(display.shown) +
-                      std::to_string(s.frameBytesHeld());
+    std::string out = std::to_string(int(s.mode().get())) + std::to_string(s.adminAvailable().get()) +
+                      std::to_string(s.secureDesktop().get()) + s.remoteInfo().get() + "|" +
+                      std::to_string(s.monitors().get().size()) + std::to_string(s.currentMonitor().get()) + "|" +
+                      std::to_string(s.chat().get().size()) + std::to_string(s.unreadChat().get()) +
+                      std::to_string(s.notes().get().size()) + std::to_string(s.gotFirstFrame().get()) + "|" +
+                      std::to_string(s.remoteSize().get().width) + std::to_string(s.usingVideo().get()) +
+                      std::to_string(int(s.rendering().get())) + std::to_string(s.framesShown()) +
+                      std::to_string(display.shown) + std::to_string(s.frameBytesHeld());
     ByteView pixels = s.tiles().pixels();
     return out + "|" + std::to_string(Zlib::adler32(pixels));
   }

@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "viewer/H264Decoder.h"
+#include "platform/ffmpeg/H264Decoder.h"
 
 namespace {
 

@@ -15,10 +15,10 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "host/H264Encoder.h"
+#include "platform/H264Units.h"
+#include "platform/ffmpeg/H264Decoder.h"
+#include "platform/ffmpeg/H264Encoder.h"
 #include "video/VideoKit.h"
-#include "viewer/H264Decoder.h"
-#include "viewer/H264Units.h"
 
 namespace plimo {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/H264BitRate.h"
-#include "viewer/H264Units.h"
+#include "platform/H264BitRate.h"
+#include "platform/H264Units.h"
 
 namespace plimo {
 namespace {

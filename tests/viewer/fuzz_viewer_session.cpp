@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ManualLoop loop;
   FakePlatform platform;
   LatestPicture display;
-  ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{},
+  ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{}, {},
                         ViewerSession::Options{"/fuzz.png", false});
   session.setDisplay(&display);
   // Packet types the session knows, so that the fuzzer reaches their parsers.

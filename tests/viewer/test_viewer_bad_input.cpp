@@ -88,7 +88,7 @@ TEST(ViewerBadInput, AHostClaimingAHugeScreenGetsNoCanvasOfThatSize) {
   EXPECT_EQ(v.session->tiles().width(), 8);
   EXPECT_EQ(v.session->tiles().pixels().size(), 8u * 6 * 4);
   EXPECT_EQ(v.logs.back(), "Bad screen update (bad(\"Bad screen size\")); asking for a full picture");
-  EXPECT_FALSE(v.session->gotFirstFrame.get());
+  EXPECT_FALSE(v.session->gotFirstFrame().get());
   ASSERT_FALSE(v.sent.empty());
   EXPECT_EQ(v.sent.back(), Bytes{SessionPacket::kFullPicture});
   // A stream that would inflate past the screen it claims is refused too.
@@ -131,7 +131,7 @@ TEST(ViewerBadInput, AHostClaimingHugeScreensCannotMakeTheHelperHoldMoreThanOneC
   v.loop.advance(1);
   v.picture(frame(0, update(8, 6, 8, 6)));
   EXPECT_EQ(v.session->tiles().width(), 8);
-  EXPECT_TRUE(v.session->gotFirstFrame.get());
+  EXPECT_TRUE(v.session->gotFirstFrame().get());
 }
 
 TEST(ViewerBadInput, EndlessUnfinishedFramesHoldAtMostTheFrameBudget) {
@@ -155,15 +155,15 @@ TEST(ViewerBadInput, ChatAndNoticesWithoutEndKeepTheNewestWithinTheirCaps) {
     v.running();
     for (int i = 0; i < 6; ++i) v.message(1, Bytes(1 << 20, uint8_t('a' + i)));
     size_t bytes = 0;
-    for (auto& line : v.session->chat.get()) bytes += line.text.size();
+    for (auto& line : v.session->chat().get()) bytes += line.text.size();
     EXPECT_LE(bytes, kMaxTalkBytes);
-    EXPECT_EQ(v.session->chat.get().back().text[0], 'f');
+    EXPECT_EQ(v.session->chat().get().back().text[0], 'f');
   }
   Viewer v;
   v.running();
   for (size_t i = 0; i < kMaxChatLines + 5; ++i) v.message(1, toBytes("line " + std::to_string(i)));
   for (size_t i = 0; i < ViewerSession::kMaxNotes + 5; ++i) v.message(3, Bytes(12, uint8_t(i)));
-  ASSERT_EQ(v.session->chat.get().size(), kMaxChatLines);
-  EXPECT_EQ(v.session->chat.get().back().text, "line " + std::to_string(kMaxChatLines + 4));
-  EXPECT_EQ(v.session->notes.get().size(), ViewerSession::kMaxNotes);
+  ASSERT_EQ(v.session->chat().get().size(), kMaxChatLines);
+  EXPECT_EQ(v.session->chat().get().back().text, "line " + std::to_string(kMaxChatLines + 4));
+  EXPECT_EQ(v.session->notes().get().size(), ViewerSession::kMaxNotes);
 }

@@ -62,11 +62,11 @@ struct Pair : Platforms, SessionPair {
     ASSERT_TRUE(host->helperPicture());
     EXPECT_EQ(host->helperPicture()->width, 96);
     EXPECT_EQ(host->helperPicture()->height, 48);
-    EXPECT_EQ(viewer->mode.get(), -1);
+    EXPECT_EQ(viewer->mode().get(), SessionMode::waitingForConsent);
     EXPECT_FALSE(viewer->hasControl());
     EXPECT_EQ(display.shown, 0);
     answer(HostSession::Answer::control);
-    ASSERT_TRUE(until([&] { return viewer->mode.get() == 1; }));
+    ASSERT_TRUE(until([&] { return viewer->mode().get() == SessionMode::control; }));
   }
 };
 
@@ -98,9 +98,9 @@ TEST_P(ViewerWithHost, TilesMonitorsChatInputSoundPauseAndStatistics) {
     p.hostPlatform.screen->showNext(desk);
     ASSERT_TRUE(p.until([&] { return p.canvasIs(desk); })) << "picture " << i;
   }
-  EXPECT_TRUE(p.viewer->gotFirstFrame.get());
-  EXPECT_EQ(p.viewer->rendering.get(), "pictures");
-  EXPECT_EQ(p.viewer->remoteSize.get(), (Size{kW, kH}));
+  EXPECT_TRUE(p.viewer->gotFirstFrame().get());
+  EXPECT_EQ(p.viewer->rendering().get(), Rendering::tiles);
+  EXPECT_EQ(p.viewer->remoteSize().get(), (Size{kW, kH}));
   EXPECT_TRUE(p.logged(p.viewerLogs, "^Picture now as tiles \\(frame 1, 640 x 360\\)$"));
 
   // Input reaches the sink in order, once each.
@@ -115,7 +115,7 @@ TEST_P(ViewerWithHost, TilesMonitorsChatInputSoundPauseAndStatistics) {
   EXPECT_TRUE(p.viewer->inputs().pending().empty());
   // The first event went alone and is answered after the link's 20 ms round
   // trip; a lost copy is never timed.
-  const double roundTrip = p.viewer->roundTrip.get();
+  const double roundTrip = p.viewer->roundTrip().get();
   if (GetParam().rate == 0) {
     EXPECT_GT(roundTrip, 0);
   }
@@ -126,13 +126,13 @@ TEST_P(ViewerWithHost, TilesMonitorsChatInputSoundPauseAndStatistics) {
   // Chat both ways; unread until the panel opens.
   p.viewer->sendChat("  hello there \n");
   p.host->sendChat("hi back");
-  ASSERT_TRUE(p.until([&] { return p.host->chat().size() == 2 && p.viewer->chat.get().size() == 2; }));
+  ASSERT_TRUE(p.until([&] { return p.host->chat().size() == 2 && p.viewer->chat().get().size() == 2; }));
   EXPECT_EQ(p.host->chat()[1].text, "hello there");
-  EXPECT_EQ(p.viewer->chat.get()[1].text, "hi back");
-  EXPECT_FALSE(p.viewer->chat.get()[1].fromMe);
-  EXPECT_EQ(p.viewer->unreadChat.get(), 1);
+  EXPECT_EQ(p.viewer->chat().get()[1].text, "hi back");
+  EXPECT_FALSE(p.viewer->chat().get()[1].fromMe);
+  EXPECT_EQ(p.viewer->unreadChat().get(), 1);
   p.viewer->setChatOpen(true);
-  EXPECT_EQ(p.viewer->unreadChat.get(), 0);
+  EXPECT_EQ(p.viewer->unreadChat().get(), 0);
 
   // Sound keeps its pitch.
   for (int i = 0; i < 50; ++i) {
@@ -148,20 +148,20 @@ TEST_P(ViewerWithHost, TilesMonitorsChatInputSoundPauseAndStatistics) {
   EXPECT_NEAR(pitch(p.viewerPlatform.soundOutput->written), 1000, 30);
 
   // The other screen.
-  ASSERT_TRUE(p.until([&] { return p.viewer->monitors.get().size() == 2; }));
-  EXPECT_EQ(p.viewer->currentMonitor.get(), 0);
-  EXPECT_EQ(p.viewer->monitors.get()[1].rect, (Rect{kW, 0, 480, 272}));
+  ASSERT_TRUE(p.until([&] { return p.viewer->monitors().get().size() == 2; }));
+  EXPECT_EQ(p.viewer->currentMonitor().get(), 0);
+  EXPECT_EQ(p.viewer->monitors().get()[1].rect, (Rect{kW, 0, 480, 272}));
   p.viewer->pickMonitor(1);
-  EXPECT_EQ(p.viewer->currentMonitor.get(), 1);
+  EXPECT_EQ(p.viewer->currentMonitor().get(), 1);
   ASSERT_TRUE(p.until([&] { return p.hostPlatform.screen->starts == 2; }));
   SyntheticDesktop other(SyntheticDesktop::Script::scrolling, 480, 272);
   p.hostPlatform.screen->showNext(other);
   ASSERT_TRUE(p.until([&] { return p.canvasIs(other); }));
-  EXPECT_EQ(p.viewer->remoteSize.get(), (Size{480, 272}));
+  EXPECT_EQ(p.viewer->remoteSize().get(), (Size{480, 272}));
 
   // Paused: no pictures, no input; resumed: the whole current picture.
   p.host->setPaused(true);
-  ASSERT_TRUE(p.until([&] { return p.viewer->mode.get() == 2; }));
+  ASSERT_TRUE(p.until([&] { return p.viewer->mode().get() == SessionMode::paused; }));
   EXPECT_FALSE(p.viewer->hasControl());
   const int shown = p.display.shown;
   p.viewer->sendInput(InputEvent::move, 5, 5, 0);
@@ -171,7 +171,7 @@ TEST_P(ViewerWithHost, TilesMonitorsChatInputSoundPauseAndStatistics) {
   EXPECT_TRUE(p.viewer->inputs().pending().empty());
   EXPECT_EQ(p.hostPlatform.input->events.size(), expected.size());
   p.host->setPaused(false);
-  ASSERT_TRUE(p.until([&] { return p.viewer->mode.get() == 1 && p.canvasIs(other); }));
+  ASSERT_TRUE(p.until([&] { return p.viewer->mode().get() == SessionMode::control && p.canvasIs(other); }));
 
   // Both sides' statistics, and the first picture saved.
   p.loop.advance(10.5);
@@ -196,8 +196,8 @@ TEST_P(ViewerWithHost, VideoWithin32dBThenGivenUpForTiles) {
   Picture shown(p.display.videoWidth, p.display.videoHeight);
   for (int y = 0; y < shown.height; ++y) std::memcpy(shown.row(y), p.display.video->row(y), size_t(shown.stride));
   EXPECT_GE(videokit::psnr(videokit::pictureOf(desk), shown), 32.0);
-  EXPECT_TRUE(p.viewer->usingVideo.get());
-  EXPECT_NE(p.viewer->rendering.get(), "pictures");
+  EXPECT_TRUE(p.viewer->usingVideo().get());
+  EXPECT_NE(p.viewer->rendering().get(), Rendering::tiles);
   EXPECT_TRUE(p.logged(p.viewerLogs, "^Picture now as H.264 video \\(frame 1, 640 x 360\\)$"));
 
   // A video frame this PC cannot decode (a parameter set cut short), sent
@@ -209,11 +209,11 @@ TEST_P(ViewerWithHost, VideoWithin32dBThenGivenUpForTiles) {
   append(chunk, Bytes{1, 0x80, 0x02, 0x68, 0x01, 0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE});
   p.viewer->receive(chunk);
   EXPECT_TRUE(p.logged(p.viewerLogs, "^H.264 decode failed: decode\\(-?[0-9]+\\)$"));
-  EXPECT_EQ(p.viewer->notes.get(),
+  EXPECT_EQ(p.viewer->notes().get(),
             (std::vector<std::string>{"Connected to box (user ada), Debian 12",
                                       "This PC could not show the video stream; using pictures instead."}));
   ASSERT_TRUE(p.until([&] { return p.logged(p.hostLogs, "helper can show H.264: false"); }));
   p.hostPlatform.screen->showNext(desk);
-  ASSERT_TRUE(p.until([&] { return p.canvasIs(desk) && !p.viewer->usingVideo.get(); }));
+  ASSERT_TRUE(p.until([&] { return p.canvasIs(desk) && !p.viewer->usingVideo().get(); }));
   EXPECT_TRUE(p.logged(p.viewerLogs, "^Picture now as tiles \\(frame [0-9]+, 640 x 360\\)$"));
 }

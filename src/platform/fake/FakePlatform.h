@@ -1,6 +1,7 @@
 #pragma once
 // The fakes as a platform factory: a scripted screen, a recording input sink,
-// a null sound capture and output, and picture files kept in memory. The
+// a null sound capture and output, and picture files kept in memory; the
+// video is FFmpeg's, as the tests that check pictures need real H.264. The
 // factory keeps a pointer to the last of each it made, so the test can drive
 // them while the session owns them; those pointers are valid only while the
 // session lives.
@@ -16,6 +17,8 @@
 #include "platform/fake/NullSoundOut.h"
 #include "platform/fake/RecordingInputSink.h"
 #include "platform/fake/ScriptedScreen.h"
+#include "platform/ffmpeg/H264Decoder.h"
+#include "platform/ffmpeg/H264Encoder.h"
 
 namespace plimo {
 
@@ -63,6 +66,10 @@ class FakePlatform final : public PlatformFactory {
     sound = made.get();
     return made;
   }
+  std::unique_ptr<VideoEncoder> videoEncoder(int width, int height, int fps) override {
+    return std::make_unique<H264Encoder>(width, height, fps);
+  }
+  std::unique_ptr<VideoDecoder> videoDecoder() override { return std::make_unique<H264Decoder>(); }
   std::unique_ptr<SoundOut> soundOut() override {
     if (noSoundOut) throw Failure(Failure::Kind::noSound, "No sound output");
     auto made = std::make_unique<NullSoundOut>();

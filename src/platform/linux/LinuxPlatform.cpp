@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/ffmpeg/H264Decoder.h"
+#include "platform/ffmpeg/H264Encoder.h"
 #include "platform/ffmpeg/ImageFiles.h"
 #include "platform/linux/PulseSoundCapture.h"
 #include "platform/linux/PulseSoundOut.h"
@@ -14,7 +16,13 @@ std::unique_ptr<InputSink> LinuxPlatform::inputSink() { return XTestInputSink::o
 
 std::unique_ptr<SoundCapture> LinuxPlatform::soundCapture() { return std::make_unique<PulseSoundCapture>(); }
 
+std::unique_ptr<VideoEncoder> LinuxPlatform::videoEncoder(int width, int height, int fps) {
+  return std::make_unique<H264Encoder>(width, height, fps);
+}
+
 std::unique_ptr<SoundOut> LinuxPlatform::soundOut() { return PulseSoundOut::open(); }
+
+std::unique_ptr<VideoDecoder> LinuxPlatform::videoDecoder() { return std::make_unique<H264Decoder>(); }
 
 std::optional<Picture> LinuxPlatform::readPicture(const std::string& path, const Fit& fit) {
   return ImageFiles::read(path, fit);

@@ -1,5 +1,5 @@
 #pragma once
-// H.264 encoder for viewers that show video: captured BGRA pictures in, an
+// The FFmpeg VideoEncoder, for viewers that show video: captured BGRA pictures in, an
 // Annex B byte stream out (every NAL unit behind 00 00 00 01, the sequence and
 // picture parameter sets in front of every key frame). Each call encodes one
 // picture and returns its bytes, so the caller measures the real encode time.
@@ -9,7 +9,8 @@
 // look-ahead, no B-frames, no frame threads or queue: the bytes of a picture
 // come out of the call that took it). `hardware` says which one runs.
 //
-// Owner: the host session; one thread at a time. Holds no callbacks.
+// Made by the Linux platform factory (and the fake one); owner: the host
+// session; one thread at a time. Holds no callbacks.
 
 #include <cstdint>
 #include <memory>
@@ -17,18 +18,19 @@
 #include "core/Bytes.h"
 #include "core/Failure.h"
 #include "platform/Picture.h"
+#include "platform/VideoEncoder.h"
 #include "platform/ffmpeg/FfmpegPtr.h"
 
 namespace plimo {
 
-class H264Encoder {
+class H264Encoder final : public VideoEncoder {
  public:
   // Opens an encoder for width × height pictures arriving `fps` times a
   // second (60 or 30); the bit rate follows h264BitRateKbps. Throws
   // Failure::Kind::h264Create, with libavcodec's status as code and text
   // "create(status)", when no encoder can be opened for this size.
   H264Encoder(int width, int height, int fps);
-  ~H264Encoder();
+  ~H264Encoder() override;
   H264Encoder(const H264Encoder&) = delete;
   H264Encoder& operator=(const H264Encoder&) = delete;
 
@@ -37,11 +39,11 @@ class H264Encoder {
   // empty when the encoder produced nothing for it. Throws
   // Failure::Kind::h264Encode (text "encode(status)") for a picture of
   // another size or too few bytes, or when the codec fails.
-  Bytes encode(const Picture& picture, bool forceKey);
+  Bytes encode(const Picture& picture, bool forceKey) override;
 
-  bool hardware() const { return hardware_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
+  bool hardware() const override { return hardware_; }
+  int width() const override { return width_; }
+  int height() const override { return height_; }
   // Pictures submitted; picture n is stamped n/30 s whatever the rate.
   int64_t frameCount() const { return frameCount_; }
   // The stamp libavcodec gave back with the last output, in 1/30 s.

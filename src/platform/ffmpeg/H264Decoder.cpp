@@ -1,4 +1,4 @@
-#include "viewer/H264Decoder.h"
+#include "platform/ffmpeg/H264Decoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "viewer/H264Units.h"
+#include "platform/H264Units.h"
 
 namespace plimo {
 

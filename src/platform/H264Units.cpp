@@ -1,4 +1,4 @@
-#include "viewer/H264Units.h"
+#include "platform/H264Units.h"
 
 namespace plimo {
 

@@ -1,5 +1,5 @@
 #pragma once
-// H.264 decoder for the video a host sends: one frame's Annex B bytes in, its
+// The FFmpeg VideoDecoder, for the video a host sends: one frame's Annex B bytes in, its
 // picture out, synchronously. The sequence and picture parameter sets build
 // the decoding session; the same sets sent again with every key frame leave it
 // alone, different ones rebuild it before the frame's slices are decoded.
@@ -9,7 +9,8 @@
 // takes the stream, and in software otherwise. `hardware` is true only when
 // the last picture really came from the hardware.
 //
-// Owner: the viewer session; one thread at a time. Holds no callbacks.
+// Made by the Linux platform factory (and the fake one); owner: the viewer
+// session; one thread at a time. Holds no callbacks.
 
 #include <cstdint>
 #include <memory>
@@ -17,14 +18,15 @@
 #include "core/Bytes.h"
 #include "core/Failure.h"
 #include "platform/Picture.h"
+#include "platform/VideoDecoder.h"
 #include "platform/ffmpeg/FfmpegPtr.h"
 
 namespace plimo {
 
-class H264Decoder {
+class H264Decoder final : public VideoDecoder {
  public:
   H264Decoder();
-  ~H264Decoder();
+  ~H264Decoder() override;
   H264Decoder(const H264Decoder&) = delete;
   H264Decoder& operator=(const H264Decoder&) = delete;
 
@@ -37,9 +39,9 @@ class H264Decoder {
   // the frame cannot be wrapped for the decoder. The picture is the caller's
   // to keep; the decoder reuses its memory for a later picture only once the
   // caller has let it go.
-  PictureRef decode(ByteView data);
+  PictureRef decode(ByteView data) override;
 
-  bool hardware() const { return hardware_; }
+  bool hardware() const override { return hardware_; }
   // Decoding sessions built so far (each new or changed pair of parameter sets).
   int sessionsBuilt() const { return sessionsBuilt_; }
 

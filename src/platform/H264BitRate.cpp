@@ -1,4 +1,4 @@
-#include "host/H264BitRate.h"
+#include "platform/H264BitRate.h"
 
 #include <algorithm>
 

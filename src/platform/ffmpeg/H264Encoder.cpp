@@ -1,4 +1,4 @@
-#include "host/H264Encoder.h"
+#include "platform/ffmpeg/H264Encoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,7 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "host/H264BitRate.h"
+#include "platform/H264BitRate.h"
 
 namespace plimo {
 
