@@ -2,11 +2,12 @@
 
 namespace plimo {
 
-void HeldLines::writeDone(uint64_t serial) {
+bool HeldLines::countDown(uint64_t serial) {
   auto it = waits_.find(serial);
-  if (it == waits_.end() || it->second.writes == 0) return;
+  if (it == waits_.end() || it->second.writes == 0) return false;
   --it->second.writes;
   if (it->second.writes == 0 && it->second.lines.empty()) waits_.erase(it);
+  return true;
 }
 
 bool HeldLines::hold(uint64_t serial, const std::string& line) {
@@ -23,7 +24,5 @@ std::vector<std::string> HeldLines::release(uint64_t serial) {
   waits_.erase(it);
   return lines;
 }
-
-void HeldLines::holdAgain(uint64_t serial, std::vector<std::string> lines) { waits_[serial].lines = std::move(lines); }
 
 }  // namespace plimo

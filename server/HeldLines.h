@@ -21,23 +21,41 @@ class HeldLines {
 
   // The client's next lines wait for one more write.
   void awaitWrite(uint64_t serial) { ++waits_[serial].writes; }
-  // One awaited write is done, or was never queued.
-  void writeDone(uint64_t serial);
+  // One awaited write is done, or was never queued. Once the client waits
+  // for none, each held line goes to `run`, in order, until `run` says the
+  // session is gone (false) or a line asks for another write.
+  template <class Run>
+  void writeDone(uint64_t serial, bool queued, Run run);
   bool waiting(uint64_t serial) const { return waits_.count(serial) && waits_.at(serial).writes > 0; }
   // Keeps a line while the client waits; false when it has kMaxHeld already.
   bool hold(uint64_t serial, const std::string& line);
-  // The lines held for a client that waits for nothing any more, in order.
-  std::vector<std::string> release(uint64_t serial);
-  // Lines released but not run (one of them asked for another write).
-  void holdAgain(uint64_t serial, std::vector<std::string> lines);
   void forget(uint64_t serial) { waits_.erase(serial); }
 
  private:
+  // False when the client waited for no write.
+  bool countDown(uint64_t serial);
+  // The lines held for a client that waits for nothing any more, in order.
+  std::vector<std::string> release(uint64_t serial);
+
   struct Wait {
     uint32_t writes = 0;
     std::vector<std::string> lines;
   };
   std::unordered_map<uint64_t, Wait> waits_;
 };
+
+template <class Run>
+void HeldLines::writeDone(uint64_t serial, bool queued, Run run) {
+  if (!countDown(serial) || !queued) return;
+  std::vector<std::string> lines = release(serial);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (waiting(serial)) {
+      // A held line asked for another write: the rest waits for that one.
+      waits_[serial].lines.assign(lines.begin() + std::ptrdiff_t(i), lines.end());
+      return;
+    }
+    if (!run(lines[i])) return;
+  }
+}
 
 }  // namespace plimo

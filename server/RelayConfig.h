@@ -2,6 +2,7 @@
 // How a RelayServer runs: its ports as clients are told them, its table's
 // bounds, its handshake budgets, and where its slow work runs.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -36,6 +37,13 @@ struct RelayConfig {
   // Where the database writes run: on a thread of their own (the server
   // process), or on the loop (tests on virtual time).
   StoreWorker::Mode storeWork = StoreWorker::Mode::inlined;
+
+  size_t unconfirmedCapacity() const {
+    return maxUnconfirmed ? maxUnconfirmed : std::max<size_t>(maxSessions / 4, 4096);
+  }
+  size_t perAddressCapacity() const {
+    return maxSessionsPerAddress ? maxSessionsPerAddress : std::clamp<size_t>(maxSessions / 8, 1, 1024);
+  }
 };
 
 }  // namespace plimo

@@ -1,7 +1,5 @@
 #include "server/RelayServer.h"
 
-#include <algorithm>
-
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/wire/ServerPackets.h"
 #include "server/HandshakeWorker.h"
@@ -14,33 +12,6 @@
 
 namespace plimo {
 
-namespace {
-
-size_t unconfirmedCapacity(const RelayConfig& config) {
-  return config.maxUnconfirmed ? config.maxUnconfirmed : std::max<size_t>(config.maxSessions / 4, 4096);
-}
-
-size_t perAddressCapacity(const RelayConfig& config) {
-  if (config.maxSessionsPerAddress) return config.maxSessionsPerAddress;
-  return std::clamp<size_t>(config.maxSessions / 8, 1, 1024);
-}
-
-// The part of the handshake budget that only known endpoints (a client
-// re-handshaking after a reset or a lost session) and TCP clients (whose
-// source address a completed connection proves) may use: a flood from forged
-// UDP sources never takes it.
-constexpr double kHandshakeReserve = 0.25;
-
-std::string trimmed(const Bytes& plain) {
-  auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
-  size_t begin = 0, end = plain.size();
-  while (begin < end && isSpace(plain[begin])) ++begin;
-  while (end > begin && isSpace(plain[end - 1])) --end;
-  return std::string(plain.begin() + ptrdiff_t(begin), plain.begin() + ptrdiff_t(end));
-}
-
-}  // namespace
-
 RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, PacketSink& sink,
                          RelayConfig config, Log log, ServerStore* loopReads)
     : loop_(loop),
@@ -49,11 +20,9 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       sink_(sink),
       config_(std::move(config)),
       log_(std::move(log), loop.now()),
-      table_(config_.maxSessions, unconfirmedCapacity(config_)),
-      // A burst of two seconds' worth: a client's whole retry schedule fits.
-      handshakes_(Rate{config_.handshakeRate, 2 * config_.handshakeRate}, RateLimiter::kTrackedAddresses),
+      table_(config_.maxSessions, config_.unconfirmedCapacity()),
+      admission_(config_),
       stunAnswers_(kStunAnswersPerAddress, RateLimiter::kTrackedAddresses),
-      maxPerAddress_(perAddressCapacity(config_)),
       unattendedGate_(std::make_unique<UnattendedGate>(context())),
       registration_(std::make_unique<Registration>(context(), *unattendedGate_, config_.udpPort, config_.tcpPorts)),
       rendezvous_(std::make_unique<Rendezvous>(context(), *unattendedGate_)),
@@ -108,15 +77,8 @@ void RelayServer::route(const Endpoint& from, ByteView packet) {
       return;
     case ServerPacket::kRelayed: {
       ClientSession* session = table_.find(from);
-      if (!session || !session->confirmed || packet.size() < 2) {
-        ++stats_.dropped;
-        return;
-      }
-      if (rendezvous_->relay(*session, packet)) {
-        ++stats_.relayed;
-      } else {
-        ++stats_.dropped;
-      }
+      bool passed = session && session->confirmed && packet.size() >= 2 && rendezvous_->relay(*session, packet);
+      ++(passed ? stats_.relayed : stats_.dropped);
       return;
     }
     default:
@@ -141,24 +103,13 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
     return;
   }
   double now = loop_.now();
-  if (!handshakes_.allow(from.ip, now)) {
-    ++stats_.rateLimited;
-    return;
-  }
   ClientSession* session = table_.find(from);
-  if (!session && table_.countAt(from.ip) >= maxPerAddress_) {
-    ++stats_.rateLimited;
+  auto verdict = admission_.admit(from, session, table_.countAt(from.ip), now);
+  if (verdict != HandshakeAdmission::Verdict::admitted) {
+    ++(verdict == HandshakeAdmission::Verdict::rateLimited ? stats_.rateLimited : stats_.overBudget);
     return;
   }
-  bool preferred = from.isTcp() || (session && session->confirmed);
-  // In seconds of work; a second's share at once (clients reconnecting after
-  // a restart). The work is charged when it is done, whatever its outcome
-  // (a key off the curve costs it too).
-  Rate budget{config_.handshakeShare, config_.handshakeShare};
-  if (!handshakeBudget_.allows(now, budget, preferred ? 0 : kHandshakeReserve * budget.burst)) {
-    ++stats_.overBudget;
-    return;
-  }
+  bool preferred = HandshakeAdmission::preferred(from, session);
   // The session is made now, so that what follows (a TCP stranger's
   // connection, the per-address count) sees it while the keys are made.
   bool made = !session;
@@ -174,7 +125,7 @@ void RelayServer::handshake(const Endpoint& from, ByteView packet) {
 }
 
 void RelayServer::welcome(const HandshakeResult& result) {
-  handshakeBudget_.spend(result.seconds);
+  admission_.spent(result.seconds);
   ClientSession* session = table_.find(result.from);
   if (!session) return;  // gone while its keys were made: the client tries again
   if (!result.valid) {
@@ -224,20 +175,11 @@ void RelayServer::sealed(const Endpoint& from, ByteView packet) {
 }
 
 void RelayServer::written(uint64_t serial, bool queued) {
-  bool waited = held_.waiting(serial);
-  held_.writeDone(serial);
-  if (!queued || !waited || held_.waiting(serial)) return;
-  std::vector<std::string> lines = held_.release(serial);
-  for (size_t i = 0; i < lines.size(); ++i) {
+  held_.writeDone(serial, queued, [this, serial](const std::string& line) {
     const ClientSession* session = table_.find(serial);
-    if (!session) return;
-    if (held_.waiting(serial)) {
-      // A held line asked for another write: the rest waits for that one.
-      held_.holdAgain(serial, {lines.begin() + std::ptrdiff_t(i), lines.end()});
-      return;
-    }
-    dispatch(*session, lines[i]);
-  }
+    if (session) dispatch(*session, line);
+    return session != nullptr;
+  });
 }
 
 void RelayServer::dispatch(const ClientSession& session, const std::string& line) {
@@ -297,10 +239,6 @@ void RelayServer::makeRoom(bool confirmed) {
     ++stats_.evicted;
     endSession(*victim, "evicted for a newer client (the server is full)");
   }
-}
-
-void RelayServer::log(const ClientSession& about, const std::string& text) {
-  log_.about(about.endpoint.ip, loop_.now(), text);
 }
 
 void RelayServer::sweep() {

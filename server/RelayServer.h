@@ -25,6 +25,7 @@
 #include "protocol/crypto/SigningKey.h"
 #include "server/BudgetedLog.h"
 #include "server/HandlerContext.h"
+#include "server/HandshakeAdmission.h"
 #include "server/HeldLines.h"
 #include "server/IdRegistry.h"
 #include "server/PacketSink.h"
@@ -95,7 +96,9 @@ class RelayServer final : private HandlerContext {
   void pass(const ClientSession& to, ByteView packet) override { sink_.send(to.endpoint, packet, true); }
   void forgetClient(const ClientSession& session, const std::string& why) override;
   void log(const std::string& text) override { log_.line(text); }
-  void log(const ClientSession& about, const std::string& text) override;
+  void log(const ClientSession& about, const std::string& text) override {
+    log_.about(about.endpoint.ip, loop_.now(), text);
+  }
   ServerStore& reads() override { return reads_; }
   StoreWorker& writes() override { return *storeWorker_; }
   const Registrant& registrant(const ClientSession& session) const override;
@@ -127,10 +130,8 @@ class RelayServer final : private HandlerContext {
 
   SessionTable table_;
   HeldLines held_;
-  RateLimiter handshakes_;
-  TokenBucket handshakeBudget_;
+  HandshakeAdmission admission_;
   RateLimiter stunAnswers_;
-  size_t maxPerAddress_;
   Stats stats_;
   std::unique_ptr<UnattendedGate> unattendedGate_;
   std::unique_ptr<Registration> registration_;
