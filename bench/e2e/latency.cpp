@@ -124,7 +124,7 @@ bool measure(const Session& s, uint16_t udp, const std::string& serverProgram, c
   loop.run();
   waitFirst.reset();
   giveUp.reset();
-  if (view.shown == 0) {
+  if (view.shown() == 0) {
     std::fprintf(stderr, "no picture reached the helper:\n%s\n", helper.log().c_str());
     return false;
   }
@@ -136,13 +136,13 @@ bool measure(const Session& s, uint16_t udp, const std::string& serverProgram, c
   uint32_t awaited = 0;
   bool pending = false;
   const int slack = s.video ? 24 : 0;
-  view.onShown = [&] {
+  view.setOnShown([&] {
     auto p = view.pixel(kProbeX, kProbeY);
     if (pending && p && close(*p, awaited, slack)) {
       latencies.push_back((seconds() - changedAt) * 1000);
       pending = false;
     }
-  };
+  });
   int made = 0;
   auto flip = loop.every(kChangeGap, [&] {
     if (made == changes) return loop.stop();
@@ -153,7 +153,7 @@ bool measure(const Session& s, uint16_t udp, const std::string& serverProgram, c
   });
   loop.run();
   flip.reset();
-  view.onShown = nullptr;
+  view.setOnShown(nullptr);
   std::printf("{\"figure\": \"latency_ms\", \"pictures\": \"%s\", \"median\": %.1f, \"p95\": %.1f, \"seen\": %zu, "
               "\"changes\": %d}\n",
               s.name, percentile(latencies, 0.5), percentile(latencies, 0.95), latencies.size(), changes);
@@ -163,7 +163,7 @@ bool measure(const Session& s, uint16_t udp, const std::string& serverProgram, c
   for (const char* load : {"typing", "scrolling"}) {
     plimo::testing::fillRect(x, 0, 0, kW, kH, 0xFFFFFF);
     runFor(loop, 0.5);
-    const int shown = view.shown;
+    const int shown = view.shown();
     const double hostCpu = cpuOf(host.pid()), helperCpu = ownCpu(), began = seconds();
     int step = 0;
     Timer work;
@@ -185,7 +185,7 @@ bool measure(const Session& s, uint16_t udp, const std::string& serverProgram, c
     const double wall = seconds() - began;
     std::printf("{\"figure\": \"pictures_per_second\", \"pictures\": \"%s\", \"load\": \"%s\", \"value\": %.1f, "
                 "\"helped_cpu_share\": %.2f, \"helper_cpu_share\": %.2f}\n",
-                s.name, load, (view.shown - shown) / wall, (cpuOf(host.pid()) - hostCpu) / wall,
+                s.name, load, (view.shown() - shown) / wall, (cpuOf(host.pid()) - hostCpu) / wall,
                 (ownCpu() - helperCpu) / wall);
   }
   std::fflush(stdout);

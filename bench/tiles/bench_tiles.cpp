@@ -149,9 +149,9 @@ void BM_SessionShows64Tiles(benchmark::State& state) {
   desktop.next();
   const auto update = encoder.update(pictureOf(desktop), false);
   if (!update) return state.SkipWithError("no update to apply");
-  const int before = display.shown;
+  const int before = display.shown();
   for (auto _ : state) show(*update);
-  if (display.shown - before != int(state.iterations())) state.SkipWithError("updates not shown");
+  if (display.shown() - before != int(state.iterations())) state.SkipWithError("updates not shown");
   setBytesPerUpdate(state, double(update->size()), 1);
 }
 BENCHMARK(BM_SessionShows64Tiles)->Unit(benchmark::kMillisecond);

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     loop.advance(1.0 / 60);
   }
   std::printf("%s: %d frames of %zu bytes, %d shown, CPU %.2f s\n%s\n%s\n", alternating ? "alternating" : "same",
-              kFrames, frameBytes, display.shown, cpuSeconds() - began, status("VmHWM").c_str(),
+              kFrames, frameBytes, display.shown(), cpuSeconds() - began, status("VmHWM").c_str(),
               status("VmRSS").c_str());
   return 0;
 }

@@ -151,7 +151,7 @@ void HostSession::startCapture(std::optional<Display> display) {
     captureProblem_ = "No screen found to share.";
     return;
   }
-  injector_.area = display->bounds;
+  injector_.setScreen(display->bounds);
   try {
     capturer_->start(*display, events_.excludedWindows ? events_.excludedWindows() : std::vector<uint32_t>{});
   } catch (const Failure& failure) {
@@ -165,7 +165,7 @@ void HostSession::startCapture(std::optional<Display> display) {
                       "session (a Wayland-only session cannot be shared), then start Plimo again.");
     return;
   }
-  injector_.pictureSize = capturer_->slot.size();
+  injector_.setPictureSize(capturer_->slot.size());
   captureProblem_.clear();
   wantFull_ = true;
 }

@@ -37,17 +37,17 @@ std::optional<int> xButton(int32_t b) {
 }  // namespace
 
 InputInjector::InputInjector(InputSink& sink, bool ctrlAsCommand)
-    : controlAsCommand(ctrlAsCommand), sink_(sink) {}
+    : controlAsCommand_(ctrlAsCommand), sink_(sink) {}
 
 InputInjector::Point InputInjector::point(int x, int y) const {
-  double sx = pictureSize.width > 0 ? area.width / pictureSize.width : 1;
-  double sy = pictureSize.height > 0 ? area.height / pictureSize.height : 1;
+  double sx = pictureSize_.width > 0 ? area_.width / pictureSize_.width : 1;
+  double sy = pictureSize_.height > 0 ? area_.height / pictureSize_.height : 1;
   // Never outside the shared screen: a partner must not reach other screens
   // (or hot corners beyond this one) by sending positions past the picture.
   auto inside = [](double v, double from, double length) {
     return length > 0 ? int(std::clamp(std::floor(v), from, from + length - 1)) : int(std::floor(v));
   };
-  return {inside(area.x + x * sx, area.x, area.width), inside(area.y + y * sy, area.y, area.height)};
+  return {inside(area_.x + x * sx, area_.x, area_.width), inside(area_.y + y * sy, area_.y, area_.height)};
 }
 
 void InputInjector::apply(uint8_t kind, int16_t x, int16_t y, int32_t data) {

@@ -47,12 +47,14 @@ class InputInjector {
   // left-hand key for either hand.
   static std::optional<uint32_t> modifier(int32_t vk);
 
-  Rect area;         // bounds of the captured screen, root-window coordinates
-  Size pictureSize;  // size of the captured picture in pixels
+  // The captured screen: its bounds in root-window coordinates, and the
+  // size of its pictures in pixels.
+  void setScreen(Rect area) { area_ = area; }
+  void setPictureSize(Size size) { pictureSize_ = size; }
   // Kept for the setting's sake: a helper on a Mac swaps Ctrl and ⌘ because
   // its shortcuts use ⌘; shortcuts here use Ctrl, as on the helper's side, so
   // Ctrl stays Ctrl and the Windows key stays Super either way.
-  bool controlAsCommand = false;
+  bool controlAsCommand() const { return controlAsCommand_; }
 
   const std::set<int32_t>& buttonsDown() const { return buttonsDown_; }
   const std::set<uint32_t>& modifiersDown() const { return modifiersDown_; }
@@ -62,7 +64,10 @@ class InputInjector {
   void button(int32_t b, bool down, Point at);
   void scroll(int32_t amount, Point at);
 
+  const bool controlAsCommand_;
   InputSink& sink_;
+  Rect area_;
+  Size pictureSize_;
   std::set<int32_t> buttonsDown_;    // wire button numbers
   std::set<uint32_t> modifiersDown_; // keysyms
   std::set<uint32_t> keysDown_;      // keysyms played, other than the modifiers

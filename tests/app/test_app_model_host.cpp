@@ -160,7 +160,7 @@ TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
                      alice.seal(chunk(SessionPacket::kFrameChunk, 1, 0, 1, frame(0, update(8, 6, 8, 6)))),
                      alice.publicAddress);
   loop.runPending();
-  EXPECT_EQ(windows.display.shown, 1);
+  EXPECT_EQ(windows.display.shown(), 1);
   UdpRecord::deliver(sockets.udp.back(), alice.seal("BYE"), alice.publicAddress);
   loop.runPending();
   EXPECT_FALSE(model->sessions().viewerSession());

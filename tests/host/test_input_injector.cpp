@@ -21,18 +21,18 @@ struct Injector : ::testing::Test {
 
 TEST_F(Injector, PicturePixelsMapOntoTheCapturedScreen) {
   EXPECT_EQ(injector.point(7, 9), (InputInjector::Point{7, 9}));  // scale 1 before any capture
-  injector.area = {1920, 0, 1471, 919};
-  injector.pictureSize = {1470, 918};
+  injector.setScreen({1920, 0, 1471, 919});
+  injector.setPictureSize({1470, 918});
   EXPECT_EQ(injector.point(0, 0), (InputInjector::Point{1920, 0}));
   EXPECT_EQ(injector.point(1469, 917), (InputInjector::Point{1920 + 1469, 917}));
-  injector.area = {0, 100, 3840, 2160};
-  injector.pictureSize = {1920, 1080};
+  injector.setScreen({0, 100, 3840, 2160});
+  injector.setPictureSize({1920, 1080});
   EXPECT_EQ(injector.point(10, 10), (InputInjector::Point{20, 120}));
 }
 
 TEST_F(Injector, PositionsPastThePictureCannotReachAnotherScreen) {
-  injector.area = {1920, 0, 1280, 1024};
-  injector.pictureSize = {1280, 1024};
+  injector.setScreen({1920, 0, 1280, 1024});
+  injector.setPictureSize({1280, 1024});
   EXPECT_EQ(injector.point(-32768, -5), (InputInjector::Point{1920, 0}));
   EXPECT_EQ(injector.point(32767, 1024), (InputInjector::Point{1920 + 1279, 1023}));
 }
@@ -80,11 +80,11 @@ TEST_F(Injector, AHugeWheelAmountIsBounded) {
 TEST_F(Injector, KeysModifiersAndCtrlStaysCtrlWhateverTheSetting) {
   for (bool ctrlAsCommand : {false, true}) {
     sink.events.clear();
-    injector.controlAsCommand = ctrlAsCommand;
-    injector.apply(InputEvent::keyDown, 0, 0, 0x11);
-    injector.apply(InputEvent::keyDown, 0, 0, 0x43);
-    injector.apply(InputEvent::keyUp, 0, 0, 0x43);
-    injector.apply(InputEvent::keyUp, 0, 0, 0x11);
+    InputInjector player(sink, ctrlAsCommand);
+    player.apply(InputEvent::keyDown, 0, 0, 0x11);
+    player.apply(InputEvent::keyDown, 0, 0, 0x43);
+    player.apply(InputEvent::keyUp, 0, 0, 0x43);
+    player.apply(InputEvent::keyUp, 0, 0, 0x11);
     EXPECT_EQ(sink.events, (Events{"key 0xffe3 down", "key 0x63 down", "key 0x63 up", "key 0xffe3 up"}));
   }
   sink.events.clear();

@@ -109,7 +109,7 @@ struct ViewerRig {
     picture(frame(0, update(8, 6, 8, 6)));
     loop.advance(0.2);
     acknowledge();
-    ASSERT_EQ(display.shown, 1);
+    ASSERT_EQ(display.shown(), 1);
     sent.clear();
   }
 
@@ -123,7 +123,7 @@ struct ViewerRig {
                       std::to_string(s.notes().get().size()) + std::to_string(s.gotFirstFrame().get()) + "|" +
                       std::to_string(s.remoteSize().get().width) + std::to_string(s.usingVideo().get()) +
                       std::to_string(int(s.rendering().get())) + std::to_string(s.framesShown()) +
-                      std::to_string(display.shown) + std::to_string(s.frameBytesHeld());
+                      std::to_string(display.shown()) + std::to_string(s.frameBytesHeld());
     ByteView pixels = s.tiles().pixels();
     return out + "|" + std::to_string(Zlib::adler32(pixels));
   }

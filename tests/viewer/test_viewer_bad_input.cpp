@@ -113,10 +113,10 @@ TEST(ViewerBadInput, AHostClaimingHugeScreensCannotMakeTheHelperHoldMoreThanOneC
     sizes += canvas.width() != w || canvas.height() != h;
     // What the session and its display hold of pictures: one canvas, which
     // the display reads in place.
-    const auto shown = v.display.tiles->pixels.lock();
+    const auto shown = v.display.tiles()->pixels.lock();
     size_t held = canvas.pixels().size();
     if (shown.get() != canvas.pixels().data())
-      held += size_t(v.display.tiles->width) * size_t(v.display.tiles->height) * 4;
+      held += size_t(v.display.tiles()->width) * size_t(v.display.tiles()->height) * 4;
     mostHeld = std::max(mostHeld, held);
     v.loop.advance(1.0 / 60);
   }
@@ -146,7 +146,7 @@ TEST(ViewerBadInput, EndlessUnfinishedFramesHoldAtMostTheFrameBudget) {
   // Single-frame: each new frame drops the unfinished one.
   for (uint32_t id = 100; id < 5000; ++id) v.session->receive(chunk(0x81, id, 0, 2, payload));
   EXPECT_LE(v.session->frameBytesHeld(), FrameWindowReceiver::kMaxHeldAhead + 1200);
-  EXPECT_EQ(v.display.shown, 1);
+  EXPECT_EQ(v.display.shown(), 1);
 }
 
 TEST(ViewerBadInput, ChatAndNoticesWithoutEndKeepTheNewestWithinTheirCaps) {

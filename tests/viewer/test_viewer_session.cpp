@@ -64,7 +64,7 @@ struct Pair : Platforms, SessionPair {
     EXPECT_EQ(host->helperPicture()->height, 48);
     EXPECT_EQ(viewer->mode().get(), SessionMode::waitingForConsent);
     EXPECT_FALSE(viewer->hasControl());
-    EXPECT_EQ(display.shown, 0);
+    EXPECT_EQ(display.shown(), 0);
     answer(HostSession::Answer::control);
     ASSERT_TRUE(until([&] { return viewer->mode().get() == SessionMode::control; }));
   }
@@ -163,11 +163,11 @@ TEST_P(ViewerWithHost, TilesMonitorsChatInputSoundPauseAndStatistics) {
   p.host->setPaused(true);
   ASSERT_TRUE(p.until([&] { return p.viewer->mode().get() == SessionMode::paused; }));
   EXPECT_FALSE(p.viewer->hasControl());
-  const int shown = p.display.shown;
+  const int shown = p.display.shown();
   p.viewer->sendInput(InputEvent::move, 5, 5, 0);
   p.hostPlatform.screen->showNext(other);
   p.loop.advance(1.0);
-  EXPECT_EQ(p.display.shown, shown);
+  EXPECT_EQ(p.display.shown(), shown);
   EXPECT_TRUE(p.viewer->inputs().pending().empty());
   EXPECT_EQ(p.hostPlatform.input->events.size(), expected.size());
   p.host->setPaused(false);
@@ -192,9 +192,9 @@ TEST_P(ViewerWithHost, VideoWithin32dBThenGivenUpForTiles) {
     p.loop.advance(1.0 / 30);
   }
   p.loop.advance(0.5);
-  ASSERT_TRUE(p.display.video);
-  Picture shown(p.display.videoWidth, p.display.videoHeight);
-  for (int y = 0; y < shown.height; ++y) std::memcpy(shown.row(y), p.display.video->row(y), size_t(shown.stride));
+  ASSERT_TRUE(p.display.video());
+  Picture shown(p.display.videoWidth(), p.display.videoHeight());
+  for (int y = 0; y < shown.height; ++y) std::memcpy(shown.row(y), p.display.video()->row(y), size_t(shown.stride));
   EXPECT_GE(videokit::psnr(videokit::pictureOf(desk), shown), 32.0);
   EXPECT_TRUE(p.viewer->usingVideo().get());
   EXPECT_NE(p.viewer->rendering().get(), Rendering::tiles);
