@@ -2,8 +2,8 @@
 // What the command handlers (Registration, Rendezvous, Reports and the
 // UnattendedGate) may ask of the server: the loop's clocks, the sessions by
 // serial, sealed lines to a client, the log, the store, and what each
-// client's registration says. The RelayServer implements it; tests and
-// handlers never see the rest of the server.
+// client's registration says. The RelayServer implements it; the handlers
+// never see the rest of the server.
 //
 // One thread (the server loop).
 
@@ -50,7 +50,7 @@ class HandlerContext {
   template <class Work, class Done>
   [[nodiscard]] bool writeBeforeNextLines(const ClientSession& session, Work work, Done done);
 
-  // What the session's registration says (all empty before its HELLO).
+  // What the session's registration says (no ID before its HELLO).
   virtual const Registrant& registrant(const ClientSession& session) const = 0;
   // Takes what CONNECT says of the client's LAN address and partner key.
   virtual void noteLanAndKey(const ClientSession& session, const std::string& ip, const std::string& port,

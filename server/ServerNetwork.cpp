@@ -122,7 +122,8 @@ void ServerNetwork::accept(const std::shared_ptr<Listener>& listener) {
         uint64_t id = nextConnection_++;
         ++perAddress_[ip];
         Endpoint endpoint = Endpoint::tcp(ip, remote.port(), id);
-        auto connection = std::make_shared<TcpConnection>(static_cast<TcpConnection::Owner&>(*this), loop_, queued_, std::move(socket), endpoint);
+        TcpConnection::Owner& owner = *this;
+        auto connection = std::make_shared<TcpConnection>(owner, loop_, queued_, std::move(socket), endpoint);
         connections_.emplace(id, connection);
         connection->start();
       }

@@ -12,7 +12,9 @@ ClientSession* SessionTable::find(const Endpoint& endpoint) {
   return const_cast<ClientSession*>(std::as_const(*this).find(endpoint));
 }
 
-ClientSession* SessionTable::find(uint64_t serial) { return const_cast<ClientSession*>(std::as_const(*this).find(serial)); }
+ClientSession* SessionTable::find(uint64_t serial) {
+  return const_cast<ClientSession*>(std::as_const(*this).find(serial));
+}
 
 const ClientSession* SessionTable::find(const Endpoint& endpoint) const {
   auto it = byEndpoint_.find(endpoint);
