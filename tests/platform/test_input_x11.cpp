@@ -85,8 +85,8 @@ struct InputX11 : ::testing::Test {
     ASSERT_TRUE(client->x);
     ASSERT_NO_THROW(sink = XTestInputSink::open());
     injector = std::make_unique<InputInjector>(*sink);
-    injector->area = {0, 0, 1280, 800};
-    injector->pictureSize = {1280, 800};
+    injector->setScreen({0, 0, 1280, 800});
+    injector->setPictureSize({1280, 800});
   }
 
   // Types one code down and up; returns what the client's key press reads.
