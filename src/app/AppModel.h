@@ -1,7 +1,8 @@
 #pragma once
-// The application's single model: the status texts and lights the windows
-// show, the settings and recent partners, and the log. Lives for the whole
-// process; every method runs on the main (loop) thread.
+// The application's model: start-up, the log and the start-up automation,
+// owning its parts (the server link, the partner session, the preferences,
+// the billing reports), which the windows read and act on. Lives for the
+// whole process; every method runs on the main (loop) thread.
 
 #include <filesystem>
 #include <functional>
@@ -27,10 +28,6 @@ namespace plimo {
 class ConnectionTest;
 class SessionReports;
 class IniFile;
-class PlatformFactory;
-class PlimoClient;
-class SessionWindows;
-class ViewerWindows;
 class SocketFactory;
 class System;
 
@@ -109,8 +106,8 @@ class AppModel {
   // Ends the session and says goodbye to the partner and the server.
   void terminate();
 
-  // The partner session (AppModelSession.cpp).
-  // Starts a connection to `partnerID`, or ends the running one.
+  // Starts a connection to `partnerID`, or ends the running one
+  // (AppModelSession.cpp).
   void connect();
 
   const UserDefaults& userDefaults() const { return userDefaults_; }
