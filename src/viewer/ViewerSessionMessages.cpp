@@ -9,20 +9,6 @@
 
 namespace plimo {
 
-namespace {
-
-std::vector<std::string_view> fields(std::string_view text) {
-  std::vector<std::string_view> out;
-  for (size_t from = 0;;) {
-    const size_t bar = text.find('|', from);
-    out.push_back(text.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from));
-    if (bar == std::string_view::npos) return out;
-    from = bar + 1;
-  }
-}
-
-}  // namespace
-
 void ViewerSession::receive(ByteView packet) {
   if (packet.empty() || closed_) return;
   switch (packet[0]) {
@@ -85,7 +71,7 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
     case MsgKind::information:
       if (auto text = parts_.whole(msg)) {
         remoteInfo_.set(utf8Lossy(toString(*text)));
-        const auto parts = fields(remoteInfo_.get());
+        const auto parts = barFields(remoteInfo_.get());
         if (parts.size() > 2)
           note("Connected to " + std::string(parts[0]) + " (user " + std::string(parts[1]) + "), " +
                std::string(parts[2]));

@@ -7,6 +7,16 @@
 
 namespace plimo {
 
+std::vector<std::string_view> barFields(std::string_view text) {
+  std::vector<std::string_view> out;
+  for (size_t from = 0;;) {
+    const size_t bar = text.find('|', from);
+    out.push_back(text.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from));
+    if (bar == std::string_view::npos) return out;
+    from = bar + 1;
+  }
+}
+
 namespace HostStatus {
 
 Bytes encode(const Status& status) {
@@ -113,13 +123,7 @@ std::string encode(const Fields& f) {
 }
 
 Read decode(std::string_view text) {
-  std::vector<std::string_view> fields;
-  for (size_t from = 0;;) {
-    const size_t bar = text.find('|', from);
-    fields.push_back(text.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from));
-    if (bar == std::string_view::npos) break;
-    from = bar + 1;
-  }
+  const auto fields = barFields(text);
   Read out;
   if (auto name = trimWhitespace(fields[0]); !name.empty()) out.name = std::string(name);
   if (fields.size() >= 2) out.company = std::string(trimWhitespace(fields[1]));

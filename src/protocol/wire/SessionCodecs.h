@@ -15,6 +15,10 @@
 
 namespace plimo {
 
+// The fields of a session text split at every "|" (the host's information
+// line, the helper's profile), empty ones kept; at least one.
+std::vector<std::string_view> barFields(std::string_view text);
+
 // Host status (session packet 0x87): type, mode, admin available, secure
 // desktop; the last two may be missing (then false).
 namespace HostStatus {
