@@ -93,6 +93,7 @@ class AppModel {
 
   void setUnattended(bool on);
   void setKeepID(bool on) { link_->setKeepID(on); }
+  void forgetServerKey() { link_->forgetServerKey(); }
 
   void restartClient() { link_->restart(); }
   // Takes "host" or "host:port" (port 47800 when none parses).

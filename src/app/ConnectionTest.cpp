@@ -1,12 +1,43 @@
 #include "app/ConnectionTest.h"
 
-#include "app/AppLog.h"
+#include <cstdio>
+#include <ctime>
+
 #include "core/Weakly.h"
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/link/PlimoClient.h"
 #include "support/NetProbes.h"
 
 namespace plimo {
+
+namespace {
+
+tm localTime(double wallTime) {
+  time_t seconds = time_t(wallTime);
+  tm local{};
+  localtime_r(&seconds, &local);
+  return local;
+}
+
+// "4:10:00 AM" and "Dec 9, 2026 at 4:10:00 AM": abbreviated date, time with
+// seconds, the same whatever the locale, as support staff read them.
+std::string reportTime(double wallTime) {
+  tm t = localTime(wallTime);
+  char text[48];
+  std::snprintf(text, sizeof text, "%d:%02d:%02d %s", (t.tm_hour + 11) % 12 + 1, t.tm_min, t.tm_sec,
+                t.tm_hour < 12 ? "AM" : "PM");
+  return text;
+}
+
+std::string reportDate(double wallTime) {
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  tm t = localTime(wallTime);
+  return std::string(kMonths[t.tm_mon % 12]) + " " + std::to_string(t.tm_mday) + ", " +
+         std::to_string(t.tm_year + 1900) + " at " + reportTime(wallTime);
+}
+
+}  // namespace
 
 std::shared_ptr<ConnectionTest> ConnectionTest::start(EventLoop& loop, SocketFactory& sockets, Context context,
                                                       const std::shared_ptr<PlimoClient>& client, Done done) {
@@ -63,7 +94,7 @@ void ConnectionTest::finish() {
   auto client = client_.lock();
   if (!client) return report(ConnectionReport::notRunning());
   ConnectionReport::Facts& f = facts_;
-  f.date = AppLog::formatLocalTime(loop_.wallNow());
+  f.date = reportDate(loop_.wallNow());
   f.version = context_.version;
   f.system = context_.system;
   f.serverAddress = context_.serverAddress;
@@ -80,8 +111,7 @@ void ConnectionTest::finish() {
   f.interfaces = context_.interfaces();
   f.firewall = context_.firewall();
   f.attempt = client->lastAttempt();
-  // "yyyy-MM-dd HH:mm:ss": the time is what follows the date.
-  if (f.attempt) f.attemptTime = AppLog::formatLocalTime(f.attempt->started).substr(11);
+  if (f.attempt) f.attemptTime = reportTime(f.attempt->started);
   report(ConnectionReport::build(f));
 }
 

@@ -175,6 +175,12 @@ void ServerLink::setKeepID(bool on) {
   }
 }
 
+void ServerLink::forgetServerKey() {
+  storeRelaySetting(&AppSettings::relayKey, "");
+  events_.log("Server key forgotten");
+  restart();
+}
+
 void ServerLink::pinAnswer(bool ok, const std::string& text) {
   idPinned_.set(client_ && client_->idPinned());
   AppSettings s = prefs_.settings().get();

@@ -66,6 +66,9 @@ class ServerLink {
   void settingsChanged(const AppSettings& old);
   void setUnattended(bool on);
   void setKeepID(bool on);
+  // Drops the pinned server key and reconnects: the key the server shows
+  // next is pinned as on first contact.
+  void forgetServerKey();
   using RelayTestDone = std::function<void(bool ok, int64_t milliseconds, const std::string& text)>;
   void testRelay(RelayTestDone done);
 
