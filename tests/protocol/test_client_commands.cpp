@@ -78,8 +78,8 @@ TEST(ClientCommands, PinRefusals) {
   rig.sendLine("ERR PIN TAKEN");
   ASSERT_EQ(rig.pins.size(), 1u);
   EXPECT_FALSE(rig.pins[0].first);
-  EXPECT_EQ(rig.pins[0].second, "That ID is kept by another PC; this Mac keeps its own ID instead.");
-  EXPECT_TRUE(rig.logged("That ID is kept by another PC; this Mac keeps its own ID instead. (ERR PIN TAKEN)"));
+  EXPECT_EQ(rig.pins[0].second, "That ID is kept by another PC; this PC keeps its own ID instead.");
+  EXPECT_TRUE(rig.logged("That ID is kept by another PC; this PC keeps its own ID instead. (ERR PIN TAKEN)"));
   EXPECT_TRUE(rig.kit().pinID().empty());
   EXPECT_TRUE(rig.kit().pinSecret().empty());
 

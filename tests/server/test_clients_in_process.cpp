@@ -90,7 +90,7 @@ TEST(ClientsInProcess, KeptIDComesBackAfterARestartAndNoOtherPCGetsIt) {
   other.client->start();
   ASSERT_TRUE(net.runUntil([&] { return !other.pins.empty(); }, 5));
   EXPECT_FALSE(other.pins[0].first);
-  EXPECT_EQ(other.pins[0].second, "That ID is kept by another PC; this Mac keeps its own ID instead.");
+  EXPECT_EQ(other.pins[0].second, "That ID is kept by another PC; this PC keeps its own ID instead.");
   EXPECT_NE(other.client->myID(), id);
   EXPECT_EQ(pc.client->myID(), id);
 }

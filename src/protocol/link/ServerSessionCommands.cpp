@@ -98,7 +98,7 @@ void PlimoClient::ServerSession::handleError(const std::string& text, const std:
     pinSecret_.clear();
     idPinned_ = false;
     std::string message = reason == "TAKEN"
-                              ? "That ID is kept by another PC; this Mac keeps its own ID instead."
+                              ? "That ID is kept by another PC; this PC keeps its own ID instead."
                               : "The server did not accept the request to keep this ID.";
     link_.log(message + " (" + text + ")");
     link_.tell(&LinkEvents::onPin, false, message);
