@@ -22,25 +22,25 @@ class PlimoClientTestKit {
   const std::shared_ptr<SecureChannel>& serverChannel() const { return server().relay_; }
   const std::string& relayIP() const { return server().relayIP_; }
   uint16_t udpPort() const { return server().localPort(); }
-  bool onTcp() const { return server().onTcp(); }
-  const std::vector<uint16_t>& tcpPorts() const { return server().tcpPorts_; }
-  uint16_t tcpPort() const { return server().tcpPort_; }
-  size_t tcpIndex() const { return server().tcpIndex_; }
-  const std::string& testToken() const { return server().testToken_; }
-  const std::optional<double>& idExpires() const { return server().idExpires_; }
-  const std::string& pinID() const { return server().pinID_; }
-  const std::string& pinSecret() const { return server().pinSecret_; }
+  bool onTcp() const { return server().transport_.onTcp(); }
+  const std::vector<uint16_t>& tcpPorts() const { return server().transport_.tcpPorts_; }
+  uint16_t tcpPort() const { return server().transport_.tcpPort_; }
+  size_t tcpIndex() const { return server().transport_.tcpIndex_; }
+  const std::string& testToken() const { return server().test_.token_; }
+  const std::optional<double>& idExpires() const { return server().registration_.idExpires_; }
+  const std::string& pinID() const { return server().registration_.pinID_; }
+  const std::string& pinSecret() const { return server().registration_.pinSecret_; }
   // As if Plimo.ini had held `key`.
   void pinServerKey(ByteView key) { server().relayKey_ = Bytes(key.begin(), key.end()); }
 
   // The partner session.
   const EcdhKey& peerKey() const { return partner().peerKey_; }
   bool hasPeerChannel() const { return bool(partner().peerChannel_); }
-  const std::vector<Address>& candidates() const { return partner().candidates_; }
-  char partnerRelay() const { return partner().partnerRelay_; }
-  bool relayPunch() const { return partner().relayPunch_; }
-  int punchTries() const { return partner().punchTries_; }
-  int punchOpened() const { return partner().punchOpened_; }
+  const std::vector<Address>& candidates() const { return partner().holePunch_.candidates_; }
+  char partnerRelay() const { return partner().holePunch_.partnerRelay_; }
+  bool relayPunch() const { return partner().holePunch_.relayPunch_; }
+  int punchTries() const { return partner().holePunch_.tries_; }
+  int punchOpened() const { return partner().holePunch_.opened_; }
   double lastPeerRx() const { return partner().lastPeerRx_; }
   // A session locked to `peer` over `channel`, without any rendezvous.
   void lockTo(std::shared_ptr<SecureChannel> channel, const Address& peer) {

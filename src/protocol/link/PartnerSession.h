@@ -1,12 +1,11 @@
 #pragma once
 // The partner half of the link, inside PlimoClient (threads and lifetime as
 // there): asking the server for a partner, its PEER introduction, hole
-// punching to every address of the partner (and through the server when it
-// offers relaying), locking to the path that answered first, the partner
-// channel, control lines and session data, and the end of a session. It
-// reaches the server only through the ServerSession.
+// punching (its HolePunch), locking to the path that answered first, the
+// partner channel, control lines and session data, and the end of a session.
+// It reaches the server only through the ServerSession.
 //
-// Files: PartnerSessionPunch.cpp (rendezvous and punching),
+// Files: PartnerSessionRendezvous.cpp (from the request to the locked path),
 // PartnerSessionPeer.cpp (partner packets and the locked session).
 
 #include <memory>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "protocol/crypto/EcdhKey.h"
+#include "protocol/link/HolePunch.h"
 #include "protocol/link/PlimoClient.h"
 #include "protocol/wire/SecureChannel.h"
 
@@ -57,18 +57,13 @@ class PlimoClient::PartnerSession {
   bool initiator() const { return initiator_; }
   bool viaRelay() const { return viaRelay_; }
   const Address& peer() const { return peer_; }
-  const std::optional<Attempt>& lastAttempt() const { return lastAttempt_; }
+  const std::optional<Attempt>& lastAttempt() const { return holePunch_.lastAttempt(); }
 
  private:
   friend class testkit::PlimoClientTestKit;
 
   // Tuning, in seconds unless said otherwise.
   static constexpr double peerTimeout = 35.0;  // partner silence that ends a session
-  // Hole punching: a try every 0.2 s for 10 s; from the 15th try (3 s in,
-  // long enough for most NATs to open) punches also go through the server.
-  static constexpr double punchInterval = 0.2;
-  static constexpr int punchMaxTries = 50;
-  static constexpr int relayPunchAfter = 15;
   // Keep-alive on a locked link: well inside the 35 s timeout and short
   // enough to hold a NAT mapping open.
   static constexpr double pingInterval = 5.0;
@@ -78,10 +73,8 @@ class PlimoClient::PartnerSession {
   // a direct link can outlive the partner's server session.
   static constexpr double partnerGoneQuiet = 5.0;
 
-  // Rendezvous and hole punching (PartnerSessionPunch.cpp).
+  // Rendezvous (PartnerSessionRendezvous.cpp).
   void takeOver();
-  void punch();
-  void giveUpPunching();
   void lockPeer(const Address& address);
 
   // The locked session (PartnerSessionPeer.cpp).
@@ -108,19 +101,10 @@ class PlimoClient::PartnerSession {
   std::string partnerID_;
   std::string partnerName_;
   std::string checkNumber_;  // empty without a partner
-  std::vector<Address> candidates_;  // punched: public address first, LAN second
-  std::optional<Attempt> lastAttempt_;
-  int punchTries_ = 0;
+  HolePunch holePunch_;
   Address peer_;
   bool viaRelay_ = false;
-  // Relaying offered in PEER: '-' none (older server), 'U' the partner
-  // reaches the server over UDP, 'T' over the TCP fallback.
-  char partnerRelay_ = '-';
-  bool relayPunch_ = false;  // punches also go through the server
   double lastPeerRx_;  // the last authenticated partner packet
-  int punchRx_ = 0;  // packets from partner addresses while punching
-  int punchOpened_ = 0;  // of those, the ones that authenticated
-  Timer punchTimer_;
   Timer pingTimer_;
 };
 

@@ -24,7 +24,7 @@ std::vector<std::string> controlWords(std::string_view line) {
 }  // namespace
 
 PlimoClient::PartnerSession::PartnerSession(PlimoClient& link)
-    : link_(link), loop_(link.loop_), server_(*link.server_), lastPeerRx_(kDistantPast) {}
+    : link_(link), loop_(link.loop_), server_(*link.server_), holePunch_(link, *this), lastPeerRx_(kDistantPast) {}
 
 PlimoClient::PartnerSession::~PartnerSession() = default;
 
@@ -37,14 +37,14 @@ PlimoClient::PartnerSession::~PartnerSession() = default;
 void PlimoClient::PartnerSession::handlePacket(ByteView sealed, const Address& from) {
   bool direct = !from.ip.empty();
   if (phase_ == Phase::punching) {
-    if (direct) ++punchRx_;
+    if (direct) holePunch_.countReceived();
   } else if (phase_ != Phase::connected) {
     return;
   }
   if (!peerChannel_) return;
   auto plain = peerChannel_->open(sealed);
   if (!plain || plain->empty()) return;
-  if (phase_ == Phase::punching && direct) ++punchOpened_;
+  if (phase_ == Phase::punching && direct) holePunch_.countOpened();
   lastPeerRx_ = loop_.now();
   // An event below may drop the owner's last reference.
   auto keep = link_.shared_from_this();
@@ -96,7 +96,7 @@ void PlimoClient::PartnerSession::checkSilence() {
 }
 
 void PlimoClient::PartnerSession::stopTimers() {
-  punchTimer_.reset();
+  holePunch_.stop();
   pingTimer_.reset();
 }
 
@@ -132,7 +132,6 @@ void PlimoClient::PartnerSession::endSession(bool notifyPeer) {
   stopTimers();
   phase_ = Phase::idle;
   viaRelay_ = false;
-  relayPunch_ = false;
   peerChannel_.reset();
   checkNumber_.clear();
   initiator_ = false;

@@ -73,10 +73,12 @@ void PlimoClient::sessionData(ByteView data) {
   if (auto session = session_.lock()) session->receive(data);
 }
 
-void PlimoClient::setUnattended(bool on) { server_->setUnattended(on); }
-void PlimoClient::setPin(std::string id, std::string secret) { server_->setPin(std::move(id), std::move(secret)); }
-void PlimoClient::sendPin() { server_->sendPin(); }
-void PlimoClient::unpinID() { server_->unpinID(); }
+void PlimoClient::setUnattended(bool on) { server_->registration().setUnattended(on); }
+void PlimoClient::setPin(std::string id, std::string secret) {
+  server_->registration().setPin(std::move(id), std::move(secret));
+}
+void PlimoClient::sendPin() { server_->registration().sendPin(); }
+void PlimoClient::unpinID() { server_->registration().unpinID(); }
 void PlimoClient::testRelay() { server_->testRelay(); }
 void PlimoClient::sendRelay(const std::string& text) { server_->sendLine(text); }
 void PlimoClient::connect(const std::string& partnerID) { partner_->connect(partnerID); }
@@ -94,19 +96,19 @@ PlimoClient::State PlimoClient::state() const {
     case PartnerSession::Phase::idle:
       break;
   }
-  return server_->myID() == "0" ? State::offline : State::registered;
+  return myID() == "0" ? State::offline : State::registered;
 }
 
-const std::string& PlimoClient::myID() const { return server_->myID(); }
-bool PlimoClient::idPinned() const { return server_->idPinned(); }
+const std::string& PlimoClient::myID() const { return server_->registration().myID(); }
+bool PlimoClient::idPinned() const { return server_->registration().idPinned(); }
 bool PlimoClient::serverUp() const { return server_->up(); }
 bool PlimoClient::relayBlocked() const { return server_->blocked(); }
 const std::optional<Bytes>& PlimoClient::relayKey() const { return server_->key(); }
-std::string PlimoClient::transport() const { return server_->transport(); }
+std::string PlimoClient::transport() const { return server_->transport().text(); }
 std::string PlimoClient::relayAddressText() const { return server_->addressText(); }
 const std::string& PlimoClient::relayIP() const { return server_->relayIP(); }
 uint16_t PlimoClient::relayPort() const { return server_->relayPort(); }
-const std::vector<uint16_t>& PlimoClient::tcpPorts() const { return server_->tcpPorts(); }
+const std::vector<uint16_t>& PlimoClient::tcpPorts() const { return server_->transport().tcpPorts(); }
 const std::string& PlimoClient::localIP() const { return server_->localIP(); }
 uint16_t PlimoClient::localPort() const { return server_->localPort(); }
 const std::string& PlimoClient::partnerID() const { return partner_->partnerID(); }

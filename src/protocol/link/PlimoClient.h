@@ -12,11 +12,11 @@
 //
 // Owners see operations, events and a read-only view. Inside, the link owns
 // the UDP socket both halves send through, and the two halves:
-// ServerSession (ServerSession.h: the server's address, UDP or TCP,
-// handshake, registration, text commands, relay test) and PartnerSession
-// (PartnerSession.h: rendezvous, hole punching, the locked path, the partner
-// channel, control lines). PlimoClient.cpp holds the life cycle, the tick and
-// the dispatch of incoming packets.
+// ServerSession (ServerSession.h: the server's address, handshake, text
+// commands; its ServerTransport, UDP or TCP, its Registration and its
+// RelayTest) and PartnerSession (PartnerSession.h: rendezvous, the locked
+// path, the partner channel, control lines; its HolePunch). PlimoClient.cpp
+// holds the life cycle, the tick and the dispatch of incoming packets.
 
 #include <cstdint>
 #include <memory>
@@ -139,7 +139,11 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
  private:
   friend class testkit::PlimoClientTestKit;
   class ServerSession;
+  class ServerTransport;
+  class Registration;
+  class RelayTest;
   class PartnerSession;
+  class HolePunch;
 
   static constexpr double kTickInterval = 1.0;
   // "Long ago": every interval measured from it has passed.

@@ -5,6 +5,7 @@
 #include "core/Weakly.h"
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/net/Net.h"
+#include "protocol/wire/ServerPackets.h"
 
 namespace plimo {
 
@@ -14,11 +15,11 @@ PlimoClient::ServerSession::ServerSession(PlimoClient& link, std::string host, u
       loop_(link.loop_),
       relayHost_(std::move(host)),
       relayPort_(port),
-      tcpPorts_(parsePortList(tcpPortsText)),
+      transport_(link, *this, tcpPortsText),
       lastHello_(kDistantPast),
       lastRelayRx_(kDistantPast),
-      testStart_(loop_.now()) {
-  tcpPort_ = tcpPorts_.empty() ? 0 : tcpPorts_.front();
+      test_(link),
+      registration_(link, *this) {
   auto key = PlimoCrypto::fromHex(trimWhitespace(relayKeyHex));
   if (key && key->size() == PlimoCrypto::kPublicKeySize) relayKey_ = std::move(*key);
 }
@@ -33,21 +34,17 @@ void PlimoClient::ServerSession::start() {
 
 void PlimoClient::ServerSession::stop() {
   if (relay_) sendLine("BYE");
-  tcpConnectTimer_.reset();
-  if (tcp_) {
-    std::shared_ptr<StreamLink> tcpLink = std::move(tcp_);
-    closingTcp_ = loop_.after(tcpCloseDelay, [tcpLink] { tcpLink->cancel(); });
-  }
+  transport_.close();
 }
 
 void PlimoClient::ServerSession::checkEnded() {
-  if (!testToken_.empty() && loop_.now() - testStart_ > testTimeout) {
-    finishTest(false, relayIP_.empty()
+  if (test_.timedOut()) {
+    test_.finish(false, relayIP_.empty()
                           ? "Cannot find server " + relayHost_
                           : "No answer from the server. Check that it runs and that UDP port " +
                                 std::to_string(relayPort_) + " is open in its firewall.");
   }
-  if (tcp_ && tcp_->done()) tcpEnded(tcp_->error());
+  transport_.checkEnded();
 }
 
 void PlimoClient::ServerSession::keepContact() {
@@ -66,7 +63,7 @@ void PlimoClient::ServerSession::keepContact() {
     return;
   }
   if (lastHandshake_ && now - *lastHandshake_ < handshakeRetry) return;
-  sendHandshakeByTransportRule();
+  if (transport_.nextHandshake()) sendRelayHandshake();
 }
 
 bool PlimoClient::ServerSession::isServer(const Address& from) const {
@@ -75,11 +72,6 @@ bool PlimoClient::ServerSession::isServer(const Address& from) const {
 
 uint16_t PlimoClient::ServerSession::localPort() const {
   return link_.socket_ ? link_.socket_->localPort() : 0;
-}
-
-std::string PlimoClient::ServerSession::transport() const {
-  if (tcp_) return "TCP " + std::to_string(tcpPort_);
-  return "UDP " + std::to_string(relayPort_);
 }
 
 std::string PlimoClient::ServerSession::addressText() const {
@@ -110,6 +102,25 @@ void PlimoClient::ServerSession::resolved(std::optional<std::string> ip) {
     link_.log("Cannot find server " + relayHost_);
     status("Server not found");
   }
+}
+
+void PlimoClient::ServerSession::testRelay() {
+  if (!test_.start()) return;
+  if (relayBlocked_) return test_.finish(false, "Server key does not match Plimo.ini");
+  if (relay_) return sendLine(test_.ping());
+  // Start resolving and handshaking now; the welcome sends the PING.
+  lastHandshake_.reset();
+  lastResolve_.reset();
+  link_.tick();
+}
+
+void PlimoClient::ServerSession::sendRaw(ByteView data, const Address& to) { transport_.send(data, to); }
+
+void PlimoClient::ServerSession::sendRelayed(ByteView sealed) {
+  if (relayIP_.empty()) return;
+  Bytes packet{ServerPacket::kRelayed};
+  append(packet, sealed);
+  sendRaw(packet, relayAddress());
 }
 
 void PlimoClient::ServerSession::dropRelay(const std::string& reason) {

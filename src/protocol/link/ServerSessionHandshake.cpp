@@ -63,7 +63,7 @@ void PlimoClient::ServerSession::handleWelcome(ByteView data) {
               ". Not connecting. If the server was reinstalled, put its new key in Plimo.ini.");
     auto keep = link_.shared_from_this();
     status("Server key mismatch");
-    finishTest(false, "Server key does not match Plimo.ini");
+    test_.finish(false, "Server key does not match Plimo.ini");
     return;
   }
 
@@ -82,12 +82,11 @@ void PlimoClient::ServerSession::handleWelcome(ByteView data) {
   relay_ = SecureChannel::clientToServer(PlimoCrypto::deriveRelayKeys(secret, relayRandom_));
   relayEcdh_.reset();
   lastRelayRx_ = loop_.now();
-  udpTries_ = 0;
-  tcpTries_ = 0;
+  transport_.welcomed();
 
   auto keep = link_.shared_from_this();  // an event below may drop the owner's last reference
   std::string fingerprint = PlimoCrypto::keyFingerprint(*relayKey_);
-  link_.log("Secure connection to the server (AES-256-GCM) over " + transport() + ", server key " + fingerprint);
+  link_.log("Secure connection to the server (AES-256-GCM) over " + transport_.text() + ", server key " + fingerprint);
   if (pinnedNow) {
     link_.log("Server key pinned. Compare " + fingerprint + " with the key shown on the server.");
     link_.tell(&LinkEvents::onRelayKeyPinned, PlimoCrypto::hex(*relayKey_));
@@ -98,7 +97,7 @@ void PlimoClient::ServerSession::handleWelcome(ByteView data) {
   if (link_.state() == State::connected) {
     sendLine("SESSION START " + link_.partnerID() + " " + (link_.initiator() ? "V" : "H") + " 0");
   }
-  if (!testToken_.empty()) sendLine("PING " + testToken_);
+  if (test_.running()) sendLine(test_.ping());
 }
 
 void PlimoClient::ServerSession::sendLine(const std::string& text) {

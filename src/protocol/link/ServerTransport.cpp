@@ -1,10 +1,11 @@
 // How packets reach the server: UDP, or the TCP fallback over a short list of
-// ports; the server's port list updates; the relay test.
+// ports; the server's port list updates.
+#include "protocol/link/ServerTransport.h"
+
 #include <algorithm>
 #include <system_error>
 
 #include "core/Weakly.h"
-#include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/link/ServerSession.h"
 #include "protocol/net/Net.h"
 #include "protocol/wire/ServerPackets.h"
@@ -14,7 +15,6 @@ namespace plimo {
 namespace {
 
 constexpr size_t kMaxTcpPorts = 4;
-constexpr size_t kTestTokenBytes = 4;
 
 }  // namespace
 
@@ -41,52 +41,81 @@ std::string PlimoClient::portListText(const std::vector<uint16_t>& ports) {
   return text;
 }
 
-void PlimoClient::ServerSession::sendHandshakeByTransportRule() {
+PlimoClient::ServerTransport::ServerTransport(PlimoClient& link, ServerSession& server,
+                                              std::string_view tcpPortsText)
+    : link_(link), server_(server), tcpPorts_(parsePortList(tcpPortsText)) {
+  tcpPort_ = tcpPorts_.empty() ? 0 : tcpPorts_.front();
+}
+
+bool PlimoClient::ServerTransport::nextHandshake() {
   if (!tcp_) {
-    if (!tcpPorts_.empty()) {
-      if (tcpNext_) return startTcp();
-      if (udpTries_ >= udpTriesBeforeTcp && (!tcpTried_ || loop_.now() - *tcpTried_ >= tcpRetry)) {
-        return startTcp();
-      }
+    if (!tcpPorts_.empty() &&
+        (tcpNext_ ||
+         (udpTries_ >= udpTriesBeforeTcp && (!tcpTried_ || link_.loop_.now() - *tcpTried_ >= tcpRetry)))) {
+      startTcp();
+      return false;
     }
     ++udpTries_;
-    return sendRelayHandshake();
+    return true;
   }
-  if (!tcp_->connected()) return;  // it connects, or its connect timer gives it up
+  if (!tcp_->connected()) return false;  // it connects, or its connect timer gives it up
   if (tcpTries_ < tcpTriesPerPort) {
     ++tcpTries_;
-    return sendRelayHandshake();
+    return true;
   }
   link_.log("TCP " + std::to_string(tcpPort_) + " answers, but not as a Plimo server");
   dropTcp();
   advanceTcpPort();
+  return false;
 }
 
-void PlimoClient::ServerSession::tcpEnded(const std::string& reason) {
+void PlimoClient::ServerTransport::welcomed() {
+  udpTries_ = 0;
+  tcpTries_ = 0;
+}
+
+void PlimoClient::ServerTransport::checkEnded() {
+  if (tcp_ && tcp_->done()) tcpEnded(tcp_->error());
+}
+
+void PlimoClient::ServerTransport::close() {
+  tcpConnectTimer_.reset();
+  if (tcp_) {
+    std::shared_ptr<StreamLink> tcpLink = std::move(tcp_);
+    closingTcp_ = link_.loop_.after(tcpCloseDelay, [tcpLink] { tcpLink->cancel(); });
+  }
+}
+
+std::string PlimoClient::ServerTransport::text() const {
+  if (tcp_) return "TCP " + std::to_string(tcpPort_);
+  return "UDP " + std::to_string(server_.relayPort());
+}
+
+void PlimoClient::ServerTransport::tcpEnded(const std::string& reason) {
   link_.log("TCP " + std::to_string(tcpPort_) + " to the server ended: " + reason);
   dropTcp();
-  if (relay_) {
+  if (server_.up()) {
     // The port worked; after the UDP tries it is the one tried again.
-    dropRelay("Lost the TCP connection to the server, reconnecting...");
+    server_.dropRelay("Lost the TCP connection to the server, reconnecting...");
   } else {
     advanceTcpPort();
   }
 }
 
-void PlimoClient::ServerSession::tcpConnectTimedOut() {
+void PlimoClient::ServerTransport::tcpConnectTimedOut() {
   // A link that failed meanwhile is the tick's, with its own reason.
   if (!tcp_ || tcp_->connected() || tcp_->done()) return;
   tcpEnded(std::make_error_code(std::errc::timed_out).message());
 }
 
-void PlimoClient::ServerSession::dropTcp() {
+void PlimoClient::ServerTransport::dropTcp() {
   tcpConnectTimer_.reset();
   tcp_->cancel();
   tcp_.reset();
   udpTries_ = 0;
 }
 
-void PlimoClient::ServerSession::advanceTcpPort() {
+void PlimoClient::ServerTransport::advanceTcpPort() {
   ++tcpIndex_;
   if (tcpIndex_ >= tcpPorts_.size()) {
     // The whole list failed: back to UDP, TCP again after the pause.
@@ -97,32 +126,33 @@ void PlimoClient::ServerSession::advanceTcpPort() {
   }
 }
 
-void PlimoClient::ServerSession::startTcp() {
-  if (tcp_ || tcpPorts_.empty() || relayIP_.empty()) return;
+void PlimoClient::ServerTransport::startTcp() {
+  const std::string& serverIP = server_.relayIP();
+  if (tcp_ || tcpPorts_.empty() || serverIP.empty()) return;
   if (tcpIndex_ >= tcpPorts_.size()) tcpIndex_ = 0;
   tcpPort_ = tcpPorts_[tcpIndex_];
   tcpNext_ = false;
-  tcpTried_ = loop_.now();
+  tcpTried_ = link_.loop_.now();
   tcpTries_ = 0;
-  link_.log("No answer from the server on UDP " + std::to_string(relayPort_) + "; trying TCP " +
+  link_.log("No answer from the server on UDP " + std::to_string(server_.relayPort()) + "; trying TCP " +
             std::to_string(tcpPort_) + " instead");
-  status("Trying the server on TCP port " + std::to_string(tcpPort_) + "...");
+  server_.status("Trying the server on TCP port " + std::to_string(tcpPort_) + "...");
   if (!link_.socket_) return;  // the owner stopped the link from the event
   // Packets from the link are server packets, exactly like datagrams from
   // the server's UDP address.
-  tcp_ = link_.sockets_.openTcp(relayIP_, tcpPort_,
+  tcp_ = link_.sockets_.openTcp(serverIP, tcpPort_,
                                 weakly<Bytes>(link_.weak_from_this(), [](PlimoClient& self, Bytes packet) {
                                   self.processPacket(packet, self.server_->relayAddress());
                                 }));
   // The wait is the link's rule, not the socket's: the system would wait
-  // minutes for a port that drops the connection attempt.
-  tcpConnectTimer_ =
-      loop_.after(tcpConnectTimeout,
-                  weakly(link_.weak_from_this(), [](PlimoClient& self) { self.server_->tcpConnectTimedOut(); }));
+  // minutes for a port that drops the connection attempt. The link owns this
+  // object for all its life, so `this` is there whenever the link is.
+  tcpConnectTimer_ = link_.loop_.after(
+      tcpConnectTimeout, weakly(link_.weak_from_this(), [this](PlimoClient&) { tcpConnectTimedOut(); }));
 }
 
-void PlimoClient::ServerSession::sendRaw(ByteView data, const Address& to) {
-  if (tcp_ && to == relayAddress()) {
+void PlimoClient::ServerTransport::send(ByteView data, const Address& to) {
+  if (tcp_ && to == server_.relayAddress()) {
     // Relayed partner traffic may be dropped under congestion; the server
     // session's own packets never are.
     tcp_->send(data, !data.empty() && data[0] == ServerPacket::kRelayed);
@@ -131,14 +161,7 @@ void PlimoClient::ServerSession::sendRaw(ByteView data, const Address& to) {
   }
 }
 
-void PlimoClient::ServerSession::sendRelayed(ByteView sealed) {
-  if (relayIP_.empty()) return;
-  Bytes packet{ServerPacket::kRelayed};
-  append(packet, sealed);
-  sendRaw(packet, relayAddress());
-}
-
-void PlimoClient::ServerSession::handlePorts(const std::vector<std::string>& words) {
+void PlimoClient::ServerTransport::handlePorts(const std::vector<std::string>& words) {
   auto ports = parsePortList(words[2]);
   std::string text = portListText(ports);
   if (text == portListText(tcpPorts_)) return;
@@ -147,30 +170,6 @@ void PlimoClient::ServerSession::handlePorts(const std::vector<std::string>& wor
   if (!tcp_) tcpPort_ = tcpPorts_.empty() ? 0 : tcpPorts_.front();
   link_.log("The server's TCP fallback ports: " + text);
   link_.tell(&LinkEvents::onTcpPortChanged, text);
-}
-
-void PlimoClient::ServerSession::testRelay() {
-  if (!testToken_.empty()) return;
-  testToken_ = PlimoCrypto::hex(PlimoCrypto::randomBytes(kTestTokenBytes));
-  testStart_ = loop_.now();
-  if (relayBlocked_) return finishTest(false, "Server key does not match Plimo.ini");
-  if (relay_) return sendLine("PING " + testToken_);
-  // Start resolving and handshaking now; the welcome sends the PING.
-  lastHandshake_.reset();
-  lastResolve_.reset();
-  link_.tick();
-}
-
-void PlimoClient::ServerSession::handlePong(const std::vector<std::string>& words) {
-  if (testToken_.empty() || words[1] != testToken_) return;
-  finishTest(true, "server " + words[2] + ", " + words[3] + " online, up " + words[4]);
-}
-
-void PlimoClient::ServerSession::finishTest(bool ok, const std::string& text) {
-  if (testToken_.empty()) return;
-  testToken_.clear();
-  auto milliseconds = int64_t((loop_.now() - testStart_) * 1000.0);
-  link_.tell(&LinkEvents::onRelayTest, ok, milliseconds, text);
 }
 
 }  // namespace plimo

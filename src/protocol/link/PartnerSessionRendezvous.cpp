@@ -1,6 +1,6 @@
 // Partner rendezvous: asking the server for a partner, its PEER introduction,
-// hole punching to every address of the partner (and through the server when
-// it offers relaying), and locking the link to the path that answered first.
+// the hole punching it starts, and locking the link to the path that answered
+// first.
 #include <algorithm>
 
 #include "core/Failure.h"
@@ -77,52 +77,15 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
   checkNumber_ = PlimoCrypto::checkNumber(peerKey_.publicKey(), *key);
   partnerID_ = words[kPeerID];
 
-  Address publicAddress{words[kPeerPublicIP], portOf(words[kPeerPublicPort])};
-  Address lanAddress{words[kPeerLanIP], portOf(words[kPeerLanPort])};
-  candidates_.clear();
-  // An address without IP or port cannot be punched; an empty IP would even
-  // send the punches through the server.
-  for (const Address& a : {publicAddress, lanAddress}) {
-    bool known = std::find(candidates_.begin(), candidates_.end(), a) != candidates_.end();
-    if (!a.ip.empty() && a.port != 0 && !known) candidates_.push_back(a);
-  }
-
-  partnerRelay_ = '-';
-  if (words.size() > kPeerRelay && (words[kPeerRelay] == "U" || words[kPeerRelay] == "T")) {
-    partnerRelay_ = words[kPeerRelay][0];
-  }
+  // Relaying offered: '-' none (older server), 'U' the partner reaches the
+  // server over UDP, 'T' over the TCP fallback.
+  char relay = '-';
+  if (words.size() > kPeerRelay && (words[kPeerRelay] == "U" || words[kPeerRelay] == "T")) relay = words[kPeerRelay][0];
   viaRelay_ = false;
-  relayPunch_ = partnerRelay_ != '-' && (partnerRelay_ == 'T' || server_.onTcp());
-
-  Attempt attempt;
-  attempt.partnerID = partnerID_;
-  attempt.started = loop_.wallNow();
-  attempt.publicAddress = publicAddress.text();
-  attempt.lanAddress = lanAddress.text();
-  attempt.outcome = "in progress";
-  attempt.relayOffered = partnerRelay_ == '-'
-                             ? "no (older server)"
-                             : std::string("yes, other PC on ") + (partnerRelay_ == 'T' ? "TCP" : "UDP");
-  lastAttempt_ = std::move(attempt);
-
-  if (relayPunch_) {
-    candidates_.clear();
-    link_.log("Partner " + formatPlimoID(partnerID_) +
-              "; one of us is on the TCP fallback, so the session goes through the server");
-  } else {
-    link_.log("Partner " + formatPlimoID(partnerID_) + " is at " + publicAddress.text() + " (LAN " +
-              lanAddress.text() + "), punching...");
-  }
-
+  holePunch_.plan(partnerID_, Address{words[kPeerPublicIP], portOf(words[kPeerPublicPort])},
+                  Address{words[kPeerLanIP], portOf(words[kPeerLanPort])}, relay);
   phase_ = Phase::punching;
-  punchTries_ = 0;
-  punchRx_ = 0;
-  punchOpened_ = 0;
-  punch();
-  if (phase_ == Phase::punching) {
-    punchTimer_ =
-        loop_.every(punchInterval, weakly(link_.weak_from_this(), [](PlimoClient& self) { self.partner_->punch(); }));
-  }
+  holePunch_.start();
 }
 
 // A new partner asks while the current one has been silent for a while: the
@@ -130,7 +93,7 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
 // answering anyway). The key stays: the new partner was given it already.
 void PlimoClient::PartnerSession::takeOver() {
   auto keep = link_.shared_from_this();
-  punchTimer_.reset();
+  holePunch_.stop();
   pingTimer_.reset();
   peerChannel_.reset();
   checkNumber_.clear();
@@ -141,53 +104,11 @@ void PlimoClient::PartnerSession::takeOver() {
   link_.tell(&LinkEvents::onDisconnected);
 }
 
-void PlimoClient::PartnerSession::punch() {
-  ++punchTries_;
-  if (punchTries_ > punchMaxTries) return giveUpPunching();
-  std::string line = "PUNCH " + server_.myID();
-  for (const Address& candidate : candidates_) sendPeer(line, candidate);
-  if (partnerRelay_ != '-' && punchTries_ >= relayPunchAfter) relayPunch_ = true;
-  if (relayPunch_) sendPeer(line, Address{});
-}
-
-void PlimoClient::PartnerSession::giveUpPunching() {
-  const DatagramLink* socket = link_.socket_.get();
-  std::string sendError = socket ? socket->lastSendError() : "";
-  bool blocked = socket && socket->localNetworkBlocked();
-  if (lastAttempt_) {
-    Attempt& a = *lastAttempt_;
-    a.packetsIn = punchRx_;
-    a.packetsDecrypted = punchOpened_;
-    a.sendError = sendError;
-    a.localNetworkBlocked = blocked;
-    a.triedRelay = relayPunch_;
-    a.outcome = relayPunch_ ? "failed: no answer directly or through the server after 10 s"
-                            : "failed: no direct path after 10 s";
-  }
-  link_.log("Punch diagnostics: " + std::to_string(punchRx_) + " packet(s) from other addresses, " +
-            std::to_string(punchOpened_) + " decrypted; last send error: " +
-            (sendError.empty() ? "none" : sendError));
-  if (blocked) {
-    failAttempt(
-        "The firewall of this PC does not let Plimo reach the other PC on your network. Allow Plimo's UDP "
-        "traffic in the firewall (for example with ufw), then connect again.");
-  } else if (partnerRelay_ != '-') {
-    failAttempt("Could not reach the other PC, directly or through the server. Help > Connection Test shows where "
-                "it stops.");
-  } else {
-    failAttempt("Could not reach the other PC directly. One of the networks blocks it.");
-  }
-}
-
 void PlimoClient::PartnerSession::lockPeer(const Address& address) {
   if (phase_ != Phase::punching) return;
-  punchTimer_.reset();
+  holePunch_.locked(address);
   peer_ = address;
   viaRelay_ = address.ip.empty();
-  if (lastAttempt_) {
-    lastAttempt_->outcome = "connected";
-    lastAttempt_->path = viaRelay_ ? "through the server" : address.text();
-  }
   phase_ = Phase::connected;
   lastPeerRx_ = loop_.now();
   pingTimer_ = loop_.every(pingInterval, weakly(link_.weak_from_this(), [](PlimoClient& self) {
