@@ -1,33 +1,129 @@
-// When the host takes a picture, and how it goes out: tiles or H.264.
+// What the host shares, when it takes a picture, and how it goes out: tiles
+// or H.264.
 
+#include "host/HostPictures.h"
+
+#include <algorithm>
 #include <cstdio>
 
 #include "core/WorkClock.h"
-#include "host/HostSession.h"
+#include "protocol/wire/ChannelMsg.h"
 #include "protocol/wire/SessionCodecs.h"
 
 namespace plimo {
 
 namespace {
 
-// The host status packet repeats this often, so a viewer that lost it (or
-// joined late) learns the mode within a few seconds.
-constexpr double kModeRepeat = 2.0;
 // The statistics line's period.
 constexpr double kStatsPeriod = 10.0;
 // A frame not acknowledged this long is given up: a complete picture
 // replaces it, so a stalled transfer never freezes the screen.
 constexpr double kFrameTimeout = 2.0;
+constexpr double kSendPeriod = 0.01;
+// Frames in flight with the windowed transfer: enough to cover a relayed
+// round trip at 60 pictures a second without queueing stale pictures.
+constexpr size_t kMaxInFlight = 4;
+
+int32_t toI32(double value) { return int32_t(std::clamp(value, -2147483648.0, 2147483647.0)); }
 
 }  // namespace
 
-void HostSession::capturePass() {
-  if (phase_ != Phase::running) return;
-  const double now = loop_.now();
-  if (lastModeSent_ == 0 || elapsed(now, lastModeSent_, kModeRepeat)) {
-    lastModeSent_ = now;
-    sendMode();
+HostPictures::HostPictures(EventLoop& loop, PlatformFactory& platform, InputInjector& injector, Events events)
+    : loop_(loop),
+      platform_(platform),
+      injector_(injector),
+      events_(std::move(events)),
+      capturer_(platform.screenSource()),
+      frames_(loop),
+      statStart_(loop.now()) {
+  capturer_->onStopped = [&loop, weak = guard_.weak()](std::string reason) {
+    loop.post([weak, reason = std::move(reason)] {
+      if (auto self = weak.lock()) {
+        self->log("capture stopped: " + reason);
+        self->problem_ = "Sharing the screen stopped (" + reason + ").";
+      }
+    });
+  };
+}
+
+Bytes HostPictures::monitorList() const {
+  std::vector<MonitorList::Monitor> list;
+  for (const auto& screen : capturer_->displays()) {
+    const Rect& b = screen.bounds;
+    list.push_back({toI32(b.x), toI32(b.y), toI32(b.width), toI32(b.height), screen.primary});
   }
+  return MonitorList::encode(list);
+}
+
+void HostPictures::start() {
+  displays_ = capturer_->displays();
+  std::optional<Display> chosen;
+  for (const auto& d : displays_)
+    if (d.primary && !chosen) chosen = d;
+  if (!chosen && !displays_.empty()) chosen = displays_.front();
+  share(chosen);
+  frames_.setMaxInFlight(kMaxInFlight);
+  rate_.begin(loop_.now());
+  sendTimer_ = loop_.every(kSendPeriod, guard_.weakly([](HostPictures& p) {
+    for (auto& packet : p.frames_.nextPackets(kChunkBudget)) p.send(packet);
+  }));
+}
+
+void HostPictures::stop() {
+  sendTimer_.reset();
+  capturer_->stop();
+}
+
+void HostPictures::showMonitor(size_t index) {
+  if (index >= displays_.size()) return;
+  frames_.clear();
+  wantFull_ = true;
+  share(displays_[index]);
+}
+
+void HostPictures::share(std::optional<Display> display) {
+  if (!display) {
+    problem_ = "No screen found to share.";
+    return;
+  }
+  injector_.setScreen(display->bounds);
+  try {
+    capturer_->start(*display, events_.excludedWindows ? events_.excludedWindows() : std::vector<uint32_t>{});
+  } catch (const Failure& failure) {
+    problem_ = "Plimo cannot share the screen of this PC yet (" + failure.text() +
+               "). Log in to an X11 session (a Wayland-only session cannot be shared), then start Plimo again.";
+    log("capture failed: " + failure.text());
+    events_.onShareFailed(problem_);
+    return;
+  }
+  injector_.setPictureSize(capturer_->slot.size());
+  problem_.clear();
+  wantFull_ = true;
+}
+
+void HostPictures::setPaused(bool paused) {
+  paused_ = paused;
+  wantFull_ = true;
+}
+
+void HostPictures::setCapabilities(uint8_t capabilities) {
+  videoWanted_ = (capabilities & Capability::video) != 0;
+  const bool legacy = (capabilities & Capability::windowed) == 0;
+  if (legacy != frames_.legacy()) {
+    frames_.setLegacy(legacy);
+    frames_.clear();
+  }
+  wantFull_ = true;
+  log(std::string("helper can show H.264: ") + (videoWanted_ ? "true" : "false"));
+}
+
+void HostPictures::handleAck(ByteView packet) {
+  frames_.handleAck(packet);
+  if (frames_.hasRoom()) tryCapture(true);
+}
+
+void HostPictures::pass() {
+  const double now = loop_.now();
   if (auto switched = rate_.check(now)) {
     encoder_.reset();
     log(*switched);
@@ -36,7 +132,7 @@ void HostSession::capturePass() {
   tryCapture(false);
 }
 
-void HostSession::logStatistics(double now) {
+void HostPictures::logStatistics(double now) {
   if (!elapsed(now, statStart_, kStatsPeriod)) return;
   const double span = now - statStart_;
   if (statFrames_ > 0) {
@@ -53,8 +149,8 @@ void HostSession::logStatistics(double now) {
   statStart_ = now;
 }
 
-void HostSession::tryCapture(bool fromAck) {
-  if (phase_ != Phase::running || paused_) return;
+void HostPictures::tryCapture(bool fromAck) {
+  if (paused_) return;
   const double now = loop_.now();
   if (now - lastCapture_ < rate_.frameGap()) return;
   if (!frames_.frames().empty() && now - frames_.frames().front().started > kFrameTimeout) {
@@ -80,7 +176,7 @@ void HostSession::tryCapture(bool fromAck) {
   for (auto& packet : frames_.nextPackets(kChunkBudget)) send(packet);
 }
 
-std::optional<Bytes> HostSession::captureBlob() {
+std::optional<Bytes> HostPictures::captureBlob() {
   // Tiles go out 64 at a time: what a large change or a full picture left
   // over comes from the picture already taken, changed or not.
   const bool tilesLeft = !(videoWanted_ && !videoFailed_) && tiles_.more();
@@ -96,7 +192,7 @@ std::optional<Bytes> HostSession::captureBlob() {
   return PictureBlob::tiles(*update);
 }
 
-std::optional<Bytes> HostSession::videoBlob(const Picture& picture) {
+std::optional<Bytes> HostPictures::videoBlob(const Picture& picture) {
   const int w = picture.width, h = picture.height;
   bool forceKey = wantFull_;
   if (!encoder_ || encoder_->width() != w || encoder_->height() != h) {

@@ -3,8 +3,6 @@
 
 #include "host/HostSession.h"
 
-#include "core/CappedList.h"
-#include "core/PlimoID.h"
 #include "core/Text.h"
 
 namespace plimo {
@@ -18,46 +16,33 @@ constexpr double kConsentDelay = 2.0;
 constexpr double kChannelPeriod = 0.01;
 // Capture passes: more often than 60 Hz so a due picture waits at most 8 ms.
 constexpr double kCapturePeriod = 0.008;
-constexpr double kSendPeriod = 0.01;
-// Frames in flight with the windowed transfer: enough to cover a relayed
-// round trip at 60 pictures a second without queueing stale pictures.
-constexpr size_t kMaxInFlight = 4;
-
-// Input is played nowhere: this PC cannot play input (no X server, no XTEST).
-class NoInput final : public InputSink {
- public:
-  void moveTo(int, int) override {}
-  void button(int, bool) override {}
-  void key(uint32_t, bool) override {}
-};
-
-std::unique_ptr<InputSink> openSink(PlatformFactory& platform, std::string& problem) {
-  try {
-    return platform.inputSink();
-  } catch (const Failure& failure) {
-    problem = failure.text();
-    return std::make_unique<NoInput>();
-  }
-}
+// The host status packet repeats this often, so a viewer that lost it (or
+// joined late) learns the mode within a few seconds.
+constexpr double kModeRepeat = 2.0;
 
 }  // namespace
 
 HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
                          bool unattended, bool controlAsCommand)
     : loop_(loop),
-      platform_(platform),
       system_(std::move(system)),
       link_(std::move(link)),
       events_(std::move(events)),
       unattended_(unattended),
-      helperName_(link_.partnerName),
+      helper_(link_.partnerID, link_.partnerName),
       channel_(loop),
-      frames_(loop),
-      sink_(openSink(platform, inputProblem_)),
-      injector_(*sink_, controlAsCommand),
-      capturer_(platform.screenSource()),
-      sound_(platform.soundCapture()),
-      statStart_(loop.now()) {
+      input_(platform, controlAsCommand),
+      pictures_(loop, platform, input_.injector(),
+                {[this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); },
+                 [this](const std::string& problem) {
+                   note(problem);
+                   channel_.postText(1, "This PC does not allow screen sharing for Plimo yet. The person at the PC "
+                                        "must log in to an X11 session (a Wayland-only session cannot be shared), "
+                                        "then start Plimo again.");
+                 },
+                 events_.excludedWindows}),
+      sound_(loop, platform, [this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); }),
+      early_([this](const std::string& text) { log(text); }) {
   if (link_.viaRelay) {
     peerAddress_ = "through the server";
   } else if (!link_.peer.ip.empty()) {
@@ -67,25 +52,9 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
   }
   consentTimer_ = loop_.after(kConsentDelay, guard_.weakly([](HostSession& s) { s.startConsent(); }));
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) { s.sendChannel(); }));
-  sound_->onAudio = [&loop, weak = guard_.weak()](Bytes packet) {
-    loop.post([weak, packet = std::move(packet)] {
-      if (auto self = weak.lock()) self->sendAudio(packet);
-    });
-  };
-  capturer_->onStopped = [&loop, weak = guard_.weak()](std::string reason) {
-    loop.post([weak, reason = std::move(reason)] {
-      if (auto self = weak.lock()) self->captureStopped(reason);
-    });
-  };
 }
 
 HostSession::~HostSession() { close(); }
-
-std::string HostSession::helperTitle() const {
-  if (helperName_.empty()) return "A helper (" + formatPlimoID(link_.partnerID) + ")";
-  if (helperCompany_.empty()) return helperName_;
-  return helperName_ + ", " + helperCompany_;
-}
 
 void HostSession::startConsent() {
   if (consentStarted_ || phase_ != Phase::asking) return;
@@ -105,8 +74,7 @@ void HostSession::allowed(Answer answer) {
   if (answer == Answer::deny) {
     log("the session was declined");
     phase_ = Phase::ended;
-    early_.clear();
-    earlyBytes_ = 0;
+    early_.drop();
     // After the current call returns: the caller may be inside the session.
     // The owner may drop the session from inside the disconnect, so it runs
     // from a copy on the stack.
@@ -117,113 +85,60 @@ void HostSession::allowed(Answer answer) {
   }
   mode_ = answer == Answer::control ? SessionMode::control : SessionMode::viewOnly;
   phase_ = Phase::running;
-  wantFull_ = true;
   sendMode();
   if (events_.onAllowed) events_.onAllowed();
   if (phase_ != Phase::running) return;  // closed from inside onAllowed
   announce();
-  std::deque<ChannelMsg> held = std::move(early_);
-  early_.clear();
-  earlyBytes_ = 0;
-  for (auto& msg : held) handleMessage(msg);
-  displays_ = capturer_->displays();
-  std::optional<Display> chosen;
-  for (const auto& d : displays_)
-    if (d.primary && !chosen) chosen = d;
-  if (!chosen && !displays_.empty()) chosen = displays_.front();
-  startCapture(chosen);
-  frames_.setMaxInFlight(kMaxInFlight);
-  rate_.begin(loop_.now());
+  for (auto& msg : early_.take()) handleMessage(msg);
+  // The capture pass's timer before the pictures' sending timer, which runs after it.
   captureTimer_ = loop_.every(kCapturePeriod, guard_.weakly([](HostSession& s) { s.capturePass(); }));
-  sendTimer_ = loop_.every(kSendPeriod, guard_.weakly([](HostSession& s) {
-    for (auto& packet : s.frames_.nextPackets(kChunkBudget)) s.send(packet);
-  }));
-  updateSound();
-  if (mode_ == SessionMode::control && !inputProblem_.empty()) {
-    log("input cannot be played: " + inputProblem_);
+  pictures_.start();
+  sound_.start();
+  if (mode_ == SessionMode::control && !input_.problem().empty()) {
+    log("input cannot be played: " + input_.problem());
     note("To be controlled, Plimo needs an X display with the XTEST extension. This session has none, so your "
          "helper can only watch.");
   }
 }
 
-void HostSession::startCapture(std::optional<Display> display) {
-  if (!display) {
-    captureProblem_ = "No screen found to share.";
-    return;
+void HostSession::capturePass() {
+  if (phase_ != Phase::running) return;
+  const double now = loop_.now();
+  if (lastModeSent_ == 0 || elapsed(now, lastModeSent_, kModeRepeat)) {
+    lastModeSent_ = now;
+    sendMode();
   }
-  injector_.setScreen(display->bounds);
-  try {
-    capturer_->start(*display, events_.excludedWindows ? events_.excludedWindows() : std::vector<uint32_t>{});
-  } catch (const Failure& failure) {
-    captureProblem_ = "Plimo cannot share the screen of this PC yet (" + failure.text() +
-                      "). Log in to an X11 session (a Wayland-only session cannot be shared), then start Plimo "
-                      "again.";
-    log("capture failed: " + failure.text());
-    note(captureProblem_);
-    channel_.postText(1,
-                      "This PC does not allow screen sharing for Plimo yet. The person at the PC must log in to an X11 "
-                      "session (a Wayland-only session cannot be shared), then start Plimo again.");
-    return;
-  }
-  injector_.setPictureSize(capturer_->slot.size());
-  captureProblem_.clear();
-  wantFull_ = true;
-}
-
-void HostSession::captureStopped(const std::string& reason) {
-  log("capture stopped: " + reason);
-  captureProblem_ = "Sharing the screen stopped (" + reason + ").";
-}
-
-void HostSession::updateSound() {
-  sound_->setAudioOn(audioOn_);
-  // Sound is recorded only once consent is given and the helper wants it.
-  if (soundStarted_ || phase_ != Phase::running || !audioOn_) return;
-  soundStarted_ = true;
-  try {
-    sound_->start();
-  } catch (const Failure& failure) {
-    log("no sound: " + failure.text());
-  }
+  pictures_.pass();
 }
 
 void HostSession::setPaused(bool paused) {
   if (phase_ == Phase::ended) return;
   paused_ = paused;
-  if (paused) injector_.releaseAll();
-  wantFull_ = true;
+  if (paused) input_.injector().releaseAll();
+  pictures_.setPaused(paused);
+  sound_.setPaused(paused);
   sendMode();
 }
 
-void HostSession::note(const std::string& text) {
-  addChat({newChatLineID(), false, "\u24D8 " + text, loop_.wallNow()});
-}
+void HostSession::note(const std::string& text) { chat_.add(false, "\u24D8 " + text, loop_.wallNow()); }
 
 void HostSession::sendChat(std::string_view text) {
   std::string_view trimmed = trimWhitespace(text);
   if (trimmed.empty() || phase_ == Phase::ended) return;
   channel_.postText(1, trimmed);
-  addChat({newChatLineID(), true, std::string(trimmed), loop_.wallNow()});
+  chat_.add(true, std::string(trimmed), loop_.wallNow());
 }
 
-void HostSession::addChat(ChatLine line) {
-  appendCapped(chat_, std::move(line), kMaxChatLines, kMaxTalkBytes, chatLineBytes);
-}
-
-void HostSession::setChatOpen(bool open) {
-  chatOpen_ = open;
-  if (open) unreadChat_ = 0;
-}
+void HostSession::setChatOpen(bool open) { chat_.setOpen(open); }
 
 void HostSession::close() {
   if (phase_ != Phase::ended) phase_ = Phase::ended;
   consentTimer_.reset();
   captureTimer_.reset();
-  sendTimer_.reset();
   chanTimer_.reset();
-  injector_.releaseAll();
-  capturer_->stop();
-  sound_->stop();
+  input_.injector().releaseAll();
+  pictures_.stop();
+  sound_.stop();
 }
 
 void HostSession::log(const std::string& text) const {

@@ -7,8 +7,10 @@
 // announced or applied.
 //
 // HostSession.cpp holds the life cycle and consent, HostSessionMessages.cpp
-// the packets and channel messages, HostSessionPictures.cpp the picture
-// pacing.
+// the packets and channel messages. Its parts: the pictures (HostPictures),
+// the input (HostInput), the sound (HostSound), who the helper is
+// (HelperIdentity), the messages waiting for consent (EarlyMessages), the
+// chat (ChatLog).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -19,9 +21,7 @@
 // answer may come at any later time, or never).
 
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,18 +30,18 @@
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "core/Weakly.h"
-#include "host/FrameRate.h"
-#include "host/InputInjector.h"
-#include "host/TileEncoder.h"
+#include "host/EarlyMessages.h"
+#include "host/HelperIdentity.h"
+#include "host/HostInput.h"
+#include "host/HostPictures.h"
+#include "host/HostSound.h"
 #include "platform/PlatformFactory.h"
 #include "platform/Rendering.h"
 #include "platform/System.h"
 #include "protocol/link/SessionDataReceiver.h"
 #include "protocol/net/NetAddress.h"
 #include "protocol/wire/ChannelMsg.h"
-#include "protocol/wire/ChatLine.h"
-#include "protocol/wire/FrameWindowSender.h"
-#include "protocol/wire/InputReceiver.h"
+#include "protocol/wire/ChatLog.h"
 #include "protocol/wire/MsgChannel.h"
 #include "protocol/wire/MsgParts.h"
 #include "protocol/wire/SessionMode.h"
@@ -81,15 +81,6 @@ class HostSession : public SessionDataReceiver {
     std::function<std::vector<uint32_t>()> excludedWindows;
   };
 
-  // Channel messages held before consent, at most: a helper's chat and
-  // requests of the 32 s before an answer fit many times over, and one whole
-  // multi-part message (1 MB) fits too.
-  static constexpr size_t kMaxEarlyMessages = 2048;
-  static constexpr size_t kMaxEarlyBytes = size_t(2) << 20;
-  // Frame chunks sent at once: 40 × 1.2 kB every 10 ms is up to 4.8 MB/s, the
-  // most a 1080p H.264 or tile stream needs; the rest waits for the next run.
-  static constexpr size_t kChunkBudget = 40;
-
   // `platform` and `loop` outlive the session; `system` names this PC in the
   // information text. Consent is asked 2 s after creation or as soon as the
   // helper's profile is complete.
@@ -115,52 +106,36 @@ class HostSession : public SessionDataReceiver {
   // Control or view only, as the person allowed; paused() says whether paused.
   SessionMode mode() const { return mode_; }
   bool paused() const { return paused_; }
-  const std::string& helperName() const { return helperName_; }
-  const std::string& helperCompany() const { return helperCompany_; }
-  const std::optional<Picture>& helperPicture() const { return helperPicture_; }
+  const std::string& helperName() const { return helper_.name(); }
+  const std::string& helperCompany() const { return helper_.company(); }
+  const std::optional<Picture>& helperPicture() const { return helper_.picture(); }
   // "Name, Company", "Name", or "A helper (123 456 789)".
-  std::string helperTitle() const;
-  const std::vector<ChatLine>& chat() const { return chat_; }
-  int unreadChat() const { return unreadChat_; }
-  const std::string& captureProblem() const { return captureProblem_; }
-  Rendering rendering() const { return rendering_; }
+  std::string helperTitle() const { return helper_.title(); }
+  const std::vector<ChatLine>& chat() const { return chat_.lines(); }
+  int unreadChat() const { return chat_.unread(); }
+  const std::string& captureProblem() const { return pictures_.problem(); }
+  Rendering rendering() const { return pictures_.rendering(); }
   const std::string& partnerID() const { return link_.partnerID; }
   const std::string& checkNumber() const { return link_.checkNumber; }
   const std::string& peerAddress() const { return peerAddress_; }
-  size_t framesInFlight() const { return frames_.frames().size(); }
+  size_t framesInFlight() const { return pictures_.framesInFlight(); }
 
  private:
   // Lifecycle and consent (HostSession.cpp).
   void startConsent();
   void allowed(Answer answer);
-  void startCapture(std::optional<Display> display);
-  void captureStopped(const std::string& reason);
-  void updateSound();
+  void capturePass();
   void note(const std::string& text);
-  // Keeps the newest kMaxChatLines lines within kMaxTalkBytes.
-  void addChat(ChatLine line);
   void log(const std::string& text) const;
   void send(ByteView packet) const;
   void sendChannel();
 
   // Packets and messages (HostSessionMessages.cpp).
   void handleMessage(const ChannelMsg& msg);
-  void hold(ChannelMsg msg);
   void sendMode();
   void announce();
-  void sendAudio(const Bytes& payload);
-  void profileText(const Bytes& text);
-  void profileDone();
-
-  // Pictures (HostSessionPictures.cpp).
-  void capturePass();
-  void tryCapture(bool fromAck);
-  std::optional<Bytes> captureBlob();
-  std::optional<Bytes> videoBlob(const Picture& picture);
-  void logStatistics(double now);
 
   EventLoop& loop_;
-  PlatformFactory& platform_;
   const SystemInfo system_;
   const Link link_;
   const Events events_;
@@ -170,47 +145,19 @@ class HostSession : public SessionDataReceiver {
   Phase phase_ = Phase::asking;
   SessionMode mode_ = SessionMode::viewOnly;
   bool paused_ = false;
-  std::string helperName_;
-  std::string helperCompany_;
-  std::optional<Picture> helperPicture_;
-  std::vector<ChatLine> chat_;
-  int unreadChat_ = 0;
-  bool chatOpen_ = false;
-  std::string captureProblem_;
-  Rendering rendering_ = Rendering::none;
+  HelperIdentity helper_;
+  ChatLog chat_;
 
   MsgChannel channel_;
-  FrameWindowSender frames_;
-  InputReceiver inputs_;
-  std::string inputProblem_;         // why input cannot be played here; empty when it can
-  std::unique_ptr<InputSink> sink_;  // before the injector, which plays into it
-  InputInjector injector_;
-  std::unique_ptr<ScreenSource> capturer_;
-  std::unique_ptr<SoundCapture> sound_;
-  bool soundStarted_ = false;
-  TileEncoder tiles_;
-  std::unique_ptr<VideoEncoder> encoder_;
-  bool videoWanted_ = false;
-  bool videoFailed_ = false;
-  bool audioOn_ = false;
-  uint32_t audioSeq_ = 0;
-  bool wantFull_ = true;
-  double lastCapture_ = 0;
-  std::vector<Display> displays_;
-  std::deque<ChannelMsg> early_;
-  size_t earlyBytes_ = 0;
-  bool earlyOverflowLogged_ = false;
+  HostInput input_;
+  HostPictures pictures_;
+  HostSound sound_;
+  EarlyMessages early_;
   MsgParts parts_;
   bool consentStarted_ = false;
-  bool profileComplete_ = false;
-  FrameRate rate_;
   double lastModeSent_ = 0;
-  int statFrames_ = 0;
-  double statEncode_ = 0;
-  size_t statBytes_ = 0;
-  double statStart_ = 0;
 
-  Timer consentTimer_, captureTimer_, sendTimer_, chanTimer_;
+  Timer consentTimer_, captureTimer_, chanTimer_;
   LifeGuard<HostSession> guard_{this};
 };
 

@@ -110,7 +110,7 @@ void ViewerSession::sendChat(std::string_view text) {
   const std::string_view trimmed = trimWhitespace(text);
   if (trimmed.empty() || closed_) return;
   channel_.postText(MsgKind::chat, trimmed);
-  addChat({newChatLineID(), true, std::string(trimmed), loop_.wallNow()});
+  chat_.add(true, std::string(trimmed), loop_.wallNow());
 }
 
 void ViewerSession::pickMonitor(int index) {
@@ -125,10 +125,7 @@ void ViewerSession::setMuted(bool on) {
   if (!closed_) channel_.post(MsgKind::sound, Bytes{uint8_t(on ? 0 : 1)});
 }
 
-void ViewerSession::setChatOpen(bool open) {
-  chatOpen_.set(open);
-  if (open) unreadChat_.set(0);
-}
+void ViewerSession::setChatOpen(bool open) { chat_.setOpen(open); }
 
 bool ViewerSession::hasControl() const { return !closed_ && mode_.get() == SessionMode::control; }
 
@@ -153,12 +150,6 @@ void ViewerSession::note(const std::string& text) {
   auto items = notes_.get();
   appendCapped(items, text, kMaxNotes, kMaxTalkBytes, [](const std::string& t) { return t.size(); });
   notes_.set(items);
-}
-
-void ViewerSession::addChat(ChatLine line) {
-  auto items = chat_.get();
-  appendCapped(items, std::move(line), kMaxChatLines, kMaxTalkBytes, chatLineBytes);
-  chat_.set(items);
 }
 
 void ViewerSession::log(const std::string& text) const {

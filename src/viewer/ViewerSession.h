@@ -44,7 +44,7 @@
 #include "platform/Rendering.h"
 #include "protocol/link/SessionDataReceiver.h"
 #include "protocol/wire/ChannelMsg.h"
-#include "protocol/wire/ChatLine.h"
+#include "protocol/wire/ChatLog.h"
 #include "protocol/wire/FrameChunk.h"
 #include "protocol/wire/FrameReceiver.h"
 #include "protocol/wire/FrameWindowReceiver.h"
@@ -142,15 +142,15 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   const Observable<std::string>& remoteInfo() const { return remoteInfo_; }
   const Observable<std::vector<Monitor>>& monitors() const { return monitors_; }
   const Observable<int>& currentMonitor() const { return currentMonitor_; }
-  const Observable<std::vector<ChatLine>>& chat() const { return chat_; }
-  const Observable<int>& unreadChat() const { return unreadChat_; }
+  const Observable<std::vector<ChatLine>>& chat() const { return chat_.lines(); }
+  const Observable<int>& unreadChat() const { return chat_.unread(); }
   const Observable<std::vector<std::string>>& notes() const { return notes_; }
   const Observable<bool>& gotFirstFrame() const { return gotFirstFrame_; }
   const Observable<Size>& remoteSize() const { return remoteSize_; }
   const Observable<bool>& usingVideo() const { return usingVideo_; }
   const Observable<Rendering>& rendering() const { return rendering_; }
   const Observable<bool>& muted() const { return muted_; }
-  const Observable<bool>& chatOpen() const { return chatOpen_; }
+  const Observable<bool>& chatOpen() const { return chat_.open(); }
   // Seconds from an input event, sent once with nothing else pending, to the
   // host's acknowledgement of it; 0 until the first such event is answered.
   const Observable<double>& roundTrip() const { return roundTrip_; }
@@ -173,7 +173,6 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   void inputAcknowledged(ByteView packet);
   void channelTick();
   void note(const std::string& text);
-  void addChat(ChatLine line);
   void log(const std::string& text) const;
   void send(ByteView packet) const;
   void sendIf(const std::optional<Bytes>& packet) const;
@@ -238,15 +237,13 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   Observable<std::string> remoteInfo_;
   Observable<std::vector<Monitor>> monitors_;
   Observable<int> currentMonitor_{0};
-  Observable<std::vector<ChatLine>> chat_;
-  Observable<int> unreadChat_{0};
+  ChatLog chat_;
   Observable<std::vector<std::string>> notes_;
   Observable<bool> gotFirstFrame_{false};
   Observable<Size> remoteSize_;
   Observable<bool> usingVideo_{false};
   Observable<Rendering> rendering_{Rendering::none};
   Observable<bool> muted_{false};
-  Observable<bool> chatOpen_{false};
   Observable<double> roundTrip_{0};
 
   Timer viewerTimer_, chanTimer_, dumpTimer_;

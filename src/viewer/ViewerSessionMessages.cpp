@@ -54,10 +54,7 @@ void ViewerSession::hostStatus(ByteView packet) {
 void ViewerSession::handleMessage(const ChannelMsg& msg) {
   switch (msg.kind) {
     case MsgKind::chat:
-      if (auto text = parts_.whole(msg)) {
-        addChat({newChatLineID(), false, utf8Lossy(toString(*text)), loop_.wallNow()});
-        if (!chatOpen_.get()) unreadChat_.set(unreadChat_.get() + 1);
-      }
+      if (auto text = parts_.whole(msg)) chat_.received(utf8Lossy(toString(*text)), loop_.wallNow());
       break;
     case MsgKind::unused2:
     case MsgKind::unused14: (void)parts_.whole(msg); break;

@@ -176,7 +176,7 @@ TEST(HostConsent, FloodBeforeConsentIsBoundedInCountAndBytes) {
   HostRig rig;
   rig.make();
   // More chat parts than may be held: each is a message of its own.
-  for (size_t i = 0; i < HostSession::kMaxEarlyMessages + 100; ++i) rig.post(1, bytesOf({'x'}), true);
+  for (size_t i = 0; i < EarlyMessages::kMaxMessages + 100; ++i) rig.post(1, bytesOf({'x'}), true);
   // The channel sends 64 at a time; let everything arrive before consent.
   rig.loop.advance(1.9);
   rig.allow();

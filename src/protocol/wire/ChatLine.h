@@ -15,11 +15,10 @@ struct ChatLine {
   bool operator==(const ChatLine&) const = default;
 };
 
-// Chat kept on either side, at most: a session's talk is far shorter, and a
+// Chat a ChatLog keeps, at most: a session's talk is far shorter, and a
 // partner sending without end must not fill memory (the oldest lines go).
 constexpr size_t kMaxChatLines = 1000;
 constexpr size_t kMaxTalkBytes = size_t(4) << 20;
-inline size_t chatLineBytes(const ChatLine& line) { return line.text.size(); }
 
 // A fresh random (version 4) UUID in its usual text form.
 std::string newChatLineID();
