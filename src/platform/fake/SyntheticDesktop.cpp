@@ -10,12 +10,9 @@ namespace plimo {
 
 namespace {
 
-// Character cells of 8 x 16 pixels with 2 rows of leading, like a small
-// terminal font: the shape of text matters to the tile compressor, the
-// legibility does not.
-constexpr int cellWidth = 8;
-constexpr int glyphHeight = 16;
-constexpr int lineHeight = 18;
+constexpr int cellWidth = SyntheticPainter::cellWidth;
+constexpr int glyphHeight = SyntheticPainter::glyphHeight;
+constexpr int lineHeight = SyntheticPainter::lineHeight;
 constexpr int titleHeight = 28;
 constexpr int taskBarHeight = 40;
 constexpr int scrollBarWidth = 12;
@@ -28,37 +25,6 @@ constexpr uint32_t ink = 0x1E1E1E;
 constexpr uint32_t headingInk = 0x1A4F9C;
 constexpr uint32_t borderGrey = 0x5A5A5A;
 
-// Deterministic integer hashing (the same pictures on every platform).
-uint32_t mix(uint32_t v) {
-  v ^= v >> 16;
-  v *= 0x7FEB352Du;
-  v ^= v >> 15;
-  v *= 0x846CA68Bu;
-  v ^= v >> 16;
-  return v;
-}
-
-void put(uint8_t* at, uint32_t rgb) {
-  at[0] = uint8_t(rgb);
-  at[1] = uint8_t(rgb >> 8);
-  at[2] = uint8_t(rgb >> 16);
-  at[3] = 255;
-}
-
-uint32_t blend(uint32_t a, uint32_t b) {
-  return (((a & 0xFEFEFE) >> 1) + ((b & 0xFEFEFE) >> 1)) & 0xFFFFFF;
-}
-
-// Eight pixels of one row of character c: six stroke columns in the middle,
-// rows 3..13 inked, so letters sit on a base line with ascender room above.
-uint8_t glyphBits(char c, int row) {
-  if (c == ' ' || row < 3 || row > 13) return 0;
-  const uint32_t shape = mix(uint32_t(uint8_t(c)) * 0x9E3779B9u);
-  const uint32_t stems = shape & 0x7E;               // the letter's vertical strokes
-  const bool bar = (shape >> (8 + (row % 11))) & 1;  // its horizontal strokes
-  return uint8_t(bar ? 0x7E : stems);
-}
-
 constexpr std::string_view words[] = {
     "remote", "screen", "session", "partner", "support", "the",    "a",      "of",
     "to",     "and",    "window",  "picture", "helper",  "server", "key",    "is",
@@ -70,11 +36,11 @@ constexpr std::string_view words[] = {
 std::string documentLine(int index, bool& heading) {
   heading = index % 23 == 1;
   if (index % 23 == 0) return {};
-  uint32_t seed = mix(uint32_t(index) + 1);
+  uint32_t seed = syntheticMix(uint32_t(index) + 1);
   const int count = heading ? 2 + int(seed % 3) : 6 + int(seed % 9);
   std::string line;
   for (int i = 0; i < count; ++i) {
-    seed = mix(seed);
+    seed = syntheticMix(seed);
     if (!line.empty()) line += ' ';
     line += words[seed % std::size(words)];
   }
@@ -170,54 +136,58 @@ void SyntheticDesktop::drawAll() {
   drawWindow(layout_.document, 0x4B4B7A, "Handbook.txt");
   drawDocumentRows(0, layout_.documentBody.h);
   drawWindow(layout_.player, 0x2F2F2F, "Player");
-  fill({layout_.player.x + 1, layout_.player.y + 1 + titleHeight, layout_.player.w - 2,
-        layout_.player.h - 2 - titleHeight},
-       0x101010);
+  painter().fill({layout_.player.x + 1, layout_.player.y + 1 + titleHeight, layout_.player.w - 2,
+                  layout_.player.h - 2 - titleHeight},
+                 0x101010);
   drawVideo();
 }
 
 void SyntheticDesktop::drawWallpaper() {
+  SyntheticPainter paint = painter();
   for (int y = 0; y < height_; ++y) {
     const uint32_t fade = uint32_t(y * 96 / height_);
     const uint32_t base = (0x10 + fade / 3) << 16 | (0x30 + fade) << 8 | (0x60 + fade / 2);
-    uint8_t* row = pixels_.data() + size_t(y) * bytesPerRow();
     for (int x = 0; x < width_; ++x) {
       // Soft diagonal stripes, so the wallpaper is not one flat colour.
       const bool stripe = ((x + y) / 6) % 16 < 2;
-      put(row + size_t(x) * 4, stripe ? base + 0x060606 : base);
+      paint.put(x, y, stripe ? base + 0x060606 : base);
     }
   }
 }
 
 void SyntheticDesktop::drawTaskBar() {
+  SyntheticPainter paint = painter();
   const Rect& bar = layout_.taskBar;
-  fill(bar, 0x202428);
+  paint.fill(bar, 0x202428);
   static constexpr uint32_t icons[] = {0xE8A33D, 0x3DA5E8, 0x5BC05B, 0xD04848, 0x9A6BD0, 0xC0C0C0};
   for (size_t i = 0; i < std::size(icons); ++i)
-    fill({bar.x + 12 + int(i) * 36, bar.y + 8, 24, 24}, icons[i]);
-  text(bar.x + bar.w - 60, bar.y + 12, "12:34", 0xE0E0E0, 0x202428, bar);
+    paint.fill({bar.x + 12 + int(i) * 36, bar.y + 8, 24, 24}, icons[i]);
+  paint.text(bar.x + bar.w - 60, bar.y + 12, "12:34", 0xE0E0E0, 0x202428, bar);
 }
 
 void SyntheticDesktop::drawWindow(const Rect& frame, uint32_t titleColour, std::string_view title) {
-  fill(frame, borderGrey);
+  SyntheticPainter paint = painter();
+  paint.fill(frame, borderGrey);
   const Rect bar{frame.x + 1, frame.y + 1, frame.w - 2, titleHeight};
-  fill(bar, titleColour);
-  text(bar.x + 10, bar.y + 6, title, white, titleColour, bar);
-  fill({frame.x + 1, frame.y + 1 + titleHeight, frame.w - 2, frame.h - 2 - titleHeight}, white);
+  paint.fill(bar, titleColour);
+  paint.text(bar.x + 10, bar.y + 6, title, white, titleColour, bar);
+  paint.fill({frame.x + 1, frame.y + 1 + titleHeight, frame.w - 2, frame.h - 2 - titleHeight}, white);
 }
 
 void SyntheticDesktop::drawEditor() {
-  fill(layout_.editorBody, white);
+  painter().fill(layout_.editorBody, white);
   drawCaret(true);
 }
 
 void SyntheticDesktop::drawCaret(bool on) {
   const Rect& body = layout_.editorBody;
-  fill({body.x + textInset + caretColumn_ * cellWidth, body.y + textInset + caretLine_ * lineHeight, 2, glyphHeight},
-       on ? ink : white);
+  painter().fill(
+      {body.x + textInset + caretColumn_ * cellWidth, body.y + textInset + caretLine_ * lineHeight, 2, glyphHeight},
+      on ? ink : white);
 }
 
 void SyntheticDesktop::typeOne() {
+  SyntheticPainter paint = painter();
   const Rect& body = layout_.editorBody;
   const int columns = (body.w - 2 * textInset) / cellWidth;
   const int lines = (body.h - 2 * textInset) / lineHeight;
@@ -231,12 +201,12 @@ void SyntheticDesktop::typeOne() {
   }
   if (caretLine_ >= lines) {
     // The page is full: start a new one, as a user clearing the note would.
-    fill(body, white);
+    paint.fill(body, white);
     caretLine_ = 0;
   }
   const int x = body.x + textInset + caretColumn_ * cellWidth;
   const int y = body.y + textInset + caretLine_ * lineHeight;
-  for (int row = 0; row < glyphHeight; ++row) glyphRow(x, y + row, c, row, ink, white, body);
+  for (int row = 0; row < glyphHeight; ++row) paint.glyphRow(x, y + row, c, row, ink, white, body);
   ++caretColumn_;
   drawCaret(true);
 }
@@ -261,6 +231,7 @@ void SyntheticDesktop::scrollDocument() {
 // Draws the document rows [firstRow, firstRow + rowCount) of its window
 // (counted from the window's top), and the scroll bar.
 void SyntheticDesktop::drawDocumentRows(int firstRow, int rowCount) {
+  SyntheticPainter paint = painter();
   const Rect& body = layout_.documentBody;
   const Rect textArea{body.x, body.y, std::max(body.w - scrollBarWidth, 0), body.h};
   int cachedLine = -1;
@@ -269,7 +240,7 @@ void SyntheticDesktop::drawDocumentRows(int firstRow, int rowCount) {
   for (int k = firstRow; k < firstRow + rowCount && k < body.h; ++k) {
     const int docRow = documentTop_ + k;
     const int y = body.y + k;
-    fill({textArea.x, y, textArea.w, 1}, white);
+    paint.fill({textArea.x, y, textArea.w, 1}, white);
     if (docRow / lineHeight != cachedLine) {
       cachedLine = docRow / lineHeight;
       line = documentLine(cachedLine, heading);
@@ -277,18 +248,19 @@ void SyntheticDesktop::drawDocumentRows(int firstRow, int rowCount) {
     const int glyphRowIndex = docRow % lineHeight;
     if (glyphRowIndex >= glyphHeight) continue;
     for (size_t i = 0; i < line.size(); ++i)
-      glyphRow(textArea.x + textInset + int(i) * cellWidth, y, line[i], glyphRowIndex, heading ? headingInk : ink,
-               white, textArea);
+      paint.glyphRow(textArea.x + textInset + int(i) * cellWidth, y, line[i], glyphRowIndex,
+                     heading ? headingInk : ink, white, textArea);
   }
   // The scroll bar's thumb walks down the track as the document moves.
   const Rect track{body.x + body.w - scrollBarWidth, body.y, std::min(scrollBarWidth, body.w), body.h};
-  fill(track, 0xE6E6E6);
+  paint.fill(track, 0xE6E6E6);
   const int thumbHeight = std::min(60, track.h);
   const int travel = std::max(track.h - thumbHeight, 1);
-  fill({track.x + 2, track.y + (documentTop_ / 8) % travel, track.w - 4, thumbHeight}, 0xA0A0A0);
+  paint.fill({track.x + 2, track.y + (documentTop_ / 8) % travel, track.w - 4, thumbHeight}, 0xA0A0A0);
 }
 
 void SyntheticDesktop::drawVideo() {
+  SyntheticPainter paint = painter();
   const Rect& v = layout_.video;
   const auto& sine = sineTable();
   const uint32_t t = uint32_t(step_);
@@ -299,55 +271,18 @@ void SyntheticDesktop::drawVideo() {
   const int ballY = by < travelY ? by : 2 * travelY - by;
   for (int y = 0; y < v.h; ++y) {
     if (v.y + y < 0 || v.y + y >= height_) continue;
-    uint8_t* row = pixels_.data() + size_t(v.y + y) * bytesPerRow();
     for (int x = 0; x < v.w; ++x) {
       if (v.x + x < 0 || v.x + x >= width_) continue;
       const uint32_t s = sine[(x * 3 + t * 5) & 255] + sine[(y * 4 + 256 - (t * 3 & 255)) & 255] +
                          sine[((x + y) * 2 + t * 7) & 255];
       // Sensor noise: video never repeats a pixel exactly.
-      const uint32_t noise = mix(uint32_t(x) | uint32_t(y) << 12 | t << 22) & 7;
+      const uint32_t noise = syntheticMix(uint32_t(x) | uint32_t(y) << 12 | t << 22) & 7;
       uint32_t r = s / 3, g = sine[(s / 3 + t) & 255], b = 255 - s / 3;
       const bool ball = x >= ballX && x < ballX + 24 && y >= ballY && y < ballY + 24;
       if (ball) r = g = b = 240;
-      put(row + size_t(v.x + x) * 4, std::min(r + noise, 255u) << 16 | std::min(g + noise, 255u) << 8 |
-                                         std::min(b + noise, 255u));
+      paint.put(v.x + x, v.y + y,
+                    std::min(r + noise, 255u) << 16 | std::min(g + noise, 255u) << 8 | std::min(b + noise, 255u));
     }
-  }
-}
-
-void SyntheticDesktop::fill(Rect r, uint32_t colour) {
-  const int x0 = std::max(r.x, 0), y0 = std::max(r.y, 0);
-  const int x1 = std::min(r.x + r.w, width_), y1 = std::min(r.y + r.h, height_);
-  if (x0 >= x1 || y0 >= y1) return;
-  uint8_t pattern[4];
-  put(pattern, colour);
-  for (int y = y0; y < y1; ++y) {
-    uint8_t* at = pixels_.data() + (size_t(y) * size_t(width_) + size_t(x0)) * 4;
-    for (int x = x0; x < x1; ++x, at += 4) std::memcpy(at, pattern, 4);
-  }
-}
-
-void SyntheticDesktop::text(int x, int y, std::string_view line, uint32_t inkColour, uint32_t paper, Rect clip) {
-  for (int row = 0; row < glyphHeight; ++row)
-    for (size_t i = 0; i < line.size(); ++i)
-      glyphRow(x + int(i) * cellWidth, y + row, line[i], row, inkColour, paper, clip);
-}
-
-// One pixel row of a character cell, with a half-tone beside each stroke as
-// font smoothing would leave it.
-void SyntheticDesktop::glyphRow(int x, int y, char c, int row, uint32_t inkColour, uint32_t paper, Rect clip) {
-  if (y < std::max(clip.y, 0) || y >= std::min(clip.y + clip.h, height_)) return;
-  const unsigned bits = glyphBits(c, row);
-  if (bits == 0) return;  // the cell's paper is already there
-  const uint32_t half = blend(inkColour, paper);
-  uint8_t* rowStart = pixels_.data() + size_t(y) * bytesPerRow();
-  for (int b = 0; b < cellWidth; ++b) {
-    const int px = x + b;
-    if (px < std::max(clip.x, 0) || px >= std::min(clip.x + clip.w, width_)) continue;
-    const unsigned mask = 0x80u >> b;
-    const bool on = bits & mask;
-    const bool edge = !on && (bits & ((mask << 1) | (mask >> 1)));
-    if (on || edge) put(rowStart + size_t(px) * 4, on ? inkColour : half);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/Bytes.h"
+#include "platform/fake/SyntheticPainter.h"
 
 namespace plimo {
 
@@ -49,9 +50,7 @@ class SyntheticDesktop {
   void resize(int width, int height);
 
  private:
-  struct Rect {
-    int x = 0, y = 0, w = 0, h = 0;
-  };
+  using Rect = SyntheticPainter::Rect;
   struct Layout {
     Rect editor, editorBody;
     Rect document, documentBody;
@@ -71,9 +70,8 @@ class SyntheticDesktop {
   void typeOne();
   void scrollDocument();
 
-  void fill(Rect r, uint32_t colour);
-  void text(int x, int y, std::string_view line, uint32_t ink, uint32_t paper, Rect clip);
-  void glyphRow(int x, int y, char c, int row, uint32_t ink, uint32_t paper, Rect clip);
+  // Drawing into the current picture, made anew: a resize moves the pixels.
+  SyntheticPainter painter() { return {pixels_.data(), width_, height_}; }
   void drawCaret(bool on);
 
   Script script_;
