@@ -179,6 +179,8 @@ void ServerLink::forgetServerKey() {
   storeRelaySetting(&AppSettings::relayKey, "");
   events_.log("Server key forgotten");
   restart();
+  // Until the server shows a key, none is pinned.
+  refreshFingerprint();
 }
 
 void ServerLink::pinAnswer(bool ok, const std::string& text) {
