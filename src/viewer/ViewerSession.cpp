@@ -3,8 +3,6 @@
 
 #include "viewer/ViewerSession.h"
 
-#include <cstdio>
-
 #include "core/CappedList.h"
 #include "core/Text.h"
 #include "viewer/ViewerProfile.h"
@@ -19,11 +17,6 @@ namespace {
 // resends go out within about 10 ms.
 constexpr double kViewerPeriod = 0.1;
 constexpr double kChannelPeriod = 0.01;
-// A full picture is asked for every this many viewer ticks (1 s) until one is shown.
-constexpr int kFullPictureTicks = 10;
-// A windowed frame whose chunks stopped this long is asked for again.
-constexpr double kWindowQuiet = 0.02;
-constexpr double kStatsPeriod = 10.0;
 
 }  // namespace
 
@@ -34,10 +27,14 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
       link_(std::move(link)),
       log_(std::move(log)),
       options_(std::move(options)),
-      frames_(loop),
-      window_(loop),
       channel_(loop),
-      statStart_(loop.now()) {
+      pictures_(loop, platform,
+                {[this](ByteView packet) { send(packet); }, [this](const std::string& text) { this->log(text); },
+                 [this](const std::string& text) { note(text); },
+                 [this] { channel_.post(MsgKind::capabilities, Bytes{Capability::windowed}); }},
+                options_.dumpPicture),
+      sound_(platform, [this](const std::string& text) { this->log(text); },
+             [this] { channel_.post(MsgKind::sound, Bytes{0}); }) {
   viewerTimer_ = loop_.every(kViewerPeriod, guard_.weakly([](ViewerSession& s) { s.viewerTick(); }));
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](ViewerSession& s) { s.channelTick(); }));
   requestFullPicture();
@@ -54,11 +51,8 @@ void ViewerSession::close() {
   closed_ = true;
   viewerTimer_.reset();
   chanTimer_.reset();
-  dumpTimer_.reset();
-  player_.reset();
-  soundOut_.reset();
-  decoder_.reset();
-  display_ = nullptr;
+  sound_.close();
+  pictures_.close();
 }
 
 void ViewerSession::sendProfile(const AppSettings& settings) {
@@ -71,36 +65,18 @@ void ViewerSession::sendProfile(const AppSettings& settings) {
 }
 
 void ViewerSession::viewerTick() {
-  ++viewerTicks_;
-  if (loop_.now() - statStart_ >= kStatsPeriod - 1e-6) logStatistics();
-  if (!gotFirstFrame_.get() && viewerTicks_ % kFullPictureTicks == 0) requestFullPicture();
-  sendIf(frames_.pendingNack());
+  pictures_.tick();
   // A resent event would time its last copy against its first.
   if (!inputs_.pending().empty()) timedInput_ = 0;
   sendIf(inputs_.packet());
 }
 
 void ViewerSession::channelTick() {
-  sendIf(frames_.quickNack());
-  for (auto& nack : window_.pendingNacks(kWindowQuiet)) send(nack);
+  pictures_.quickTick();
   for (auto& packet : channel_.poll()) send(packet);
 }
 
-void ViewerSession::logStatistics() {
-  const double now = loop_.now();
-  if (statFrames_ > 0) {
-    char line[160];
-    std::snprintf(line, sizeof line, "Viewer: %.1f pictures/s, decode %.1f ms each, %s",
-                  statFrames_ / (now - statStart_), statDecode_ * 1000 / statFrames_,
-                  usingVideo_.get() ? "H.264" : "tiles");
-    log(line);
-  }
-  statFrames_ = 0;
-  statDecode_ = 0;
-  statStart_ = now;
-}
-
-void ViewerSession::requestFullPicture() { send(Bytes{SessionPacket::kFullPicture}); }
+void ViewerSession::requestFullPicture() { pictures_.requestFull(); }
 
 void ViewerSession::askAdminRights() {
   if (!closed_) channel_.post(MsgKind::askAdmin, {});
@@ -121,7 +97,7 @@ void ViewerSession::pickMonitor(int index) {
 
 void ViewerSession::setMuted(bool on) {
   muted_.set(on);
-  if (on && player_) player_->flush();
+  if (on) sound_.flush();
   if (!closed_) channel_.post(MsgKind::sound, Bytes{uint8_t(on ? 0 : 1)});
 }
 

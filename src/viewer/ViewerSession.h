@@ -6,8 +6,9 @@
 // helper's requests and input to the host.
 //
 // ViewerSession.cpp holds the life cycle, the timers and the helper's
-// actions, ViewerSessionMessages.cpp the packets and channel messages,
-// ViewerSessionPictures.cpp the pictures.
+// actions, ViewerSessionMessages.cpp the packets and channel messages. Its
+// parts: the pictures (ViewerPictures), the sound (ViewerSound), the chat
+// (ChatLog).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -15,15 +16,10 @@
 // thread. No callback fires after the session is destroyed or closed; the
 // view set by `setDisplay` must stay valid until it is replaced or cleared.
 //
-// What a host can make this viewer hold is bounded: one tile canvas of at
-// most 16384 × 16384 (TileFormat; the view reads it in place, and its size
-// changes at most kSizeChanges), the inflated update being applied, the
-// decoder's pictures (H264Decoder's of at most 35.6 million pixels), one
-// single-frame transfer of at most 65,535 chunks (78 MB), the windowed
-// transfer's next frame plus FrameWindowReceiver::kMaxHeldAhead, one
-// gathered message of MsgParts::kMaxGathered per kind, kMaxChatLines chat
-// lines and kMaxNotes notices (each list at most kMaxTalkBytes of text
-// besides its newest line).
+// What a host can make this viewer hold is bounded: the pictures' bounds
+// (ViewerPictures), one gathered message of MsgParts::kMaxGathered per kind,
+// the chat (ChatLog) and kMaxNotes notices (at most kMaxTalkBytes of text
+// besides the newest).
 
 #include <cstdint>
 #include <functional>
@@ -37,27 +33,19 @@
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "core/Observable.h"
-#include "core/TokenBucket.h"
 #include "core/Weakly.h"
-#include "platform/Geometry.h"
 #include "platform/PlatformFactory.h"
-#include "platform/Rendering.h"
 #include "protocol/link/SessionDataReceiver.h"
 #include "protocol/wire/ChannelMsg.h"
 #include "protocol/wire/ChatLog.h"
-#include "protocol/wire/FrameChunk.h"
-#include "protocol/wire/FrameReceiver.h"
-#include "protocol/wire/FrameWindowReceiver.h"
 #include "protocol/wire/InputSender.h"
 #include "protocol/wire/MsgChannel.h"
 #include "protocol/wire/MsgParts.h"
-#include "protocol/wire/SessionCodecs.h"
 #include "protocol/wire/SessionMode.h"
 #include "support/AppSettings.h"
-#include "viewer/AudioPlayer.h"
 #include "viewer/RemoteInput.h"
-#include "viewer/ScreenDisplay.h"
-#include "viewer/TileCanvas.h"
+#include "viewer/ViewerPictures.h"
+#include "viewer/ViewerSound.h"
 
 namespace plimo {
 
@@ -93,15 +81,6 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
     bool operator==(const Monitor&) const = default;
   };
 
-  // The most frame bytes a host can make this viewer hold: one unfinished
-  // single-frame transfer, the windowed transfer's next frame (each at most
-  // 65,535 chunks of 1200 bytes), and the frames held beyond it.
-  static constexpr size_t kMaxFrameBytes =
-      2 * FrameChunk::kMaxChunks * FrameChunk::kPayload + FrameWindowReceiver::kMaxHeldAhead;
-  // New screen sizes that tile updates may bring, each a new canvas of up to
-  // 1 GiB: 4 a second, 4 at once; an update beyond them is a bad one. A real
-  // screen changes size rarely: a monitor picked, a display set up anew.
-  static constexpr Rate kSizeChanges{4, 4};
   // Notices kept beside the chat (kMaxChatLines), each list within
   // kMaxTalkBytes of text; the oldest go first.
   static constexpr size_t kMaxNotes = 100;
@@ -129,7 +108,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   void setChatOpen(bool open);
 
   // The view that draws the pictures, or null.
-  void setDisplay(ScreenDisplay* display) { display_ = display; }
+  void setDisplay(ScreenDisplay* display) { pictures_.setDisplay(display); }
 
   // RemoteInput: the host gave control, has not paused it, and the session runs.
   bool hasControl() const override;
@@ -145,10 +124,10 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   const Observable<std::vector<ChatLine>>& chat() const { return chat_.lines(); }
   const Observable<int>& unreadChat() const { return chat_.unread(); }
   const Observable<std::vector<std::string>>& notes() const { return notes_; }
-  const Observable<bool>& gotFirstFrame() const { return gotFirstFrame_; }
-  const Observable<Size>& remoteSize() const { return remoteSize_; }
-  const Observable<bool>& usingVideo() const { return usingVideo_; }
-  const Observable<Rendering>& rendering() const { return rendering_; }
+  const Observable<bool>& gotFirstFrame() const { return pictures_.gotFirstFrame(); }
+  const Observable<Size>& remoteSize() const { return pictures_.remoteSize(); }
+  const Observable<bool>& usingVideo() const { return pictures_.usingVideo(); }
+  const Observable<Rendering>& rendering() const { return pictures_.rendering(); }
   const Observable<bool>& muted() const { return muted_; }
   const Observable<bool>& chatOpen() const { return chat_.open(); }
   // Seconds from an input event, sent once with nothing else pending, to the
@@ -157,11 +136,11 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
 
   const std::string& partnerID() const { return link_.partnerID; }
   const std::string& checkNumber() const { return link_.checkNumber; }
-  int framesShown() const { return framesShown_; }
-  const TileCanvas& tiles() const { return tiles_; }
+  int framesShown() const { return pictures_.framesShown(); }
+  const TileCanvas& tiles() const { return pictures_.tiles(); }
   const InputSender& inputs() const { return inputs_; }
   // Payload bytes held for frames not yet complete, in both transfers.
-  size_t frameBytesHeld() const;
+  size_t frameBytesHeld() const { return pictures_.frameBytesHeld(); }
 
  private:
   friend struct testkit::ViewerSessionTestKit;
@@ -181,20 +160,6 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   void hostStatus(ByteView packet);
   void handleMessage(const ChannelMsg& msg);
   void monitorList(ByteView payload);
-  void audio(ByteView packet);
-
-  // Pictures (ViewerSessionPictures.cpp).
-  void showFrame(ByteView frame);
-  bool showTiles(ByteView update);
-  bool showVideo(const PictureBlob::Contents& frame);
-  void giveVideoUp();
-  void logStatistics();
-  void savePicture(const std::string& path);
-
-  template <typename Fn>
-  std::function<void()> weakly(Fn fn) const {
-    return guard_.weakly(std::move(fn));
-  }
 
   EventLoop& loop_;
   PlatformFactory& platform_;
@@ -202,29 +167,13 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   const LogFn log_;
   const Options options_;
   bool closed_ = false;
-  ScreenDisplay* display_ = nullptr;
 
-  FrameReceiver frames_;
-  FrameWindowReceiver window_;
   InputSender inputs_;
   MsgChannel channel_;
-  TileCanvas tiles_;
-  TokenBucket sizeChanges_;
-  std::unique_ptr<VideoDecoder> decoder_;
-  int decW_ = 0, decH_ = 0;
-  bool videoFailed_ = false;
-  PictureRef lastPicture_;  // the last decoded video picture
-  std::unique_ptr<SoundOut> soundOut_;  // before the player, which plays into it
-  std::optional<AudioPlayer> player_;
-  bool playerFailed_ = false;
+  ViewerPictures pictures_;
+  ViewerSound sound_;
   MsgParts parts_;
 
-  int framesShown_ = 0;
-  int lastFormat_ = 255;
-  int viewerTicks_ = 0;
-  int statFrames_ = 0;
-  double statDecode_ = 0;
-  double statStart_ = 0;
   // The input event being timed (0: none) and when it went out.
   uint32_t timedInput_ = 0;
   double timedSent_ = 0;
@@ -239,14 +188,10 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   Observable<int> currentMonitor_{0};
   ChatLog chat_;
   Observable<std::vector<std::string>> notes_;
-  Observable<bool> gotFirstFrame_{false};
-  Observable<Size> remoteSize_;
-  Observable<bool> usingVideo_{false};
-  Observable<Rendering> rendering_{Rendering::none};
   Observable<bool> muted_{false};
   Observable<double> roundTrip_{0};
 
-  Timer viewerTimer_, chanTimer_, dumpTimer_;
+  Timer viewerTimer_, chanTimer_;
   LifeGuard<ViewerSession> guard_{this};
 };
 

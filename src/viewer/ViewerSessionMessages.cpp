@@ -1,5 +1,5 @@
-// The viewer session's vocabulary on the wire: the host's packets, its
-// channel messages and its sound.
+// The viewer session's vocabulary on the wire: the host's packets and its
+// channel messages.
 
 #include <string>
 
@@ -12,12 +12,8 @@ namespace plimo {
 void ViewerSession::receive(ByteView packet) {
   if (packet.empty() || closed_) return;
   switch (packet[0]) {
-    case SessionPacket::kFrameChunk: {
-      auto result = frames_.handleChunk(packet);
-      sendIf(result.reply);
-      if (result.blob && !result.blob->empty()) showFrame(*result.blob);
-      break;
-    }
+    case SessionPacket::kFrameChunk:
+    case SessionPacket::kWindowedChunk: pictures_.receive(packet); break;
     case SessionPacket::kInputAck: inputAcknowledged(packet); break;
     case SessionPacket::kHostStatus: hostStatus(packet); break;
     case SessionPacket::kChannelMsg:
@@ -27,14 +23,9 @@ void ViewerSession::receive(ByteView packet) {
       }
       break;
     case SessionPacket::kChannelAck: channel_.handleAck(packet); break;
-    case SessionPacket::kAudio: audio(packet); break;
-    case SessionPacket::kWindowedChunk: {
-      auto result = window_.handleChunk(packet);
-      sendIf(result.reply);
-      for (auto& blob : result.blobs)
-        if (!blob.empty() && !closed_) showFrame(blob);
+    case SessionPacket::kAudio:
+      if (!muted_.get()) sound_.play(packet);
       break;
-    }
     default: break;
   }
 }
@@ -94,23 +85,6 @@ void ViewerSession::monitorList(ByteView payload) {
   }
   monitors_.set(list);
   currentMonitor_.set(primary < 0 ? 0 : primary);
-}
-
-void ViewerSession::audio(ByteView packet) {
-  const auto sound = AudioPacket::decode(packet);
-  if (muted_.get() || playerFailed_ || !sound) return;
-  if (!player_) {
-    try {
-      soundOut_ = platform_.soundOut();
-      player_.emplace(*soundOut_);
-    } catch (const Failure& failure) {
-      playerFailed_ = true;
-      log("No sound: " + failure.text());
-      channel_.post(MsgKind::sound, Bytes{0});
-      return;
-    }
-  }
-  player_->play(sound->sound);
 }
 
 }  // namespace plimo

@@ -8,7 +8,7 @@ namespace plimo::testkit {
 
 struct ViewerSessionTestKit {
   // As if a decoder of that kind had shown a picture.
-  static void setRendering(ViewerSession& session, Rendering rendering) { session.rendering_.set(rendering); }
+  static void setRendering(ViewerSession& session, Rendering rendering) { session.pictures_.rendering_.set(rendering); }
 };
 
 }  // namespace plimo::testkit

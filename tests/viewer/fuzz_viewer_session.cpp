@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!packet.empty() && (op & 8)) packet[0] = kTypes[op % 8];
     session.receive(packet);
     if (op & 2) loop.advance(0.5);
-    if (session.frameBytesHeld() > ViewerSession::kMaxFrameBytes) std::abort();
+    if (session.frameBytesHeld() > ViewerPictures::kMaxFrameBytes) std::abort();
     if (op == 0xFF) session.pickMonitor(packet.empty() ? 0 : packet[0]);
   });
   return 0;

@@ -121,7 +121,7 @@ TEST(ViewerBadInput, AHostClaimingHugeScreensCannotMakeTheHelperHoldMoreThanOneC
     v.loop.advance(1.0 / 60);
   }
   EXPECT_LE(mostHeld, kLargest);
-  const Rate budget = ViewerSession::kSizeChanges;
+  const Rate budget = ViewerPictures::kSizeChanges;
   EXPECT_LE(sizes, int(budget.burst + budget.perSecond));
   EXPECT_GE(sizes, 2);
   // Each refused update asks for a full picture once, no more.

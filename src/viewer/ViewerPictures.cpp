@@ -1,12 +1,14 @@
-// How a received picture is shown: tile updates into the canvas, H.264
-// through the decoder, the fall-back from video to tiles, and the saved
-// first picture.
+// How a received picture is shown: the frame transfers, tile updates into
+// the canvas, H.264 through the decoder, the fall-back from video to tiles,
+// and the saved first picture.
 
+#include "viewer/ViewerPictures.h"
+
+#include <cstdio>
 #include <cstring>
 
 #include "core/WorkClock.h"
-#include "protocol/wire/SessionCodecs.h"
-#include "viewer/ViewerSession.h"
+#include "protocol/wire/ChannelMsg.h"
 
 namespace plimo {
 
@@ -17,16 +19,83 @@ namespace {
 constexpr double kDumpDelay = 3.0;
 // "Frames shown" is logged for the first frame and every this many after.
 constexpr int kFramesLogged = 300;
+// A full picture is asked for every this many ticks (1 s) until one is shown.
+constexpr int kFullPictureTicks = 10;
+// A windowed frame whose chunks stopped this long is asked for again.
+constexpr double kWindowQuiet = 0.02;
+constexpr double kStatsPeriod = 10.0;
 
 }  // namespace
 
-size_t ViewerSession::frameBytesHeld() const {
+ViewerPictures::ViewerPictures(EventLoop& loop, PlatformFactory& platform, Events events,
+                               std::optional<std::string> dumpPicture)
+    : loop_(loop),
+      platform_(platform),
+      events_(std::move(events)),
+      dumpPicture_(std::move(dumpPicture)),
+      frames_(loop),
+      window_(loop),
+      statStart_(loop.now()) {}
+
+void ViewerPictures::receive(ByteView packet) {
+  if (packet[0] == SessionPacket::kFrameChunk) {
+    auto result = frames_.handleChunk(packet);
+    sendIf(result.reply);
+    if (result.blob && !result.blob->empty()) showFrame(*result.blob);
+    return;
+  }
+  auto result = window_.handleChunk(packet);
+  sendIf(result.reply);
+  for (auto& blob : result.blobs)
+    if (!blob.empty() && !closed_) showFrame(blob);
+}
+
+void ViewerPictures::tick() {
+  ++ticks_;
+  if (loop_.now() - statStart_ >= kStatsPeriod - 1e-6) logStatistics();
+  if (!gotFirstFrame_.get() && ticks_ % kFullPictureTicks == 0) requestFull();
+  sendIf(frames_.pendingNack());
+}
+
+void ViewerPictures::quickTick() {
+  sendIf(frames_.quickNack());
+  for (auto& nack : window_.pendingNacks(kWindowQuiet)) events_.send(nack);
+}
+
+void ViewerPictures::requestFull() const { events_.send(Bytes{SessionPacket::kFullPicture}); }
+
+void ViewerPictures::close() {
+  closed_ = true;
+  dumpTimer_.reset();
+  decoder_.reset();
+  display_ = nullptr;
+}
+
+void ViewerPictures::sendIf(const std::optional<Bytes>& packet) const {
+  if (packet) events_.send(*packet);
+}
+
+void ViewerPictures::logStatistics() {
+  const double now = loop_.now();
+  if (statFrames_ > 0) {
+    char line[160];
+    std::snprintf(line, sizeof line, "Viewer: %.1f pictures/s, decode %.1f ms each, %s",
+                  statFrames_ / (now - statStart_), statDecode_ * 1000 / statFrames_,
+                  usingVideo_.get() ? "H.264" : "tiles");
+    log(line);
+  }
+  statFrames_ = 0;
+  statDecode_ = 0;
+  statStart_ = now;
+}
+
+size_t ViewerPictures::frameBytesHeld() const {
   size_t held = frames_.current() ? frames_.current()->bytes : 0;
   for (const auto& [id, frame] : window_.frames()) held += frame.bytes;
   return held;
 }
 
-void ViewerSession::showFrame(ByteView frame) {
+void ViewerPictures::showFrame(ByteView frame) {
   const auto contents = PictureBlob::decode(frame);
   if (!contents) return;
   const bool video = contents->format == PictureBlob::Format::video;
@@ -44,21 +113,21 @@ void ViewerSession::showFrame(ByteView frame) {
         std::to_string(framesShown_) + ", " + std::to_string(int(size.width)) + " x " +
         std::to_string(int(size.height)) + ")");
   }
-  if (framesShown_ == 1 && options_.dumpPicture) {
-    dumpTimer_ = loop_.after(kDumpDelay, weakly([path = *options_.dumpPicture](ViewerSession& s) {
-      s.savePicture(path);
+  if (framesShown_ == 1 && dumpPicture_) {
+    dumpTimer_ = loop_.after(kDumpDelay, guard_.weakly([path = *dumpPicture_](ViewerPictures& p) {
+      p.savePicture(path);
     }));
   }
   if (framesShown_ == 1 || framesShown_ % kFramesLogged == 0) log("Frames shown: " + std::to_string(framesShown_));
 }
 
-bool ViewerSession::showTiles(ByteView update) {
+bool ViewerPictures::showTiles(ByteView update) {
   try {
     tiles_.apply(update, [this] { return sizeChanges_.take(loop_.now(), kSizeChanges); });
   } catch (const Failure& failure) {
     log("Bad screen update (" + failure.text() + "); asking for a full picture");
     gotFirstFrame_.set(false);
-    requestFullPicture();
+    requestFull();
     return false;
   }
   usingVideo_.set(false);
@@ -70,7 +139,7 @@ bool ViewerSession::showTiles(ByteView update) {
   return true;
 }
 
-bool ViewerSession::showVideo(const PictureBlob::Contents& frame) {
+bool ViewerPictures::showVideo(const PictureBlob::Contents& frame) {
   const int width = frame.width, height = frame.height;
   if (!decoder_ || width != decW_ || height != decH_) {
     decoder_ = platform_.videoDecoder();
@@ -95,24 +164,24 @@ bool ViewerSession::showVideo(const PictureBlob::Contents& frame) {
   if (rendering_.set(videoRendering(decoder_->hardware())))
     log(decoder_->hardware() ? "Video decoded by this PC's video hardware" : "Video decoded in software");
   // Kept only to be saved: a picture held here is one the decoder cannot reuse.
-  if (options_.dumpPicture) lastPicture_ = picture;
+  if (dumpPicture_) lastPicture_ = picture;
   remoteSize_.set({double(width), double(height)});
   if (display_) display_->show(picture, width, height);
   return true;
 }
 
-void ViewerSession::giveVideoUp() {
+void ViewerPictures::giveVideoUp() {
   decoder_.reset();
   lastPicture_.reset();
   if (!videoFailed_) {
     videoFailed_ = true;
-    note("This PC could not show the video stream; using pictures instead.");
+    events_.note("This PC could not show the video stream; using pictures instead.");
   }
-  channel_.post(MsgKind::capabilities, Bytes{Capability::windowed});
-  requestFullPicture();
+  events_.onVideoFailed();
+  requestFull();
 }
 
-void ViewerSession::savePicture(const std::string& path) {
+void ViewerPictures::savePicture(const std::string& path) {
   std::optional<Picture> picture;
   const Size size = remoteSize_.get();
   if (usingVideo_.get() && lastPicture_) {
