@@ -31,7 +31,7 @@ class PlimoClientTestKit {
   const std::string& pinID() const { return server().registration_.pinID_; }
   const std::string& pinSecret() const { return server().registration_.pinSecret_; }
   // As if Plimo.ini had held `key`.
-  void pinServerKey(ByteView key) { server().relayKey_ = Bytes(key.begin(), key.end()); }
+  void pinServerKey(ByteView key) { server().handshake_.key_ = Bytes(key.begin(), key.end()); }
 
   // The partner session.
   const EcdhKey& peerKey() const { return partner().peerKey_; }

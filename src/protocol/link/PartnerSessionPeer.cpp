@@ -122,8 +122,8 @@ void PlimoClient::PartnerSession::sendPeer(const std::string& text, const Addres
 }
 
 void PlimoClient::PartnerSession::sendPeerPacket(ByteView sealed, const Address& to) {
-  if (to.ip.empty()) return server_.sendRelayed(sealed);
-  server_.sendRaw(sealed, to);
+  if (to.ip.empty()) return server_.transport().sendRelayed(sealed);
+  server_.transport().send(sealed, to);
 }
 
 void PlimoClient::PartnerSession::endSession(bool notifyPeer) {

@@ -140,6 +140,7 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   friend class testkit::PlimoClientTestKit;
   class ServerSession;
   class ServerTransport;
+  class ServerHandshake;
   class Registration;
   class RelayTest;
   class PartnerSession;

@@ -1,6 +1,7 @@
 #include "protocol/link/RelayTest.h"
 
 #include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/link/ServerSession.h"
 
 namespace plimo {
 
@@ -19,7 +20,14 @@ bool PlimoClient::RelayTest::start() {
   return true;
 }
 
-bool PlimoClient::RelayTest::timedOut() const { return running() && link_.loop_.now() - start_ > timeout; }
+void PlimoClient::RelayTest::checkTimeout() {
+  if (!running() || link_.loop_.now() - start_ <= timeout) return;
+  const ServerSession& server = *link_.server_;
+  finish(false, server.relayIP().empty()
+                    ? "Cannot find server " + server.host()
+                    : "No answer from the server. Check that it runs and that UDP port " +
+                          std::to_string(server.relayPort()) + " is open in its firewall.");
+}
 
 void PlimoClient::RelayTest::handlePong(const std::vector<std::string>& words) {
   if (!running() || words[1] != token_) return;

@@ -19,7 +19,8 @@ class PlimoClient::RelayTest {
   bool running() const { return !token_.empty(); }
   // The line that asks the server; for a running test only.
   std::string ping() const { return "PING " + token_; }
-  bool timedOut() const;
+  // The tick's share: a test that ran out fails, saying where it stopped.
+  void checkTimeout();
   // The server's PONG line; a stale or foreign token is ignored.
   void handlePong(const std::vector<std::string>& words);
   // Tells the outcome, once; nothing when no test runs.

@@ -3,9 +3,6 @@
 #include "protocol/link/ServerSession.h"
 
 #include "core/Weakly.h"
-#include "protocol/crypto/PlimoCrypto.h"
-#include "protocol/net/Net.h"
-#include "protocol/wire/ServerPackets.h"
 
 namespace plimo {
 
@@ -16,19 +13,17 @@ PlimoClient::ServerSession::ServerSession(PlimoClient& link, std::string host, u
       relayHost_(std::move(host)),
       relayPort_(port),
       transport_(link, *this, tcpPortsText),
+      handshake_(link, relayKeyHex),
       lastHello_(kDistantPast),
       lastRelayRx_(kDistantPast),
       test_(link),
-      registration_(link, *this) {
-  auto key = PlimoCrypto::fromHex(trimWhitespace(relayKeyHex));
-  if (key && key->size() == PlimoCrypto::kPublicKeySize) relayKey_ = std::move(*key);
-}
+      registration_(link, *this) {}
 
 PlimoClient::ServerSession::~ServerSession() = default;
 
 void PlimoClient::ServerSession::start() {
   localIP_ = link_.sockets_.localIPv4();
-  if (!relayKey_) link_.log("No server key in Plimo.ini yet; the first key the server shows will be pinned.");
+  if (!key()) link_.log("No server key in Plimo.ini yet; the first key the server shows will be pinned.");
   resolveRelay();
 }
 
@@ -38,17 +33,12 @@ void PlimoClient::ServerSession::stop() {
 }
 
 void PlimoClient::ServerSession::checkEnded() {
-  if (test_.timedOut()) {
-    test_.finish(false, relayIP_.empty()
-                          ? "Cannot find server " + relayHost_
-                          : "No answer from the server. Check that it runs and that UDP port " +
-                                std::to_string(relayPort_) + " is open in its firewall.");
-  }
+  test_.checkTimeout();
   transport_.checkEnded();
 }
 
 void PlimoClient::ServerSession::keepContact() {
-  if (relayBlocked_) return;
+  if (blocked()) return;
   double now = loop_.now();
   if (relayIP_.empty()) {
     if (!lastResolve_ || now - *lastResolve_ >= resolveRetry) resolveRelay();
@@ -106,21 +96,12 @@ void PlimoClient::ServerSession::resolved(std::optional<std::string> ip) {
 
 void PlimoClient::ServerSession::testRelay() {
   if (!test_.start()) return;
-  if (relayBlocked_) return test_.finish(false, "Server key does not match Plimo.ini");
+  if (blocked()) return test_.finish(false, "Server key does not match Plimo.ini");
   if (relay_) return sendLine(test_.ping());
   // Start resolving and handshaking now; the welcome sends the PING.
   lastHandshake_.reset();
   lastResolve_.reset();
   link_.tick();
-}
-
-void PlimoClient::ServerSession::sendRaw(ByteView data, const Address& to) { transport_.send(data, to); }
-
-void PlimoClient::ServerSession::sendRelayed(ByteView sealed) {
-  if (relayIP_.empty()) return;
-  Bytes packet{ServerPacket::kRelayed};
-  append(packet, sealed);
-  sendRaw(packet, relayAddress());
 }
 
 void PlimoClient::ServerSession::dropRelay(const std::string& reason) {

@@ -5,12 +5,13 @@
 // pinning), registration (HELLO, ID, PIN) and every text line to and from the
 // server, and the relay test. Lines that concern the partner go on to the
 // PartnerSession; every packet, to the server or to the partner, leaves
-// through sendRaw.
+// through its ServerTransport.
 //
 // Files: ServerSession.cpp (start, stop, the tick's share, name resolution),
 // ServerSessionHandshake.cpp, ServerSessionCommands.cpp. Its parts, each in
-// files of its own: ServerTransport (UDP or TCP, port lists), Registration
-// (HELLO, ID, PIN), RelayTest.
+// files of its own: ServerTransport (UDP or TCP, port lists),
+// ServerHandshake (the key and the welcome's check), Registration (HELLO, ID,
+// PIN), RelayTest.
 
 #include <cstdint>
 #include <memory>
@@ -19,10 +20,10 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/crypto/EcdhKey.h"
 #include "protocol/link/PlimoClient.h"
 #include "protocol/link/Registration.h"
 #include "protocol/link/RelayTest.h"
+#include "protocol/link/ServerHandshake.h"
 #include "protocol/link/ServerTransport.h"
 #include "protocol/wire/LinkLimits.h"
 #include "protocol/wire/SecureChannel.h"
@@ -61,21 +62,17 @@ class PlimoClient::ServerSession {
   void dropRelay(const std::string& reason);
   // The server status the owner shows.
   void status(const std::string& text);
-  // The one exit for packets: to the server over TCP while a link exists,
-  // everything else as a datagram.
-  void sendRaw(ByteView data, const Address& to);
-  // A sealed partner packet for the server to pass on (0x14 in front).
-  void sendRelayed(ByteView sealed);
-
-  Registration& registration() { return registration_; }
   void testRelay();
 
+  Registration& registration() { return registration_; }
+  ServerTransport& transport() { return transport_; }
   bool up() const { return bool(relay_); }
-  bool blocked() const { return relayBlocked_; }
-  const std::optional<Bytes>& key() const { return relayKey_; }
+  bool blocked() const { return handshake_.blocked(); }
+  const std::optional<Bytes>& key() const { return handshake_.key(); }
   const Registration& registration() const { return registration_; }
   const ServerTransport& transport() const { return transport_; }
   const std::string& localIP() const { return localIP_; }
+  const std::string& host() const { return relayHost_; }
   const std::string& relayIP() const { return relayIP_; }  // empty until resolved
   uint16_t relayPort() const { return relayPort_; }
   Address relayAddress() const { return {relayIP_, relayPort_}; }
@@ -116,10 +113,7 @@ class PlimoClient::ServerSession {
   bool resolving_ = false;
 
   // The secure session.
-  std::optional<Bytes> relayKey_;  // the pinned long-term key (64 bytes)
-  bool relayBlocked_ = false;  // the server showed another key; the link is frozen
-  std::optional<EcdhKey> relayEcdh_;  // the pending handshake's key
-  Bytes relayRandom_;
+  ServerHandshake handshake_;
   std::shared_ptr<SecureChannel> relay_;  // present while the session is up
   std::optional<double> lastHandshake_;
   double lastHello_;

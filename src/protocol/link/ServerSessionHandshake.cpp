@@ -1,9 +1,6 @@
-// The secure server session: handshake, welcome, key pinning, sealed lines.
-#include <algorithm>
-
-#include "core/Failure.h"
+// The secure server session: handshakes, what a welcome sets off, packets
+// from the server, sealed lines.
 #include "protocol/crypto/PlimoCrypto.h"
-#include "protocol/crypto/SigningKey.h"
 #include "protocol/link/ServerSession.h"
 #include "protocol/net/Net.h"
 #include "protocol/wire/ServerPackets.h"
@@ -11,12 +8,9 @@
 namespace plimo {
 
 void PlimoClient::ServerSession::sendRelayHandshake() {
-  // A new key and random every time: a late welcome to an older handshake
-  // then fails its signature check.
-  relayEcdh_ = EcdhKey();
-  relayRandom_ = PlimoCrypto::randomBytes(ServerPacket::kRandomSize);
+  Bytes packet = handshake_.packet();
   lastHandshake_ = loop_.now();
-  sendRaw(ServerPacket::handshake(relayEcdh_->publicKey(), relayRandom_), relayAddress());
+  transport_.send(packet, relayAddress());
 }
 
 void PlimoClient::ServerSession::handlePacket(ByteView data) {
@@ -41,55 +35,26 @@ void PlimoClient::ServerSession::handlePacket(ByteView data) {
 }
 
 void PlimoClient::ServerSession::handleWelcome(ByteView data) {
-  if (relay_ || !relayEcdh_) return;
-  if (data.size() != ServerPacket::kWelcomeSize || data[1] != ServerPacket::kVersion) return;
-  ByteView relayEph = data.subspan(ServerPacket::kWelcomeEph, PlimoCrypto::kPublicKeySize);
-  ByteView longTerm = data.subspan(ServerPacket::kWelcomeKey, PlimoCrypto::kPublicKeySize);
-  ByteView signature = data.subspan(ServerPacket::kWelcomeSignature, PlimoCrypto::kSignatureSize);
-
-  // The signature first: it covers this handshake's fresh key and random, so
-  // only a server that saw our handshake can make one. Checking the pinned
-  // key before it would let anyone who can forge the server's source address
-  // freeze the link with one unsigned packet.
-  Bytes transcript =
-      PlimoCrypto::relayTranscript(relayEcdh_->publicKey(), relayRandom_, relayEph, longTerm);
-  if (!verifyEcdsa(longTerm, transcript, signature)) return;
-
-  if (relayKey_ && !std::equal(relayKey_->begin(), relayKey_->end(), longTerm.begin(), longTerm.end())) {
-    relayBlocked_ = true;
-    relayEcdh_.reset();
-    link_.log("SECURITY: the server identified itself with key " + PlimoCrypto::keyFingerprint(longTerm) +
-              ", but Plimo.ini expects " + PlimoCrypto::keyFingerprint(*relayKey_) +
-              ". Not connecting. If the server was reinstalled, put its new key in Plimo.ini.");
+  if (relay_) return;
+  auto welcome = handshake_.accept(data);
+  if (welcome.refused) {
     auto keep = link_.shared_from_this();
     status("Server key mismatch");
     test_.finish(false, "Server key does not match Plimo.ini");
     return;
   }
-
-  Bytes secret;
-  try {
-    secret = relayEcdh_->sharedSecret(relayEph);
-  } catch (const Failure&) {
-    link_.log("Bad handshake from the server");
-    return;
-  }
-  bool pinnedNow = false;
-  if (!relayKey_) {
-    relayKey_ = Bytes(longTerm.begin(), longTerm.end());
-    pinnedNow = true;
-  }
-  relay_ = SecureChannel::clientToServer(PlimoCrypto::deriveRelayKeys(secret, relayRandom_));
-  relayEcdh_.reset();
+  if (!welcome.channel) return;
+  relay_ = std::move(welcome.channel);
   lastRelayRx_ = loop_.now();
   transport_.welcomed();
 
   auto keep = link_.shared_from_this();  // an event below may drop the owner's last reference
-  std::string fingerprint = PlimoCrypto::keyFingerprint(*relayKey_);
+  const Bytes& key = *handshake_.key();
+  std::string fingerprint = PlimoCrypto::keyFingerprint(key);
   link_.log("Secure connection to the server (AES-256-GCM) over " + transport_.text() + ", server key " + fingerprint);
-  if (pinnedNow) {
+  if (welcome.pinnedNow) {
     link_.log("Server key pinned. Compare " + fingerprint + " with the key shown on the server.");
-    link_.tell(&LinkEvents::onRelayKeyPinned, PlimoCrypto::hex(*relayKey_));
+    link_.tell(&LinkEvents::onRelayKeyPinned, PlimoCrypto::hex(key));
   }
   status("Secure connection to server");
   if (!link_.socket_) return;  // the owner stopped the link from an event
@@ -102,7 +67,7 @@ void PlimoClient::ServerSession::handleWelcome(ByteView data) {
 
 void PlimoClient::ServerSession::sendLine(const std::string& text) {
   if (!relay_) return;
-  sendRaw(relay_->seal(toBytes(text)), relayAddress());
+  transport_.send(relay_->seal(toBytes(text)), relayAddress());
 }
 
 }  // namespace plimo

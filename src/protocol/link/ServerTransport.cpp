@@ -161,6 +161,13 @@ void PlimoClient::ServerTransport::send(ByteView data, const Address& to) {
   }
 }
 
+void PlimoClient::ServerTransport::sendRelayed(ByteView sealed) {
+  if (server_.relayIP().empty()) return;
+  Bytes packet{ServerPacket::kRelayed};
+  append(packet, sealed);
+  send(packet, server_.relayAddress());
+}
+
 void PlimoClient::ServerTransport::handlePorts(const std::vector<std::string>& words) {
   auto ports = parsePortList(words[2]);
   std::string text = portListText(ports);

@@ -25,8 +25,11 @@ class PlimoClient::ServerTransport {
   void welcomed();
   // The tick's share: a TCP link that ended.
   void checkEnded();
-  // To the server over TCP while a link exists, everything else as a datagram.
+  // The one exit for packets, to the server or to the partner: to the server
+  // over TCP while a link exists, everything else as a datagram.
   void send(ByteView data, const Address& to);
+  // A sealed partner packet for the server to pass on (0x14 in front).
+  void sendRelayed(ByteView sealed);
   // A TCP link is closed a moment later, so that a BYE sent before can leave.
   void close();
   // The server's PORTS line.
