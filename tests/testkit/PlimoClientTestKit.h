@@ -20,7 +20,7 @@ class PlimoClientTestKit {
 
   // The server session.
   const std::shared_ptr<SecureChannel>& serverChannel() const { return server().relay_; }
-  const std::string& relayIP() const { return server().relayIP_; }
+  const std::string& relayIP() const { return server().address().ip(); }
   uint16_t udpPort() const { return server().localPort(); }
   bool onTcp() const { return server().transport_.onTcp(); }
   const std::vector<uint16_t>& tcpPorts() const { return server().transport_.tcpPorts_; }

@@ -55,7 +55,7 @@ void PlimoClient::tick() {
 
 void PlimoClient::processPacket(ByteView data, const Address& from) {
   if (data.empty()) return;
-  if (server_->isServer(from)) {
+  if (server_->address().isServer(from)) {
     if (data[0] == ServerPacket::kRelayed && data.size() >= 2) {
       return partner_->handlePacket(data.subspan(1), Address{});
     }
@@ -105,9 +105,9 @@ bool PlimoClient::serverUp() const { return server_->up(); }
 bool PlimoClient::relayBlocked() const { return server_->blocked(); }
 const std::optional<Bytes>& PlimoClient::relayKey() const { return server_->key(); }
 std::string PlimoClient::transport() const { return server_->transport().text(); }
-std::string PlimoClient::relayAddressText() const { return server_->addressText(); }
-const std::string& PlimoClient::relayIP() const { return server_->relayIP(); }
-uint16_t PlimoClient::relayPort() const { return server_->relayPort(); }
+std::string PlimoClient::relayAddressText() const { return server_->address().text(); }
+const std::string& PlimoClient::relayIP() const { return server_->address().ip(); }
+uint16_t PlimoClient::relayPort() const { return server_->address().port(); }
 const std::vector<uint16_t>& PlimoClient::tcpPorts() const { return server_->transport().tcpPorts(); }
 const std::string& PlimoClient::localIP() const { return server_->localIP(); }
 uint16_t PlimoClient::localPort() const { return server_->localPort(); }

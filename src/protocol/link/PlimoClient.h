@@ -139,6 +139,7 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
  private:
   friend class testkit::PlimoClientTestKit;
   class ServerSession;
+  class ServerAddress;
   class ServerTransport;
   class ServerHandshake;
   class Registration;

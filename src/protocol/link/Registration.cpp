@@ -12,7 +12,7 @@ PlimoClient::Registration::Registration(PlimoClient& link, ServerSession& server
 
 std::string PlimoClient::Registration::hello() const {
   return "HELLO " + myID_ + " " + server_.localIP() + " " + std::to_string(server_.localPort()) + " " +
-         PlimoCrypto::hex(link_.partner_->offeredKey().publicKey()) + " " + server_.relayIP() + " " +
+         PlimoCrypto::hex(link_.partner_->offeredKey().publicKey()) + " " + server_.address().ip() + " " +
          (unattended_ ? "1" : "0");
 }
 

@@ -22,11 +22,10 @@ bool PlimoClient::RelayTest::start() {
 
 void PlimoClient::RelayTest::checkTimeout() {
   if (!running() || link_.loop_.now() - start_ <= timeout) return;
-  const ServerSession& server = *link_.server_;
-  finish(false, server.relayIP().empty()
-                    ? "Cannot find server " + server.host()
-                    : "No answer from the server. Check that it runs and that UDP port " +
-                          std::to_string(server.relayPort()) + " is open in its firewall.");
+  const ServerAddress& server = link_.server_->address();
+  finish(false, !server.known() ? "Cannot find server " + server.host()
+                                : "No answer from the server. Check that it runs and that UDP port " +
+                                      std::to_string(server.port()) + " is open in its firewall.");
 }
 
 void PlimoClient::RelayTest::handlePong(const std::vector<std::string>& words) {

@@ -1,8 +1,5 @@
-// The server session's life: start and stop, its share of the tick, and
-// finding the server's address.
+// The server session's life: start and stop, its share of the tick.
 #include "protocol/link/ServerSession.h"
-
-#include "core/Weakly.h"
 
 namespace plimo {
 
@@ -10,8 +7,7 @@ PlimoClient::ServerSession::ServerSession(PlimoClient& link, std::string host, u
                                           std::string_view tcpPortsText, std::string_view relayKeyHex)
     : link_(link),
       loop_(link.loop_),
-      relayHost_(std::move(host)),
-      relayPort_(port),
+      address_(link, *this, std::move(host), port),
       transport_(link, *this, tcpPortsText),
       handshake_(link, relayKeyHex),
       lastHello_(kDistantPast),
@@ -24,7 +20,7 @@ PlimoClient::ServerSession::~ServerSession() = default;
 void PlimoClient::ServerSession::start() {
   localIP_ = link_.sockets_.localIPv4();
   if (!key()) link_.log("No server key in Plimo.ini yet; the first key the server shows will be pinned.");
-  resolveRelay();
+  address_.resolve();
 }
 
 void PlimoClient::ServerSession::stop() {
@@ -40,10 +36,7 @@ void PlimoClient::ServerSession::checkEnded() {
 void PlimoClient::ServerSession::keepContact() {
   if (blocked()) return;
   double now = loop_.now();
-  if (relayIP_.empty()) {
-    if (!lastResolve_ || now - *lastResolve_ >= resolveRetry) resolveRelay();
-    return;
-  }
+  if (!address_.known()) return address_.keepResolving();
   if (relay_) {
     if (now - lastRelayRx_ > relayTimeout) {
       dropRelay("Lost contact with the server, reconnecting...");
@@ -56,42 +49,8 @@ void PlimoClient::ServerSession::keepContact() {
   if (transport_.nextHandshake()) sendRelayHandshake();
 }
 
-bool PlimoClient::ServerSession::isServer(const Address& from) const {
-  return !relayIP_.empty() && from == relayAddress();
-}
-
 uint16_t PlimoClient::ServerSession::localPort() const {
   return link_.socket_ ? link_.socket_->localPort() : 0;
-}
-
-std::string PlimoClient::ServerSession::addressText() const {
-  if (relayIP_.empty()) return "(not resolved)";
-  return relayIP_ + ":" + std::to_string(relayPort_);
-}
-
-void PlimoClient::ServerSession::resolveRelay() {
-  if (!relayIP_.empty() || resolving_) return;
-  resolving_ = true;
-  lastResolve_ = loop_.now();
-  link_.sockets_.resolveIPv4(
-      relayHost_,
-      weakly<std::optional<std::string>>(link_.weak_from_this(), [](PlimoClient& self, std::optional<std::string> ip) {
-        self.server_->resolved(std::move(ip));
-      }));
-}
-
-void PlimoClient::ServerSession::resolved(std::optional<std::string> ip) {
-  resolving_ = false;
-  if (!link_.socket_) return;  // stopped meanwhile
-  if (ip) {
-    relayIP_ = *ip;
-    link_.log("Socket open on " + localIP_ + ":" + std::to_string(localPort()) + ", server " + relayHost_ +
-              " (" + addressText() + ")");
-    link_.tick();
-  } else {
-    link_.log("Cannot find server " + relayHost_);
-    status("Server not found");
-  }
 }
 
 void PlimoClient::ServerSession::testRelay() {
@@ -100,7 +59,7 @@ void PlimoClient::ServerSession::testRelay() {
   if (relay_) return sendLine(test_.ping());
   // Start resolving and handshaking now; the welcome sends the PING.
   lastHandshake_.reset();
-  lastResolve_.reset();
+  address_.retryNow();
   link_.tick();
 }
 

@@ -7,11 +7,11 @@
 // PartnerSession; every packet, to the server or to the partner, leaves
 // through its ServerTransport.
 //
-// Files: ServerSession.cpp (start, stop, the tick's share, name resolution),
+// Files: ServerSession.cpp (start, stop, the tick's share),
 // ServerSessionHandshake.cpp, ServerSessionCommands.cpp. Its parts, each in
-// files of its own: ServerTransport (UDP or TCP, port lists),
-// ServerHandshake (the key and the welcome's check), Registration (HELLO, ID,
-// PIN), RelayTest.
+// files of its own: ServerAddress (the name and its look-up), ServerTransport
+// (UDP or TCP, port lists), ServerHandshake (the key and the welcome's
+// check), Registration (HELLO, ID, PIN), RelayTest.
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +22,7 @@
 
 #include "protocol/link/PlimoClient.h"
 #include "protocol/link/Registration.h"
+#include "protocol/link/ServerAddress.h"
 #include "protocol/link/RelayTest.h"
 #include "protocol/link/ServerHandshake.h"
 #include "protocol/link/ServerTransport.h"
@@ -49,8 +50,6 @@ class PlimoClient::ServerSession {
   // keep-alive, loss of the session, handshakes.
   void keepContact();
 
-  // The server's resolved UDP address; TCP packets count as from there too.
-  bool isServer(const Address& from) const;
   // A packet from the server that is not a relayed partner packet.
   void handlePacket(ByteView data);
 
@@ -71,14 +70,10 @@ class PlimoClient::ServerSession {
   const std::optional<Bytes>& key() const { return handshake_.key(); }
   const Registration& registration() const { return registration_; }
   const ServerTransport& transport() const { return transport_; }
+  const ServerAddress& address() const { return address_; }
   const std::string& localIP() const { return localIP_; }
-  const std::string& host() const { return relayHost_; }
-  const std::string& relayIP() const { return relayIP_; }  // empty until resolved
-  uint16_t relayPort() const { return relayPort_; }
-  Address relayAddress() const { return {relayIP_, relayPort_}; }
   // The link's UDP port, 0 without a socket.
   uint16_t localPort() const;
-  std::string addressText() const;
 
  private:
   friend class testkit::PlimoClientTestKit;
@@ -87,11 +82,6 @@ class PlimoClient::ServerSession {
   static constexpr double handshakeRetry = 2.0;
   static constexpr double helloInterval = link::kKeepAlive;
   static constexpr double relayTimeout = link::kServerSilence;
-  static constexpr double resolveRetry = 10.0;
-
-  // Life (ServerSession.cpp).
-  void resolveRelay();
-  void resolved(std::optional<std::string> ip);
 
   // Handshake and pinning (ServerSessionHandshake.cpp).
   void sendRelayHandshake();
@@ -103,14 +93,8 @@ class PlimoClient::ServerSession {
 
   PlimoClient& link_;
   EventLoop& loop_;
-  const std::string relayHost_;
-  const uint16_t relayPort_;
+  ServerAddress address_;
   ServerTransport transport_;
-
-  // The server's address.
-  std::string relayIP_;  // empty until resolved
-  std::optional<double> lastResolve_;
-  bool resolving_ = false;
 
   // The secure session.
   ServerHandshake handshake_;

@@ -10,7 +10,7 @@ namespace plimo {
 void PlimoClient::ServerSession::sendRelayHandshake() {
   Bytes packet = handshake_.packet();
   lastHandshake_ = loop_.now();
-  transport_.send(packet, relayAddress());
+  transport_.send(packet, address_.endpoint());
 }
 
 void PlimoClient::ServerSession::handlePacket(ByteView data) {
@@ -67,7 +67,7 @@ void PlimoClient::ServerSession::handleWelcome(ByteView data) {
 
 void PlimoClient::ServerSession::sendLine(const std::string& text) {
   if (!relay_) return;
-  transport_.send(relay_->seal(toBytes(text)), relayAddress());
+  transport_.send(relay_->seal(toBytes(text)), address_.endpoint());
 }
 
 }  // namespace plimo

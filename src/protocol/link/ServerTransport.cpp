@@ -88,7 +88,7 @@ void PlimoClient::ServerTransport::close() {
 
 std::string PlimoClient::ServerTransport::text() const {
   if (tcp_) return "TCP " + std::to_string(tcpPort_);
-  return "UDP " + std::to_string(server_.relayPort());
+  return "UDP " + std::to_string(server_.address().port());
 }
 
 void PlimoClient::ServerTransport::tcpEnded(const std::string& reason) {
@@ -127,14 +127,14 @@ void PlimoClient::ServerTransport::advanceTcpPort() {
 }
 
 void PlimoClient::ServerTransport::startTcp() {
-  const std::string& serverIP = server_.relayIP();
+  const std::string& serverIP = server_.address().ip();
   if (tcp_ || tcpPorts_.empty() || serverIP.empty()) return;
   if (tcpIndex_ >= tcpPorts_.size()) tcpIndex_ = 0;
   tcpPort_ = tcpPorts_[tcpIndex_];
   tcpNext_ = false;
   tcpTried_ = link_.loop_.now();
   tcpTries_ = 0;
-  link_.log("No answer from the server on UDP " + std::to_string(server_.relayPort()) + "; trying TCP " +
+  link_.log("No answer from the server on UDP " + std::to_string(server_.address().port()) + "; trying TCP " +
             std::to_string(tcpPort_) + " instead");
   server_.status("Trying the server on TCP port " + std::to_string(tcpPort_) + "...");
   if (!link_.socket_) return;  // the owner stopped the link from the event
@@ -142,7 +142,7 @@ void PlimoClient::ServerTransport::startTcp() {
   // the server's UDP address.
   tcp_ = link_.sockets_.openTcp(serverIP, tcpPort_,
                                 weakly<Bytes>(link_.weak_from_this(), [](PlimoClient& self, Bytes packet) {
-                                  self.processPacket(packet, self.server_->relayAddress());
+                                  self.processPacket(packet, self.server_->address().endpoint());
                                 }));
   // The wait is the link's rule, not the socket's: the system would wait
   // minutes for a port that drops the connection attempt. The link owns this
@@ -152,7 +152,7 @@ void PlimoClient::ServerTransport::startTcp() {
 }
 
 void PlimoClient::ServerTransport::send(ByteView data, const Address& to) {
-  if (tcp_ && to == server_.relayAddress()) {
+  if (tcp_ && to == server_.address().endpoint()) {
     // Relayed partner traffic may be dropped under congestion; the server
     // session's own packets never are.
     tcp_->send(data, !data.empty() && data[0] == ServerPacket::kRelayed);
@@ -162,10 +162,10 @@ void PlimoClient::ServerTransport::send(ByteView data, const Address& to) {
 }
 
 void PlimoClient::ServerTransport::sendRelayed(ByteView sealed) {
-  if (server_.relayIP().empty()) return;
+  if (server_.address().ip().empty()) return;
   Bytes packet{ServerPacket::kRelayed};
   append(packet, sealed);
-  send(packet, server_.relayAddress());
+  send(packet, server_.address().endpoint());
 }
 
 void PlimoClient::ServerTransport::handlePorts(const std::vector<std::string>& words) {
