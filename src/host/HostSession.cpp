@@ -9,9 +9,6 @@ namespace plimo {
 
 namespace {
 
-// Consent is asked this long after the link comes up, so that the helper's
-// profile (name, company, picture) can arrive and be shown in the question.
-constexpr double kConsentDelay = 2.0;
 // Channel messages go out (and are resent) from this timer.
 constexpr double kChannelPeriod = 0.01;
 // Capture passes: more often than 60 Hz so a due picture waits at most 8 ms.
@@ -28,8 +25,11 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
       system_(std::move(system)),
       link_(std::move(link)),
       events_(std::move(events)),
-      unattended_(unattended),
       helper_(link_.partnerID, link_.partnerName),
+      consent_(loop, unattended,
+               events_.onAskConsent ? [this](AnswerFn answer) { events_.onAskConsent(*this, std::move(answer)); }
+                                    : std::function<void(AnswerFn)>(),
+               [this](Answer answer) { allowed(answer); }),
       channel_(loop),
       input_(platform, controlAsCommand),
       pictures_(loop, platform, input_.injector(),
@@ -50,24 +50,10 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
   } else {
     peerAddress_ = "the server";
   }
-  consentTimer_ = loop_.after(kConsentDelay, guard_.weakly([](HostSession& s) { s.startConsent(); }));
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) { s.sendChannel(); }));
 }
 
 HostSession::~HostSession() { close(); }
-
-void HostSession::startConsent() {
-  if (consentStarted_ || phase_ != Phase::asking) return;
-  consentStarted_ = true;
-  consentTimer_.reset();
-  if (unattended_) return allowed(Answer::control);
-  if (!events_.onAskConsent) return allowed(Answer::deny);
-  auto answered = std::make_shared<bool>(false);
-  events_.onAskConsent(*this, [weak = guard_.weak(), answered](Answer answer) {
-    if (std::exchange(*answered, true)) return;
-    if (auto self = weak.lock()) self->allowed(answer);
-  });
-}
 
 void HostSession::allowed(Answer answer) {
   if (phase_ != Phase::asking) return;
@@ -133,7 +119,7 @@ void HostSession::setChatOpen(bool open) { chat_.setOpen(open); }
 
 void HostSession::close() {
   if (phase_ != Phase::ended) phase_ = Phase::ended;
-  consentTimer_.reset();
+  consent_.cancel();
   captureTimer_.reset();
   chanTimer_.reset();
   input_.injector().releaseAll();

@@ -7,10 +7,10 @@
 // announced or applied.
 //
 // HostSession.cpp holds the life cycle and consent, HostSessionMessages.cpp
-// the packets and channel messages. Its parts: the pictures (HostPictures),
-// the input (HostInput), the sound (HostSound), who the helper is
-// (HelperIdentity), the messages waiting for consent (EarlyMessages), the
-// chat (ChatLog).
+// the packets and channel messages. Its parts: the question to the person
+// (ConsentQuestion), the pictures (HostPictures), the input (HostInput), the
+// sound (HostSound), who the helper is (HelperIdentity), the messages waiting
+// for consent (EarlyMessages), the chat (ChatLog).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -30,6 +30,7 @@
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "core/Weakly.h"
+#include "host/ConsentQuestion.h"
 #include "host/EarlyMessages.h"
 #include "host/HelperIdentity.h"
 #include "host/HostInput.h"
@@ -51,8 +52,8 @@ namespace plimo {
 class HostSession : public SessionDataReceiver {
  public:
   enum class Phase { asking, running, ended };
-  enum class Answer { control, viewOnly, deny };
-  using AnswerFn = std::function<void(Answer)>;
+  using Answer = ConsentQuestion::Answer;
+  using AnswerFn = ConsentQuestion::AnswerFn;
 
   // What the session needs of the server link, taken at creation.
   struct Link {
@@ -122,7 +123,6 @@ class HostSession : public SessionDataReceiver {
 
  private:
   // Lifecycle and consent (HostSession.cpp).
-  void startConsent();
   void allowed(Answer answer);
   void capturePass();
   void note(const std::string& text);
@@ -139,13 +139,13 @@ class HostSession : public SessionDataReceiver {
   const SystemInfo system_;
   const Link link_;
   const Events events_;
-  const bool unattended_;
   std::string peerAddress_;
 
   Phase phase_ = Phase::asking;
   SessionMode mode_ = SessionMode::viewOnly;
   bool paused_ = false;
   HelperIdentity helper_;
+  ConsentQuestion consent_;
   ChatLog chat_;
 
   MsgChannel channel_;
@@ -154,10 +154,9 @@ class HostSession : public SessionDataReceiver {
   HostSound sound_;
   EarlyMessages early_;
   MsgParts parts_;
-  bool consentStarted_ = false;
   double lastModeSent_ = 0;
 
-  Timer consentTimer_, captureTimer_, chanTimer_;
+  Timer captureTimer_, chanTimer_;
   LifeGuard<HostSession> guard_{this};
 };
 

@@ -75,10 +75,10 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
     case Kind::capabilities: pictures_.setCapabilities(msg.data.empty() ? 0 : msg.data[0]); break;
     case Kind::sound: sound_.setWanted(!msg.data.empty() && msg.data[0] != 0); break;
     case Kind::profileText:
-      if (auto text = parts_.whole(msg); text && helper_.takeText(*text)) startConsent();
+      if (auto text = parts_.whole(msg); text && helper_.takeText(*text)) consent_.ask();
       break;
     case Kind::profilePicture:
-      if (auto payload = parts_.whole(msg); payload && helper_.takePicture(*payload)) startConsent();
+      if (auto payload = parts_.whole(msg); payload && helper_.takePicture(*payload)) consent_.ask();
       break;
     case Kind::askAdmin:
       if (control) channel_.post(Kind::adminAnswer, Bytes{0x01});

@@ -27,6 +27,7 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
       link_(std::move(link)),
       log_(std::move(log)),
       options_(std::move(options)),
+      inputs_(loop),
       channel_(loop),
       pictures_(loop, platform,
                 {[this](ByteView packet) { send(packet); }, [this](const std::string& text) { this->log(text); },
@@ -34,7 +35,8 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
                  [this] { channel_.post(MsgKind::capabilities, Bytes{Capability::windowed}); }},
                 options_.dumpPicture),
       sound_(platform, [this](const std::string& text) { this->log(text); },
-             [this] { channel_.post(MsgKind::sound, Bytes{0}); }) {
+             [this] { channel_.post(MsgKind::sound, Bytes{0}); }),
+      status_([this](const std::string& text) { this->log(text); }) {
   viewerTimer_ = loop_.every(kViewerPeriod, guard_.weakly([](ViewerSession& s) { s.viewerTick(); }));
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](ViewerSession& s) { s.channelTick(); }));
   requestFullPicture();
@@ -66,9 +68,7 @@ void ViewerSession::sendProfile(const AppSettings& settings) {
 
 void ViewerSession::viewerTick() {
   pictures_.tick();
-  // A resent event would time its last copy against its first.
-  if (!inputs_.pending().empty()) timedInput_ = 0;
-  sendIf(inputs_.packet());
+  sendIf(inputs_.resend());
 }
 
 void ViewerSession::channelTick() {
@@ -90,8 +90,7 @@ void ViewerSession::sendChat(std::string_view text) {
 }
 
 void ViewerSession::pickMonitor(int index) {
-  if (closed_ || index < 0 || index > 255 || size_t(index) >= monitors_.get().size()) return;
-  currentMonitor_.set(index);
+  if (closed_ || !monitors_.pick(index)) return;
   channel_.post(MsgKind::showMonitor, Bytes{uint8_t(index)});
 }
 
@@ -103,23 +102,12 @@ void ViewerSession::setMuted(bool on) {
 
 void ViewerSession::setChatOpen(bool open) { chat_.setOpen(open); }
 
-bool ViewerSession::hasControl() const { return !closed_ && mode_.get() == SessionMode::control; }
+bool ViewerSession::hasControl() const { return !closed_ && status_.mode().get() == SessionMode::control; }
 
 void ViewerSession::sendInput(uint8_t kind, int x, int y, int32_t data) {
   // The view drops input without control too; a paused session must not
   // queue what would be played once it resumes.
-  if (!hasControl()) return;
-  const bool alone = inputs_.pending().empty();
-  const uint32_t seq = inputs_.add(kind, x, y, data).seq;
-  if (alone && !timedInput_) timedInput_ = seq, timedSent_ = loop_.now();
-  sendIf(inputs_.packet());
-}
-
-void ViewerSession::inputAcknowledged(ByteView packet) {
-  inputs_.handleAck(packet);
-  if (!timedInput_ || (!inputs_.pending().empty() && inputs_.pending().front().seq <= timedInput_)) return;
-  roundTrip_.set(loop_.now() - timedSent_);
-  timedInput_ = 0;
+  if (hasControl()) sendIf(inputs_.add(kind, x, y, data));
 }
 
 void ViewerSession::note(const std::string& text) {

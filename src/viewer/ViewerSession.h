@@ -7,8 +7,9 @@
 //
 // ViewerSession.cpp holds the life cycle, the timers and the helper's
 // actions, ViewerSessionMessages.cpp the packets and channel messages. Its
-// parts: the pictures (ViewerPictures), the sound (ViewerSound), the chat
-// (ChatLog).
+// parts: the pictures (ViewerPictures), the sound (ViewerSound), the input
+// (SentInput), the host's status (RemoteStatus) and screens (RemoteMonitors),
+// the chat (ChatLog).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -23,8 +24,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,12 +37,14 @@
 #include "protocol/link/SessionDataReceiver.h"
 #include "protocol/wire/ChannelMsg.h"
 #include "protocol/wire/ChatLog.h"
-#include "protocol/wire/InputSender.h"
 #include "protocol/wire/MsgChannel.h"
 #include "protocol/wire/MsgParts.h"
 #include "protocol/wire/SessionMode.h"
 #include "support/AppSettings.h"
 #include "viewer/RemoteInput.h"
+#include "viewer/RemoteMonitors.h"
+#include "viewer/RemoteStatus.h"
+#include "viewer/SentInput.h"
 #include "viewer/ViewerPictures.h"
 #include "viewer/ViewerSound.h"
 
@@ -75,11 +76,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   using LogFn = std::function<void(const std::string&)>;
 
   // One screen of the host, as it announced it.
-  struct Monitor {
-    Rect rect;
-    bool primary = false;
-    bool operator==(const Monitor&) const = default;
-  };
+  using Monitor = RemoteMonitors::Monitor;
 
   // Notices kept beside the chat (kMaxChatLines), each list within
   // kMaxTalkBytes of text; the oldest go first.
@@ -115,12 +112,12 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   void sendInput(uint8_t kind, int x, int y, int32_t data) override;
 
   // What the viewer window shows.
-  const Observable<SessionMode>& mode() const { return mode_; }
-  const Observable<bool>& adminAvailable() const { return adminAvailable_; }
-  const Observable<bool>& secureDesktop() const { return secureDesktop_; }
+  const Observable<SessionMode>& mode() const { return status_.mode(); }
+  const Observable<bool>& adminAvailable() const { return status_.adminAvailable(); }
+  const Observable<bool>& secureDesktop() const { return status_.secureDesktop(); }
   const Observable<std::string>& remoteInfo() const { return remoteInfo_; }
-  const Observable<std::vector<Monitor>>& monitors() const { return monitors_; }
-  const Observable<int>& currentMonitor() const { return currentMonitor_; }
+  const Observable<std::vector<Monitor>>& monitors() const { return monitors_.list(); }
+  const Observable<int>& currentMonitor() const { return monitors_.current(); }
   const Observable<std::vector<ChatLine>>& chat() const { return chat_.lines(); }
   const Observable<int>& unreadChat() const { return chat_.unread(); }
   const Observable<std::vector<std::string>>& notes() const { return notes_; }
@@ -130,15 +127,14 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   const Observable<Rendering>& rendering() const { return pictures_.rendering(); }
   const Observable<bool>& muted() const { return muted_; }
   const Observable<bool>& chatOpen() const { return chat_.open(); }
-  // Seconds from an input event, sent once with nothing else pending, to the
-  // host's acknowledgement of it; 0 until the first such event is answered.
-  const Observable<double>& roundTrip() const { return roundTrip_; }
+  // The round trip of input (SentInput).
+  const Observable<double>& roundTrip() const { return inputs_.roundTrip(); }
 
   const std::string& partnerID() const { return link_.partnerID; }
   const std::string& checkNumber() const { return link_.checkNumber; }
   int framesShown() const { return pictures_.framesShown(); }
   const TileCanvas& tiles() const { return pictures_.tiles(); }
-  const InputSender& inputs() const { return inputs_; }
+  const InputSender& inputs() const { return inputs_.sender(); }
   // Payload bytes held for frames not yet complete, in both transfers.
   size_t frameBytesHeld() const { return pictures_.frameBytesHeld(); }
 
@@ -148,8 +144,6 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   // Life cycle and actions (ViewerSession.cpp).
   void sendProfile(const AppSettings& settings);
   void viewerTick();
-  // An input acknowledgement: releases the events, and times the round trip.
-  void inputAcknowledged(ByteView packet);
   void channelTick();
   void note(const std::string& text);
   void log(const std::string& text) const;
@@ -157,9 +151,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   void sendIf(const std::optional<Bytes>& packet) const;
 
   // Packets and messages (ViewerSessionMessages.cpp).
-  void hostStatus(ByteView packet);
   void handleMessage(const ChannelMsg& msg);
-  void monitorList(ByteView payload);
 
   EventLoop& loop_;
   PlatformFactory& platform_;
@@ -168,28 +160,18 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   const Options options_;
   bool closed_ = false;
 
-  InputSender inputs_;
+  SentInput inputs_;
   MsgChannel channel_;
   ViewerPictures pictures_;
   ViewerSound sound_;
   MsgParts parts_;
 
-  // The input event being timed (0: none) and when it went out.
-  uint32_t timedInput_ = 0;
-  double timedSent_ = 0;
-
-  Observable<SessionMode> mode_{SessionMode::waitingForConsent};
-  // The mode byte last heard (-1: none), logged as it changes.
-  int modeByte_ = -1;
-  Observable<bool> adminAvailable_{false};
-  Observable<bool> secureDesktop_{false};
+  RemoteStatus status_;
   Observable<std::string> remoteInfo_;
-  Observable<std::vector<Monitor>> monitors_;
-  Observable<int> currentMonitor_{0};
+  RemoteMonitors monitors_;
   ChatLog chat_;
   Observable<std::vector<std::string>> notes_;
   Observable<bool> muted_{false};
-  Observable<double> roundTrip_{0};
 
   Timer viewerTimer_, chanTimer_;
   LifeGuard<ViewerSession> guard_{this};

@@ -14,8 +14,8 @@ void ViewerSession::receive(ByteView packet) {
   switch (packet[0]) {
     case SessionPacket::kFrameChunk:
     case SessionPacket::kWindowedChunk: pictures_.receive(packet); break;
-    case SessionPacket::kInputAck: inputAcknowledged(packet); break;
-    case SessionPacket::kHostStatus: hostStatus(packet); break;
+    case SessionPacket::kInputAck: inputs_.handleAck(packet); break;
+    case SessionPacket::kHostStatus: status_.take(packet); break;
     case SessionPacket::kChannelMsg:
       for (auto& msg : channel_.handleMsg(packet)) {
         if (closed_) break;  // closed from inside a callback
@@ -28,18 +28,6 @@ void ViewerSession::receive(ByteView packet) {
       break;
     default: break;
   }
-}
-
-void ViewerSession::hostStatus(ByteView packet) {
-  const auto status = HostStatus::decode(packet);
-  if (!status) return;
-  if (status->mode != modeByte_) {
-    modeByte_ = status->mode;
-    log("Session mode " + std::to_string(status->mode));
-    mode_.set(sessionModeOf(status->mode));
-  }
-  adminAvailable_.set(status->adminAvailable);
-  secureDesktop_.set(status->secureDesktop);
 }
 
 void ViewerSession::handleMessage(const ChannelMsg& msg) {
@@ -55,7 +43,7 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
         note("The other PC offered a file; receiving files is not in this PC version yet.");
       }
       break;
-    case MsgKind::monitors: monitorList(msg.data); break;
+    case MsgKind::monitors: monitors_.take(msg.data); break;
     case MsgKind::information:
       if (auto text = parts_.whole(msg)) {
         remoteInfo_.set(utf8Lossy(toString(*text)));
@@ -72,19 +60,6 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
       break;
     default: break;
   }
-}
-
-void ViewerSession::monitorList(ByteView payload) {
-  const auto records = MonitorList::decode(payload);
-  if (!records) return;
-  std::vector<Monitor> list;
-  int primary = -1;
-  for (const auto& m : *records) {
-    list.push_back({{double(m.x), double(m.y), double(m.width), double(m.height)}, m.primary});
-    if (primary < 0 && m.primary) primary = int(list.size() - 1);
-  }
-  monitors_.set(list);
-  currentMonitor_.set(primary < 0 ? 0 : primary);
 }
 
 }  // namespace plimo
