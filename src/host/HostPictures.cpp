@@ -93,7 +93,9 @@ void HostPictures::share(std::optional<Display> display) {
     problem_ = "Plimo cannot share the screen of this PC yet (" + failure.text() +
                "). Log in to an X11 session (a Wayland-only session cannot be shared), then start Plimo again.";
     log("capture failed: " + failure.text());
-    events_.onShareFailed(problem_);
+    events_.onShareFailed(problem_, "This PC does not allow screen sharing for Plimo yet. The person at the PC must "
+                                    "log in to an X11 session (a Wayland-only session cannot be shared), then start "
+                                    "Plimo again.");
     return;
   }
   injector_.setPictureSize(capturer_->slot.size());

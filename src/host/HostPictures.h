@@ -34,8 +34,8 @@ class HostPictures {
   struct Events {
     std::function<void(ByteView)> send;
     std::function<void(const std::string&)> log;
-    // The screen cannot be shared; `problem` tells the person at this PC why.
-    std::function<void(const std::string& problem)> onShareFailed;
+    // The screen cannot be shared: what to tell the person here and the helper.
+    std::function<void(const std::string& here, const std::string& helper)> onShareFailed;
     // The windows the capture leaves out, asked at each capture start.
     std::function<std::vector<uint32_t>()> excludedWindows;
   };

@@ -1,4 +1,4 @@
-// The host session's life cycle: creation, consent, capture start and stop,
+// The host session's life cycle: creation, consent, the capture passes,
 // pause, chat and close.
 
 #include "host/HostSession.h"
@@ -13,9 +13,12 @@ namespace {
 constexpr double kChannelPeriod = 0.01;
 // Capture passes: more often than 60 Hz so a due picture waits at most 8 ms.
 constexpr double kCapturePeriod = 0.008;
-// The host status packet repeats this often, so a viewer that lost it (or
-// joined late) learns the mode within a few seconds.
-constexpr double kModeRepeat = 2.0;
+
+std::string pathText(const HostSession::Link& link) {
+  if (link.viaRelay) return "through the server";
+  if (!link.peer.ip.empty()) return link.peer.ip + ":" + std::to_string(link.peer.port);
+  return "the server";
+}
 
 }  // namespace
 
@@ -25,6 +28,8 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
       system_(std::move(system)),
       link_(std::move(link)),
       events_(std::move(events)),
+      peerAddress_(pathText(link_)),
+      mode_([this](ByteView packet) { send(packet); }),
       helper_(link_.partnerID, link_.partnerName),
       consent_(loop, unattended,
                events_.onAskConsent ? [this](AnswerFn answer) { events_.onAskConsent(*this, std::move(answer)); }
@@ -34,23 +39,16 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
       input_(platform, controlAsCommand),
       pictures_(loop, platform, input_.injector(),
                 {[this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); },
-                 [this](const std::string& problem) {
-                   note(problem);
-                   channel_.postText(1, "This PC does not allow screen sharing for Plimo yet. The person at the PC "
-                                        "must log in to an X11 session (a Wayland-only session cannot be shared), "
-                                        "then start Plimo again.");
+                 [this](const std::string& here, const std::string& helper) {
+                   note(here);
+                   channel_.postText(1, helper);
                  },
                  events_.excludedWindows}),
       sound_(loop, platform, [this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); }),
       early_([this](const std::string& text) { log(text); }) {
-  if (link_.viaRelay) {
-    peerAddress_ = "through the server";
-  } else if (!link_.peer.ip.empty()) {
-    peerAddress_ = link_.peer.ip + ":" + std::to_string(link_.peer.port);
-  } else {
-    peerAddress_ = "the server";
-  }
-  chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) { s.sendChannel(); }));
+  chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) {
+    for (auto& packet : s.channel_.poll()) s.send(packet);
+  }));
 }
 
 HostSession::~HostSession() { close(); }
@@ -69,41 +67,36 @@ void HostSession::allowed(Answer answer) {
     }));
     return;
   }
-  mode_ = answer == Answer::control ? SessionMode::control : SessionMode::viewOnly;
   phase_ = Phase::running;
-  sendMode();
+  mode_.allow(answer == Answer::control ? SessionMode::control : SessionMode::viewOnly);
   if (events_.onAllowed) events_.onAllowed();
   if (phase_ != Phase::running) return;  // closed from inside onAllowed
-  announce();
+  // This PC and its screens, for the helper's window.
+  channel_.postText(MsgKind::information,
+                    system_.hostName + "|" + system_.loginName + "|" + system_.osName + " " + system_.osVersion);
+  channel_.post(MsgKind::monitors, pictures_.monitorList());
   for (auto& msg : early_.take()) handleMessage(msg);
   // The capture pass's timer before the pictures' sending timer, which runs after it.
-  captureTimer_ = loop_.every(kCapturePeriod, guard_.weakly([](HostSession& s) { s.capturePass(); }));
+  captureTimer_ = loop_.every(kCapturePeriod, guard_.weakly([](HostSession& s) {
+    if (s.phase_ != Phase::running) return;
+    s.mode_.repeat(s.loop_.now());
+    s.pictures_.pass();
+  }));
   pictures_.start();
   sound_.start();
-  if (mode_ == SessionMode::control && !input_.problem().empty()) {
+  if (mode_.mode() == SessionMode::control && !input_.problem().empty()) {
     log("input cannot be played: " + input_.problem());
     note("To be controlled, Plimo needs an X display with the XTEST extension. This session has none, so your "
          "helper can only watch.");
   }
 }
 
-void HostSession::capturePass() {
-  if (phase_ != Phase::running) return;
-  const double now = loop_.now();
-  if (lastModeSent_ == 0 || elapsed(now, lastModeSent_, kModeRepeat)) {
-    lastModeSent_ = now;
-    sendMode();
-  }
-  pictures_.pass();
-}
-
 void HostSession::setPaused(bool paused) {
   if (phase_ == Phase::ended) return;
-  paused_ = paused;
   if (paused) input_.injector().releaseAll();
   pictures_.setPaused(paused);
   sound_.setPaused(paused);
-  sendMode();
+  mode_.setPaused(paused);
 }
 
 void HostSession::note(const std::string& text) { chat_.add(false, "\u24D8 " + text, loop_.wallNow()); }
@@ -114,8 +107,6 @@ void HostSession::sendChat(std::string_view text) {
   channel_.postText(1, trimmed);
   chat_.add(true, std::string(trimmed), loop_.wallNow());
 }
-
-void HostSession::setChatOpen(bool open) { chat_.setOpen(open); }
 
 void HostSession::close() {
   if (phase_ != Phase::ended) phase_ = Phase::ended;
@@ -133,10 +124,6 @@ void HostSession::log(const std::string& text) const {
 
 void HostSession::send(ByteView packet) const {
   if (!packet.empty() && link_.send) link_.send(packet);
-}
-
-void HostSession::sendChannel() {
-  for (auto& packet : channel_.poll()) send(packet);
 }
 
 }  // namespace plimo

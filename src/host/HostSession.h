@@ -8,21 +8,21 @@
 //
 // HostSession.cpp holds the life cycle and consent, HostSessionMessages.cpp
 // the packets and channel messages. Its parts: the question to the person
-// (ConsentQuestion), the pictures (HostPictures), the input (HostInput), the
-// sound (HostSound), who the helper is (HelperIdentity), the messages waiting
-// for consent (EarlyMessages), the chat (ChatLog).
+// (ConsentQuestion), what they allowed (HostMode), the pictures
+// (HostPictures), the input (HostInput), the sound (HostSound), who the
+// helper is (HelperIdentity), the messages waiting for consent
+// (EarlyMessages), the chat (ChatLog).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
 // it when the session ends. Everything runs on the loop's thread; capture
-// and sound threads reach the session only through posted tasks that check
-// it still lives. No callback fires after the session is destroyed;
+// and sound threads reach its parts only through posted tasks that check
+// they still live. No callback fires after the session is destroyed;
 // callbacks may destroy it only through a posted task (`onAskConsent`'s
 // answer may come at any later time, or never).
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +34,7 @@
 #include "host/EarlyMessages.h"
 #include "host/HelperIdentity.h"
 #include "host/HostInput.h"
+#include "host/HostMode.h"
 #include "host/HostPictures.h"
 #include "host/HostSound.h"
 #include "platform/PlatformFactory.h"
@@ -100,13 +101,13 @@ class HostSession : public SessionDataReceiver {
   // A chat line from the person at this PC.
   void sendChat(std::string_view text);
   // The chat window opened or closed.
-  void setChatOpen(bool open);
+  void setChatOpen(bool open) { chat_.setOpen(open); }
 
   // Read-only view.
   Phase phase() const { return phase_; }
   // Control or view only, as the person allowed; paused() says whether paused.
-  SessionMode mode() const { return mode_; }
-  bool paused() const { return paused_; }
+  SessionMode mode() const { return mode_.mode(); }
+  bool paused() const { return mode_.paused(); }
   const std::string& helperName() const { return helper_.name(); }
   const std::string& helperCompany() const { return helper_.company(); }
   const std::optional<Picture>& helperPicture() const { return helper_.picture(); }
@@ -124,26 +125,21 @@ class HostSession : public SessionDataReceiver {
  private:
   // Lifecycle and consent (HostSession.cpp).
   void allowed(Answer answer);
-  void capturePass();
   void note(const std::string& text);
   void log(const std::string& text) const;
   void send(ByteView packet) const;
-  void sendChannel();
 
   // Packets and messages (HostSessionMessages.cpp).
   void handleMessage(const ChannelMsg& msg);
-  void sendMode();
-  void announce();
 
   EventLoop& loop_;
   const SystemInfo system_;
   const Link link_;
   const Events events_;
-  std::string peerAddress_;
+  const std::string peerAddress_;
 
   Phase phase_ = Phase::asking;
-  SessionMode mode_ = SessionMode::viewOnly;
-  bool paused_ = false;
+  HostMode mode_;
   HelperIdentity helper_;
   ConsentQuestion consent_;
   ChatLog chat_;
@@ -154,7 +150,6 @@ class HostSession : public SessionDataReceiver {
   HostSound sound_;
   EarlyMessages early_;
   MsgParts parts_;
-  double lastModeSent_ = 0;
 
   Timer captureTimer_, chanTimer_;
   LifeGuard<HostSession> guard_{this};

@@ -1,5 +1,5 @@
-// The host session's vocabulary on the wire: the partner's packets, the
-// channel messages both ways, and the helper's profile.
+// The host session's vocabulary on the wire: the partner's packets and the
+// channel messages both ways.
 
 #include "core/Text.h"
 #include "host/HostSession.h"
@@ -42,7 +42,7 @@ void HostSession::receive(ByteView packet) {
       break;
     case SessionPacket::kInput: {
       if (!running) break;
-      if (auto ack = input_.receive(packet, !paused_ && mode_ == SessionMode::control)) send(*ack);
+      if (auto ack = input_.receive(packet, mode_.control())) send(*ack);
       break;
     }
     case SessionPacket::kFullPicture:
@@ -53,7 +53,7 @@ void HostSession::receive(ByteView packet) {
 }
 
 void HostSession::handleMessage(const ChannelMsg& msg) {
-  const bool control = !paused_ && mode_ == SessionMode::control;
+  const bool control = mode_.control();
   switch (msg.kind) {
     case Kind::chat:
       if (auto text = parts_.whole(msg)) chat_.received(utf8Lossy(toString(*text)), loop_.wallNow());
@@ -85,16 +85,6 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
       break;
     default: break;  // kind 17 (hide wallpaper) and unknown kinds
   }
-}
-
-void HostSession::sendMode() {
-  send(HostStatus::encode({modeByte(paused_ ? SessionMode::paused : mode_), true, false}));
-}
-
-void HostSession::announce() {
-  channel_.postText(Kind::information,
-                    system_.hostName + "|" + system_.loginName + "|" + system_.osName + " " + system_.osVersion);
-  channel_.post(Kind::monitors, pictures_.monitorList());
 }
 
 }  // namespace plimo
