@@ -34,7 +34,7 @@ class PlimoClientTestKit {
   void pinServerKey(ByteView key) { server().handshake_.key_ = Bytes(key.begin(), key.end()); }
 
   // The partner session.
-  const EcdhKey& peerKey() const { return partner().peerKey_; }
+  const EcdhKey& peerKey() const { return partner().offeredKey(); }
   bool hasPeerChannel() const { return bool(partner().peerChannel_); }
   const std::vector<Address>& candidates() const { return partner().holePunch_.candidates_; }
   char partnerRelay() const { return partner().holePunch_.partnerRelay_; }

@@ -2,8 +2,8 @@
 // The partner half of the link, inside PlimoClient (threads and lifetime as
 // there): asking the server for a partner, its PEER introduction, hole
 // punching (its HolePunch), locking to the path that answered first, the
-// partner channel, control lines and session data, and the end of a session.
-// It reaches the server only through the ServerSession.
+// partner channel (its PartnerKeys), control lines and session data, and the
+// end of a session. It reaches the server only through the ServerSession.
 //
 // Files: PartnerSessionRendezvous.cpp (from the request to the locked path),
 // PartnerSessionPeer.cpp (partner packets and the locked session).
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/crypto/EcdhKey.h"
 #include "protocol/link/HolePunch.h"
+#include "protocol/link/PartnerKeys.h"
 #include "protocol/link/PlimoClient.h"
 #include "protocol/wire/SecureChannel.h"
 
@@ -50,7 +50,7 @@ class PlimoClient::PartnerSession {
 
   Phase phase() const { return phase_; }
   // Offered to the next partner (in HELLO and CONNECT); new after every session.
-  const EcdhKey& offeredKey() const { return peerKey_; }
+  const EcdhKey& offeredKey() const { return keys_.offered(); }
   const std::string& partnerID() const { return partnerID_; }
   const std::string& partnerName() const { return partnerName_; }
   const std::string& checkNumber() const { return checkNumber_; }
@@ -81,7 +81,7 @@ class PlimoClient::PartnerSession {
   void handleControl(const std::string& line, const Address& from);
   void sendPeerPacket(ByteView sealed, const Address& to);
   void endSession(bool notifyPeer);
-  void peerGone(const std::string& reason);
+  void hangUp(bool notifyPeer, const std::string& reason);
 
   PlimoClient& link_;
   EventLoop& loop_;
@@ -89,11 +89,7 @@ class PlimoClient::PartnerSession {
 
   Phase phase_ = Phase::idle;
   bool initiator_ = false;
-  EcdhKey peerKey_;
-  // Partner keys already met with peerKey_ (a takeover keeps it): the same
-  // pair of keys again would give the same session keys, with counters from
-  // 1 again, so AES-GCM nonces would repeat. Emptied with every new key.
-  std::vector<Bytes> metWithKey_;
+  PartnerKeys keys_;
   // The ID this side asked the server for; a PEER naming another is not the
   // answer (a late answer to an earlier request, or a server that lies).
   std::string askedID_;

@@ -24,7 +24,12 @@ std::vector<std::string> controlWords(std::string_view line) {
 }  // namespace
 
 PlimoClient::PartnerSession::PartnerSession(PlimoClient& link)
-    : link_(link), loop_(link.loop_), server_(*link.server_), holePunch_(link, *this), lastPeerRx_(kDistantPast) {}
+    : link_(link),
+      loop_(link.loop_),
+      server_(*link.server_),
+      keys_(link),
+      holePunch_(link, *this),
+      lastPeerRx_(kDistantPast) {}
 
 PlimoClient::PartnerSession::~PartnerSession() = default;
 
@@ -69,10 +74,8 @@ void PlimoClient::PartnerSession::handleControl(const std::string& line, const A
     lockPeer(from);
   } else if (word == "MSG" && phase_ == Phase::connected) {
     link_.tell(&LinkEvents::onMessage, line.size() > 4 ? line.substr(4) : "");
-  } else if (word == "BYE" && phase_ == Phase::connected) {
-    endSession(false);
-    link_.log("Partner disconnected");
-    link_.tell(&LinkEvents::onDisconnected);
+  } else if (word == "BYE") {
+    hangUp(false, "Partner disconnected");
   }
   // PING only refreshes lastPeerRx_, done already; other words are ignored.
 }
@@ -82,7 +85,7 @@ void PlimoClient::PartnerSession::handlePartnerGone() {
     // Traffic from the partner says the link works even if the partner's
     // server session is gone.
     if (loop_.now() - lastPeerRx_ > partnerGoneQuiet) {
-      peerGone("The other PC went offline; the session has ended.");
+      hangUp(false, "The other PC went offline; the session has ended.");
     }
   } else if (phase_ == Phase::punching) {
     failAttempt("The other PC went offline.");
@@ -91,7 +94,7 @@ void PlimoClient::PartnerSession::handlePartnerGone() {
 
 void PlimoClient::PartnerSession::checkSilence() {
   if (phase_ == Phase::connected && loop_.now() - lastPeerRx_ > peerTimeout) {
-    peerGone("The other PC stopped answering; the session has ended.");
+    hangUp(false, "The other PC stopped answering; the session has ended.");
   }
 }
 
@@ -101,14 +104,8 @@ void PlimoClient::PartnerSession::stopTimers() {
 }
 
 void PlimoClient::PartnerSession::disconnect() {
-  if (phase_ == Phase::punching) {
-    failAttempt("Cancelled.");
-  } else if (phase_ == Phase::connected) {
-    auto keep = link_.shared_from_this();
-    endSession(true);
-    link_.log("Disconnected");
-    link_.tell(&LinkEvents::onDisconnected);
-  }
+  if (phase_ == Phase::punching) return failAttempt("Cancelled.");
+  hangUp(true, "Disconnected");
 }
 
 void PlimoClient::PartnerSession::sendData(ByteView data) {
@@ -137,15 +134,15 @@ void PlimoClient::PartnerSession::endSession(bool notifyPeer) {
   initiator_ = false;
   if (wasConnected) server_.sendLine("SESSION END");
   // Every session gets a fresh key; HELLO tells the server the new one.
-  peerKey_ = EcdhKey();
-  metWithKey_.clear();
+  keys_.renew();
   if (server_.up()) server_.sendHello();
 }
 
-void PlimoClient::PartnerSession::peerGone(const std::string& reason) {
+// Ends a connected session (nothing in another phase) and says why.
+void PlimoClient::PartnerSession::hangUp(bool notifyPeer, const std::string& reason) {
   if (phase_ != Phase::connected) return;
   auto keep = link_.shared_from_this();
-  endSession(false);
+  endSession(notifyPeer);
   link_.log(reason);
   link_.tell(&LinkEvents::onDisconnected);
 }

@@ -1,9 +1,6 @@
 // Partner rendezvous: asking the server for a partner, its PEER introduction,
 // the hole punching it starts, and locking the link to the path that answered
 // first.
-#include <algorithm>
-
-#include "core/Failure.h"
 #include "core/PlimoID.h"
 #include "core/Weakly.h"
 #include "protocol/crypto/PlimoCrypto.h"
@@ -25,9 +22,6 @@ constexpr size_t kPeerID = 6;
 constexpr size_t kPeerName = 7;
 constexpr size_t kPeerRelay = 8;
 constexpr size_t kPeerMinWords = 7;
-// Partners one own key may meet: a takeover needs 12 s of silence each, so
-// this is days of them; beyond it the key is renewed like after a session.
-constexpr size_t kMaxPartnersPerKey = 256;
 
 uint16_t portOf(const std::string& word) {
   auto value = parseDecimal(word).value_or(0);
@@ -43,7 +37,7 @@ void PlimoClient::PartnerSession::connect(const std::string& id) {
   askedID_ = id;
   link_.log("Asking server for " + formatPlimoID(id));
   server_.sendLine("CONNECT " + id + " " + server_.localIP() + " " + std::to_string(server_.localPort()) + " " +
-                   PlimoCrypto::hex(peerKey_.publicKey()));
+                   PlimoCrypto::hex(keys_.offered().publicKey()));
 }
 
 void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& words) {
@@ -57,24 +51,10 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
   }
 
   partnerName_ = words.size() > kPeerName && words[kPeerName] != "-" ? words[kPeerName] : "";
-  auto key = PlimoCrypto::fromHex(words[kPeerKey]);
-  Bytes secret;
-  try {
-    if (key) secret = peerKey_.sharedSecret(*key);
-  } catch (const Failure&) {
-    key.reset();  // hex, but no point on the curve: as bad as no key
-  }
-  if (!key) return failAttempt("The partner sent an invalid key.");
-  if (std::find(metWithKey_.begin(), metWithKey_.end(), *key) != metWithKey_.end() ||
-      metWithKey_.size() >= kMaxPartnersPerKey) {
-    // Ending the attempt renews this side's key, so a real partner asking
-    // again gets fresh session keys.
-    link_.log("The partner's key was already used with this PC's key; refused, so that no session keys repeat");
-    return failAttempt("The partner sent an invalid key.");
-  }
-  metWithKey_.push_back(*key);
-  peerChannel_ = SecureChannel::toPartner(PlimoCrypto::derivePeerKeys(secret, peerKey_.publicKey(), *key));
-  checkNumber_ = PlimoCrypto::checkNumber(peerKey_.publicKey(), *key);
+  auto meeting = keys_.meet(words[kPeerKey]);
+  if (!meeting) return failAttempt("The partner sent an invalid key.");
+  peerChannel_ = std::move(meeting->channel);
+  checkNumber_ = std::move(meeting->checkNumber);
   partnerID_ = words[kPeerID];
 
   // Relaying offered: '-' none (older server), 'U' the partner reaches the

@@ -145,6 +145,7 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   class Registration;
   class RelayTest;
   class PartnerSession;
+  class PartnerKeys;
   class HolePunch;
 
   static constexpr double kTickInterval = 1.0;
