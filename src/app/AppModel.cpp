@@ -40,6 +40,8 @@ AppModel::AppModel(EventLoop& loop, System& system, SocketFactory& sockets, IniF
   callbacks.log = [this](const std::string& text) { log(text); };
   reports_ = std::make_unique<SessionReports>(loop_, ini_, ini_.url().parent_path(), std::move(callbacks));
   link_ = std::make_unique<ServerLink>(loop_, sockets_, prefs_, linkEvents());
+  // Unattended access switched on in Plimo.ini by hand or by a script.
+  if (unattended() && !keepID()) keepIDForUnattended();
   link_->start();
 }
 
@@ -110,6 +112,20 @@ void AppModel::setUnattended(bool on) {
   prefs_.setUnattended(on);
   link_->setUnattended(on);
   log(on ? "Unattended access turned on" : "Unattended access turned off");
+  if (on && !keepID()) keepIDForUnattended();
+}
+
+void AppModel::setKeepID(bool on) {
+  // Unattended access goes with the kept ID it needs.
+  if (!on && unattended()) setUnattended(false);
+  link_->setKeepID(on);
+}
+
+void AppModel::keepIDForUnattended() {
+  // Helpers reach an unattended PC by an ID they wrote down; a new one after
+  // each restart of the PC or the server would lose it.
+  log("Unattended access keeps this PC's ID");
+  link_->setKeepID(true);
 }
 
 }  // namespace plimo

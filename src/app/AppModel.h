@@ -91,8 +91,10 @@ class AppModel {
   // The ID typed or picked to connect to.
   void setPartnerID(const std::string& id) { partnerID_.set(id); }
 
+  // Unattended access keeps the ID: switching it on keeps it, and no longer
+  // keeping the ID switches unattended access off.
   void setUnattended(bool on);
-  void setKeepID(bool on) { link_->setKeepID(on); }
+  void setKeepID(bool on);
   void forgetServerKey() { link_->forgetServerKey(); }
 
   void restartClient() { link_->restart(); }
@@ -119,6 +121,7 @@ class AppModel {
   friend struct AppModelTestKit;
 
   ServerLink::Events linkEvents();
+  void keepIDForUnattended();
   void startupAutomation();
   // Writes the connection report to the "reportTo" path, one second on.
   void scheduleReport(const std::string& path);

@@ -9,7 +9,7 @@ namespace plimo {
 
 Preferences::Preferences(IniFile& ini, AppSettings settings, std::function<void(const std::string&)> log)
     : ini_(ini), log_(std::move(log)), settings_(std::move(settings)), recent_(RecentPC::load(ini)) {
-  unattended_.set(ini_.integer("Session", "Unattended", 0) != 0);
+  unattended_.set(AppSettings::unattended(ini_));
 }
 
 void Preferences::store(const AppSettings& fresh) {
@@ -19,7 +19,7 @@ void Preferences::store(const AppSettings& fresh) {
 
 void Preferences::setUnattended(bool on) {
   unattended_.set(on);
-  ini_.set("Session", "Unattended", on ? "1" : "0");
+  AppSettings::setUnattended(ini_, on);
   saved(ini_.save());
 }
 

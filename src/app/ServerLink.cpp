@@ -99,14 +99,23 @@ void ServerLink::refreshFingerprint() {
                                                        : PlimoCrypto::keyFingerprint({}));
 }
 
+bool ServerLink::awaitingPin() const {
+  const AppSettings& s = prefs_.settings().get();
+  if (s.pinSecret.empty()) return false;
+  // After PIN OK the kept ID is known before the server's ID line names it.
+  return !client_->idPinned() || (!s.pinnedID.empty() && client_->myID() != s.pinnedID);
+}
+
 void ServerLink::statusFromID() {
   if (!client_) return;
-  myID_.set(client_->myID());
   idPinned_.set(client_->idPinned());
   refreshFingerprint();
+  // A PC that keeps its ID is first given a temporary one: shown, a script or
+  // a person would take it for the ID helpers reach this PC by.
+  if (!client_->serverUp() || client_->myID() == "0" || awaitingPin()) return;
   serverLight_.set(Light::green);
   serverText_.set("Online, secure connection");
-  events_.registered();
+  if (myID_.set(client_->myID())) events_.registered();
 }
 
 void ServerLink::status(const std::string& text) {
@@ -118,7 +127,7 @@ void ServerLink::status(const std::string& text) {
   } else if (!client_->serverUp()) {
     serverLight_.set(Light::amber);
     serverText_.set(text);
-  } else if (client_->myID() != "0") {
+  } else if (myID_.get() != "0") {
     serverLight_.set(Light::green);
     serverText_.set("Online, secure connection");
   } else {
@@ -159,19 +168,16 @@ void ServerLink::setUnattended(bool on) {
 
 void ServerLink::setKeepID(bool on) {
   AppSettings s = prefs_.settings().get();
-  if (on) {
-    s.pinSecret = PlimoCrypto::hex(PlimoCrypto::randomBytes(32));
-    prefs_.store(s);
-    if (client_) {
-      client_->setPin("", s.pinSecret);
-      client_->sendPin();
-    }
-  } else {
-    s.pinSecret.clear();
-    s.pinnedID.clear();
-    prefs_.store(s);
+  s.keepID(on);
+  prefs_.store(s);
+  if (on && client_) {
+    client_->setPin("", s.pinSecret);
+    client_->sendPin();
+  } else if (!on) {
     if (client_) client_->unpinID();
     idPinned_.set(false);
+    // An ID held back for the pin is this PC's ID now.
+    statusFromID();
   }
 }
 
@@ -194,6 +200,8 @@ void ServerLink::pinAnswer(bool ok, const std::string& text) {
     events_.notice(text);
   }
   prefs_.store(s);
+  // The kept ID, or after a refusal the one the server gave, is shown now.
+  statusFromID();
 }
 
 void ServerLink::testRelay(RelayTestDone done) {

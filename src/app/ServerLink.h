@@ -78,6 +78,9 @@ class ServerLink {
 
   // A value the server link reports, kept in the settings and Plimo.ini.
   void storeRelaySetting(std::string AppSettings::*field, const std::string& value);
+  // This PC keeps its ID and the server has not yet given it back.
+  bool awaitingPin() const;
+  // Shows the client's ID, unless it is a temporary one given before the pin.
   void statusFromID();
   void status(const std::string& text);
   void refreshFingerprint();

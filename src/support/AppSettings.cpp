@@ -1,5 +1,6 @@
 #include "support/AppSettings.h"
 
+#include "protocol/crypto/PlimoCrypto.h"
 #include "support/IniFile.h"
 #include "support/UserDefaults.h"
 
@@ -7,8 +8,8 @@ namespace plimo {
 
 namespace {
 
-bool flag(const IniFile& ini, std::string_view section, std::string_view key) {
-  return ini.integer(section, key, 1) != 0;
+bool flag(const IniFile& ini, std::string_view section, std::string_view key, bool byDefault = true) {
+  return ini.integer(section, key, byDefault ? 1 : 0) != 0;
 }
 
 const char* flagText(bool value) { return value ? "1" : "0"; }
@@ -43,7 +44,7 @@ AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaul
   s.profilePhone = ini.string("Profile", "Phone", "");
   s.profilePicture = ini.string("Profile", "Picture", "");
   s.hideWallpaper = flag(ini, "Session", "HideWallpaper");
-  s.commandAsControl = flag(ini, "Mac", "CommandAsControl");
+  s.commandAsControl = flag(ini, "Mac", "CommandAsControl", AppSettings{}.commandAsControl);
   s.helperCtrlAsCommand = flag(ini, "Mac", "HelperCtrlAsCommand");
   return s;
 }
@@ -68,5 +69,14 @@ std::error_code AppSettings::save(IniFile& ini) const {
   ini.set("Mac", "HelperCtrlAsCommand", flagText(helperCtrlAsCommand));
   return ini.save();
 }
+
+void AppSettings::keepID(bool on) {
+  pinSecret = on ? PlimoCrypto::hex(PlimoCrypto::randomBytes(32)) : "";
+  if (!on) pinnedID.clear();
+}
+
+bool AppSettings::unattended(const IniFile& ini) { return ini.integer("Session", "Unattended", 0) != 0; }
+
+void AppSettings::setUnattended(IniFile& ini, bool on) { ini.set("Session", "Unattended", flagText(on)); }
 
 }  // namespace plimo

@@ -34,7 +34,10 @@ struct AppSettings {
   std::string profilePhone;
   std::string profilePicture;
   bool hideWallpaper = true;
-  bool commandAsControl = true;
+  // The helper's Super key sent as Ctrl ([Mac] CommandAsControl, which the
+  // Mac edition defaults to on: there ⌘ is the Ctrl of shortcuts). On Linux
+  // shortcuts use Ctrl already, so Super stays the Windows key by default.
+  bool commandAsControl = false;
   bool helperCtrlAsCommand = true;
 
   // A server given on the command line is for this run only: while the
@@ -49,6 +52,15 @@ struct AppSettings {
   // Writes every field load reads and saves the file; the error says why
   // the file could not be written.
   [[nodiscard]] std::error_code save(IniFile& ini) const;
+
+  // Keeps the ID from the next registration on, with a new secret (64 hex
+  // digits), or forgets the secret and the kept ID.
+  void keepID(bool on);
+
+  // [Session] Unattended, kept beside these settings: the model has its own
+  // writer for it.
+  static bool unattended(const IniFile& ini);
+  static void setUnattended(IniFile& ini, bool on);
 
   bool operator==(const AppSettings&) const = default;
 };

@@ -153,3 +153,70 @@ TEST_F(LinkFixture, TerminateSaysByeToTheServer) {
   ASSERT_FALSE(last.empty());
   EXPECT_EQ(last.back(), "BYE");
 }
+
+// A PC that keeps its ID, by the switch or for unattended access, shows no
+// ID until the server has answered its PIN: the first one it is given is a
+// temporary one that scripts and people would take for its own.
+TEST_F(LinkFixture, AKeptIDIsShownOnlyOnceThePinIsAnswered) {
+  const std::string secret(64, 'A');
+  struct Case {
+    const char* name;
+    std::string ini;
+    std::vector<std::string> replies;  // after "ID 123456789 600"
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"kept ID named", "[ID]\nSecret=" + secret + "\nPinned=555666777\n",
+       {"PIN OK 555666777", "ID 555666777 pinned"}, "555666777"},
+      {"the given ID kept", "[ID]\nSecret=" + secret + "\n", {"PIN OK 123456789", "ID 123456789 pinned"},
+       "123456789"},
+      {"pin refused", "[ID]\nSecret=" + secret + "\nPinned=555666777\n", {"ERR PIN TAKEN"}, "123456789"},
+      {"unattended in the file", "[Session]\nUnattended=1\n", {"PIN OK 123456789"}, "123456789"},
+      {"not kept", "", {}, "123456789"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model.reset();
+    read = 0;
+    start("[Relay]\nHost=relay.example\n" + c.ini);
+    std::vector<std::string> shown;
+    auto watch = model->link().myID().observe([&](const std::string& id) { shown.push_back(id); });
+    const bool kept = c.ini.find("Secret") != std::string::npos || c.ini.find("Unattended=1") != std::string::npos;
+    EXPECT_EQ(model->keepID(), kept);
+    EXPECT_EQ(model->settings().get().pinSecret.size(), kept ? 64u : 0u);
+    if (kept) EXPECT_EQ(iniValue("ID", "Secret"), model->settings().get().pinSecret);
+    welcome();
+    say("ID 123456789 600");
+    auto sent = lines();
+    if (kept) {
+      EXPECT_TRUE(shown.empty());
+      EXPECT_FALSE(model->online());
+      ASSERT_FALSE(sent.empty());
+      EXPECT_EQ(sent.back().rfind("PIN ", 0), 0u) << sent.back();
+    }
+    for (const auto& reply : c.replies) say(reply);
+    EXPECT_EQ(shown, std::vector<std::string>{c.shown});
+    EXPECT_TRUE(model->online());
+  }
+}
+
+TEST_F(LinkFixture, UnattendedAccessGoesWithAKeptID) {
+  start();
+  welcome();
+  say("ID 123456789 600");
+  lines();
+  model->setUnattended(true);
+  EXPECT_TRUE(model->keepID());
+  EXPECT_EQ(iniValue("ID", "Secret"), model->settings().get().pinSecret);
+  auto sent = lines();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back(), "PIN 123456789 " + model->settings().get().pinSecret);
+  say("PIN OK 123456789");
+
+  model->setKeepID(false);
+  EXPECT_FALSE(model->unattended());
+  EXPECT_EQ(iniValue("Session", "Unattended"), "0");
+  EXPECT_EQ(iniValue("ID", "Secret"), "");
+  EXPECT_EQ(lines().back(), "UNPIN");
+  EXPECT_EQ(model->link().myID().get(), "123456789");
+}

@@ -22,7 +22,8 @@ TEST(AppSettings, MissingFileGivesDefaultsWithSystemName) {
   EXPECT_EQ(s.relayPort, 47800);
   EXPECT_EQ(s.tcpPorts, "8443,443,80");
   EXPECT_EQ(s.profileName, "Grace Hopper");
-  EXPECT_TRUE(s.hideWallpaper && s.commandAsControl && s.helperCtrlAsCommand);
+  EXPECT_TRUE(s.hideWallpaper && s.helperCtrlAsCommand);
+  EXPECT_FALSE(s.commandAsControl);  // a Linux helper's Super stays Super
 }
 
 TEST(AppSettings, ReadsEveryKeyAndOlderDefaultsWin) {
@@ -72,7 +73,7 @@ TEST(AppSettings, SaveWritesEverythingLoadReads) {
   s.profilePhone = "1";
   s.profilePicture = "/p.png";
   s.hideWallpaper = false;
-  s.commandAsControl = false;
+  s.commandAsControl = true;
   s.helperCtrlAsCommand = false;
   ASSERT_FALSE(s.save(ini));
   IniFile reread(dir / "Plimo.ini");
