@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include "app/AppModel.h"
+#include "app/CommandLine.h"
 #include "app/HeadlessConsent.h"
 #include "app/SessionReports.h"
+#include "app/TerminalTalk.h"
 #include "app/TerminalReportForm.h"
 #include "core/AsioLoop.h"
 #include "core/Text.h"
@@ -53,6 +55,20 @@ void printConnectionTest(plimo::AppModel& model, plimo::AsioLoop& loop) {
   });
 }
 
+// --keep-id and --unattended, written before any client reads the file.
+bool writeSwitches(const plimo::CommandLine& line, const std::vector<std::string>& args, std::FILE* to) {
+  using namespace plimo;
+  IniFile& ini = IniFile::user();
+  AppSettings settings = AppSettings::load(ini, UserDefaults::fromArguments(args), LinuxSystem().info().fullUserName);
+  auto said = line.writeSwitches(ini, std::move(settings));
+  if (!said) {
+    printLine("plimo: " + said.error(), stderr);
+    return false;
+  }
+  for (const auto& text : *said) printLine(text, to);
+  return true;
+}
+
 int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   using namespace plimo;
   // Three UDP handshakes 2 s apart and a TCP port's 5 s connect timeout, and
@@ -85,7 +101,10 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
     consent.passOtherLines([&reportForm](const std::string& line) { reportForm->typed(line); });
     model.reports().setForm(reportForm.get());
   }
-  model.sessions().setViewerDisplay(&picture);
+  // The partner's chat and the session's notices go where people read the status.
+  TerminalTalk talk(loop, picture, stderr, [&model](const std::string& line) { model.log(line); });
+  model.sessions().setWindows(&talk);
+  model.sessions().setViewerWindows(&talk);
   bool asked = false;
   auto ask = [&] {
     if (!asked) printConnectionTest(model, loop);
@@ -102,9 +121,14 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   });
   printLine(model.link().serverText().get(), stderr);
   auto printStatus = model.link().serverText().observe([](const std::string& text) { printLine(text, stderr); });
+  auto printNotice = model.notice().observe([](const std::string& text) {
+    if (!text.empty()) printLine(text, stderr);
+  });
   loop.run();
   if (reportForm) model.reports().setForm(nullptr);
   model.terminate();
+  model.sessions().setWindows(nullptr);
+  model.sessions().setViewerWindows(nullptr);
   // Let the goodbyes leave before the sockets close.
   auto last = loop.after(0.3, [&] { loop.stop(); });
   loop.run();
@@ -114,19 +138,38 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using plimo::CommandLine;
   std::vector<std::string> args(argv + 1, argv + argc);
-  bool headless = false, connectionTest = false;
-  for (const auto& arg : args) {
-    headless = headless || arg == "--headless";
-    connectionTest = connectionTest || arg == "--connection-test";
+  const CommandLine line = CommandLine::parse(args);
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "plimo: %s\n\n%s", line.error.c_str(), CommandLine::usage().c_str());
+    return 2;
   }
-  if (!headless && !connectionTest) {
+  if (line.run == CommandLine::Run::help) {
+    std::fputs(CommandLine::usage().c_str(), stdout);
+    return 0;
+  }
+  if (line.run == CommandLine::Run::version) {
+    std::printf("%s %s\n", std::string(plimo::AppModel::edition).c_str(), plimo::AppModel::version().c_str());
+    return 0;
+  }
+  if (line.keepID || line.unattended) {
+    // Standard output is the ID's when a client runs on.
+    if (!writeSwitches(line, args, line.run == CommandLine::Run::switchesOnly ? stdout : stderr)) return 1;
+    if (line.run == CommandLine::Run::switchesOnly) return 0;
+  }
+  if (line.run == CommandLine::Run::windows) {
 #ifdef PLIMO_GUI
+    if (!CommandLine::hasDisplay()) {
+      std::fprintf(stderr, "plimo: the windows need a display (DISPLAY or WAYLAND_DISPLAY); "
+                           "plimo --headless runs without one\n");
+      return 2;
+    }
     return plimo::runWindows(argc, argv, args);
 #else
     std::fprintf(stderr, "plimo: this build has no windows; start it with --headless or --connection-test\n");
     return 2;
 #endif
   }
-  return runHeadless(args, connectionTest);
+  return runHeadless(args, line.run == CommandLine::Run::connectionTest);
 }

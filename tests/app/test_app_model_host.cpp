@@ -2,11 +2,15 @@
 // turned away; a takeover is a new session; questions from one ID are
 // limited; the headless answers (a terminal prompt, or nobody to ask); and
 // this PC helping another through a viewer session.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include "ModelRig.h"
 #include "app/ConsentPrompt.h"
 #include "app/HeadlessConsent.h"
+#include "app/TerminalTalk.h"
 #include "app/ViewerWindows.h"
 #include "platform/fake/FakePlatform.h"
 #include "testkit/FakePartner.h"
@@ -177,6 +181,61 @@ TEST_F(HostFixture, TheHelpersWindowOpensWithTheSessionAndClosesBeforeIt) {
   for (size_t i = sentBefore; i < sockets.udp.back()->sent.size(); ++i)
     if (auto plain = alice.open(sockets.udp.back()->sent[i].data)) bye |= *plain == toBytes("BYE");
   EXPECT_TRUE(bye);
+}
+
+// A headless PC prints the partner's chat and notices on its terminal: the
+// partner's escapes arrive there as visible text, on both sides.
+TEST_F(HostFixture, ThePartnersChatReachesAHeadlessTerminalAsPlainText) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  std::FILE* terminal = fdopen(slave, "w");
+  ASSERT_NE(terminal, nullptr);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  auto shown = [&] {
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
+    return out;
+  };
+  const std::string hostile = "hi\x1b[2J\x1b]0;owned\x07\r\nCheck number: 999 999\xC2\x9B" "31m";
+  Bytes chat{SessionPacket::kChannelMsg, 1, 0, 0, 0, MsgKind::chat, 0};
+  chat.insert(chat.end(), hostile.begin(), hostile.end());
+
+  registered("[Relay]\nHost=relay.example\n[Session]\nUnattended=1\n");
+  say("PIN OK 111222333");
+  LatestPicture picture;
+  TerminalTalk talk(loop, picture, terminal, [this](const std::string& line) { model->log(line); });
+  model->sessions().setWindows(&talk);
+  model->sessions().setViewerWindows(&talk);
+  FakePartner bob;
+  arrives(bob, "Bob");
+  loop.advance(2.1);
+  UdpRecord::deliver(sockets.udp.back(), bob.seal(chat), bob.publicAddress);
+  loop.advance(0.3);
+  std::string out = shown();
+  EXPECT_NE(out.find("Helper: hi\\x1b[2J\\x1b]0;owned\\x07\\x0d\\x0aCheck number: 999 999\\x9b31m\r\n"),
+            std::string::npos) << out;
+  UdpRecord::deliver(sockets.udp.back(), bob.seal("BYE"), bob.publicAddress);
+  loop.runPending();
+
+  FakePartner alice;
+  model->setPartnerID(alice.id);
+  model->connect();
+  say(alice.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey()));
+  UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
+  loop.runPending();
+  ASSERT_TRUE(model->sessions().viewerSession());
+  UdpRecord::deliver(sockets.udp.back(), alice.seal(chat), alice.publicAddress);
+  loop.runPending();
+  out += shown();
+  for (char c : {'\x1b', '\x07'}) EXPECT_EQ(out.find(c), std::string::npos) << int(c);
+  EXPECT_EQ(out.find("\xC2\x9B"), std::string::npos);
+  EXPECT_NE(out.find("Partner: hi\\x1b[2J"), std::string::npos) << out;
+  EXPECT_TRUE(logged("Partner: hi\\x1b[2J"));
+  model->sessions().setWindows(nullptr);
+  model->sessions().setViewerWindows(nullptr);
+  std::fclose(terminal);
+  close(master);
 }
 
 TEST_F(HostFixture, ADeniedHelperIsDisconnectedAndTheSessionEnds) {
