@@ -14,11 +14,11 @@ constexpr int64_t kMaxMinutes = 100000;
 
 }  // namespace
 
-ReportDraft::ReportDraft(ReportAsk ask, std::string pc, std::string helper)
-    : pcName(std::move(pc)),
+ReportDraft::ReportDraft(ReportAsk request, std::string pc, std::string helper)
+    : ask(std::move(request)),
+      pcName(std::move(pc)),
       helperName(std::move(helper)),
-      minutes(std::to_string(proposedMinutes(ask.seconds))),
-      ask_(std::move(ask)) {}
+      minutes(std::to_string(proposedMinutes(ask.seconds))) {}
 
 int64_t ReportDraft::proposedMinutes(int64_t seconds) {
   int64_t whole = seconds > 0 ? (seconds + 59) / 60 : 0;
@@ -28,8 +28,8 @@ int64_t ReportDraft::proposedMinutes(int64_t seconds) {
 
 std::string ReportDraft::summary() const {
   std::string pc = pcName.empty() ? "" : " (" + pcName + ")";
-  return "Session with " + formatPlimoID(ask_.helpedID) + pc + ", started " +
-         AppLog::formatLocalTime(double(ask_.started)) + ", " + std::to_string((ask_.seconds + 59) / 60) + " min.";
+  return "Session with " + formatPlimoID(ask.helpedID) + pc + ", started " +
+         AppLog::formatLocalTime(double(ask.started)) + ", " + std::to_string((ask.seconds + 59) / 60) + " min.";
 }
 
 ReportDraft::Saved ReportDraft::save() const {
@@ -38,11 +38,11 @@ ReportDraft::Saved ReportDraft::save() const {
   auto typed = parseDecimal(trimWhitespace(minutes));
   if (!typed || *typed < 0 || *typed > kMaxMinutes) return {"", std::string(kBadMinutes)};
   ReportFields f;
-  f.ref = ask_.ref;
-  f.started = ask_.started;
-  f.ended = ask_.ended;
-  f.seconds = ask_.seconds;
-  f.helpedID = ask_.helpedID;
+  f.ref = ask.ref;
+  f.started = ask.started;
+  f.ended = ask.ended;
+  f.seconds = ask.seconds;
+  f.helpedID = ask.helpedID;
   f.pcName = pcName;
   f.helperName = helperName;
   f.customer = customer;

@@ -1,7 +1,7 @@
 #pragma once
 // The session report form's rules, without any window: what it starts with,
 // the minutes it proposes, and what Save does. The Qt window and the
-// terminal form both edit a draft and call save().
+// terminal form both edit a draft, a plain value they own, and call save().
 //
 // A value; any thread.
 
@@ -22,8 +22,7 @@ struct ReportAsk {
   bool operator==(const ReportAsk&) const = default;
 };
 
-class ReportDraft {
- public:
+struct ReportDraft {
   static constexpr std::string_view kTitle = "Plimo - Session report";
   static constexpr std::string_view kHeading = "Bill this session";
   static constexpr std::string_view kExplanation =
@@ -48,10 +47,11 @@ class ReportDraft {
   };
   Saved save() const;
 
-  const ReportAsk& ask() const { return ask_; }
   // "Session with <ID> (<PC>), started <local time>, <n> min."
   std::string summary() const;
 
+  // The server's request, as it came.
+  ReportAsk ask;
   // The fields the helper edits.
   std::string pcName;
   std::string helperName;
@@ -60,9 +60,6 @@ class ReportDraft {
   bool billable = false;
   std::string minutes;  // as typed
   std::string description;
-
- private:
-  ReportAsk ask_;
 };
 
 }  // namespace plimo

@@ -28,15 +28,15 @@ void checkAsk(const ReportAsk& ask) { check(SessionReports::parseAsk(SessionRepo
 struct SavingForm : ReportForm {
   size_t saved = 0;
   void open(ReportDraft draft, Done done) override {
-    checkAsk(draft.ask());
+    checkAsk(draft.ask);
     check(!draft.summary().empty());
     draft.customer = "Customer";
     draft.minutes = "15";
     const auto result = draft.save();
     const auto fields = ReportPayload::decode(result.payload);
-    check(fields && fields->ref == draft.ask().ref && fields->started == draft.ask().started &&
-          fields->ended == draft.ask().ended && fields->seconds == draft.ask().seconds &&
-          fields->helpedID == draft.ask().helpedID);
+    check(fields && fields->ref == draft.ask.ref && fields->started == draft.ask.started &&
+          fields->ended == draft.ask.ended && fields->seconds == draft.ask.seconds &&
+          fields->helpedID == draft.ask.helpedID);
     ++saved;
     done(End::saved, result.payload);
   }

@@ -193,7 +193,7 @@ TEST_F(Reports, TheServersAskReachesTheFormAndItsAnswerIsQueued) {
   say(kAsk);
   ASSERT_EQ(form.opened.size(), 1u);
   const ReportDraft& draft = form.opened[0];
-  EXPECT_EQ(draft.ask(), (ReportAsk{"17", 1800000000, 1800000960, 960, "222333444"}));
+  EXPECT_EQ(draft.ask, (ReportAsk{"17", 1800000000, 1800000960, 960, "222333444"}));
   EXPECT_EQ(draft.minutes, "30");  // 16 minutes
   EXPECT_EQ(iniValue("Reports", "Wanted"), "1");
   // The same session again while its form is open is not asked twice; "-" always is.
@@ -271,7 +271,7 @@ TEST_F(Reports, AsksNobodyCanAnswerWaitForTheNextStartWithAForm) {
   start();
   reports().setForm(&form);
   ASSERT_EQ(form.opened.size(), 1u);
-  EXPECT_EQ(form.opened[0].ask().ref, "17");
+  EXPECT_EQ(form.opened[0].ask.ref, "17");
   // Still kept while the form is open: the program may end before an answer.
   EXPECT_EQ(readFile(dir / "PendingAsks.txt"), kAsk + "\r\n");
   form.answer(ReportForm::End::closed);
