@@ -184,7 +184,9 @@ TEST_F(LinkFixture, AKeptIDIsShownOnlyOnceThePinIsAnswered) {
     const bool kept = c.ini.find("Secret") != std::string::npos || c.ini.find("Unattended=1") != std::string::npos;
     EXPECT_EQ(model->keepID(), kept);
     EXPECT_EQ(model->settings().get().pinSecret.size(), kept ? 64u : 0u);
-    if (kept) EXPECT_EQ(iniValue("ID", "Secret"), model->settings().get().pinSecret);
+    if (kept) {
+      EXPECT_EQ(iniValue("ID", "Secret"), model->settings().get().pinSecret);
+    }
     welcome();
     say("ID 123456789 600");
     auto sent = lines();
