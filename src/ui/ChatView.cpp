@@ -65,18 +65,21 @@ size_t droppedOldest(const std::deque<Shown>& shown, const std::vector<T>& items
 
 }  // namespace
 
-ChatView::ChatView(QString other) : other_(std::move(other)) {
+ChatView::ChatView(QString other, QString notePrefix)
+    : other_(std::move(other)), notePrefix_(std::move(notePrefix)) {
   // Dropped lines must not live on in an undo history.
   document()->setUndoRedoEnabled(false);
 }
 
 void ChatView::showNotes(const std::vector<std::string>& notes) {
+  follow(notes_, 0, notes, [](const std::string& note) -> const std::string& { return note; },
+         [&](const std::string& note) { writeNote(int(notes_.items.size()), inOneBlock(note)); });
+}
+
+void ChatView::writeNote(int at, const QString& text) {
   QTextCharFormat grey;
   grey.setForeground(QColor("#6b6f76"));
-  follow(notes_, 0, notes, [](const std::string& note) -> const std::string& { return note; },
-         [&](const std::string& note) {
-           newBlock(int(notes_.items.size()), paragraph(Qt::AlignHCenter)).insertText(inOneBlock(note), grey);
-         });
+  newBlock(at, paragraph(Qt::AlignHCenter)).insertText(text, grey);
 }
 
 void ChatView::showChat(const std::vector<ChatLine>& lines) {
@@ -84,9 +87,11 @@ void ChatView::showChat(const std::vector<ChatLine>& lines) {
   bold.setFontWeight(QFont::Bold);
   follow(chat_, int(notes_.items.size()), lines, [](const ChatLine& line) -> const std::string& { return line.id; },
          [&](const ChatLine& line) {
+           QString text = inOneBlock(line.text);
+           if (!line.fromMe && !notePrefix_.isEmpty() && text.startsWith(notePrefix_)) return writeNote(blocks(), text);
            QTextCursor at = newBlock(blocks(), paragraph(Qt::AlignLeft));
            at.insertText(line.fromMe ? QString("You:") : other_, bold);
-           at.insertText(" " + inOneBlock(line.text), plain);
+           at.insertText(" " + text, plain);
          });
 }
 

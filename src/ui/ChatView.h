@@ -1,6 +1,8 @@
 #pragma once
 // A session's talk as the chat windows show it: the notices, centred and
-// grey, then the chat lines, each after "You:" or the partner's label. It
+// grey, then the chat lines, each after "You:" or the partner's label (a
+// session that keeps its notices among the lines marks them with a prefix,
+// and those read as notices too, where they came). It
 // follows the session's capped lists: a change appends the new paragraphs
 // and drops from the front those the list let go, so a line costs as much
 // in a full chat as in an empty one. Texts go in as they are, never read as
@@ -19,7 +21,7 @@ namespace plimo::ui {
 
 class ChatView final : public QTextBrowser {
  public:
-  explicit ChatView(QString other);
+  explicit ChatView(QString other, QString notePrefix = {});
 
   void showNotes(const std::vector<std::string>& notes);
   void showChat(const std::vector<ChatLine>& lines);
@@ -40,11 +42,14 @@ class ChatView final : public QTextBrowser {
 
   template <typename T, typename Key, typename Write>
   void follow(Section& section, int firstBlock, const std::vector<T>& items, Key key, Write write);
+  // A notice's paragraph, centred and grey, before block `at`.
+  void writeNote(int at, const QString& text);
   void dropBlocks(int first, int count);
   QTextCursor newBlock(int at, const QTextBlockFormat& format);
   int blocks() const { return int(notes_.items.size() + chat_.items.size()); }
 
   QString other_;
+  QString notePrefix_;
   Section notes_;  // keyed by the notices themselves
   Section chat_;   // keyed by the lines' IDs
 };

@@ -16,7 +16,8 @@ HostChat::HostChat(HostSession& session) : session_(session) {
   setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
   resize(352, 476);
   auto* layout = new QVBoxLayout(this);
-  lines_ = new ui::ChatView("Helper:");
+  // The session's own notices come among the lines, marked as its notes are.
+  lines_ = new ui::ChatView("Helper:", QString::fromUtf8("\u24D8 "));
   lines_->setObjectName("chatLines");
   layout->addWidget(lines_, 1);
   auto* row = new QHBoxLayout;

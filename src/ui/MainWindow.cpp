@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -14,6 +15,7 @@
 
 #include "app/AppModel.h"
 #include "core/PlimoID.h"
+#include "ui/ConnectionTestWindow.h"
 #include "ui/Widgets.h"
 
 namespace plimo {
@@ -28,9 +30,17 @@ void bringUp(QWidget* window) {
   window->activateWindow();
 }
 
+QLabel* problemLabel(const char* name, const QString& text) {
+  QLabel* label = ui::plainLabel(text);
+  label->setObjectName(name);
+  label->setWordWrap(true);
+  label->setStyleSheet("color: #d93025;");
+  return label;
+}
+
 }  // namespace
 
-MainWindow::MainWindow(AppModel& model, QWidget* settings, QWidget* help, QWidget* connectionTest)
+MainWindow::MainWindow(AppModel& model, QWidget* settings, QWidget* help, ConnectionTestWindow* connectionTest)
     : model_(model) {
   setObjectName("main");
   setWindowTitle("Plimo");
@@ -40,7 +50,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* settings, QWidget* help, QWidge
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest) {
+void MainWindow::build(QWidget* settings, QWidget* help, ConnectionTestWindow* connectionTest) {
   QMenu* plimo = menuBar()->addMenu("&Plimo");
   plimo->addAction("Settings...", QKeySequence::Preferences, [settings] { bringUp(settings); });
   plimo->addAction("Quit", QKeySequence::Quit, [this] { close(); });
@@ -71,6 +81,14 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
   choose->addWidget(server_, 1);
   choose->addWidget(use);
   layout->addWidget(serverRow_);
+  noScreen_ = problemLabel("noScreen",
+                           "Plimo cannot share the screen of this PC: it needs an X11 session (a Wayland-only "
+                           "session cannot be shared). Log in to an X11 session, then start Plimo again.");
+  noControl_ = problemLabel("noControl",
+                            "A helper cannot use the mouse and keyboard of this PC, only watch: the X display has no "
+                            "XTEST extension. Use an X server that offers XTEST (Xorg does), then start Plimo again.");
+  layout->addWidget(noScreen_);
+  layout->addWidget(noControl_);
   auto chooseServer = [this] { model_.chooseServer(server_->text().toStdString()); };
   connect(use, &QPushButton::clicked, chooseServer);
   connect(server_, &QLineEdit::returnPressed, chooseServer);
@@ -103,6 +121,13 @@ void MainWindow::build(QWidget* settings, QWidget* help, QWidget* connectionTest
   sessionDetail_ = ui::plainLabel();
   sessionDetail_->setWordWrap(true);
   layout->addWidget(sessionDetail_);
+  whyNot_ = new QPushButton("Why didn't it connect?");
+  whyNot_->setObjectName("whyNot");
+  layout->addWidget(whyNot_, 0, Qt::AlignLeft);
+  connect(whyNot_, &QPushButton::clicked, [connectionTest] {
+    bringUp(connectionTest);
+    connectionTest->run();
+  });
   auto* checkRow = new QHBoxLayout;
   checkRow->addWidget(ui::plainLabel("Check number"));
   check_ = ui::bigLabel("", 16);
@@ -154,6 +179,9 @@ void MainWindow::watch() {
     sessionTitle_->setText(ui::text(model_.sessions().sessionTitle().get()));
     sessionDetail_->setText(ui::text(model_.sessions().sessionDetail().get()));
     check_->setText(ui::text(model_.sessions().checkNumber().get()));
+    whyNot_->setVisible(model_.sessions().sessionLight().get() == AppModel::Light::red);
+    noScreen_->setVisible(!model_.canRecordScreen().get());
+    noControl_->setVisible(!model_.canControl().get());
     keepID_->setChecked(model_.keepID());
     unattended_->setChecked(model_.unattended());
     connectText();
@@ -174,7 +202,15 @@ void MainWindow::watch() {
   watching_.push_back(model_.sessions().connecting().observe(any));
   watching_.push_back(model_.settings().observe(any));
   watching_.push_back(model_.unattendedValue().observe(any));
+  watching_.push_back(model_.canRecordScreen().observe(any));
+  watching_.push_back(model_.canControl().observe(any));
   watching_.push_back(model_.recent().observe([this](const auto&) { showRecent(); }));
+}
+
+bool MainWindow::event(QEvent* event) {
+  // A session logged in anew or an X server changed meanwhile.
+  if (event->type() == QEvent::WindowActivate) model_.refreshPermissions();
+  return QMainWindow::event(event);
 }
 
 void MainWindow::showRecent() {

@@ -1,8 +1,10 @@
 #pragma once
 // The main window: this PC's ID, the server's state, the partner field with
-// Connect/Disconnect, the session's state and check number, the recent
-// partners, and the keep-ID and unattended switches. Everything shown is
-// the model's; every action is a model call.
+// Connect/Disconnect, the session's state and check number (and, when it
+// failed, the way to the connection test), the recent partners, the
+// keep-ID and unattended switches, and what this PC lacks to be shared or
+// controlled, looked at again whenever the window comes to the front.
+// Everything shown is the model's; every action is a model call.
 //
 // Owner: the windowed program. Main thread only.
 
@@ -21,22 +23,27 @@ class QWidget;
 namespace plimo {
 
 class AppModel;
+class ConnectionTestWindow;
 namespace ui {
 class Light;
 }
 
 class MainWindow final : public QMainWindow {
  public:
-  // `settings`, `help` and `connectionTest` are opened from the menus.
-  MainWindow(AppModel& model, QWidget* settings, QWidget* help, QWidget* connectionTest);
+  // `settings`, `help` and `connectionTest` are opened from the menus; the
+  // connection test also from a failed session.
+  MainWindow(AppModel& model, QWidget* settings, QWidget* help, ConnectionTestWindow* connectionTest);
   ~MainWindow() override;
 
   QLineEdit* partnerField() const { return partner_; }
   QPushButton* connectButton() const { return connect_; }
   QListWidget* recentList() const { return recent_; }
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
-  void build(QWidget* settings, QWidget* help, QWidget* connectionTest);
+  void build(QWidget* settings, QWidget* help, ConnectionTestWindow* connectionTest);
   void watch();
   void showRecent();
   void recentMenu(const QPoint& at);
@@ -54,6 +61,9 @@ class MainWindow final : public QMainWindow {
   QLabel* sessionTitle_;
   QLabel* sessionDetail_;
   QLabel* check_;
+  QPushButton* whyNot_;
+  QLabel* noScreen_;
+  QLabel* noControl_;
   QListWidget* recent_;
   QCheckBox* keepID_;
   QCheckBox* unattended_;

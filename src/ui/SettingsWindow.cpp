@@ -6,10 +6,12 @@
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/AppModel.h"
+#include "core/PlimoID.h"
 #include "ui/Widgets.h"
 
 namespace plimo {
@@ -28,6 +30,29 @@ SettingsWindow::SettingsWindow(AppModel& model) : model_(model) {
   port_ = field("UDP port");
   port_->setValidator(new QIntValidator(1, 65535, port_));
   tcpPorts_ = field("TCP ports");
+  test_ = new QPushButton("Test server");
+  test_->setObjectName("testServer");
+  testAnswer_ = ui::plainLabel();
+  testAnswer_->setObjectName("serverAnswer");
+  testAnswer_->setWordWrap(true);
+  auto* testRow = new QHBoxLayout;
+  testRow->addWidget(test_);
+  testRow->addWidget(testAnswer_, 1);
+  form->addRow("", testRow);
+  connect(test_, &QPushButton::clicked, [this] { testServer(); });
+  fingerprint_ = ui::plainLabel();
+  fingerprint_->setObjectName("serverKey");
+  fingerprint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  auto* forget = new QPushButton("Forget key...");
+  forget->setObjectName("forgetKey");
+  auto* keyRow = new QHBoxLayout;
+  keyRow->addWidget(fingerprint_, 1);
+  keyRow->addWidget(forget);
+  form->addRow("Server key", keyRow);
+  connect(forget, &QPushButton::clicked, [this] { forgetServerKey(); });
+  idState_ = ui::plainLabel();
+  idState_->setObjectName("idState");
+  form->addRow("This PC's ID", idState_);
   name_ = field("Your name");
   company_ = field("Company");
   email_ = field("E-mail");
@@ -43,9 +68,11 @@ SettingsWindow::SettingsWindow(AppModel& model) : model_(model) {
     if (!file.isEmpty()) picture_->setText(file);
   });
   hideWallpaper_ = new QCheckBox("Hide the wallpaper of the PC I help");
-  helperCtrl_ = new QCheckBox("A helper's Ctrl key is Ctrl here (Command on a Mac helper)");
+  // A helper's Ctrl is played as Ctrl here whatever Mac/HelperCtrlAsCommand
+  // says, so that key has no switch.
+  superAsCtrl_ = new QCheckBox("Send my Super key as Ctrl");
   form->addRow(hideWallpaper_);
-  form->addRow(helperCtrl_);
+  form->addRow(superAsCtrl_);
   layout->addLayout(form);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -60,8 +87,13 @@ SettingsWindow::SettingsWindow(AppModel& model) : model_(model) {
     save();
     close();
   });
-  resize(480, 0);
+  resize(520, 0);
   load();
+  showLink();
+  auto any = [this](const auto&) { showLink(); };
+  watching_.push_back(model_.link().relayFingerprint().observe(any));
+  watching_.push_back(model_.link().idPinned().observe(any));
+  watching_.push_back(model_.link().myID().observe(any));
 }
 
 void SettingsWindow::showEvent(QShowEvent* event) {
@@ -80,7 +112,38 @@ void SettingsWindow::load() {
   phone_->setText(ui::text(s.profilePhone));
   picture_->setText(ui::text(s.profilePicture));
   hideWallpaper_->setChecked(s.hideWallpaper);
-  helperCtrl_->setChecked(s.helperCtrlAsCommand);
+  superAsCtrl_->setChecked(s.commandAsControl);
+}
+
+void SettingsWindow::showLink() {
+  fingerprint_->setText(ui::text(model_.link().relayFingerprint().get()));
+  const std::string& id = model_.link().myID().get();
+  idState_->setText(id == "0" ? "none yet"
+                              : ui::text(formatPlimoID(id)) + (model_.link().idPinned().get() ? ", kept" : ", not kept"));
+}
+
+void SettingsWindow::testServer() {
+  if (!model_.link().client()) return;  // nothing to test: no server set
+  test_->setEnabled(false);
+  testAnswer_->setText("Testing...");
+  model_.testServer(guard_.weakly<bool, const std::string&>([](SettingsWindow& self, bool, const std::string& text) {
+    self.testAnswer_->setText(ui::text(text));
+    self.test_->setEnabled(true);
+  }));
+}
+
+void SettingsWindow::forgetServerKey() {
+  QMessageBox box(QMessageBox::Warning, "Forget the server key?",
+                  "Plimo then takes whatever key the server at " + ui::text(model_.serverAddress()) +
+                      " shows next as its own, without comparing it with the key it knows now. Do this only when "
+                      "you know that the server was reinstalled or got a new key: otherwise another computer may "
+                      "be posing as your server.",
+                  QMessageBox::Cancel, this);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* forget = box.addButton("Forget key", QMessageBox::DestructiveRole);
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.exec();
+  if (box.clickedButton() == forget) model_.forgetServerKey();
 }
 
 void SettingsWindow::save() {
@@ -96,7 +159,7 @@ void SettingsWindow::save() {
   s.profilePhone = phone_->text().trimmed().toStdString();
   s.profilePicture = picture_->text().trimmed().toStdString();
   s.hideWallpaper = hideWallpaper_->isChecked();
-  s.helperCtrlAsCommand = helperCtrl_->isChecked();
+  s.commandAsControl = superAsCtrl_->isChecked();
   model_.saveSettings(s);
 }
 

@@ -98,9 +98,9 @@ struct OutsideText : testkit::LinkFixture {
     model->saveSettings(settings);
     system.systemInfo.osName = hostile;
     QWidget none;
-    MainWindow main(*model, &none, &none, &none);
-    SettingsWindow settingsWindow(*model);
     ConnectionTestWindow test(*model);
+    MainWindow main(*model, &none, &none, &test);
+    SettingsWindow settingsWindow(*model);
     QTest::mouseClick(test.findChild<QPushButton*>(), Qt::LeftButton);
     for (int i = 0; i < 60 && test.report() == "Testing..."; ++i) loop.advance(1);
     ReportWindow report;

@@ -285,7 +285,8 @@ TEST_F(MainWindowTest, AnIDTypedWithSpacesAndHyphensConnects) {
   welcome();
   lines();
   say("ID 555000111");
-  QWidget settings, help, test;
+  QWidget settings, help;
+  ConnectionTestWindow test(*model);
   MainWindow window(*model, &settings, &help, &test);
   window.show();
   QTest::keyClicks(window.partnerField(), "123 456-789");
