@@ -109,10 +109,10 @@ void AppModel::refreshPermissions() {
 }
 
 void AppModel::setUnattended(bool on) {
+  if (on && !keepID()) keepIDForUnattended();
   prefs_.setUnattended(on);
   link_->setUnattended(on);
   log(on ? "Unattended access turned on" : "Unattended access turned off");
-  if (on && !keepID()) keepIDForUnattended();
 }
 
 void AppModel::setKeepID(bool on) {

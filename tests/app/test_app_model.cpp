@@ -124,8 +124,9 @@ TEST_F(ModelFixture, LogIsPrivate) {
 TEST_F(ModelFixture, UnwritableSettingsAreLoggedAndTheModelGoesOn) {
   std::filesystem::create_directory(dir / "Plimo.ini");  // no file can replace a folder
   auto model = make();
-  model->setUnattended(true);
+  // In this order each is one write: unattended access keeps the ID too.
   model->setKeepID(true);
+  model->setUnattended(true);
   EXPECT_TRUE(model->unattended());
   EXPECT_TRUE(model->keepID());
   const std::string failure = "Could not save " + (dir / "Plimo.ini").string() + ": Is a directory";
