@@ -134,12 +134,13 @@ void SettingsWindow::testServer() {
 
 void SettingsWindow::forgetServerKey() {
   QMessageBox box(QMessageBox::Warning, "Forget the server key?",
-                  "Plimo then takes whatever key the server at " + ui::text(model_.serverAddress()) +
-                      " shows next as its own, without comparing it with the key it knows now. Do this only when "
-                      "you know that the server was reinstalled or got a new key: otherwise another computer may "
-                      "be posing as your server.",
-                  QMessageBox::Cancel, this);
+                  "Forget the key of the server at " + ui::text(model_.serverAddress()) + "?", QMessageBox::Cancel,
+                  this);
   box.setTextFormat(Qt::PlainText);
+  box.setInformativeText(
+      "Plimo then takes whatever key this server shows next as its own, without comparing it with the key it "
+      "knows now. Do this only when you know that the server was reinstalled or got a new key: otherwise another "
+      "computer may be posing as your server.");
   QPushButton* forget = box.addButton("Forget key", QMessageBox::DestructiveRole);
   box.setDefaultButton(QMessageBox::Cancel);
   box.exec();
