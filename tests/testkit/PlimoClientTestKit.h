@@ -1,7 +1,7 @@
 #pragma once
 // What tests read inside a PlimoClient beyond its read-only view (the server
-// and partner sessions' own state), and the two things they set by hand. The
-// product reaches the link through PlimoClient.h alone.
+// and partner sessions' own state and their parts'), and the two things they
+// set by hand. The product reaches the link through PlimoClient.h alone.
 
 #include <memory>
 #include <optional>

@@ -30,6 +30,7 @@ class PlimoClient::HolePunch {
   void countOpened() { ++opened_; }
   // The partner answered on `path` (an empty IP: through the server).
   void locked(const Address& path);
+  // The session ended or gave way, or the link stops.
   void stop();
 
   const std::optional<Attempt>& lastAttempt() const { return lastAttempt_; }

@@ -33,8 +33,6 @@ class PlimoClient::PartnerKeys {
   void renew();
 
  private:
-  friend class testkit::PlimoClientTestKit;
-
   PlimoClient& link_;
   EcdhKey key_;
   // Partner keys already met with key_ (a takeover keeps it): the same pair

@@ -57,9 +57,7 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
   checkNumber_ = std::move(meeting->checkNumber);
   partnerID_ = words[kPeerID];
 
-  // Relaying offered: '-' none (older server), 'U' the partner reaches the
-  // server over UDP, 'T' over the TCP fallback.
-  char relay = '-';
+  char relay = '-';  // as HolePunch::plan takes it
   if (words.size() > kPeerRelay && (words[kPeerRelay] == "U" || words[kPeerRelay] == "T")) relay = words[kPeerRelay][0];
   viaRelay_ = false;
   holePunch_.plan(partnerID_, Address{words[kPeerPublicIP], portOf(words[kPeerPublicPort])},

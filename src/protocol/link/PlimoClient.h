@@ -12,11 +12,12 @@
 //
 // Owners see operations, events and a read-only view. Inside, the link owns
 // the UDP socket both halves send through, and the two halves:
-// ServerSession (ServerSession.h: the server's address, handshake, text
-// commands; its ServerTransport, UDP or TCP, its Registration and its
-// RelayTest) and PartnerSession (PartnerSession.h: rendezvous, the locked
-// path, the partner channel, control lines; its HolePunch). PlimoClient.cpp
-// holds the life cycle, the tick and the dispatch of incoming packets.
+// ServerSession (ServerSession.h: the secure server session and its text
+// commands; its parts ServerAddress, ServerTransport for UDP or TCP,
+// ServerHandshake, Registration and RelayTest) and PartnerSession
+// (PartnerSession.h: rendezvous, the locked path, the partner channel,
+// control lines; its parts HolePunch and PartnerKeys). PlimoClient.cpp holds
+// the life cycle, the tick and the dispatch of incoming packets.
 
 #include <cstdint>
 #include <memory>

@@ -32,8 +32,6 @@ class PlimoClient::ServerAddress {
   std::string text() const;  // "203.0.113.5:47800", or "(not resolved)"
 
  private:
-  friend class testkit::PlimoClientTestKit;
-
   static constexpr double resolveRetry = 10.0;  // seconds
 
   void resolved(std::optional<std::string> ip);

@@ -22,8 +22,8 @@
 
 #include "protocol/link/PlimoClient.h"
 #include "protocol/link/Registration.h"
-#include "protocol/link/ServerAddress.h"
 #include "protocol/link/RelayTest.h"
+#include "protocol/link/ServerAddress.h"
 #include "protocol/link/ServerHandshake.h"
 #include "protocol/link/ServerTransport.h"
 #include "protocol/wire/LinkLimits.h"
