@@ -19,7 +19,7 @@ class ViewerWindows {
   struct Facts {
     std::string partnerName;  // from the recent list; empty when unknown
     bool viaRelay = false;    // the partner path goes through the server
-    bool superAsControl = true;  // the helper's Super key is sent as Ctrl
+    bool superAsControl = false;  // the helper's Super key is sent as Ctrl, not as Super
   };
 
   virtual ~ViewerWindows() = default;
