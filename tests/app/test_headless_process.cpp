@@ -139,7 +139,8 @@ TEST(HeadlessProcess, OptionsThatEndAtOnceAndRefusals) {
       {{"--keep-id", "yes"}, 2, "", "--keep-id takes on or off"},
       {{"--keep-id", "off", "--unattended", "on"}, 2, "", "unattended access needs the ID kept"},
       {{"extra"}, 2, "", "unexpected argument extra"},
-      {{}, 2, "", "plimo: the windows need a display (DISPLAY or WAYLAND_DISPLAY); plimo --headless runs without one\n"},
+      {{}, 2, "",
+       "plimo: the windows need a display (DISPLAY or WAYLAND_DISPLAY); plimo --headless runs without one\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0]);
