@@ -16,8 +16,10 @@ namespace {
 
 // The statistics line's period.
 constexpr double kStatsPeriod = 10.0;
-// A frame not acknowledged this long is given up: a complete picture
-// replaces it, so a stalled transfer never freezes the screen.
+// A frame not acknowledged this long after its last chunk first went out is
+// given up: a complete picture replaces it, so a stalled transfer never
+// freezes the screen. Counted from the start, a complete picture larger
+// than a slow link carries in that time would be given up over and over.
 constexpr double kFrameTimeout = 2.0;
 constexpr double kSendPeriod = 0.01;
 // Frames in flight with the windowed transfer: enough to cover a relayed
@@ -155,7 +157,8 @@ void HostPictures::tryCapture(bool fromAck) {
   if (paused_) return;
   const double now = loop_.now();
   if (now - lastCapture_ < rate_.frameGap()) return;
-  if (!frames_.frames().empty() && now - frames_.frames().front().started > kFrameTimeout) {
+  const TxFrame* oldest = frames_.frames().empty() ? nullptr : &frames_.frames().front();
+  if (oldest && oldest->sentWhole && now - *oldest->sentWhole > kFrameTimeout) {
     frames_.clear();
     wantFull_ = true;
     if (!fromAck) rate_.due(false);

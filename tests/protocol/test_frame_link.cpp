@@ -190,5 +190,31 @@ TEST(FrameLink, SingleFrameReceiverDropsAbandonedFrames) {
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(delivered[i], expected[i]) << "delivery " << i;
 }
 
+// A complete picture that a slow link takes longer than the host's 2 s limit
+// to carry is late only from when its last chunk first went out: counted
+// from its start, it would be given up and sent again without end. Chunks
+// asked for again do not move that moment.
+TEST(FrameLink, AFrameIsLateOnlyFromWhenItWasWhollySent) {
+  ManualLoop loop;
+  FrameWindowSender sender(loop);
+  sender.start(Bytes(1200 * 1000, 0x55));
+  for (int step = 0; step < 24; ++step) {
+    EXPECT_EQ(sender.nextPackets(40).size(), 40u);
+    loop.advance(0.1);
+  }
+  EXPECT_FALSE(sender.frames().front().sentWhole) << "still being sent after 2.4 s";
+  EXPECT_EQ(sender.nextPackets(40).size(), 40u);
+  const double whole = loop.now();
+  EXPECT_EQ(sender.frames().front().sentWhole, std::optional<double>(whole));
+  Bytes nack{0x83};
+  appendLE<uint32_t>(nack, sender.frames().front().id);
+  appendLE<uint16_t>(nack, 1);
+  appendLE<uint16_t>(nack, 7);
+  sender.handleNack(nack);
+  loop.advance(0.5);
+  EXPECT_EQ(sender.nextPackets(40).size(), 1u);
+  EXPECT_EQ(sender.frames().front().sentWhole, std::optional<double>(whole));
+}
+
 }  // namespace
 }  // namespace plimo

@@ -54,6 +54,7 @@ std::vector<Bytes> FrameWindowSender::nextPackets(size_t budget) {
     while (!f.queue.empty() && out.size() < budget) {
       add(f, f.queue.front());
       f.queue.pop_front();
+      if (f.queue.empty() && !f.sentWhole) f.sentWhole = now;
     }
     if (out.size() >= budget) break;
   }

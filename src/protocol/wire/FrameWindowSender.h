@@ -29,6 +29,9 @@ struct TxFrame {
   std::deque<uint16_t> queue;  // indices waiting to be sent, in sending order
   double started = 0.0;        // uptime at start()
   double lastSend = 0.0;       // uptime of the last transmission, 0 before the first
+  // Uptime when every chunk had gone out once: a frame is late only from
+  // then on, however long a slow link takes to carry it.
+  std::optional<double> sentWhole;
 };
 
 class FrameWindowSender {
