@@ -1,5 +1,5 @@
-// Text lines from the server: the routing of every reply, and the errors
-// that no part of the session takes.
+// Text lines with the server: the routing of every reply, the errors that
+// no part of the session takes, and HELLO.
 #include "core/Text.h"
 #include "protocol/link/PartnerSession.h"
 #include "protocol/link/ServerSession.h"
