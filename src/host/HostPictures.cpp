@@ -43,6 +43,7 @@ HostPictures::HostPictures(EventLoop& loop, PlatformFactory& platform, InputInje
       if (auto self = weak.lock()) {
         self->log("capture stopped: " + reason);
         self->problem_ = "Sharing the screen stopped (" + reason + ").";
+        self->events_.onShareFailed(self->problem_, "Sharing the screen stopped on the helped PC (" + reason + ").");
       }
     });
   };
@@ -86,6 +87,8 @@ void HostPictures::showMonitor(size_t index) {
 void HostPictures::share(std::optional<Display> display) {
   if (!display) {
     problem_ = "No screen found to share.";
+    log("no screen found to share");
+    events_.onShareFailed(problem_, "The helped PC has no screen to share.");
     return;
   }
   injector_.setScreen(display->bounds);

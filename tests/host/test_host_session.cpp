@@ -411,33 +411,56 @@ TEST(HostSession, PointerStaysOnTheSharedScreenAndUnknownButtonsAreIgnored) {
   EXPECT_EQ(rig.platform.input->events, (std::vector<std::string>{"move 1920,1023", "move 3199,1023"}));
 }
 
-TEST(HostSession, NoScreenIsToldAndMessagesStillAnswered) {
-  HostRig rig;
-  rig.platform.screens = {};
-  rig.make();
-  rig.allow();
-  EXPECT_EQ(rig.session->captureProblem(), "No screen found to share.");
-  rig.post(3, bytesOf({1, 0, 0, 0}));
-  rig.loop.advance(0.1);
-  EXPECT_EQ(rig.messagesOf(6).size(), 1u);
-}
-
-TEST(HostSession, CaptureThatFailsOrStopsIsToldToBothPeople) {
-  HostRig rig;
-  rig.make();
-  rig.loop.advance(0.01);
-  rig.platform.screen->failNext = Failure(Failure::Kind::noServer, "The X display cannot be reached");
-  rig.allow();
-  EXPECT_NE(rig.session->captureProblem().find("Wayland-only"), std::string::npos);
-  EXPECT_TRUE(rig.logged("[host] capture failed: The X display cannot be reached"));
-  ASSERT_EQ(rig.chatTexts().size(), 1u);
-  EXPECT_EQ(rig.chatTexts()[0].rfind("This PC does not allow screen sharing for Plimo yet.", 0), 0u);
-  ASSERT_EQ(rig.session->chat().size(), 1u);
-  EXPECT_EQ(rig.session->chat()[0].text.rfind("\u24D8 ", 0), 0u);
-
-  rig.platform.screen->die("the X display closed the connection");
-  rig.loop.advance(0.01);
-  EXPECT_EQ(rig.session->captureProblem(), "Sharing the screen stopped (the X display closed the connection).");
+// No screen, a capture that fails to start and one that stops later: the
+// person here gets the problem and a notice, the helper a chat text instead
+// of a picture that never comes, and the log says why; requests are still
+// answered.
+TEST(HostSession, AScreenThatCannotBeSharedIsToldToBothPeopleAndLogged) {
+  auto noScreens = [](HostRig& r) { r.platform.screens = {}; };
+  auto failStart = [](HostRig& r) {
+    r.platform.screen->failNext = Failure(Failure::Kind::noServer, "The X display cannot be reached");
+  };
+  auto stopLater = [](HostRig& r) { r.platform.screen->die("the X display closed the connection"); };
+  struct Case {
+    const char* name;
+    std::function<void(HostRig&)> beforeMake, beforeAllow, afterAllow;
+    std::string problem, log, helper;
+  } cases[] = {
+      {"no screen", noScreens, nullptr, nullptr, "No screen found to share.", "[host] no screen found to share",
+       "The helped PC has no screen to share."},
+      {"capture fails", nullptr, failStart, nullptr,
+       "Plimo cannot share the screen of this PC yet (The X display cannot be reached). Log in to an X11 session "
+       "(a Wayland-only session cannot be shared), then start Plimo again.",
+       "[host] capture failed: The X display cannot be reached",
+       "This PC does not allow screen sharing for Plimo yet. The person at the PC must log in to an X11 session (a "
+       "Wayland-only session cannot be shared), then start Plimo again."},
+      {"capture stops", nullptr, nullptr, stopLater,
+       "Sharing the screen stopped (the X display closed the connection).",
+       "[host] capture stopped: the X display closed the connection",
+       "Sharing the screen stopped on the helped PC (the X display closed the connection)."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostRig rig;
+    if (c.beforeMake) c.beforeMake(rig);
+    rig.make();
+    rig.loop.advance(0.01);
+    if (c.beforeAllow) c.beforeAllow(rig);
+    rig.allow();
+    if (c.afterAllow) {
+      EXPECT_EQ(rig.session->captureProblem(), "");
+      c.afterAllow(rig);
+    }
+    rig.loop.advance(0.1);
+    EXPECT_EQ(rig.session->captureProblem(), c.problem);
+    EXPECT_TRUE(rig.logged(c.log));
+    EXPECT_EQ(rig.chatTexts(), std::vector<std::string>{c.helper});
+    ASSERT_EQ(rig.session->chat().size(), 1u);
+    EXPECT_EQ(rig.session->chat()[0].text, "\u24D8 " + c.problem);
+    rig.post(3, bytesOf({1, 0, 0, 0}));
+    rig.loop.advance(0.1);
+    EXPECT_EQ(rig.messagesOf(6).size(), 1u);
+  }
 }
 
 TEST(HostSession, ControlWithoutXTestIsNotedInTheChat) {
