@@ -45,7 +45,11 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
   check_ = ui::plainLabel("Ask them to check that their screen shows check number " +
                           ui::text(session_.checkNumber()));
   check_->setObjectName("waitingCheck");
-  for (auto* label : {waitingTitle_, check_}) {
+  partnerSaid_ = ui::plainLabel();
+  partnerSaid_->setObjectName("waitingPartnerSaid");
+  partnerSaid_->setWordWrap(true);
+  partnerSaid_->setMaximumWidth(640);
+  for (auto* label : {waitingTitle_, check_, partnerSaid_}) {
     label->setAlignment(Qt::AlignCenter);
     column->addWidget(label);
   }
@@ -78,6 +82,7 @@ ViewerOverlays::ViewerOverlays(EventLoop& loop, ViewerSession& session, QGridLay
   auto waiting = [this](const auto&) { showWaiting(); };
   watching_.push_back(session_.mode().observe(waiting));
   watching_.push_back(session_.gotFirstFrame().observe(waiting));
+  watching_.push_back(session_.chat().observe(waiting));
   watching_.push_back(session_.secureDesktop().observe([this](bool on) { banner_->setVisible(on); }));
   watching_.push_back(session_.rendering().observe([this](const auto&) {
     showRendering();
@@ -112,6 +117,10 @@ void ViewerOverlays::showWaiting() {
                          : asking ? "Waiting for the other person to allow the session..."
                                   : "Waiting for the first picture...");
   check_->setVisible(first);
+  const auto& chat = session_.chat().get();
+  const auto said = std::find_if(chat.rbegin(), chat.rend(), [](const ChatLine& line) { return !line.fromMe; });
+  partnerSaid_->setVisible(first && said != chat.rend());
+  if (said != chat.rend()) partnerSaid_->setText("The other PC says: " + ui::text(said->text));
   waiting_->setVisible(first || mode == SessionMode::paused);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // What lies over the helper's picture: the notice until the first picture
-// (with the check number to compare) or while paused, the secure-screen banner, the
+// (with the check number to compare, and the helped PC's newest chat line,
+// which says why when its screen cannot be shared) or while paused, the secure-screen banner, the
 // rendering badge and the live badge (path, round trip once the helper's
 // input has timed one, pictures a second, how they are drawn). None of them
 // takes the mouse: clicks reach the picture.
@@ -44,7 +45,7 @@ class ViewerOverlays {
   ViewerSession& session_;
   const bool viaRelay_;
   QWidget* waiting_;
-  QLabel *waitingTitle_, *check_, *banner_, *rendering_, *live_;
+  QLabel *waitingTitle_, *check_, *partnerSaid_, *banner_, *rendering_, *live_;
   int lastShown_ = 0;
   int perSecond_ = 0;
   Timer liveTimer_;

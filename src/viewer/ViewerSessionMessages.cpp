@@ -33,7 +33,12 @@ void ViewerSession::receive(ByteView packet) {
 void ViewerSession::handleMessage(const ChannelMsg& msg) {
   switch (msg.kind) {
     case MsgKind::chat:
-      if (auto text = parts_.whole(msg)) chat_.received(utf8Lossy(toString(*text)), loop_.wallNow());
+      if (auto text = parts_.whole(msg)) {
+        std::string line = utf8Lossy(toString(*text));
+        // Before any picture, the helped PC's words are most likely why none came.
+        if (!gotFirstFrame().get()) log("no picture yet; the helped PC says: " + line);
+        chat_.received(std::move(line), loop_.wallNow());
+      }
       break;
     case MsgKind::unused2:
     case MsgKind::unused14: (void)parts_.whole(msg); break;

@@ -114,6 +114,7 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
     const char* waiting;  // nullptr: no overlay
     bool banner;
     const char* rendering;  // nullptr: no badge
+    const char* said = nullptr;  // the helped PC's words over the waiting picture
   };
   const Step steps[] = {
       {"at the start", [] {}, "Waiting for permission", "Waiting for the other person to allow the session...",
@@ -137,6 +138,10 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
        "Waiting for the first picture...", false, "Software rendering"},
       {"a mode this PC does not know", [&] { status(7, 1, 0); }, "Waiting for permission · admin windows available",
        "Waiting for the first picture...", false, "Software rendering"},
+      {"the helped PC says why no picture comes",
+       [&] { rig.message(1, toBytes("The helped PC has no screen to share.\x1b[2J<b>")); },
+       "Waiting for permission · admin windows available", "Waiting for the first picture...", false,
+       "Software rendering", "The other PC says: The helped PC has no screen to share.\x1b[2J<b>"},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.name);
@@ -147,6 +152,11 @@ TEST_F(ViewerWindowTest, TitleStatusOverlayBannerAndBadgesFollowTheSession) {
       EXPECT_EQ(text("waitingTitle"), s.waiting);
     }
     EXPECT_EQ(shown("waitingCheck"), !rig.session->gotFirstFrame().get());
+    EXPECT_EQ(shown("waitingPartnerSaid"), s.said != nullptr);
+    if (s.said) {
+      EXPECT_EQ(text("waitingPartnerSaid"), s.said);
+      shoot(*window, "viewer-partner-says");
+    }
     EXPECT_EQ(shown("secureBanner"), s.banner);
     EXPECT_EQ(shown("renderingBadge"), s.rendering != nullptr);
     if (s.rendering) {
