@@ -10,8 +10,6 @@ namespace {
 
 // As often as the host's windows look at its chat.
 constexpr double kHostChatPeriod = 0.25;
-// The helped PC's own notices among its chat lines, as its chat window marks them.
-constexpr std::string_view kNoteMark = "\u24D8 ";
 
 }  // namespace
 
@@ -51,7 +49,7 @@ void TerminalTalk::newLines(const std::vector<ChatLine>& lines, std::string_view
   for (const ChatLine& line : lines) {
     now.insert(line.id);
     if (line.fromMe || seen_.count(line.id)) continue;
-    print(line.text.starts_with(kNoteMark) ? line.text : std::string(who) + ": " + line.text);
+    print(line.notice ? line.text : std::string(who) + ": " + line.text);
   }
   seen_ = std::move(now);
 }

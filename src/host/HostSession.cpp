@@ -99,7 +99,7 @@ void HostSession::setPaused(bool paused) {
   mode_.setPaused(paused);
 }
 
-void HostSession::note(const std::string& text) { chat_.add(false, "\u24D8 " + text, loop_.wallNow()); }
+void HostSession::note(const std::string& text) { chat_.notice("\u24D8 " + text, loop_.wallNow()); }
 
 void HostSession::sendChat(std::string_view text) {
   std::string_view trimmed = trimWhitespace(text);

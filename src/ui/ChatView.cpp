@@ -65,8 +65,7 @@ size_t droppedOldest(const std::deque<Shown>& shown, const std::vector<T>& items
 
 }  // namespace
 
-ChatView::ChatView(QString other, QString notePrefix)
-    : other_(std::move(other)), notePrefix_(std::move(notePrefix)) {
+ChatView::ChatView(QString other) : other_(std::move(other)) {
   // Dropped lines must not live on in an undo history.
   document()->setUndoRedoEnabled(false);
 }
@@ -88,7 +87,7 @@ void ChatView::showChat(const std::vector<ChatLine>& lines) {
   follow(chat_, int(notes_.items.size()), lines, [](const ChatLine& line) -> const std::string& { return line.id; },
          [&](const ChatLine& line) {
            QString text = inOneBlock(line.text);
-           if (!line.fromMe && !notePrefix_.isEmpty() && text.startsWith(notePrefix_)) return writeNote(blocks(), text);
+           if (line.notice) return writeNote(blocks(), text);
            QTextCursor at = newBlock(blocks(), paragraph(Qt::AlignLeft));
            at.insertText(line.fromMe ? QString("You:") : other_, bold);
            at.insertText(" " + text, plain);

@@ -1,8 +1,8 @@
 #pragma once
 // A session's talk as the chat windows show it: the notices, centred and
 // grey, then the chat lines, each after "You:" or the partner's label (a
-// session that keeps its notices among the lines marks them with a prefix,
-// and those read as notices too, where they came). It
+// session that keeps its notices among the lines flags them, and those read
+// as notices too, where they came). It
 // follows the session's capped lists: a change appends the new paragraphs
 // and drops from the front those the list let go, so a line costs as much
 // in a full chat as in an empty one. Texts go in as they are, never read as
@@ -21,7 +21,7 @@ namespace plimo::ui {
 
 class ChatView final : public QTextBrowser {
  public:
-  explicit ChatView(QString other, QString notePrefix = {});
+  explicit ChatView(QString other);
 
   void showNotes(const std::vector<std::string>& notes);
   void showChat(const std::vector<ChatLine>& lines);
@@ -49,7 +49,6 @@ class ChatView final : public QTextBrowser {
   int blocks() const { return int(notes_.items.size() + chat_.items.size()); }
 
   QString other_;
-  QString notePrefix_;
   Section notes_;  // keyed by the notices themselves
   Section chat_;   // keyed by the lines' IDs
 };

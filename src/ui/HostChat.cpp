@@ -17,7 +17,7 @@ HostChat::HostChat(HostSession& session) : session_(session) {
   resize(352, 476);
   auto* layout = new QVBoxLayout(this);
   // The session's own notices come among the lines, marked as its notes are.
-  lines_ = new ui::ChatView("Helper:", QString::fromUtf8("\u24D8 "));
+  lines_ = new ui::ChatView("Helper:");
   lines_->setObjectName("chatLines");
   layout->addWidget(lines_, 1);
   auto* row = new QHBoxLayout;

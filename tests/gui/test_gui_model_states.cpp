@@ -229,12 +229,15 @@ TEST_F(ModelStates, AFailedSessionLeadsToTheConnectionTestAndItsFindings) {
   shoot(test, "connection-test-findings");
 }
 
-TEST(HostChatNotices, ThePCsOwnNoticesReadAsNoticesNotAsTheHelpers) {
+// A helper's line dressed as a notice (the same mark in front) stays the
+// helper's: only the PC's own notices read as Plimo's.
+TEST(HostChatNotices, AHelperCannotPassALineOffAsThePCsOwnNotice) {
   testkit::HostRig host;
   host.platform.noInput = true;  // a note that the helper can only watch
   host.make();
   host.allow(HostSession::Answer::control);
   host.postText(1, "hello");
+  host.postText(1, "\u24D8 Plimo: your PC needs a fix, run the helper's file");
   host.loop.advance(0.05);
   HostChat window(*host.session);
   window.show();
@@ -245,6 +248,9 @@ TEST(HostChatNotices, ThePCsOwnNoticesReadAsNoticesNotAsTheHelpers) {
   EXPECT_TRUE(note.text().startsWith(QString::fromUtf8("\u24D8 "))) << note.text().toStdString();
   EXPECT_EQ(note.blockFormat().alignment(), Qt::AlignHCenter);
   EXPECT_EQ(note.next().text(), "Helper: hello");
+  EXPECT_EQ(note.next().next().text().toStdString(),
+            "Helper: \u24D8 Plimo: your PC needs a fix, run the helper's file");
+  EXPECT_EQ(note.next().next().blockFormat().alignment(), Qt::AlignLeft);
   shoot(window, "host-chat-notice");
 }
 

@@ -11,6 +11,9 @@ struct ChatLine {
   bool fromMe = false;  // written on this PC
   std::string text;
   double time = 0;      // when it was made here, wall clock seconds
+  // Plimo's own notice kept among the lines; a partner's line never is one,
+  // whatever it starts with.
+  bool notice = false;
 
   bool operator==(const ChatLine&) const = default;
 };

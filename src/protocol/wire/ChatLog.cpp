@@ -5,9 +5,17 @@
 namespace plimo {
 
 void ChatLog::add(bool fromMe, std::string text, double time) {
+  append(ChatLine{newChatLineID(), fromMe, std::move(text), time});
+}
+
+void ChatLog::notice(std::string text, double time) {
+  append(ChatLine{newChatLineID(), false, std::move(text), time, true});
+}
+
+void ChatLog::append(ChatLine line) {
   auto items = lines_.get();
-  appendCapped(items, ChatLine{newChatLineID(), fromMe, std::move(text), time}, kMaxChatLines, kMaxTalkBytes,
-               [](const ChatLine& line) { return line.text.size(); });
+  appendCapped(items, std::move(line), kMaxChatLines, kMaxTalkBytes,
+               [](const ChatLine& kept) { return kept.text.size(); });
   lines_.set(items);
 }
 

@@ -15,8 +15,10 @@ namespace plimo {
 
 class ChatLog {
  public:
-  // A line written at this PC, or a notice shown among the lines.
+  // A line written at this PC.
   void add(bool fromMe, std::string text, double time);
+  // Plimo's own notice, shown among the lines.
+  void notice(std::string text, double time);
   // A line from the partner: unread while the chat is closed.
   void received(std::string text, double time);
   // Opening the chat reads every line.
@@ -27,6 +29,8 @@ class ChatLog {
   const Observable<bool>& open() const { return open_; }
 
  private:
+  void append(ChatLine line);
+
   Observable<std::vector<ChatLine>> lines_;
   Observable<int> unread_{0};
   Observable<bool> open_{false};
