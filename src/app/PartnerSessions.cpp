@@ -81,6 +81,11 @@ void PartnerSessions::startHost(const std::shared_ptr<PlimoClient>& client) {
   HostSession::Events events;
   events.onLog = log_;
   events.onAllowed = guard_.weakly([](PartnerSessions& s) { s.hostAllowed(); });
+  events.onCaptureProblem = [this](const std::string& problem) {
+    showHostDetail();
+    if (windows_ && hostSession_ && hostSession_->phase() == HostSession::Phase::running)
+      windows_->setMainMinimised(problem.empty());
+  };
   events.excludedWindows = [this] { return windows_ ? windows_->excludedWindowIDs() : std::vector<uint32_t>{}; };
   events.onAskConsent = [this](HostSession& asking, HostSession::AnswerFn answer) {
     if (!consentGate_.mayAsk(asking.partnerID(), loop_.now())) {
@@ -98,16 +103,27 @@ void PartnerSessions::startHost(const std::shared_ptr<PlimoClient>& client) {
 
 void PartnerSessions::hostAllowed() {
   if (!hostSession_) return;
-  sessionLight_.set(Light::green);
   sessionTitle_.set("Being helped by " + hostSession_->helperTitle());
-  sessionDetail_.set(hostSession_->mode() == SessionMode::control
-                         ? "Your helper may use this PC. Pause or Stop in the bar at the top of the screen."
-                         : "Your helper can see your screen. Stop it in the bar at the top of the screen.");
+  showHostDetail();
   checkNumber_.set(hostSession_->checkNumber());
   log_(sessionTitle_.get());
   if (!windows_) return;
   windows_->showRunning(*hostSession_, [client = client_] { disconnect(client); });
-  windows_->minimiseMain();
+  windows_->setMainMinimised(true);
+}
+
+// A screen that cannot be shared is said here too: the person would otherwise
+// find it only as a notice in a chat they may never open.
+void PartnerSessions::showHostDetail() {
+  if (!hostSession_) return;
+  const std::string& problem = hostSession_->captureProblem();
+  sessionLight_.set(problem.empty() ? Light::green : Light::amber);
+  if (!problem.empty())
+    sessionDetail_.set(problem);
+  else if (hostSession_->mode() == SessionMode::control)
+    sessionDetail_.set("Your helper may use this PC. Pause or Stop in the bar at the top of the screen.");
+  else
+    sessionDetail_.set("Your helper can see your screen. Stop it in the bar at the top of the screen.");
 }
 
 void PartnerSessions::startViewer(const std::shared_ptr<PlimoClient>& client) {

@@ -72,6 +72,7 @@ class PartnerSessions {
 
   void startHost(const std::shared_ptr<PlimoClient>& client);
   void hostAllowed();
+  void showHostDetail();
   void startViewer(const std::shared_ptr<PlimoClient>& client);
 
   EventLoop& loop_;

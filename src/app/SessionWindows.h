@@ -25,8 +25,9 @@ class SessionWindows {
   // Closes every window of the session (the consent panel too); called
   // before the session goes.
   virtual void closeAll() = 0;
-  // The main window makes way once a helper is in.
-  virtual void minimiseMain() = 0;
+  // The main window makes way once a helper is in, and comes back when the
+  // screen cannot be shared, to say why.
+  virtual void setMainMinimised(bool minimised) = 0;
 };
 
 }  // namespace plimo

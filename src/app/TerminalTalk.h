@@ -32,7 +32,7 @@ class TerminalTalk final : public SessionWindows, public ViewerWindows {
   void showRunning(HostSession& session, std::function<void()> stop) override;
   std::vector<uint32_t> excludedWindowIDs() const override { return {}; }
   void closeAll() override;
-  void minimiseMain() override {}
+  void setMainMinimised(bool) override {}
 
   // This PC helps another.
   ScreenDisplay& showViewer(ViewerSession& session, const Facts& facts, std::function<void()> disconnect) override;

@@ -43,7 +43,7 @@ HostPictures::HostPictures(EventLoop& loop, PlatformFactory& platform, InputInje
       if (auto self = weak.lock()) {
         self->log("capture stopped: " + reason);
         self->problem_ = "Sharing the screen stopped (" + reason + ").";
-        self->events_.onShareFailed(self->problem_, "Sharing the screen stopped on the helped PC (" + reason + ").");
+        self->events_.onProblem(self->problem_, "Sharing the screen stopped on the helped PC (" + reason + ").");
       }
     });
   };
@@ -88,7 +88,7 @@ void HostPictures::share(std::optional<Display> display) {
   if (!display) {
     problem_ = "No screen found to share.";
     log("no screen found to share");
-    events_.onShareFailed(problem_, "The helped PC has no screen to share.");
+    events_.onProblem(problem_, "The helped PC has no screen to share.");
     return;
   }
   injector_.setScreen(display->bounds);
@@ -98,13 +98,16 @@ void HostPictures::share(std::optional<Display> display) {
     problem_ = "Plimo cannot share the screen of this PC yet (" + failure.text() +
                "). Log in to an X11 session (a Wayland-only session cannot be shared), then start Plimo again.";
     log("capture failed: " + failure.text());
-    events_.onShareFailed(problem_, "This PC does not allow screen sharing for Plimo yet. The person at the PC must "
+    events_.onProblem(problem_, "This PC does not allow screen sharing for Plimo yet. The person at the PC must "
                                     "log in to an X11 session (a Wayland-only session cannot be shared), then start "
                                     "Plimo again.");
     return;
   }
   injector_.setPictureSize(capturer_->slot.size());
-  problem_.clear();
+  if (!problem_.empty()) {
+    problem_.clear();
+    events_.onProblem("", "");
+  }
   wantFull_ = true;
 }
 

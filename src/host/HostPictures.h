@@ -35,8 +35,9 @@ class HostPictures {
     std::function<void(ByteView)> send;
     std::function<void(const std::string&)> log;
     // The screen cannot be shared, or no longer: what to tell the person here
-    // and the helper, who would otherwise wait for a picture without end.
-    std::function<void(const std::string& here, const std::string& helper)> onShareFailed;
+    // and the helper, who would otherwise wait for a picture without end;
+    // both empty when it can be shared again.
+    std::function<void(const std::string& here, const std::string& helper)> onProblem;
     // The windows the capture leaves out, asked at each capture start.
     std::function<std::vector<uint32_t>()> excludedWindows;
   };

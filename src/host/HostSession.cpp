@@ -40,8 +40,9 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
       pictures_(loop, platform, input_.injector(),
                 {[this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); },
                  [this](const std::string& here, const std::string& helper) {
-                   note(here);
-                   channel_.postText(1, helper);
+                   if (!here.empty()) note(here);
+                   if (!helper.empty()) channel_.postText(MsgKind::chat, helper);
+                   if (events_.onCaptureProblem) events_.onCaptureProblem(here);
                  },
                  events_.excludedWindows}),
       sound_(loop, platform, [this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); }),

@@ -77,6 +77,9 @@ class HostSession : public SessionDataReceiver {
     std::function<void(HostSession&, AnswerFn)> onAskConsent;
     // Once, when consent is given.
     std::function<void()> onAllowed;
+    // The screen cannot be shared (what to show the person here), or can
+    // again (empty).
+    std::function<void(const std::string&)> onCaptureProblem;
     // One line for the application log ("[host] ..." ).
     std::function<void(const std::string&)> onLog;
     // The windows the capture leaves out, asked at each capture start.

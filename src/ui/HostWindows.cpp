@@ -76,8 +76,12 @@ void HostWindows::closeAll() {
   session_ = nullptr;
 }
 
-void HostWindows::minimiseMain() {
-  if (main_) main_->showMinimized();
+void HostWindows::setMainMinimised(bool minimised) {
+  if (!main_) return;
+  if (minimised) return main_->showMinimized();
+  main_->showNormal();
+  main_->raise();
+  main_->activateWindow();
 }
 
 }  // namespace plimo

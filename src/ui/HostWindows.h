@@ -41,7 +41,7 @@ class HostWindows final : public SessionWindows {
   void showRunning(HostSession& session, std::function<void()> stop) override;
   std::vector<uint32_t> excludedWindowIDs() const override;
   void closeAll() override;
-  void minimiseMain() override;
+  void setMainMinimised(bool minimised) override;
 
   ConsentPanel* consent() const { return consent_.get(); }
   HostBar* bar() const { return bar_.get(); }

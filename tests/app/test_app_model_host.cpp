@@ -75,6 +75,22 @@ TEST_F(HostFixture, AHelperIsAskedAboutThenLetInWithTheTextsOfThisPC) {
   EXPECT_EQ(platform.screen->starts, 1);
 }
 
+// The person here learns it in the main window, not only in a chat they may
+// never open; a screen shared again brings the usual text back.
+TEST_F(HostFixture, AScreenThatCannotBeSharedIsSaidInTheMainWindow) {
+  registered();
+  FakePartner bob;
+  arrives(bob, "Bob");
+  loop.advance(2.0);
+  ASSERT_EQ(questions.size(), 1u);
+  platform.screen->failNext = Failure(Failure::Kind::noServer, "The X display cannot be reached");
+  questions[0].answer(Answer::control);
+  EXPECT_EQ(model->sessions().sessionLight().get(), Light::amber);
+  EXPECT_EQ(model->sessions().sessionDetail().get(), model->sessions().hostSession()->captureProblem());
+  EXPECT_NE(model->sessions().sessionDetail().get().find("cannot share the screen"), std::string::npos);
+  EXPECT_TRUE(logged("[host] capture failed: The X display cannot be reached"));
+}
+
 TEST_F(HostFixture, UnattendedAccessLetsTheHelperInWithoutAQuestion) {
   registered("[Relay]\nHost=relay.example\n[Session]\nUnattended=1\n");
   FakePartner bob;
