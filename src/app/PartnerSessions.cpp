@@ -32,6 +32,7 @@ void PartnerSessions::connectingTo(const std::string& digits) {
   sessionTitle_.set("Connecting to " + formatPlimoID(digits) + "...");
   sessionDetail_.set("Setting up the encrypted direct link");
   checkNumber_.set("--- ---");
+  keyFingerprints_.set("");
 }
 
 void PartnerSessions::connected(const std::shared_ptr<PlimoClient>& client) {
@@ -55,6 +56,8 @@ void PartnerSessions::connected(const std::shared_ptr<PlimoClient>& client) {
     sessionLight_.set(Light::amber);
   }
   checkNumber_.set(client->checkNumber());
+  const PlimoClient::KeyFingerprints& keys = client->keyFingerprints();
+  keyFingerprints_.set("This PC's key: " + keys.own + "\nThe partner's key: " + keys.partner);
   if (client->state() == PlimoClient::State::connected)
     client->sendPeer("MSG Hello from " + formatPlimoID(client->myID()), client->peer());
   log_(sessionTitle_.get() + " (" + sessionDetail_.get() + " Check number " + checkNumber_.get() + ")");
@@ -153,6 +156,7 @@ void PartnerSessions::ended(Light light, const std::string& title, const std::st
   sessionTitle_.set(title);
   sessionDetail_.set(detail);
   checkNumber_.set("--- ---");
+  keyFingerprints_.set("");
 }
 
 void PartnerSessions::endSessionWindow() {

@@ -40,6 +40,9 @@ class PartnerSessions {
   const Observable<std::string>& sessionTitle() const { return sessionTitle_; }
   const Observable<std::string>& sessionDetail() const { return sessionDetail_; }
   const Observable<std::string>& checkNumber() const { return checkNumber_; }
+  // Both session keys' whole fingerprints, for the session details; empty
+  // without a session.
+  const Observable<std::string>& keyFingerprints() const { return keyFingerprints_; }
   const Observable<bool>& connecting() const { return connecting_; }
 
   // Puts the consent question to the person at this PC: windows, a
@@ -84,6 +87,7 @@ class PartnerSessions {
   Observable<std::string> sessionTitle_{"No active session"};
   Observable<std::string> sessionDetail_{"Sessions are encrypted end to end with AES-256"};
   Observable<std::string> checkNumber_{"--- ---"};
+  Observable<std::string> keyFingerprints_;
   Observable<bool> connecting_{false};
   PlatformFactory* platform_ = nullptr;
   ConsentAsk ask_;

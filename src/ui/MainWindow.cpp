@@ -134,6 +134,13 @@ void MainWindow::build(QWidget* settings, QWidget* help, ConnectionTestWindow* c
   check_->setObjectName("checkNumber");
   checkRow->addWidget(check_, 1);
   layout->addLayout(checkRow);
+  // Selectable, so that both people can read them out or paste them.
+  fingerprints_ = ui::plainLabel();
+  fingerprints_->setObjectName("keyFingerprints");
+  fingerprints_->setWordWrap(true);
+  fingerprints_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  fingerprints_->setStyleSheet("color: #606060; font-family: monospace;");
+  layout->addWidget(fingerprints_);
 
   layout->addWidget(ui::plainLabel("Recent"));
   recent_ = new QListWidget;
@@ -179,6 +186,8 @@ void MainWindow::watch() {
     sessionTitle_->setText(ui::text(model_.sessions().sessionTitle().get()));
     sessionDetail_->setText(ui::text(model_.sessions().sessionDetail().get()));
     check_->setText(ui::text(model_.sessions().checkNumber().get()));
+    fingerprints_->setText(ui::text(model_.sessions().keyFingerprints().get()));
+    fingerprints_->setVisible(!model_.sessions().keyFingerprints().get().empty());
     whyNot_->setVisible(model_.sessions().sessionLight().get() == AppModel::Light::red);
     noScreen_->setVisible(!model_.canRecordScreen().get());
     noControl_->setVisible(!model_.canControl().get());
@@ -199,6 +208,7 @@ void MainWindow::watch() {
   watching_.push_back(model_.sessions().sessionTitle().observe(any));
   watching_.push_back(model_.sessions().sessionDetail().observe(any));
   watching_.push_back(model_.sessions().checkNumber().observe(any));
+  watching_.push_back(model_.sessions().keyFingerprints().observe(any));
   watching_.push_back(model_.sessions().connecting().observe(any));
   watching_.push_back(model_.settings().observe(any));
   watching_.push_back(model_.unattendedValue().observe(any));

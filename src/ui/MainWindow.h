@@ -61,6 +61,7 @@ class MainWindow final : public QMainWindow {
   QLabel* sessionTitle_;
   QLabel* sessionDetail_;
   QLabel* check_;
+  QLabel* fingerprints_;
   QPushButton* whyNot_;
   QLabel* noScreen_;
   QLabel* noControl_;

@@ -63,6 +63,10 @@ TEST_F(HostFixture, AHelperIsAskedAboutThenLetInWithTheTextsOfThisPC) {
   EXPECT_EQ(model->sessions().sessionLight().get(), Light::amber);
   EXPECT_EQ(model->sessions().sessionTitle().get(), "Connected to 987 654 321");
   EXPECT_EQ(model->sessions().sessionDetail().get(), "Bob wants to help this PC. Direct link, AES-256 encrypted.");
+  const Bytes ownKey = PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey();
+  EXPECT_EQ(model->sessions().keyFingerprints().get(),
+            "This PC's key: " + PlimoCrypto::keyFingerprint(ownKey, 32) +
+                "\nThe partner's key: " + PlimoCrypto::keyFingerprint(bob.key.publicKey(), 32));
   EXPECT_TRUE(questions.empty());
   loop.advance(2.0);
   ASSERT_EQ(questions.size(), 1u);

@@ -150,6 +150,13 @@ TEST(ClientsInProcess, PartnersConnectDirectlyAndTheSessionIsRecordedOnce) {
   ASSERT_TRUE(p.connect());
   EXPECT_FALSE(p.viewer.client->viaRelay());
   EXPECT_EQ(p.viewer.client->checkNumber(), p.host.client->checkNumber());
+  // Whole fingerprints, each side's own key the other's partner key.
+  const auto& viewerKeys = p.viewer.client->keyFingerprints();
+  const auto& hostKeys = p.host.client->keyFingerprints();
+  EXPECT_EQ(viewerKeys.own.size(), 16 * 4 + 15u) << viewerKeys.own;
+  EXPECT_NE(viewerKeys.own, viewerKeys.partner);
+  EXPECT_EQ(viewerKeys.own, hostKeys.partner);
+  EXPECT_EQ(viewerKeys.partner, hostKeys.own);
   p.exchange();
   EXPECT_EQ(p.host.data, std::vector<Bytes>{Bytes({0x81, 1, 2})});
   EXPECT_EQ(p.viewer.data, std::vector<Bytes>{Bytes({0x82, 3})});
@@ -162,6 +169,7 @@ TEST(ClientsInProcess, PartnersConnectDirectlyAndTheSessionIsRecordedOnce) {
   p.viewer.client->disconnect();
   p.net.loop.advance(1);
   EXPECT_EQ(p.host.disconnects, 1);
+  EXPECT_EQ(p.viewer.client->keyFingerprints().own, "");
   EXPECT_EQ(p.net.store().usageCount(), 1);
   ASSERT_TRUE(p.net.store().usage(1)->seconds);
   EXPECT_NEAR(double(*p.net.store().usage(1)->seconds), 30, 1);

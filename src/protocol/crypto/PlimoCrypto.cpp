@@ -61,12 +61,13 @@ std::optional<Bytes> fromHex(std::string_view text) {
   return out;
 }
 
-std::string keyFingerprint(ByteView key) {
+std::string keyFingerprint(ByteView key, size_t bytes) {
   if (key.empty()) return "(none)";
   Bytes digest = sha256(key);
-  std::string digits = hex(ByteView(digest).first(8));
-  return digits.substr(0, 4) + " " + digits.substr(4, 4) + " " + digits.substr(8, 4) + " " +
-         digits.substr(12, 4);
+  const std::string digits = hex(ByteView(digest).first(std::min(bytes, digest.size())));
+  std::string out;
+  for (size_t i = 0; i < digits.size(); i += 4) out += (out.empty() ? "" : " ") + digits.substr(i, 4);
+  return out;
 }
 
 Bytes randomBytes(size_t count) {

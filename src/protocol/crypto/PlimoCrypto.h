@@ -37,8 +37,9 @@ std::optional<Bytes> fromHex(std::string_view text);
 
 // The short form a server key is shown under: the first 8 bytes of its
 // SHA-256 as four groups of four hex digits ("1A2B 3C4D 5E6F 7081"), or
-// "(none)" for no key.
-std::string keyFingerprint(ByteView key);
+// "(none)" for no key. `bytes` up to 32 shows more of the digest, up to all
+// of it for people who compare whole fingerprints.
+std::string keyFingerprint(ByteView key, size_t bytes = 8);
 
 // `count` bytes from OpenSSL's CSPRNG. Aborts if the generator fails: a
 // predictable "random" key would be worse than stopping.

@@ -34,7 +34,8 @@ std::optional<PlimoClient::PartnerKeys::Meeting> PlimoClient::PartnerKeys::meet(
   }
   met_.push_back(*key);
   return Meeting{SecureChannel::toPartner(PlimoCrypto::derivePeerKeys(secret, key_.publicKey(), *key)),
-                 PlimoCrypto::checkNumber(key_.publicKey(), *key)};
+                 PlimoCrypto::checkNumber(key_.publicKey(), *key),
+                 {PlimoCrypto::keyFingerprint(key_.publicKey(), 32), PlimoCrypto::keyFingerprint(*key, 32)}};
 }
 
 void PlimoClient::PartnerKeys::renew() {

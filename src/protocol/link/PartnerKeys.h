@@ -20,6 +20,7 @@ class PlimoClient::PartnerKeys {
   struct Meeting {
     std::shared_ptr<SecureChannel> channel;  // end to end
     std::string checkNumber;  // the number both people compare
+    KeyFingerprints fingerprints;
   };
 
   explicit PartnerKeys(PlimoClient& link);

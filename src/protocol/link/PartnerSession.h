@@ -54,6 +54,7 @@ class PlimoClient::PartnerSession {
   const std::string& partnerID() const { return partnerID_; }
   const std::string& partnerName() const { return partnerName_; }
   const std::string& checkNumber() const { return checkNumber_; }
+  const KeyFingerprints& keyFingerprints() const { return fingerprints_; }
   bool initiator() const { return initiator_; }
   bool viaRelay() const { return viaRelay_; }
   const Address& peer() const { return peer_; }
@@ -97,6 +98,7 @@ class PlimoClient::PartnerSession {
   std::string partnerID_;
   std::string partnerName_;
   std::string checkNumber_;  // empty without a partner
+  KeyFingerprints fingerprints_;  // as checkNumber_
   HolePunch holePunch_;
   Address peer_;
   bool viaRelay_ = false;

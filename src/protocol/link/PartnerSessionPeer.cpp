@@ -131,6 +131,7 @@ void PlimoClient::PartnerSession::endSession(bool notifyPeer) {
   viaRelay_ = false;
   peerChannel_.reset();
   checkNumber_.clear();
+  fingerprints_ = {};
   initiator_ = false;
   if (wasConnected) server_.sendLine("SESSION END");
   // Every session gets a fresh key; HELLO tells the server the new one.

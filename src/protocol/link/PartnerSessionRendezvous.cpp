@@ -55,6 +55,7 @@ void PlimoClient::PartnerSession::handlePeer(const std::vector<std::string>& wor
   if (!meeting) return failAttempt("The partner sent an invalid key.");
   peerChannel_ = std::move(meeting->channel);
   checkNumber_ = std::move(meeting->checkNumber);
+  fingerprints_ = std::move(meeting->fingerprints);
   partnerID_ = words[kPeerID];
 
   char relay = '-';  // as HolePunch::plan takes it
@@ -75,6 +76,7 @@ void PlimoClient::PartnerSession::takeOver() {
   pingTimer_.reset();
   peerChannel_.reset();
   checkNumber_.clear();
+  fingerprints_ = {};
   initiator_ = false;
   phase_ = Phase::idle;
   server_.sendLine("SESSION END");

@@ -114,6 +114,7 @@ uint16_t PlimoClient::localPort() const { return server_->localPort(); }
 const std::string& PlimoClient::partnerID() const { return partner_->partnerID(); }
 const std::string& PlimoClient::partnerName() const { return partner_->partnerName(); }
 const std::string& PlimoClient::checkNumber() const { return partner_->checkNumber(); }
+const PlimoClient::KeyFingerprints& PlimoClient::keyFingerprints() const { return partner_->keyFingerprints(); }
 bool PlimoClient::initiator() const { return partner_->initiator(); }
 bool PlimoClient::viaRelay() const { return partner_->viaRelay(); }
 const Address& PlimoClient::peer() const { return partner_->peer(); }

@@ -44,6 +44,12 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
  public:
   enum class State { offline, registered, punching, connected };
 
+  // The session keys' fingerprints (PlimoCrypto::keyFingerprint of all 32
+  // bytes): this PC's and the partner's.
+  struct KeyFingerprints {
+    std::string own, partner;
+  };
+
   // Diagnostics of the latest attempt to reach a partner, for the connection
   // report.
   struct Attempt {
@@ -129,6 +135,10 @@ class PlimoClient : public std::enable_shared_from_this<PlimoClient> {
   const std::string& partnerID() const;
   const std::string& partnerName() const;  // empty when the server sends none
   const std::string& checkNumber() const;  // the number both people compare
+  // Both session keys' whole fingerprints, for people who want more than the
+  // check number (a server could try many keys until one gives the same
+  // check number); empty without a partner.
+  const KeyFingerprints& keyFingerprints() const;
   bool initiator() const;  // this side asked for the partner (the viewer)
   bool viaRelay() const;  // the locked path goes through the server
   const Address& peer() const;  // the locked path; an empty IP means through the server
