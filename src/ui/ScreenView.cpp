@@ -27,7 +27,8 @@ QImage wrap(const uint8_t* data, int width, int height, qsizetype stride, Keep k
 }
 }  // namespace
 
-ScreenView::ScreenView(EventLoop& loop, QScrollArea& area) : loop_(loop), area_(area) {
+ScreenView::ScreenView(EventLoop& loop, QScrollArea& area)
+    : loop_(loop), area_(area), fit_([this](const QRect& fitted) { updateFitted(fitted); }) {
   setFocusPolicy(Qt::StrongFocus);
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -53,6 +54,8 @@ void ScreenView::show(const TileCanvas::Image& image) {
   canvas_ = image;
   video_ = QImage();
   setRemoteSize(image.width, image.height);
+  const TileCanvas::Area changed = same ? image.changed : TileCanvas::Area{0, 0, image.width, image.height};
+  fit_.changed(QRect(changed.x, changed.y, changed.width, changed.height));
   if (same) {
     updateRemote(image.changed);
   } else {
@@ -69,6 +72,7 @@ void ScreenView::show(PictureRef picture, int width, int height) {
   canvas_ = {};
   video_ = wrap(picture->pixels.data(), w, h, picture->stride, picture);
   setRemoteSize(w, h);
+  fit_.changed(QRect(0, 0, w, h));
   update();
 }
 
@@ -86,6 +90,14 @@ void ScreenView::updateRemote(const TileCanvas::Area& area) {
   // A pixel more on each side: smoothing blends each drawn pixel from its
   // neighbours in the picture.
   update(QRectF(d.x + area.x * sx, d.y + area.y * sy, area.width * sx, area.height * sy)
+             .toAlignedRect()
+             .adjusted(-1, -1, 1, 1));
+}
+
+void ScreenView::updateFitted(const QRect& fitted) {
+  ViewRect d = destination();
+  const double ratio = devicePixelRatioF();
+  update(QRectF(d.x + fitted.x() / ratio, d.y + fitted.y() / ratio, fitted.width() / ratio, fitted.height() / ratio)
              .toAlignedRect()
              .adjusted(-1, -1, 1, 1));
 }
@@ -133,8 +145,16 @@ void ScreenView::paintEvent(QPaintEvent*) {
                                        QImage::Format_RGB32)
                               : video_;
   if (d.empty() || image.isNull()) return;
+  const QRectF target(d.x, d.y, d.width, d.height);
+  if (!smoothing()) {
+    fit_.drop();
+  } else {
+    const double ratio = devicePixelRatioF();
+    const QSize size(qRound(d.width * ratio), qRound(d.height * ratio));
+    if (const QImage* fitted = fit_.fitted(image, size, !canvas)) return painter.drawImage(target, *fitted);
+  }
   painter.setRenderHint(QPainter::SmoothPixmapTransform, smoothing());
-  painter.drawImage(QRectF(d.x, d.y, d.width, d.height), image);
+  painter.drawImage(target, image);
 }
 
 std::optional<RemotePoint> ScreenView::map(QPointF at) const {

@@ -16,6 +16,7 @@
 #include <span>
 
 #include "core/EventLoop.h"
+#include "ui/SmoothFit.h"
 #include "viewer/ScreenDisplay.h"
 #include "viewer/ViewInput.h"
 
@@ -49,7 +50,8 @@ class ScreenView final : public QWidget, public ScreenDisplay {
   int remoteHeight() const { return remoteH_; }
   ViewRect destination() const;
   // Smoothing is used for this paint: fit, smooth on, and drawn more than 3 %
-  // smaller than the picture.
+  // smaller than the picture. The picture is then shrunk by area averaging,
+  // drawn with Qt's bilinear filter only until that is ready.
   bool smoothing() const;
   bool keyboardGrabbed() const { return grabbed_; }
 
@@ -72,6 +74,8 @@ class ScreenView final : public QWidget, public ScreenDisplay {
   void setRemoteSize(int width, int height);
   // Paints again the part of the view that shows `area` of the picture.
   void updateRemote(const TileCanvas::Area& area);
+  // Paints again the part of the view that shows `fitted` of the smoothed picture.
+  void updateFitted(const QRect& fitted);
   void placeInArea();
   std::optional<RemotePoint> map(QPointF at) const;
   void mouseButton(QMouseEvent* event, bool down);
@@ -88,6 +92,7 @@ class ScreenView final : public QWidget, public ScreenDisplay {
   int remoteW_ = 0, remoteH_ = 0;
   ViewScale scale_ = ViewScale::fit;
   bool smooth_ = true;
+  SmoothFit fit_;
   int panX_ = 0, panY_ = 0;
   Timer panTimer_;
   bool grabbed_ = false;
