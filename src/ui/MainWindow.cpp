@@ -119,6 +119,7 @@ void MainWindow::build(QWidget* settings, QWidget* help, ConnectionTestWindow* c
   sessionRow->addWidget(sessionTitle_, 1);
   layout->addLayout(sessionRow);
   sessionDetail_ = ui::plainLabel();
+  sessionDetail_->setObjectName("sessionDetail");
   sessionDetail_->setWordWrap(true);
   layout->addWidget(sessionDetail_);
   whyNot_ = new QPushButton("Why didn't it connect?");

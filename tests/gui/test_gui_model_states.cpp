@@ -21,6 +21,9 @@
 #include "app/ModelRig.h"
 #include "gui/Shots.h"
 #include "host/HostRig.h"
+#include "platform/fake/FakePlatform.h"
+#include "testkit/FakePartner.h"
+#include "testkit/PlimoClientTestKit.h"
 #include "protocol/crypto/PlimoCrypto.h"
 #include "ui/ConnectionTestWindow.h"
 #include "ui/HostChat.h"
@@ -184,6 +187,39 @@ TEST_F(ModelStates, TheMainWindowSaysWhatThisPCLacksWhenItComesToTheFront) {
     EXPECT_EQ(window.findChild<QLabel*>("noControl")->isVisibleTo(&window), !s.control);
     shoot(window, s.name);
   }
+}
+
+// A helper in, as the helped person sees it: the check number with both
+// keys' whole fingerprints, then a screen that cannot be shared said in the
+// session's own lines (not only in the chat).
+TEST_F(ModelStates, TheMainWindowShowsTheSessionKeysAndAScreenThatCannotBeShared) {
+  registered();
+  FakePlatform platform;
+  HostSession::AnswerFn answer;
+  model->sessions().setHost(platform, [&](HostSession&, HostSession::AnswerFn a) { answer = std::move(a); });
+  QWidget settings, help;
+  ConnectionTestWindow test(*model);
+  MainWindow window(*model, &settings, &help, &test);
+  window.show();
+  EXPECT_FALSE(window.findChild<QLabel*>("keyFingerprints")->isVisibleTo(&window));
+  testkit::FakePartner bob;
+  say(bob.peerLine(testkit::PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey(),
+                   " Bob U"));
+  testkit::UdpRecord::deliver(sockets.udp.back(), bob.seal("PUNCHACK"), bob.publicAddress);
+  loop.runPending();
+  const std::string keys = labelText(window, "keyFingerprints");
+  EXPECT_TRUE(window.findChild<QLabel*>("keyFingerprints")->isVisibleTo(&window));
+  EXPECT_NE(keys.find("The partner's key: " + PlimoCrypto::keyFingerprint(bob.key.publicKey(), 32)),
+            std::string::npos)
+      << keys;
+  shoot(window, "main-window-session-keys");
+
+  loop.advance(2.0);
+  ASSERT_TRUE(answer);
+  platform.screen->failNext = Failure(Failure::Kind::noServer, "The X display cannot be reached");
+  answer(HostSession::Answer::control);
+  EXPECT_EQ(labelText(window, "sessionDetail"), model->sessions().hostSession()->captureProblem());
+  shoot(window, "main-window-cannot-share");
 }
 
 // The findings as the plain report lists them, which the command line prints.
