@@ -41,8 +41,8 @@ void AppModel::runConnectionTest(std::function<void(const ConnectionReport::Resu
 void AppModel::scheduleReport(const std::string& path) {
   reportTimer_ = loop_.after(kReportDelay, guard_.weakly([path](AppModel& m) {
     m.runConnectionTest([&m, path](const ConnectionReport::Result& result) {
-      if (auto error = writeFileAtomically(path, result.text))
-        m.log("Could not write the connection report to " + path + ": " + error.message());
+      if (auto written = writeFileAtomically(path, result.text); !written)
+        m.log("Could not write the connection report to " + path + ": " + written.error());
       else
         m.log("Connection report written to " + path);
     });

@@ -106,7 +106,8 @@ Result<std::vector<std::string>> CommandLine::writeSwitches(IniFile& ini, AppSet
                                  : "Unattended access is off: the person at this PC is asked.");
   }
   if (unattendedNow != AppSettings::unattended(ini)) AppSettings::setUnattended(ini, unattendedNow);
-  if (auto failed = settings.save(ini)) return Failed{"Could not save " + ini.url().string() + ": " + failed.message()};
+  if (auto saved = settings.save(ini); !saved)
+    return Failed{"Could not save " + ini.url().string() + ": " + saved.error()};
   return said;
 }
 

@@ -58,8 +58,8 @@ void Preferences::saveRecent(std::vector<RecentPC> list) {
   saved(RecentPC::save(recent_.get(), ini_));
 }
 
-void Preferences::saved(std::error_code error) const {
-  if (error) log_("Could not save " + ini_.url().string() + ": " + error.message());
+void Preferences::saved(const Result<void>& result) const {
+  if (!result) log_("Could not save " + ini_.url().string() + ": " + result.error());
 }
 
 }  // namespace plimo

@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "core/Observable.h"
@@ -42,7 +41,7 @@ class Preferences {
 
  private:
   void saveRecent(std::vector<RecentPC> list);
-  void saved(std::error_code error) const;
+  void saved(const Result<void>& result) const;
 
   IniFile& ini_;
   std::function<void(const std::string&)> log_;

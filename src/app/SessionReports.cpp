@@ -137,7 +137,7 @@ bool SessionReports::handle(const std::string& line) {
       // Written once, not at every ask: a server sending many costs no disk writes.
       if (ini_.string("Reports", "Wanted", "") != "1") {
         ini_.set("Reports", "Wanted", "1");
-        if (auto error = ini_.save()) log("Could not save " + ini_.url().string() + ": " + error.message());
+        if (auto saved = ini_.save(); !saved) log("Could not save " + ini_.url().string() + ": " + saved.error());
       }
       queueAsk(std::move(*ask));
     }

@@ -49,7 +49,7 @@ AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaul
   return s;
 }
 
-std::error_code AppSettings::save(IniFile& ini) const {
+Result<void> AppSettings::save(IniFile& ini) const {
   // The key belongs to the server in the file: one pinned for a server given
   // on the command line must not replace it.
   bool otherServer = hostGiven == relayHost && !sameName(trimWhitespace(ini.string("Relay", "Host", "")), relayHost);

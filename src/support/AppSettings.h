@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 
+#include "core/Result.h"
 #include "protocol/wire/LinkLimits.h"
 
 namespace plimo {
@@ -51,7 +51,7 @@ struct AppSettings {
   static AppSettings load(const IniFile& ini, const UserDefaults& userDefaults, std::string_view fullUserName);
   // Writes every field load reads and saves the file; the error says why
   // the file could not be written.
-  [[nodiscard]] std::error_code save(IniFile& ini) const;
+  Result<void> save(IniFile& ini) const;
 
   // Keeps the ID from the next registration on, with a new secret (64 hex
   // digits), or forgets the secret and the kept ID.

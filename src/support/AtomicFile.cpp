@@ -6,15 +6,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace plimo {
 
-std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text) {
+Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view text) {
   auto lastError = [] { return std::error_code(errno, std::generic_category()); };
   // mkstemp makes the file 0600: Plimo.ini holds the ID secret.
   std::string temp = (path.parent_path() / (path.filename().string() + ".XXXXXX")).string();
   int fd = mkstemp(temp.data());
-  if (fd < 0) return lastError();
+  if (fd < 0) return Failed{lastError().message()};
   std::error_code error;
   size_t done = 0;
   while (done < text.size()) {
@@ -31,7 +32,7 @@ std::error_code writeFileAtomically(const std::filesystem::path& path, std::stri
   if (!error && ::rename(temp.c_str(), path.c_str()) != 0) error = lastError();
   if (error) {
     ::unlink(temp.c_str());
-    return error;
+    return Failed{error.message()};
   }
   // The rename itself must reach the disk too, or a crash may bring back the
   // old file.

@@ -4,13 +4,14 @@
 
 #include <filesystem>
 #include <string_view>
-#include <system_error>
+
+#include "core/Result.h"
 
 namespace plimo {
 
 // Writes `text` to a temporary file (mode 0600) beside `path`, flushes it to
 // the disk and renames it over `path`. On failure `path` is untouched and the
-// error says why.
-[[nodiscard]] std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text);
+// error says why, as the system does.
+Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace plimo

@@ -109,7 +109,7 @@ void IniFile::load() {
   sections_ = std::move(fresh);
 }
 
-std::error_code IniFile::save() {
+Result<void> IniFile::save() {
   std::string text;
   {
     std::lock_guard<std::mutex> guard(lock_);

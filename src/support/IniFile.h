@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "core/Result.h"
 #include "core/Text.h"
 
 namespace plimo {
@@ -38,7 +38,7 @@ class IniFile {
   void load();
   // Writes the whole file; on failure the file on disk is the old one and the
   // error says why.
-  [[nodiscard]] std::error_code save();
+  Result<void> save();
   std::string string(std::string_view section, std::string_view key, std::string_view fallback) const;
   int64_t integer(std::string_view section, std::string_view key, int64_t fallback) const;
   void set(std::string_view section, std::string_view key, std::string_view value);

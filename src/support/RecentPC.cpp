@@ -24,7 +24,7 @@ std::vector<RecentPC> RecentPC::load(const IniFile& ini) {
   return list;
 }
 
-std::error_code RecentPC::save(const std::vector<RecentPC>& list, IniFile& ini) {
+Result<void> RecentPC::save(const std::vector<RecentPC>& list, IniFile& ini) {
   for (const auto& key : ini.keys("Recent")) ini.remove("Recent", key);
   ini.set("Recent", "Count", std::to_string(list.size()));
   for (size_t i = 0; i < list.size(); ++i) {

@@ -2,8 +2,9 @@
 // The partners helped recently, newest first, kept in the Recent section.
 
 #include <string>
-#include <system_error>
 #include <vector>
+
+#include "core/Result.h"
 
 namespace plimo {
 
@@ -18,7 +19,7 @@ struct RecentPC {
   // Entries whose ID is not 9 digits, and repeated IDs, are dropped.
   static std::vector<RecentPC> load(const IniFile& ini);
   // Replaces the Recent section with the list and saves the file.
-  [[nodiscard]] static std::error_code save(const std::vector<RecentPC>& list, IniFile& ini);
+  static Result<void> save(const std::vector<RecentPC>& list, IniFile& ini);
 
   bool operator==(const RecentPC&) const = default;
 };

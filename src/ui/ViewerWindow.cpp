@@ -97,8 +97,8 @@ void ViewerWindow::setOptions(const ViewerOptions& next) {
   view_->setSmooth(options_.smooth);
   toolbar_->showOptions(options_);
   if (stored) {
-    if (auto error = options_.save(ini_); error && closing_.log)
-      closing_.log("Could not save the viewer options: " + error.message());
+    if (auto saved = options_.save(ini_); !saved && closing_.log)
+      closing_.log("Could not save the viewer options: " + saved.error());
   }
   followProportions();
 }

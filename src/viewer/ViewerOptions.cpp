@@ -13,7 +13,7 @@ ViewerOptions ViewerOptions::load(const IniFile& ini) {
   return o;
 }
 
-std::error_code ViewerOptions::save(IniFile& ini) const {
+Result<void> ViewerOptions::save(IniFile& ini) const {
   ini.set("Viewer", "Scale", scale == ViewScale::original ? "2" : smooth ? "0" : "1");
   ini.set("Mac", "KeepProportions", keepProportions ? "1" : "0");
   return ini.save();

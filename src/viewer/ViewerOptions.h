@@ -4,8 +4,7 @@
 // size; the key the Windows edition's viewer uses too) and [Mac]
 // KeepProportions (the window follows the remote screen's shape).
 
-#include <system_error>
-
+#include "core/Result.h"
 #include "viewer/ScreenGeometry.h"
 
 namespace plimo {
@@ -20,7 +19,7 @@ struct ViewerOptions {
 
   static ViewerOptions load(const IniFile& ini);
   // Writes both keys and saves the file.
-  [[nodiscard]] std::error_code save(IniFile& ini) const;
+  Result<void> save(IniFile& ini) const;
 
   bool operator==(const ViewerOptions&) const = default;
 };

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ini.load();
   const UserDefaults none;
   const AppSettings settings = AppSettings::load(ini, none, "Full Name");
-  check(!settings.save(ini));
+  check(settings.save(ini).ok());
   IniFile saved(path);
   saved.load();
   check(AppSettings::load(saved, none, "Full Name") == settings);
