@@ -47,6 +47,14 @@ struct HostFixture : LinkFixture {
     UdpRecord::deliver(sockets.udp.back(), p.seal("PUNCHACK"), p.publicAddress);
     loop.runPending();
   }
+  // This PC asks for `p`, and `p`'s punch answers.
+  void helps(FakePartner& p) {
+    model->setPartnerID(p.id);
+    model->connect();
+    say(p.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey()));
+    UdpRecord::deliver(sockets.udp.back(), p.seal("PUNCHACK"), p.publicAddress);
+    loop.runPending();
+  }
   bool logged(const std::string& line) {
     std::string text = readFile(model->logURL);
     return text.find(line) != std::string::npos;
@@ -111,11 +119,7 @@ TEST_F(HostFixture, UnattendedAccessLetsTheHelperInWithoutAQuestion) {
 TEST_F(HostFixture, HelpingAPartnerStartsTheViewerSessionWithItsTextsAndEndsWithTheLink) {
   registered();
   FakePartner alice;
-  model->setPartnerID(alice.id);
-  model->connect();
-  say(alice.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey()));
-  UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
-  loop.runPending();
+  helps(alice);
   ASSERT_TRUE(model->sessions().viewerSession());
   EXPECT_FALSE(model->sessions().hostSession());
   EXPECT_EQ(model->sessions().sessionLight().get(), Light::green);
@@ -239,11 +243,7 @@ TEST_F(HostFixture, ThePartnersChatReachesAHeadlessTerminalAsPlainText) {
   loop.runPending();
 
   FakePartner alice;
-  model->setPartnerID(alice.id);
-  model->connect();
-  say(alice.peerLine(PlimoClientTestKit(*AppModelTestKit{*model}.client()).peerKey().publicKey()));
-  UdpRecord::deliver(sockets.udp.back(), alice.seal("PUNCHACK"), alice.publicAddress);
-  loop.runPending();
+  helps(alice);
   ASSERT_TRUE(model->sessions().viewerSession());
   UdpRecord::deliver(sockets.udp.back(), alice.seal(chat), alice.publicAddress);
   loop.runPending();
