@@ -40,6 +40,7 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
       pictures_(loop, platform, input_.injector(),
                 {[this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); },
                  [this](const std::string& here, const std::string& helper) {
+                   if (phase_ == Phase::ended) return;  // a capture end that crossed the session's
                    if (!here.empty()) note(here);
                    if (!helper.empty()) channel_.postText(MsgKind::chat, helper);
                    if (events_.onCaptureProblem) events_.onCaptureProblem(here);
