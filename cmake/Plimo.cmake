@@ -55,8 +55,10 @@ function(plimo_test_settings name)
 endfunction()
 
 # TIMEOUT n: seconds each case may take (CTest's own limit otherwise).
+# SERIAL programs...: run alone, for cases that time the code under load of
+# their own making and must not share the machine with other tests.
 function(plimo_tests)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "LINK;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LINK;LABELS;SERIAL" ${ARGN})
   set(limit)
   if(ARG_TIMEOUT)
     set(limit TIMEOUT ${ARG_TIMEOUT})
@@ -75,7 +77,11 @@ function(plimo_tests)
     plimo_test_settings(${name})
     target_precompile_headers(${name} REUSE_FROM plimo_test_pch)
     target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}" ${limit})
+    set(serial)
+    if(name IN_LIST ARG_SERIAL)
+      set(serial RUN_SERIAL TRUE)
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}" ${limit} ${serial})
   endforeach()
 endfunction()
 
