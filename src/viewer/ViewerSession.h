@@ -81,6 +81,9 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   // Notices kept beside the chat (kMaxChatLines), each list within
   // kMaxTalkBytes of text; the oldest go first.
   static constexpr size_t kMaxNotes = 100;
+  // The helped PC's lines logged while no picture has come: enough to keep
+  // why, too few for a host chatting without end to fill the disk.
+  static constexpr int kMaxLoggedWaiting = 10;
 
   // `loop` and `platform` outlive the session. The start-up requests
   // (full picture, capabilities, sound, profile, wallpaper) go out at once.
@@ -159,6 +162,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   const LogFn log_;
   const Options options_;
   bool closed_ = false;
+  int loggedWaiting_ = 0;
 
   SentInput inputs_;
   MsgChannel channel_;

@@ -36,7 +36,10 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
       if (auto text = parts_.whole(msg)) {
         std::string line = utf8Lossy(toString(*text));
         // Before any picture, the helped PC's words are most likely why none came.
-        if (!gotFirstFrame().get()) log("no picture yet; the helped PC says: " + line);
+        if (!gotFirstFrame().get() && loggedWaiting_ < kMaxLoggedWaiting) {
+          ++loggedWaiting_;
+          log("no picture yet; the helped PC says: " + line);
+        }
         chat_.received(std::move(line), loop_.wallNow());
       }
       break;

@@ -149,7 +149,7 @@ TEST(ViewerBadInput, EndlessUnfinishedFramesHoldAtMostTheFrameBudget) {
   EXPECT_EQ(v.display.shown(), 1);
 }
 
-TEST(ViewerBadInput, ChatAndNoticesWithoutEndKeepTheNewestWithinTheirCaps) {
+TEST(ViewerBadInput, ChatAndNoticesWithoutEndKeepTheNewestWithinTheirCapsAndCannotFloodTheLog) {
   {
     Viewer v;
     v.running();
@@ -166,4 +166,10 @@ TEST(ViewerBadInput, ChatAndNoticesWithoutEndKeepTheNewestWithinTheirCaps) {
   ASSERT_EQ(v.session->chat().get().size(), kMaxChatLines);
   EXPECT_EQ(v.session->chat().get().back().text, "line " + std::to_string(kMaxChatLines + 4));
   EXPECT_EQ(v.session->notes().get().size(), ViewerSession::kMaxNotes);
+  // Before any picture the host's lines are logged, but not without end.
+  Viewer waiting;
+  for (int i = 0; i < ViewerSession::kMaxLoggedWaiting + 20; ++i) waiting.message(1, toBytes("no screen"));
+  EXPECT_EQ(std::count_if(waiting.logs.begin(), waiting.logs.end(),
+                          [](const std::string& l) { return l.find("no picture yet") != std::string::npos; }),
+            ViewerSession::kMaxLoggedWaiting);
 }
