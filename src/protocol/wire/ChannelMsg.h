@@ -31,6 +31,10 @@ namespace MsgKind {
 inline constexpr uint8_t chat = 1, unused2 = 2, fileOffer = 3, fileDeclined = 6, monitors = 7, showMonitor = 8,
                          restart = 9, information = 10, capabilities = 11, sound = 12, unused14 = 14,
                          profileText = 15, profilePicture = 16, hideWallpaper = 17, askAdmin = 18, adminAnswer = 19;
+// Linux builds only (docs/WIRE-EXTENSIONS.md): the extension list, sent to
+// every partner, and kinds sent only once the partner's list names their
+// extension; 98 to 103 carry file transfers.
+inline constexpr uint8_t extensions = 96, clipboardText = 97;
 }  // namespace MsgKind
 
 // The flags of the viewer's picture capabilities (kind 11).
