@@ -1,6 +1,7 @@
 #include "protocol/wire/MsgChannel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace plimo {
@@ -39,7 +40,8 @@ std::vector<Bytes> MsgChannel::poll() {
   const size_t inWindow = std::min(kWindow, out_.size());
   for (size_t i = 0; i < inWindow; ++i) {
     OutMsg& msg = out_[i];
-    if (msg.lastSent == 0.0 || elapsed(now, msg.lastSent, kResend)) {
+    if (msg.lastSent == 0.0 || elapsed(now, msg.lastSent, resendTime_)) {
+      if (msg.lastSent != 0.0) msg.resent = true;
       msg.lastSent = now;
       result.push_back(msg.packet);
     }
@@ -85,8 +87,44 @@ std::vector<ChannelMsg> MsgChannel::handleMsg(ByteView packet) {
 void MsgChannel::handleAck(ByteView packet) {
   if (packet.size() < 5 || packet[0] != SessionPacket::kChannelAck) return;
   const uint32_t acked = readLE32(packet, 1);
-  // `out` is in sequence order, so the released ones are a prefix.
-  while (!out_.empty() && out_.front().seq <= acked) out_.pop_front();
+  const double now = clock_.now();
+  if (acked == lastAck_) {
+    repeatedAck(now);
+    return;
+  }
+  if (acked < lastAck_) return;  // overtaken by a later one
+  lastAck_ = acked;
+  // `out` is in sequence order, so the released ones are a prefix. The
+  // newest of them times the round trip, unless one of them went twice: the
+  // acknowledgement then waited for that one.
+  bool timed = true;
+  double newestSent = 0.0;
+  while (!out_.empty() && out_.front().seq <= acked) {
+    timed = timed && !out_.front().resent;
+    newestSent = out_.front().lastSent;
+    out_.pop_front();
+  }
+  if (timed && newestSent != 0.0) timeRoundTrip(now - newestSent);
+}
+
+void MsgChannel::repeatedAck(double now) {
+  if (out_.empty() || out_.front().seq != lastAck_ + 1) return;
+  OutMsg& next = out_.front();
+  // Sent within the last round trip: the repeat may come from before it.
+  if (next.lastSent == 0.0 || now - next.lastSent < roundTrip_) return;
+  next.lastSent = 0.0;
+  next.resent = true;
+}
+
+void MsgChannel::timeRoundTrip(double seconds) {
+  if (roundTrip_ == 0.0) {
+    roundTrip_ = seconds;
+    roundTripSpread_ = seconds / 2;
+  } else {
+    roundTripSpread_ = 0.75 * roundTripSpread_ + 0.25 * std::abs(roundTrip_ - seconds);
+    roundTrip_ = 0.875 * roundTrip_ + 0.125 * seconds;
+  }
+  resendTime_ = std::clamp(roundTrip_ + 4 * roundTripSpread_, kMinResend, kResend);
 }
 
 }  // namespace plimo

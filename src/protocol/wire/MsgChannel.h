@@ -31,6 +31,7 @@ struct OutMsg {
   uint32_t seq = 0;
   Bytes packet;           // the complete message packet
   double lastSent = 0.0;  // uptime of the last transmission, 0 for never
+  bool resent = false;    // sent more than once: its acknowledgement times no round trip
 };
 
 class MsgChannel {
@@ -42,7 +43,11 @@ class MsgChannel {
   // Messages transmitted before an acknowledgement is needed; also bounds the
   // burst of one poll().
   static constexpr size_t kWindow = 64;
+  // The longest wait before a resend; the wait follows the measured round
+  // trip below it, never under kMinResend (a few of the sessions' 10 ms
+  // polls), so that one loss on a fast link stalls the window briefly.
   static constexpr double kResend = 0.3;
+  static constexpr double kMinResend = 0.03;
   // Out-of-order messages held. Also bounds how far past the next expected
   // message a sequence number may be: a sender never has more than kWindow
   // messages in flight past it, so anything further is not from a working
@@ -68,7 +73,9 @@ class MsgChannel {
   // Malformed packets (shorter than the header, longer than one part,
   // sequence 0 or beyond the early window) change nothing and cause no reply.
   std::vector<ChannelMsg> handleMsg(ByteView packet);
-  // A received 0x89 packet: releases every message up to its number.
+  // A received 0x89 packet: releases every message up to its number. The
+  // same number again means the partner holds later messages but not the
+  // next one: that one goes again with the next poll, once per round trip.
   void handleAck(ByteView packet);
 
   uint32_t nextSeq() const { return nextSeq_; }
@@ -76,10 +83,13 @@ class MsgChannel {
   const std::deque<OutMsg>& out() const { return out_; }
   size_t earlyCount() const { return early_.size(); }
   bool ackDue() const { return ackDue_; }
+  double resendTime() const { return resendTime_; }
 
  private:
   void postPart(uint8_t kind, ByteView part, bool more);
   static ChannelMsg unpack(ByteView packet);
+  void timeRoundTrip(double seconds);
+  void repeatedAck(double now);
 
   const EventLoop& clock_;
   std::deque<OutMsg> out_;
@@ -87,6 +97,10 @@ class MsgChannel {
   uint32_t delivered_ = 0;
   std::map<uint32_t, Bytes> early_;
   bool ackDue_ = false;
+  // Round trip estimate as TCP keeps it (RFC 6298), in seconds; 0 before the first.
+  double roundTrip_ = 0.0, roundTripSpread_ = 0.0;
+  double resendTime_ = kResend;
+  uint32_t lastAck_ = 0;
 };
 
 }  // namespace plimo
