@@ -25,12 +25,16 @@ std::string inQuotes(const std::string& name) { return "\"" + name + "\""; }
 
 }  // namespace
 
-FileTransfers::FileTransfers(const EventLoop& clock, MsgChannel& channel, std::filesystem::path folder,
-                             Events events)
-    : clock_(clock), channel_(channel), folder_(std::move(folder)), events_(std::move(events)) {}
+FileTransfers::FileTransfers(const EventLoop& clock, MsgChannel& channel, PartnerExtensions& partner, Place place,
+                             NoteFn note)
+    : clock_(clock), channel_(channel), partner_(partner), place_(std::move(place)), note_(std::move(note)) {
+  partner.offer(ExtensionList::kFiles, 1);
+}
+
+bool FileTransfers::enabled() const { return partner_.uses(ExtensionList::kFiles); }
 
 bool FileTransfers::sendFile(const std::filesystem::path& path) {
-  if (!enabled_) return false;
+  if (!enabled()) return false;
   if (sender_) {
     note("One file at a time: wait until " + inQuotes(sender_->offer().name) + " is through, or cancel it.");
     return false;
@@ -43,6 +47,7 @@ bool FileTransfers::sendFile(const std::filesystem::path& path) {
   }
   if (!request_) ++nextID_;
   request_.reset();
+  requested_.set(false);
   sender_ = std::move(sender);
   accepted_ = posted_ = false;
   channel_.post(FileKind::offer, FileMsg::encode(sender_->offer()));
@@ -51,19 +56,23 @@ bool FileTransfers::sendFile(const std::filesystem::path& path) {
 }
 
 void FileTransfers::requestFile() {
-  if (enabled_) channel_.post(FileKind::request, FileMsg::encodeRequest(nextID_++));
+  if (!enabled()) return;
+  askedFor_ = nextID_++;
+  channel_.post(FileKind::request, FileMsg::encodeRequest(*askedFor_));
 }
 
 void FileTransfers::declineRequest() {
   if (!request_) return;
   channel_.post(FileKind::cancel, FileMsg::encode(FileMsg::Cancel{*request_, false}));
   request_.reset();
+  requested_.set(false);
 }
 
 void FileTransfers::answerOffer(bool yes) {
   if (!offered_) return;
   const FileMsg::Offer offer = std::move(*offered_);
   offered_.reset();
+  offeredView_.set(std::nullopt);
   if (yes) {
     accept(offer);
   } else {
@@ -85,7 +94,7 @@ void FileTransfers::cancelReceiving() {
 }
 
 void FileTransfers::handle(const ChannelMsg& msg) {
-  if (!enabled_) return;
+  if (!enabled()) return;
   switch (msg.kind) {
     case FileKind::offer:
       if (auto offer = FileMsg::decodeOffer(msg.data)) onOffer(*offer);
@@ -104,11 +113,11 @@ void FileTransfers::handle(const ChannelMsg& msg) {
       break;
     case FileKind::request:
       if (auto id = FileMsg::decodeRequest(msg.data)) {
-        if (request_ || sender_ || !events_.onRequest) {
+        if (request_ || sender_ || !place_.askPerson) {
           channel_.post(FileKind::cancel, FileMsg::encode(FileMsg::Cancel{*id, false}));
         } else {
           request_ = *id;
-          events_.onRequest();
+          requested_.set(true);
         }
       }
       break;
@@ -120,23 +129,24 @@ void FileTransfers::onOffer(const FileMsg::Offer& offer) {
   auto reply = [&](Answer answer) {
     channel_.post(FileKind::answer, FileMsg::encode(FileMsg::Reply{offer.id, answer}));
   };
+  if (askedFor_ == offer.id) askedFor_.reset();
   if (offered_ || incoming_) return reply(Answer::busy);
-  if (folder_.empty()) return reply(Answer::noFolder);
-  if (auto refusal = FileReceiver::refusal(offer, folder_)) {
+  if (place_.folder.empty()) return reply(Answer::noFolder);
+  if (auto refusal = FileReceiver::refusal(offer, place_.folder)) {
     note("A file offered by the other PC was refused: " +
          std::string(*refusal == Answer::badName ? "its name is not a plain file name."
                                                  : "it does not fit on this disk."));
     return reply(*refusal);
   }
-  if (!events_.onOffer) return accept(offer);
+  if (!place_.askPerson) return accept(offer);
   offered_ = offer;
-  events_.onOffer(offer.name, offer.size);
+  offeredView_.set(TransferView{offer.name, offer.size});
 }
 
 void FileTransfers::accept(const FileMsg::Offer& offer) {
-  receiver_ = FileReceiver::open(folder_, offer);
+  receiver_ = FileReceiver::open(place_.folder, offer);
   if (!receiver_) {
-    note("A file could not be created in " + folder_.string() + ".");
+    note("A file could not be created in " + place_.folder.string() + ".");
     channel_.post(FileKind::answer, FileMsg::encode(FileMsg::Reply{offer.id, Answer::other}));
     return;
   }
@@ -198,8 +208,9 @@ void FileTransfers::onCancel(const FileMsg::Cancel& cancel) {
   const auto& offer = incoming_ ? incoming_ : offered_;
   if (offer && cancel.id == offer->id) {
     endReceiving("The other PC cancelled " + inQuotes(offer->name) + "; nothing was kept.");
-  } else if (!offer && events_.onRequest == nullptr) {
-    note("The other PC sent no file.");
+  } else if (askedFor_ == cancel.id) {
+    askedFor_.reset();
+    note("No file came: the other PC picked none or cannot pick one.");
   }
 }
 
@@ -225,6 +236,7 @@ void FileTransfers::endReceiving(const std::string& why) {
   receiver_.reset();
   incoming_.reset();
   offered_.reset();
+  offeredView_.set(std::nullopt);
   receivingView_.set(std::nullopt);
   note(why);
 }
@@ -237,7 +249,7 @@ void FileTransfers::show(Observable<std::optional<TransferView>>& view, const Fi
 }
 
 void FileTransfers::note(const std::string& text) const {
-  if (events_.note) events_.note(text);
+  if (note_) note_(text);
 }
 
 }  // namespace plimo

@@ -2,15 +2,15 @@
 // A session's file transfers, at most one each way: the offers, answers,
 // chunks, progress and cancels of channel kinds 98 to 103, once the
 // partner's extension list names "files" (before that every one of them is
-// ignored and nothing is sent). The person here answers each offer; with no
-// one to ask, an offer is taken only into the folder given. The helper asks
-// for a file; the helped person picks it, so the helper never sees the
-// helped PC's disk.
+// ignored and nothing is sent). The person here answers each offer (the
+// window watches `offered`); with no one to ask, an offer is taken only
+// into the folder given. The helper asks for a file; the helped person picks
+// it (`requested`), so the helper never sees the helped PC's disk.
 //
 // Owner: a session, which hands it the channel messages of those kinds,
 // calls tick() from its channel timer before polling the channel, and drops
 // it at the end (a transfer still under way then leaves nothing behind).
-// The loop's thread only; events are never called after destruction.
+// The loop's thread only.
 
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +23,7 @@
 #include "core/Observable.h"
 #include "exchange/FileReceiver.h"
 #include "exchange/FileSender.h"
+#include "exchange/PartnerExtensions.h"
 #include "protocol/wire/ChannelMsg.h"
 #include "protocol/wire/MsgChannel.h"
 
@@ -46,24 +47,20 @@ class FileTransfers {
   // The receiver tells its progress every this many bytes.
   static constexpr uint64_t kProgressEvery = 256u << 10;
 
-  struct Events {
-    // An offer that passed the checks, for the person here to answer with
-    // answerOffer(). Unset: decided by the folder alone.
-    std::function<void(const std::string& name, uint64_t size)> onOffer;
-    // The partner asks for a file: the person picks one (sendFile) or none
-    // (declineRequest). Unset: declined at once.
-    std::function<void()> onRequest;
-    // What happened, for the window and the log.
-    std::function<void(const std::string&)> note;
+  // Where accepted files go (empty: nowhere, every offer is declined), and
+  // whether a person here answers offers and requests.
+  struct Place {
+    std::filesystem::path folder;
+    bool askPerson = false;
   };
+  // What happened, for the window and the log.
+  using NoteFn = std::function<void(const std::string&)>;
 
-  // `folder`: where accepted files go; empty: nowhere, every offer is
-  // declined.
-  FileTransfers(const EventLoop& clock, MsgChannel& channel, std::filesystem::path folder, Events events);
+  // Offers the extension to `partner`, which outlives the transfers.
+  FileTransfers(const EventLoop& clock, MsgChannel& channel, PartnerExtensions& partner, Place place, NoteFn note);
 
   // The partner's extension list named "files".
-  void enable() { enabled_ = true; }
-  bool enabled() const { return enabled_; }
+  bool enabled() const;
 
   // Offers a file (or answers the partner's request with it). False, with a
   // note, when one is already going out or the file cannot be read.
@@ -81,7 +78,11 @@ class FileTransfers {
 
   const Observable<std::optional<TransferView>>& sending() const { return sendingView_; }
   const Observable<std::optional<TransferView>>& receiving() const { return receivingView_; }
-  bool asking() const { return offered_.has_value(); }
+  // An offer waiting for the person's answer (answerOffer).
+  const Observable<std::optional<TransferView>>& offered() const { return offeredView_; }
+  // The partner waits for the person to pick a file (sendFile) or none
+  // (declineRequest).
+  const Observable<bool>& requested() const { return requested_; }
 
  private:
   void onOffer(const FileMsg::Offer& offer);
@@ -98,9 +99,9 @@ class FileTransfers {
 
   const EventLoop& clock_;
   MsgChannel& channel_;
-  const std::filesystem::path folder_;
-  const Events events_;
-  bool enabled_ = false;
+  const PartnerExtensions& partner_;
+  const Place place_;
+  const NoteFn note_;
 
   std::unique_ptr<FileSender> sender_;
   bool accepted_ = false;
@@ -108,6 +109,7 @@ class FileTransfers {
   double sendStart_ = 0;
   uint32_t nextID_ = 1;
   std::optional<uint32_t> request_;  // the partner's, waiting for the person's pick
+  std::optional<uint32_t> askedFor_;  // this side's request, until an offer or a cancel answers it
 
   std::optional<FileMsg::Offer> offered_;  // waiting for the person's answer
   std::optional<FileMsg::Offer> incoming_;
@@ -115,7 +117,8 @@ class FileTransfers {
   uint64_t lastProgress_ = 0;
   double receiveStart_ = 0;
 
-  Observable<std::optional<TransferView>> sendingView_, receivingView_;
+  Observable<std::optional<TransferView>> sendingView_, receivingView_, offeredView_;
+  Observable<bool> requested_{false};
 };
 
 }  // namespace plimo

@@ -41,15 +41,14 @@ struct Pair {
   testkit::TempDir dirA{"files-a"}, dirB{"files-b"};
   MsgChannel channelA{loop}, channelB{loop};
   std::vector<std::string> notesA, notesB;
-  int asked = 0, requested = 0;
-  FileTransfers a{loop, channelA, dirA.path() / "in", {nullptr, [this] { ++requested; }, [this](auto& t) {
-                                                          notesA.push_back(t);
-                                                        }}};
-  FileTransfers b{loop, channelB, dirB.path() / "in",
-                  {[this](auto&, uint64_t) { ++asked; }, nullptr, [this](auto& t) { notesB.push_back(t); }}};
+  PartnerExtensions extA, extB;
+  FileTransfers a;
+  FileTransfers b{loop, channelB, extB, {dirB.path() / "in", true}, [this](auto& t) { notesB.push_back(t); }};
   Timer tick;
 
-  Pair() {
+  // `person`: someone at the helped PC answers; `folder`: it has one for files.
+  explicit Pair(bool person = true, bool folder = true)
+      : a(loop, channelA, extA, {folder ? dirA.path() / "in" : "", person}, [this](auto& t) { notesA.push_back(t); }) {
     std::filesystem::create_directory(dirA.path() / "in");
     std::filesystem::create_directory(dirB.path() / "in");
     auto wire = [](MsgChannel& ch, FileTransfers& files) {
@@ -66,11 +65,12 @@ struct Pair {
       link.send(End::a, channelA.poll());
       link.send(End::b, channelB.poll());
     });
-    a.enable();
-    b.enable();
+    extA.take(*extB.listOnce());
+    extB.take(*extA.listOnce());
   }
   bool settle(double seconds = 120) {
-    return loop.runUntil([&] { return !a.sending().get() && !b.sending().get() && !b.asking(); }, seconds, 0.002);
+    return loop.runUntil([&] { return !a.sending().get() && !b.sending().get() && !b.offered().get(); }, seconds,
+                         0.002);
   }
 };
 
@@ -81,14 +81,18 @@ TEST(FileTransfers, AFileGoesEachWayWholeOverALossyLink) {
   testkit::writeFile(p.dirA / "asked.log", outA);
   testkit::writeFile(p.dirA / "in" / "to-helped.bin", "already here");
 
-  // The helper (b) sends; the helped PC's folder takes it without asking.
+  // The helper (b) sends; the helped person accepts.
   ASSERT_TRUE(p.b.sendFile(p.dirB / "to-helped.bin"));
   EXPECT_FALSE(p.b.sendFile(p.dirB / "to-helped.bin")) << "one at a time";
+  ASSERT_TRUE(p.loop.runUntil([&] { return p.a.offered().get().has_value(); }, 5));
+  EXPECT_EQ(*p.a.offered().get(), (TransferView{"to-helped.bin", 3'000'000}));
+  p.a.answerOffer(true);
   // The helper asks; the helped person picks a file; the helper accepts it.
   p.b.requestFile();
-  ASSERT_TRUE(p.loop.runUntil([&] { return p.requested == 1; }, 5));
+  ASSERT_TRUE(p.loop.runUntil([&] { return p.a.requested().get(); }, 5));
   ASSERT_TRUE(p.a.sendFile(p.dirA / "asked.log"));
-  ASSERT_TRUE(p.loop.runUntil([&] { return p.asked == 1; }, 5));
+  EXPECT_FALSE(p.a.requested().get());
+  ASSERT_TRUE(p.loop.runUntil([&] { return p.b.offered().get().has_value(); }, 5));
   p.b.answerOffer(true);
   ASSERT_TRUE(p.loop.runUntil([&] { return p.b.sending().get() && p.b.sending().get()->done > 0; }, 20));
   EXPECT_GT(p.b.sending().get()->rate, 0);
@@ -108,6 +112,8 @@ TEST(FileTransfers, CancelHalfwayFromEitherSideLeavesNothing) {
     Pair p;
     testkit::writeFile(p.dirB / "big.bin", randomBytes(2'000'000, 3));
     ASSERT_TRUE(p.b.sendFile(p.dirB / "big.bin"));
+    ASSERT_TRUE(p.loop.runUntil([&] { return p.a.offered().get().has_value(); }, 5));
+    p.a.answerOffer(true);
     ASSERT_TRUE(p.loop.runUntil([&] { return p.a.receiving().get() && p.a.receiving().get()->done > 900'000; }, 60));
     EXPECT_EQ(listing(p.dirA / "in"), (std::vector<std::string>{"big.bin.part"}));
     bySender ? p.b.cancelSending() : p.a.cancelReceiving();
@@ -124,7 +130,7 @@ void offer(Pair& p, uint32_t id, uint64_t size, const std::string& name, ByteVie
 }
 
 TEST(FileTransfers, HostileNamesAndLyingSizesAreRefusedAndLeaveNothing) {
-  Pair p;
+  Pair p(false);
   const Bytes data(5000, 0x42), digest = sha256(data);
   uint32_t id = 1;
   for (const std::string& name : std::vector<std::string>{"../../etc/passwd", "a/b", std::string("x\0y", 3), "\x1b[2Jclear", ".."})
@@ -151,12 +157,24 @@ TEST(FileTransfers, HostileNamesAndLyingSizesAreRefusedAndLeaveNothing) {
   EXPECT_EQ(failed, 3);
 }
 
+TEST(FileTransfers, WithNoOneToAskAndNoFolderNothingIsTakenOrPicked) {
+  Pair p(false, false);
+  testkit::writeFile(p.dirB / "f.txt", "x");
+  ASSERT_TRUE(p.b.sendFile(p.dirB / "f.txt"));
+  p.b.requestFile();
+  ASSERT_TRUE(p.loop.runUntil([&] { return p.notesB.size() == 2; }, 5));
+  EXPECT_EQ(p.notesB, (std::vector<std::string>{"The file \"f.txt\" was declined: the other PC has no folder for files.",
+                                                "No file came: the other PC picked none or cannot pick one."}));
+  EXPECT_TRUE(listing(p.dirA / "in").empty());
+}
+
 TEST(FileTransfers, NothingMovesBeforeThePartnerNamesFiles) {
   ManualLoop loop;
   MsgChannel channel(loop);
   testkit::TempDir dir("files-off");
   testkit::writeFile(dir / "f", "x");
-  FileTransfers files(loop, channel, dir.path(), {});
+  PartnerExtensions partner;
+  FileTransfers files(loop, channel, partner, {dir.path(), false}, {});
   EXPECT_FALSE(files.sendFile(dir / "f"));
   files.requestFile();
   files.handle(ChannelMsg{FileKind::offer, false, FileMsg::encode(FileMsg::Offer{1, 1, sha256(toBytes("x")), "g"})});
