@@ -100,7 +100,8 @@ void PartnerSessions::startHost(const std::shared_ptr<PlimoClient>& client) {
   };
   hostSession_ = std::make_shared<HostSession>(loop_, *platform_, system_.info(), std::move(link), std::move(events),
                                                prefs_.unattended().get(),
-                                               prefs_.settings().get().helperCtrlAsCommand);
+                                               prefs_.settings().get().helperCtrlAsCommand,
+                                               prefs_.settings().get().shareClipboard(prefs_.unattended().get()));
   client->attachSession(hostSession_);
 }
 

@@ -23,7 +23,7 @@ std::string pathText(const HostSession::Link& link) {
 }  // namespace
 
 HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
-                         bool unattended, bool controlAsCommand)
+                         bool unattended, bool controlAsCommand, bool shareClipboard)
     : loop_(loop),
       system_(std::move(system)),
       link_(std::move(link)),
@@ -47,7 +47,11 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
                  },
                  events_.excludedWindows}),
       sound_(loop, platform, [this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); }),
-      early_([this](const std::string& text) { log(text); }) {
+      early_([this](const std::string& text) { log(text); }),
+      clipboard_(loop, shareClipboard ? platform.clipboard() : nullptr, extensions_,
+                 {[this] { return phase_ == Phase::running && mode_.control(); },
+                  [this](ByteView text) { channel_.postBytes(MsgKind::clipboardText, text); },
+                  [this](const std::string& text) { note(text); }}) {
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) {
     for (auto& packet : s.channel_.poll()) s.send(packet);
   }));
@@ -118,6 +122,7 @@ void HostSession::close() {
   input_.injector().releaseAll();
   pictures_.stop();
   sound_.stop();
+  clipboard_.stop();
 }
 
 void HostSession::log(const std::string& text) const {

@@ -11,7 +11,8 @@
 // (ConsentQuestion), what they allowed (HostMode), the pictures
 // (HostPictures), the input (HostInput), the sound (HostSound), who the
 // helper is (HelperIdentity), the messages waiting for consent
-// (EarlyMessages), the chat (ChatLog).
+// (EarlyMessages), the chat (ChatLog), what the partner speaks beyond the
+// common protocol (PartnerExtensions) and the clipboard (ClipboardShare).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -30,6 +31,8 @@
 #include "core/Bytes.h"
 #include "core/EventLoop.h"
 #include "core/Weakly.h"
+#include "exchange/ClipboardShare.h"
+#include "exchange/PartnerExtensions.h"
 #include "host/ConsentQuestion.h"
 #include "host/EarlyMessages.h"
 #include "host/HelperIdentity.h"
@@ -88,9 +91,9 @@ class HostSession : public SessionDataReceiver {
 
   // `platform` and `loop` outlive the session; `system` names this PC in the
   // information text. Consent is asked 2 s after creation or as soon as the
-  // helper's profile is complete.
+  // helper's profile is complete. `shareClipboard`: the person's setting.
   HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
-              bool unattended, bool controlAsCommand);
+              bool unattended, bool controlAsCommand, bool shareClipboard = false);
   ~HostSession() override;
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -153,6 +156,8 @@ class HostSession : public SessionDataReceiver {
   HostSound sound_;
   EarlyMessages early_;
   MsgParts parts_;
+  PartnerExtensions extensions_;
+  ClipboardShare clipboard_;
 
   Timer captureTimer_, chanTimer_;
   LifeGuard<HostSession> guard_{this};

@@ -83,6 +83,14 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
     case Kind::askAdmin:
       if (control) channel_.post(Kind::adminAnswer, Bytes{0x01});
       break;
+    // The viewer lists first: a viewer of another edition never hears of them.
+    case Kind::extensions:
+      if (auto list = parts_.whole(msg); list && extensions_.take(*list))
+        if (auto own = extensions_.listOnce()) channel_.postBytes(Kind::extensions, *own);
+      break;
+    case Kind::clipboardText:
+      if (auto text = parts_.whole(msg)) clipboard_.take(*text);
+      break;
     default: break;  // kind 17 (hide wallpaper) and unknown kinds
   }
 }

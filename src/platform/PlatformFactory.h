@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Clipboard.h"
 #include "platform/Geometry.h"
 #include "platform/InputSink.h"
 #include "platform/Picture.h"
@@ -47,6 +48,10 @@ class PlatformFactory {
   virtual std::optional<Picture> readPicture(const std::string& path, const Fit& fit) = 0;
   // Writes `picture` as a PNG file; false when it cannot.
   [[nodiscard]] virtual bool writePng(const std::string& path, const Picture& picture) = 0;
+
+  // The clipboard both sessions share text through; nothing when this PC has
+  // none (or the platform offers none).
+  virtual std::unique_ptr<Clipboard> clipboard() { return nullptr; }
 };
 
 }  // namespace plimo

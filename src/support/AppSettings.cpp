@@ -46,6 +46,7 @@ AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaul
   s.hideWallpaper = flag(ini, "Session", "HideWallpaper");
   s.commandAsControl = flag(ini, "Mac", "CommandAsControl", AppSettings{}.commandAsControl);
   s.helperCtrlAsCommand = flag(ini, "Mac", "HelperCtrlAsCommand");
+  if (!trimWhitespace(ini.string("Session", "Clipboard", "")).empty()) s.clipboard = flag(ini, "Session", "Clipboard");
   return s;
 }
 
@@ -67,6 +68,7 @@ Result<void> AppSettings::save(IniFile& ini) const {
   ini.set("Session", "HideWallpaper", flagText(hideWallpaper));
   ini.set("Mac", "CommandAsControl", flagText(commandAsControl));
   ini.set("Mac", "HelperCtrlAsCommand", flagText(helperCtrlAsCommand));
+  if (clipboard) ini.set("Session", "Clipboard", flagText(*clipboard));
   return ini.save();
 }
 

@@ -39,6 +39,11 @@ struct AppSettings {
   // shortcuts use Ctrl already, so Super stays the Windows key by default.
   bool commandAsControl = false;
   bool helperCtrlAsCommand = true;
+  // [Session] Clipboard: text copied on either PC of a session may cross to
+  // the other. Unset, it follows the PC: shared where someone answers for it,
+  // not on an unattended PC, whose clipboard may hold what its last user
+  // copied; a company that wants it there sets it in Plimo.ini.
+  std::optional<bool> clipboard;
 
   // A server given on the command line is for this run only: while the
   // setting is still the given value, save leaves the file's own value alone.
@@ -52,6 +57,8 @@ struct AppSettings {
   // Writes every field load reads and saves the file; the error says why
   // the file could not be written.
   Result<void> save(IniFile& ini) const;
+
+  bool shareClipboard(bool unattendedPC) const { return clipboard.value_or(!unattendedPC); }
 
   // Keeps the ID from the next registration on, with a new secret (64 hex
   // digits), or forgets the secret and the kept ID.

@@ -36,7 +36,11 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
                 options_.dumpPicture),
       sound_(platform, [this](const std::string& text) { this->log(text); },
              [this] { channel_.post(MsgKind::sound, Bytes{0}); }),
-      status_([this](const std::string& text) { this->log(text); }) {
+      status_([this](const std::string& text) { this->log(text); }),
+      clipboard_(loop, settings.shareClipboard(false) ? platform.clipboard() : nullptr, extensions_,
+                 {[this] { return hasControl(); },
+                  [this](ByteView text) { channel_.postBytes(MsgKind::clipboardText, text); },
+                  [this](const std::string& text) { note(text); }}) {
   viewerTimer_ = loop_.every(kViewerPeriod, guard_.weakly([](ViewerSession& s) { s.viewerTick(); }));
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](ViewerSession& s) { s.channelTick(); }));
   requestFullPicture();
@@ -55,6 +59,7 @@ void ViewerSession::close() {
   chanTimer_.reset();
   sound_.close();
   pictures_.close();
+  clipboard_.stop();
 }
 
 void ViewerSession::sendProfile(const AppSettings& settings) {

@@ -9,7 +9,8 @@
 // actions, ViewerSessionMessages.cpp the packets and channel messages. Its
 // parts: the pictures (ViewerPictures), the sound (ViewerSound), the input
 // (SentInput), the host's status (RemoteStatus) and screens (RemoteMonitors),
-// the chat (ChatLog).
+// the chat (ChatLog), what the partner speaks beyond the common protocol
+// (PartnerExtensions) and the clipboard (ClipboardShare).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -33,6 +34,8 @@
 #include "core/EventLoop.h"
 #include "core/Observable.h"
 #include "core/Weakly.h"
+#include "exchange/ClipboardShare.h"
+#include "exchange/PartnerExtensions.h"
 #include "platform/PlatformFactory.h"
 #include "protocol/link/SessionDataReceiver.h"
 #include "protocol/wire/ChannelMsg.h"
@@ -176,6 +179,8 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   ChatLog chat_;
   Observable<std::vector<std::string>> notes_;
   Observable<bool> muted_{false};
+  PartnerExtensions extensions_;
+  ClipboardShare clipboard_;
 
   Timer viewerTimer_, chanTimer_;
   LifeGuard<ViewerSession> guard_{this};

@@ -15,7 +15,12 @@ void ViewerSession::receive(ByteView packet) {
     case SessionPacket::kFrameChunk:
     case SessionPacket::kWindowedChunk: pictures_.receive(packet); break;
     case SessionPacket::kInputAck: inputs_.handleAck(packet); break;
-    case SessionPacket::kHostStatus: status_.take(packet); break;
+    case SessionPacket::kHostStatus:
+      status_.take(packet);
+      // The host let the helper in: this side lists first (see the host's side).
+      if (status_.mode().get() != SessionMode::waitingForConsent && status_.mode().get() != SessionMode::unknown)
+        if (auto list = extensions_.listOnce()) channel_.postBytes(MsgKind::extensions, *list);
+      break;
     case SessionPacket::kChannelMsg:
       for (auto& msg : channel_.handleMsg(packet)) {
         if (closed_) break;  // closed from inside a callback
@@ -60,6 +65,12 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
           note("Connected to " + std::string(parts[0]) + " (user " + std::string(parts[1]) + "), " +
                std::string(parts[2]));
       }
+      break;
+    case MsgKind::extensions:
+      if (auto list = parts_.whole(msg)) extensions_.take(*list);
+      break;
+    case MsgKind::clipboardText:
+      if (auto text = parts_.whole(msg)) clipboard_.take(*text);
       break;
     case MsgKind::adminAnswer:
       note(!msg.data.empty() && msg.data[0] == 1

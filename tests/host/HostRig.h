@@ -62,7 +62,7 @@ struct HostRig {
   ~HostRig() { session.reset(); }
 
   // `ask`: whether the person is asked (else no consent callback is set).
-  void make(bool unattended = false, bool ask = true, std::string partnerName = "") {
+  void make(bool unattended = false, bool ask = true, std::string partnerName = "", bool shareClipboard = false) {
     HostSession::Link l{"123456789", "417 203", std::move(partnerName), false, {"203.0.113.9", 40001},
                         [this](ByteView p) { link.send(End::a, p); }, [this] { ++disconnects; }};
     HostSession::Events events;
@@ -75,7 +75,8 @@ struct HostRig {
     events.onAllowed = [this] {
       if (onAllowed) onAllowed();
     };
-    session = std::make_unique<HostSession>(loop, platform, system, std::move(l), std::move(events), unattended, false);
+    session = std::make_unique<HostSession>(loop, platform, system, std::move(l), std::move(events), unattended, false,
+                                            shareClipboard);
   }
   void allow(Answer a = Answer::control) {
     loop.advance(2.0);

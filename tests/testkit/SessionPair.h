@@ -24,6 +24,7 @@ struct SessionPair {
     LossyLink::Options link{.delay = 0.01};
     bool tilesOnly = true;
     AppSettings helper;  // the helper's profile
+    bool hostClipboard = false;  // the helped person's setting
   };
 
   LossyLink link;
@@ -48,7 +49,7 @@ struct SessionPair {
     events.onAskConsent = [this](HostSession&, HostSession::AnswerFn fn) { answer = std::move(fn); };
     events.onLog = [this](const std::string& line) { hostLogs.push_back(line); };
     host = std::make_unique<HostSession>(loop, helped, SystemInfo{"Ada", "ada", "box", "Debian", "12"},
-                                         std::move(toViewer), std::move(events), false, false);
+                                         std::move(toViewer), std::move(events), false, false, options.hostClipboard);
     viewer = std::make_unique<ViewerSession>(
         loop, helper,
         ViewerSession::Link{"444555666", "417 203", [this](ByteView p) { link.send(LossyLink::End::b, p); }},

@@ -1,7 +1,8 @@
 #pragma once
 // The fakes as a platform factory: a scripted screen, a recording input sink,
-// a null sound capture and output, and picture files kept in memory; the
-// video is FFmpeg's, as the tests that check pictures need real H.264. The
+// a null sound capture and output, a clipboard, and picture files kept in
+// memory; the video is FFmpeg's, as the tests that check pictures need real
+// H.264. The
 // factory keeps a pointer to the last of each it made, so the test can drive
 // them while the session owns them; those pointers are valid only while the
 // session lives.
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/PlatformFactory.h"
+#include "platform/fake/FakeClipboard.h"
 #include "platform/fake/NullSoundCapture.h"
 #include "platform/fake/NullSoundOut.h"
 #include "platform/fake/RecordingInputSink.h"
@@ -37,6 +39,7 @@ class FakePlatform final : public PlatformFactory {
   RecordingInputSink* input = nullptr;
   NullSoundCapture* sound = nullptr;
   NullSoundOut* soundOutput = nullptr;
+  FakeClipboard* clipboardMade = nullptr;
 
   // One 1920 x 1080 primary screen. Built without an initializer list, which
   // GCC 12 at -O2 takes for uninitialized when inlined into a test's fixture.
@@ -91,6 +94,11 @@ class FakePlatform final : public PlatformFactory {
   bool writePng(const std::string& path, const Picture& picture) override {
     written[path] = picture;
     return true;
+  }
+  std::unique_ptr<Clipboard> clipboard() override {
+    auto made = std::make_unique<FakeClipboard>();
+    clipboardMade = made.get();
+    return made;
   }
 };
 
