@@ -9,6 +9,7 @@
 #include "core/ManualLoop.h"
 #include "exchange/FileTransfers.h"
 #include "exchange/SafeName.h"
+#include "exchange/TransferText.h"
 #include "protocol/crypto/PlimoCrypto.h"
 #include "testkit/LossyLink.h"
 #include "testkit/TempDir.h"
@@ -205,6 +206,19 @@ TEST(SafeName, AFreeNameSkipsFilesAndPartFiles) {
   EXPECT_EQ(freeFileName(dir.path(), "a.txt"), dir / "a (3).txt");
   testkit::writeFile(dir / "noext", "");
   EXPECT_EQ(freeFileName(dir.path(), "noext"), dir / "noext (2)");
+}
+
+TEST(TransferText, SaysSizeRateAndTimeLeft) {
+  const struct {
+    TransferView view;
+    std::string text;
+  } table[] = {
+      {{"a", 812, 0, 0, 0}, "0 bytes of 812 bytes"},
+      {{"a", 50'000'000, 12'000'000, 2'100'000, 18.1}, "12.0 MB of 50.0 MB, 2.1 MB/s, 19 s left"},
+      {{"a", 3'000'000'000, 1'000, 4'200, 476'190}, "1.0 kB of 3.0 GB, 4.2 kB/s, 132 h 17 min left"},
+      {{"a", 9'000'000, 1'000'000, 100'000, 80}, "1.0 MB of 9.0 MB, 100.0 kB/s, 2 min left"},
+  };
+  for (const auto& row : table) EXPECT_EQ(progressText(row.view), row.text);
 }
 
 }  // namespace
