@@ -1,7 +1,7 @@
 #pragma once
 // The kept IDs of the server's database (with only a hash of their secret)
-// and the helpers trusted with unattended PCs. A part of ServerStore, on
-// its connection.
+// and the helpers trusted with unattended PCs. A part of ServerStore, which
+// each engine implements.
 //
 // One thread per connection.
 
@@ -12,7 +12,6 @@
 
 #include "core/Bytes.h"
 #include "core/Result.h"
-#include "server/StoreStatements.h"
 
 namespace plimo {
 
@@ -20,12 +19,12 @@ class PinStore {
  public:
   // The stored hash of the secret that keeps `id`, or nothing when the ID is
   // not kept.
-  Result<std::optional<Bytes>> pinHash(const std::string& id);
+  virtual Result<std::optional<Bytes>> pinHash(const std::string& id) = 0;
   // Keeps `id` for the holder of the secret whose hash is given (replaces an
   // earlier hash); `when` (Unix seconds) also becomes its last use, so an
   // administrator can find IDs no PC has claimed for years.
-  Result<void> setPin(const std::string& id, ByteView secretHash, int64_t when);
-  Result<void> removePin(const std::string& id);
+  virtual Result<void> setPin(const std::string& id, ByteView secretHash, int64_t when) = 0;
+  virtual Result<void> removePin(const std::string& id) = 0;
 
   // Helpers let into PCs with unattended access. The list is read on every
   // such CONNECT, so that `plimo-server --trust-helper` in another process
@@ -44,25 +43,18 @@ class PinStore {
   // Trusts the holder of the secret that keeps `id` now (renaming the entry,
   // and lifting a suspension, when there is one). True when the ID was kept:
   // one that is not is not trusted.
-  Result<bool> trustHelper(const std::string& id, const std::string& name, int64_t when);
+  virtual Result<bool> trustHelper(const std::string& id, const std::string& name, int64_t when) = 0;
   // True when the ID was listed.
-  Result<bool> distrustHelper(const std::string& id);
+  virtual Result<bool> distrustHelper(const std::string& id) = 0;
   // The listed helper `id`, suspended or not, or nothing.
-  Result<std::optional<Helper>> trustedHelper(const std::string& id);
+  virtual Result<std::optional<Helper>> trustedHelper(const std::string& id) = 0;
   // All of them, by ID.
-  Result<std::vector<Helper>> trustedHelpers();
+  virtual Result<std::vector<Helper>> trustedHelpers() = 0;
   // How many are trusted and not suspended.
-  Result<int64_t> trustedHelperCount();
+  virtual Result<int64_t> trustedHelperCount() = 0;
 
  protected:
-  explicit PinStore(sqlite3* db) : db_(db) {}
-  ~PinStore() = default;
-  // Once the tables are there.
-  Result<void> preparePins();
-
- private:
-  sqlite3* db_;
-  Statement getPin_, setPin_, removePin_, trustHelper_, distrustHelper_, getHelper_, listHelpers_, countHelpers_;
+  virtual ~PinStore() = default;
 };
 
 }  // namespace plimo

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/PlimoID.h"
+#include "server/ServerStore.h"
 
 namespace plimo {
 
@@ -69,9 +70,14 @@ std::string serverPortsText(const std::vector<uint16_t>& ports) {
   return text;
 }
 
+std::string ServerOptions::storeLocation() const {
+  return store.empty() ? dataDir + "/plimo-server.db" : store;
+}
+
 std::string ServerOptions::usage() {
-  return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--log FILE]\n"
-         "                    [--max-sessions N] [--handshake-rate N] [--handshake-share P]\n"
+  return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--store URI]\n"
+         "                    [--log FILE] [--max-sessions N] [--handshake-rate N]\n"
+         "                    [--handshake-share P]\n"
          "       plimo-server [--data DIR] --export-usage --from DATE --to DATE [--format csv|json]\n"
          "       plimo-server [--data DIR] [--log FILE] --trust-helper ID [--name NAME]\n"
          "       plimo-server [--data DIR] [--log FILE] --distrust-helper ID | --list-helpers\n"
@@ -79,6 +85,9 @@ std::string ServerOptions::usage() {
          "  --tcp-ports LIST    TCP fallback ports, comma-separated (default 8443,443,80;\n"
          "                      \"none\" for no TCP)\n"
          "  --data DIR          key and database folder (default ./plimo-server-data)\n"
+         "  --store URI         the fleet's PostgreSQL database instead of the folder's\n"
+         "                      (postgresql://user@host/db; postgresql:// alone takes\n"
+         "                      the PG* variables); also for the commands below\n"
          "  --log FILE          log file (default DIR/plimo-server.log)\n"
          "  --max-sessions N    clients kept at once; the idlest is dropped beyond it\n"
          "                      (default 100000)\n"
@@ -137,6 +146,9 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
     } else if (name == "--data") {
       options.dataDir = value;
       ok = !value.empty();
+    } else if (name == "--store") {
+      options.store = value;
+      ok = ServerStore::isPostgres(value);
     } else if (name == "--log") {
       options.logFile = value;
       ok = !value.empty();

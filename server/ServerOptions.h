@@ -17,6 +17,9 @@ struct ServerOptions {
   std::vector<uint16_t> tcpPorts = {8443, 443, 80};
   std::string dataDir = "plimo-server-data";
   std::string logFile;  // empty: <dataDir>/plimo-server.log
+  // A PostgreSQL connection string that every server of a fleet shares;
+  // empty: the SQLite database in the data folder.
+  std::string store;
   // Clients with a secure session at once; the idlest is evicted beyond it.
   // About 1 KB each when idle, so the default stays near 100 MB.
   size_t maxSessions = 100000;
@@ -47,6 +50,8 @@ struct ServerOptions {
   static std::optional<ServerOptions> parse(const std::vector<std::string>& args,
                                             std::string& error);
   static std::string usage();
+  // Where the store is: `store`, or the data folder's database.
+  std::string storeLocation() const;
 };
 
 // "2026-12-09": the Unix time of that day's start in UTC. Nothing for any

@@ -1,10 +1,10 @@
-#include "server/PinStore.h"
+#include "server/SqliteStore.h"
 
 #include <sqlite3.h>
 
 namespace plimo {
 
-Result<void> PinStore::preparePins() {
+Result<void> SqliteStore::preparePins() {
   return prepareKept(
       db_,
       {
@@ -33,7 +33,7 @@ Result<void> PinStore::preparePins() {
       });
 }
 
-Result<std::optional<Bytes>> PinStore::pinHash(const std::string& id) {
+Result<std::optional<Bytes>> SqliteStore::pinHash(const std::string& id) {
   Use s(getPin_.get());
   bindText(*s, 1, id);
   int rc = sqlite3_step(*s);
@@ -43,7 +43,7 @@ Result<std::optional<Bytes>> PinStore::pinHash(const std::string& id) {
   return std::optional<Bytes>(Bytes(data, data + sqlite3_column_bytes(*s, 0)));
 }
 
-Result<void> PinStore::setPin(const std::string& id, ByteView secretHash, int64_t when) {
+Result<void> SqliteStore::setPin(const std::string& id, ByteView secretHash, int64_t when) {
   Use s(setPin_.get());
   bindText(*s, 1, id);
   sqlite3_bind_blob(*s, 2, secretHash.data(), int(secretHash.size()), SQLITE_TRANSIENT);
@@ -51,13 +51,13 @@ Result<void> PinStore::setPin(const std::string& id, ByteView secretHash, int64_
   return stepped(db_, sqlite3_step(*s));
 }
 
-Result<void> PinStore::removePin(const std::string& id) {
+Result<void> SqliteStore::removePin(const std::string& id) {
   Use s(removePin_.get());
   bindText(*s, 1, id);
   return stepped(db_, sqlite3_step(*s));
 }
 
-Result<bool> PinStore::trustHelper(const std::string& id, const std::string& name, int64_t when) {
+Result<bool> SqliteStore::trustHelper(const std::string& id, const std::string& name, int64_t when) {
   Use s(trustHelper_.get());
   bindText(*s, 1, id);
   bindText(*s, 2, name);
@@ -66,7 +66,7 @@ Result<bool> PinStore::trustHelper(const std::string& id, const std::string& nam
   return sqlite3_changes(db_) > 0;
 }
 
-Result<bool> PinStore::distrustHelper(const std::string& id) {
+Result<bool> SqliteStore::distrustHelper(const std::string& id) {
   Use s(distrustHelper_.get());
   bindText(*s, 1, id);
   if (sqlite3_step(*s) != SQLITE_DONE) return lastError(db_);
@@ -75,8 +75,8 @@ Result<bool> PinStore::distrustHelper(const std::string& id) {
 
 namespace {
 
-PinStore::Helper helperAt(sqlite3_stmt* s) {
-  PinStore::Helper h;
+SqliteStore::Helper helperAt(sqlite3_stmt* s) {
+  SqliteStore::Helper h;
   h.id = columnText(s, 0);
   h.name = columnText(s, 1);
   h.added = sqlite3_column_int64(s, 2);
@@ -87,7 +87,7 @@ PinStore::Helper helperAt(sqlite3_stmt* s) {
 
 }  // namespace
 
-Result<std::optional<PinStore::Helper>> PinStore::trustedHelper(const std::string& id) {
+Result<std::optional<SqliteStore::Helper>> SqliteStore::trustedHelper(const std::string& id) {
   Use s(getHelper_.get());
   bindText(*s, 1, id);
   int rc = sqlite3_step(*s);
@@ -96,7 +96,7 @@ Result<std::optional<PinStore::Helper>> PinStore::trustedHelper(const std::strin
   return std::optional<Helper>(helperAt(*s));
 }
 
-Result<std::vector<PinStore::Helper>> PinStore::trustedHelpers() {
+Result<std::vector<SqliteStore::Helper>> SqliteStore::trustedHelpers() {
   Use s(listHelpers_.get());
   std::vector<Helper> helpers;
   int rc;
@@ -105,7 +105,7 @@ Result<std::vector<PinStore::Helper>> PinStore::trustedHelpers() {
   return helpers;
 }
 
-Result<int64_t> PinStore::trustedHelperCount() {
+Result<int64_t> SqliteStore::trustedHelperCount() {
   Use s(countHelpers_.get());
   if (sqlite3_step(*s) != SQLITE_ROW) return lastError(db_);
   return sqlite3_column_int64(*s, 0);

@@ -1,4 +1,4 @@
-#include "server/ServerStore.h"
+#include "server/SqliteStore.h"
 
 #include <sqlite3.h>
 
@@ -70,7 +70,7 @@ END;
 
 }  // namespace
 
-Result<std::unique_ptr<ServerStore>> ServerStore::open(const std::string& path) {
+Result<std::unique_ptr<ServerStore>> SqliteStore::open(const std::string& path) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
@@ -78,7 +78,7 @@ Result<std::unique_ptr<ServerStore>> ServerStore::open(const std::string& path) 
     sqlite3_close(db);
     return failed;
   }
-  std::unique_ptr<ServerStore> store(new ServerStore(db));
+  std::unique_ptr<SqliteStore> store(new SqliteStore(db));
   // Another process holding the database briefly (a backup, sqlite3) makes a
   // write wait instead of fail.
   sqlite3_busy_timeout(db, 2000);
@@ -95,19 +95,17 @@ Result<std::unique_ptr<ServerStore>> ServerStore::open(const std::string& path) 
   if (ready) ready = store->preparePins();
   if (ready) ready = store->prepareUsage();
   if (!ready) return Failed{ready.error()};
-  return store;
+  return std::unique_ptr<ServerStore>(std::move(store));
 }
 
-ServerStore::ServerStore(sqlite3* db) : PinStore(db), UsageStore(db), db_(db) {}
-
-ServerStore::~ServerStore() {
+SqliteStore::~SqliteStore() {
   // The connection closes once the parts' statements are finalized after this.
   sqlite3_close_v2(db_);
 }
 
-void ServerStore::waitForLocks(int milliseconds) { sqlite3_busy_timeout(db_, milliseconds); }
+void SqliteStore::waitForLocks(int milliseconds) { sqlite3_busy_timeout(db_, milliseconds); }
 
-void ServerStore::waitForLocksWithoutLimit(std::function<void()> waiting) {
+void SqliteStore::waitForLocksWithoutLimit(std::function<void()> waiting) {
   waiting_ = std::move(waiting);
   sqlite3_busy_handler(
       db_,
@@ -116,7 +114,7 @@ void ServerStore::waitForLocksWithoutLimit(std::function<void()> waiting) {
         // then at a pace that costs nothing while a lock is held for minutes.
         constexpr int kQuickTries = 10, kSlowPause = 20;
         constexpr int kSecond = kQuickTries + 1000 / kSlowPause;
-        auto* store = static_cast<ServerStore*>(self);
+        auto* store = static_cast<SqliteStore*>(self);
         if (tries == kSecond && store->waiting_) store->waiting_();
         sqlite3_sleep(tries < kQuickTries ? 1 : kSlowPause);
         return 1;
@@ -124,7 +122,7 @@ void ServerStore::waitForLocksWithoutLimit(std::function<void()> waiting) {
       this);
 }
 
-Result<void> ServerStore::exec(const char* sql) {
+Result<void> SqliteStore::exec(const char* sql) {
   char* message = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return {};
   Failed failed{message ? message : "database error"};
@@ -132,7 +130,7 @@ Result<void> ServerStore::exec(const char* sql) {
   return failed;
 }
 
-bool ServerStore::hasColumn(const char* table, const char* column) {
+bool SqliteStore::hasColumn(const char* table, const char* column) {
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM pragma_table_info(?1) WHERE name = ?2", -1, &raw, nullptr) !=
       SQLITE_OK) {
@@ -144,7 +142,7 @@ bool ServerStore::hasColumn(const char* table, const char* column) {
   return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int64(raw, 0) > 0;
 }
 
-Result<void> ServerStore::bindTrustToPins() {
+Result<void> SqliteStore::bindTrustToPins() {
   if (hasColumn("trusted_helpers", "pin_hash")) return exec(kTrustFollowsPins);
   // A database from before trust was bound to a secret: each entry binds to
   // the secret that keeps its ID now, so that a deployment keeps its helpers

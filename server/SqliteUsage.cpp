@@ -1,4 +1,4 @@
-#include "server/UsageStore.h"
+#include "server/SqliteStore.h"
 
 #include <sqlite3.h>
 
@@ -10,8 +10,8 @@ namespace {
 // reporter_id, msg_id, ref, started, ended, seconds, helped_id, pc_name,
 // helper_name, customer, contact, billable, minutes, description,
 // measured_seconds.
-UsageStore::Report readReport(sqlite3_stmt* s, int first) {
-  UsageStore::Report r;
+SqliteStore::Report readReport(sqlite3_stmt* s, int first) {
+  SqliteStore::Report r;
   int i = first;
   for (std::string* text : {&r.reporterID, &r.msgID, &r.ref}) *text = columnText(s, i++);
   for (int64_t* n : {&r.started, &r.ended, &r.seconds}) *n = sqlite3_column_int64(s, i++);
@@ -27,12 +27,12 @@ UsageStore::Report readReport(sqlite3_stmt* s, int first) {
 
 }  // namespace
 
-Result<void> UsageStore::prepareUsage() {
+Result<void> SqliteStore::prepareUsage() {
   auto prepared = prepareKept(
       db_,
       {
           {&startUsage_,
-           "INSERT INTO sessions (row, viewer_id, host_id, reported_by, started) VALUES (?5, ?1, ?2, ?3, ?4)"},
+           "INSERT INTO sessions (viewer_id, host_id, reported_by, started) VALUES (?1, ?2, ?3, ?4)"},
           {&endUsage_, "UPDATE sessions SET seconds = ?2 WHERE row = ?1"},
           {&getUsage_, "SELECT viewer_id, host_id, reported_by, started, seconds FROM sessions WHERE row = ?1"},
           {&countUsage_, "SELECT COUNT(*) FROM sessions"},
@@ -51,43 +51,22 @@ Result<void> UsageStore::prepareUsage() {
            "SELECT reporter_id, msg_id, ref, started, ended, seconds, helped_id, pc_name, helper_name, customer, "
            "contact, billable, minutes, description, measured_seconds FROM reports WHERE row = ?1"},
       });
-  if (!prepared) return prepared;
-  return readLastUsageRow();
+  return prepared;
 }
 
-Result<void> UsageStore::readLastUsageRow() {
-  // The sequence too: rows deleted by hand keep their numbers used.
-  static constexpr const char* kSql =
-      "SELECT MAX(IFNULL((SELECT MAX(row) FROM sessions), 0), "
-      "IFNULL((SELECT seq FROM sqlite_sequence WHERE name = 'sessions'), 0))";
-  Result<Statement> s = prepareOnce(db_, kSql);
-  if (!s) return Failed{s.error()};
-  if (sqlite3_step(s->get()) != SQLITE_ROW) return lastError(db_);
-  lastUsageRow_ = sqlite3_column_int64(s->get(), 0);
-  return {};
-}
-
-Result<int64_t> UsageStore::startUsage(const std::string& viewerID, const std::string& hostID,
+Result<int64_t> SqliteStore::startUsage(const std::string& viewerID, const std::string& hostID,
                                         const std::string& reportedBy, int64_t started) {
-  int64_t row = reserveUsageRow();
-  if (auto inserted = insertUsage(row, viewerID, hostID, reportedBy, started); !inserted) {
-    return Failed{inserted.error()};
-  }
-  return row;
-}
-
-Result<void> UsageStore::insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
-                              const std::string& reportedBy, int64_t started) {
   Use s(startUsage_.get());
   bindText(*s, 1, viewerID);
   bindText(*s, 2, hostID);
   bindText(*s, 3, reportedBy);
   sqlite3_bind_int64(*s, 4, started);
-  sqlite3_bind_int64(*s, 5, row);
-  return stepped(db_, sqlite3_step(*s));
+  // AUTOINCREMENT: rows deleted by hand keep their numbers used.
+  if (auto inserted = stepped(db_, sqlite3_step(*s)); !inserted) return Failed{inserted.error()};
+  return int64_t(sqlite3_last_insert_rowid(db_));
 }
 
-Result<void> UsageStore::endUsage(int64_t row, int64_t seconds) {
+Result<void> SqliteStore::endUsage(int64_t row, int64_t seconds) {
   Use s(endUsage_.get());
   sqlite3_bind_int64(*s, 1, row);
   sqlite3_bind_int64(*s, 2, seconds);
@@ -96,7 +75,7 @@ Result<void> UsageStore::endUsage(int64_t row, int64_t seconds) {
   return {};
 }
 
-std::optional<UsageStore::Usage> UsageStore::usage(int64_t row) {
+std::optional<SqliteStore::Usage> SqliteStore::usage(int64_t row) {
   Use s(getUsage_.get());
   sqlite3_bind_int64(*s, 1, row);
   if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
@@ -109,13 +88,13 @@ std::optional<UsageStore::Usage> UsageStore::usage(int64_t row) {
   return u;
 }
 
-Result<void> UsageStore::markAsked(int64_t row) {
+Result<void> SqliteStore::markAsked(int64_t row) {
   Use s(markAsked_.get());
   sqlite3_bind_int64(*s, 1, row);
   return stepped(db_, sqlite3_step(*s));
 }
 
-Result<std::optional<int64_t>> UsageStore::askedLength(int64_t row, const std::string& viewerID) {
+Result<std::optional<int64_t>> SqliteStore::askedLength(int64_t row, const std::string& viewerID) {
   Use s(askedLength_.get());
   sqlite3_bind_int64(*s, 1, row);
   bindText(*s, 2, viewerID);
@@ -125,7 +104,7 @@ Result<std::optional<int64_t>> UsageStore::askedLength(int64_t row, const std::s
   return std::optional<int64_t>(sqlite3_column_int64(*s, 0));
 }
 
-Result<bool> UsageStore::hasReport(const std::string& reporterID, const std::string& msgID) {
+Result<bool> SqliteStore::hasReport(const std::string& reporterID, const std::string& msgID) {
   Use s(hasReport_.get());
   bindText(*s, 1, reporterID);
   bindText(*s, 2, msgID);
@@ -134,7 +113,7 @@ Result<bool> UsageStore::hasReport(const std::string& reporterID, const std::str
   return rc == SQLITE_ROW;
 }
 
-Result<void> UsageStore::addReport(const Report& r, int64_t received) {
+Result<void> SqliteStore::addReport(const Report& r, int64_t received) {
   Use s(addReport_.get());
   int i = 1;
   for (const std::string* text : {&r.reporterID, &r.msgID, &r.ref}) bindText(*s, i++, *text);
@@ -150,24 +129,24 @@ Result<void> UsageStore::addReport(const Report& r, int64_t received) {
   return stepped(db_, sqlite3_step(*s));
 }
 
-int64_t UsageStore::reportCount() {
+int64_t SqliteStore::reportCount() {
   Use s(countReports_.get());
   return sqlite3_step(*s) == SQLITE_ROW ? sqlite3_column_int64(*s, 0) : 0;
 }
 
-std::optional<UsageStore::Report> UsageStore::report(int64_t row) {
+std::optional<SqliteStore::Report> SqliteStore::report(int64_t row) {
   Use s(getReport_.get());
   sqlite3_bind_int64(*s, 1, row);
   if (sqlite3_step(*s) != SQLITE_ROW) return std::nullopt;
   return readReport(*s, 0);
 }
 
-int64_t UsageStore::usageCount() {
+int64_t SqliteStore::usageCount() {
   Use s(countUsage_.get());
   return sqlite3_step(*s) == SQLITE_ROW ? sqlite3_column_int64(*s, 0) : 0;
 }
 
-Result<void> UsageStore::usageBetween(int64_t from, int64_t to,
+Result<void> SqliteStore::usageBetween(int64_t from, int64_t to,
                                        const std::function<void(const UsageLine&)>& each) {
   // Run once per export, so prepared here rather than kept.
   static constexpr const char* kSql =

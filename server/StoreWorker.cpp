@@ -80,11 +80,16 @@ void StoreWorker::finished(uint64_t client) {
   if (it != clientJobs_.end() && --it->second == 0) clientJobs_.erase(it);
 }
 
-int64_t StoreWorker::startUsage(const std::string& viewerID, const std::string& hostID,
-                                const std::string& reportedBy, int64_t started) {
-  int64_t row = store_.reserveUsageRow();
+std::shared_ptr<const int64_t> StoreWorker::startUsage(const std::string& viewerID, const std::string& hostID,
+                                                      const std::string& reportedBy, int64_t started) {
+  auto row = std::make_shared<int64_t>(0);
   submit(
-      [=](ServerStore& store) { return store.insertUsage(row, viewerID, hostID, reportedBy, started); },
+      [=](ServerStore& store) -> Result<void> {
+        Result<int64_t> inserted = store.startUsage(viewerID, hostID, reportedBy, started);
+        if (!inserted) return Failed{inserted.error()};
+        *row = *inserted;
+        return {};
+      },
       [this, key = viewerID + " " + hostID](const Result<void>& inserted) {
         if (!inserted) log_("Cannot record the session " + key + ": " + inserted.error());
       });

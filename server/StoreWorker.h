@@ -83,10 +83,12 @@ class StoreWorker {
     return true;
   }
 
-  // A new usage record, its row number known at once (a REPORTASK names it
-  // before the insert has run); a failed insert is logged.
-  int64_t startUsage(const std::string& viewerID, const std::string& hostID, const std::string& reportedBy,
-                     int64_t started);
+  // A new usage record; a failed insert is logged. Its row number comes
+  // from the store: the cell returned holds it for the jobs submitted after
+  // this one (it is set and read only on the store's side; 0 when the
+  // insert failed).
+  std::shared_ptr<const int64_t> startUsage(const std::string& viewerID, const std::string& hostID,
+                                            const std::string& reportedBy, int64_t started);
 
   // Jobs submitted whose work has not started.
   size_t queued() const { return queued_; }

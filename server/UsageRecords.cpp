@@ -59,12 +59,13 @@ void UsageRecords::close(uint64_t number) {
 
 UsageRecords::EndResult UsageRecords::record(ServerStore& store, const Ended& ended) {
   EndResult result;
-  if (auto length = store.endUsage(ended.row, ended.seconds); !length) {
+  result.row = *ended.row;
+  if (auto length = store.endUsage(result.row, ended.seconds); !length) {
     result.lengthError = length.error();
     return result;
   }
   if (!ended.askHelper) return result;
-  if (auto asked = store.markAsked(ended.row); !asked) {
+  if (auto asked = store.markAsked(result.row); !asked) {
     result.askError = asked.error();
   } else {
     result.asked = true;
@@ -78,11 +79,11 @@ void UsageRecords::recorded(const Ended& ended, const EndResult& result) {
                 result.lengthError);
   }
   if (!result.askError.empty()) {
-    server_.log("Cannot note the report request on session " + std::to_string(ended.row) + ": " + result.askError);
+    server_.log("Cannot note the report request on session " + std::to_string(result.row) + ": " + result.askError);
   }
   const ClientSession* helper = server_.session(ended.helperSerial);
   if (!result.asked || !helper) return;
-  server_.say(*helper, "REPORTASK " + std::to_string(ended.row) + " " + std::to_string(ended.startedWall) + " " +
+  server_.say(*helper, "REPORTASK " + std::to_string(result.row) + " " + std::to_string(ended.startedWall) + " " +
                            std::to_string(ended.startedWall + ended.seconds) + " " + std::to_string(ended.seconds) +
                            " " + ended.hostID);
 }

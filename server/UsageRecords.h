@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -21,7 +22,7 @@ namespace plimo {
 class UsageRecords {
  public:
   struct Usage {
-    int64_t row = 0;
+    std::shared_ptr<const int64_t> row;  // the store's side reads it (StoreWorker::startUsage)
     std::string viewerID;
     std::string hostID;
     double started = 0;       // monotonic
@@ -49,7 +50,7 @@ class UsageRecords {
   // An ended record as it goes to the store's thread; the helper is found
   // again by its serial when the write is done.
   struct Ended {
-    int64_t row = 0;
+    std::shared_ptr<const int64_t> row;
     std::string viewerID;
     std::string hostID;
     uint64_t helperSerial = 0;
@@ -58,6 +59,7 @@ class UsageRecords {
     bool askHelper = false;  // the helper was online: it is asked for a report
   };
   struct EndResult {
+    int64_t row = 0;
     bool asked = false;
     std::string lengthError, askError;  // why a write failed, for the log
   };

@@ -1,10 +1,10 @@
 #pragma once
 // The usage records of partner sessions that a company bills from, and the
-// reports helpers give on them. A part of ServerStore, on its connection.
+// reports helpers give on them. A part of ServerStore, which each engine
+// implements.
 //
-// One thread per connection, but reserveUsageRow.
+// One thread per connection.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -12,7 +12,6 @@
 
 #include "core/Result.h"
 #include "protocol/wire/ReportPayload.h"
-#include "server/StoreStatements.h"
 
 namespace plimo {
 
@@ -20,25 +19,19 @@ class UsageStore {
  public:
   // A new usage record: the helper's (viewer's) and the helped PC's (host's)
   // IDs, which side reported it first, and its start in Unix seconds.
-  // Returns its row number.
-  Result<int64_t> startUsage(const std::string& viewerID, const std::string& hostID, const std::string& reportedBy,
-                             int64_t started);
-  // The row number of a usage record about to be written, so that a caller
-  // knows it before the write has run: this connection numbers the records
-  // (from the highest at open; nothing else writes them). Any thread.
-  int64_t reserveUsageRow() { return ++lastUsageRow_; }
-  // startUsage with a reserved row.
-  Result<void> insertUsage(int64_t row, const std::string& viewerID, const std::string& hostID,
-                           const std::string& reportedBy, int64_t started);
+  // Returns its row number, from the store's own sequence, so that any
+  // number of servers write records beside each other.
+  virtual Result<int64_t> startUsage(const std::string& viewerID, const std::string& hostID,
+                                     const std::string& reportedBy, int64_t started) = 0;
   // Sets the length of a record in seconds (it may be called again to extend
   // it); fails for a row that is not there.
-  Result<void> endUsage(int64_t row, int64_t seconds);
+  virtual Result<void> endUsage(int64_t row, int64_t seconds) = 0;
   // The helper of record `row` was asked for a report on it.
-  Result<void> markAsked(int64_t row);
+  virtual Result<void> markAsked(int64_t row) = 0;
   // The measured length of record `row` when `viewerID` was its helper, was
   // asked about it and has not reported on it yet (a report's ref is the
   // record's row in decimal); nothing otherwise.
-  Result<std::optional<int64_t>> askedLength(int64_t row, const std::string& viewerID);
+  virtual Result<std::optional<int64_t>> askedLength(int64_t row, const std::string& viewerID) = 0;
 
   // A helper's billing report on one session, with who sent it.
   struct Report : ReportFields {
@@ -48,9 +41,9 @@ class UsageStore {
   };
   // Stores a report once: a resend with the same reporter and msgID changes
   // nothing.
-  Result<void> addReport(const Report& report, int64_t received);
+  virtual Result<void> addReport(const Report& report, int64_t received) = 0;
   // True when `reporterID` already stored its report `msgID`.
-  Result<bool> hasReport(const std::string& reporterID, const std::string& msgID);
+  virtual Result<bool> hasReport(const std::string& reporterID, const std::string& msgID) = 0;
 
   struct Usage {
     std::string viewerID;
@@ -60,10 +53,10 @@ class UsageStore {
     std::optional<int64_t> seconds;
   };
   // For tests and tools: nothing, or 0, also when the read failed.
-  std::optional<Usage> usage(int64_t row);
-  int64_t usageCount();
-  std::optional<Report> report(int64_t row);
-  int64_t reportCount();
+  virtual std::optional<Usage> usage(int64_t row) = 0;
+  virtual int64_t usageCount() = 0;
+  virtual std::optional<Report> report(int64_t row) = 0;
+  virtual int64_t reportCount() = 0;
 
   // A usage record and the report its helper gave on it, for invoices.
   struct UsageLine {
@@ -72,21 +65,10 @@ class UsageStore {
     std::optional<Report> report;
   };
   // Each record that started in [from, to) (Unix seconds), oldest first.
-  Result<void> usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each);
+  virtual Result<void> usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each) = 0;
 
  protected:
-  explicit UsageStore(sqlite3* db) : db_(db) {}
-  ~UsageStore() = default;
-  // Once the tables are there.
-  Result<void> prepareUsage();
-
- private:
-  Result<void> readLastUsageRow();
-
-  sqlite3* db_;
-  std::atomic<int64_t> lastUsageRow_{0};
-  Statement startUsage_, endUsage_, getUsage_, countUsage_, markAsked_, askedLength_, addReport_, hasReport_,
-      countReports_, getReport_;
+  virtual ~UsageStore() = default;
 };
 
 }  // namespace plimo

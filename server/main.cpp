@@ -42,9 +42,9 @@ constexpr size_t kReservedDescriptors = 64;
 // stalls relaying for everyone meanwhile.
 constexpr int kLoopReadWait = 50;
 
-// One serving process per data folder: a second would number its usage
-// records as the first does, and one of them would lose theirs. The lock
-// lasts as long as the process (the descriptor stays open).
+// One serving process per data folder: a second would hand out the IDs the
+// first one holds online. The lock lasts as long as the process (the
+// descriptor stays open).
 bool holdDataFolder(const std::string& dir) {
   int fd = ::open((dir + "/plimo-server.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -65,19 +65,23 @@ std::optional<SigningKey> loadOrCreateKey(const std::string& path, ServerLog& lo
   return key;
 }
 
+// The store the export and helper commands work on; a wrong --data would
+// otherwise show an empty new database.
+Result<std::unique_ptr<ServerStore>> openExistingStore(const ServerOptions& options) {
+  if (options.store.empty() && !std::filesystem::exists(options.storeLocation())) {
+    return Failed{"no database in " + options.dataDir + " (give the --data folder of the server)"};
+  }
+  return ServerStore::open(options.storeLocation());
+}
+
 // --export-usage: the database of a server that may be running, read beside it.
 int exportUsage(const ServerOptions& options) {
-  std::string path = options.dataDir + "/plimo-server.db";
-  if (!std::filesystem::exists(path)) {
-    std::fprintf(stderr, "plimo-server: no database in %s\n", options.dataDir.c_str());
-    return 1;
-  }
   auto format = options.exportFormat == "json" ? UsageExport::Format::json : UsageExport::Format::csv;
-  auto store = ServerStore::open(path);
+  auto store = openExistingStore(options);
   Result<void> written = store ? UsageExport::write(**store, options.exportFrom, options.exportTo, format, std::cout)
                                : Result<void>(Failed{store.error()});
   if (!written) {
-    std::fprintf(stderr, "plimo-server: cannot export the usage from %s: %s\n", path.c_str(), written.error().c_str());
+    std::fprintf(stderr, "plimo-server: cannot export the usage: %s\n", written.error().c_str());
     return 1;
   }
   return 0;
@@ -106,18 +110,13 @@ int main(int argc, char** argv) {
   ::chmod(options->dataDir.c_str(), 0700);
 
   ServerLog log(options->logFile.empty() ? options->dataDir + "/plimo-server.log" : options->logFile);
-  const std::string databasePath = options->dataDir + "/plimo-server.db";
   if (options->helperCommand != ServerOptions::HelperCommand::none) {
-    // A wrong --data would otherwise show an empty list of a new database.
-    if (options->helperCommand != ServerOptions::HelperCommand::trust && !std::filesystem::exists(databasePath)) {
-      std::fprintf(stderr, "plimo-server: no database in %s (give the --data folder of the server)\n",
-                   options->dataDir.c_str());
-      return 1;
-    }
-    auto store = ServerStore::open(databasePath);
+    // Trusting the first helper may make the database; the others read one.
+    auto store = options->helperCommand == ServerOptions::HelperCommand::trust
+                     ? ServerStore::open(options->storeLocation())
+                     : openExistingStore(*options);
     if (!store) {
-      std::fprintf(stderr, "plimo-server: cannot open the database %s: %s\n", databasePath.c_str(),
-                   store.error().c_str());
+      std::fprintf(stderr, "plimo-server: cannot open the database: %s\n", store.error().c_str());
       return 1;
     }
     return runHelperCommand(*options, **store, log, stdout);
@@ -126,14 +125,16 @@ int main(int argc, char** argv) {
     log.line("Another plimo-server serves from " + options->dataDir + "; not starting");
     return 1;
   }
-  log.line("plimo-server starting, data in " + options->dataDir);
+  log.line("plimo-server starting, data in " + options->dataDir +
+           (options->store.empty() ? "" : ", the fleet's store in PostgreSQL"));
 
   auto key = loadOrCreateKey(options->dataDir + "/server-key.pem", log);
   if (!key) return 1;
   // Two connections: the store thread writes on one, the loop reads on the
-  // other (readers never wait for a writer in WAL mode).
-  auto opened = ServerStore::open(databasePath);
-  auto openedReads = opened ? ServerStore::open(databasePath) : Result<std::unique_ptr<ServerStore>>(Failed{opened.error()});
+  // other (readers never wait for a writer).
+  auto opened = ServerStore::open(options->storeLocation());
+  auto openedReads = opened ? ServerStore::open(options->storeLocation())
+                            : Result<std::unique_ptr<ServerStore>>(Failed{opened.error()});
   if (!openedReads) {
     log.line("Cannot open the database: " + openedReads.error());
     return 1;

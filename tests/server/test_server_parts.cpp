@@ -10,6 +10,7 @@
 #include "server/ServerOptions.h"
 #include "server/ServerRig.h"
 #include "server/SessionTable.h"
+#include "server/StoreEngines.h"
 
 using namespace plimo;
 
@@ -113,6 +114,10 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(o->maxSessions, 20000u);
   EXPECT_EQ(o->handshakeRate, 900);
   EXPECT_DOUBLE_EQ(o->handshakeShare, 0.4);
+  EXPECT_EQ(o->storeLocation(), "/tmp/x/plimo-server.db");
+  auto fleet = ServerOptions::parse({"--store", "postgresql://plimo@db.example/plimo"}, error);
+  ASSERT_TRUE(fleet) << error;
+  EXPECT_EQ(fleet->storeLocation(), "postgresql://plimo@db.example/plimo");
   EXPECT_TRUE(ServerOptions::parse({"--tcp-ports", "none"}, error)->tcpPorts.empty());
   EXPECT_EQ(defaults->helperCommand, ServerOptions::HelperCommand::none);
   auto trust = ServerOptions::parse({"--data", "/d", "--trust-helper", "123 456-789", "--name", "Anna B."}, error);
@@ -135,7 +140,8 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
            {"--trust-helper", "123456789", "--name", std::string(101, 'a')},
            {"--name", "Anna"}, {"--distrust-helper", "123456789", "--name", "Anna"},
            {"--list-helpers", "--trust-helper", "123456789"},
-           {"--trust-helper", "123456789", "--distrust-helper", "123456789"}}) {
+           {"--trust-helper", "123456789", "--distrust-helper", "123456789"},
+           {"--store", "/var/lib/plimo/db"}, {"--store", ""}, {"--store", "mysql://db"}}) {
     EXPECT_FALSE(ServerOptions::parse(bad, error)) << bad[0];
     EXPECT_FALSE(error.empty()) << bad[0];
   }
@@ -145,9 +151,10 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(serverPortsText({8443, 443}), "8443,443");
 }
 
-TEST(ServerStore, KeepsPinsAndUsageRecords) {
-  auto store = testkit::memoryStore();
-  ASSERT_TRUE(store);
+struct EveryStore : testkit::StoreEngineTest {};
+PLIMO_ON_EVERY_STORE(EveryStore);
+
+TEST_P(EveryStore, KeepsPinsAndUsageRecords) {
   EXPECT_FALSE(*store->pinHash("123456789"));
   ASSERT_TRUE(store->setPin("123456789", Bytes{1, 2, 3}, 100));
   EXPECT_EQ(**store->pinHash("123456789"), (Bytes{1, 2, 3}));
@@ -167,6 +174,45 @@ TEST(ServerStore, KeepsPinsAndUsageRecords) {
   EXPECT_EQ(*store->usage(row)->seconds, 42);
   EXPECT_FALSE(store->endUsage(row + 1, 1));
   EXPECT_EQ(store->usageCount(), 1);
+}
+
+// Two servers on one store: the records they open side by side take their
+// numbers from the store, never the same twice, and each reads the other's.
+TEST_P(EveryStore, TwoServersNumberTheirRecordsFromTheStoreAndShareThem) {
+  auto other = connect();
+  ASSERT_TRUE(other);
+  std::set<int64_t> rows;
+  for (int i = 0; i < 6; ++i) {
+    ServerStore& writer = i % 2 ? *other : *store;
+    int64_t row = writer.startUsage("111111111", std::to_string(222222220 + i), "V", 1700000000 + i).valueOr(0);
+    ASSERT_GT(row, 0);
+    EXPECT_TRUE(rows.insert(row).second) << row;
+  }
+  EXPECT_EQ(store->usageCount(), 6);
+  EXPECT_EQ(other->usage(*rows.begin())->hostID, "222222220");
+  // A report resent to the other server is stored once.
+  UsageStore::Report r;
+  r.reporterID = "111111111";
+  r.msgID = "0a1b2c3d";
+  r.ref = std::to_string(*rows.begin());
+  ASSERT_TRUE(store->addReport(r, 1));
+  ASSERT_TRUE(other->addReport(r, 2));
+  EXPECT_TRUE(*other->hasReport("111111111", "0a1b2c3d"));
+  EXPECT_EQ(store->reportCount(), 1);
+  // A pin kept and a helper trusted through one count at once on the other.
+  ASSERT_TRUE(other->setPin("123456789", Bytes{7}, 5));
+  EXPECT_EQ(**store->pinHash("123456789"), Bytes{7});
+  ASSERT_TRUE(*store->trustHelper("123456789", "Anna", 6));
+  EXPECT_FALSE((*other->trustedHelper("123456789"))->suspended);
+}
+
+// A database that cannot be reached is refused with a reason, at once.
+TEST(ServerStore, AnUnreachablePostgresIsRefusedWithAReason) {
+  for (const char* where : {"postgresql://plimo@127.0.0.1:1/plimo", "postgresql://[bad", "postgres://?sslmode=bogus"}) {
+    auto refused = ServerStore::open(where);
+    ASSERT_FALSE(refused) << where;
+    EXPECT_FALSE(refused.error().empty()) << where;
+  }
 }
 
 TEST(ServerStore, ADatabaseFromBeforeMeasuredLengthsKeepsItsReportsAndGainsThem) {

@@ -11,6 +11,7 @@
 #include "server/BudgetedLog.h"
 #include "server/Registration.h"
 #include "server/ServerRig.h"
+#include "server/StoreEngines.h"
 #include "server/UnattendedGate.h"
 #include "testkit/TempDir.h"
 
@@ -158,8 +159,10 @@ TEST(UnattendedGate, AnIdReclaimedByAnotherSecretIsNotTrusted) {
 // The states of one entry as its ID's pin comes and goes: trust stays with
 // the secret it was given to, and once that pin went, only trusting again
 // brings it back.
-TEST(TrustedHelpers, FollowThePinTheyWereTrustedWith) {
-  auto store = memoryStore();
+struct TrustedHelpersOnEveryStore : testkit::StoreEngineTest {};
+PLIMO_ON_EVERY_STORE(TrustedHelpersOnEveryStore);
+
+TEST_P(TrustedHelpersOnEveryStore, FollowThePinTheyWereTrustedWith) {
   const std::string id = "123456789";
   const Bytes own = Registration::secretHash("own"), other = Registration::secretHash("other");
   auto kept = store->trustHelper(id, "Anna", 10);

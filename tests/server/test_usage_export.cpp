@@ -7,6 +7,7 @@
 #include "server/ServerOptions.h"
 #include "server/ServerRig.h"
 #include "server/ServerStore.h"
+#include "server/StoreEngines.h"
 #include "server/UsageExport.h"
 
 using namespace plimo;
@@ -15,8 +16,7 @@ namespace {
 
 constexpr int64_t kDay = 1796774400;  // 2026-12-09T00:00:00Z
 
-struct Export : ::testing::Test {
-  std::unique_ptr<ServerStore> store = testkit::memoryStore();
+struct Export : testkit::StoreEngineTest {
 
   // A record of `viewer` helping 222333444, with a report from the helper when `customer` is given.
   void record(int64_t started, int64_t seconds, const char* customer = nullptr, const std::string& description = "") {
@@ -46,9 +46,11 @@ struct Export : ::testing::Test {
   }
 };
 
+PLIMO_ON_EVERY_STORE(Export);
+
 }  // namespace
 
-TEST_F(Export, CsvQuotesAndGuardsAgainstFormulas) {
+TEST_P(Export, CsvQuotesAndGuardsAgainstFormulas) {
   record(kDay - 1, 60, "yesterday");  // before the range
   record(kDay + 3600, 125, "=HYPERLINK(\"http://evil.test\",\"x\")", "Printer fixed,\r\ndriver \"v2\"");
   record(kDay + 7200, 30);  // no report
@@ -61,7 +63,7 @@ TEST_F(Export, CsvQuotesAndGuardsAgainstFormulas) {
             "3,\"2026-12-09T02:00:00Z\",\"111222333\",\"\",\"222333444\",\"\",30,,,\"\",\"\",\"\"\r\n");
 }
 
-TEST_F(Export, JsonEscapesEveryString) {
+TEST_P(Export, JsonEscapesEveryString) {
   record(kDay + 60, 600, "ACME \"East\"", std::string("a\\b\nc\x01\xFF"));
   record(kDay + 120, 10);
   EXPECT_EQ(write(UsageExport::Format::json),
