@@ -6,6 +6,7 @@
 #include "platform/linux/PulseSoundCapture.h"
 #include "platform/linux/PulseSoundOut.h"
 #include "platform/linux/ScreenCapturer.h"
+#include "platform/linux/XClipboard.h"
 #include "platform/linux/XTestInputSink.h"
 
 namespace plimo {
@@ -30,6 +31,15 @@ std::optional<Picture> LinuxPlatform::readPicture(const std::string& path, const
 
 bool LinuxPlatform::writePng(const std::string& path, const Picture& picture) {
   return ImageFiles::writePng(path, picture);
+}
+
+// Without a display (a headless PC over SSH) there is no clipboard to share.
+std::unique_ptr<Clipboard> LinuxPlatform::clipboard() {
+  try {
+    return std::make_unique<XClipboard>();
+  } catch (const Failure&) {
+    return nullptr;
+  }
 }
 
 }  // namespace plimo

@@ -1,7 +1,7 @@
 #pragma once
 // The platform of a Linux desktop: the X screen (MIT-SHM, RandR, XFixes),
-// XTEST input, the PulseAudio output and its monitor, and H.264 and picture
-// files through FFmpeg.
+// XTEST input, the PulseAudio output and its monitor, the X clipboard, and
+// H.264 and picture files through FFmpeg.
 
 #include "platform/PlatformFactory.h"
 
@@ -17,6 +17,7 @@ class LinuxPlatform final : public PlatformFactory {
   std::unique_ptr<VideoDecoder> videoDecoder() override;
   std::optional<Picture> readPicture(const std::string& path, const Fit& fit) override;
   bool writePng(const std::string& path, const Picture& picture) override;
+  std::unique_ptr<Clipboard> clipboard() override;
 };
 
 }  // namespace plimo
