@@ -76,7 +76,8 @@ std::string ServerOptions::storeLocation() const {
 
 std::string ServerOptions::usage() {
   return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--store URI]\n"
-         "                    [--log FILE] [--max-sessions N] [--handshake-rate N]\n"
+         "                    [--key FILE] [--log FILE] [--max-sessions N]\n"
+         "                    [--handshake-rate N]\n"
          "                    [--handshake-share P]\n"
          "       plimo-server [--data DIR] --export-usage --from DATE --to DATE [--format csv|json]\n"
          "       plimo-server [--data DIR] [--log FILE] --trust-helper ID [--name NAME]\n"
@@ -88,6 +89,8 @@ std::string ServerOptions::usage() {
          "  --store URI         the fleet's PostgreSQL database instead of the folder's\n"
          "                      (postgresql://user@host/db; postgresql:// alone takes\n"
          "                      the PG* variables); also for the commands below\n"
+         "  --key FILE          the server key the fleet's servers share (readable by\n"
+         "                      the server's user only; default DIR/server-key.pem)\n"
          "  --log FILE          log file (default DIR/plimo-server.log)\n"
          "  --max-sessions N    clients kept at once; the idlest is dropped beyond it\n"
          "                      (default 100000)\n"
@@ -149,6 +152,9 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
     } else if (name == "--store") {
       options.store = value;
       ok = ServerStore::isPostgres(value);
+    } else if (name == "--key") {
+      options.keyFile = value;
+      ok = !value.empty();
     } else if (name == "--log") {
       options.logFile = value;
       ok = !value.empty();

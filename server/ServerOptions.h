@@ -20,6 +20,9 @@ struct ServerOptions {
   // A PostgreSQL connection string that every server of a fleet shares;
   // empty: the SQLite database in the data folder.
   std::string store;
+  // The long-term key every server of a fleet presents (clients pin one
+  // key); empty: <dataDir>/server-key.pem, made on first start.
+  std::string keyFile;
   // Clients with a secure session at once; the idlest is evicted beyond it.
   // About 1 KB each when idle, so the default stays near 100 MB.
   size_t maxSessions = 100000;

@@ -74,6 +74,26 @@ Result<std::unique_ptr<ServerStore>> openExistingStore(const ServerOptions& opti
   return ServerStore::open(options.storeLocation());
 }
 
+// --key: the fleet's one key, made once and copied to each server; a server
+// never makes one there (it would present a key the clients do not pin).
+std::optional<SigningKey> loadSharedKey(const std::string& path, ServerLog& log) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    log.line("Cannot find the server key " + path + "; not starting");
+    return std::nullopt;
+  }
+  if ((st.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", unsigned(st.st_mode & 0777));
+    log.line("The server key " + path + " may be read by other users (mode " + mode +
+             "); not starting: chmod 600 it, owned by the server's user");
+    return std::nullopt;
+  }
+  auto key = SigningKey::loadPemFile(path);
+  if (!key) log.line("Cannot read the server key " + path + "; not starting");
+  return key;
+}
+
 // --export-usage: the database of a server that may be running, read beside it.
 int exportUsage(const ServerOptions& options) {
   auto format = options.exportFormat == "json" ? UsageExport::Format::json : UsageExport::Format::csv;
@@ -128,7 +148,8 @@ int main(int argc, char** argv) {
   log.line("plimo-server starting, data in " + options->dataDir +
            (options->store.empty() ? "" : ", the fleet's store in PostgreSQL"));
 
-  auto key = loadOrCreateKey(options->dataDir + "/server-key.pem", log);
+  auto key = options->keyFile.empty() ? loadOrCreateKey(options->dataDir + "/server-key.pem", log)
+                                      : loadSharedKey(options->keyFile, log);
   if (!key) return 1;
   // Two connections: the store thread writes on one, the loop reads on the
   // other (readers never wait for a writer).

@@ -115,6 +115,7 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(o->handshakeRate, 900);
   EXPECT_DOUBLE_EQ(o->handshakeShare, 0.4);
   EXPECT_EQ(o->storeLocation(), "/tmp/x/plimo-server.db");
+  EXPECT_EQ(ServerOptions::parse({"--key", "/etc/plimo/fleet-key.pem"}, error)->keyFile, "/etc/plimo/fleet-key.pem");
   auto fleet = ServerOptions::parse({"--store", "postgresql://plimo@db.example/plimo"}, error);
   ASSERT_TRUE(fleet) << error;
   EXPECT_EQ(fleet->storeLocation(), "postgresql://plimo@db.example/plimo");
@@ -141,7 +142,7 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
            {"--name", "Anna"}, {"--distrust-helper", "123456789", "--name", "Anna"},
            {"--list-helpers", "--trust-helper", "123456789"},
            {"--trust-helper", "123456789", "--distrust-helper", "123456789"},
-           {"--store", "/var/lib/plimo/db"}, {"--store", ""}, {"--store", "mysql://db"}}) {
+           {"--store", "/var/lib/plimo/db"}, {"--store", ""}, {"--store", "mysql://db"}, {"--key", ""}}) {
     EXPECT_FALSE(ServerOptions::parse(bad, error)) << bad[0];
     EXPECT_FALSE(error.empty()) << bad[0];
   }

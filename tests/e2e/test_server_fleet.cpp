@@ -1,0 +1,95 @@
+// Several plimo-servers of one company on one PostgreSQL store, as real
+// processes: one key, the kept IDs, the trusted helpers and the usage records
+// shared.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "core/PlimoID.h"
+#include "e2e/ServerProcess.h"
+#include "protocol/crypto/PlimoCrypto.h"
+#include "protocol/crypto/SigningKey.h"
+#include "server/StoreEngines.h"
+
+using namespace plimo;
+using namespace plimo::e2e;
+
+namespace {
+
+// "PIN OK id" and then the ID line, or what came instead.
+std::vector<std::string> keep(NetClient& pc, const std::string& id) { return pc.say("PIN " + id + " secret-1", "ID "); }
+
+}  // namespace
+
+TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
+  testkit::PgTestSchema pg;
+  PLIMO_REQUIRE_TEST_POSTGRES(pg);
+  TempDir dir("fleet");
+  const std::string keyFile = (dir / "fleet-key.pem").string();
+  SigningKey key = SigningKey::generate();
+  ASSERT_TRUE(key.savePemFile(keyFile));
+  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile};
+  ServerProcess a(dir / "a", dir / "a.txt", 0, {}, fleet);
+  ServerProcess b(dir / "b", dir / "b.txt", 0, {}, fleet);
+  if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(a.up() && b.up());
+  EXPECT_EQ(a.keyHex, PlimoCrypto::hex(key.publicKey()));
+  EXPECT_EQ(b.keyHex, a.keyHex);
+
+  // A PC keeps its ID on A; on B its secret brings the same ID back.
+  std::string id;
+  {
+    NetClient pc(a.udpPort, false);
+    id = pc.registerAs();
+    ASSERT_FALSE(id.empty()) << a.log();
+    EXPECT_EQ(keep(pc, id).at(0), "PIN OK " + id);
+  }
+  NetClient moved(b.udpPort, false);
+  EXPECT_NE(moved.registerAs(id), id);  // kept: naming it is not enough
+  auto lines = keep(moved, id);
+  ASSERT_EQ(lines.size(), 2u) << b.log();
+  EXPECT_EQ(lines[1], "ID " + id + " pinned");
+
+  // Trusted through A's data folder, listed from B's.
+  std::string out;
+  ASSERT_EQ(a.command({"--store", pg.where(), "--trust-helper", id}, out), 0) << out;
+  ASSERT_EQ(b.command({"--store", pg.where(), "--list-helpers"}, out), 0) << out;
+  EXPECT_NE(out.find(formatPlimoID(id)), std::string::npos) << out;
+
+  // A session on B is exported, once and whole, from A.
+  NetClient host(b.udpPort, false);
+  std::string hostID = host.registerAs();
+  ASSERT_FALSE(moved.connectTo(hostID).empty());
+  moved.say("SESSION START " + hostID + " V", "", 0.3);  // no answer is due
+  moved.say("SESSION END " + hostID, "", 0.3);
+  std::string exported, again;
+  for (auto* server : {&a, &b}) {
+    ASSERT_EQ(server->command({"--store", pg.where(), "--export-usage", "--from", "2000-01-01", "--to", "2099-12-31"},
+                              server == &a ? exported : again),
+              0);
+  }
+  EXPECT_EQ(exported, again);
+  EXPECT_NE(exported.find("\"" + id + "\""), std::string::npos) << exported;
+}
+
+// A shared key that other users may read is refused: it is every server's
+// identity, and nothing is made in its place.
+TEST(ServerFleet, AKeyOthersMayReadOrNoKeyAtAllStopsTheServer) {
+  TempDir dir("fleet-key");
+  const std::string keyFile = (dir / "fleet-key.pem").string();
+  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
+  ASSERT_EQ(::chmod(keyFile.c_str(), 0644), 0);
+  std::string out;
+  std::string program = builtProgram("server/plimo-server");
+  if (program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  const std::vector<std::string> ports = {"--udp-port", std::to_string(freePort(SOCK_DGRAM)), "--tcp-ports", "none"};
+  std::vector<std::string> args = ports;
+  args.insert(args.end(), {"--key", keyFile});
+  EXPECT_EQ(ServerProcess::command(program, dir / "data", args, out), 1);
+  EXPECT_NE(out.find("may be read by other users (mode 644)"), std::string::npos) << out;
+  args = ports;
+  args.insert(args.end(), {"--key", (dir / "none.pem").string()});
+  EXPECT_EQ(ServerProcess::command(program, dir / "data", args, out), 1);
+  EXPECT_NE(out.find("Cannot find the server key"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "none.pem"));
+}
