@@ -1,5 +1,8 @@
 #include "app/PartnerSessions.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "app/Preferences.h"
 #include "app/SessionWindows.h"
 #include "app/ViewerWindows.h"
@@ -10,6 +13,15 @@
 namespace plimo {
 
 namespace {
+
+// Where the partner's files go: the folder set, or, with windows to ask in,
+// ~/Downloads.
+FileTransfers::Place filePlace(const AppSettings& settings, bool windows) {
+  std::filesystem::path folder = settings.filesFolder;
+  const char* home = std::getenv("HOME");
+  if (folder.empty() && windows && home) folder = std::filesystem::path(home) / "Downloads";
+  return {folder, windows};
+}
 
 void disconnect(const std::weak_ptr<PlimoClient>& client) {
   if (auto c = client.lock()) c->disconnect();
@@ -101,7 +113,8 @@ void PartnerSessions::startHost(const std::shared_ptr<PlimoClient>& client) {
   hostSession_ = std::make_shared<HostSession>(loop_, *platform_, system_.info(), std::move(link), std::move(events),
                                                prefs_.unattended().get(),
                                                prefs_.settings().get().helperCtrlAsCommand,
-                                               prefs_.settings().get().shareClipboard(prefs_.unattended().get()));
+                                               prefs_.settings().get().shareClipboard(prefs_.unattended().get()),
+                                               filePlace(prefs_.settings().get(), windows_ != nullptr));
   client->attachSession(hostSession_);
 }
 
@@ -137,7 +150,8 @@ void PartnerSessions::startViewer(const std::shared_ptr<PlimoClient>& client) {
                            weakly<ByteView>(std::weak_ptr<PlimoClient>(client),
                                             [](PlimoClient& c, ByteView data) { c.sendData(data); })};
   ViewerSession::Options options{userDefaults_.string("dumpPicture"),
-                                 userDefaults_.string("pictures").value_or("") == "tiles"};
+                                 userDefaults_.string("pictures").value_or("") == "tiles",
+                                 filePlace(prefs_.settings().get(), viewerWindows_ != nullptr)};
   viewerSession_ = std::make_shared<ViewerSession>(loop_, *platform_, std::move(link), prefs_.settings().get(), log_,
                                                    std::move(options));
   viewerSession_->setDisplay(viewerDisplay_);

@@ -34,7 +34,10 @@ FileTransfers::FileTransfers(const EventLoop& clock, MsgChannel& channel, Partne
 bool FileTransfers::enabled() const { return partner_.uses(ExtensionList::kFiles); }
 
 bool FileTransfers::sendFile(const std::filesystem::path& path) {
-  if (!enabled()) return false;
+  if (!enabled()) {
+    note("The other PC cannot take files: only Plimo for Linux can.");
+    return false;
+  }
   if (sender_) {
     note("One file at a time: wait until " + inQuotes(sender_->offer().name) + " is through, or cancel it.");
     return false;
@@ -56,7 +59,7 @@ bool FileTransfers::sendFile(const std::filesystem::path& path) {
 }
 
 void FileTransfers::requestFile() {
-  if (!enabled()) return;
+  if (!enabled()) return note("The other PC cannot send files: only Plimo for Linux can.");
   askedFor_ = nextID_++;
   channel_.post(FileKind::request, FileMsg::encodeRequest(*askedFor_));
 }
@@ -131,7 +134,8 @@ void FileTransfers::onOffer(const FileMsg::Offer& offer) {
   };
   if (askedFor_ == offer.id) askedFor_.reset();
   if (offered_ || incoming_) return reply(Answer::busy);
-  if (place_.folder.empty()) return reply(Answer::noFolder);
+  std::error_code error;
+  if (place_.folder.empty() || !std::filesystem::is_directory(place_.folder, error)) return reply(Answer::noFolder);
   if (auto refusal = FileReceiver::refusal(offer, place_.folder)) {
     note("A file offered by the other PC was refused: " +
          std::string(*refusal == Answer::badName ? "its name is not a plain file name."

@@ -23,7 +23,7 @@ std::string pathText(const HostSession::Link& link) {
 }  // namespace
 
 HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
-                         bool unattended, bool controlAsCommand, bool shareClipboard)
+                         bool unattended, bool controlAsCommand, bool shareClipboard, FileTransfers::Place files)
     : loop_(loop),
       system_(std::move(system)),
       link_(std::move(link)),
@@ -51,8 +51,11 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
       clipboard_(loop, shareClipboard ? platform.clipboard() : nullptr, extensions_,
                  {[this] { return phase_ == Phase::running && mode_.control(); },
                   [this](ByteView text) { channel_.postBytes(MsgKind::clipboardText, text); },
-                  [this](const std::string& text) { note(text); }}) {
+                  [this](const std::string& text) { note(text); }}),
+      files_(loop, channel_, extensions_, std::move(files), [this](const std::string& text) { note(text); }) {
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) {
+    // Chunks after pictures: a picture on its way gets the larger share.
+    if (s.phase_ == Phase::running && !s.mode_.paused()) s.files_.tick(s.pictures_.framesInFlight() > 0);
     for (auto& packet : s.channel_.poll()) s.send(packet);
   }));
 }

@@ -12,7 +12,8 @@
 // (HostPictures), the input (HostInput), the sound (HostSound), who the
 // helper is (HelperIdentity), the messages waiting for consent
 // (EarlyMessages), the chat (ChatLog), what the partner speaks beyond the
-// common protocol (PartnerExtensions) and the clipboard (ClipboardShare).
+// common protocol (PartnerExtensions), the clipboard (ClipboardShare) and
+// the files (FileTransfers).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -32,6 +33,7 @@
 #include "core/EventLoop.h"
 #include "core/Weakly.h"
 #include "exchange/ClipboardShare.h"
+#include "exchange/FileTransfers.h"
 #include "exchange/PartnerExtensions.h"
 #include "host/ConsentQuestion.h"
 #include "host/EarlyMessages.h"
@@ -91,9 +93,10 @@ class HostSession : public SessionDataReceiver {
 
   // `platform` and `loop` outlive the session; `system` names this PC in the
   // information text. Consent is asked 2 s after creation or as soon as the
-  // helper's profile is complete. `shareClipboard`: the person's setting.
+  // helper's profile is complete. `shareClipboard`: the person's setting;
+  // `files`: where the helper's files go and whether the person answers.
   HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
-              bool unattended, bool controlAsCommand, bool shareClipboard = false);
+              bool unattended, bool controlAsCommand, bool shareClipboard = false, FileTransfers::Place files = {});
   ~HostSession() override;
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -127,6 +130,8 @@ class HostSession : public SessionDataReceiver {
   const std::string& checkNumber() const { return link_.checkNumber; }
   const std::string& peerAddress() const { return peerAddress_; }
   size_t framesInFlight() const { return pictures_.framesInFlight(); }
+  // Sent while the session runs and is not paused.
+  FileTransfers& files() { return files_; }
 
  private:
   // Lifecycle and consent (HostSession.cpp).
@@ -158,6 +163,7 @@ class HostSession : public SessionDataReceiver {
   MsgParts parts_;
   PartnerExtensions extensions_;
   ClipboardShare clipboard_;
+  FileTransfers files_;
 
   Timer captureTimer_, chanTimer_;
   LifeGuard<HostSession> guard_{this};

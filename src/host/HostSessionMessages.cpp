@@ -91,6 +91,12 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
     case Kind::clipboardText:
       if (auto text = parts_.whole(msg)) clipboard_.take(*text);
       break;
+    case FileKind::offer:
+    case FileKind::answer:
+    case FileKind::chunk:
+    case FileKind::progress:
+    case FileKind::cancel:
+    case FileKind::request: files_.handle(msg); break;
     default: break;  // kind 17 (hide wallpaper) and unknown kinds
   }
 }

@@ -47,6 +47,7 @@ AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaul
   s.commandAsControl = flag(ini, "Mac", "CommandAsControl", AppSettings{}.commandAsControl);
   s.helperCtrlAsCommand = flag(ini, "Mac", "HelperCtrlAsCommand");
   if (!trimWhitespace(ini.string("Session", "Clipboard", "")).empty()) s.clipboard = flag(ini, "Session", "Clipboard");
+  s.filesFolder = trimWhitespace(ini.string("Files", "Folder", ""));
   return s;
 }
 
@@ -69,6 +70,7 @@ Result<void> AppSettings::save(IniFile& ini) const {
   ini.set("Mac", "CommandAsControl", flagText(commandAsControl));
   ini.set("Mac", "HelperCtrlAsCommand", flagText(helperCtrlAsCommand));
   if (clipboard) ini.set("Session", "Clipboard", flagText(*clipboard));
+  if (!filesFolder.empty()) ini.set("Files", "Folder", filesFolder);
   return ini.save();
 }
 

@@ -44,6 +44,9 @@ struct AppSettings {
   // not on an unattended PC, whose clipboard may hold what its last user
   // copied; a company that wants it there sets it in Plimo.ini.
   std::optional<bool> clipboard;
+  // [Files] Folder: where files from the partner go. Without it a PC with
+  // windows saves into ~/Downloads after asking; one without declines.
+  std::string filesFolder;
 
   // A server given on the command line is for this run only: while the
   // setting is still the given value, save leaves the file's own value alone.

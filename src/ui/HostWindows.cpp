@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "ui/ConsentPanel.h"
+#include "ui/FileWindow.h"
 #include "ui/GlowFrame.h"
 #include "ui/HostBar.h"
 #include "ui/HostChat.h"
@@ -36,6 +37,7 @@ void HostWindows::showRunning(HostSession& session, std::function<void()> stop) 
   session_ = &session;
   bar_ = std::make_unique<HostBar>(session, [this] { showChat(); }, std::move(stop));
   bar_->show();
+  files_ = std::make_unique<FileWindow>(session.files(), FileWindow::Side::helped);
   glows_.clear();
   for (QScreen* screen : QGuiApplication::screens()) {
     glows_.push_back(std::make_unique<GlowFrame>(*screen));
@@ -63,6 +65,7 @@ std::vector<uint32_t> HostWindows::excludedWindowIDs() const {
   add(consent_.get());
   add(bar_.get());
   add(chat_.get());
+  add(files_.get());
   for (const auto& glow : glows_) add(glow.get());
   return ids;
 }
@@ -72,6 +75,7 @@ void HostWindows::closeAll() {
   consent_.reset();
   bar_.reset();
   chat_.reset();
+  files_.reset();
   glows_.clear();
   session_ = nullptr;
 }

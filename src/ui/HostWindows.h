@@ -1,6 +1,7 @@
 #pragma once
 // The helped PC's windows around a session: the consent panel, the bar at
-// the top of the screen, a glow frame per screen and the chat window.
+// the top of the screen, a glow frame per screen, the chat window and the
+// files window (which shows itself when the helper offers or asks for a file).
 //
 // X11 cannot leave windows out of a picture of the root window (XGetImage
 // and MIT-SHM read what is on the screen), so the capture shows the bar and
@@ -23,6 +24,7 @@ class QWidget;
 namespace plimo {
 
 class ConsentPanel;
+class FileWindow;
 class GlowFrame;
 class HostBar;
 class HostChat;
@@ -57,6 +59,7 @@ class HostWindows final : public SessionWindows {
   std::unique_ptr<ConsentPanel> consent_;
   std::unique_ptr<HostBar> bar_;
   std::unique_ptr<HostChat> chat_;
+  std::unique_ptr<FileWindow> files_;
   std::vector<std::unique_ptr<GlowFrame>> glows_;
   Timer refresh_;
 };

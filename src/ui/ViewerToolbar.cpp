@@ -64,6 +64,7 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   fullScreen_ = button("fullScreen", "", "");
   sound_ = button("sound", "", "");
   chat_ = button("chat", "Chat", "Chat with the other person");
+  auto* files = button("files", "Files", "Send a file to the other PC, or ask for one");
   unread_ = ui::plainLabel();
   unread_->setObjectName("chatBadge");
   unread_->setAlignment(Qt::AlignCenter);
@@ -72,12 +73,16 @@ ViewerToolbar::ViewerToolbar(ViewerSession& session, ScreenView& view, Actions a
   disconnect->setStyleSheet("QToolButton { background: #d93025; color: white; border-radius: 4px; padding: 4px 10px; }");
   for (auto* b : {screen_, keys_, size_, fullScreen_, sound_, chat_}) row->addWidget(b);
   row->addWidget(unread_, 0, Qt::AlignVCenter);
+  row->addWidget(files);
   row->addWidget(disconnect);
 
   QObject::connect(fullScreen_, &QToolButton::clicked, [this] { actions_.toggleFullScreen(); });
   QObject::connect(sound_, &QToolButton::clicked, [this] { session_.setMuted(!session_.muted().get()); });
   QObject::connect(chat_, &QToolButton::clicked, [this] { session_.setChatOpen(!session_.chatOpen().get()); });
   QObject::connect(disconnect, &QToolButton::clicked, [this] { actions_.disconnect(); });
+  QObject::connect(files, &QToolButton::clicked, [this] {
+    if (actions_.showFiles) actions_.showFiles();
+  });
 
   auto status = [this](const auto&) { showStatus(); };
   watching_.push_back(session_.mode().observe(status));

@@ -1,7 +1,7 @@
 #pragma once
 // The helper's toolbar: the session's state in a line, then the screen
 // picker (two screens or more), the keys menu (with control only), the size
-// menu, full screen, sound, chat with its unread count, and Disconnect.
+// menu, full screen, sound, chat with its unread count, files, and Disconnect.
 //
 // Owner: ViewerWindow, which outlives nothing it hands over: the session and
 // the view outlive the bar. Main thread only.
@@ -29,6 +29,7 @@ class ViewerToolbar final : public QWidget {
     std::function<void(const ViewerOptions&)> setOptions;
     std::function<void()> toggleFullScreen;
     std::function<void()> disconnect;
+    std::function<void()> showFiles;
   };
   static constexpr int kHeight = 46;
 

@@ -1,6 +1,8 @@
 #include "ui/ViewerWindow.h"
 
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -13,6 +15,7 @@
 
 #include "core/PlimoID.h"
 #include "support/IniFile.h"
+#include "ui/FileWindow.h"
 #include "ui/ScreenView.h"
 #include "ui/ViewerChat.h"
 #include "ui/ViewerOverlays.h"
@@ -60,9 +63,15 @@ ViewerWindow::ViewerWindow(EventLoop& loop, ViewerSession& session, IniFile& ini
   chat_ = new ViewerChat(session);
   row->addLayout(stage, 1);
   row->addWidget(chat_);
+  files_ = std::make_unique<FileWindow>(session.files(), FileWindow::Side::helper);
+  setAcceptDrops(true);
   toolbar_ = new ViewerToolbar(session, *view_,
                                {[this](const ViewerOptions& next) { setOptions(next); },
-                                [this] { toggleFullScreen(); }, [this] { close(); }});
+                                [this] { toggleFullScreen(); }, [this] { close(); },
+                                [this] {
+                                  files_->show();
+                                  files_->raise();
+                                }});
   toolbar_->showOptions(options_);
   column->addWidget(toolbar_);
   column->addLayout(row, 1);
@@ -119,6 +128,18 @@ void ViewerWindow::changeEvent(QEvent* event) {
   followProportions();
 }
 
+void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const auto urls = event->mimeData()->urls();
+  if (files_ && urls.size() == 1 && urls[0].isLocalFile()) event->acceptProposedAction();
+}
+
+void ViewerWindow::dropEvent(QDropEvent* event) {
+  const auto urls = event->mimeData()->urls();
+  if (!files_ || urls.size() != 1 || !urls[0].isLocalFile()) return;
+  files_->send(urls[0].toLocalFile());
+  event->acceptProposedAction();
+}
+
 std::optional<int> ViewerWindow::proportionalHeight(int width) const {
   if (!session_ || !options_.keepProportions || options_.scale != ViewScale::fit || options_.fullScreen)
     return std::nullopt;
@@ -162,6 +183,7 @@ void ViewerWindow::closeFromModel() {
 void ViewerWindow::detach() {
   if (!session_) return;
   watching_.clear();
+  files_.reset();
   overlays_->stop();
   view_->setInput(nullptr);
   session_->setDisplay(nullptr);

@@ -3,7 +3,8 @@
 // over it, and the chat panel. It follows the remote screen's proportions
 // while the picture is fitted (and the option is on), keeps the display
 // choices in Plimo.ini and its place on the screen in Windows.ini beside it,
-// and goes full screen with F11 or Ctrl+Super+F.
+// and goes full screen with F11 or Ctrl+Super+F. A file dropped onto it is
+// offered to the other PC (FileWindow).
 //
 // Closing it (or Disconnect) lets go of every key and button held on the
 // other PC and then calls `onClosed` once; a close asked for by the model
@@ -28,6 +29,7 @@ class QScrollArea;
 
 namespace plimo {
 
+class FileWindow;
 class IniFile;
 class ScreenView;
 class ViewerChat;
@@ -63,6 +65,8 @@ class ViewerWindow final : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void followProportions();
@@ -76,6 +80,7 @@ class ViewerWindow final : public QWidget {
   ViewerToolbar* toolbar_;
   ViewerChat* chat_;
   std::unique_ptr<ViewerOverlays> overlays_;
+  std::unique_ptr<FileWindow> files_;
   bool closingFromModel_ = false;
   bool closed_ = false;
   bool adjusting_ = false;

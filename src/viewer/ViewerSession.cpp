@@ -40,7 +40,8 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
       clipboard_(loop, settings.shareClipboard(false) ? platform.clipboard() : nullptr, extensions_,
                  {[this] { return hasControl(); },
                   [this](ByteView text) { channel_.postBytes(MsgKind::clipboardText, text); },
-                  [this](const std::string& text) { note(text); }}) {
+                  [this](const std::string& text) { note(text); }}),
+      files_(loop, channel_, extensions_, options_.files, [this](const std::string& text) { note(text); }) {
   viewerTimer_ = loop_.every(kViewerPeriod, guard_.weakly([](ViewerSession& s) { s.viewerTick(); }));
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](ViewerSession& s) { s.channelTick(); }));
   requestFullPicture();
@@ -78,6 +79,7 @@ void ViewerSession::viewerTick() {
 
 void ViewerSession::channelTick() {
   pictures_.quickTick();
+  files_.tick(false);
   for (auto& packet : channel_.poll()) send(packet);
 }
 

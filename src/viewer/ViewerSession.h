@@ -10,7 +10,8 @@
 // parts: the pictures (ViewerPictures), the sound (ViewerSound), the input
 // (SentInput), the host's status (RemoteStatus) and screens (RemoteMonitors),
 // the chat (ChatLog), what the partner speaks beyond the common protocol
-// (PartnerExtensions) and the clipboard (ClipboardShare).
+// (PartnerExtensions), the clipboard (ClipboardShare) and the files
+// (FileTransfers).
 //
 // Owner: the application model, which attaches the session to the server
 // link for its partner data (`receive`, the link holds it weakly) and drops
@@ -35,6 +36,7 @@
 #include "core/Observable.h"
 #include "core/Weakly.h"
 #include "exchange/ClipboardShare.h"
+#include "exchange/FileTransfers.h"
 #include "exchange/PartnerExtensions.h"
 #include "platform/PlatformFactory.h"
 #include "protocol/link/SessionDataReceiver.h"
@@ -62,6 +64,8 @@ struct ViewerSessionOptions {
   std::optional<std::string> dumpPicture;
   // Ask the host for tiles only, never H.264 video.
   bool tilesOnly = false;
+  // Where the helped PC's files go, and whether the helper answers offers.
+  FileTransfers::Place files;
 };
 
 class ViewerSession final : public RemoteInput, public SessionDataReceiver {
@@ -132,6 +136,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   const Observable<bool>& usingVideo() const { return pictures_.usingVideo(); }
   const Observable<Rendering>& rendering() const { return pictures_.rendering(); }
   const Observable<bool>& muted() const { return muted_; }
+  FileTransfers& files() { return files_; }
   const Observable<bool>& chatOpen() const { return chat_.open(); }
   // The round trip of input (SentInput).
   const Observable<double>& roundTrip() const { return inputs_.roundTrip(); }
@@ -181,6 +186,7 @@ class ViewerSession final : public RemoteInput, public SessionDataReceiver {
   Observable<bool> muted_{false};
   PartnerExtensions extensions_;
   ClipboardShare clipboard_;
+  FileTransfers files_;
 
   Timer viewerTimer_, chanTimer_;
   LifeGuard<ViewerSession> guard_{this};

@@ -72,6 +72,12 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
     case MsgKind::clipboardText:
       if (auto text = parts_.whole(msg)) clipboard_.take(*text);
       break;
+    case FileKind::offer:
+    case FileKind::answer:
+    case FileKind::chunk:
+    case FileKind::progress:
+    case FileKind::cancel: files_.handle(msg); break;
+    case FileKind::request: break;  // only the helper asks for files
     case MsgKind::adminAnswer:
       note(!msg.data.empty() && msg.data[0] == 1
                ? "Admin support is already available on the other PC."

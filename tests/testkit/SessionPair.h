@@ -25,6 +25,7 @@ struct SessionPair {
     bool tilesOnly = true;
     AppSettings helper;  // the helper's profile
     bool hostClipboard = false;  // the helped person's setting
+    FileTransfers::Place helpedFiles, helperFiles;
   };
 
   LossyLink link;
@@ -49,12 +50,13 @@ struct SessionPair {
     events.onAskConsent = [this](HostSession&, HostSession::AnswerFn fn) { answer = std::move(fn); };
     events.onLog = [this](const std::string& line) { hostLogs.push_back(line); };
     host = std::make_unique<HostSession>(loop, helped, SystemInfo{"Ada", "ada", "box", "Debian", "12"},
-                                         std::move(toViewer), std::move(events), false, false, options.hostClipboard);
+                                         std::move(toViewer), std::move(events), false, false, options.hostClipboard,
+                                         options.helpedFiles);
     viewer = std::make_unique<ViewerSession>(
         loop, helper,
         ViewerSession::Link{"444555666", "417 203", [this](ByteView p) { link.send(LossyLink::End::b, p); }},
         options.helper, [this](const std::string& line) { viewerLogs.push_back(line); },
-        ViewerSession::Options{"/tmp/first.png", options.tilesOnly});
+        ViewerSession::Options{"/tmp/first.png", options.tilesOnly, options.helperFiles});
     viewer->setDisplay(display);
   }
   ~SessionPair() {
