@@ -39,16 +39,6 @@ bool plainLayout(::Display* x, Visual* visual, int depth) {
   return ok;
 }
 
-// Copies one row of pad-carrying pixels, making every pixel opaque.
-void copyOpaque(uint8_t* to, const uint8_t* from, int pixels) {
-  for (int i = 0; i < pixels; ++i) {
-    uint32_t v;
-    std::memcpy(&v, from + i * 4, 4);
-    v |= 0xff000000u;
-    std::memcpy(to + i * 4, &v, 4);
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<XGrabber> XGrabber::open(const Rect& region) {
@@ -192,26 +182,7 @@ void XGrabber::readCursor() {
 }
 
 void XGrabber::drawCursor(Picture& picture) const {
-  int originX = pointerX_ - cursor_.xhot - left_;
-  int originY = pointerY_ - cursor_.yhot - top_;
-  for (int cy = 0; cy < cursor_.height; ++cy) {
-    int py = originY + cy;
-    if (py < 0 || py >= picture.height) continue;
-    uint8_t* row = picture.row(py);
-    for (int cx = 0; cx < cursor_.width; ++cx) {
-      int px = originX + cx;
-      if (px < 0 || px >= picture.width) continue;
-      uint32_t c = cursor_.argb[size_t(cy) * size_t(cursor_.width) + size_t(cx)];
-      uint32_t alpha = c >> 24;
-      if (alpha == 0) continue;
-      uint8_t* p = row + px * 4;
-      // Premultiplied: out = cursor + screen × (1 − alpha).
-      for (int channel = 0; channel < 3; ++channel) {
-        uint32_t src = (c >> (8 * channel)) & 0xff;
-        p[channel] = uint8_t(std::min<uint32_t>(255, src + (p[channel] * (255 - alpha) + 127) / 255));
-      }
-    }
-  }
+  drawPointer(picture, cursor_, pointerX_ - left_, pointerY_ - top_);
 }
 
 std::shared_ptr<Picture> XGrabber::freePicture() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Picture.h"
+#include "platform/PointerImage.h"
 #include "platform/ScreenSource.h"
 #include "platform/linux/XConnection.h"
 
@@ -38,11 +39,6 @@ class XGrabber {
 
  private:
   struct Shm;
-  struct Cursor {
-    int width = 0, height = 0, xhot = 0, yhot = 0;
-    std::vector<uint32_t> argb;  // premultiplied
-  };
-
   explicit XGrabber(std::unique_ptr<XConnection> x);
   bool readScreen();
   void readCursor();
@@ -59,7 +55,7 @@ class XGrabber {
   int damageEvent_ = -1;
   int fixesEvent_ = -1;              // -1 without XFixes
   bool cursorChanged_ = true;
-  Cursor cursor_;
+  PointerImage cursor_;
   int pointerX_ = -100000, pointerY_ = -100000;
   bool pointerMoved_ = true;
   std::vector<std::shared_ptr<Picture>> pool_;
