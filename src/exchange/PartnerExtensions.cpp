@@ -25,6 +25,13 @@ uint16_t PartnerExtensions::version(std::string_view name) const {
   return std::min(find(own_, name), find(*partner_, name));
 }
 
+std::string PartnerExtensions::shared() const {
+  std::string out;
+  for (const auto& e : own_)
+    if (const uint16_t v = version(e.name)) out += (out.empty() ? "" : ", ") + e.name + " " + std::to_string(v);
+  return out.empty() ? "nothing" : out;
+}
+
 uint16_t PartnerExtensions::find(const std::vector<ExtensionList::Extension>& list, std::string_view name) {
   auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.name == name; });
   return it == list.end() ? 0 : it->version;

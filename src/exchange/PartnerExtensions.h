@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +31,8 @@ class PartnerExtensions {
   // The version of `name` both speak, 0 while either side does not.
   uint16_t version(std::string_view name) const;
   bool uses(std::string_view name) const { return version(name) != 0; }
+  // "clipboard 1, files 1": what both speak, for the log.
+  std::string shared() const;
 
  private:
   static uint16_t find(const std::vector<ExtensionList::Extension>& list, std::string_view name);

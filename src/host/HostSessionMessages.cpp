@@ -85,8 +85,10 @@ void HostSession::handleMessage(const ChannelMsg& msg) {
       break;
     // The viewer lists first: a viewer of another edition never hears of them.
     case Kind::extensions:
-      if (auto list = parts_.whole(msg); list && extensions_.take(*list))
+      if (auto list = parts_.whole(msg); list && extensions_.take(*list)) {
         if (auto own = extensions_.listOnce()) channel_.postBytes(Kind::extensions, *own);
+        log("the helper's PC shares " + extensions_.shared());
+      }
       break;
     case Kind::clipboardText:
       if (auto text = parts_.whole(msg)) clipboard_.take(*text);

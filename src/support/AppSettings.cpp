@@ -46,7 +46,8 @@ AppSettings AppSettings::load(const IniFile& ini, const UserDefaults& userDefaul
   s.hideWallpaper = flag(ini, "Session", "HideWallpaper");
   s.commandAsControl = flag(ini, "Mac", "CommandAsControl", AppSettings{}.commandAsControl);
   s.helperCtrlAsCommand = flag(ini, "Mac", "HelperCtrlAsCommand");
-  if (!trimWhitespace(ini.string("Session", "Clipboard", "")).empty()) s.clipboard = flag(ini, "Session", "Clipboard");
+  // An unreadable value leaves it to the PC's kind: it never opens an unattended PC's clipboard.
+  if (auto on = parseDecimal(trimWhitespace(ini.string("Session", "Clipboard", "")))) s.clipboard = *on != 0;
   s.filesFolder = trimWhitespace(ini.string("Files", "Folder", ""));
   return s;
 }

@@ -71,8 +71,11 @@ SettingsWindow::SettingsWindow(AppModel& model) : model_(model) {
   // A helper's Ctrl is played as Ctrl here whatever Mac/HelperCtrlAsCommand
   // says, so that key has no switch.
   superAsCtrl_ = new QCheckBox("Send my Super key as Ctrl");
+  clipboard_ = new QCheckBox("Share copied text between the two PCs of a session");
+  clipboard_->setObjectName("shareClipboard");
   form->addRow(hideWallpaper_);
   form->addRow(superAsCtrl_);
+  form->addRow(clipboard_);
   layout->addLayout(form);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -113,6 +116,7 @@ void SettingsWindow::load() {
   picture_->setText(ui::text(s.profilePicture));
   hideWallpaper_->setChecked(s.hideWallpaper);
   superAsCtrl_->setChecked(s.commandAsControl);
+  clipboard_->setChecked(s.shareClipboard(model_.unattended()));
 }
 
 void SettingsWindow::showLink() {
@@ -161,6 +165,9 @@ void SettingsWindow::save() {
   s.profilePicture = picture_->text().trimmed().toStdString();
   s.hideWallpaper = hideWallpaper_->isChecked();
   s.commandAsControl = superAsCtrl_->isChecked();
+  // Left unset while it shows what the PC's kind gives, so it follows a
+  // later switch to or from unattended access.
+  if (clipboard_->isChecked() != s.shareClipboard(model_.unattended())) s.clipboard = clipboard_->isChecked();
   model_.saveSettings(s);
 }
 

@@ -39,7 +39,7 @@ class SettingsWindow final : public QWidget {
 
   AppModel& model_;
   QLineEdit *host_, *port_, *tcpPorts_, *name_, *company_, *email_, *phone_, *picture_;
-  QCheckBox *hideWallpaper_, *superAsCtrl_;
+  QCheckBox *hideWallpaper_, *superAsCtrl_, *clipboard_;
   QPushButton* test_;
   QLabel *testAnswer_, *fingerprint_, *idState_;
   std::vector<Subscription> watching_;

@@ -67,7 +67,8 @@ void ViewerSession::handleMessage(const ChannelMsg& msg) {
       }
       break;
     case MsgKind::extensions:
-      if (auto list = parts_.whole(msg)) extensions_.take(*list);
+      if (auto list = parts_.whole(msg); list && extensions_.take(*list))
+        log("the helped PC shares " + extensions_.shared());
       break;
     case MsgKind::clipboardText:
       if (auto text = parts_.whole(msg)) clipboard_.take(*text);

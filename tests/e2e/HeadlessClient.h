@@ -30,15 +30,13 @@ class HeadlessClient {
     std::vector<std::string> args = {"--headless"};
     args.insert(args.end(), extra.begin(), extra.end());
     process_ = std::make_unique<Process>(program(), args,
-                                         home_ / ("stdout" + std::to_string(runs_) + ".txt"),
-                                         std::map<std::string, std::string>{{"PLIMO_HOME", home_.path()}});
+                                         home_ / ("stdout" + std::to_string(runs_) + ".txt"), environment());
   }
   // The same on a terminal of its own, where it asks its questions.
   void startOnTerminal(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args = {"--headless"};
     args.insert(args.end(), extra.begin(), extra.end());
-    terminal_ = std::make_unique<TerminalProcess>(program(), args,
-                                                  std::map<std::string, std::string>{{"PLIMO_HOME", home_.path()}});
+    terminal_ = std::make_unique<TerminalProcess>(program(), args, environment());
   }
   // A line typed on that terminal.
   void type(const std::string& line) {
@@ -81,7 +79,16 @@ class HeadlessClient {
     return waitFor([&] { return log().find(part) != std::string::npos; }, seconds);
   }
 
+  // More environment for the runs, such as the X display.
+  std::map<std::string, std::string> env;
+
  private:
+  std::map<std::string, std::string> environment() const {
+    auto all = env;
+    all["PLIMO_HOME"] = home_.path();
+    return all;
+  }
+
   TempDir home_;
   int runs_ = 0;
   std::unique_ptr<Process> process_;

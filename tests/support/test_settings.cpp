@@ -81,6 +81,32 @@ TEST(AppSettings, SaveWritesEverythingLoadReads) {
   EXPECT_EQ(AppSettings::load(reread, UserDefaults(), "other"), s);
 }
 
+// Unset or unreadable, sharing follows the PC: an unattended PC's clipboard
+// opens only when its file says so in so many words.
+TEST(AppSettings, ClipboardFollowsThePCUnlessTheFileSetsIt) {
+  struct Row {
+    const char* file;
+    bool attended, unattended;
+  };
+  const Row table[] = {{"", true, false},
+                       {"[Session]\nClipboard=1\n", true, true},
+                       {"[Session]\nClipboard=0\n", false, false},
+                       {"[Session]\nClipboard=yes\n", true, false}};
+  for (const auto& row : table) {
+    TempDir dir;
+    writeFile(dir / "Plimo.ini", row.file);
+    IniFile ini(dir / "Plimo.ini");
+    ini.load();
+    const AppSettings s = AppSettings::load(ini, UserDefaults(), "");
+    EXPECT_EQ(s.shareClipboard(false), row.attended) << row.file;
+    EXPECT_EQ(s.shareClipboard(true), row.unattended) << row.file;
+    ASSERT_TRUE(s.save(ini));
+    IniFile reread(dir / "Plimo.ini");
+    reread.load();
+    EXPECT_EQ(AppSettings::load(reread, UserDefaults(), "").clipboard, s.clipboard) << "saved as read: " << row.file;
+  }
+}
+
 // A server given for one run must not move the PC to it for good, nor carry
 // its key over to the file's server.
 TEST(AppSettings, SaveWithCommandLineServerLeavesTheFilesServer) {
