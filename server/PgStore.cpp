@@ -57,6 +57,19 @@ CREATE INDEX IF NOT EXISTS reports_ref ON reports(reporter_id, ref);
 CREATE TABLE IF NOT EXISTS report_asks (
   usage_row   BIGINT PRIMARY KEY
 );
+CREATE TABLE IF NOT EXISTS servers (
+  name        TEXT PRIMARY KEY,
+  heartbeat   BIGINT NOT NULL,
+  clients     BIGINT NOT NULL,
+  sessions    BIGINT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS presence (
+  id          TEXT PRIMARY KEY,
+  server      TEXT NOT NULL,
+  address     TEXT NOT NULL,
+  since       BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS presence_server ON presence(server);
 CREATE OR REPLACE FUNCTION plimo_suspend_trust() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
   UPDATE trusted_helpers SET pin_hash = NULL WHERE id = OLD.id;

@@ -43,6 +43,14 @@ class PgStore final : public ServerStore {
   int64_t reportCount() override;
   Result<void> usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each) override;
 
+  Result<void> heartbeat(const std::string& server, int64_t when, int64_t clients, int64_t sessions) override;
+  Result<void> clearPresence(const std::string& server) override;
+  Result<void> setPresence(const std::string& id, const std::string& server, const std::string& address,
+                           int64_t when) override;
+  Result<void> dropPresence(const std::string& id, const std::string& server) override;
+  Result<std::optional<std::string>> presentOn(const std::string& id, int64_t now) override;
+  Result<std::vector<Server>> servers() override;
+
  private:
   explicit PgStore(std::unique_ptr<PgConnection> db) : db_(std::move(db)) {}
 

@@ -34,11 +34,12 @@ constexpr size_t kLeasesPerAddress = 2048;
 }  // namespace
 
 Registration::Registration(HandlerContext& server, UnattendedGate& gate, uint16_t udpPort,
-                           std::vector<uint16_t> tcpPorts)
+                           std::vector<uint16_t> tcpPorts, std::string serverName)
     : server_(server),
       gate_(gate),
       udpPort_(udpPort),
       tcpPorts_(std::move(tcpPorts)),
+      serverName_(std::move(serverName)),
       started_(server.now()),
       ids_(kLeaseSeconds, kMaxLeases, kLeasesPerAddress),
       pinsPerAddress_(kPinsPerAddress, RateLimiter::kTrackedAddresses) {}
@@ -82,11 +83,43 @@ bool Registration::isKept(const std::string& id) {
   return !hash || hash->has_value();
 }
 
+bool Registration::isTaken(const std::string& id) {
+  if (isKept(id)) return true;
+  if (serverName_.empty()) return false;
+  Result<std::optional<std::string>> on = server_.reads().presentOn(id, int64_t(server_.wallNow()));
+  return !on || (on->has_value() && **on != serverName_);
+}
+
+void Registration::present(const std::string& id, const ClientSession& session) {
+  if (serverName_.empty()) return;
+  server_.writes().submit(
+      [id, server = serverName_, address = session.endpoint.text(), when = int64_t(server_.wallNow())](
+          ServerStore& store) { return store.setPresence(id, server, address, when); },
+      [this, id](const Result<void>& written) {
+        if (!written) server_.log("Cannot note the ID " + id + " online in the directory: " + written.error());
+      });
+}
+
+void Registration::absent(const std::string& id) {
+  if (serverName_.empty()) return;
+  server_.writes().submit([id, server = serverName_](ServerStore& store) { return store.dropPresence(id, server); },
+                          [this, id](const Result<void>& written) {
+                            if (!written) {
+                              server_.log("Cannot note the ID " + id + " offline in the directory: " +
+                                          written.error());
+                            }
+                          });
+}
+
 void Registration::assign(const ClientSession& session, const std::string& id) {
   Registrant& shown = client(session).shown;
-  if (!shown.id.empty()) ids_.takeOffline(shown.id, server_.now(), session.endpoint.ip);
+  if (!shown.id.empty()) {
+    ids_.takeOffline(shown.id, server_.now(), session.endpoint.ip);
+    absent(shown.id);
+  }
   shown.id = id;
   ids_.bringOnline(id, session.serial);
+  present(id, session);
 }
 
 void Registration::sayID(const ClientSession& session) {
@@ -138,10 +171,10 @@ void Registration::hello(const ClientSession& session, const std::vector<std::st
 std::string Registration::idFor(const ClientSession& session, const std::string& wanted) {
   double now = server_.now();
   if (IdRegistry::isValid(wanted) && ids_.holder(wanted) == 0 && ids_.leased(wanted, now) &&
-      ids_.leaseHolder(wanted) == session.endpoint.ip && !isKept(wanted)) {
+      ids_.leaseHolder(wanted) == session.endpoint.ip && !isTaken(wanted)) {
     return wanted;
   }
-  return ids_.allocate(now, [this](const std::string& i) { return isKept(i); });
+  return ids_.allocate(now, [this](const std::string& i) { return isTaken(i); });
 }
 
 void Registration::pin(const ClientSession& session, const std::vector<std::string>& words) {
@@ -161,7 +194,8 @@ void Registration::pin(const ClientSession& session, const std::vector<std::stri
   }
   // The stored secret is checked and the pin written in one job, in order
   // with every other write, so that two PINs cannot both pass the check.
-  PinRequest request{session.serial, c.shown.id, id, secretHash(secret), heldByLiveSession(id, session)};
+  PinRequest request{session.serial, c.shown.id, id, secretHash(secret), heldByLiveSession(id, session),
+                     serverName_};
   auto when = int64_t(server_.wallNow());
   if (!server_.writeBeforeNextLines(
           session, [request, when](ServerStore& store) { return keep(store, request, when); },
@@ -182,6 +216,13 @@ Registration::PinResult Registration::keep(ServerStore& store, const PinRequest&
   // that is offline now still belongs to the PC that had it.
   if (request.id != request.ownID && !stored) return {PinResult::taken, {}};
   if (request.heldByLiveSession) return {PinResult::notReady, {}};
+  // Online on another live server of the fleet: its PC may still be there.
+  // Once that server stops beating, the ID is free to move here.
+  if (!request.server.empty()) {
+    Result<std::optional<std::string>> on = store.presentOn(request.id, when);
+    if (!on) return {PinResult::notReady, on.error()};
+    if (on->has_value() && **on != request.server) return {PinResult::notReady, {}};
+  }
   // A database that cannot be written now may be later; any other answer
   // would make the client give up keeping its ID for good.
   if (auto kept = store.setPin(request.id, hash, when); !kept) return {PinResult::notReady, kept.error()};
@@ -210,7 +251,7 @@ void Registration::pinKept(const PinRequest& request, const PinResult& result) {
   const ClientSession* holder = holderSerial ? server_.session(holderSerial) : nullptr;
   if (holder) {
     // The same PC's earlier session, silent: it gets a new ID in case it lives.
-    std::string fresh = ids_.allocate(server_.now(), [this](const std::string& i) { return isKept(i); });
+    std::string fresh = ids_.allocate(server_.now(), [this](const std::string& i) { return isTaken(i); });
     Registrant& was = client(*holder).shown;
     was.pinned = false;
     was.id.clear();
@@ -265,7 +306,10 @@ void Registration::sessionEnded(const ClientSession& session, const std::string&
   Client& c = it->second;
   c.portsTold = false;
   if (c.shown.id.empty()) return;
-  if (ids_.holder(c.shown.id) == session.serial) ids_.takeOffline(c.shown.id, server_.now(), session.endpoint.ip);
+  if (ids_.holder(c.shown.id) == session.serial) {
+    ids_.takeOffline(c.shown.id, server_.now(), session.endpoint.ip);
+    absent(c.shown.id);
+  }
   server_.log(session, "ID " + c.shown.id + " offline: " + why);
   c.shown.id.clear();
   c.shown.pinned = false;

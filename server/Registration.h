@@ -39,7 +39,10 @@ class Registration {
   static constexpr Rate kPinsPerAddress{1.0, 60};
 
   // `udpPort` and `tcpPorts`: what PORTS tells each client once.
-  Registration(HandlerContext& server, UnattendedGate& gate, uint16_t udpPort, std::vector<uint16_t> tcpPorts);
+  // `serverName`: this server's name in the fleet's directory (empty: it
+  // serves alone, and keeps none).
+  Registration(HandlerContext& server, UnattendedGate& gate, uint16_t udpPort, std::vector<uint16_t> tcpPorts,
+               std::string serverName);
 
   void hello(const ClientSession& session, const std::vector<std::string>& words);
   void pin(const ClientSession& session, const std::vector<std::string>& words);
@@ -80,6 +83,11 @@ class Registration {
 
   void sayID(const ClientSession& session);
   bool isKept(const std::string& id);
+  // Kept, or online on another live server of the fleet: given to nobody here.
+  bool isTaken(const std::string& id);
+  // The fleet's directory, if any, hears that `id` is online here, or no longer.
+  void present(const std::string& id, const ClientSession& session);
+  void absent(const std::string& id);
   // Gives `session` the ID `id` (dropping the one it had).
   void assign(const ClientSession& session, const std::string& id);
   // The ID a HELLO naming `wanted` gets: that one when its lease came from
@@ -95,6 +103,7 @@ class Registration {
     std::string id;
     Bytes hash;
     bool heldByLiveSession = false;
+    std::string server;  // this server's name: another's presence holds the ID
   };
   struct PinResult {
     enum Outcome { kept, taken, notReady } outcome = notReady;
@@ -110,6 +119,7 @@ class Registration {
   UnattendedGate& gate_;
   uint16_t udpPort_;
   std::vector<uint16_t> tcpPorts_;
+  const std::string serverName_;
   double started_;
   IdRegistry ids_;
   RateLimiter pinsPerAddress_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "protocol/wire/LinkLimits.h"
@@ -13,6 +14,9 @@
 namespace plimo {
 
 struct RelayConfig {
+  // This server's name in the directory of the servers sharing its store
+  // (PresenceStore); empty: it serves alone and keeps no directory.
+  std::string serverName;
   uint16_t udpPort = link::kDefaultServerPort;
   // The TCP fallback ports clients are told about (the ones listening).
   std::vector<uint16_t> tcpPorts;

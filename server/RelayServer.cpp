@@ -24,7 +24,8 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       admission_(config_),
       stunAnswers_(kStunAnswersPerAddress, RateLimiter::kTrackedAddresses),
       unattendedGate_(std::make_unique<UnattendedGate>(context())),
-      registration_(std::make_unique<Registration>(context(), *unattendedGate_, config_.udpPort, config_.tcpPorts)),
+      registration_(std::make_unique<Registration>(context(), *unattendedGate_, config_.udpPort, config_.tcpPorts,
+                                                   config_.serverName)),
       rendezvous_(std::make_unique<Rendezvous>(context(), *unattendedGate_)),
       reports_(std::make_unique<Reports>(context())) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
@@ -32,9 +33,40 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       std::make_unique<StoreWorker>(loop_, store, config_.storeWork, [this](const std::string& t) { log_.line(t); });
   handshakeWorker_ = std::make_unique<HandshakeWorker>(
       loop_, key_, config_.handshakeThread, [this](const HandshakeResult& result) { welcome(result); });
+  if (config_.serverName.empty()) return;
+  // What an earlier run of this server left in the directory is stale: its
+  // clients register again.
+  storeWorker_->submit([name = config_.serverName](ServerStore& store) { return store.clearPresence(name); },
+                       [this](const Result<void>& cleared) {
+                         if (!cleared) log_.line("Cannot clear this server's directory entries: " + cleared.error());
+                       });
+  heartbeat();
+  heartbeatTimer_ = loop_.every(PresenceStore::kHeartbeat, [this] { heartbeat(); });
+}
+
+void RelayServer::heartbeat() {
+  storeWorker_->submit(
+      [name = config_.serverName, when = int64_t(loop_.wallNow()), clients = int64_t(ids().onlineCount()),
+       sessions = int64_t(rendezvous_->openUsages())](ServerStore& store) {
+        return store.heartbeat(name, when, clients, sessions);
+      },
+      [this](const Result<void>& beat) {
+        // Once per failing stretch: the directory counts this server gone meanwhile.
+        if (!beat && !heartbeatFailing_) log_.line("Cannot write this server's heartbeat: " + beat.error());
+        heartbeatFailing_ = !beat;
+      });
 }
 
 RelayServer::~RelayServer() {
+  // A server that stops gives its IDs up at once, not after kStaleAfter.
+  if (!config_.serverName.empty()) {
+    storeWorker_->submit(
+        [name = config_.serverName](ServerStore& store) {
+          Result<void> cleared = store.clearPresence(name);
+          return cleared ? store.heartbeat(name, 0, 0, 0) : cleared;
+        },
+        [](const Result<void>&) {});
+  }
   // First: no result may reach a half-destroyed server. The store's queue
   // is written out before the store goes.
   handshakeWorker_.reset();

@@ -119,6 +119,8 @@ class RelayServer final : private HandlerContext {
   // afterwards.
   void endSession(const ClientSession& session, const std::string& why, bool closeConnection = true);
   void sweep();
+  // This server is alive, in the directory of the fleet (PresenceStore).
+  void heartbeat();
   void makeRoom(bool confirmed);
 
   EventLoop& loop_;
@@ -138,6 +140,8 @@ class RelayServer final : private HandlerContext {
   std::unique_ptr<Rendezvous> rendezvous_;
   std::unique_ptr<Reports> reports_;
   Timer sweepTimer_;
+  Timer heartbeatTimer_;
+  bool heartbeatFailing_ = false;
   // Last: their results reach the rest.
   std::unique_ptr<StoreWorker> storeWorker_;
   std::unique_ptr<HandshakeWorker> handshakeWorker_;

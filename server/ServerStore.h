@@ -1,7 +1,7 @@
 #pragma once
 // The server's database: kept IDs (with only a hash of their secret), the
-// helpers trusted with unattended PCs, and the usage records of partner
-// sessions that a company bills from. Two engines hold it with one schema:
+// helpers trusted with unattended PCs, the usage records of partner
+// sessions that a company bills from, and which server holds which ID. Two engines hold it with one schema:
 // SQLite in the data folder (SqliteStore, one server) and PostgreSQL
 // (PgStore, any number of servers of one company).
 //
@@ -16,11 +16,12 @@
 
 #include "core/Result.h"
 #include "server/PinStore.h"
+#include "server/PresenceStore.h"
 #include "server/UsageStore.h"
 
 namespace plimo {
 
-class ServerStore : public PinStore, public UsageStore {
+class ServerStore : public PinStore, public UsageStore, public PresenceStore {
  public:
   // A PostgreSQL connection string ("postgresql://…"; "postgresql://" alone
   // takes the PG* variables) or the path of an SQLite database (":memory:"

@@ -54,6 +54,19 @@ CREATE INDEX IF NOT EXISTS reports_ref ON reports(reporter_id, ref);
 CREATE TABLE IF NOT EXISTS report_asks (
   usage_row   INTEGER PRIMARY KEY
 );
+CREATE TABLE IF NOT EXISTS servers (
+  name        TEXT PRIMARY KEY,
+  heartbeat   INTEGER NOT NULL,
+  clients     INTEGER NOT NULL,
+  sessions    INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS presence (
+  id          TEXT PRIMARY KEY,
+  server      TEXT NOT NULL,
+  address     TEXT NOT NULL,
+  since       INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS presence_server ON presence(server);
 )sql";
 
 // Trust stays suspended once the pin it was bound to goes or changes: the
@@ -94,6 +107,7 @@ Result<std::unique_ptr<ServerStore>> SqliteStore::open(const std::string& path) 
   Result<void> ready = store->bindTrustToPins();
   if (ready) ready = store->preparePins();
   if (ready) ready = store->prepareUsage();
+  if (ready) ready = store->preparePresence();
   if (!ready) return Failed{ready.error()};
   return std::unique_ptr<ServerStore>(std::move(store));
 }

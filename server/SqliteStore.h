@@ -47,6 +47,14 @@ class SqliteStore final : public ServerStore {
   int64_t reportCount() override;
   Result<void> usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each) override;
 
+  Result<void> heartbeat(const std::string& server, int64_t when, int64_t clients, int64_t sessions) override;
+  Result<void> clearPresence(const std::string& server) override;
+  Result<void> setPresence(const std::string& id, const std::string& server, const std::string& address,
+                           int64_t when) override;
+  Result<void> dropPresence(const std::string& id, const std::string& server) override;
+  Result<std::optional<std::string>> presentOn(const std::string& id, int64_t now) override;
+  Result<std::vector<Server>> servers() override;
+
  private:
   explicit SqliteStore(sqlite3* db) : db_(db) {}
   Result<void> exec(const char* sql);
@@ -55,12 +63,14 @@ class SqliteStore final : public ServerStore {
   // Once the tables are there.
   Result<void> preparePins();
   Result<void> prepareUsage();
+  Result<void> preparePresence();
 
   sqlite3* db_;
   std::function<void()> waiting_;
   Statement getPin_, setPin_, removePin_, trustHelper_, distrustHelper_, getHelper_, listHelpers_, countHelpers_;
   Statement startUsage_, endUsage_, getUsage_, countUsage_, markAsked_, askedLength_, addReport_, hasReport_,
       countReports_, getReport_;
+  Statement heartbeat_, clearPresence_, setPresence_, dropPresence_, presentOn_, servers_;
 };
 
 }  // namespace plimo

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <asio/signal_set.hpp>
 #include <algorithm>
@@ -180,6 +181,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   RelayConfig config;
+  if (!options->store.empty()) {
+    // The servers of a fleet tell each other apart by host and port.
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    config.serverName = std::string(host) + ":" + std::to_string(options->udpPort);
+  }
   config.udpPort = options->udpPort;
   config.maxSessions = options->maxSessions;
   config.handshakeRate = options->handshakeRate;

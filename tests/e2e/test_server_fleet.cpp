@@ -43,6 +43,11 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
     id = pc.registerAs();
     ASSERT_FALSE(id.empty()) << a.log();
     EXPECT_EQ(keep(pc, id).at(0), "PIN OK " + id);
+    // While A holds it online, no other server hands it out.
+    NetClient early(b.udpPort, false);
+    ASSERT_FALSE(early.registerAs().empty());
+    EXPECT_EQ(keep(early, id), std::vector<std::string>{"ERR PIN NOT_READY"});
+    pc.say("BYE", "", 0.3);
   }
   NetClient moved(b.udpPort, false);
   EXPECT_NE(moved.registerAs(id), id);  // kept: naming it is not enough

@@ -51,8 +51,9 @@ inline std::unique_ptr<ServerStore> openStore(const std::string& path) {
 inline std::unique_ptr<ServerStore> memoryStore() { return openStore(":memory:"); }
 
 struct ServerRig {
-  explicit ServerRig(RelayConfig config = testConfig(), SigningKey serverKey = SigningKey::generate())
-      : store(memoryStore()),
+  explicit ServerRig(RelayConfig config = testConfig(), SigningKey serverKey = SigningKey::generate(),
+                     std::unique_ptr<ServerStore> own = memoryStore())
+      : store(std::move(own)),
         key(std::move(serverKey)),
         server(loop, *store, key, sink, config, [this](const std::string& t) { logs.push_back(t); }) {}
 
