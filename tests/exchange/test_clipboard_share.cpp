@@ -21,10 +21,15 @@ struct Platforms {
   FakePlatform helped, helper;
 };
 
+SessionPair::Options lossy(bool hostClipboard) {
+  SessionPair::Options o;
+  o.link = {.drop = 0.05, .delay = 0.01, .seed = 3};
+  o.hostClipboard = hostClipboard;
+  return o;
+}
+
 struct Pair : Platforms, SessionPair {
-  explicit Pair(bool hostClipboard = true)
-      : SessionPair(loop, helped, helper, nullptr, {.link = {.drop = 0.05, .delay = 0.01, .seed = 3},
-                                                    .hostClipboard = hostClipboard}) {}
+  explicit Pair(bool hostClipboard = true) : SessionPair(loop, helped, helper, nullptr, lossy(hostClipboard)) {}
   FakeClipboard& here() { return *helped.clipboardMade; }
   FakeClipboard& there() { return *helper.clipboardMade; }
   void letIn(HostSession::Answer a) {
