@@ -79,6 +79,7 @@ std::string ServerOptions::usage() {
          "                    [--key FILE] [--log FILE] [--max-sessions N]\n"
          "                    [--handshake-rate N]\n"
          "                    [--handshake-share P]\n"
+         "       plimo-server --store URI --fleet-status\n"
          "       plimo-server [--data DIR] --export-usage --from DATE --to DATE [--format csv|json]\n"
          "       plimo-server [--data DIR] [--log FILE] --trust-helper ID [--name NAME]\n"
          "       plimo-server [--data DIR] [--log FILE] --distrust-helper ID | --list-helpers\n"
@@ -106,7 +107,9 @@ std::string ServerOptions::usage() {
          "                      it; takes effect on a running server at once\n"
          "  --name NAME         with --trust-helper: the helper's name, for the log\n"
          "  --distrust-helper ID  no longer let this helper in unattended\n"
-         "  --list-helpers      show the trusted helpers, suspended or not\n";
+         "  --list-helpers      show the trusted helpers, suspended or not\n"
+         "  --fleet-status      show the servers sharing the --store: alive or not,\n"
+         "                      their clients and partner sessions\n";
 }
 
 std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>& args,
@@ -119,6 +122,10 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
     if (name == "--help" || name == "-h") return std::nullopt;
     if (name == "--export-usage") {
       options.exportUsage = true;
+      continue;
+    }
+    if (name == "--fleet-status") {
+      options.fleetStatus = true;
       continue;
     }
     bool helperCommand = name == "--trust-helper" || name == "--distrust-helper" || name == "--list-helpers";
@@ -205,6 +212,10 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
       error = "--to is before --from";
       return std::nullopt;
     }
+  }
+  if (options.fleetStatus && options.store.empty()) {
+    error = "--fleet-status needs the fleet's --store";
+    return std::nullopt;
   }
   if (!options.helperName.empty() && options.helperCommand != HelperCommand::trust) {
     error = "--name goes with --trust-helper";

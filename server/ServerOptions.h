@@ -40,6 +40,9 @@ struct ServerOptions {
   int64_t exportFrom = 0, exportTo = 0;
   std::string exportFormat = "csv";
 
+  // --fleet-status: list the servers sharing the store and end.
+  bool fleetStatus = false;
+
   // Instead of serving: change or show the list of trusted helpers in the
   // data folder's database, then exit (a running server reads the list on
   // every CONNECT to an unattended PC).

@@ -8,6 +8,7 @@
 #include <asio/signal_set.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/crypto/SigningKey.h"
 #include "server/DescriptorLimit.h"
+#include "server/FleetStatus.h"
 #include "server/HelperCommands.h"
 #include "server/RelayServer.h"
 #include "server/ServerLog.h"
@@ -119,6 +121,13 @@ int main(int argc, char** argv) {
     return error.empty() ? 0 : 2;
   }
   if (options->exportUsage) return exportUsage(*options);
+  if (options->fleetStatus) {
+    auto store = ServerStore::open(options->storeLocation());
+    Result<void> shown = store ? FleetStatus::write(**store, int64_t(std::time(nullptr)), std::cout)
+                               : Result<void>(Failed{store.error()});
+    if (!shown) std::fprintf(stderr, "plimo-server: cannot show the fleet: %s\n", shown.error().c_str());
+    return shown ? 0 : 1;
+  }
 
   std::error_code ec;
   std::filesystem::create_directories(options->dataDir, ec);

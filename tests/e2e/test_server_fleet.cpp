@@ -75,6 +75,13 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
   }
   EXPECT_EQ(exported, again);
   EXPECT_NE(exported.find("\"" + id + "\""), std::string::npos) << exported;
+
+  ASSERT_EQ(a.command({"--store", pg.where(), "--fleet-status"}, out), 0) << out;
+  for (uint16_t port : {a.udpPort, b.udpPort}) {
+    size_t at = out.find(":" + std::to_string(port) + " ");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.compare(out.find_first_not_of(' ', at + 6), 5, "alive"), 0) << out;
+  }
 }
 
 // A shared key that other users may read is refused: it is every server's

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "server/FleetStatus.h"
 #include "server/ServerRig.h"
 #include "server/StoreEngines.h"
 
@@ -45,6 +48,24 @@ TEST_P(EveryDirectory, PresenceCountsWhileItsServerBeats) {
   EXPECT_EQ(servers->at(1).heartbeat, t + 5);
   EXPECT_EQ(servers->at(1).clients, 7);
   EXPECT_EQ(servers->at(1).sessions, 2);
+}
+
+// Alive, gone (killed: silent past the limit) and stopped servers, a name
+// with a terminal escape shown plainly.
+TEST_P(EveryDirectory, FleetStatusTellsLiveServersFromDeadOnes) {
+  const int64_t now = 1700000000;
+  ASSERT_TRUE(store->heartbeat("a:47800", now - 5, 120, 3));
+  ASSERT_TRUE(store->heartbeat("b:47800", now - PresenceStore::kStaleAfter - 1, 80, 1));
+  ASSERT_TRUE(store->heartbeat("c:47800", 0, 0, 0));
+  ASSERT_TRUE(store->heartbeat("d\x1b[2J", now, 0, 0));
+  std::ostringstream out;
+  ASSERT_TRUE(FleetStatus::write(*store, now, out));
+  EXPECT_EQ(out.str(),
+            "Server                          State    Clients  Sessions  Last heartbeat\n"
+            "a:47800                         alive        120         3  5 s ago\n"
+            "b:47800                         gone          80         1  31 s ago\n"
+            "c:47800                         stopped        0         0  -\n"
+            "d\\x1b[2J                        alive          0         0  0 s ago\n");
 }
 
 // A kept ID online on server A cannot be taken on server B while A lives and

@@ -119,6 +119,7 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
   auto fleet = ServerOptions::parse({"--store", "postgresql://plimo@db.example/plimo"}, error);
   ASSERT_TRUE(fleet) << error;
   EXPECT_EQ(fleet->storeLocation(), "postgresql://plimo@db.example/plimo");
+  EXPECT_TRUE(ServerOptions::parse({"--store", "postgresql://", "--fleet-status"}, error)->fleetStatus);
   EXPECT_TRUE(ServerOptions::parse({"--tcp-ports", "none"}, error)->tcpPorts.empty());
   EXPECT_EQ(defaults->helperCommand, ServerOptions::HelperCommand::none);
   auto trust = ServerOptions::parse({"--data", "/d", "--trust-helper", "123 456-789", "--name", "Anna B."}, error);
@@ -142,7 +143,7 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
            {"--name", "Anna"}, {"--distrust-helper", "123456789", "--name", "Anna"},
            {"--list-helpers", "--trust-helper", "123456789"},
            {"--trust-helper", "123456789", "--distrust-helper", "123456789"},
-           {"--store", "/var/lib/plimo/db"}, {"--store", ""}, {"--store", "mysql://db"}, {"--key", ""}}) {
+           {"--store", "/var/lib/plimo/db"}, {"--store", ""}, {"--store", "mysql://db"}, {"--key", ""}, {"--fleet-status"}}) {
     EXPECT_FALSE(ServerOptions::parse(bad, error)) << bad[0];
     EXPECT_FALSE(error.empty()) << bad[0];
   }
