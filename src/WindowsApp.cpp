@@ -9,8 +9,7 @@
 
 #include "app/AppModel.h"
 #include "app/SessionReports.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/LinuxSystem.h"
+#include "platform/wayland/DesktopPlatform.h"
 #include "protocol/net/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "ui/ConnectionTestWindow.h"
@@ -21,6 +20,7 @@
 #include "ui/QtLoop.h"
 #include "ui/ReportWindow.h"
 #include "ui/SettingsWindow.h"
+#include "WaylandSettings.h"
 
 namespace plimo {
 
@@ -49,11 +49,11 @@ int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
     std::signal(SIGTERM, onTerm);
     std::signal(SIGINT, onTerm);
   }
-  LinuxSystem system;
+  DesktopPlatform desktop = desktopPlatform(waylandSettings());
   NetSocketFactory sockets(loop);
-  LinuxPlatform platform;
+  PlatformFactory& platform = *desktop.factory;
   IniFile& ini = IniFile::user();
-  AppModel model(loop, system, sockets, ini, UserDefaults::fromArguments(args));
+  AppModel model(loop, *desktop.system, sockets, ini, UserDefaults::fromArguments(args));
   SettingsWindow settings(model);
   HelpWindow help;
   ConnectionTestWindow connectionTest(model);

@@ -18,12 +18,13 @@
 #include "app/TerminalReportForm.h"
 #include "core/AsioLoop.h"
 #include "core/Text.h"
-#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSystem.h"
+#include "platform/wayland/DesktopPlatform.h"
 #include "protocol/net/NetSocketFactory.h"
 #include "support/IniFile.h"
 #include "support/UserDefaults.h"
 #include "viewer/LatestPicture.h"
+#include "WaylandSettings.h"
 #ifdef PLIMO_GUI
 #include "WindowsApp.h"
 #endif
@@ -80,12 +81,12 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   // Before the model exists, so that an early SIGTERM still ends cleanly.
   asio::signal_set signals(loop.context(), SIGTERM, SIGINT);
   signals.async_wait([&](const std::error_code&, int) { loop.stop(); });
-  LinuxSystem system;
+  DesktopPlatform desktop = desktopPlatform(waylandSettings());
   NetSocketFactory sockets(loop);
-  LinuxPlatform platform;
+  PlatformFactory& platform = *desktop.factory;
   // A helper without windows keeps the latest picture it was shown.
   LatestPicture picture;
-  AppModel model(loop, system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
+  AppModel model(loop, *desktop.system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
   // Someone may answer at a terminal only when the program runs in its foreground.
   HeadlessConsent consent(loop, model,
                           isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp());
