@@ -112,6 +112,20 @@ void Bus::subscribe(const std::string& path, const std::string& interface, const
   slots_.push_back(slot);
 }
 
+void Bus::watchName(const std::string& name, std::function<void()> onGone) {
+  std::lock_guard guard(lock_);
+  handlers_.push_back(std::make_unique<std::function<void(sd_bus_message*)>>([onGone](sd_bus_message* m) {
+    const char *service = nullptr, *before = nullptr, *after = nullptr;
+    if (sd_bus_message_read(m, "sss", &service, &before, &after) >= 0 && after && !*after) onGone();
+  }));
+  const std::string match = "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                            "member='NameOwnerChanged',arg0='" + name + "'";
+  sd_bus_slot* slot = nullptr;
+  int r = sd_bus_add_match(bus_, &slot, match.c_str(), onMessage, handlers_.back().get());
+  if (r < 0) throw busFailure("watch " + name, r);
+  slots_.push_back(slot);
+}
+
 bool Bus::processUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline) {
   std::lock_guard guard(lock_);
   while (!done()) {

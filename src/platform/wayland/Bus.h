@@ -58,6 +58,9 @@ class Bus {
   // goes), on whichever thread processes the bus.
   void subscribe(const std::string& path, const std::string& interface, const std::string& member,
                  std::function<void(sd_bus_message*)> onSignal);
+  // Calls `onGone` when the service `name` leaves the bus (the desktop
+  // ended), on the thread that processes the bus.
+  void watchName(const std::string& name, std::function<void()> onGone);
   // Processes the bus until `done` or the deadline; false at the deadline or
   // when the bus closed.
   bool processUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);

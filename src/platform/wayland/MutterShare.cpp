@@ -156,6 +156,10 @@ std::vector<DesktopShare::Stream> MutterShare::start() {
     if (closing_) return;
     if (auto closed = onClosed) closed("the desktop ended the remote desktop session");
   });
+  bus_->watchName(kRemoteDesktop, [this] {
+    if (closing_) return;
+    if (auto closed = onClosed) closed("the desktop ended");
+  });
   bus_->call(bus_->method(kRemoteDesktop, session_, "org.gnome.Mutter.RemoteDesktop.Session", "Start"));
   started_ = true;
   auto allAdded = [&streams] {

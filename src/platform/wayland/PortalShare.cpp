@@ -84,6 +84,10 @@ std::vector<DesktopShare::Stream> PortalShare::start() {
     if (closing_) return;
     if (auto closed = onClosed) closed("the person at the PC stopped sharing the screen");
   });
+  bus_->watchName(kPortal, [this] {
+    if (closing_) return;
+    if (auto closed = onClosed) closed("the desktop's portal ended");
+  });
 
   uint32_t cursorModes = 0;
   try {

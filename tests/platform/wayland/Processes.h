@@ -95,15 +95,21 @@ class HeadlessDesktop {
       }
       auto eq = text->find('=');
       if (eq == std::string::npos) continue;
-      setenv(text->substr(0, eq).c_str(), text->substr(eq + 1).c_str(), 1);
+      if (text->substr(0, eq) == "MUTTER_PID") mutter_ = std::atoi(text->c_str() + eq + 1);
+      else setenv(text->substr(0, eq).c_str(), text->substr(eq + 1).c_str(), 1);
     }
     unsetenv("DISPLAY");
   }
   bool ready() const { return ready_; }
+  // Takes the desktop away, as a crash would.
+  void stopCompositor() {
+    if (mutter_ > 0) kill(mutter_, SIGKILL);
+  }
 
  private:
   Child script_;
   bool ready_ = false;
+  pid_t mutter_ = -1;
 };
 
 }  // namespace plimo::testing

@@ -201,4 +201,23 @@ TEST_F(WaylandDesktop, MovesClicksWheelAndTypedTextArriveInAWaylandClient) {
   EXPECT_EQ(seen.wheel, (std::vector<int>{-1, 1, 1}));
 }
 
+// The desktop going away (a crash, a logout) ends the capture with a
+// reason, never a picture that silently stops.
+TEST_F(WaylandDesktop, ADesktopThatGoesAwayEndsTheCaptureWithAReason) {
+  std::string reason;
+  std::mutex lock;
+  screen->onStopped = [&](std::string why) {
+    std::lock_guard guard(lock);
+    reason = why;
+  };
+  ASSERT_NO_THROW(screen->start(screen->displays().at(0), {}));
+  desktop->stopCompositor();
+  EXPECT_TRUE(eventually([&] {
+    std::lock_guard guard(lock);
+    return !reason.empty();
+  }));
+  screen->stop();
+  EXPECT_EQ(reason, "the desktop ended");
+}
+
 }  // namespace
