@@ -123,6 +123,8 @@ class FakeSocketFactory final : public SocketFactory {
 
   // Name -> address; a name not listed does not resolve.
   std::map<std::string, std::string> hosts;
+  // Names with several addresses (a fleet's servers), before `hosts`.
+  std::map<std::string, std::vector<std::string>> fleets;
   // When set, lookups wait in `pendingLookups` until answerLookups().
   bool holdLookups = false;
   std::string localIP = "192.168.1.20";
@@ -167,6 +169,12 @@ class FakeSocketFactory final : public SocketFactory {
       if (auto it = hosts.find(host); it != hosts.end()) ip = it->second;
       loop_.post([done = std::move(done), ip] { done(ip); });
     }
+  }
+  void resolveAllIPv4(const std::string& host, ResolveAllHandler done) override {
+    auto it = fleets.find(host);
+    if (it == fleets.end()) return SocketFactory::resolveAllIPv4(host, std::move(done));
+    ++lookups;
+    loop_.post([done = std::move(done), ips = it->second] { done(ips); });
   }
   std::string localIPv4() override { return localIP; }
 

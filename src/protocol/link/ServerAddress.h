@@ -1,11 +1,15 @@
 #pragma once
 // Where the server is, inside the ServerSession (threads and lifetime as
 // there): its name and UDP port as configured, and the looked-up IPv4
-// address, looked up again while unknown.
+// addresses, looked up again while unknown. A name with several addresses
+// (the servers of a fleet) is one server to the client: the first address
+// is used, and when it stops answering the next, then the name is looked up
+// again and the turn goes on after the address that failed.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "protocol/link/PlimoClient.h"
 
@@ -21,6 +25,9 @@ class PlimoClient::ServerAddress {
   void keepResolving();
   // The next keepResolving looks up at once.
   void retryNow() { lastResolve_.reset(); }
+  // The address in use gave no welcome for long: the next one, or the name
+  // looked up again. True when another address is in use now.
+  bool failOver();
 
   bool known() const { return !ip_.empty(); }
   // The server's UDP address; TCP packets count as from there too.
@@ -34,13 +41,16 @@ class PlimoClient::ServerAddress {
  private:
   static constexpr double resolveRetry = 10.0;  // seconds
 
-  void resolved(std::optional<std::string> ip);
+  void lookUp();
+  void resolved(std::vector<std::string> ips);
+  void use(const std::string& ip);
 
   PlimoClient& link_;
   ServerSession& server_;
   const std::string host_;
   const uint16_t port_;
   std::string ip_;
+  std::vector<std::string> ips_;  // the name's addresses, as last looked up
   std::optional<double> lastResolve_;
   bool resolving_ = false;
 };

@@ -1,6 +1,8 @@
 // The server session's life: start and stop, its share of the tick.
 #include "protocol/link/ServerSession.h"
 
+#include <algorithm>
+
 namespace plimo {
 
 PlimoClient::ServerSession::ServerSession(PlimoClient& link, std::string host, uint16_t port,
@@ -12,6 +14,7 @@ PlimoClient::ServerSession::ServerSession(PlimoClient& link, std::string host, u
       handshake_(link, relayKeyHex),
       lastHello_(kDistantPast),
       lastRelayRx_(kDistantPast),
+      addressSince_(kDistantPast),
       test_(link),
       registration_(link, *this) {}
 
@@ -20,6 +23,7 @@ PlimoClient::ServerSession::~ServerSession() = default;
 void PlimoClient::ServerSession::start() {
   localIP_ = link_.sockets_.localIPv4();
   if (!key()) link_.log("No server key in Plimo.ini yet; the first key the server shows will be pinned.");
+  addressSince_ = loop_.now();
   address_.resolve();
 }
 
@@ -44,6 +48,12 @@ void PlimoClient::ServerSession::keepContact() {
       sendHello();
     }
     return;
+  }
+  if (now - std::max(lastRelayRx_, addressSince_) >= addressPatience) {
+    // A silent server of a fleet: another one of its name, keeping the ID
+    // through its PIN.
+    addressSince_ = now;
+    if (address_.failOver()) lastHandshake_.reset();
   }
   if (lastHandshake_ && now - *lastHandshake_ < handshakeRetry) return;
   if (transport_.nextHandshake()) sendRelayHandshake();

@@ -82,6 +82,10 @@ class PlimoClient::ServerSession {
   static constexpr double handshakeRetry = 2.0;
   static constexpr double helloInterval = link::kKeepAlive;
   static constexpr double relayTimeout = link::kServerSilence;
+  // An address of the server gets this long without a word from it before
+  // the next address of its name is tried: its UDP tries and the first TCP
+  // ports fit in it.
+  static constexpr double addressPatience = 30.0;
 
   // Handshake and pinning (ServerSessionHandshake.cpp).
   void sendRelayHandshake();
@@ -102,6 +106,7 @@ class PlimoClient::ServerSession {
   std::optional<double> lastHandshake_;
   double lastHello_;
   double lastRelayRx_;
+  double addressSince_;  // when the address in use was taken
 
   RelayTest test_;
   std::string localIP_ = "0.0.0.0";

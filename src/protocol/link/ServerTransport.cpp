@@ -74,6 +74,15 @@ void PlimoClient::ServerTransport::welcomed() {
   tcpTries_ = 0;
 }
 
+void PlimoClient::ServerTransport::restart() {
+  if (tcp_) dropTcp();
+  tcpIndex_ = 0;
+  tcpNext_ = false;
+  tcpTried_.reset();
+  udpTries_ = 0;
+  tcpTries_ = 0;
+}
+
 void PlimoClient::ServerTransport::checkEnded() {
   if (tcp_ && tcp_->done()) tcpEnded(tcp_->error());
 }

@@ -23,6 +23,8 @@ class PlimoClient::ServerTransport {
   bool nextHandshake();
   // The server's welcome: the path works, its tries start again.
   void welcomed();
+  // Another address of the server is in use: its paths are tried from the start.
+  void restart();
   // The tick's share: a TCP link that ended.
   void checkEnded();
   // The one exit for packets, to the server or to the partner: to the server

@@ -7,28 +7,37 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
 namespace plimo {
 
 std::optional<std::string> resolveIPv4(const std::string& host) {
+  std::vector<std::string> all = resolveAllIPv4(host);
+  if (all.empty()) return std::nullopt;
+  return all.front();
+}
+
+std::vector<std::string> resolveAllIPv4(const std::string& host) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;
   addrinfo* list = nullptr;
   if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
     if (list) freeaddrinfo(list);
-    return std::nullopt;
+    return {};
   }
-  std::optional<std::string> result;
-  if (list->ai_addr && list->ai_family == AF_INET) {
+  std::vector<std::string> all;
+  for (const addrinfo* a = list; a; a = a->ai_next) {
+    if (!a->ai_addr || a->ai_family != AF_INET) continue;
     char text[INET_ADDRSTRLEN] = {};
-    auto* sin = reinterpret_cast<const sockaddr_in*>(list->ai_addr);
-    if (inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) result = text;
+    auto* sin = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    if (!inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) continue;
+    if (std::find(all.begin(), all.end(), text) == all.end()) all.push_back(text);
   }
   freeaddrinfo(list);
-  return result;
+  return all;
 }
 
 bool isPrivate(std::string_view ip) {

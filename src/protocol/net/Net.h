@@ -16,6 +16,9 @@ namespace plimo {
 // The first IPv4 address of `host` (a name or a dotted quad), or nothing.
 // Blocks while the system resolver works; never call it on the main thread.
 std::optional<std::string> resolveIPv4(const std::string& host);
+// Every IPv4 address of `host`, each once, in the resolver's order (the
+// servers of a fleet under one name); empty when it does not resolve.
+std::vector<std::string> resolveAllIPv4(const std::string& host);
 
 // True for 10/8, 172.16/12, 192.168/16 and the link-local 169.254/16.
 bool isPrivate(std::string_view ip);

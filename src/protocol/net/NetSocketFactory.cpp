@@ -24,6 +24,13 @@ void NetSocketFactory::resolveIPv4(const std::string& host, ResolveHandler done)
   });
 }
 
+void NetSocketFactory::resolveAllIPv4(const std::string& host, ResolveAllHandler done) {
+  asio::post(resolver_.context(), [&loop = loop_, host, done = std::move(done)]() mutable {
+    auto ips = plimo::resolveAllIPv4(host);
+    loop.post([done = std::move(done), ips = std::move(ips)] { done(ips); });
+  });
+}
+
 std::string NetSocketFactory::localIPv4() { return plimo::localIPv4(); }
 
 }  // namespace plimo

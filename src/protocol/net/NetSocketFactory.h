@@ -18,6 +18,7 @@ class NetSocketFactory final : public SocketFactory {
   std::unique_ptr<StreamLink> openTcp(const std::string& ip, uint16_t port,
                                       StreamLink::PacketHandler onPacket) override;
   void resolveIPv4(const std::string& host, ResolveHandler done) override;
+  void resolveAllIPv4(const std::string& host, ResolveAllHandler done) override;
   std::string localIPv4() override;
 
  private:

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/Bytes.h"
 #include "protocol/net/NetAddress.h"
@@ -66,8 +67,16 @@ class SocketFactory {
   // Starts connecting at once; failures end the link (done, error).
   virtual std::unique_ptr<StreamLink> openTcp(const std::string& ip, uint16_t port,
                                               StreamLink::PacketHandler onPacket) = 0;
+  using ResolveAllHandler = std::function<void(std::vector<std::string> ips)>;
   // Resolves off the main thread and answers on it.
   virtual void resolveIPv4(const std::string& host, ResolveHandler done) = 0;
+  // Every address of the name (a fleet's servers), in the resolver's order;
+  // a factory that knows only one gives that one.
+  virtual void resolveAllIPv4(const std::string& host, ResolveAllHandler done) {
+    resolveIPv4(host, [done = std::move(done)](std::optional<std::string> ip) {
+      done(ip ? std::vector<std::string>{*ip} : std::vector<std::string>{});
+    });
+  }
   virtual std::string localIPv4() = 0;
 };
 
