@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/StageLog.h"
 #include "core/WorkClock.h"
 #include "protocol/wire/ChannelMsg.h"
 #include "protocol/wire/SessionCodecs.h"
@@ -95,14 +96,16 @@ void HostPictures::share(std::optional<Display> display) {
   try {
     capturer_->start(*display, events_.excludedWindows ? events_.excludedWindows() : std::vector<uint32_t>{});
   } catch (const Failure& failure) {
-    problem_ = "Plimo cannot share the screen of this PC yet (" + failure.text() +
-               "). Log in to an X11 session (a Wayland-only session cannot be shared), then start Plimo again.";
+    // The platform's text says what is missing and what to do: X11's and
+    // Wayland's differ.
+    problem_ = "Plimo cannot share the screen of this PC (" + failure.text() + ").";
     log("capture failed: " + failure.text());
-    events_.onProblem(problem_, "This PC does not allow screen sharing for Plimo yet. The person at the PC must "
-                                    "log in to an X11 session (a Wayland-only session cannot be shared), then start "
-                                    "Plimo again.");
+    events_.onProblem(problem_, "The helped PC cannot share its screen (" + failure.text() + ").");
     return;
   }
+  // Where the platform placed it: a desktop that asks the person first
+  // knows the screen's place only once it is shared.
+  if (capturer_->display()) injector_.setScreen(capturer_->display()->bounds);
   injector_.setPictureSize(capturer_->slot.size());
   if (!problem_.empty()) {
     problem_.clear();
@@ -183,7 +186,9 @@ void HostPictures::tryCapture(bool fromAck) {
   ++statFrames_;
   statBytes_ += frame->size();
   wantFull_ = false;
+  stageMark("encoded");
   if (!frames_.start(*frame)) return;
+  stageMark("sent");  // before: the helper may take the chunks in before this thread goes on
   for (auto& packet : frames_.nextPackets(kChunkBudget)) send(packet);
 }
 

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QWindow>
 
+#include "core/StageLog.h"
 #include "ui/LocalKeys.h"
 
 namespace plimo {
@@ -61,6 +62,7 @@ void ScreenView::show(const TileCanvas::Image& image) {
   } else {
     update();
   }
+  stageMark("requested");
 }
 
 void ScreenView::show(PictureRef picture, int width, int height) {
@@ -74,6 +76,7 @@ void ScreenView::show(PictureRef picture, int width, int height) {
   setRemoteSize(w, h);
   fit_.changed(QRect(0, 0, w, h));
   update();
+  stageMark("requested");
 }
 
 void ScreenView::setRemoteSize(int width, int height) {
@@ -135,6 +138,10 @@ bool ScreenView::smoothing() const {
 }
 
 void ScreenView::paintEvent(QPaintEvent*) {
+  // After the painter: the picture is then in the window's buffer.
+  struct Painted {
+    ~Painted() { stageMark("painted"); }
+  } painted;
   QPainter painter(this);
   painter.fillRect(rect(), Qt::black);
   ViewRect d = destination();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/StageLog.h"
 #include "core/WorkClock.h"
 #include "protocol/wire/ChannelMsg.h"
 
@@ -96,6 +97,7 @@ size_t ViewerPictures::frameBytesHeld() const {
 }
 
 void ViewerPictures::showFrame(ByteView frame) {
+  stageMark("received");
   const auto contents = PictureBlob::decode(frame);
   if (!contents) return;
   const bool video = contents->format == PictureBlob::Format::video;
@@ -134,6 +136,7 @@ bool ViewerPictures::showTiles(ByteView update) {
   rendering_.set(Rendering::tiles);
   if (auto image = tiles_.image()) {
     remoteSize_.set({double(image->width), double(image->height)});
+    stageMark("applied");
     if (display_) display_->show(*image);
   }
   return true;
@@ -166,6 +169,7 @@ bool ViewerPictures::showVideo(const PictureBlob::Contents& frame) {
   // Kept only to be saved: a picture held here is one the decoder cannot reuse.
   if (dumpPicture_) lastPicture_ = picture;
   remoteSize_.set({double(width), double(height)});
+  stageMark("applied");
   if (display_) display_->show(picture, width, height);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "core/StageLog.h"
 #include "platform/linux/XConnection.h"
 #include "platform/linux/XGrabber.h"
 #include "platform/linux/XMonitors.h"
@@ -73,6 +74,7 @@ void ScreenCapturer::run(std::unique_ptr<XGrabber> grabber) {
     bool differs = grabber->poll();
     if (grabber->dead()) return ended("the X display closed the connection");
     if (!differs && !first) continue;
+    stageMark("wake");
     PictureRef picture = grabber->picture();
     if (!picture) {
       if (grabber->dead()) return ended("the X display closed the connection");
@@ -80,6 +82,7 @@ void ScreenCapturer::run(std::unique_ptr<XGrabber> grabber) {
     }
     first = false;
     slot.publish(std::move(picture));
+    stageMark("slot");
   }
 }
 
