@@ -56,19 +56,27 @@ int64_t PgConnection::Rows::changed() const {
   return value;
 }
 
-Result<std::unique_ptr<PgConnection>> PgConnection::open(const std::string& conninfo) {
+pg_conn* PgConnection::connect(const std::string& conninfo) {
   // The timeout first: the connection string's own settings come after it and win.
   const char* keys[] = {"connect_timeout", "dbname", "fallback_application_name", nullptr};
   const char* values[] = {kConnectTimeout, conninfo.c_str(), "plimo-server", nullptr};
-  pg_conn* conn = PQconnectdbParams(keys, values, 1);
+  return PQconnectdbParams(keys, values, 1);
+}
+
+Result<std::unique_ptr<PgConnection>> PgConnection::open(const std::string& conninfo) {
+  pg_conn* conn = connect(conninfo);
   if (!conn) return Failed{"out of memory"};
-  std::unique_ptr<PgConnection> made(new PgConnection(conn));
+  std::unique_ptr<PgConnection> made(new PgConnection(conn, conninfo));
   if (PQstatus(conn) != CONNECTION_OK) return made->lastError();
   if (auto set = made->applySettings(); !set) return Failed{set.error()};
   return made;
 }
 
-PgConnection::~PgConnection() { PQfinish(conn_); }
+PgConnection::~PgConnection() {
+  // A connect under way ends within its timeout.
+  if (reconnecting_.valid()) PQfinish(reconnecting_.get());
+  PQfinish(conn_);
+}
 
 Failed PgConnection::lastError() const {
   std::string text = PQerrorMessage(conn_);
@@ -85,11 +93,27 @@ Result<void> PgConnection::applySettings() {
 
 bool PgConnection::usable() {
   if (PQstatus(conn_) == CONNECTION_OK) return true;
+  if (reconnecting_.valid()) {
+    if (reconnecting_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return false;
+    pg_conn* fresh = reconnecting_.get();
+    if (fresh && PQstatus(fresh) == CONNECTION_OK) {
+      PQfinish(conn_);
+      conn_ = fresh;
+      return bool(applySettings());
+    }
+    // The failed one keeps its reason for lastError until the next try.
+    if (fresh) {
+      PQfinish(conn_);
+      conn_ = fresh;
+    }
+    return false;
+  }
   auto now = std::chrono::steady_clock::now();
-  if (now - lastTry_ < kRetryPause) return false;
-  lastTry_ = now;
-  PQreset(conn_);
-  return PQstatus(conn_) == CONNECTION_OK && applySettings();
+  if (now - lastTry_ >= kRetryPause) {
+    lastTry_ = now;
+    reconnecting_ = std::async(std::launch::async, [conninfo = conninfo_] { return connect(conninfo); });
+  }
+  return false;
 }
 
 Result<PgConnection::Rows> PgConnection::runOnce(const char* sql, std::initializer_list<Param> params) {

@@ -2,17 +2,19 @@
 // One libpq connection of the PostgreSQL store: statements with text
 // parameters, their rows read as text, and a connection lost and made again.
 //
-// A lost connection is made again before the next statement, at most once
-// every kRetryPause, so that a database that is down costs the loop a failed
-// read, not a wait. A connection told to wait without limit (the writes,
-// which must not be lost) instead retries a statement that failed because
-// the connection went, until the database is back.
+// A lost connection is made again on a thread of its own, started at most
+// once every kRetryPause, so that a database that is down or cut off costs
+// the loop a failed read, never a wait for a connect. A connection told to
+// wait without limit (the writes, which must not be lost) instead retries a
+// statement that failed because the connection went, until the database is
+// back.
 //
 // One thread.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -85,7 +87,8 @@ class PgConnection {
   void waitWithoutLimit(std::function<void()> waiting);
 
  private:
-  explicit PgConnection(pg_conn* conn) : conn_(conn) {}
+  PgConnection(pg_conn* conn, std::string conninfo) : conn_(conn), conninfo_(std::move(conninfo)) {}
+  static pg_conn* connect(const std::string& conninfo);
   // The connection is up, or was made again now.
   bool usable();
   Result<void> applySettings();
@@ -93,6 +96,8 @@ class PgConnection {
   Result<Rows> runOnce(const char* sql, std::initializer_list<Param> params);
 
   pg_conn* conn_;
+  const std::string conninfo_;
+  std::future<pg_conn*> reconnecting_;
   int lockWait_ = 2000;
   bool withoutLimit_ = false;
   std::function<void()> waiting_;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "server/IdRegistry.h"
 #include "server/RateLimiter.h"
@@ -206,6 +207,31 @@ TEST_P(EveryStore, TwoServersNumberTheirRecordsFromTheStoreAndShareThem) {
   EXPECT_EQ(**store->pinHash("123456789"), Bytes{7});
   ASSERT_TRUE(*store->trustHelper("123456789", "Anna", 6));
   EXPECT_FALSE((*other->trustedHelper("123456789"))->suspended);
+}
+
+// PostgreSQL restarted, or a connection cut: reads fail meanwhile and come
+// back by themselves, writes wait it out and are not lost.
+TEST(PgStore, ALostConnectionIsMadeAgainAndWritesWaitItOut) {
+  testkit::PgTestSchema pg;
+  PLIMO_REQUIRE_TEST_POSTGRES(pg);
+  const std::string where = pg.where() + "&application_name=cut_" + std::to_string(::getpid());
+  auto reads = testkit::openStore(where), writes = testkit::openStore(where);
+  ASSERT_TRUE(reads && writes);
+  writes->waitForLocksWithoutLimit([] {});
+  auto admin = PgConnection::open(pg.where());
+  ASSERT_TRUE(admin);
+  ASSERT_TRUE((*admin)->script(("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+                                "'cut_" + std::to_string(::getpid()) + "'").c_str()));
+  int64_t row = writes->startUsage("111111111", "222222222", "V", 1700000000).valueOr(0);
+  EXPECT_GT(row, 0);
+  EXPECT_FALSE(reads->pinHash("123456789"));
+  bool back = false;
+  for (int i = 0; i < 200 && !back; ++i) {
+    back = reads->pinHash("123456789").ok();
+    if (!back) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(back);
+  EXPECT_EQ(reads->usageCount(), 1);
 }
 
 // A database that cannot be reached is refused with a reason, at once.
