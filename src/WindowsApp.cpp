@@ -59,6 +59,7 @@ int runWindows(int argc, char** argv, const std::vector<std::string>& args) {
   ConnectionTestWindow connectionTest(model);
   MainWindow main(model, &settings, &help, &connectionTest);
   HostWindows hostWindows(loop, &main);
+  hostWindows.setDesktopAsks(desktop.kind == DesktopKind::wayland);
   model.sessions().setHost(platform, hostWindows.asker());
   model.sessions().setWindows(&hostWindows);
   HelperWindows helperWindows(loop, ini, [&model](std::string_view line) { model.log(line); });

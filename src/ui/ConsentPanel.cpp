@@ -37,7 +37,8 @@ QPixmap helperPicture(const HostSession& session, int side) {
 
 }  // namespace
 
-ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSession::AnswerFn answerFn)
+ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSession::AnswerFn answerFn,
+                           bool desktopAsks)
     : countdown_(loop) {
   setWindowTitle("Plimo");
   setObjectName("consent");
@@ -70,6 +71,13 @@ ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSess
   only->setAlignment(Qt::AlignCenter);
   only->setWordWrap(true);
   layout->addWidget(only);
+  if (desktopAsks) {
+    auto* again = ui::plainLabel("Your desktop will ask you to allow sharing once more.");
+    again->setObjectName("desktopAsks");
+    again->setAlignment(Qt::AlignCenter);
+    again->setWordWrap(true);
+    layout->addWidget(again);
+  }
   layout->addStretch();
 
   auto* buttons = new QHBoxLayout;

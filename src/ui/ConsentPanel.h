@@ -16,7 +16,9 @@ namespace plimo {
 
 class ConsentPanel final : public QWidget {
  public:
-  ConsentPanel(EventLoop& loop, const HostSession& session, HostSession::AnswerFn answer);
+  // `desktopAsks`: the desktop asks the person again in its own dialog (a
+  // Wayland desktop's portal), which the panel says beforehand.
+  ConsentPanel(EventLoop& loop, const HostSession& session, HostSession::AnswerFn answer, bool desktopAsks = false);
 
   void answer(HostSession::Answer answer);
   int secondsLeft() const { return countdown_.left(); }

@@ -23,7 +23,7 @@ PartnerSessions::ConsentAsk HostWindows::asker() {
 
 void HostWindows::ask(HostSession& session, HostSession::AnswerFn answer) {
   if (consent_) consent_->answer(HostSession::Answer::deny);
-  consent_ = std::make_unique<ConsentPanel>(loop_, session, std::move(answer));
+  consent_ = std::make_unique<ConsentPanel>(loop_, session, std::move(answer), desktopAsks_);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     consent_->move(screen->availableGeometry().center() - consent_->rect().center());
   consent_->show();

@@ -39,6 +39,8 @@ class HostWindows final : public SessionWindows {
   // The consent question in a panel, for AppModel::setHost.
   PartnerSessions::ConsentAsk asker();
   void showChat();
+  // The desktop asks the person again after the panel (Wayland's portal).
+  void setDesktopAsks(bool asks) { desktopAsks_ = asks; }
 
   void showRunning(HostSession& session, std::function<void()> stop) override;
   std::vector<uint32_t> excludedWindowIDs() const override;
@@ -56,6 +58,7 @@ class HostWindows final : public SessionWindows {
   EventLoop& loop_;
   QPointer<QWidget> main_;
   HostSession* session_ = nullptr;
+  bool desktopAsks_ = false;
   std::unique_ptr<ConsentPanel> consent_;
   std::unique_ptr<HostBar> bar_;
   std::unique_ptr<HostChat> chat_;

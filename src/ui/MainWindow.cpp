@@ -82,8 +82,10 @@ void MainWindow::build(QWidget* settings, QWidget* help, ConnectionTestWindow* c
   choose->addWidget(use);
   layout->addWidget(serverRow_);
   noScreen_ = problemLabel("noScreen",
-                           "Plimo cannot share the screen of this PC: it needs an X11 session (a Wayland-only "
-                           "session cannot be shared). Log in to an X11 session, then start Plimo again.");
+                           "Plimo cannot share the screen of this PC: it reaches neither an X11 display nor a "
+                           "Wayland desktop's screen-sharing portal. Start Plimo in the desktop session at this PC "
+                           "(on Wayland, with xdg-desktop-portal and the portal of the desktop installed), then "
+                           "start it again.");
   noControl_ = problemLabel("noControl",
                             "A helper cannot use the mouse and keyboard of this PC, only watch: the X display has no "
                             "XTEST extension. Use an X server that offers XTEST (Xorg does), then start Plimo again.");

@@ -429,11 +429,9 @@ TEST(HostSession, AScreenThatCannotBeSharedIsToldToBothPeopleAndLogged) {
       {"no screen", noScreens, nullptr, nullptr, "No screen found to share.", "[host] no screen found to share",
        "The helped PC has no screen to share."},
       {"capture fails", nullptr, failStart, nullptr,
-       "Plimo cannot share the screen of this PC yet (The X display cannot be reached). Log in to an X11 session "
-       "(a Wayland-only session cannot be shared), then start Plimo again.",
+       "Plimo cannot share the screen of this PC (The X display cannot be reached).",
        "[host] capture failed: The X display cannot be reached",
-       "This PC does not allow screen sharing for Plimo yet. The person at the PC must log in to an X11 session (a "
-       "Wayland-only session cannot be shared), then start Plimo again."},
+       "The helped PC cannot share its screen (The X display cannot be reached)."},
       {"capture stops", nullptr, nullptr, stopLater,
        "Sharing the screen stopped (the X display closed the connection).",
        "[host] capture stopped: the X display closed the connection",
