@@ -17,9 +17,13 @@ void ViewerSession::receive(ByteView packet) {
     case SessionPacket::kInputAck: inputs_.handleAck(packet); break;
     case SessionPacket::kHostStatus:
       status_.take(packet);
-      // The host let the helper in: this side lists first (see the host's side).
+      // The host let the helper in: this side lists first (see the host's
+      // side), at once rather than on the channel's next tick.
       if (status_.mode().get() != SessionMode::waitingForConsent && status_.mode().get() != SessionMode::unknown)
-        if (auto list = extensions_.listOnce()) channel_.postBytes(MsgKind::extensions, *list);
+        if (auto list = extensions_.listOnce()) {
+          channel_.postBytes(MsgKind::extensions, *list);
+          for (auto& sent : channel_.poll()) send(sent);
+        }
       break;
     case SessionPacket::kChannelMsg:
       for (auto& msg : channel_.handleMsg(packet)) {

@@ -166,6 +166,22 @@ TEST_F(ModelStates, TheSuperKeySwitchIsSavedAndTheHelpersCtrlHasNone) {
   shoot(window, "settings-super-as-ctrl");
 }
 
+// The clipboard switch shows what the PC's kind gives and writes the setting
+// only once it is changed, so an unattended PC never gets it by a save.
+TEST_F(ModelStates, TheClipboardSwitchIsWrittenOnlyWhenChanged) {
+  registered("[ID]\nSecret=" + std::string(64, 'C') + "\n[Session]\nUnattended=1\n");
+  SettingsWindow window(*model);
+  window.show();
+  auto* box = window.findChild<QCheckBox*>("shareClipboard");
+  ASSERT_TRUE(box);
+  EXPECT_FALSE(box->isChecked()) << "off on an unattended PC";
+  window.save();
+  EXPECT_EQ(iniValue("Session", "Clipboard"), "<none>");
+  box->setChecked(true);
+  window.save();
+  EXPECT_EQ(iniValue("Session", "Clipboard"), "1");
+}
+
 TEST_F(ModelStates, TheMainWindowSaysWhatThisPCLacksWhenItComesToTheFront) {
   registered();
   QWidget settings, help;
