@@ -118,6 +118,7 @@ bool PgConnection::usable() {
 
 Result<PgConnection::Rows> PgConnection::runOnce(const char* sql, std::initializer_list<Param> params) {
   if (!usable()) return lastError();
+  ++statements_;
   std::vector<const char*> values;
   values.reserve(params.size());
   for (const Param& p : params) values.push_back(p.isNull ? nullptr : p.value.c_str());

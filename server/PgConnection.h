@@ -11,6 +11,7 @@
 //
 // One thread.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -80,6 +81,10 @@ class PgConnection {
   // Several statements without parameters.
   Result<void> script(const char* sql);
 
+  // Statements this process ran on any connection, for the server's figures
+  // (queries per registration, none per keep-alive).
+  static uint64_t statementsRun() { return statements_; }
+
   // How long a statement may wait for a lock (0: without limit).
   void waitForLocks(int milliseconds);
   // Waits out a lost connection too; `waiting` runs once a statement has
@@ -94,6 +99,8 @@ class PgConnection {
   Result<void> applySettings();
   Failed lastError() const;
   Result<Rows> runOnce(const char* sql, std::initializer_list<Param> params);
+
+  static inline std::atomic<uint64_t> statements_{0};
 
   pg_conn* conn_;
   const std::string conninfo_;
