@@ -36,7 +36,7 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
   if (config_.serverName.empty()) return;
   // What an earlier run of this server left in the directory is stale: its
   // clients register again.
-  storeWorker_->submit([name = config_.serverName](ServerStore& store) { return store.clearPresence(name); },
+  storeWorker_->submit([name = config_.serverName](ServerStore& db) { return db.clearPresence(name); },
                        [this](const Result<void>& cleared) {
                          if (!cleared) log_.line("Cannot clear this server's directory entries: " + cleared.error());
                        });

@@ -93,6 +93,6 @@ class StoreEngineTest : public ::testing::TestWithParam<std::string> {
 
 #define PLIMO_ON_EVERY_STORE(Suite) \
   INSTANTIATE_TEST_SUITE_P(Engines, Suite, ::testing::Values("sqlite", "postgresql"), \
-                           [](const auto& info) { return info.param; })
+                           [](const ::testing::TestParamInfo<std::string>& engine) { return engine.param; })
 
 }  // namespace plimo::testkit
