@@ -74,6 +74,7 @@ std::string CommandLine::usage() {
          "  -reportTo PATH        write the connection report to PATH once registered\n"
          "  -dumpPicture PATH     as helper, save the partner's first picture as a PNG\n"
          "  -pictures tiles       as helper, ask for tiles only, never H.264 video\n"
+         "  -sendFile PATH        offer that file to the partner once the session runs\n"
          "  --help                print this help and end\n"
          "  --version             print the version and end\n"
          "\n"

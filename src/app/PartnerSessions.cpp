@@ -114,7 +114,8 @@ void PartnerSessions::startHost(const std::shared_ptr<PlimoClient>& client) {
                                                prefs_.unattended().get(),
                                                prefs_.settings().get().helperCtrlAsCommand,
                                                prefs_.settings().get().shareClipboard(prefs_.unattended().get()),
-                                               filePlace(prefs_.settings().get(), windows_ != nullptr));
+                                               filePlace(prefs_.settings().get(), windows_ && windows_->answersFiles()));
+  if (auto path = userDefaults_.string("sendFile")) hostSession_->files().sendWhenEnabled(*path);
   client->attachSession(hostSession_);
 }
 
@@ -151,10 +152,11 @@ void PartnerSessions::startViewer(const std::shared_ptr<PlimoClient>& client) {
                                             [](PlimoClient& c, ByteView data) { c.sendData(data); })};
   ViewerSession::Options options{userDefaults_.string("dumpPicture"),
                                  userDefaults_.string("pictures").value_or("") == "tiles",
-                                 filePlace(prefs_.settings().get(), viewerWindows_ != nullptr)};
+                                 filePlace(prefs_.settings().get(), viewerWindows_ && viewerWindows_->answersFiles())};
   viewerSession_ = std::make_shared<ViewerSession>(loop_, *platform_, std::move(link), prefs_.settings().get(), log_,
                                                    std::move(options));
   viewerSession_->setDisplay(viewerDisplay_);
+  if (auto path = userDefaults_.string("sendFile")) viewerSession_->files().sendWhenEnabled(*path);
   if (viewerWindows_) {
     ViewerWindows::Facts facts{prefs_.nameOf(client->partnerID()), client->viaRelay(),
                                prefs_.settings().get().commandAsControl};

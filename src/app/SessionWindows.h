@@ -28,6 +28,9 @@ class SessionWindows {
   // The main window makes way once a helper is in, and comes back when the
   // screen cannot be shared, to say why.
   virtual void setMainMinimised(bool minimised) = 0;
+  // The person answers the helper's file offers and requests here; else
+  // offers go only into [Files] Folder and requests are declined.
+  virtual bool answersFiles() const { return false; }
 };
 
 }  // namespace plimo

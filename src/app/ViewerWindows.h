@@ -35,6 +35,9 @@ class ViewerWindows {
   // without calling `disconnect`. Called before the session is closed;
   // nothing when no window is open.
   virtual void closeViewer() = 0;
+  // The helper answers the helped PC's file offers here; else they go only
+  // into [Files] Folder.
+  virtual bool answersFiles() const { return false; }
 };
 
 }  // namespace plimo

@@ -219,6 +219,11 @@ void FileTransfers::onCancel(const FileMsg::Cancel& cancel) {
 }
 
 void FileTransfers::tick(bool picturesBusy) {
+  if (pending_ && enabled()) {
+    const auto path = std::move(*pending_);
+    pending_.reset();
+    sendFile(path);
+  }
   if (!sender_ || !accepted_ || posted_) return;
   const auto step =
       sender_->pump(channel_, clock_.now(), picturesBusy ? kShareBesidePictures : kShare);

@@ -65,6 +65,8 @@ class FileTransfers {
   // Offers a file (or answers the partner's request with it). False, with a
   // note, when one is already going out or the file cannot be read.
   bool sendFile(const std::filesystem::path& path);
+  // The same once the partner's list names "files" (-sendFile).
+  void sendWhenEnabled(std::filesystem::path path) { pending_ = std::move(path); }
   void requestFile();
   void declineRequest();
   void answerOffer(bool accept);
@@ -103,6 +105,7 @@ class FileTransfers {
   const Place place_;
   const NoteFn note_;
 
+  std::optional<std::filesystem::path> pending_;
   std::unique_ptr<FileSender> sender_;
   bool accepted_ = false;
   bool posted_ = false;

@@ -52,7 +52,10 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
                  {[this] { return phase_ == Phase::running && mode_.control(); },
                   [this](ByteView text) { channel_.postBytes(MsgKind::clipboardText, text); },
                   [this](const std::string& text) { note(text); }}),
-      files_(loop, channel_, extensions_, std::move(files), [this](const std::string& text) { note(text); }) {
+      files_(loop, channel_, extensions_, std::move(files), [this](const std::string& text) {
+        note(text);
+        log(text);
+      }) {
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](HostSession& s) {
     // Chunks after pictures: a picture on its way gets the larger share.
     if (s.phase_ == Phase::running && !s.mode_.paused()) s.files_.tick(s.pictures_.framesInFlight() > 0);

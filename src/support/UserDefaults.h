@@ -20,7 +20,7 @@ class UserDefaults {
 
   // The names the application reads.
   static constexpr std::string_view names[] = {"relayHost", "relayPort", "reportTo", "autoConnect",
-                                               "dumpPicture", "pictures"};
+                                               "dumpPicture", "pictures", "sendFile"};
 
   std::optional<std::string> string(std::string_view name) const;
   // The value as a decimal integer; none when missing or not a number.

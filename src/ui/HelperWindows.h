@@ -25,6 +25,7 @@ class HelperWindows final : public ViewerWindows {
 
   ScreenDisplay& showViewer(ViewerSession& session, const Facts& facts, std::function<void()> disconnect) override;
   void closeViewer() override;
+  bool answersFiles() const override { return true; }
 
   // The open window, if any.
   ViewerWindow* viewer() const { return window_.get(); }

@@ -46,6 +46,7 @@ class HostWindows final : public SessionWindows {
   std::vector<uint32_t> excludedWindowIDs() const override;
   void closeAll() override;
   void setMainMinimised(bool minimised) override;
+  bool answersFiles() const override { return true; }
 
   ConsentPanel* consent() const { return consent_.get(); }
   HostBar* bar() const { return bar_.get(); }

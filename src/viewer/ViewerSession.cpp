@@ -41,7 +41,10 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
                  {[this] { return hasControl(); },
                   [this](ByteView text) { channel_.postBytes(MsgKind::clipboardText, text); },
                   [this](const std::string& text) { note(text); }}),
-      files_(loop, channel_, extensions_, options_.files, [this](const std::string& text) { note(text); }) {
+      files_(loop, channel_, extensions_, options_.files, [this](const std::string& text) {
+        note(text);
+        this->log(text);
+      }) {
   viewerTimer_ = loop_.every(kViewerPeriod, guard_.weakly([](ViewerSession& s) { s.viewerTick(); }));
   chanTimer_ = loop_.every(kChannelPeriod, guard_.weakly([](ViewerSession& s) { s.channelTick(); }));
   requestFullPicture();
