@@ -48,6 +48,12 @@ HostPictures::HostPictures(EventLoop& loop, PlatformFactory& platform, InputInje
       }
     });
   };
+  // A new picture goes out at once, not at the next capture pass.
+  capturer_->slot.setOnPublish([&loop, weak = guard_.weak()] {
+    loop.post([weak] {
+      if (auto self = weak.lock()) self->tryCapture(false);
+    });
+  });
 }
 
 Bytes HostPictures::monitorList() const {
@@ -68,12 +74,15 @@ void HostPictures::start() {
   share(chosen);
   frames_.setMaxInFlight(kMaxInFlight);
   rate_.begin(loop_.now());
+  sharing_ = true;
   sendTimer_ = loop_.every(kSendPeriod, guard_.weakly([](HostPictures& p) {
     for (auto& packet : p.frames_.nextPackets(kChunkBudget)) p.send(packet);
   }));
 }
 
 void HostPictures::stop() {
+  sharing_ = false;
+  retry_.reset();
   sendTimer_.reset();
   capturer_->stop();
 }
@@ -162,20 +171,32 @@ void HostPictures::logStatistics(double now) {
   statStart_ = now;
 }
 
+bool HostPictures::pictureWaiting() const {
+  return wantFull_ || capturer_->slot.changed() || (!(videoWanted_ && !videoFailed_) && tiles_.more());
+}
+
 void HostPictures::tryCapture(bool fromAck) {
-  if (paused_) return;
+  if (paused_ || !sharing_) return;
   const double now = loop_.now();
-  if (now - lastCapture_ < rate_.frameGap()) return;
   const TxFrame* oldest = frames_.frames().empty() ? nullptr : &frames_.frames().front();
-  if (oldest && oldest->sentWhole && now - *oldest->sentWhole > kFrameTimeout) {
+  const bool stalled = oldest && oldest->sentWhole && now - *oldest->sentWhole > kFrameTimeout;
+  if (stalled) {
     frames_.clear();
     wantFull_ = true;
-    if (!fromAck) rate_.due(false);
-  } else {
-    const bool room = frames_.hasRoom();
-    if (!fromAck) rate_.due(!room);
-    if (!room) return;
   }
+  // A still screen makes no picture and decides nothing; a picture that
+  // comes early waits only for the rest of the gap.
+  if (!pictureWaiting()) return;
+  if (const double wait = lastCapture_ + rate_.frameGap() - now; wait > 0) {
+    if (retryAt_ <= now) {
+      retryAt_ = now + wait;
+      retry_ = loop_.after(wait, guard_.weakly([](HostPictures& p) { p.tryCapture(false); }));
+    }
+    return;
+  }
+  const bool room = frames_.hasRoom();
+  if (!fromAck) rate_.due(!room);
+  if (!room) return;
   lastCapture_ = now;
   const double began = workSeconds();
   auto frame = captureBlob();

@@ -77,6 +77,9 @@ class HostPictures {
 
  private:
   void share(std::optional<Display> display);
+  // A picture to send: the screen changed, tiles of one are left, or a
+  // complete one is wanted.
+  bool pictureWaiting() const;
   void tryCapture(bool fromAck);
   std::optional<Bytes> captureBlob();
   std::optional<Bytes> videoBlob(const Picture& picture);
@@ -97,17 +100,19 @@ class HostPictures {
   std::unique_ptr<VideoEncoder> encoder_;
   Rendering rendering_ = Rendering::none;
   FrameRate rate_;
+  bool sharing_ = false;
   bool paused_ = false;
   bool videoWanted_ = false;
   bool videoFailed_ = false;
   bool wantFull_ = true;
-  double lastCapture_ = 0;
+  double lastCapture_ = -1;  // when the last picture was taken
+  double retryAt_ = 0;       // when retry_ fires
   int statFrames_ = 0;
   double statEncode_ = 0;
   size_t statBytes_ = 0;
   double statStart_ = 0;
 
-  Timer sendTimer_;
+  Timer sendTimer_, retry_;
   LifeGuard<HostPictures> guard_{this};
 };
 

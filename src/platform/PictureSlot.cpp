@@ -10,9 +10,19 @@ void PictureSlot::reset(Size size) {
 }
 
 void PictureSlot::publish(PictureRef picture) {
+  std::function<void()> wake;
+  {
+    std::lock_guard guard(lock_);
+    latest_ = std::move(picture);
+    changed_ = true;
+    wake = onPublish_;
+  }
+  if (wake) wake();
+}
+
+void PictureSlot::setOnPublish(std::function<void()> fn) {
   std::lock_guard guard(lock_);
-  latest_ = std::move(picture);
-  changed_ = true;
+  onPublish_ = std::move(fn);
 }
 
 PictureRef PictureSlot::take(bool evenUnchanged) {

@@ -7,6 +7,7 @@
 // lock guards only the slot (sound has its own), is held for a pointer swap
 // and never while calling out; pictures are shared and encoded outside it.
 
+#include <functional>
 #include <mutex>
 
 #include "platform/Geometry.h"
@@ -20,6 +21,10 @@ class PictureSlot {
   void reset(Size size);
   // The capture side: a complete picture replaces the one waiting.
   void publish(PictureRef picture);
+  // Called after each publish, on the capture side and outside the lock, so
+  // the session takes a picture as soon as there is one. Quick: it only
+  // wakes the session.
+  void setOnPublish(std::function<void()> fn);
   // The session side: the picture when one arrived since the last take, or
   // the latest one when `evenUnchanged` (a complete picture is wanted);
   // null when there is none.
@@ -35,6 +40,7 @@ class PictureSlot {
   PictureRef latest_;
   bool changed_ = false;
   Size size_;
+  std::function<void()> onPublish_;
 };
 
 }  // namespace plimo

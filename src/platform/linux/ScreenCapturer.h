@@ -2,7 +2,7 @@
 // Captures one X screen (a RandR monitor).
 //
 // A capture thread reads the monitor's rectangle at most 60 times a second,
-// only when XDamage reports drawing or the pointer moved or changed, draws
+// as soon as XDamage reports drawing or the pointer moved or changed, draws
 // the pointer in and puts the picture in the slot.
 //
 // Windows to exclude are kept but not left out: without a compositor an X
@@ -12,9 +12,8 @@
 // runs on the capture thread and must not call `stop` itself (the session
 // moves it to its own thread first).
 
-#include <condition_variable>
+#include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -34,13 +33,16 @@ class ScreenCapturer final : public ScreenSource {
   void stop() override;
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   void run(std::unique_ptr<XGrabber> grabber);
+  // Waits until `until` or until `fd` (none when negative) is readable:
+  // true then, false when the capture is to stop.
+  bool waitUntil(int fd, Clock::time_point until) const;
   void ended(const std::string& reason);
 
   std::thread thread_;
-  std::mutex wakeLock_;
-  std::condition_variable wake_;
-  bool stopping_ = false;  // under wakeLock_
+  const int stopFd_;  // an eventfd: readable once stop() is called
 };
 
 }  // namespace plimo

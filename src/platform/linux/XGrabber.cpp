@@ -120,6 +120,14 @@ XGrabber::~XGrabber() {
   if (!dead()) XSync(x, False);
 }
 
+int XGrabber::fd() const { return ConnectionNumber(x_->get()); }
+
+bool XGrabber::queued() const {
+  ::Display* x = x_->get();
+  XFlush(x);  // the damage just subtracted must reach the server before waiting on it
+  return XEventsQueued(x, QueuedAlready) > 0;
+}
+
 bool XGrabber::poll() {
   ::Display* x = x_->get();
   if (dead()) return false;

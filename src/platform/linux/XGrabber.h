@@ -34,6 +34,11 @@ class XGrabber {
   // server went away). `readAgain` reads the screen even without damage.
   PictureRef picture(bool readAgain = false);
 
+  // Readable when the server has sent something (damage, a new cursor):
+  // wait on it when nothing is `queued`, which poll() would take in at once.
+  int fd() const;
+  bool queued() const;
+
   bool dead() const { return x_->dead(); }
   Size size() const { return {double(width_), double(height_)}; }
 
