@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 #include "core/PlimoID.h"
 #include "e2e/ServerProcess.h"
 #include "protocol/crypto/PlimoCrypto.h"
@@ -46,7 +49,7 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
     // While A holds it online, no other server hands it out.
     NetClient early(b.udpPort, false);
     ASSERT_FALSE(early.registerAs().empty());
-    EXPECT_EQ(keep(early, id), std::vector<std::string>{"ERR PIN NOT_READY"});
+    EXPECT_EQ(early.say("PIN " + id + " secret-1", "ERR"), std::vector<std::string>{"ERR PIN NOT_READY"});
     pc.say("BYE", "", 0.3);
   }
   NetClient moved(b.udpPort, false);
@@ -82,6 +85,52 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
     ASSERT_NE(at, std::string::npos) << out;
     EXPECT_EQ(out.compare(out.find_first_not_of(' ', at + 6), 5, "alive"), 0) << out;
   }
+}
+
+// kill -9 of one server mid-session: its IDs are not handed to anyone
+// meanwhile, its PC keeps its ID on the other server once the dead one's
+// heartbeat is stale, and the session's record stays (its start; the dead
+// server could not write its length).
+TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
+  testkit::PgTestSchema pg;
+  PLIMO_REQUIRE_TEST_POSTGRES(pg);
+  TempDir dir("fleet-kill");
+  const std::string keyFile = (dir / "fleet-key.pem").string();
+  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
+  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile};
+  ServerProcess a(dir / "a", dir / "a.txt", 0, {}, fleet);
+  ServerProcess b(dir / "b", dir / "b.txt", 0, {}, fleet);
+  if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(a.up() && b.up());
+
+  NetClient pc(a.udpPort, false), helper(a.udpPort, false);
+  std::string id = pc.registerAs();
+  ASSERT_EQ(keep(pc, id).at(0), "PIN OK " + id);
+  ASSERT_FALSE(helper.registerAs().empty());
+  ASSERT_FALSE(helper.connectTo(id).empty());
+  helper.say("SESSION START " + id + " V", "", 0.3);
+  a.process->kill();
+
+  NetClient moved(b.udpPort, false);
+  ASSERT_FALSE(moved.registerAs().empty());
+  // Refused while A's last heartbeat is fresh; the client asks again, as a
+  // real one does after each ID line.
+  const std::vector<std::string> refused = {"ERR PIN NOT_READY"};
+  EXPECT_EQ(moved.say("PIN " + id + " secret-1", "ERR"), refused);
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> lines = refused;
+  while (lines == refused && std::chrono::steady_clock::now() - start < std::chrono::seconds(45)) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    lines = moved.say("PIN " + id + " secret-1", "ERR");
+  }
+  ASSERT_EQ(lines.size(), 2u) << b.log();
+  EXPECT_EQ(lines[1], "ID " + id + " pinned");
+
+  std::string out;
+  ASSERT_EQ(b.command({"--store", pg.where(), "--export-usage", "--from", "2000-01-01", "--to", "2099-12-31"}, out), 0);
+  EXPECT_NE(out.find("\"" + id + "\""), std::string::npos) << out;
+  ASSERT_EQ(b.command({"--store", pg.where(), "--fleet-status"}, out), 0);
+  EXPECT_NE(out.find(" gone "), std::string::npos) << out;
 }
 
 // A shared key that other users may read is refused: it is every server's
