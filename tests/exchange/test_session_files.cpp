@@ -27,13 +27,17 @@ struct Platforms {
   }
 };
 
+SessionPair::Options lossyWithFolders(const Platforms& p) {
+  SessionPair::Options options;
+  options.link = {.drop = 0.03, .duplicate = 0.01, .reorder = 0.02, .delay = 0.01, .seed = 7};
+  // A person at the helped PC; a helper without windows, receiving into its folder.
+  options.helpedFiles = {p.helpedDir.path(), true};
+  options.helperFiles = {p.helperDir.path(), false};
+  return options;
+}
+
 struct Pair : Platforms, SessionPair {
-  Pair()
-      : SessionPair(loop, helped, helper, nullptr,
-                    {.link = {.drop = 0.03, .duplicate = 0.01, .reorder = 0.02, .delay = 0.01, .seed = 7},
-                     // A person at the helped PC; a helper without windows, receiving into its folder.
-                     .helpedFiles = {helpedDir.path(), true},
-                     .helperFiles = {helperDir.path(), false}}) {}
+  Pair() : SessionPair(loop, helped, helper, nullptr, lossyWithFolders(*this)) {}
 };
 
 std::string randomText(size_t size, uint32_t seed) {
