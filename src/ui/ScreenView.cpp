@@ -9,6 +9,7 @@
 
 #include "core/StageLog.h"
 #include "ui/LocalKeys.h"
+#include "ui/PictureChange.h"
 
 namespace plimo {
 
@@ -72,10 +73,18 @@ void ScreenView::show(PictureRef picture, int width, int height) {
   if (w <= 0 || h <= 0 || picture->stride < w * 4 || picture->pixels.size() < size_t(picture->stride) * size_t(h))
     return;
   canvas_ = {};
-  video_ = wrap(picture->pixels.data(), w, h, picture->stride, picture);
+  QImage next = wrap(picture->pixels.data(), w, h, picture->stride, picture);
+  // Only what a picture of the same size changed is scaled and painted again.
+  const bool same = video_.size() == next.size();
+  const QRect changed = same ? changedArea(video_, next) : next.rect();
+  video_ = std::move(next);
   setRemoteSize(w, h);
-  fit_.changed(QRect(0, 0, w, h));
-  update();
+  fit_.changed(changed);
+  if (same) {
+    updateRemote({changed.x(), changed.y(), changed.width(), changed.height()});
+  } else {
+    update();
+  }
   stageMark("requested");
 }
 

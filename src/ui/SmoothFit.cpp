@@ -5,9 +5,10 @@
 namespace plimo {
 
 namespace {
-// About a quarter of a millisecond of scaling: done at once, on the window's
-// thread. Typing and a blinking cursor stay far below it.
-constexpr qsizetype kAtOnce = 256 * 256;
+// About a millisecond of scaling: done at once, on the window's thread, so a
+// window or a dialog that changes shows in this paint. Typing and a blinking
+// cursor stay far below it; a whole new picture goes to the worker.
+constexpr qsizetype kAtOnce = 512 * 512;
 
 void copyArea(const QImage& from, const QRect& area, QImage& to) {
   for (int y = area.top(); y <= area.bottom(); ++y)

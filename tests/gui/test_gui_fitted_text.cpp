@@ -1,7 +1,8 @@
 // Small terminal text of a 1080p screen fitted to the helper's view: the area
 // filter keeps it closer to the picture's true means than Qt's bilinear one
 // (side-by-side shots of both in gui-shots), a change is scaled exactly where
-// it is, and the view shows the newest picture once its worker has it.
+// it is, a video picture is scaled only where it differs from the one before,
+// and the view shows the newest picture once its worker has it.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "core/ManualLoop.h"
 #include "gui/Shots.h"
 #include "ui/AreaScaler.h"
+#include "ui/PictureChange.h"
 #include "ui/ScreenView.h"
 
 namespace plimo {
@@ -141,6 +143,34 @@ TEST(FittedText, TheAreaFilterIsTheTrueMeanAndScalesAChangeWhereItIs) {
       for (int x = 0; x < area.width(); ++x) outside += !part.contains(x, y) && area.pixel(x, y) != before.pixel(x, y);
     EXPECT_EQ(outside, 0);
     EXPECT_NE(area.copy(part), before.copy(part));
+  }
+}
+
+TEST(FittedText, AVideoPictureChangesOnlyWhereItsPixelsDiffer) {
+  const QImage before = [] {
+    QImage image(320, 200, QImage::Format_RGB32);
+    image.fill(QColor(30, 60, 90));
+    return image;
+  }();
+  struct Case {
+    const char* name;
+    std::vector<QPoint> changed;
+    QSize size;
+    QRect expected;
+  };
+  const Case cases[] = {
+      {"nothing", {}, {320, 200}, {}},
+      {"top left pixel", {{0, 0}}, {320, 200}, {0, 0, 1, 1}},
+      {"bottom right pixel", {{319, 199}}, {320, 200}, {319, 199, 1, 1}},
+      {"two apart", {{10, 150}, {300, 20}}, {320, 200}, QRect(QPoint(10, 20), QPoint(300, 150))},
+      {"a row's ends", {{0, 7}, {319, 7}}, {320, 200}, {0, 7, 320, 1}},
+      {"another size", {}, {320, 201}, {0, 0, 320, 201}},
+  };
+  for (const Case& c : cases) {
+    QImage after = before.copy(QRect(QPoint(), c.size));
+    if (c.size != before.size()) after.fill(QColor(30, 60, 90));
+    for (QPoint p : c.changed) after.setPixel(p, qRgb(31, 60, 90));
+    EXPECT_EQ(changedArea(before, after), c.expected) << c.name;
   }
 }
 
