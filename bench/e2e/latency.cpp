@@ -10,7 +10,7 @@
 // it prints one JSON object per figure:
 //   latency_ms           median, p95, p99 and the changes seen (of --changes)
 //   stages_ms            the median of each stage of those changes
-//   pictures_per_second  paints of the helper's view a second, and the CPU
+//   pictures_per_second  pictures painted in the helper's view a second, and the CPU
 //                        share of one core of each program, while typing and
 //                        while scrolling
 // Usage: latency [--changes N] [--only tiles|H.264]
@@ -145,8 +145,17 @@ double firstFrom(const std::vector<double>& times, double from) {
   return it == times.end() ? 1e300 : *it;
 }
 
-size_t countIn(const std::vector<double>& times, double from, double to) {
-  return size_t(std::lower_bound(times.begin(), times.end(), to) - std::lower_bound(times.begin(), times.end(), from));
+// Pictures handed to the view between `from` and `to` that reached the
+// window: a paint follows before the next picture. A picture painted twice
+// (fast, then smoothed) counts once.
+size_t picturesShown(const std::vector<double>& requested, const std::vector<double>& painted, double from,
+                     double to) {
+  size_t shown = 0;
+  for (auto it = std::lower_bound(requested.begin(), requested.end(), from); it != requested.end() && *it < to; ++it) {
+    const double next = it + 1 == requested.end() ? 1e300 : *(it + 1);
+    if (firstFrom(painted, *it) <= next) ++shown;
+  }
+  return shown;
 }
 
 struct Change {
@@ -268,7 +277,8 @@ bool measure(const Run& run, Rig& rig, int changes) {
     auto marks = readStages(rig.stages);
     std::printf("{\"figure\": \"pictures_per_second\", \"pictures\": \"%s\", \"scale\": \"%s\", \"load\": \"%s\", "
                 "\"value\": %.1f, \"helped_cpu_share\": %.2f, \"helper_cpu_share\": %.2f}\n",
-                run.pictures, run.scale, load, double(countIn(marks["painted"], began, ended)) / wall,
+                run.pictures, run.scale, load,
+                double(picturesShown(marks["requested"], marks["painted"], began, ended)) / wall,
                 (cpuSeconds(rig.hostPid) - hostCpu) / wall, (cpuSeconds(gui.pid()) - helperCpu) / wall);
   }
   std::fflush(stdout);

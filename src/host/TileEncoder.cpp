@@ -108,14 +108,15 @@ std::optional<Bytes> TileEncoder::update(const PixelView& picture, bool full) {
   return compress();
 }
 
-// The DEFLATE data from libdeflate, the zlib framing from the wrapper.
+// libdeflate's zlib stream: at level 6 the header is 78 9C, as Zlib's, and
+// its Adler-32 is several times faster than zlib's over a 64-tile update.
 Bytes TileEncoder::compress() {
   if (!compressor_) return Zlib::compress(out_);  // libdeflate could not allocate its state
-  deflated_.resize(libdeflate_deflate_compress_bound(compressor_.get(), out_.size()));
+  deflated_.resize(libdeflate_zlib_compress_bound(compressor_.get(), out_.size()));
   const size_t size =
-      libdeflate_deflate_compress(compressor_.get(), out_.data(), out_.size(), deflated_.data(), deflated_.size());
+      libdeflate_zlib_compress(compressor_.get(), out_.data(), out_.size(), deflated_.data(), deflated_.size());
   if (size == 0) return Zlib::compress(out_);  // cannot happen within the bound
-  return Zlib::frame(ByteView(deflated_.data(), size), out_);
+  return Bytes(deflated_.begin(), deflated_.begin() + ptrdiff_t(size));
 }
 
 bool TileEncoder::bandChanged(const PixelView& picture, int y0, int th) const {
