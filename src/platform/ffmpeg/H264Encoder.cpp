@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "platform/H264BitRate.h"
+#include "platform/Yuv420.h"
 
 namespace plimo {
 
@@ -108,14 +109,15 @@ H264Encoder::H264Encoder(int width, int height, int fps) : width_(width), height
   frame_->width = width;
   frame_->height = height;
   if (int status = av_frame_get_buffer(frame_.get(), 0); status < 0) throw createFailed(status);
+  // x264's planar 4:2:0 comes from Yuv420, the hardware's NV12 from swscale.
   auto scaler = [&](int rows) {
     return sws_getContext(width, rows, AV_PIX_FMT_BGRA, width, rows, format, SWS_AREA, nullptr, nullptr, nullptr);
   };
-  if (height >= kBandRows) {
+  if (hardware_ && height >= kBandRows) {
     bandScaler_.reset(scaler(kBandRows));
     if (!bandScaler_) throw createFailed(AVERROR(EINVAL));
   }
-  if (height % kBandRows != 0) {
+  if (hardware_ && height % kBandRows != 0) {
     lastBandScaler_.reset(scaler(height % kBandRows));
     if (!lastBandScaler_) throw createFailed(AVERROR(EINVAL));
   }
@@ -219,6 +221,14 @@ void H264Encoder::convert(const Picture& picture) {
     if (!changed) continue;
     for (int y = top; y < top + rows; ++y)
       std::memcpy(previous_.data() + size_t(y) * rowBytes, picture.row(y), rowBytes);
+    if (!hardware_) {
+      bgraToYuv420(picture.row(top), picture.stride, width_, rows,
+                   {frame_->data[0] + size_t(top) * size_t(frame_->linesize[0]),
+                    frame_->data[1] + size_t(top / 2) * size_t(frame_->linesize[1]),
+                    frame_->data[2] + size_t(top / 2) * size_t(frame_->linesize[2]), frame_->linesize[0],
+                    frame_->linesize[1], frame_->linesize[2]});
+      continue;
+    }
     const uint8_t* source[4] = {picture.row(top), nullptr, nullptr, nullptr};
     const int sourceStride[4] = {picture.stride, 0, 0, 0};
     uint8_t* target[4] = {};
