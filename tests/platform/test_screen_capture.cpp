@@ -107,6 +107,49 @@ TEST(ScreenCapture, PictureMatchesXwdOutsideThePointerWhichIsDrawnIn) {
   XCloseDisplay(x);
 }
 
+// Only the damaged rows are read, and a picture taken again from the pool is
+// brought up to date only where the screen or the pointer changed since it
+// was made: every picture must still be the whole screen.
+TEST(ScreenCapture, EveryPictureIsTheWholeScreenWhileRowsChangeAndThePointerMoves) {
+  Xvfb server(640, 480);
+  NEED_XVFB(server);
+  ::Display* x = XOpenDisplay(nullptr);
+  ASSERT_TRUE(x);
+  paintNoise(x, 2);
+  ScreenCapturer capturer;
+  auto screens = capturer.displays();
+  ASSERT_FALSE(screens.empty());
+  ASSERT_NO_THROW(capturer.start(screens[0], {}));
+  ASSERT_TRUE(take(capturer));
+  struct Step {
+    const char* name;
+    int left, top, width, height;  // a rectangle drawn, or none
+    int pointerX, pointerY;        // where the pointer goes, or -1
+  };
+  const Step steps[] = {
+      {"top rows", 0, 0, 640, 3, -1, -1},       {"pointer", 0, 0, 0, 0, 300, 200},
+      {"bottom rows", 10, 470, 50, 10, -1, -1}, {"pointer again", 0, 0, 0, 0, 20, 460},
+      {"middle", 200, 100, 10, 200, -1, -1},     {"pointer over the change", 0, 0, 0, 0, 205, 150},
+      {"one pixel", 639, 479, 1, 1, -1, -1},    {"all", 0, 0, 640, 480, 600, 50},
+  };
+  PictureRef held;  // one picture kept, so that the pool holds several
+  uint32_t colour = 0x102030;
+  for (const Step& step : steps) {
+    if (step.width > 0) fillRect(x, step.left, step.top, step.width, step.height, colour += 0x0A0B0C);
+    if (step.pointerX >= 0) XWarpPointer(x, None, DefaultRootWindow(x), 0, 0, 0, 0, step.pointerX, step.pointerY);
+    XSync(x, False);
+    std::this_thread::sleep_for(40ms);  // the capture's 60 Hz look at the pointer
+    PictureRef picture = take(capturer);
+    ASSERT_TRUE(picture) << step.name;
+    if (!held) held = picture;
+    RootImage root = xwdRoot(server.name());
+    ASSERT_EQ(root.width, 640) << "xwd could not read the screen";
+    EXPECT_EQ(compare(*picture, root, 0, 0, pointerBox(x)).outside, 0) << step.name;
+  }
+  capturer.stop();
+  XCloseDisplay(x);
+}
+
 TEST(ScreenCapture, OddScreenGivesEvenPictures) {
   Xvfb server(1471, 919);
   NEED_XVFB(server);

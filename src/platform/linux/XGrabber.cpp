@@ -100,6 +100,7 @@ std::unique_ptr<XGrabber> XGrabber::open(const Rect& region) {
   if (XFixesQueryExtension(x, &fixesEvent, &fixesError)) {
     grabber->fixesEvent_ = fixesEvent;
     XFixesSelectCursorInput(x, root, XFixesDisplayCursorNotifyMask);
+    if (grabber->damage_ && grabber->shm_) grabber->damagedRegion_ = XFixesCreateRegion(x, nullptr, 0);
   }
   XSync(x, False);
   if (grabber->dead()) throw XConnection::unreachable();
@@ -111,6 +112,7 @@ XGrabber::XGrabber(std::unique_ptr<XConnection> x) : x_(std::move(x)) {}
 XGrabber::~XGrabber() {
   ::Display* x = x_->get();
   if (damage_ && !dead()) XDamageDestroy(x, damage_);
+  if (damagedRegion_ && !dead()) XFixesDestroyRegion(x, damagedRegion_);
   if (shm_) {
     if (!dead()) XShmDetach(x, &shm_->info);
     shm_->image->data = nullptr;
@@ -150,17 +152,51 @@ bool XGrabber::poll() {
   return damaged_ || pointerMoved_ || (cursorChanged_ && fixesEvent_ >= 0);
 }
 
-bool XGrabber::readScreen() {
+void XGrabber::Rows::add(Rows more) {
+  if (more.top >= more.bottom) return;
+  if (top >= bottom) {
+    *this = more;
+    return;
+  }
+  top = std::min(top, more.top);
+  bottom = std::max(bottom, more.bottom);
+}
+
+XGrabber::Rows XGrabber::damagedRows(bool whole) {
+  const Rows all{0, height_};
+  if (whole || !damagedRegion_ || !screenValid_) {
+    if (damage_) XDamageSubtract(x_->get(), damage_, None, None);
+    return all;
+  }
+  ::Display* x = x_->get();
+  XDamageSubtract(x, damage_, None, damagedRegion_);
+  int count = 0;
+  XRectangle bounds{};
+  if (XRectangle* parts = XFixesFetchRegionAndBounds(x, damagedRegion_, &count, &bounds)) XFree(parts);
+  if (count == 0) return {};
+  return {std::clamp(int(bounds.y) - top_, 0, height_), std::clamp(int(bounds.y) + int(bounds.height) - top_, 0, height_)};
+}
+
+std::optional<XGrabber::Rows> XGrabber::readScreen(bool whole) {
   ::Display* x = x_->get();
   Window root = DefaultRootWindow(x);
-  // Cleared before reading, so that drawing during the read is seen next time.
-  if (damage_) XDamageSubtract(x, damage_, None, None);
+  // The damage is cleared before reading, so that drawing during the read is
+  // seen next time.
+  const Rows rows = damagedRows(whole);
   int before = XConnection::errors();
   if (shm_) {
-    if (!XShmGetImage(x, root, shm_->image, left_, top_, AllPlanes) || XConnection::errors() != before) return false;
+    // Only the damaged rows, into their place in the segment.
+    XImage* image = shm_->image;
+    const int fullHeight = image->height;
+    image->height = rows.bottom - rows.top;
+    image->data = shm_->info.shmaddr + size_t(rows.top) * size_t(image->bytes_per_line);
+    const bool read = image->height <= 0 || XShmGetImage(x, root, image, left_, top_ + rows.top, AllPlanes);
+    image->height = fullHeight;
+    image->data = shm_->info.shmaddr;
+    if (!read || XConnection::errors() != before) return std::nullopt;
   } else {
     XImage* image = XGetImage(x, root, left_, top_, unsigned(width_), unsigned(height_), AllPlanes, ZPixmap);
-    if (!image) return false;
+    if (!image) return std::nullopt;
     size_t rowBytes = size_t(width_) * 4;
     screen_.resize(rowBytes * size_t(height_));
     for (int y = 0; y < height_; ++y) {
@@ -171,7 +207,7 @@ bool XGrabber::readScreen() {
   }
   damaged_ = false;
   screenValid_ = true;
-  return true;
+  return shm_ ? rows : Rows{0, height_};
 }
 
 void XGrabber::readCursor() {
@@ -189,34 +225,42 @@ void XGrabber::readCursor() {
   XFree(image);
 }
 
-void XGrabber::drawCursor(Picture& picture) const {
+XGrabber::Rows XGrabber::drawCursor(Picture& picture) const {
   drawPointer(picture, cursor_, pointerX_ - left_, pointerY_ - top_);
+  const int top = pointerY_ - top_ - cursor_.yhot;
+  return {std::clamp(top, 0, height_), std::clamp(top + cursor_.height, 0, height_)};
 }
 
-std::shared_ptr<Picture> XGrabber::freePicture() {
-  for (auto& picture : pool_) {
-    if (picture.use_count() == 1) return picture;
+XGrabber::Pooled& XGrabber::freePicture() {
+  for (auto& pooled : pool_) {
+    if (pooled.picture.use_count() == 1) return pooled;
   }
-  auto picture = std::make_shared<Picture>(width_, height_);
-  if (pool_.size() < kPoolSize) pool_.push_back(picture);
-  return picture;
+  Pooled made{std::make_shared<Picture>(width_, height_), {0, height_}};
+  if (pool_.size() < kPoolSize) return pool_.emplace_back(std::move(made));
+  spare_ = std::move(made);
+  return spare_;
 }
 
 PictureRef XGrabber::picture(bool readAgain) {
   if (dead()) return nullptr;
   if (readAgain || damaged_ || !screenValid_) {
-    if (!readScreen()) return nullptr;
+    auto read = readScreen(readAgain);
+    if (!read) return nullptr;
+    for (auto& pooled : pool_) pooled.stale.add(*read);
   }
   if (cursorChanged_) readCursor();
   pointerMoved_ = false;
-  auto picture = freePicture();
+  Pooled& pooled = freePicture();
+  Picture& picture = *pooled.picture;
   // The last read stays in the shared segment (or `screen_`) until the next
   // one, so a pointer that only moved costs no round trip for pixels.
   const uint8_t* clean = shm_ ? reinterpret_cast<const uint8_t*>(shm_->image->data) : screen_.data();
   size_t cleanStride = shm_ ? size_t(shm_->image->bytes_per_line) : size_t(width_) * 4;
-  for (int y = 0; y < height_; ++y) copyOpaque(picture->row(y), clean + size_t(y) * cleanStride, width_);
-  drawCursor(*picture);
-  return picture;
+  for (int y = pooled.stale.top; y < pooled.stale.bottom; ++y)
+    copyOpaque(picture.row(y), clean + size_t(y) * cleanStride, width_);
+  // The pointer drawn now is to be wiped from this picture when it is reused.
+  pooled.stale = drawCursor(picture);
+  return pooled.picture;
 }
 
 }  // namespace plimo

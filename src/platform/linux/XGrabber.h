@@ -1,14 +1,17 @@
 #pragma once
 // Reads one rectangle of an X screen into pictures, with the mouse pointer
 // drawn in. The screen's pixels are read (MIT-SHM where the server offers it)
-// only when XDamage reported drawing since the last read; a pointer that only
-// moved is drawn again over the last read. Without XDamage every picture
-// reads the screen.
+// only when XDamage reported drawing since the last read, and with MIT-SHM
+// and XFixes only the rows it reported; a pointer that only moved is drawn
+// again over the last read. Without XDamage every picture reads the screen.
+// A picture taken again from the pool is brought up to date only in the rows
+// that changed since it was made.
 //
 // One thread at a time; owns its own X connection.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/Picture.h"
@@ -44,11 +47,25 @@ class XGrabber {
 
  private:
   struct Shm;
+  // Rows [top, bottom) of the rectangle; empty when top >= bottom.
+  struct Rows {
+    int top = 0, bottom = 0;
+    void add(Rows more);
+  };
+  struct Pooled {
+    std::shared_ptr<Picture> picture;
+    Rows stale;  // rows that differ from the last read
+  };
   explicit XGrabber(std::unique_ptr<XConnection> x);
-  bool readScreen();
+  // The rows read (all of them when `whole`), or nothing when the screen
+  // cannot be read.
+  std::optional<Rows> readScreen(bool whole);
+  // Clears the damage: the rows it covered.
+  Rows damagedRows(bool whole);
   void readCursor();
-  void drawCursor(Picture& picture) const;
-  std::shared_ptr<Picture> freePicture();
+  // The rows the pointer covers in pictures drawn now.
+  Rows drawCursor(Picture& picture) const;
+  Pooled& freePicture();
 
   std::unique_ptr<XConnection> x_;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
@@ -63,7 +80,9 @@ class XGrabber {
   PointerImage cursor_;
   int pointerX_ = -100000, pointerY_ = -100000;
   bool pointerMoved_ = true;
-  std::vector<std::shared_ptr<Picture>> pool_;
+  unsigned long damagedRegion_ = 0;  // XFixes region the damage is moved into, 0 without
+  std::vector<Pooled> pool_;
+  Pooled spare_;                     // made when every pooled picture is in use
 };
 
 }  // namespace plimo
