@@ -258,6 +258,21 @@ TEST_F(Consent, OnlyTheFirstAnswerCounts) {
   EXPECT_EQ(answers, std::vector{HostSession::Answer::viewOnly});
 }
 
+// A Wayland desktop's portal asks again after the panel: the panel says so
+// beforehand, and only there.
+TEST_F(Consent, OnAWaylandDesktopThePanelSaysTheDesktopAsksOnceMore) {
+  EXPECT_EQ(panel.findChild<QLabel*>("desktopAsks"), nullptr);
+  HostWindows windows(loop, nullptr);
+  windows.setDesktopAsks(true);
+  windows.asker()(*session, [this](HostSession::Answer a) { answers.push_back(a); });
+  ASSERT_NE(windows.consent(), nullptr);
+  auto* again = windows.consent()->findChild<QLabel*>("desktopAsks");
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->text(), "Your desktop will ask you to allow sharing once more.");
+  shoot(*windows.consent(), "consent-panel-wayland");
+  windows.consent()->answer(HostSession::Answer::deny);
+}
+
 TEST_F(Consent, TheBarAndGlowWhileHelpedCloseWithTheSession) {
   HostWindows windows(loop, nullptr);
   bool stopped = false;
