@@ -2,6 +2,7 @@
 
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/wire/ServerPackets.h"
+#include "server/FleetIntroductions.h"
 #include "server/HandshakeWorker.h"
 #include "server/Registration.h"
 #include "server/Rendezvous.h"
@@ -26,7 +27,12 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
       unattendedGate_(std::make_unique<UnattendedGate>(context())),
       registration_(std::make_unique<Registration>(context(), *unattendedGate_, config_.udpPort, config_.tcpPorts,
                                                    config_.serverName)),
-      rendezvous_(std::make_unique<Rendezvous>(context(), *unattendedGate_)),
+      fleet_(std::make_unique<FleetIntroductions>(
+          context(), *unattendedGate_, config_.serverName,
+          [this](uint64_t serial, const std::string& pcID, const std::optional<std::string>& peerLine) {
+            rendezvous_->fleetAnswer(serial, pcID, peerLine);
+          })),
+      rendezvous_(std::make_unique<Rendezvous>(context(), *unattendedGate_, *fleet_)),
       reports_(std::make_unique<Reports>(context())) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
   storeWorker_ =
@@ -72,6 +78,12 @@ RelayServer::~RelayServer() {
   handshakeWorker_.reset();
   storeWorker_.reset();
 }
+
+void RelayServer::joinFleet(FleetMail& mail) {
+  if (!config_.serverName.empty()) fleet_->join(mail);
+}
+
+void RelayServer::fleetLine(std::string_view text) { fleet_->received(text); }
 
 const IdRegistry& RelayServer::ids() const { return registration_->ids(); }
 
@@ -276,6 +288,7 @@ void RelayServer::makeRoom(bool confirmed) {
 void RelayServer::sweep() {
   double now = loop_.now();
   reports_->expire(now);
+  fleet_->sweep();
   log_.summarize(now);
   for (uint64_t serial : table_.silentSince(true, now - kSilenceTimeout)) {
     if (ClientSession* s = table_.find(serial)) endSession(*s, "silent for 65 s");

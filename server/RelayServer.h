@@ -35,6 +35,8 @@
 
 namespace plimo {
 
+class FleetIntroductions;
+class FleetMail;
 class HandshakeWorker;
 struct HandshakeResult;
 class Registration;
@@ -78,6 +80,10 @@ class RelayServer final : private HandlerContext {
   void receive(const Endpoint& from, ByteView packet);
   // The peer closed a TCP connection, or it failed.
   void connectionClosed(const Endpoint& from);
+  // The other servers of the fleet (config.serverName) are reached through
+  // `mail`, which outlives this server; what they send comes in as fleetLine.
+  void joinFleet(FleetMail& mail);
+  void fleetLine(std::string_view text);
 
   const Stats& stats() const { return stats_; }
   const SessionTable& sessions() const { return table_; }
@@ -137,6 +143,7 @@ class RelayServer final : private HandlerContext {
   Stats stats_;
   std::unique_ptr<UnattendedGate> unattendedGate_;
   std::unique_ptr<Registration> registration_;
+  std::unique_ptr<FleetIntroductions> fleet_;
   std::unique_ptr<Rendezvous> rendezvous_;
   std::unique_ptr<Reports> reports_;
   Timer sweepTimer_;

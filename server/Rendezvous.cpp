@@ -1,5 +1,6 @@
 #include "server/Rendezvous.h"
 
+#include "server/FleetIntroductions.h"
 #include "server/IdRegistry.h"
 #include "server/Registrant.h"
 #include "server/TextLine.h"
@@ -7,19 +8,16 @@
 
 namespace plimo {
 
-Rendezvous::Rendezvous(HandlerContext& server, UnattendedGate& gate)
+Rendezvous::Rendezvous(HandlerContext& server, UnattendedGate& gate, FleetIntroductions& fleet)
     : server_(server),
       gate_(gate),
+      fleet_(fleet),
       unknownPerAddress_(kUnknownPerAddress, RateLimiter::kTrackedAddresses),
       connectsPerAddress_(kConnectsPerAddress, RateLimiter::kTrackedAddresses),
       records_(server) {}
 
 std::string Rendezvous::peerLine(const ClientSession& about) const {
-  // The server knows no display names; "-" says so. The relay capability
-  // tells the other side how this one reaches the server.
-  const Registrant& r = server_.registrant(about);
-  return "PEER " + about.endpoint.ipText() + " " + std::to_string(about.endpoint.port) + " " + r.lanIP + " " +
-         std::to_string(r.lanPort) + " " + r.peerKeyHex + " " + r.id + " - " + (about.endpoint.isTcp() ? "T" : "U");
+  return PeerAbout::of(about, server_.registrant(about)).peerLine();
 }
 
 Rendezvous::Pairing& Rendezvous::of(const ClientSession& session) { return pairings_[session.serial]; }
@@ -44,6 +42,8 @@ void Rendezvous::pair(const ClientSession& viewer, const ClientSession& host) {
   of(viewer).partner = host.serial;
   of(viewer).pairedAt = now;
   of(viewer).asked = true;
+  of(viewer).remote.clear();
+  of(host).remote.clear();
   of(host).partner = viewer.serial;
   of(host).pairedAt = now;
   of(host).asked = false;
@@ -56,6 +56,7 @@ void Rendezvous::unpair(const ClientSession& session) {
     of(*old).partner = 0;
   }
   of(session).partner = 0;
+  of(session).remote.clear();
   const ClientSession* waiting = server_.session(of(session).contender);
   of(session).contender = 0;
   if (waiting && of(*waiting).partner == session.serial) pair(*waiting, session);
@@ -92,15 +93,9 @@ void Rendezvous::connect(const ClientSession& session, const std::vector<std::st
   // asking around finds no PC to try harder on.
   std::optional<ServerStore::Helper> trusted;
   if (partner && wanted->unattended && !wanted->peerKeyHex.empty()) trusted = gate_.admit(session, *partner);
-  if (!partner || wanted->peerKeyHex.empty() || (wanted->unattended && !trusted)) {
-    ++limits(session).unknownCount;
-    // An address that guesses too much blocks its sessions for their minute.
-    if (!unknownPerAddress_.allow(session.endpoint.ip, now)) {
-      limits(session).unknownCount = kUnknownPerMinute;
-      server_.say(session, "ERR RATE_LIMIT");
-      return;
-    }
-    server_.say(session, "ERR UNKNOWN_ID");
+  std::optional<std::string> elsewhere = partner ? std::nullopt : fleet_.holderElsewhere(target);
+  if (!elsewhere && (!partner || wanted->peerKeyHex.empty() || (wanted->unattended && !trusted))) {
+    unknown(session);
     return;
   }
   if (asker.peerKeyHex.empty()) {
@@ -110,6 +105,13 @@ void Rendezvous::connect(const ClientSession& session, const std::vector<std::st
   // Unknown IDs have their own count above; this one is about the target.
   if (!limits(session).connects.take(now, kConnects) || !connectsPerAddress_.allow(session.endpoint.ip, now)) {
     server_.say(session, "ERR RATE_LIMIT");
+    return;
+  }
+  if (elsewhere) {
+    // The budgets are spent before the answer: each ask costs the store a
+    // notification each way.
+    unpair(session);
+    if (!fleet_.ask(session, target, *elsewhere)) server_.say(session, "ERR BUSY");
     return;
   }
 
@@ -133,6 +135,32 @@ void Rendezvous::connect(const ClientSession& session, const std::vector<std::st
   server_.log(session, "ID " + asker.id + " asks for " + target + as);
   server_.say(session, peerLine(*partner));
   server_.say(*partner, peerLine(session));
+}
+
+void Rendezvous::unknown(const ClientSession& session) {
+  ++limits(session).unknownCount;
+  // An address that guesses too much blocks its sessions for their minute.
+  if (!unknownPerAddress_.allow(session.endpoint.ip, server_.now())) {
+    limits(session).unknownCount = kUnknownPerMinute;
+    server_.say(session, "ERR RATE_LIMIT");
+    return;
+  }
+  server_.say(session, "ERR UNKNOWN_ID");
+}
+
+void Rendezvous::fleetAnswer(uint64_t serial, const std::string& pcID, const std::optional<std::string>& peerLine) {
+  const ClientSession* session = server_.session(serial);
+  if (!session) return;
+  if (!peerLine) {
+    unknown(*session);
+    return;
+  }
+  unpair(*session);
+  of(*session).remote = pcID;
+  of(*session).asked = true;
+  of(*session).pairedAt = server_.now();
+  server_.log(*session, "ID " + server_.registrant(*session).id + " asks for " + pcID + " on another server");
+  server_.say(*session, *peerLine);
 }
 
 bool Rendezvous::relay(const ClientSession& session, ByteView packet) {
@@ -178,8 +206,9 @@ uint64_t Rendezvous::usageFor(const ClientSession& session, bool viewer, const s
   const std::string& viewerID = viewer ? ownID : partnerID;
   const std::string& hostID = viewer ? partnerID : ownID;
   uint64_t open = records_.find(viewerID, hostID);
-  bool introduced = partner && of(session).partner == partner->serial && of(*partner).partner == session.serial &&
-                    of(session).asked == viewer;
+  bool introduced = (partner && of(session).partner == partner->serial && of(*partner).partner == session.serial &&
+                     of(session).asked == viewer) ||
+                    (viewer && of(session).asked && of(session).remote == partnerID);
   if (introduced) {
     if (open) return open;
     if (of(session).usage) closeUsage(of(session).usage);

@@ -15,9 +15,17 @@
 // server session any more; its length is the server's own measure
 // (UsageRecords keeps the open ones).
 //
+// A PC held online by another server of the fleet is asked for through
+// FleetIntroductions, after this server has spent the helper's budgets; its
+// PEER line comes back through fleetAnswer. The record of such a session is
+// the helper's server's alone: it made the introduction, it hears the
+// helper's SESSION START and END, and the helper's end of the session is the
+// one a record is billed to; the PC's server writes nothing for it.
+//
 // One thread (the server loop). Owned by the RelayServer.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -29,6 +37,7 @@
 
 namespace plimo {
 
+class FleetIntroductions;
 class UnattendedGate;
 
 class Rendezvous {
@@ -50,9 +59,11 @@ class Rendezvous {
   // (ten seconds of punching and a little more).
   static constexpr double kPairingHold = 12.0;
 
-  Rendezvous(HandlerContext& server, UnattendedGate& gate);
+  Rendezvous(HandlerContext& server, UnattendedGate& gate, FleetIntroductions& fleet);
 
   void connect(const ClientSession& session, const std::vector<std::string>& words);
+  // What another server answered about `pcID`, asked for by the session `serial`.
+  void fleetAnswer(uint64_t serial, const std::string& pcID, const std::optional<std::string>& peerLine);
   // "SESSION START id V|H [0]" and "SESSION END".
   void sessionLine(const ClientSession& session, const std::vector<std::string>& words);
   // Passes a 0x14 packet from `session` on to its partner; false when it
@@ -82,6 +93,9 @@ class Rendezvous {
     uint64_t contender = 0;
     // The usage record this client's current partner session belongs to.
     uint64_t usage = 0;
+    // The ID of a PC on another server of the fleet this helper was
+    // introduced to (with `partner` 0).
+    std::string remote;
   };
   // One server session's budgets.
   struct Limits {
@@ -97,6 +111,8 @@ class Rendezvous {
   Limits& limits(const ClientSession& session);
 
   std::string peerLine(const ClientSession& about) const;
+  // CONNECT for an ID not online for this helper.
+  void unknown(const ClientSession& session);
   bool busy(const ClientSession& session, uint64_t asker) const;
   // Ends the pairing of `session` (its contender, if still waiting, takes the place).
   void unpair(const ClientSession& session);
@@ -109,6 +125,7 @@ class Rendezvous {
 
   HandlerContext& server_;
   UnattendedGate& gate_;
+  FleetIntroductions& fleet_;
   RateLimiter unknownPerAddress_;
   RateLimiter connectsPerAddress_;
   UsageRecords records_;

@@ -4,28 +4,41 @@
 
 namespace plimo {
 
+std::string UnattendedGate::refusal(bool pinned, const Result<std::optional<ServerStore::Helper>>& read) {
+  if (!read) return "the trusted helpers cannot be read (" + read.error() + ")";
+  if (!*read) return "not a trusted helper";
+  if ((*read)->suspended) {
+    return "its trust is suspended, as the pin it was trusted with is gone (the ID was given up since, and may be "
+           "kept by another PC now); plimo-server --trust-helper trusts it again";
+  }
+  if (!pinned) return "a trusted helper's ID, but not kept with its secret in this session";
+  return {};
+}
+
 std::optional<ServerStore::Helper> UnattendedGate::admit(const ClientSession& helper, const ClientSession& pc) {
   const Registrant& asker = server_.registrant(helper);
   // A failed read lets nobody in.
   Result<std::optional<ServerStore::Helper>> read = server_.reads().trustedHelper(asker.id);
-  std::optional<ServerStore::Helper> entry = read.valueOr(std::nullopt);
-  std::string why;
-  if (!read) {
-    why = "the trusted helpers cannot be read (" + read.error() + ")";
-  } else if (!entry) {
-    why = "not a trusted helper";
-  } else if (entry->suspended) {
-    why = "its trust is suspended, as the pin it was trusted with is gone (the ID was given up since, and may be "
-          "kept by another PC now); plimo-server --trust-helper trusts it again";
-  } else if (!asker.pinned) {
-    why = "a trusted helper's ID, but not kept with its secret in this session";
-  }
+  std::string why = refusal(asker.pinned, read);
   if (!why.empty()) {
     server_.log(helper, "Refused ID " + asker.id + " from " + helper.endpoint.text() + " asking for ID " +
                             server_.registrant(pc).id + ", which has unattended access: " + why);
     return std::nullopt;
   }
-  return entry;
+  return *read;
+}
+
+std::optional<ServerStore::Helper> UnattendedGate::admitFromFleet(const std::string& helperID, bool pinned,
+                                                                  const std::string& server,
+                                                                  const ClientSession& pc) {
+  Result<std::optional<ServerStore::Helper>> read = server_.reads().trustedHelper(helperID);
+  std::string why = refusal(pinned, read);
+  if (!why.empty()) {
+    server_.log(pc, "Refused ID " + helperID + " on server " + server + " asking for ID " +
+                        server_.registrant(pc).id + ", which has unattended access: " + why);
+    return std::nullopt;
+  }
+  return *read;
 }
 
 void UnattendedGate::announced(const ClientSession& pc) {

@@ -31,10 +31,17 @@ class UnattendedGate {
   // unattended access); nothing otherwise, with the refusal logged (both
   // IDs and the source address, within that address's log budget).
   std::optional<ServerStore::Helper> admit(const ClientSession& helper, const ClientSession& pc);
+  // The same for a helper on another server of the fleet, which vouches for
+  // its ID and whether that session kept it with its secret.
+  std::optional<ServerStore::Helper> admitFromFleet(const std::string& helperID, bool pinned,
+                                                    const std::string& server, const ClientSession& pc);
   // `pc` announced unattended access in a HELLO.
   void announced(const ClientSession& pc);
 
  private:
+  // Why the helper that entry was read for may not enter; empty when it may.
+  static std::string refusal(bool pinned, const Result<std::optional<ServerStore::Helper>>& read);
+
   HandlerContext& server_;
   double nextCheck_ = -std::numeric_limits<double>::infinity();
 };

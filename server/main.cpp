@@ -19,6 +19,7 @@
 #include "protocol/crypto/SigningKey.h"
 #include "server/DescriptorLimit.h"
 #include "server/FleetStatus.h"
+#include "server/PgFleetMail.h"
 #include "server/HelperCommands.h"
 #include "server/RelayServer.h"
 #include "server/ServerLog.h"
@@ -216,6 +217,13 @@ int main(int argc, char** argv) {
 
   RelayServer server(loop, *store, *key, network, config, [&log](const std::string& text) { log.line(text); },
                      loopReads.get());
+  std::unique_ptr<PgFleetMail> fleetMail;
+  if (!config.serverName.empty()) {
+    fleetMail = std::make_unique<PgFleetMail>(
+        loop, options->store, config.serverName, [&server](const std::string& line) { server.fleetLine(line); },
+        [&log](const std::string& text) { log.line(text); });
+    server.joinFleet(*fleetMail);
+  }
   network.setHandlers([&server](const Endpoint& from, ByteView packet) { server.receive(from, packet); },
                       [&server](const Endpoint& from) { server.connectionClosed(from); });
 

@@ -1,0 +1,250 @@
+// Introductions across two servers of one fleet sharing a store, on virtual
+// time: the lines they pass each other carried by hand, garbled, forged or
+// lost on the way.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "server/FleetIntroductions.h"
+#include "server/FleetLine.h"
+#include "server/FleetMail.h"
+#include "server/Registration.h"
+#include "server/ServerRig.h"
+#include "testkit/TempDir.h"
+
+using namespace plimo;
+using namespace plimo::testkit;
+
+namespace {
+
+const std::string kKey(128, 'A');
+const std::string kOtherKey(128, 'B');
+
+std::string ask() {
+  return "ASK 00000000000000ff a:47800 b:47800 123456789 P 198.51.100.7 40000 192.168.1.20 40000 " + kKey +
+         " U 987654321";
+}
+
+struct Mailroom final : FleetMail {
+  std::vector<std::pair<std::string, std::string>> lines;  // to, line
+  void send(const std::string& to, const std::string& line) override { lines.emplace_back(to, line); }
+};
+
+struct Fleet {
+  Fleet() : a(named("a"), SigningKey::generate(), openStore(db)), b(named("b"), SigningKey::generate(), openStore(db)) {
+    a.server.joinFleet(mail);
+    b.server.joinFleet(mail);
+  }
+  static RelayConfig named(const std::string& name) {
+    RelayConfig config = testConfig();
+    config.serverName = name;
+    return config;
+  }
+  // Every line on its way reaches its server, answers included.
+  void deliver() {
+    while (!mail.lines.empty()) {
+      auto [to, line] = mail.lines.front();
+      mail.lines.erase(mail.lines.begin());
+      (to == "a" ? a : b).server.fleetLine(line);
+    }
+  }
+
+  TempDir dir{"fleet-intro"};
+  std::string db = (dir / "plimo-server.db").string();
+  Mailroom mail;
+  ServerRig a;
+  ServerRig b;
+};
+
+bool startsWith(const std::vector<std::string>& lines, const std::string& head) {
+  return lines.size() == 1 && lines[0].rfind(head, 0) == 0;
+}
+
+}  // namespace
+
+TEST(FleetLine, ReadsItsThreeLinesAndNothingElse) {
+  std::string peer = "PEER 00000000000000ff b:47800 a:47800 203.0.113.9 41000 10.0.0.4 41001 " + kOtherKey +
+                     " 987654321 T";
+  for (const std::string& good : {ask(), peer, std::string("NO 00000000000000ff b:47800 a:47800")}) {
+    auto line = FleetLine::parse(good);
+    ASSERT_TRUE(line) << good;
+    EXPECT_EQ(line->text(), good);
+  }
+  auto parsed = FleetLine::parse(ask());
+  EXPECT_EQ(parsed->nonce, 0xffu);
+  EXPECT_TRUE(parsed->pinned);
+  EXPECT_EQ(parsed->about.peerLine(), "PEER 198.51.100.7 40000 192.168.1.20 40000 " + kKey + " 123456789 - U");
+  EXPECT_EQ(FleetLine::parse(peer)->about.peerLine(),
+            "PEER 203.0.113.9 41000 10.0.0.4 41001 " + kOtherKey + " 987654321 - T");
+
+  auto with = [](std::string from, const std::string& what, const std::string& instead) {
+    return from.replace(from.find(what), what.size(), instead);
+  };
+  const std::string bad[] = {
+      "",
+      "garbage",
+      std::string("ASK \x01\xff\x00", 7),
+      ask().substr(0, ask().size() - 10),          // truncated
+      ask() + " 1",                                 // a word too many
+      ask() + " ",                                  // trailing space
+      with(ask(), " P ", "  P "),                   // two spaces
+      ask() + std::string(FleetLine::kMaxLength, 'x'),
+      with(ask(), "00000000000000ff", "ff"),        // short nonce
+      with(ask(), "00000000000000ff", "00000000000000fg"),
+      with(ask(), "a:47800", "a\x1b[2J"),           // not a server's name
+      with(ask(), "a:47800", std::string(FleetLine::kMaxServerName + 1, 'a')),
+      with(ask(), "123456789", "023456789"),        // never an ID
+      with(ask(), "123456789", "12345678"),
+      with(ask(), "987654321", "123456789"),        // asks for itself
+      with(ask(), " P ", " p "),
+      with(ask(), "198.51.100.7", "198.51.100"),
+      with(ask(), "198.51.100.7", "example.org"),
+      with(ask(), "40000 192", "65536 192"),
+      with(ask(), "40000 192", "040000 192"),
+      with(ask(), "40000 192", "-1 192"),
+      with(ask(), kKey, kKey.substr(1)),            // a key one digit short
+      with(ask(), kKey, kKey.substr(1) + "z"),
+      with(ask(), " U ", " X "),
+      with(peer, " T", " U T"),
+      "NO 00000000000000ff b:47800",
+      "WHO 00000000000000ff b:47800 a:47800",
+  };
+  for (const std::string& text : bad) EXPECT_FALSE(FleetLine::parse(text)) << text;
+}
+
+// A helper on A reaches a PC on B as if both were on one server: PEER on both
+// sides, and the session's record is written once, by A.
+TEST(FleetIntroductions, AHelperOnOneServerReachesAPcOnTheOther) {
+  Fleet fleet;
+  RigClient pc(fleet.b, RigClient::udp(40001, 0xCB007109));
+  RigClient helper(fleet.a, RigClient::udp(40002, 0xC6336407));
+  std::string pcID = pc.registerAs(), helperID = helper.registerAs();
+  ASSERT_FALSE(pcID.empty() || helperID.empty());
+
+  EXPECT_TRUE(helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + kOtherKey).empty());
+  fleet.deliver();
+  EXPECT_EQ(pc.lines(), std::vector<std::string>{"PEER 198.51.100.7 40002 10.0.0.9 5 " + kOtherKey + " " + helperID +
+                                                 " - U"});
+  EXPECT_EQ(helper.lines(),
+            std::vector<std::string>{"PEER 203.0.113.9 40001 192.168.1.20 40000 " + kKey + " " + pcID + " - U"});
+
+  helper.say("SESSION START " + pcID + " V");
+  pc.say("SESSION START " + helperID + " H");
+  fleet.a.loop.advance(30);
+  helper.say("SESSION END");
+  pc.say("SESSION END");
+  ASSERT_EQ(fleet.a.store->usageCount(), 1);
+  auto usage = fleet.a.store->usage(1);
+  ASSERT_TRUE(usage);
+  EXPECT_EQ(usage->viewerID, helperID);
+  EXPECT_EQ(usage->hostID, pcID);
+  EXPECT_EQ(usage->seconds, 30);
+}
+
+// B's gate decides for its PC with unattended access on what A vouches for.
+TEST(FleetIntroductions, TheUnattendedGateOfThePcsServerCounts) {
+  struct Case {
+    const char* what;
+    bool trusted;
+    bool kept;
+    bool introduced;
+  } cases[] = {
+      {"stranger", false, false, false},
+      {"kept but not trusted", false, true, false},
+      {"trusted but not kept in this session", true, false, false},
+      {"kept and trusted", true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fleet fleet;
+    RigClient pc(fleet.b, RigClient::udp(40001));
+    RigClient helper(fleet.a, RigClient::udp(40002, 0x0A000009));
+    std::string pcID = pc.registerAs();
+    pc.say("HELLO " + pcID + " 192.168.7.7 41000 " + kKey + " 127.0.0.1 1");
+    std::string helperID = helper.registerAs();
+    if (c.kept) ASSERT_EQ(helper.say("PIN " + helperID + " " + std::string(64, 'C'))[0], "PIN OK " + helperID);
+    if (c.trusted) {
+      if (!c.kept) ASSERT_TRUE(fleet.a.store->setPin(helperID, Registration::secretHash("elsewhere"), 1));
+      ASSERT_TRUE(fleet.a.store->trustHelper(helperID, "Anna", 1).valueOr(false));
+    }
+    helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + kKey);
+    fleet.deliver();
+    EXPECT_EQ(pc.lines().size(), c.introduced ? 1u : 0u);
+    auto answer = helper.lines();
+    EXPECT_TRUE(startsWith(answer, c.introduced ? "PEER " : "ERR UNKNOWN_ID")) << answer.at(0);
+    EXPECT_EQ(fleet.b.logged("Refused ID " + helperID + " on server a"), !c.introduced);
+  }
+}
+
+// Lines that are not what a live server of the fleet would send are dropped
+// and logged, within a budget, and nobody hears anything of them.
+TEST(FleetIntroductions, ForgedGarbledAndStrayLinesAreDroppedAndLogged) {
+  Fleet fleet;
+  RigClient pc(fleet.b, RigClient::udp(40001));
+  RigClient helper(fleet.a, RigClient::udp(40002));
+  std::string pcID = pc.registerAs(), helperID = helper.registerAs();
+  helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + kKey);
+  ASSERT_EQ(fleet.mail.lines.size(), 1u);
+  const std::string asked = fleet.mail.lines[0].second;
+  fleet.mail.lines.clear();
+  auto replaced = [](std::string text, const std::string& what, const std::string& instead) {
+    return text.replace(text.find(what), what.size(), instead);
+  };
+  const std::string nonce = asked.substr(4, 16);
+  struct Case {
+    const char* what;
+    bool toA;
+    std::string line;
+    const char* why;
+  } cases[] = {
+      {"garbage", false, "ASK \x1b[2J", "not a fleet line"},
+      {"for another server", false, replaced(asked, " b ", " c "), "for another server"},
+      {"from a server that never beat", false, replaced(asked, " a ", " z "), "not alive"},
+      {"from itself", false, replaced(asked, " a ", " b "), "not alive"},
+      {"an answer to nothing asked", true, "NO 0123456789abcdef b a", "answering nothing"},
+      {"the answer from a server not asked", true, "NO " + nonce + " c a", "answering nothing"},
+      {"another PC's line", true,
+       "PEER " + nonce + " b a 203.0.113.9 41000 10.0.0.4 41001 " + kKey + " " +
+           (pcID == "111111111" ? "222222222" : "111111111") + " U",
+       "answering nothing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServerRig& to = c.toA ? fleet.a : fleet.b;
+    to.logs.clear();
+    to.server.fleetLine(c.line);
+    EXPECT_TRUE(fleet.mail.lines.empty());
+    EXPECT_TRUE(to.logged(c.why));
+    EXPECT_TRUE(pc.lines().empty());
+    EXPECT_TRUE(helper.lines().empty());
+  }
+  // The ask itself still stands and is answered.
+  fleet.b.server.fleetLine(asked);
+  fleet.deliver();
+  EXPECT_TRUE(startsWith(helper.lines(), "PEER "));
+
+  // A flood of garbage costs the log a few lines.
+  fleet.b.logs.clear();
+  for (int i = 0; i < 1000; ++i) fleet.b.server.fleetLine("garbage");
+  EXPECT_LE(fleet.b.logs.size(), size_t(FleetIntroductions::kDropLogs.burst));
+}
+
+// An ask lost on the way (or a server gone mid-ask) ends in the helper's
+// ERR UNKNOWN_ID once the wait runs out, and the late answer is dropped.
+TEST(FleetIntroductions, AnAskWithoutAnswerEndsAsAnUnknownID) {
+  Fleet fleet;
+  RigClient pc(fleet.b, RigClient::udp(40001));
+  RigClient helper(fleet.a, RigClient::udp(40002));
+  std::string pcID = pc.registerAs();
+  helper.registerAs();
+  helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + kKey);
+  fleet.a.loop.advance(FleetIntroductions::kAnswerWait - 1.5);
+  EXPECT_TRUE(helper.lines().empty());
+  fleet.a.loop.advance(2);
+  EXPECT_EQ(helper.lines(), std::vector<std::string>{"ERR UNKNOWN_ID"});
+  fleet.deliver();
+  EXPECT_TRUE(helper.lines().empty());
+  EXPECT_TRUE(fleet.a.logged("answering nothing"));
+}
