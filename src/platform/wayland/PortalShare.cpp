@@ -95,11 +95,21 @@ std::vector<DesktopShare::Stream> PortalShare::start() {
     sd_bus_message_read(modes.get(), "u", &cursorModes);
   } catch (const Failure&) {
   }
-  std::vector<BusOption> sources = {{"types", kMonitors}, {"multiple", true},
-                                    {"cursor_mode", (cursorModes & kCursorMetadata) ? kCursorMetadata : kCursorEmbedded},
-                                    {"persist_mode", kPersistUntilRevoked}};
-  if (auto kept = token_.take()) sources.emplace_back("restore_token", *kept);
-  auto selected = ask(kScreenCast, "SelectSources", sources, kStepWait);
+  const std::vector<BusOption> sources = {
+      {"types", kMonitors},
+      {"multiple", true},
+      {"cursor_mode", (cursorModes & kCursorMetadata) ? kCursorMetadata : kCursorEmbedded}};
+  std::vector<BusOption> persisting = sources;
+  persisting.emplace_back("persist_mode", kPersistUntilRevoked);
+  if (auto kept = token_.take()) persisting.emplace_back("restore_token", *kept);
+  PortalResponse selected;
+  try {
+    selected = ask(kScreenCast, "SelectSources", persisting, kStepWait);
+  } catch (const Failure&) {
+    // Portals before 1.17 refuse to keep a share that plays input ("Remote
+    // desktop sessions cannot persist"): the person is asked each time.
+    selected = ask(kScreenCast, "SelectSources", sources, kStepWait);
+  }
   if (selected.code != 0) throw refused(selected.code, "offer the screen");
   auto devices = ask(kRemoteDesktop, "SelectDevices", {{"types", kKeyboardAndPointer}}, kStepWait);
   if (devices.code != 0) throw refused(devices.code, "offer the mouse and keyboard");

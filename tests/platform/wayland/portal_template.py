@@ -8,6 +8,8 @@ subscribes only after the call misses it. Parameters (JSON):
   log      file that gets one line per call: member, then its arguments
   answers  {member: response code} (default 0)
   errors   members that fail as a D-Bus error instead
+  refuse_persist  SelectSources refuses persist_mode and restore_token, as
+           portals before 1.17 do for a share that plays input
   streams  [[node, x, y, width, height], ...] that Start grants
   restore_token  the token Start gives (none when absent)
   cursor_modes   AvailableCursorModes (default 7)
@@ -81,6 +83,10 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(SCREEN_CAST, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
     def SelectSources(self, session, options, sender):
+        if self.parameters.get('refuse_persist') and ('persist_mode' in options or 'restore_token' in options):
+            self.record('SelectSources', options)
+            raise dbus.exceptions.DBusException('Remote desktop sessions cannot persist',
+                                                name='org.freedesktop.portal.Error.InvalidArgument')
         return self.ask('SelectSources', sender, options, {})
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')

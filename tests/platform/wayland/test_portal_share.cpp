@@ -175,6 +175,23 @@ TEST(PortalShare, WithoutPointerMetadataThePointerIsDrawnInByTheDesktop) {
   EXPECT_FALSE(fs::exists(bus.folder / "token"));
 }
 
+// Debian 12's portal will not keep a share that plays input: asked to, it
+// refuses the call, and the share is asked for again without.
+TEST(PortalShare, APortalThatWillNotKeepTheShareIsAskedAgainWithoutKeeping) {
+  if (!haveMock()) GTEST_SKIP() << "python3-dbusmock or dbus-daemon is missing";
+  PortalBus bus(parameters("\"refuse_persist\": true"));
+  ASSERT_TRUE(bus.up());
+  ASSERT_TRUE(RestoreToken(bus.folder / "token").keep("old-token"));
+  PortalShare share(std::make_unique<Bus>(), RestoreToken(bus.folder / "token"));
+  ASSERT_NO_THROW(share.start());
+  auto calls = lines(bus.log);
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ(calls[1], "SelectSources cursor_mode=4 handle_token=plimo3 multiple=true persist_mode=2 "
+                      "restore_token=old-token types=1");
+  EXPECT_EQ(calls[2], "SelectSources cursor_mode=4 handle_token=plimo4 multiple=true types=1");
+  EXPECT_EQ(calls[3], "SelectDevices handle_token=plimo5 types=3");
+}
+
 TEST(PortalShare, ThePersonStoppingTheShareFromTheDesktopIsTold) {
   if (!haveMock()) GTEST_SKIP() << "python3-dbusmock or dbus-daemon is missing";
   PortalBus bus(parameters(""));
