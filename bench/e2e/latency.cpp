@@ -10,9 +10,11 @@
 // it prints one JSON object per figure:
 //   latency_ms           median, p95, p99 and the changes seen (of --changes)
 //   stages_ms            the median of each stage of those changes
-//   pictures_per_second  pictures painted in the helper's view a second, and the CPU
-//                        share of one core of each program, while typing and
-//                        while scrolling
+//   pictures_per_second  pictures painted in the helper's view a second (for
+//                        tiles: updates, of up to 64 tiles each), pictures
+//                        the helped PC captured a second, and the CPU share
+//                        of one core of each program, while typing and while
+//                        scrolling
 // Usage: latency [--changes N] [--only tiles|H.264]
 
 #include <poll.h>
@@ -275,10 +277,14 @@ bool measure(const Run& run, Rig& rig, int changes) {
     }
     const double ended = workSeconds(), wall = ended - began;
     auto marks = readStages(rig.stages);
+    const auto& captured = marks["slot"];
     std::printf("{\"figure\": \"pictures_per_second\", \"pictures\": \"%s\", \"scale\": \"%s\", \"load\": \"%s\", "
-                "\"value\": %.1f, \"helped_cpu_share\": %.2f, \"helper_cpu_share\": %.2f}\n",
+                "\"value\": %.1f, \"captured\": %.1f, \"helped_cpu_share\": %.2f, \"helper_cpu_share\": %.2f}\n",
                 run.pictures, run.scale, load,
                 double(picturesShown(marks["requested"], marks["painted"], began, ended)) / wall,
+                double(std::lower_bound(captured.begin(), captured.end(), ended) -
+                       std::lower_bound(captured.begin(), captured.end(), began)) /
+                    wall,
                 (cpuSeconds(rig.hostPid) - hostCpu) / wall, (cpuSeconds(gui.pid()) - helperCpu) / wall);
   }
   std::fflush(stdout);
