@@ -5,6 +5,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cctype>
+
 #include "protocol/crypto/PlimoCrypto.h"
 #include "server/FleetLine.h"
 #include "server/PgConnection.h"
@@ -12,7 +14,10 @@
 namespace plimo {
 
 std::string PgFleetMail::channel(const std::string& server) {
-  return "plimo_fleet_" + PlimoCrypto::hex(PlimoCrypto::sha256(toBytes(server))).substr(0, 32);
+  // LISTEN folds an unquoted name to lower case; pg_notify takes it as it is.
+  std::string name = "plimo_fleet_" + PlimoCrypto::hex(PlimoCrypto::sha256(toBytes(server))).substr(0, 32);
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return name;
 }
 
 PgFleetMail::PgFleetMail(EventLoop& loop, std::string conninfo, const std::string& self, Text heard, Text log)

@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "core/PlimoID.h"
+#include "e2e/HeadlessClient.h"
 #include "e2e/ServerProcess.h"
+#include "e2e/TrustedHelper.h"
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/crypto/SigningKey.h"
 #include "server/StoreEngines.h"
@@ -85,6 +87,54 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
     ASSERT_NE(at, std::string::npos) << out;
     EXPECT_EQ(out.compare(out.find_first_not_of(' ', at + 6), 5, "alive"), 0) << out;
   }
+}
+
+// A helper on A reaches a PC with unattended access on B as if both were on
+// one server: B's gate counts (a helper it does not trust is refused there),
+// the two PCs punch directly on loopback, and the session's one record is
+// exported alike from either server.
+TEST(ServerFleet, AHelperOnOneServerReachesAnUnattendedPcOnTheOther) {
+  testkit::PgTestSchema pg;
+  PLIMO_REQUIRE_TEST_POSTGRES(pg);
+  REQUIRE_PROGRAMS();
+  TempDir dir("fleet-partners");
+  const std::string keyFile = (dir / "fleet-key.pem").string();
+  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
+  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile};
+  ServerProcess a(dir / "a", dir / "a.txt", 0, {}, fleet);
+  ServerProcess b(dir / "b", dir / "b.txt", 0, {}, fleet);
+  ASSERT_TRUE(a.up() && b.up());
+
+  HeadlessClient host("host", relayIni(b.udpPort, std::to_string(b.tcpPorts[0]), b.keyHex) +
+                                  "[Session]\nUnattended=1\n");
+  host.start();
+  ASSERT_TRUE(host.waitForID(20)) << host.log();
+  const std::string hostID = host.lastID();
+  HeadlessClient helper("helper", relayIni(a.udpPort, std::to_string(a.tcpPorts[0]), a.keyHex) + keptIDIni());
+  helper.start({"-autoConnect", hostID});
+  ASSERT_TRUE(b.process->waitForOutput("on server", 20)) << b.log() << a.log() << helper.log();
+  EXPECT_NE(b.log().find("which has unattended access: not a trusted helper"), std::string::npos) << b.log();
+  helper.stop();
+  std::string helperID = helper.lastID(), out;
+  ASSERT_EQ(a.command({"--store", pg.where(), "--trust-helper", helperID}, out), 0) << out;
+
+  helper.start({"-autoConnect", hostID});
+  ASSERT_TRUE(waitFor([&] { return !checkNumber(helper.log()).empty() && !checkNumber(host.log()).empty(); }, 30))
+      << "helper:\n" << helper.log() << "\nhost:\n" << host.log() << "\nA:\n" << a.log() << "\nB:\n" << b.log();
+  EXPECT_EQ(checkNumber(helper.log()), checkNumber(host.log()));
+  ASSERT_TRUE(a.process->waitForOutput("Session " + helperID + " helps " + hostID, 10)) << a.log();
+  helper.stop();
+  ASSERT_TRUE(a.process->waitForOutput(" ended after ", 10)) << a.log();
+
+  std::string exported, again;
+  const std::vector<std::string> usage = {"--store", pg.where(), "--export-usage", "--from", "2000-01-01", "--to",
+                                          "2099-12-31"};
+  ASSERT_EQ(a.command(usage, exported), 0);
+  ASSERT_EQ(b.command(usage, again), 0);
+  EXPECT_EQ(exported, again);
+  size_t first = exported.find("\"" + hostID + "\"");
+  ASSERT_NE(first, std::string::npos) << exported;
+  EXPECT_EQ(exported.find("\"" + hostID + "\"", first + 1), std::string::npos) << exported;
 }
 
 // kill -9 of one server mid-session: its IDs are not handed to anyone
