@@ -48,6 +48,15 @@ HostPictures::HostPictures(EventLoop& loop, PlatformFactory& platform, InputInje
       }
     });
   };
+  capturer_->onSharingEnded = [&loop, weak = guard_.weak()](std::string reason) {
+    loop.post([weak, reason = std::move(reason)] {
+      if (auto self = weak.lock()) {
+        self->log("sharing ended here: " + reason);
+        if (self->events_.onSharingEnded)
+          self->events_.onSharingEnded("The helped PC ended the session: " + reason + ".");
+      }
+    });
+  };
   // A new picture goes out at once, not at the next capture pass.
   capturer_->slot.setOnPublish([&loop, weak = guard_.weak()] {
     loop.post([weak] {

@@ -40,6 +40,9 @@ class HostPictures {
     std::function<void(const std::string& here, const std::string& helper)> onProblem;
     // The windows the capture leaves out, asked at each capture start.
     std::function<std::vector<uint32_t>()> excludedWindows;
+    // The person here ended the sharing from the desktop (ScreenSource's
+    // onSharingEnded): what to tell the helper as the session ends.
+    std::function<void(const std::string& helper)> onSharingEnded;
   };
 
   // Frame chunks sent at once: 40 × 1.2 kB every 10 ms is up to 4.8 MB/s, the

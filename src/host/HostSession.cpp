@@ -45,7 +45,17 @@ HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo 
                    if (!helper.empty()) channel_.postText(MsgKind::chat, helper);
                    if (events_.onCaptureProblem) events_.onCaptureProblem(here);
                  },
-                 events_.excludedWindows}),
+                 events_.excludedWindows,
+                 [this](const std::string& helper) {
+                   if (phase_ == Phase::ended) return;
+                   // As a Stop: the helper is told why, then the link goes.
+                   channel_.postText(MsgKind::chat, helper);
+                   for (auto& packet : channel_.poll()) send(packet);
+                   phase_ = Phase::ended;
+                   loop_.post(guard_.weakly([](HostSession& s) {
+                     if (auto disconnect = s.link_.disconnect) disconnect();
+                   }));
+                 }}),
       sound_(loop, platform, [this](ByteView packet) { send(packet); }, [this](const std::string& text) { log(text); }),
       early_([this](const std::string& text) { log(text); }),
       clipboard_(loop, shareClipboard ? platform.clipboard() : nullptr, extensions_,

@@ -53,6 +53,10 @@ class ScreenSource {
   // The reason when capture stops by itself (the display server went away),
   // on the capture thread; must not call `stop`. Set before `start`.
   std::function<void(std::string)> onStopped;
+  // The person at this PC ended the sharing with the desktop's own controls
+  // (a Wayland desktop's indicator), which ends the session as a Stop would;
+  // on the capture thread, as onStopped.
+  std::function<void(std::string)> onSharingEnded;
 
  protected:
   // For implementations. `wanted` among `screens`, or the first screen when

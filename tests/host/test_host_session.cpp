@@ -461,6 +461,21 @@ TEST(HostSession, AScreenThatCannotBeSharedIsToldToBothPeopleAndLogged) {
   }
 }
 
+// The person here stopping the sharing from the desktop's own indicator
+// ends the session as a Stop would, the helper told why.
+TEST(HostSession, SharingEndedFromTheDesktopEndsTheSessionWithATextForTheHelper) {
+  HostRig rig;
+  rig.make();
+  rig.allow();
+  rig.platform.screen->endSharing("the person at the PC stopped sharing the screen");
+  EXPECT_EQ(rig.disconnects, 0);  // on the session's thread, not the capture's
+  rig.loop.advance(0.1);
+  EXPECT_EQ(rig.chatTexts(), std::vector<std::string>{"The helped PC ended the session: the person at the PC "
+                                                      "stopped sharing the screen."});
+  EXPECT_TRUE(rig.logged("[host] sharing ended here: the person at the PC stopped sharing the screen"));
+  EXPECT_EQ(rig.disconnects, 1);
+}
+
 TEST(HostSession, ControlWithoutXTestIsNotedInTheChat) {
   HostRig rig;
   rig.platform.noInput = true;

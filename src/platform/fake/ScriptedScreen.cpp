@@ -40,4 +40,9 @@ void ScriptedScreen::die(const std::string& reason) {
   if (onStopped) onStopped(reason);
 }
 
+void ScriptedScreen::endSharing(const std::string& reason) {
+  running = false;
+  if (onSharingEnded) onSharingEnded(reason);
+}
+
 }  // namespace plimo

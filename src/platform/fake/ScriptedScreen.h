@@ -20,6 +20,8 @@ class ScriptedScreen final : public ScreenSource {
   void showNext(SyntheticDesktop& desktop);
   // The capture stops by itself with `reason`.
   void die(const std::string& reason);
+  // The person ends the sharing from the desktop, with `reason`.
+  void endSharing(const std::string& reason);
 
   std::vector<Display> screens;
   Size pictureSize{1920, 1080};     // size a start reports (made even)

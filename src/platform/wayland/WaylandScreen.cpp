@@ -26,7 +26,7 @@ void WaylandScreen::start(const Display& wanted, const std::vector<uint32_t>& ex
   stop();
   if (!share_) {
     std::shared_ptr<DesktopShare> share = open_();
-    share->onClosed = [this](const std::string& reason) { ended(reason); };
+    share->onClosed = [this](const std::string& reason) { ended(reason, true); };
     streams_ = share->start();
     share_ = std::move(share);
   }
@@ -43,7 +43,7 @@ void WaylandScreen::start(const Display& wanted, const std::vector<uint32_t>& ex
   stream_ = std::make_unique<PipeWireStream>(
       share_->pipeWireFd(), stream->node, int(b.width), int(b.height),
       [this](PictureRef picture) { slot.publish(std::move(picture)); },
-      [this](const std::string& reason) { ended(reason); });
+      [this](const std::string& reason) { ended(reason, false); });
   *shown_ = {share_, *stream};
 }
 
@@ -55,12 +55,13 @@ void WaylandScreen::stop() {
   stream_.reset();
 }
 
-void WaylandScreen::ended(const std::string& reason) {
+void WaylandScreen::ended(const std::string& reason, bool closed) {
   {
     std::lock_guard guard(endLock_);
     if (endTold_) return;
     endTold_ = true;
   }
+  if (closed && onSharingEnded) return onSharingEnded(reason);
   if (onStopped) onStopped(reason);
 }
 

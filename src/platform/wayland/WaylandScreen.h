@@ -38,7 +38,9 @@ class WaylandScreen final : public ScreenSource {
   void stop() override;
 
  private:
-  void ended(const std::string& reason);
+  // `closed`: the desktop closed the share (the person, or the desktop
+  // going away), not just the stream.
+  void ended(const std::string& reason, bool closed);
 
   std::function<std::unique_ptr<DesktopShare>()> open_;
   std::function<std::vector<Display>()> monitors_;
