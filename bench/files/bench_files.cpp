@@ -119,8 +119,13 @@ bool run(const Rig& rig, const std::string& path, bool relayed, size_t bytes, bo
     return now < 120 && !(moved && picturesPerSecond(help.log()) >= 0 && now > 11);
   });
   const double pictures = picturesPerSecond(help.log());
-  std::printf("{\"figure\":\"files_pictures_per_second\",\"path\":\"%s\",\"transfer\":%s,\"value\":%.1f}\n",
-              path.c_str(), withFiles ? "true" : "false", pictures);
+  // What the helper itself says of its link, so a relayed figure is one.
+  const char* link = help.log().find("Through the server") != std::string::npos ? "relayed"
+                     : help.log().find("Direct link") != std::string::npos ? "direct"
+                                                                          : "unknown";
+  std::printf("{\"figure\":\"files_pictures_per_second\",\"path\":\"%s\",\"link\":\"%s\",\"transfer\":%s,"
+              "\"value\":%.1f}\n",
+              path.c_str(), link, withFiles ? "true" : "false", pictures);
   for (const Watch* w : {&toHelped, &toHelper}) {
     if (!withFiles) break;
     const double taken = w->done - w->started;
