@@ -15,7 +15,9 @@
 //                        the helped PC captured a second, and the CPU share
 //                        of one core of each program, while typing and while
 //                        scrolling
-// Usage: latency [--changes N] [--only tiles|H.264]
+// then latency_ms of the same changes through a common VNC pair (x11vnc and
+// TigerVNC's viewer, where installed) on the same two displays.
+// Usage: latency [--changes N] [--only tiles|H.264|VNC]
 
 #include <poll.h>
 
@@ -203,6 +205,60 @@ struct Rig {
   std::string stages;
 };
 
+// Flips the rectangle `changes` times, each until the helper's screen shows
+// it or the next change is due.
+std::vector<Change> flipAndWatch(::Display* helped, Watched& screen, int slack, int changes) {
+  std::vector<Change> seen;
+  for (int made = 1; made <= changes; ++made) {
+    const uint32_t awaited = kColours[made % 2];
+    const double at = workSeconds();
+    plimo::testing::fillRect(helped, kRectX, kRectY, kRectW, kRectH, awaited);
+    const double next = at + kChangeGap;
+    bool pending = true;
+    while (screen.waitDamage(next)) {
+      if (pending && near(screen.pixel(screen.x, screen.y), awaited, slack)) {
+        seen.push_back({at, workSeconds()});
+        pending = false;
+      }
+    }
+  }
+  return seen;
+}
+
+void printLatency(const char* pictures, const char* scale, const std::vector<Change>& seen, int changes) {
+  std::vector<double> latencies;
+  for (const Change& c : seen) latencies.push_back((c.shown - c.made) * 1000);
+  std::printf("{\"figure\": \"latency_ms\", \"pictures\": \"%s\", \"scale\": \"%s\", \"median\": %.1f, \"p95\": %.1f, "
+              "\"p99\": %.1f, \"seen\": %zu, \"changes\": %d}\n",
+              pictures, scale, percentile(latencies, 0.5), percentile(latencies, 0.95), percentile(latencies, 0.99),
+              latencies.size(), changes);
+}
+
+// The same changes seen through a common VNC pair on the same two displays:
+// x11vnc serving the helped screen, TigerVNC's viewer on the helper's.
+bool measureVnc(Rig& rig, const std::string& helpedDisplay, int changes, const std::filesystem::path& dir) {
+  const std::string server = "/usr/bin/x11vnc", viewer = "/usr/bin/xtigervncviewer";
+  if (::access(server.c_str(), X_OK) != 0 || ::access(viewer.c_str(), X_OK) != 0)
+    return std::fprintf(stderr, "no x11vnc or xtigervncviewer: the VNC pair is left out\n"), true;
+  const std::string port = std::to_string(freePort(SOCK_STREAM));
+  Process vncServer(server, {"-display", helpedDisplay, "-rfbport", port, "-localhost", "-nopw", "-forever", "-shared"},
+                    dir / "x11vnc.txt");
+  if (!vncServer.waitForOutput("PORT=" + port, 20)) return std::fprintf(stderr, "x11vnc did not start\n"), false;
+  Watched screen(rig.helperDisplay);
+  if (!screen.open()) return false;
+  plimo::testing::fillRect(rig.helped, 0, 0, kW, kH, kBackground);
+  plimo::testing::fillRect(rig.helped, kRectX, kRectY, kRectW, kRectH, kColours[0]);
+  Process vncViewer(viewer, {"-SecurityTypes", "None", "127.0.0.1::" + port}, dir / "vncviewer.txt",
+                    {{"DISPLAY", rig.helperDisplay}});
+  if (!waitFor([&] { return screen.find(kColours[0], 4); }, 20))
+    return std::fprintf(stderr, "the VNC viewer showed nothing:\n%s\n", vncViewer.output().c_str()), false;
+  while (screen.waitDamage(workSeconds() + 0.3)) {
+  }
+  printLatency("VNC", "original", flipAndWatch(rig.helped, screen, 4, changes), changes);
+  std::fflush(stdout);
+  return true;
+}
+
 bool measure(const Run& run, Rig& rig, int changes) {
   IniFile ini(rig.helper.home() / "Plimo.ini");
   ini.load();
@@ -229,27 +285,8 @@ bool measure(const Run& run, Rig& rig, int changes) {
   while (screen.waitDamage(workSeconds() + 0.3)) {
   }
 
-  std::vector<Change> seen;
-  std::vector<double> latencies;
-  for (int made = 1; made <= changes; ++made) {
-    const uint32_t awaited = kColours[made % 2];
-    const double at = workSeconds();
-    plimo::testing::fillRect(rig.helped, kRectX, kRectY, kRectW, kRectH, awaited);
-    const double next = at + kChangeGap;
-    bool pending = true;
-    while (screen.waitDamage(next)) {
-      if (pending && near(screen.pixel(screen.x, screen.y), awaited, slack)) {
-        const double shown = workSeconds();
-        seen.push_back({at, shown});
-        latencies.push_back((shown - at) * 1000);
-        pending = false;
-      }
-    }
-  }
-  std::printf("{\"figure\": \"latency_ms\", \"pictures\": \"%s\", \"scale\": \"%s\", \"median\": %.1f, \"p95\": %.1f, "
-              "\"p99\": %.1f, \"seen\": %zu, \"changes\": %d}\n",
-              run.pictures, run.scale, percentile(latencies, 0.5), percentile(latencies, 0.95),
-              percentile(latencies, 0.99), latencies.size(), changes);
+  const std::vector<Change> seen = flipAndWatch(rig.helped, screen, slack, changes);
+  printLatency(run.pictures, run.scale, seen, changes);
   printStages(run.pictures, run.scale, readStages(rig.stages), seen);
 
   // Paints a second and CPU while typing (a character every 50 ms) and while
@@ -333,6 +370,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   for (const Run& run : {Run{"tiles", "fit"}, Run{"tiles", "original"}, Run{"H.264", "fit"}, Run{"H.264", "original"}})
     if (only.empty() || only == run.pictures) ok = measure(run, rig, changes) && ok;
+  if (only.empty() || only == "VNC") ok = measureVnc(rig, helpedDisplay.name(), changes, dir.path()) && ok;
   XCloseDisplay(helped);
   host.stop();
   server.stop();
