@@ -108,7 +108,7 @@ bool FleetIntroductions::alive(const std::string& server) {
   if (!servers) return false;
   int64_t now = int64_t(server_.wallNow());
   for (const PresenceStore::Server& s : *servers) {
-    if (s.name == server) return s.heartbeat >= now - PresenceStore::kStaleAfter;
+    if (s.name == server) return s.heartbeat >= now - server_.reads().staleAfter();
   }
   return false;
 }

@@ -17,8 +17,8 @@ Result<void> write(ServerStore& store, int64_t now, std::ostream& out) {
   for (const auto& s : *servers) {
     // Stopped servers wrote a heartbeat of 0 on the way out.
     const char* state = s.heartbeat == 0                                     ? "stopped"
-                        : now - s.heartbeat <= PresenceStore::kStaleAfter ? "alive"
-                                                                             : "gone";
+                        : now - s.heartbeat <= store.staleAfter() ? "alive"
+                                                                  : "gone";
     char line[160];
     std::snprintf(line, sizeof line, "%-31s %-8s %7lld  %8lld  ", printable(s.name).c_str(), state,
                   static_cast<long long>(s.clients), static_cast<long long>(s.sessions));

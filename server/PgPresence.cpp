@@ -37,7 +37,7 @@ Result<void> PgStore::dropPresence(const std::string& id, const std::string& ser
 Result<std::optional<std::string>> PgStore::presentOn(const std::string& id, int64_t now) {
   auto rows = db_->run(
       "SELECT p.server FROM presence p JOIN servers s ON s.name = p.server WHERE p.id = $1 AND s.heartbeat >= $2",
-      {id, now - kStaleAfter});
+      {id, now - staleAfter_});
   if (!rows) return Failed{rows.error()};
   if (rows->count() == 0) return std::optional<std::string>();
   return std::optional<std::string>(rows->text(0, 0));

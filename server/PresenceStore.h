@@ -46,8 +46,14 @@ class PresenceStore {
   // Every server that ever beat, by name.
   virtual Result<std::vector<Server>> servers() = 0;
 
+  // How long a heartbeat counts: kStaleAfter, but for tests of a server's
+  // death, which would otherwise wait that long.
+  void setStaleAfter(int64_t seconds) { staleAfter_ = seconds; }
+  int64_t staleAfter() const { return staleAfter_; }
+
  protected:
   virtual ~PresenceStore() = default;
+  int64_t staleAfter_ = kStaleAfter;
 };
 
 }  // namespace plimo

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/wire/LinkLimits.h"
+#include "server/PresenceStore.h"
 #include "server/StoreWorker.h"
 
 namespace plimo {
@@ -17,6 +18,9 @@ struct RelayConfig {
   // This server's name in the directory of the servers sharing its store
   // (PresenceStore); empty: it serves alone and keeps no directory.
   std::string serverName;
+  // How often its heartbeat is written (PresenceStore::kHeartbeat; a third
+  // of the store's staleAfter when a test shortens that).
+  double heartbeat = PresenceStore::kHeartbeat;
   uint16_t udpPort = link::kDefaultServerPort;
   // The TCP fallback ports clients are told about (the ones listening).
   std::vector<uint16_t> tcpPorts;

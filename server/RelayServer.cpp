@@ -47,7 +47,7 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
                          if (!cleared) log_.line("Cannot clear this server's directory entries: " + cleared.error());
                        });
   heartbeat();
-  heartbeatTimer_ = loop_.every(PresenceStore::kHeartbeat, [this] { heartbeat(); });
+  heartbeatTimer_ = loop_.every(config_.heartbeat, [this] { heartbeat(); });
 }
 
 void RelayServer::heartbeat() {

@@ -109,7 +109,9 @@ std::string ServerOptions::usage() {
          "  --distrust-helper ID  no longer let this helper in unattended\n"
          "  --list-helpers      show the trusted helpers, suspended or not\n"
          "  --fleet-status      show the servers sharing the --store: alive or not,\n"
-         "                      their clients and partner sessions\n";
+         "                      their clients and partner sessions\n"
+         "  --fleet-stale-after S  for tests: a server silent for S seconds (3 to 30)\n"
+         "                      is gone; every server of the fleet needs the same S\n";
 }
 
 std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>& args,
@@ -180,6 +182,8 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
       unsigned rate = 0;
       ok = parseNumber<unsigned>(value, 1, 1000000, rate);
       options.handshakeRate = rate;
+    } else if (name == "--fleet-stale-after") {
+      ok = parseNumber<int64_t>(value, 3, PresenceStore::kStaleAfter, options.staleAfter);
     } else if (name == "--handshake-share") {
       unsigned percent = 0;
       ok = parseNumber<unsigned>(value, 1, 100, percent);

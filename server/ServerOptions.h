@@ -42,6 +42,8 @@ struct ServerOptions {
 
   // --fleet-status: list the servers sharing the store and end.
   bool fleetStatus = false;
+  // --fleet-stale-after: for tests, which cannot wait PresenceStore::kStaleAfter.
+  int64_t staleAfter = 0;
 
   // Instead of serving: change or show the list of trusted helpers in the
   // data folder's database, then exit (a running server reads the list on

@@ -58,7 +58,7 @@ Result<void> SqliteStore::dropPresence(const std::string& id, const std::string&
 Result<std::optional<std::string>> SqliteStore::presentOn(const std::string& id, int64_t now) {
   Use s(presentOn_.get());
   bindText(*s, 1, id);
-  sqlite3_bind_int64(*s, 2, now - kStaleAfter);
+  sqlite3_bind_int64(*s, 2, now - staleAfter_);
   int rc = sqlite3_step(*s);
   if (rc == SQLITE_DONE) return std::optional<std::string>();
   if (rc != SQLITE_ROW) return lastError(db_);

@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
   if (options->exportUsage) return exportUsage(*options);
   if (options->fleetStatus) {
     auto store = ServerStore::open(options->storeLocation());
+    if (store && options->staleAfter) (*store)->setStaleAfter(options->staleAfter);
     Result<void> shown = store ? FleetStatus::write(**store, int64_t(std::time(nullptr)), std::cout)
                                : Result<void>(Failed{store.error()});
     if (!shown) std::fprintf(stderr, "plimo-server: cannot show the fleet: %s\n", shown.error().c_str());
@@ -196,6 +197,11 @@ int main(int argc, char** argv) {
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
     config.serverName = std::string(host) + ":" + std::to_string(options->udpPort);
+  }
+  if (options->staleAfter) {
+    store->setStaleAfter(options->staleAfter);
+    loopReads->setStaleAfter(options->staleAfter);
+    config.heartbeat = double(options->staleAfter) / 3;
   }
   config.udpPort = options->udpPort;
   config.maxSessions = options->maxSessions;

@@ -147,7 +147,8 @@ TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
   TempDir dir("fleet-kill");
   const std::string keyFile = (dir / "fleet-key.pem").string();
   ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
-  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile};
+  // A dead server's heartbeat goes stale sooner than a real fleet's 30 s.
+  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile, "--fleet-stale-after", "6"};
   ServerProcess a(dir / "a", dir / "a.txt", 0, {}, fleet);
   ServerProcess b(dir / "b", dir / "b.txt", 0, {}, fleet);
   if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
@@ -179,7 +180,7 @@ TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
   std::string out;
   ASSERT_EQ(b.command({"--store", pg.where(), "--export-usage", "--from", "2000-01-01", "--to", "2099-12-31"}, out), 0);
   EXPECT_NE(out.find("\"" + id + "\""), std::string::npos) << out;
-  ASSERT_EQ(b.command({"--store", pg.where(), "--fleet-status"}, out), 0);
+  ASSERT_EQ(b.command({"--store", pg.where(), "--fleet-status", "--fleet-stale-after", "6"}, out), 0);
   EXPECT_NE(out.find(" gone "), std::string::npos) << out;
 }
 
