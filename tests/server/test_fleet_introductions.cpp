@@ -164,9 +164,13 @@ TEST(FleetIntroductions, TheUnattendedGateOfThePcsServerCounts) {
     std::string pcID = pc.registerAs();
     pc.say("HELLO " + pcID + " 192.168.7.7 41000 " + kKey + " 127.0.0.1 1");
     std::string helperID = helper.registerAs();
-    if (c.kept) ASSERT_EQ(helper.say("PIN " + helperID + " " + std::string(64, 'C'))[0], "PIN OK " + helperID);
+    if (c.kept) {
+      ASSERT_EQ(helper.say("PIN " + helperID + " " + std::string(64, 'C'))[0], "PIN OK " + helperID);
+    }
     if (c.trusted) {
-      if (!c.kept) ASSERT_TRUE(fleet.a.store->setPin(helperID, Registration::secretHash("elsewhere"), 1));
+      if (!c.kept) {
+        ASSERT_TRUE(fleet.a.store->setPin(helperID, Registration::secretHash("elsewhere"), 1));
+      }
       ASSERT_TRUE(fleet.a.store->trustHelper(helperID, "Anna", 1).valueOr(false));
     }
     helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + kKey);
