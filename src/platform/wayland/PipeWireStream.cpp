@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -23,10 +24,13 @@ namespace plimo {
 namespace {
 
 constexpr int kStartWaitSeconds = 5;
-// Pictures kept for reuse: one in the slot, one being encoded, one being made.
-constexpr size_t kPoolSize = 3;
-// The largest pointer image we take: desktops draw pointers up to 256 pixels.
-constexpr int kLargestPointer = 256;
+// Pictures kept for reuse: one in the slot, one being encoded, one being
+// made, and the last one made.
+constexpr size_t kPoolSize = 4;
+// The largest pointer image drawn in (the desktop's own pointers are far
+// smaller), and the largest metadata offered: mutter asks for room for 384².
+constexpr int kLargestPointer = 512;
+constexpr int kLargestPointerMeta = 1024;
 
 constexpr int cursorMetaSize(int width, int height) {
   return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + width * height * 4;
@@ -72,8 +76,13 @@ struct PipeWireStream::Frame {
   std::string error;
   int width = 0, height = 0;
   bool flowed = false;
-  Picture clean;  // the last frame's pixels, without the pointer
-  bool haveFrame = false;
+  // The last picture, the pointer drawn in, and the pixels the pointer
+  // covers in it: a frame that only moves the pointer costs one copy.
+  std::shared_ptr<Picture> last;
+  struct Under {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+  } under;
   PointerImage pointer;
   bool pointerShown = false;
   int pointerX = 0, pointerY = 0;
@@ -93,15 +102,15 @@ struct PipeWireStream::Frame {
     if (spa_format_video_raw_parse(param, &info) < 0) return;
     width = int(info.size.width);
     height = int(info.size.height);
-    clean = Picture(width, height);
-    haveFrame = false;
+    last.reset();
+    under = {};
     uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod* params[3];
     // Shared memory only: without a GPU nothing here maps DMA-BUFs.
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
-        SPA_POD_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
         SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
@@ -109,7 +118,7 @@ struct PipeWireStream::Frame {
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
         SPA_PARAM_META_size,
         SPA_POD_CHOICE_RANGE_Int(cursorMetaSize(64, 64), cursorMetaSize(1, 1),
-                                 cursorMetaSize(kLargestPointer, kLargestPointer))));
+                                 cursorMetaSize(kLargestPointerMeta, kLargestPointerMeta))));
     pw_stream_update_params(stream, params, 3);
   }
 
@@ -132,29 +141,56 @@ struct PipeWireStream::Frame {
     }
   }
 
-  void readPixels(spa_buffer* buffer) {
-    if (buffer->n_datas < 1 || width <= 0) return;
+  // The frame's pixels into `into`; false when it carries none.
+  bool readPixels(spa_buffer* buffer, Picture& into) const {
+    if (buffer->n_datas < 1 || width <= 0) return false;
     const spa_data& data = buffer->datas[0];
     if (!data.data || !data.chunk || data.chunk->size == 0 || (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED))
-      return;  // the pointer only moved
+      return false;  // the pointer only moved
     const size_t stride = data.chunk->stride > 0 ? size_t(data.chunk->stride) : size_t(width) * 4;
     const size_t offset = data.chunk->offset % data.maxsize;
-    if (stride < size_t(width) * 4 || offset + stride * size_t(height - 1) + size_t(width) * 4 > data.maxsize) return;
+    if (stride < size_t(width) * 4 || offset + stride * size_t(height - 1) + size_t(width) * 4 > data.maxsize)
+      return false;
     const auto* pixels = static_cast<const uint8_t*>(data.data) + offset;
-    for (int y = 0; y < height; ++y) copyOpaque(clean.row(y), pixels + size_t(y) * stride, width);
-    haveFrame = true;
+    for (int y = 0; y < height; ++y) copyOpaque(into.row(y), pixels + size_t(y) * stride, width);
+    return true;
+  }
+
+  void keepUnder(const Picture& picture) {
+    const int left = std::max(0, pointerX - pointer.xhot), top = std::max(0, pointerY - pointer.yhot);
+    const int right = std::min(picture.width, pointerX - pointer.xhot + pointer.width);
+    const int bottom = std::min(picture.height, pointerY - pointer.yhot + pointer.height);
+    under.x = left, under.y = top, under.width = std::max(0, right - left), under.height = std::max(0, bottom - top);
+    under.pixels.resize(size_t(under.width) * size_t(under.height) * 4);
+    for (int y = 0; y < under.height; ++y)
+      std::memcpy(under.pixels.data() + size_t(y) * size_t(under.width) * 4, picture.row(under.y + y) + under.x * 4,
+                  size_t(under.width) * 4);
+  }
+
+  void restoreUnder(Picture& picture) const {
+    for (int y = 0; y < under.height; ++y)
+      std::memcpy(picture.row(under.y + y) + under.x * 4, under.pixels.data() + size_t(y) * size_t(under.width) * 4,
+                  size_t(under.width) * 4);
   }
 
   void process() {
     pw_buffer* b = pw_stream_dequeue_buffer(stream);
     if (!b) return;
     readCursor(b->buffer);
-    readPixels(b->buffer);
-    pw_stream_queue_buffer(stream, b);
-    if (!haveFrame) return;
     auto picture = freePicture();
-    std::memcpy(picture->pixels.data(), clean.pixels.data(), clean.pixels.size());
-    if (pointerShown) drawPointer(*picture, pointer, pointerX, pointerY);
+    const bool fresh = readPixels(b->buffer, *picture);
+    pw_stream_queue_buffer(stream, b);
+    if (!fresh) {
+      if (!last) return;
+      std::memcpy(picture->pixels.data(), last->pixels.data(), last->pixels.size());
+      restoreUnder(*picture);
+    }
+    under = {};
+    if (pointerShown) {
+      keepUnder(*picture);
+      drawPointer(*picture, pointer, pointerX, pointerY);
+    }
+    last = picture;
     onPicture(std::move(picture));
   }
 

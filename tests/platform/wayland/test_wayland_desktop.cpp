@@ -102,6 +102,36 @@ TEST_F(WaylandDesktop, TheMonitorIsListedAndAClientsColoursReachThePictures) {
     });
   };
   EXPECT_TRUE(shows(red));
+
+  // The pointer is drawn in where it is, and leaves no trace where it was:
+  // frames that only move it redraw it over the last frame's pixels.
+  auto sink = platform->inputSink();
+  InputInjector injector(*sink);
+  injector.setScreen(screen->display()->bounds);
+  injector.setPictureSize(screen->slot.size());
+  auto redNow = [&] { return pixelsOf(*screen->slot.latest(), red); };
+  injector.apply(InputEvent::move, 5, 5, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // settles, whatever the pointer did before
+  const size_t clear = redNow();
+  // The desktop places the window: its middle is the middle of the red.
+  const Picture& shown = *screen->slot.latest();
+  int64_t sumX = 0, sumY = 0, n = 0;
+  for (int y = 0; y < shown.height; ++y)
+    for (int x = 0; x < shown.width; ++x) {
+      const uint8_t* p = shown.row(y) + x * 4;
+      if (p[0] == red.b && p[1] == red.g && p[2] == red.r) sumX += x, sumY += y, ++n;
+    }
+  ASSERT_GT(n, 0);
+  const int middleX = int(sumX / n), middleY = int(sumY / n);
+  bool covered = false;
+  for (int i = 0; i < 50 && !covered; ++i) {  // moves until the pointer is seen over the red window
+    injector.apply(InputEvent::move, int16_t(middleX + i % 2), int16_t(middleY), 0);
+    covered = eventually([&] { return redNow() < clear; }, 0.1);
+  }
+  EXPECT_TRUE(covered);
+  injector.apply(InputEvent::move, 5, 5, 0);
+  EXPECT_TRUE(eventually([&] { return redNow() == clear; }));
+
   Child greenClient({"weston-image", colourFile(*platform, folder, green)});
   EXPECT_TRUE(shows(green));
 }
