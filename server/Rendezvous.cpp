@@ -93,7 +93,8 @@ void Rendezvous::connect(const ClientSession& session, const std::vector<std::st
   // asking around finds no PC to try harder on.
   std::optional<ServerStore::Helper> trusted;
   if (partner && wanted->unattended && !wanted->peerKeyHex.empty()) trusted = gate_.admit(session, *partner);
-  std::optional<std::string> elsewhere = partner ? std::nullopt : fleet_.holderElsewhere(target);
+  std::optional<std::string> elsewhere =
+      partner || !IdRegistry::isValid(target) ? std::nullopt : fleet_.holderElsewhere(target);
   if (!elsewhere && (!partner || wanted->peerKeyHex.empty() || (wanted->unattended && !trusted))) {
     unknown(session);
     return;
