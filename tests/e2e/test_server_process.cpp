@@ -60,7 +60,7 @@ TEST(ServerProcess, KeyAndKeptIDsSurviveARestartAndANewFolderMakesANewKey) {
   ServerProcess again(dir / "data", dir / "out2.txt");
   ASSERT_TRUE(again.up());
   EXPECT_EQ(again.keyHex, keyHex);
-  // Two at once would number their billing records alike.
+  // A data folder belongs to one server at a time; a fleet shares a PostgreSQL store instead.
   std::string refused;
   EXPECT_EQ(again.command({"--udp-port", std::to_string(freePort(SOCK_DGRAM)), "--tcp-ports", "none"}, refused), 1);
   EXPECT_NE(refused.find("Another plimo-server serves from"), std::string::npos) << refused;
