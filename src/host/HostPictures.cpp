@@ -26,6 +26,7 @@ constexpr double kSendPeriod = 0.01;
 // Frames in flight with the windowed transfer: enough to cover a relayed
 // round trip at 60 pictures a second without queueing stale pictures.
 constexpr size_t kMaxInFlight = 4;
+constexpr double kGapSlack = 0.001;
 
 int32_t toI32(double value) { return int32_t(std::clamp(value, -2147483648.0, 2147483647.0)); }
 
@@ -194,12 +195,16 @@ void HostPictures::tryCapture(bool fromAck) {
     wantFull_ = true;
   }
   // A still screen makes no picture and decides nothing; a picture that
-  // comes early waits only for the rest of the gap.
+  // comes early waits only for the rest of the gap. A millisecond early
+  // passes: the window's loop rounds timers to milliseconds.
   if (!pictureWaiting()) return;
-  if (const double wait = lastCapture_ + rate_.frameGap() - now; wait > 0) {
+  if (const double wait = lastCapture_ + rate_.frameGap() - now; wait > kGapSlack) {
     if (retryAt_ <= now) {
       retryAt_ = now + wait;
-      retry_ = loop_.after(wait, guard_.weakly([](HostPictures& p) { p.tryCapture(false); }));
+      retry_ = loop_.after(wait, guard_.weakly([](HostPictures& p) {
+        p.retryAt_ = 0;
+        p.tryCapture(false);
+      }));
     }
     return;
   }

@@ -25,7 +25,7 @@ struct SessionPair {
     bool tilesOnly = true;
     AppSettings helper;  // the helper's profile
     bool hostClipboard = false;  // the helped person's setting
-    FileTransfers::Place helpedFiles, helperFiles;
+    FileTransfers::Place helpedFiles{}, helperFiles{};
   };
 
   LossyLink link;
