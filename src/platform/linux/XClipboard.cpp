@@ -48,7 +48,11 @@ class XSelection {
     XFixesQueryExtension(d_, &fixesEvent_, &error);
     XFixesSelectSelectionInput(d_, window_, clipboard_, XFixesSetSelectionOwnerNotifyMask);
   }
-  ~XSelection() { XDestroyWindow(d_, window_); }
+  ~XSelection() {
+    if (window_) XDestroyWindow(d_, window_);
+  }
+  // The display went away: nothing may be asked of it any more.
+  void forget() { window_ = 0; }
   XSelection(const XSelection&) = delete;
   XSelection& operator=(const XSelection&) = delete;
 
@@ -231,6 +235,8 @@ XClipboard::XClipboard() : x_(XConnection::open()) {
 
 XClipboard::~XClipboard() {
   stop();
+  // Xlib waits forever on a display its other thread saw go away.
+  if (selection_ && x_->dead()) selection_->forget();
   selection_.reset();
   close(wakeFd_);
 }

@@ -45,7 +45,12 @@ XConnection::XConnection(_XDisplay* display) : display_(display) {
   XSetIOErrorExitHandler(display_, &XConnection::lost, this);
 }
 
-XConnection::~XConnection() { XCloseDisplay(display_); }
+// A display whose server went away is not closed: Xlib can wait forever on a
+// connection another thread saw fail (the process is ending, or carries on
+// without it).
+XConnection::~XConnection() {
+  if (!dead_) XCloseDisplay(display_);
+}
 
 void XConnection::lost(_XDisplay*, void* self) {
   static_cast<XConnection*>(self)->dead_ = true;
