@@ -172,7 +172,7 @@ void HostPictures::logStatistics(double now) {
     char line[160];
     std::snprintf(line, sizeof line, "%.1f pictures/s, encode %.1f ms each, %.1f Mbit/s, %s, %dx%d",
                   statFrames_ / span, statEncode_ * 1000 / statFrames_, double(statBytes_) * 8 / span / 1e6,
-                  videoWanted_ && !videoFailed_ ? "H.264" : "tiles", int(size.width), int(size.height));
+                  video() ? "H.264" : "tiles", int(size.width), int(size.height));
     log(line);
   }
   statFrames_ = 0;
@@ -182,7 +182,7 @@ void HostPictures::logStatistics(double now) {
 }
 
 bool HostPictures::pictureWaiting() const {
-  return wantFull_ || capturer_->slot.changed() || (!(videoWanted_ && !videoFailed_) && tiles_.more());
+  return wantFull_ || capturer_->slot.changed() || tilesLeft();
 }
 
 void HostPictures::tryCapture(bool fromAck) {
@@ -230,11 +230,10 @@ void HostPictures::tryCapture(bool fromAck) {
 std::optional<Bytes> HostPictures::captureBlob() {
   // Tiles go out 64 at a time: what a large change or a full picture left
   // over comes from the picture already taken, changed or not.
-  const bool tilesLeft = !(videoWanted_ && !videoFailed_) && tiles_.more();
-  PictureRef picture = capturer_->slot.take(wantFull_ || tilesLeft);
+  PictureRef picture = capturer_->slot.take(wantFull_ || tilesLeft());
   if (!picture) return std::nullopt;
-  if (videoWanted_ && !videoFailed_) {
-    if (auto video = videoBlob(*picture)) return video;
+  if (video()) {
+    if (auto blob = videoBlob(*picture)) return blob;
     if (!videoFailed_) return std::nullopt;  // the encoder held this picture back
   }
   rendering_ = Rendering::tiles;

@@ -83,6 +83,10 @@ class HostPictures {
   // A picture to send: the screen changed, tiles of one are left, or a
   // complete one is wanted.
   bool pictureWaiting() const;
+  // Pictures go as H.264: the helper shows it and the encoder has not failed.
+  bool video() const { return videoWanted_ && !videoFailed_; }
+  // Tiles of the last picture are still to go.
+  bool tilesLeft() const { return !video() && tiles_.more(); }
   void tryCapture(bool fromAck);
   std::optional<Bytes> captureBlob();
   std::optional<Bytes> videoBlob(const Picture& picture);
