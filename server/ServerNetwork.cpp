@@ -17,13 +17,15 @@ ServerNetwork::ServerNetwork(asio::io_context& context, EventLoop& loop, size_t 
       loop_(loop),
       maxConnections_(maxConnections),
       queued_{0, maxQueuedTotal},
-      udp_(context) {
+      udp_(context),
+      fleetUdp_(context) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
 }
 
 ServerNetwork::~ServerNetwork() {
   std::error_code ignored;
   udp_.close(ignored);
+  fleetUdp_.close(ignored);
   for (auto& listener : listeners_) listener->acceptor.close(ignored);
   for (auto& [id, connection] : connections_) connection->close();
 }
@@ -34,29 +36,49 @@ void ServerNetwork::setHandlers(OnPacket onPacket, OnClosed onClosed) {
 }
 
 bool ServerNetwork::openUdp(uint16_t port, std::string& error) {
+  if (!bindUdp(udp_, udpBatches_, port, error)) return false;
+  waitForUdp(udp_);
+  return true;
+}
+
+bool ServerNetwork::openFleetUdp(uint16_t port, OnPacket onPacket, std::string& error) {
+  fleetBatches_ = std::make_unique<UdpBatches>();
+  if (!bindUdp(fleetUdp_, *fleetBatches_, port, error)) return false;
+  onFleetPacket_ = std::move(onPacket);
+  waitForUdp(fleetUdp_);
+  return true;
+}
+
+bool ServerNetwork::bindUdp(asio::ip::udp::socket& socket, UdpBatches& batches, uint16_t port,
+                            std::string& error) {
   std::error_code ec;
-  udp_.open(asio::ip::udp::v4(), ec);
-  if (!ec) udp_.bind({asio::ip::address_v4::any(), port}, ec);
+  socket.open(asio::ip::udp::v4(), ec);
+  if (!ec) socket.bind({asio::ip::address_v4(bindIP_), port}, ec);
   if (ec) {
     error = ec.message();
     std::error_code ignored;
-    udp_.close(ignored);
+    socket.close(ignored);
     return false;
   }
   // Room for bursts (thousands of clients handshaking at once) while the
   // loop is busy; the kernel caps it at its own limit.
-  udp_.set_option(asio::socket_base::receive_buffer_size(8 * 1024 * 1024), ec);
-  udp_.set_option(asio::socket_base::send_buffer_size(8 * 1024 * 1024), ec);
+  socket.set_option(asio::socket_base::receive_buffer_size(8 * 1024 * 1024), ec);
+  socket.set_option(asio::socket_base::send_buffer_size(8 * 1024 * 1024), ec);
   // Sends never wait: a datagram the kernel cannot take now is dropped.
-  udp_.non_blocking(true, ec);
-  udpBatches_.prepare(udp_.native_handle());
-  waitForUdp();
+  socket.non_blocking(true, ec);
+  batches.prepare(socket.native_handle());
   return true;
 }
 
 uint16_t ServerNetwork::udpPort() const {
   std::error_code ec;
   auto local = udp_.local_endpoint(ec);
+  return ec ? 0 : local.port();
+}
+
+uint16_t ServerNetwork::fleetPort() const {
+  std::error_code ec;
+  auto local = fleetUdp_.local_endpoint(ec);
   return ec ? 0 : local.port();
 }
 
@@ -72,7 +94,7 @@ bool ServerNetwork::openTcp(uint16_t port, std::string& error) {
   auto& acceptor = listener->acceptor;
   acceptor.open(asio::ip::tcp::v4(), ec);
   if (!ec) acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
-  if (!ec) acceptor.bind({asio::ip::address_v4::any(), port}, ec);
+  if (!ec) acceptor.bind({asio::ip::address_v4(bindIP_), port}, ec);
   if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
   if (!ec) listener->port = acceptor.local_endpoint(ec).port();
   if (ec) {
@@ -84,24 +106,29 @@ bool ServerNetwork::openTcp(uint16_t port, std::string& error) {
   return true;
 }
 
-void ServerNetwork::waitForUdp() {
+void ServerNetwork::waitForUdp(asio::ip::udp::socket& socket) {
   std::weak_ptr<ServerNetwork> alive = guard_.weak();
-  udp_.async_wait(asio::ip::udp::socket::wait_read, [this, alive](const std::error_code& error) {
+  socket.async_wait(asio::ip::udp::socket::wait_read, [this, alive, &socket](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
-    readUdp();
-    if (!alive.expired() && udp_.is_open()) waitForUdp();
+    readUdp(socket);
+    if (!alive.expired() && socket.is_open()) waitForUdp(socket);
   });
 }
 
-void ServerNetwork::readUdp() {
+void ServerNetwork::readUdp(asio::ip::udp::socket& socket) {
   // A few batches per wake-up, then the loop's other work (TCP, timers) has
   // its turn even under a flood.
   constexpr int kBatchesPerWake = 4;
-  int fd = udp_.native_handle();
+  bool fleet = &socket == &fleetUdp_;
+  UdpBatches& batches = fleet ? *fleetBatches_ : udpBatches_;
+  const OnPacket& handler = fleet ? onFleetPacket_ : onPacket_;
   batching_ = true;
   for (int i = 0; i < kBatchesPerWake; ++i) {
-    size_t n = udpBatches_.receive(fd, [this](const Endpoint& from, ByteView packet) { onPacket_(from, packet); });
-    udpBatches_.flush(fd);
+    size_t n = batches.receive(socket.native_handle(),
+                               [&handler](const Endpoint& from, ByteView packet) { handler(from, packet); });
+    // What the batch relayed leaves from either socket.
+    udpBatches_.flush(udp_.native_handle());
+    if (fleetBatches_) fleetBatches_->flush(fleetUdp_.native_handle());
     if (n < UdpBatches::kBatch) break;
   }
   batching_ = false;
@@ -146,10 +173,19 @@ void ServerNetwork::send(const Endpoint& to, ByteView packet, bool droppable) {
     if (it != connections_.end()) it->second->send(packet, droppable);
     return;
   }
-  if (batching_) return udpBatches_.queue(udp_.native_handle(), to, packet);
+  sendUdp(udp_, udpBatches_, to, packet);
+}
+
+void ServerNetwork::FleetSink::send(const Endpoint& to, ByteView packet, bool) {
+  if (network.fleetBatches_) network.sendUdp(network.fleetUdp_, *network.fleetBatches_, to, packet);
+}
+
+void ServerNetwork::sendUdp(asio::ip::udp::socket& socket, UdpBatches& batches, const Endpoint& to,
+                            ByteView packet) {
+  if (batching_) return batches.queue(socket.native_handle(), to, packet);
   std::error_code ignored;
-  udp_.send_to(asio::buffer(packet.data(), packet.size()),
-               asio::ip::udp::endpoint(asio::ip::address_v4(to.ip), to.port), 0, ignored);
+  socket.send_to(asio::buffer(packet.data(), packet.size()),
+                 asio::ip::udp::endpoint(asio::ip::address_v4(to.ip), to.port), 0, ignored);
 }
 
 void ServerNetwork::close(const Endpoint& to) {

@@ -9,6 +9,10 @@
 // connections the queues are bounded too: past the total, relayed traffic is
 // dropped and a connection that would need more for its own packets ends.
 // One source address holds a bounded number of connections.
+//
+// A server of a fleet has a second UDP socket, where the other servers pass
+// it the packets they relay (FleetRelay); it goes out and comes in in the
+// same batches as the clients' socket.
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -51,14 +55,22 @@ class ServerNetwork final : public PacketSink, private TcpConnection::Owner {
 
   // Handlers for what arrives; set them before opening.
   void setHandlers(OnPacket onPacket, OnClosed onClosed);
+  // The one address (host order) the sockets opened from now on are bound
+  // to; 0, as at first: every interface.
+  void bindTo(uint32_t ip) { bindIP_ = ip; }
 
-  // Binds the UDP socket on every interface. False with `error` set.
+  // Binds the UDP socket. False with `error` set.
   bool openUdp(uint16_t port, std::string& error);
-  // Listens on a TCP port on every interface (0: any free one). False with
-  // `error` set.
+  // Listens on a TCP port (0: any free one). False with `error` set.
   bool openTcp(uint16_t port, std::string& error);
+  // Binds the fleet's UDP socket (0: any free port), whose datagrams go to
+  // `onPacket`. False with `error` set.
+  bool openFleetUdp(uint16_t port, OnPacket onPacket, std::string& error);
 
   uint16_t udpPort() const;
+  uint16_t fleetPort() const;
+  // Sends on the fleet's socket.
+  PacketSink& fleetSink() { return fleetSink_; }
   // The ports listened on, in the order opened.
   std::vector<uint16_t> tcpPorts() const;
   size_t connectionCount() const { return connections_.size(); }
@@ -70,6 +82,12 @@ class ServerNetwork final : public PacketSink, private TcpConnection::Owner {
 
  private:
   struct Listener;
+  struct FleetSink final : PacketSink {
+    explicit FleetSink(ServerNetwork& network) : network(network) {}
+    void send(const Endpoint& to, ByteView packet, bool droppable) override;
+    void close(const Endpoint&) override {}
+    ServerNetwork& network;
+  };
 
   // ----- TcpConnection::Owner -----
   void packet(const Endpoint& from, ByteView packet) override;
@@ -78,8 +96,10 @@ class ServerNetwork final : public PacketSink, private TcpConnection::Owner {
   // of handling this client, hears of it from a fresh task.
   void overflowed(uint64_t id) override;
 
-  void waitForUdp();
-  void readUdp();
+  bool bindUdp(asio::ip::udp::socket& socket, UdpBatches& batches, uint16_t port, std::string& error);
+  void waitForUdp(asio::ip::udp::socket& socket);
+  void readUdp(asio::ip::udp::socket& socket);
+  void sendUdp(asio::ip::udp::socket& socket, UdpBatches& batches, const Endpoint& to, ByteView packet);
   void accept(const std::shared_ptr<Listener>& listener);
   void dropConnection(uint64_t id, bool tellServer);
   void sweep();
@@ -91,8 +111,13 @@ class ServerNetwork final : public PacketSink, private TcpConnection::Owner {
   OnPacket onPacket_;
   OnClosed onClosed_;
 
+  uint32_t bindIP_ = 0;
   asio::ip::udp::socket udp_;
   UdpBatches udpBatches_;
+  asio::ip::udp::socket fleetUdp_;
+  std::unique_ptr<UdpBatches> fleetBatches_;  // made with the socket
+  OnPacket onFleetPacket_;
+  FleetSink fleetSink_{*this};
   // Inside a batch of received datagrams: UDP sends wait for its end.
   bool batching_ = false;
 

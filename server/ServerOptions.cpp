@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/PlimoID.h"
+#include "server/Endpoint.h"
 #include "server/ServerStore.h"
 
 namespace plimo {
@@ -75,8 +76,9 @@ std::string ServerOptions::storeLocation() const {
 }
 
 std::string ServerOptions::usage() {
-  return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--data DIR] [--store URI]\n"
-         "                    [--key FILE] [--log FILE] [--max-sessions N]\n"
+  return "usage: plimo-server [--udp-port N] [--tcp-ports LIST] [--bind IP] [--data DIR]\n"
+         "                    [--store URI] [--fleet-port N] [--key FILE] [--log FILE]\n"
+         "                    [--max-sessions N]\n"
          "                    [--handshake-rate N]\n"
          "                    [--handshake-share P]\n"
          "       plimo-server --store URI --fleet-status\n"
@@ -86,10 +88,13 @@ std::string ServerOptions::usage() {
          "  --udp-port N        UDP port clients talk to (default 47800)\n"
          "  --tcp-ports LIST    TCP fallback ports, comma-separated (default 8443,443,80;\n"
          "                      \"none\" for no TCP)\n"
+         "  --bind IP           listen on this IPv4 address only (default: all)\n"
          "  --data DIR          key and database folder (default ./plimo-server-data)\n"
          "  --store URI         the fleet's PostgreSQL database instead of the folder's\n"
          "                      (postgresql://user@host/db; postgresql:// alone takes\n"
          "                      the PG* variables); also for the commands below\n"
+         "  --fleet-port N      UDP port the fleet's other servers relay to (default\n"
+         "                      47801; 0: any free one); only with --store\n"
          "  --key FILE          the server key the fleet's servers share (readable by\n"
          "                      the server's user only; default DIR/server-key.pem)\n"
          "  --log FILE          log file (default DIR/plimo-server.log)\n"
@@ -155,6 +160,12 @@ std::optional<ServerOptions> ServerOptions::parse(const std::vector<std::string>
       } else {
         ok = false;
       }
+    } else if (name == "--bind") {
+      uint32_t ip = 0;
+      options.bindAddress = value;
+      ok = parseIPv4(value, ip);
+    } else if (name == "--fleet-port") {
+      ok = parseNumber<uint16_t>(value, 0, 65535, options.fleetPort);
     } else if (name == "--data") {
       options.dataDir = value;
       ok = !value.empty();

@@ -12,6 +12,12 @@ namespace plimo {
 
 struct ServerOptions {
   uint16_t udpPort = link::kDefaultServerPort;
+  // The one IPv4 address the sockets are bound to (dotted quad); empty:
+  // every interface. Two servers on one machine each take their own.
+  std::string bindAddress;
+  // The UDP port the other servers of a fleet relay partner packets to; 0:
+  // any free one (tests). Only with a --store.
+  uint16_t fleetPort = link::kDefaultServerPort + 1;
   // The ports clients fall back to when UDP is blocked; 443 and 80 pass most
   // firewalls that let web traffic out.
   std::vector<uint16_t> tcpPorts = {8443, 443, 80};

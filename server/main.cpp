@@ -187,16 +187,21 @@ int main(int argc, char** argv) {
            " file descriptors)");
   AsioLoop loop;
   ServerNetwork network(loop.context(), loop, maxTcp);
+  uint32_t bindIP = 0;
+  if (!options->bindAddress.empty()) parseIPv4(options->bindAddress, bindIP);
+  network.bindTo(bindIP);
   if (!network.openUdp(options->udpPort, error)) {
     log.line("Cannot use UDP port " + std::to_string(options->udpPort) + ": " + error);
     return 1;
   }
   RelayConfig config;
   if (!options->store.empty()) {
-    // The servers of a fleet tell each other apart by host and port.
+    // The servers of a fleet tell each other apart by host (or address,
+    // where one machine holds several) and port.
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    config.serverName = std::string(host) + ":" + std::to_string(options->udpPort);
+    config.serverName =
+        (options->bindAddress.empty() ? std::string(host) : options->bindAddress) + ":" + std::to_string(options->udpPort);
   }
   if (options->staleAfter) {
     store->setStaleAfter(options->staleAfter);
@@ -239,7 +244,9 @@ int main(int argc, char** argv) {
     loop.stop();
   });
 
-  log.line("Listening on UDP " + std::to_string(options->udpPort) + ", TCP " + serverPortsText(config.tcpPorts));
+  std::string only = options->bindAddress.empty() ? "" : " on " + options->bindAddress + " only";
+  log.line("Listening on UDP " + std::to_string(options->udpPort) + ", TCP " + serverPortsText(config.tcpPorts) +
+           only);
   loop.run();
   return 0;
 }

@@ -40,12 +40,13 @@ inline uint16_t freePort(int type) {
 
 class NetClient {
  public:
-  // `tcp`: connect to the port over TCP, else send UDP datagrams to it.
-  NetClient(uint16_t port, bool tcp) : tcp_(tcp) {
+  // `tcp`: connect to the port over TCP, else send UDP datagrams to it, at
+  // the loopback address `ip` (host order).
+  NetClient(uint16_t port, bool tcp, uint32_t ip = INADDR_LOOPBACK) : tcp_(tcp) {
     fd_ = ::socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
     server_.sin_family = AF_INET;
     server_.sin_port = htons(port);
-    server_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    server_.sin_addr.s_addr = htonl(ip);
     if (tcp) {
       connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&server_), sizeof server_) == 0;
       int one = 1;

@@ -21,6 +21,28 @@ using namespace plimo::e2e;
 
 namespace {
 
+constexpr uint32_t kAddressA = 0x7F000002, kAddressB = 0x7F000003;
+
+// Two servers of one fleet as on two machines: on 127.0.0.2 and 127.0.0.3,
+// with the same ports.
+struct TwoServers {
+  TwoServers(const TempDir& dir, const std::vector<std::string>& fleet)
+      : a(dir / "a", dir / "a.txt", 0, {}, on("127.0.0.2", fleet)),
+        b(dir / "b", dir / "b.txt", a.udpPort, a.tcpPorts, on("127.0.0.3", fleet)) {}
+  static std::vector<std::string> on(const char* ip, std::vector<std::string> args) {
+    args.insert(args.end(), {"--bind", ip});
+    return args;
+  }
+  bool up() const { return a.up() && b.up(); }
+  ServerProcess a, b;
+};
+
+// The [Relay] section of a client of the server at `ip`.
+std::string relayIniAt(const std::string& ip, const ServerProcess& server) {
+  std::string ini = relayIni(server.udpPort, std::to_string(server.tcpPorts[0]), server.keyHex);
+  return ini.replace(ini.find("127.0.0.1"), 9, ip);
+}
+
 // "PIN OK id" and then the ID line, or what came instead.
 std::vector<std::string> keep(NetClient& pc, const std::string& id) { return pc.say("PIN " + id + " secret-1", "ID "); }
 
@@ -33,28 +55,27 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
   const std::string keyFile = (dir / "fleet-key.pem").string();
   SigningKey key = SigningKey::generate();
   ASSERT_TRUE(key.savePemFile(keyFile));
-  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile};
-  ServerProcess a(dir / "a", dir / "a.txt", 0, {}, fleet);
-  ServerProcess b(dir / "b", dir / "b.txt", 0, {}, fleet);
+  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile});
+  ServerProcess &a = fleet.a, &b = fleet.b;
   if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
-  ASSERT_TRUE(a.up() && b.up());
+  ASSERT_TRUE(fleet.up());
   EXPECT_EQ(a.keyHex, PlimoCrypto::hex(key.publicKey()));
   EXPECT_EQ(b.keyHex, a.keyHex);
 
   // A PC keeps its ID on A; on B its secret brings the same ID back.
   std::string id;
   {
-    NetClient pc(a.udpPort, false);
+    NetClient pc(a.udpPort, false, kAddressA);
     id = pc.registerAs();
     ASSERT_FALSE(id.empty()) << a.log();
     EXPECT_EQ(keep(pc, id).at(0), "PIN OK " + id);
     // While A holds it online, no other server hands it out.
-    NetClient early(b.udpPort, false);
+    NetClient early(b.udpPort, false, kAddressB);
     ASSERT_FALSE(early.registerAs().empty());
     EXPECT_EQ(early.say("PIN " + id + " secret-1", "ERR"), std::vector<std::string>{"ERR PIN NOT_READY"});
     pc.say("BYE", "", 0.3);
   }
-  NetClient moved(b.udpPort, false);
+  NetClient moved(b.udpPort, false, kAddressB);
   EXPECT_NE(moved.registerAs(id), id);  // kept: naming it is not enough
   auto lines = keep(moved, id);
   ASSERT_EQ(lines.size(), 2u) << b.log();
@@ -67,7 +88,7 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
   EXPECT_NE(out.find(formatPlimoID(id)), std::string::npos) << out;
 
   // A session on B is exported, once and whole, from A.
-  NetClient host(b.udpPort, false);
+  NetClient host(b.udpPort, false, kAddressB);
   std::string hostID = host.registerAs();
   ASSERT_FALSE(moved.connectTo(hostID).empty());
   moved.say("SESSION START " + hostID + " V", "", 0.3);  // no answer is due
@@ -82,10 +103,10 @@ TEST(ServerFleet, TwoServersShareOneKeyTheKeptIDsTrustAndRecords) {
   EXPECT_NE(exported.find("\"" + id + "\""), std::string::npos) << exported;
 
   ASSERT_EQ(a.command({"--store", pg.where(), "--fleet-status"}, out), 0) << out;
-  for (uint16_t port : {a.udpPort, b.udpPort}) {
-    size_t at = out.find(":" + std::to_string(port) + " ");
+  for (const char* ip : {"127.0.0.2:", "127.0.0.3:"}) {
+    size_t at = out.find(ip + std::to_string(a.udpPort) + " ");
     ASSERT_NE(at, std::string::npos) << out;
-    EXPECT_EQ(out.compare(out.find_first_not_of(' ', at + 6), 5, "alive"), 0) << out;
+    EXPECT_EQ(out.compare(out.find_first_not_of(' ', at + 16), 5, "alive"), 0) << out;
   }
 }
 
@@ -100,17 +121,15 @@ TEST(ServerFleet, AHelperOnOneServerReachesAnUnattendedPcOnTheOther) {
   TempDir dir("fleet-partners");
   const std::string keyFile = (dir / "fleet-key.pem").string();
   ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
-  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile};
-  ServerProcess a(dir / "a", dir / "a.txt", 0, {}, fleet);
-  ServerProcess b(dir / "b", dir / "b.txt", 0, {}, fleet);
-  ASSERT_TRUE(a.up() && b.up());
+  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile});
+  ServerProcess &a = fleet.a, &b = fleet.b;
+  ASSERT_TRUE(fleet.up());
 
-  HeadlessClient host("host", relayIni(b.udpPort, std::to_string(b.tcpPorts[0]), b.keyHex) +
-                                  "[Session]\nUnattended=1\n");
+  HeadlessClient host("host", relayIniAt("127.0.0.3", b) + "[Session]\nUnattended=1\n");
   host.start();
   ASSERT_TRUE(host.waitForID(20)) << host.log();
   const std::string hostID = host.lastID();
-  HeadlessClient helper("helper", relayIni(a.udpPort, std::to_string(a.tcpPorts[0]), a.keyHex) + keptIDIni());
+  HeadlessClient helper("helper", relayIniAt("127.0.0.2", a) + keptIDIni());
   helper.start({"-autoConnect", hostID});
   ASSERT_TRUE(b.process->waitForOutput("on server", 20)) << b.log() << a.log() << helper.log();
   EXPECT_NE(b.log().find("which has unattended access: not a trusted helper"), std::string::npos) << b.log();
@@ -148,13 +167,12 @@ TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
   const std::string keyFile = (dir / "fleet-key.pem").string();
   ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
   // A dead server's heartbeat goes stale sooner than a real fleet's 30 s.
-  const std::vector<std::string> fleet = {"--store", pg.where(), "--key", keyFile, "--fleet-stale-after", "6"};
-  ServerProcess a(dir / "a", dir / "a.txt", 0, {}, fleet);
-  ServerProcess b(dir / "b", dir / "b.txt", 0, {}, fleet);
+  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile, "--fleet-stale-after", "6"});
+  ServerProcess &a = fleet.a, &b = fleet.b;
   if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
-  ASSERT_TRUE(a.up() && b.up());
+  ASSERT_TRUE(fleet.up());
 
-  NetClient pc(a.udpPort, false), helper(a.udpPort, false);
+  NetClient pc(a.udpPort, false, kAddressA), helper(a.udpPort, false, kAddressA);
   std::string id = pc.registerAs();
   ASSERT_EQ(keep(pc, id).at(0), "PIN OK " + id);
   ASSERT_FALSE(helper.registerAs().empty());
@@ -162,7 +180,7 @@ TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
   helper.say("SESSION START " + id + " V", "", 0.3);
   a.process->kill();
 
-  NetClient moved(b.udpPort, false);
+  NetClient moved(b.udpPort, false, kAddressB);
   ASSERT_FALSE(moved.registerAs().empty());
   // Refused while A's last heartbeat is fresh; the client asks again, as a
   // real one does after each ID line.

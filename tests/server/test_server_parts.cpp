@@ -122,6 +122,8 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(fleet->storeLocation(), "postgresql://plimo@db.example/plimo");
   EXPECT_TRUE(ServerOptions::parse({"--store", "postgresql://", "--fleet-status"}, error)->fleetStatus);
   EXPECT_EQ(ServerOptions::parse({"--fleet-stale-after", "6"}, error)->staleAfter, 6);
+  EXPECT_EQ(ServerOptions::parse({"--bind", "127.0.0.2"}, error)->bindAddress, "127.0.0.2");
+  EXPECT_EQ(ServerOptions::parse({"--fleet-port", "0"}, error)->fleetPort, 0);
   EXPECT_TRUE(ServerOptions::parse({"--tcp-ports", "none"}, error)->tcpPorts.empty());
   EXPECT_EQ(defaults->helperCommand, ServerOptions::HelperCommand::none);
   auto trust = ServerOptions::parse({"--data", "/d", "--trust-helper", "123 456-789", "--name", "Anna B."}, error);
@@ -139,6 +141,7 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadValues) {
            {"--tcp-ports", "80,,443"}, {"--tcp-ports", "80,80"}, {"--tcp-ports", "70000"}, {"--tcp-ports", ""},
            {"--bogus", "1"}, {"stray"}, {"--max-sessions", "0"}, {"--data", ""}, {"--handshake-share", "0"}, {"--handshake-share", "101"},
            {"--fleet-stale-after", "2"}, {"--fleet-stale-after", "31"}, {"--fleet-stale-after", "6s"},
+           {"--bind", "127.0.0"}, {"--bind", "localhost"}, {"--bind", "::1"}, {"--fleet-port", "65536"},
            {"--trust-helper", "12345678"}, {"--trust-helper", "1234567890"}, {"--trust-helper", "12345678x"},
            {"--trust-helper"}, {"--trust-helper", "123456789", "--name", ""},
            {"--trust-helper", "123456789", "--name", "a\nb"},
