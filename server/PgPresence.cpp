@@ -18,6 +18,13 @@ Result<void> PgStore::heartbeat(const std::string& server, int64_t when, int64_t
                        {server, when, clients, sessions}));
 }
 
+Result<void> PgStore::announce(const std::string& server, const std::string& relay, const std::string& relayKey) {
+  return done(db_->run("INSERT INTO servers (name, heartbeat, clients, sessions, relay, relay_key) "
+                       "VALUES ($1, 0, 0, 0, $2, $3) "
+                       "ON CONFLICT (name) DO UPDATE SET relay = EXCLUDED.relay, relay_key = EXCLUDED.relay_key",
+                       {server, relay, relayKey}));
+}
+
 Result<void> PgStore::clearPresence(const std::string& server) {
   return done(db_->run("DELETE FROM presence WHERE server = $1", {server}));
 }
@@ -44,11 +51,12 @@ Result<std::optional<std::string>> PgStore::presentOn(const std::string& id, int
 }
 
 Result<std::vector<PresenceStore::Server>> PgStore::servers() {
-  auto rows = db_->run("SELECT name, heartbeat, clients, sessions FROM servers ORDER BY name");
+  auto rows = db_->run("SELECT name, heartbeat, clients, sessions, relay, relay_key FROM servers ORDER BY name");
   if (!rows) return Failed{rows.error()};
   std::vector<Server> all;
   for (int i = 0; i < rows->count(); ++i) {
-    all.push_back({rows->text(i, 0), rows->number(i, 1), rows->number(i, 2), rows->number(i, 3)});
+    all.push_back({rows->text(i, 0), rows->number(i, 1), rows->number(i, 2), rows->number(i, 3), rows->text(i, 4),
+                   rows->text(i, 5)});
   }
   return all;
 }

@@ -44,6 +44,7 @@ class PgStore final : public ServerStore {
   Result<void> usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each) override;
 
   Result<void> heartbeat(const std::string& server, int64_t when, int64_t clients, int64_t sessions) override;
+  Result<void> announce(const std::string& server, const std::string& relay, const std::string& relayKey) override;
   Result<void> clearPresence(const std::string& server) override;
   Result<void> setPresence(const std::string& id, const std::string& server, const std::string& address,
                            int64_t when) override;

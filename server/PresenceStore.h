@@ -27,6 +27,11 @@ class PresenceStore {
   // `server` is alive at `when` (Unix seconds) with that many clients
   // online and partner sessions open.
   virtual Result<void> heartbeat(const std::string& server, int64_t when, int64_t clients, int64_t sessions) = 0;
+  // Where the other servers relay to `server` (FleetRelay): its fleet
+  // socket's "ip:port", and its relay key with the fleet key's signature
+  // over it, in hexadecimal. Kept until it is announced again.
+  virtual Result<void> announce(const std::string& server, const std::string& relay,
+                                const std::string& relayKey) = 0;
   // `server` starts: what an earlier run of it left is gone.
   virtual Result<void> clearPresence(const std::string& server) = 0;
   // `id` is online on `server`, its client at `address`.
@@ -42,6 +47,7 @@ class PresenceStore {
     int64_t heartbeat = 0;  // Unix seconds
     int64_t clients = 0;
     int64_t sessions = 0;  // partner sessions open
+    std::string relay, relayKey;  // as announced; empty before
   };
   // Every server that ever beat, by name.
   virtual Result<std::vector<Server>> servers() = 0;

@@ -11,6 +11,9 @@ Result<void> SqliteStore::preparePresence() {
                 "INSERT INTO servers (name, heartbeat, clients, sessions) VALUES (?1, ?2, ?3, ?4) "
                 "ON CONFLICT(name) DO UPDATE SET heartbeat = excluded.heartbeat, clients = excluded.clients, "
                 "sessions = excluded.sessions"},
+               {&announce_,
+                "INSERT INTO servers (name, heartbeat, clients, sessions, relay, relay_key) VALUES (?1, 0, 0, 0, ?2, ?3) "
+                "ON CONFLICT(name) DO UPDATE SET relay = excluded.relay, relay_key = excluded.relay_key"},
                {&clearPresence_, "DELETE FROM presence WHERE server = ?1"},
                {&setPresence_,
                 "INSERT INTO presence (id, server, address, since) VALUES (?1, ?2, ?3, ?4) ON CONFLICT(id) "
@@ -19,7 +22,7 @@ Result<void> SqliteStore::preparePresence() {
                {&presentOn_,
                 "SELECT p.server FROM presence p JOIN servers s ON s.name = p.server WHERE p.id = ?1 AND "
                 "s.heartbeat >= ?2"},
-               {&servers_, "SELECT name, heartbeat, clients, sessions FROM servers ORDER BY name"},
+               {&servers_, "SELECT name, heartbeat, clients, sessions, relay, relay_key FROM servers ORDER BY name"},
            });
 }
 
@@ -29,6 +32,14 @@ Result<void> SqliteStore::heartbeat(const std::string& server, int64_t when, int
   sqlite3_bind_int64(*s, 2, when);
   sqlite3_bind_int64(*s, 3, clients);
   sqlite3_bind_int64(*s, 4, sessions);
+  return stepped(db_, sqlite3_step(*s));
+}
+
+Result<void> SqliteStore::announce(const std::string& server, const std::string& relay, const std::string& relayKey) {
+  Use s(announce_.get());
+  bindText(*s, 1, server);
+  bindText(*s, 2, relay);
+  bindText(*s, 3, relayKey);
   return stepped(db_, sqlite3_step(*s));
 }
 
@@ -71,7 +82,7 @@ Result<std::vector<PresenceStore::Server>> SqliteStore::servers() {
   int rc;
   while ((rc = sqlite3_step(*s)) == SQLITE_ROW) {
     all.push_back({columnText(*s, 0), sqlite3_column_int64(*s, 1), sqlite3_column_int64(*s, 2),
-                   sqlite3_column_int64(*s, 3)});
+                   sqlite3_column_int64(*s, 3), columnText(*s, 4), columnText(*s, 5)});
   }
   if (rc != SQLITE_DONE) return lastError(db_);
   return all;

@@ -104,6 +104,12 @@ Result<std::unique_ptr<ServerStore>> SqliteStore::open(const std::string& path) 
       return Failed{added.error()};
     }
   }
+  // Databases made before the fleet's servers relayed to each other.
+  for (const char* column : {"relay", "relay_key"}) {
+    if (store->hasColumn("servers", column)) continue;
+    std::string add = std::string("ALTER TABLE servers ADD COLUMN ") + column + " TEXT NOT NULL DEFAULT ''";
+    if (auto added = store->exec(add.c_str()); !added) return Failed{added.error()};
+  }
   Result<void> ready = store->bindTrustToPins();
   if (ready) ready = store->preparePins();
   if (ready) ready = store->prepareUsage();

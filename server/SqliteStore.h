@@ -48,6 +48,7 @@ class SqliteStore final : public ServerStore {
   Result<void> usageBetween(int64_t from, int64_t to, const std::function<void(const UsageLine&)>& each) override;
 
   Result<void> heartbeat(const std::string& server, int64_t when, int64_t clients, int64_t sessions) override;
+  Result<void> announce(const std::string& server, const std::string& relay, const std::string& relayKey) override;
   Result<void> clearPresence(const std::string& server) override;
   Result<void> setPresence(const std::string& id, const std::string& server, const std::string& address,
                            int64_t when) override;
@@ -70,7 +71,7 @@ class SqliteStore final : public ServerStore {
   Statement getPin_, setPin_, removePin_, trustHelper_, distrustHelper_, getHelper_, listHelpers_, countHelpers_;
   Statement startUsage_, endUsage_, getUsage_, countUsage_, markAsked_, askedLength_, addReport_, hasReport_,
       countReports_, getReport_;
-  Statement heartbeat_, clearPresence_, setPresence_, dropPresence_, presentOn_, servers_;
+  Statement heartbeat_, announce_, clearPresence_, setPresence_, dropPresence_, presentOn_, servers_;
 };
 
 }  // namespace plimo

@@ -40,6 +40,7 @@ TEST_P(EveryDirectory, PresenceCountsWhileItsServerBeats) {
   EXPECT_EQ(store->presentOn("123456789", t).valueOr(std::nullopt), "b");
   ASSERT_TRUE(store->clearPresence("b"));
   EXPECT_FALSE(store->presentOn("123456789", t).valueOr("?"));
+  ASSERT_TRUE(store->announce("b", "203.0.113.9:47801", "0A1B"));
   ASSERT_TRUE(store->heartbeat("b", t + 5, 7, 2));
   auto servers = store->servers();
   ASSERT_TRUE(servers);
@@ -48,6 +49,8 @@ TEST_P(EveryDirectory, PresenceCountsWhileItsServerBeats) {
   EXPECT_EQ(servers->at(1).heartbeat, t + 5);
   EXPECT_EQ(servers->at(1).clients, 7);
   EXPECT_EQ(servers->at(1).sessions, 2);
+  EXPECT_EQ(servers->at(1).relay + " " + servers->at(1).relayKey, "203.0.113.9:47801 0A1B");
+  EXPECT_EQ(servers->at(0).relay, "");
 }
 
 // Alive, gone (killed: silent past the limit) and stopped servers, a name
