@@ -25,6 +25,7 @@ std::string pathText(const HostSession::Link& link) {
 HostSession::HostSession(EventLoop& loop, PlatformFactory& platform, SystemInfo system, Link link, Events events,
                          bool unattended, bool controlAsCommand, bool shareClipboard, FileTransfers::Place files)
     : loop_(loop),
+      platform_(platform),
       system_(std::move(system)),
       link_(std::move(link)),
       events_(std::move(events)),
@@ -93,6 +94,21 @@ void HostSession::allowed(Answer answer) {
   mode_.allow(answer == Answer::control ? SessionMode::control : SessionMode::viewOnly);
   if (events_.onAllowed) events_.onAllowed();
   if (phase_ != Phase::running) return;  // closed from inside onAllowed
+  // A desktop that asks the person once more answers later: the session
+  // goes on meanwhile, and a Stop ends the asking.
+  asking_ = platform_.askToShare([&loop = loop_, weak = guard_.weak()] {
+    loop.post([weak] {
+      if (auto self = weak.lock()) self->share();
+    });
+  });
+  if (asking_)
+    log("the desktop asks the person at this PC once more, in its own dialog");
+  else
+    share();
+}
+
+void HostSession::share() {
+  if (phase_ != Phase::running) return;
   // This PC and its screens, for the helper's window.
   channel_.postText(MsgKind::information,
                     system_.hostName + "|" + system_.loginName + "|" + system_.osName + " " + system_.osVersion);
@@ -133,6 +149,7 @@ void HostSession::sendChat(std::string_view text) {
 void HostSession::close() {
   if (phase_ != Phase::ended) phase_ = Phase::ended;
   consent_.cancel();
+  asking_.reset();
   captureTimer_.reset();
   chanTimer_.reset();
   input_.injector().releaseAll();

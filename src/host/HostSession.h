@@ -136,6 +136,8 @@ class HostSession : public SessionDataReceiver {
  private:
   // Lifecycle and consent (HostSession.cpp).
   void allowed(Answer answer);
+  // Allowed, and the desktop's own question answered: the screen goes out.
+  void share();
   void note(const std::string& text);
   void log(const std::string& text) const;
   void send(ByteView packet) const;
@@ -144,6 +146,7 @@ class HostSession : public SessionDataReceiver {
   void handleMessage(const ChannelMsg& msg);
 
   EventLoop& loop_;
+  PlatformFactory& platform_;
   const SystemInfo system_;
   const Link link_;
   const Events events_;
@@ -166,6 +169,7 @@ class HostSession : public SessionDataReceiver {
   FileTransfers files_;
 
   Timer captureTimer_, chanTimer_;
+  std::shared_ptr<void> asking_;  // the desktop's own question, while asked
   LifeGuard<HostSession> guard_{this};
 };
 

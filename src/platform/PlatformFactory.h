@@ -52,6 +52,13 @@ class PlatformFactory {
   // The clipboard both sessions share text through; nothing when this PC has
   // none (or the platform offers none).
   virtual std::unique_ptr<Clipboard> clipboard() { return nullptr; }
+
+  // A desktop that asks the person once more before it shares its screen
+  // (Wayland's portal) asks here without blocking: `answered` runs on
+  // another thread once the person answered or the asking failed, and the
+  // screen source's start then starts at once or throws the failure.
+  // Dropping what it returns ends the asking. Null when nothing is asked.
+  virtual std::shared_ptr<void> askToShare(std::function<void()> /*answered*/) { return nullptr; }
 };
 
 }  // namespace plimo

@@ -5,6 +5,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "core/Failure.h"
 
 namespace plimo {
@@ -35,8 +37,7 @@ Bus::Bus() {
 
 Bus::~Bus() {
   if (watcher_.joinable()) {
-    uint64_t one = 1;
-    [[maybe_unused]] auto n = write(stopFd_, &one, sizeof one);
+    cancel();
     watcher_.join();
   }
   for (sd_bus_slot* slot : slots_) sd_bus_slot_unref(slot);
@@ -134,10 +135,17 @@ bool Bus::processUntil(const std::function<bool()>& done, std::chrono::steady_cl
     if (r > 0) continue;
     auto left = deadline - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return false;
-    auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-    if (sd_bus_wait(bus_, uint64_t(us)) < 0) return false;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    pollfd fds[2] = {{sd_bus_get_fd(bus_), short(sd_bus_get_events(bus_)), 0}, {stopFd_, POLLIN, 0}};
+    if (poll(fds, 2, int(std::min<int64_t>(ms, INT32_MAX))) < 0 && errno != EINTR) return false;
+    if (fds[1].revents) return false;
   }
   return true;
+}
+
+void Bus::cancel() {
+  uint64_t one = 1;
+  [[maybe_unused]] auto n = write(stopFd_, &one, sizeof one);
 }
 
 void Bus::watch() {

@@ -61,9 +61,12 @@ class Bus {
   // Calls `onGone` when the service `name` leaves the bus (the desktop
   // ended), on the thread that processes the bus.
   void watchName(const std::string& name, std::function<void()> onGone);
-  // Processes the bus until `done` or the deadline; false at the deadline or
-  // when the bus closed.
+  // Processes the bus until `done` or the deadline; false at the deadline,
+  // when the bus closed or once cancelled.
   bool processUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);
+  // From any thread, without the lock: a wait in processUntil ends now, and
+  // every later one at once.
+  void cancel();
   // From now on a thread of its own processes the bus (signals).
   void watch();
 

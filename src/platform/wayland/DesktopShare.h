@@ -5,7 +5,8 @@
 // remote-desktop interface (no dialog, for unattended PCs).
 //
 // Owner: the Wayland screen source, which shares it with the input sink
-// while it captures. `start` and the input calls on the session's thread;
+// while it captures; before, what asks for it (ShareAsking.h). `start` on
+// one thread, then the rest on the session's thread; `cancel` from any;
 // `onClosed` on the bus's thread.
 
 #include <cstdint>
@@ -30,6 +31,10 @@ class DesktopShare {
   // Asks for every monitor (the portal: those the person picks). Blocks
   // until granted; throws Failure with a text for the person at this PC.
   virtual std::vector<Stream> start() = 0;
+  // Ends a `start` that waits for the desktop (or the person): it throws.
+  virtual void cancel() = 0;
+  // Once started: tells `onClosed` from now on, on a thread of its own.
+  virtual void watch() = 0;
   // A connection to the PipeWire daemon for the streams (the caller owns
   // it), or -1 for the default daemon.
   virtual int pipeWireFd() = 0;
@@ -42,7 +47,7 @@ class DesktopShare {
   virtual void keysym(uint32_t keysym, bool down) = 0;
 
   // The desktop ended the share (the person stopped it, or the desktop went
-  // away). Set before `start`.
+  // away). Set before `watch`.
   std::function<void(const std::string& reason)> onClosed;
 };
 

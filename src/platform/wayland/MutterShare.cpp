@@ -181,7 +181,6 @@ std::vector<DesktopShare::Stream> MutterShare::start() {
     } catch (const Failure&) {
     }
   }
-  bus_->watch();
   return streams;
 }
 

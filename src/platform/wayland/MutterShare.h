@@ -23,6 +23,8 @@ class MutterShare final : public DesktopShare {
   ~MutterShare() override;
 
   std::vector<Stream> start() override;
+  void cancel() override { bus_->cancel(); }
+  void watch() override { bus_->watch(); }
   int pipeWireFd() override { return -1; }
   void pointerMotion(const Stream& stream, double x, double y) override;
   void pointerButton(int evdevCode, bool down) override;

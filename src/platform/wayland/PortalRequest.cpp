@@ -30,7 +30,10 @@ PortalResponse PortalRequests::ask(const std::string& interface, const std::stri
   auto call = bus_.method("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", interface, member);
   fill(call.get(), handleToken);
   bus_.call(std::move(call));
-  bus_.processUntil([&] { return response->code >= 0; }, std::chrono::steady_clock::now() + wait);
+  if (!bus_.processUntil([&] { return response->code >= 0; }, std::chrono::steady_clock::now() + wait) &&
+      response->code < 0)
+    // Given up (in time, or cancelled): the desktop closes its dialog too.
+    bus_.send(bus_.method("org.freedesktop.portal.Desktop", path, "org.freedesktop.portal.Request", "Close"));
   PortalResponse answer;
   answer.code = response->code;
   answer.results = std::move(response->results);

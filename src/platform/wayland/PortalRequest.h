@@ -28,7 +28,8 @@ class PortalRequests {
   std::string token();
   // Calls `member` of `interface` on the portal; `fill` appends the call's
   // arguments and must put `handleToken` into its options as handle_token.
-  // Throws Failure when the call itself fails.
+  // Throws Failure when the call itself fails. A request not answered in
+  // `wait` (or cancelled, Bus::cancel) is closed.
   PortalResponse ask(const std::string& interface, const std::string& member,
                      const std::function<void(sd_bus_message*, const std::string& handleToken)>& fill,
                      std::chrono::steady_clock::duration wait);

@@ -145,7 +145,6 @@ std::vector<DesktopShare::Stream> PortalShare::start() {
        }}});
   token_.keep(newToken);
   if (!wellFormed || streams.empty()) throw Failure(Failure::Kind::noDisplay, "the desktop shared no screen");
-  bus_->watch();
   return streams;
 }
 

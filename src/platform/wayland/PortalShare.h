@@ -25,6 +25,8 @@ class PortalShare final : public DesktopShare {
   ~PortalShare() override;
 
   std::vector<Stream> start() override;
+  void cancel() override { bus_->cancel(); }
+  void watch() override { bus_->watch(); }
   int pipeWireFd() override;
   void pointerMotion(const Stream& stream, double x, double y) override;
   void pointerButton(int evdevCode, bool down) override;

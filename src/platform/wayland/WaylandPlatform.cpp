@@ -26,7 +26,24 @@ std::unique_ptr<ScreenSource> WaylandPlatform::screenSource() {
     if (screens.empty()) screens.push_back({0, {}, true});
     return screens;
   };
-  return std::make_unique<WaylandScreen>([this] { return openShare(); }, monitors, shown_);
+  return std::make_unique<WaylandScreen>([this] { return grantedShare(); }, monitors, shown_);
+}
+
+std::shared_ptr<void> WaylandPlatform::askToShare(std::function<void()> answered) {
+  // GNOME's share asks nobody: the screen's start makes it at once.
+  if (settings_.unattended && settings_.unattended()) return nullptr;
+  auto asking = std::make_shared<ShareAsking>([this] { return openShare(); }, std::move(answered));
+  asked_ = asking;
+  return asking;
+}
+
+GrantedShare WaylandPlatform::grantedShare() {
+  if (auto asked = asked_.lock()) {
+    GrantedShare granted = asked->take();
+    asked_.reset();
+    return granted;
+  }
+  return ShareAsking([this] { return openShare(); }, [] {}).take();
 }
 
 std::unique_ptr<InputSink> WaylandPlatform::inputSink() { return std::make_unique<WaylandInput>(shown_); }

@@ -37,9 +37,14 @@ class WaylandPlatform final : public PlatformFactory {
     return media_.readPicture(path, fit);
   }
   bool writePng(const std::string& path, const Picture& picture) override { return media_.writePng(path, picture); }
+  // The desktop's dialog, on a thread of its own; nothing for GNOME's share.
+  std::shared_ptr<void> askToShare(std::function<void()> answered) override;
 
   // Asks the desktop for a share; throws Failure with the person's text.
   std::unique_ptr<DesktopShare> openShare();
+  // What the screen source starts on: the asked share, else one asked for
+  // now, waiting; throws as openShare.
+  GrantedShare grantedShare();
   // What the person is told when an unattended PC's desktop has no
   // interface that shares without a dialog.
   static const char* const kNoUnattended;
@@ -48,6 +53,9 @@ class WaylandPlatform final : public PlatformFactory {
   Settings settings_;
   LinuxPlatform media_;
   std::shared_ptr<WaylandShown> shown_ = std::make_shared<WaylandShown>();
+  // Until the screen source takes the grant; a refusal stays, so a screen
+  // switched to later does not ask again.
+  std::weak_ptr<ShareAsking> asked_;
 };
 
 }  // namespace plimo

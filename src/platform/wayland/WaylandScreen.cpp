@@ -6,7 +6,7 @@
 
 namespace plimo {
 
-WaylandScreen::WaylandScreen(std::function<std::unique_ptr<DesktopShare>()> open,
+WaylandScreen::WaylandScreen(std::function<GrantedShare()> open,
                              std::function<std::vector<Display>()> monitors, std::shared_ptr<WaylandShown> shown)
     : open_(std::move(open)), monitors_(std::move(monitors)), shown_(std::move(shown)) {}
 
@@ -25,10 +25,11 @@ std::vector<Display> WaylandScreen::displays() {
 void WaylandScreen::start(const Display& wanted, const std::vector<uint32_t>& excluding) {
   stop();
   if (!share_) {
-    std::shared_ptr<DesktopShare> share = open_();
-    share->onClosed = [this](const std::string& reason) { ended(reason, true); };
-    streams_ = share->start();
-    share_ = std::move(share);
+    GrantedShare granted = open_();
+    granted.share->onClosed = [this](const std::string& reason) { ended(reason, true); };
+    granted.share->watch();
+    streams_ = std::move(granted.streams);
+    share_ = std::move(granted.share);
   }
   std::vector<Display> screens = displays();
   const Display& chosen = choose(screens, wanted);

@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "platform/ScreenSource.h"
-#include "platform/wayland/DesktopShare.h"
+#include "platform/wayland/ShareAsking.h"
 
 namespace plimo {
 
@@ -27,9 +27,9 @@ struct WaylandShown {
 
 class WaylandScreen final : public ScreenSource {
  public:
-  // `open` asks the desktop for a share (throws Failure with the person's
-  // text); `monitors` lists the screens before one is granted.
-  WaylandScreen(std::function<std::unique_ptr<DesktopShare>()> open, std::function<std::vector<Display>()> monitors,
+  // `open` gives the desktop's share, started (throws Failure with the
+  // person's text); `monitors` lists the screens before one is granted.
+  WaylandScreen(std::function<GrantedShare()> open, std::function<std::vector<Display>()> monitors,
                 std::shared_ptr<WaylandShown> shown);
   ~WaylandScreen() override;
 
@@ -42,7 +42,7 @@ class WaylandScreen final : public ScreenSource {
   // going away), not just the stream.
   void ended(const std::string& reason, bool closed);
 
-  std::function<std::unique_ptr<DesktopShare>()> open_;
+  std::function<GrantedShare()> open_;
   std::function<std::vector<Display>()> monitors_;
   std::shared_ptr<WaylandShown> shown_;
   // Before the share and the stream, whose threads tell their end through it

@@ -13,8 +13,10 @@ subscribes only after the call misses it. Parameters (JSON):
   streams  [[node, x, y, width, height], ...] that Start grants
   restore_token  the token Start gives (none when absent)
   cursor_modes   AvailableCursorModes (default 7)
+  held     members whose Response waits for org.plimo.Test.Answer(code), as
+           a dialog waits for the person
 org.plimo.Test.CloseSession() closes the last session as the desktop's own
-"stop sharing" would.
+"stop sharing" would. Request.Close and Session.Close are logged.
 '''
 
 import os
@@ -42,6 +44,32 @@ def text(value):
     return str(value)
 
 
+class Request(dbus.service.Object):
+    methods = {}  # as Portal's
+    interface = 'org.freedesktop.portal.Request'
+
+    def __init__(self, portal, path, member):
+        super().__init__(portal.connection, path)
+        self.portal, self.member = portal, member
+
+    @dbus.service.method('org.freedesktop.portal.Request')
+    def Close(self):
+        self.portal.record('Request.Close', self.member)
+
+
+class Session(dbus.service.Object):
+    methods = {}
+    interface = 'org.freedesktop.portal.Session'
+
+    def __init__(self, portal, path):
+        super().__init__(portal.connection, path)
+        self.portal = portal
+
+    @dbus.service.method('org.freedesktop.portal.Session')
+    def Close(self):
+        self.portal.record('Session.Close')
+
+
 class Portal(dbus.service.Object):
     # dbusmock's method lookup, which every object goes through, looks here
     # first and falls back to the decorated methods.
@@ -52,6 +80,7 @@ class Portal(dbus.service.Object):
         super().__init__(connection, PATH)
         self.parameters = parameters
         self.sessions = []
+        self.held = []
 
     def record(self, member, *args):
         log = self.parameters.get('log')
@@ -69,16 +98,26 @@ class Portal(dbus.service.Object):
         if member in self.parameters.get('errors', []):
             raise dbus.exceptions.DBusException('refused by the test', name='org.freedesktop.portal.Error.Failed')
         path = '%s/request/%s/%s' % (PATH, sender.lstrip(':').replace('.', '_'), options.get('handle_token', 'x'))
-        code = self.parameters.get('answers', {}).get(member, 0)
+        if member in self.parameters.get('held', []):
+            self.held.append((Request(self, path, member), results))
+        else:
+            self.respond(path, self.parameters.get('answers', {}).get(member, 0), results)
+        return dbus.ObjectPath(path)
+
+    def respond(self, path, code, results):
         self.emit(path, 'org.freedesktop.portal.Request', 'Response', 'ua{sv}', dbus.UInt32(code),
                   dbus.Dictionary(results if code == 0 else {}, signature='sv'))
-        return dbus.ObjectPath(path)
+
+    def answer(self, code):
+        request, results = self.held.pop(0)
+        self.respond(request.__dbus_object_path__, code, results)
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
     def CreateSession(self, options, sender):
         session = '%s/session/%s/%s' % (PATH, sender.lstrip(':').replace('.', '_'),
                                         options.get('session_handle_token', 'x'))
         self.sessions.append(session)
+        Session(self, session)
         return self.ask('CreateSession', sender, options, {'session_handle': dbus.String(session)})
 
     @dbus.service.method(SCREEN_CAST, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
@@ -140,3 +179,4 @@ class Portal(dbus.service.Object):
 def load(mock, parameters):
     portal = Portal(mock.connection, parameters)
     mock.AddMethod(MAIN_IFACE, 'CloseSession', '', '', lambda self: portal.close_session())
+    mock.AddMethod(MAIN_IFACE, 'Answer', 'u', '', lambda self, code: portal.answer(code))

@@ -15,6 +15,7 @@
 #include "core/Failure.h"
 #include "platform/wayland/DesktopKind.h"
 #include "platform/wayland/PortalShare.h"
+#include "platform/wayland/ShareAsking.h"
 #include "platform/wayland/WaylandPlatform.h"
 
 using namespace plimo;
@@ -204,6 +205,7 @@ TEST(PortalShare, ThePersonStoppingTheShareFromTheDesktopIsTold) {
     reason = why;
   };
   ASSERT_NO_THROW(share.start());
+  share.watch();
   Bus test;
   test.call(test.method("org.freedesktop.portal.Desktop", "/org/plimo/test", "org.plimo.Test", "CloseSession"));
   EXPECT_TRUE(waitFor([&] {
@@ -212,6 +214,59 @@ TEST(PortalShare, ThePersonStoppingTheShareFromTheDesktopIsTold) {
   }));
   std::lock_guard guard(lock);
   EXPECT_EQ(reason, "the person at the PC stopped sharing the screen");
+}
+
+// The desktop's dialog waits for the person, the session does not: asking
+// returns while the dialog is open and the answer comes later; a Stop while
+// it is open closes the dialog and the portal's session.
+TEST(WaylandPlatform, TheDesktopsDialogIsAskedWithoutWaitingForIt) {
+  if (!haveMock()) GTEST_SKIP() << "python3-dbusmock or dbus-daemon is missing";
+  struct Case {
+    std::optional<int> answer;  // none: stopped while the dialog is open
+    std::string failure;
+    std::vector<std::string> closing;  // what the portal is told at the end
+  } cases[] = {
+      {0, "", {"Session.Close"}},
+      {2, "the desktop could not share the screen", {"Session.Close"}},
+      {1, "sharing was not allowed in the desktop's dialog", {"Session.Close"}},
+      {std::nullopt, "", {"Request.Close Start", "Session.Close"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer.value_or(-1));
+    PortalBus bus(parameters("\"held\": [\"Start\"]"));
+    ASSERT_TRUE(bus.up());
+    auto platform = std::make_unique<WaylandPlatform>(WaylandPlatform::Settings{bus.folder / "token", {}});
+    std::atomic<int> answered{0};
+    std::shared_ptr<void> asking = platform->askToShare([&] { ++answered; });
+    ASSERT_TRUE(asking);
+    ASSERT_TRUE(waitFor([&] { return !lines(bus.log).empty() && lines(bus.log).back().rfind("Start", 0) == 0; }));
+    EXPECT_EQ(answered, 0);
+    const size_t asked = lines(bus.log).size();
+    if (c.answer) {
+      Bus test;
+      auto answer = test.method("org.freedesktop.portal.Desktop", "/org/plimo/test", "org.plimo.Test", "Answer");
+      sd_bus_message_append(answer.get(), "u", uint32_t(*c.answer));
+      test.call(std::move(answer));
+      ASSERT_TRUE(waitFor([&] { return answered == 1; }));
+      for (int twice = 0; twice < 2; ++twice) {  // a refusal stays: a later screen does not ask again
+        try {
+          GrantedShare granted = platform->grantedShare();
+          EXPECT_EQ(c.failure, "");
+          ASSERT_EQ(granted.streams.size(), 1u);
+          EXPECT_EQ(granted.streams[0].node, 42u);
+          break;
+        } catch (const Failure& failure) {
+          EXPECT_EQ(failure.text(), c.failure);
+        }
+      }
+    }
+    asking.reset();
+    platform.reset();
+    ASSERT_TRUE(waitFor([&] { return lines(bus.log).size() >= asked + c.closing.size(); }));
+    auto calls = lines(bus.log);
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + long(asked), calls.end()), c.closing);
+    EXPECT_EQ(answered, c.answer ? 1 : 0);
+  }
 }
 
 // Unattended access needs GNOME's interface; an attended PC needs the
