@@ -89,7 +89,8 @@ int runHeadless(const std::vector<std::string>& args, bool connectionTest) {
   AppModel model(loop, *desktop.system, sockets, IniFile::user(), UserDefaults::fromArguments(args));
   // Someone may answer at a terminal only when the program runs in its foreground.
   HeadlessConsent consent(loop, model,
-                          isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp());
+                          isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp(),
+                          desktop.kind == DesktopKind::wayland);
   model.sessions().setHost(platform, consent.asker());
   // A helper asked for a session report answers at the terminal; without one
   // the asks wait for a start that has windows or a terminal.

@@ -10,8 +10,8 @@ std::string countdownLine(int left) { return "No answer in " + std::to_string(le
 
 }  // namespace
 
-ConsentPrompt::ConsentPrompt(EventLoop& loop, std::function<void(const std::string&)> write)
-    : write_(std::move(write)), countdown_(loop) {}
+ConsentPrompt::ConsentPrompt(EventLoop& loop, std::function<void(const std::string&)> write, bool desktopAsks)
+    : write_(std::move(write)), desktopAsks_(desktopAsks), countdown_(loop) {}
 
 void ConsentPrompt::ask(const std::string& helperTitle, const std::string& checkNumber,
                         HostSession::AnswerFn answer) {
@@ -20,7 +20,7 @@ void ConsentPrompt::ask(const std::string& helperTitle, const std::string& check
   // screen, print a check number of its own and hide the real one.
   write_("\n" + printable(helperTitle) + " wants to help this PC\n" + "Check number: " + printable(checkNumber) +
          "\n" + "Only continue when your helper reads out the same number.\n" +
-         "Type c (Allow control), v (View only) or d (Deny) and press Enter.\n" + countdownLine(kSeconds));
+         (desktopAsks_ ? std::string(ConsentQuestion::kDesktopAsks) + "\n" : "") + "Type c (Allow control), v (View only) or d (Deny) and press Enter.\n" + countdownLine(kSeconds));
   countdown_.start(std::move(answer), [this](int left) { tick(left); });
 }
 

@@ -20,7 +20,9 @@ class ConsentPrompt {
  public:
   static constexpr int kSeconds = ConsentCountdown::kSeconds;
 
-  ConsentPrompt(EventLoop& loop, std::function<void(const std::string&)> write);
+  // `desktopAsks`: the desktop asks again in its own dialog, which the
+  // question says beforehand.
+  ConsentPrompt(EventLoop& loop, std::function<void(const std::string&)> write, bool desktopAsks = false);
 
   // Puts the question; a question still open is answered "deny" first.
   void ask(const std::string& helperTitle, const std::string& checkNumber, HostSession::AnswerFn answer);
@@ -32,6 +34,7 @@ class ConsentPrompt {
   void tick(int left);
 
   std::function<void(const std::string&)> write_;
+  const bool desktopAsks_;
   ConsentCountdown countdown_;
 };
 

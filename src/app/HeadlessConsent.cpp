@@ -6,12 +6,13 @@
 
 namespace plimo {
 
-HeadlessConsent::HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal) : model_(model) {
+HeadlessConsent::HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal, bool desktopAsks)
+    : model_(model) {
   if (!terminal) return;
   prompt_ = std::make_unique<ConsentPrompt>(loop, [](const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
-  });
+  }, desktopAsks);
   lines_ = std::make_unique<TerminalLines>(loop, STDIN_FILENO, [this](const std::string& line) {
     if (prompt_->asking() || !otherLines_) return prompt_->typed(line);
     otherLines_(line);

@@ -17,8 +17,9 @@ namespace plimo {
 
 class HeadlessConsent {
  public:
-  // `terminal`: standard input and error are a terminal someone may use.
-  HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal);
+  // `terminal`: standard input and error are a terminal someone may use;
+  // `desktopAsks`: the desktop asks again in its own dialog.
+  HeadlessConsent(EventLoop& loop, AppModel& model, bool terminal, bool desktopAsks = false);
 
   PartnerSessions::ConsentAsk asker();
   // Someone may answer at the terminal.

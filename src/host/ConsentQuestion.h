@@ -19,6 +19,9 @@ class ConsentQuestion {
  public:
   enum class Answer { control, viewOnly, deny };
   using AnswerFn = std::function<void(Answer)>;
+  // Said with the question where the desktop asks the person again in its
+  // own dialog once they allowed (a Wayland desktop's portal).
+  static constexpr const char* kDesktopAsks = "Your desktop will ask you to allow sharing once more.";
 
   // `ask` puts the question (unset: nobody can answer it); `answered` hears
   // the one answer that counts.

@@ -72,7 +72,7 @@ ConsentPanel::ConsentPanel(EventLoop& loop, const HostSession& session, HostSess
   only->setWordWrap(true);
   layout->addWidget(only);
   if (desktopAsks) {
-    auto* again = ui::plainLabel("Your desktop will ask you to allow sharing once more.");
+    auto* again = ui::plainLabel(ConsentQuestion::kDesktopAsks);
     again->setObjectName("desktopAsks");
     again->setAlignment(Qt::AlignCenter);
     again->setWordWrap(true);
