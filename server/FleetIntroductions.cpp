@@ -10,8 +10,12 @@
 namespace plimo {
 
 FleetIntroductions::FleetIntroductions(HandlerContext& server, UnattendedGate& gate, std::string self,
-                                       Answered answered)
-    : server_(server), gate_(gate), self_(std::move(self)), answered_(std::move(answered)) {}
+                                       Answered answered, Introduced introduced)
+    : server_(server),
+      gate_(gate),
+      self_(std::move(self)),
+      answered_(std::move(answered)),
+      introduced_(std::move(introduced)) {}
 
 std::optional<std::string> FleetIntroductions::holderElsewhere(const std::string& id) {
   if (!mail_) return std::nullopt;
@@ -69,6 +73,7 @@ void FleetIntroductions::asked(const FleetLine& line) {
   }
   server_.log(*pc, "ID " + line.about.id + " on server " + line.from + " asks for " + line.wanted + as);
   server_.say(*pc, line.about.peerLine());
+  introduced_(serial, line.about.id, line.from);
   reply(line, FleetLine::Kind::peer, PeerAbout::of(*pc, *wanted));
 }
 
@@ -84,7 +89,7 @@ void FleetIntroductions::answer(const FleetLine& line) {
   waiting_.erase(it);
   const ClientSession* helper = server_.session(asked.serial);
   if (!helper || server_.registrant(*helper).id != asked.helperID) return;
-  answered_(asked.serial, asked.pcID,
+  answered_(asked.serial, asked.pcID, asked.server,
             line.kind == FleetLine::Kind::peer ? std::optional<std::string>(line.about.peerLine()) : std::nullopt);
 }
 
@@ -99,7 +104,9 @@ void FleetIntroductions::sweep() {
     it = waiting_.erase(it);
     server_.log("No answer from server " + late.server + " about ID " + late.pcID);
     const ClientSession* helper = server_.session(late.serial);
-    if (helper && server_.registrant(*helper).id == late.helperID) answered_(late.serial, late.pcID, std::nullopt);
+    if (helper && server_.registrant(*helper).id == late.helperID) {
+      answered_(late.serial, late.pcID, late.server, std::nullopt);
+    }
   }
 }
 

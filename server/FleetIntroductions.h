@@ -43,12 +43,16 @@ class FleetIntroductions {
   // Lines dropped are logged this often at most (counted between).
   static constexpr Rate kDropLogs{0.1, 10};
 
-  // What came of an ask for `pcID` made for the session `serial`: the PC's
-  // PEER line, or nothing (not there for this helper, or no answer in time).
-  using Answered =
-      std::function<void(uint64_t serial, const std::string& pcID, const std::optional<std::string>& peerLine)>;
+  // What came of an ask of `server` for `pcID` made for the session
+  // `serial`: the PC's PEER line, or nothing (not there for this helper, or
+  // no answer in time).
+  using Answered = std::function<void(uint64_t serial, const std::string& pcID, const std::string& server,
+                                      const std::optional<std::string>& peerLine)>;
+  // The PC of the session `serial` here was introduced to `helperID` on `server`.
+  using Introduced = std::function<void(uint64_t serial, const std::string& helperID, const std::string& server)>;
 
-  FleetIntroductions(HandlerContext& server, UnattendedGate& gate, std::string self, Answered answered);
+  FleetIntroductions(HandlerContext& server, UnattendedGate& gate, std::string self, Answered answered,
+                     Introduced introduced);
 
   void join(FleetMail& mail) { mail_ = &mail; }
   // The live server other than this one holding `id` online, if this one
@@ -81,6 +85,7 @@ class FleetIntroductions {
   UnattendedGate& gate_;
   const std::string self_;
   Answered answered_;
+  Introduced introduced_;
   FleetMail* mail_ = nullptr;
   std::unordered_map<uint64_t, Waiting> waiting_;  // by nonce
   TokenBucket asks_;

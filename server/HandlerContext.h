@@ -38,6 +38,8 @@ class HandlerContext {
   virtual void log(const std::string& text) = 0;
   // A line about what one client did, within its address's budget.
   virtual void log(const ClientSession& about, const std::string& text) = 0;
+  // A line about what came from `ip` (host order), within that address's budget.
+  virtual void logFrom(uint32_t ip, const std::string& text) = 0;
 
   // Reads, on the loop. A pin is relied on only once its write committed.
   virtual ServerStore& reads() = 0;

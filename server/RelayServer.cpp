@@ -3,6 +3,7 @@
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/wire/ServerPackets.h"
 #include "server/FleetIntroductions.h"
+#include "server/FleetRelay.h"
 #include "server/HandshakeWorker.h"
 #include "server/Registration.h"
 #include "server/Rendezvous.h"
@@ -29,10 +30,19 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
                                                    config_.serverName)),
       fleet_(std::make_unique<FleetIntroductions>(
           context(), *unattendedGate_, config_.serverName,
-          [this](uint64_t serial, const std::string& pcID, const std::optional<std::string>& peerLine) {
-            rendezvous_->fleetAnswer(serial, pcID, peerLine);
+          [this](uint64_t serial, const std::string& pcID, const std::string& server,
+                 const std::optional<std::string>& peerLine) {
+            rendezvous_->fleetAnswer(serial, pcID, server, peerLine);
+          },
+          [this](uint64_t serial, const std::string& helperID, const std::string& server) {
+            rendezvous_->fleetIntroduced(serial, helperID, server);
           })),
-      rendezvous_(std::make_unique<Rendezvous>(context(), *unattendedGate_, *fleet_)),
+      fleetRelay_(std::make_unique<FleetRelay>(
+          context(), key_, config_.serverName,
+          [this](const std::string& server, const FleetPacket& packet) {
+            return rendezvous_->fromFleet(server, packet);
+          })),
+      rendezvous_(std::make_unique<Rendezvous>(context(), *unattendedGate_, *fleet_, *fleetRelay_)),
       reports_(std::make_unique<Reports>(context())) {
   sweepTimer_ = loop_.every(1.0, [this] { sweep(); });
   storeWorker_ =
@@ -51,6 +61,7 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
 }
 
 void RelayServer::heartbeat() {
+  for (const std::string& gone : fleetRelay_->refresh()) rendezvous_->fleetServerGone(gone);
   storeWorker_->submit(
       [name = config_.serverName, when = int64_t(loop_.wallNow()), clients = int64_t(ids().onlineCount()),
        sessions = int64_t(rendezvous_->openUsages())](ServerStore& store) {
@@ -84,6 +95,20 @@ void RelayServer::joinFleet(FleetMail& mail) {
 }
 
 void RelayServer::fleetLine(std::string_view text) { fleet_->received(text); }
+
+void RelayServer::relayThroughFleet(PacketSink& sink, const std::string& address) {
+  if (config_.serverName.empty()) return;
+  fleetRelay_->open(sink, address);
+  storeWorker_->submit(
+      [name = config_.serverName, address, key = fleetRelay_->announcedKey()](ServerStore& store) {
+        return store.announce(name, address, key);
+      },
+      [this](const Result<void>& announced) {
+        if (!announced) log_.line("Cannot announce this server's relay address: " + announced.error());
+      });
+}
+
+void RelayServer::fleetPacket(const Endpoint& from, ByteView packet) { fleetRelay_->received(from, packet); }
 
 const IdRegistry& RelayServer::ids() const { return registration_->ids(); }
 

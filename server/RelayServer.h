@@ -37,6 +37,7 @@ namespace plimo {
 
 class FleetIntroductions;
 class FleetMail;
+class FleetRelay;
 class HandshakeWorker;
 struct HandshakeResult;
 class Registration;
@@ -84,11 +85,17 @@ class RelayServer final : private HandlerContext {
   // `mail`, which outlives this server; what they send comes in as fleetLine.
   void joinFleet(FleetMail& mail);
   void fleetLine(std::string_view text);
+  // Partners introduced across servers relay through `sink`, the fleet
+  // socket at `address` ("ip:port"), which this server announces in the
+  // directory; what other servers send to it comes in as fleetPacket.
+  void relayThroughFleet(PacketSink& sink, const std::string& address);
+  void fleetPacket(const Endpoint& from, ByteView packet);
 
   const Stats& stats() const { return stats_; }
   const SessionTable& sessions() const { return table_; }
   const IdRegistry& ids() const;
   const Rendezvous& rendezvous() const { return *rendezvous_; }
+  const FleetRelay& fleetRelay() const { return *fleetRelay_; }
   // Database jobs submitted whose work has not started.
   size_t queuedWrites() const;
 
@@ -102,9 +109,8 @@ class RelayServer final : private HandlerContext {
   void pass(const ClientSession& to, ByteView packet) override { sink_.send(to.endpoint, packet, true); }
   void forgetClient(const ClientSession& session, const std::string& why) override;
   void log(const std::string& text) override { log_.line(text); }
-  void log(const ClientSession& about, const std::string& text) override {
-    log_.about(about.endpoint.ip, loop_.now(), text);
-  }
+  void log(const ClientSession& about, const std::string& text) override { logFrom(about.endpoint.ip, text); }
+  void logFrom(uint32_t ip, const std::string& text) override { log_.about(ip, loop_.now(), text); }
   ServerStore& reads() override { return reads_; }
   StoreWorker& writes() override { return *storeWorker_; }
   const Registrant& registrant(const ClientSession& session) const override;
@@ -144,6 +150,7 @@ class RelayServer final : private HandlerContext {
   std::unique_ptr<UnattendedGate> unattendedGate_;
   std::unique_ptr<Registration> registration_;
   std::unique_ptr<FleetIntroductions> fleet_;
+  std::unique_ptr<FleetRelay> fleetRelay_;
   std::unique_ptr<Rendezvous> rendezvous_;
   std::unique_ptr<Reports> reports_;
   Timer sweepTimer_;

@@ -1,6 +1,7 @@
 #include "server/Rendezvous.h"
 
 #include "server/FleetIntroductions.h"
+#include "server/FleetRelay.h"
 #include "server/IdRegistry.h"
 #include "server/Registrant.h"
 #include "server/TextLine.h"
@@ -8,10 +9,11 @@
 
 namespace plimo {
 
-Rendezvous::Rendezvous(HandlerContext& server, UnattendedGate& gate, FleetIntroductions& fleet)
+Rendezvous::Rendezvous(HandlerContext& server, UnattendedGate& gate, FleetIntroductions& fleet, FleetRelay& relay)
     : server_(server),
       gate_(gate),
       fleet_(fleet),
+      relay_(relay),
       unknownPerAddress_(kUnknownPerAddress, RateLimiter::kTrackedAddresses),
       connectsPerAddress_(kConnectsPerAddress, RateLimiter::kTrackedAddresses),
       records_(server) {}
@@ -42,8 +44,8 @@ void Rendezvous::pair(const ClientSession& viewer, const ClientSession& host) {
   of(viewer).partner = host.serial;
   of(viewer).pairedAt = now;
   of(viewer).asked = true;
-  of(viewer).remote.clear();
-  of(host).remote.clear();
+  leaveRemote(viewer);
+  leaveRemote(host);
   of(host).partner = viewer.serial;
   of(host).pairedAt = now;
   of(host).asked = false;
@@ -56,10 +58,28 @@ void Rendezvous::unpair(const ClientSession& session) {
     of(*old).partner = 0;
   }
   of(session).partner = 0;
-  of(session).remote.clear();
+  leaveRemote(session);
   const ClientSession* waiting = server_.session(of(session).contender);
   of(session).contender = 0;
   if (waiting && of(*waiting).partner == session.serial) pair(*waiting, session);
+}
+
+void Rendezvous::leaveRemote(const ClientSession& session) {
+  if (of(session).remote.empty()) return;
+  FleetPacket gone;
+  gone.kind = FleetPacket::Kind::gone;
+  gone.toID = of(session).remote;
+  gone.fromID = server_.registrant(session).id;
+  relay_.send(of(session).remoteServer, gone);
+  of(session).remote.clear();
+  of(session).remoteServer.clear();
+}
+
+void Rendezvous::remotePartner(const ClientSession& session, const std::string& id, const std::string& server) {
+  if (of(session).partner || of(session).remote != id || of(session).remoteServer != server) unpair(session);
+  of(session).remote = id;
+  of(session).remoteServer = server;
+  of(session).pairedAt = server_.now();
 }
 
 void Rendezvous::connect(const ClientSession& session, const std::vector<std::string>& words) {
@@ -110,8 +130,8 @@ void Rendezvous::connect(const ClientSession& session, const std::vector<std::st
   }
   if (elsewhere) {
     // The budgets are spent before the answer: each ask costs the store a
-    // notification each way.
-    unpair(session);
+    // notification each way. A pairing with the same PC lasts until then.
+    if (of(session).partner || of(session).remote != target) unpair(session);
     if (!fleet_.ask(session, target, *elsewhere)) server_.say(session, "ERR BUSY");
     return;
   }
@@ -149,28 +169,71 @@ void Rendezvous::unknown(const ClientSession& session) {
   server_.say(session, "ERR UNKNOWN_ID");
 }
 
-void Rendezvous::fleetAnswer(uint64_t serial, const std::string& pcID, const std::optional<std::string>& peerLine) {
+void Rendezvous::fleetAnswer(uint64_t serial, const std::string& pcID, const std::string& server,
+                             const std::optional<std::string>& peerLine) {
   const ClientSession* session = server_.session(serial);
   if (!session) return;
   if (!peerLine) {
     unknown(*session);
     return;
   }
-  unpair(*session);
-  of(*session).remote = pcID;
+  remotePartner(*session, pcID, server);
   of(*session).asked = true;
-  of(*session).pairedAt = server_.now();
   server_.log(*session, "ID " + server_.registrant(*session).id + " asks for " + pcID + " on another server");
   server_.say(*session, *peerLine);
 }
 
+void Rendezvous::fleetIntroduced(uint64_t serial, const std::string& helperID, const std::string& server) {
+  const ClientSession* pc = server_.session(serial);
+  // A PC in a session here keeps relaying with its helper; the one from
+  // the other server relays once it asks again after that.
+  if (!pc || busy(*pc, 0)) return;
+  remotePartner(*pc, helperID, server);
+  of(*pc).asked = false;
+}
+
 bool Rendezvous::relay(const ClientSession& session, ByteView packet) {
   const ClientSession* partner = server_.session(of(session).partner);
-  if (!partner || of(*partner).partner != session.serial) return false;
-  // Partner traffic may be dropped by a congested TCP connection; the
-  // partners' own channel resends what matters.
-  server_.pass(*partner, packet);
+  if (partner && of(*partner).partner == session.serial) {
+    // Partner traffic may be dropped by a congested TCP connection; the
+    // partners' own channel resends what matters.
+    server_.pass(*partner, packet);
+    return true;
+  }
+  if (of(session).remote.empty()) return false;
+  FleetPacket relayed;
+  relayed.kind = FleetPacket::Kind::relayed;
+  relayed.toID = of(session).remote;
+  relayed.fromID = server_.registrant(session).id;
+  relayed.packet = packet;
+  return relay_.send(of(session).remoteServer, relayed);
+}
+
+bool Rendezvous::fromFleet(const std::string& server, const FleetPacket& packet) {
+  uint64_t serial = server_.holderOf(packet.toID);
+  const ClientSession* to = serial ? server_.session(serial) : nullptr;
+  auto pairing = to ? pairings_.find(serial) : pairings_.end();
+  if (pairing == pairings_.end() || pairing->second.remote != packet.fromID ||
+      pairing->second.remoteServer != server) {
+    return false;
+  }
+  if (packet.kind == FleetPacket::Kind::relayed) {
+    server_.pass(*to, packet.packet);
+    return true;
+  }
+  pairing->second.remote.clear();
+  pairing->second.remoteServer.clear();
+  server_.say(*to, "PARTNER GONE");
   return true;
+}
+
+void Rendezvous::fleetServerGone(const std::string& server) {
+  for (auto& [serial, pairing] : pairings_) {
+    if (pairing.remoteServer != server) continue;
+    pairing.remote.clear();
+    pairing.remoteServer.clear();
+    if (const ClientSession* session = server_.session(serial)) server_.say(*session, "PARTNER GONE");
+  }
 }
 
 void Rendezvous::sessionLine(const ClientSession& session, const std::vector<std::string>& words) {
@@ -247,6 +310,7 @@ void Rendezvous::closeUsage(uint64_t number) {
 void Rendezvous::sessionEnded(const ClientSession& session) {
   auto mine = pairings_.find(session.serial);
   if (mine == pairings_.end()) return;
+  leaveRemote(session);
   const Pairing ended = mine->second;
   pairings_.erase(mine);
   for (uint64_t serial : {ended.partner, ended.contender}) {

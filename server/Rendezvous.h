@@ -20,7 +20,10 @@
 // PEER line comes back through fleetAnswer. The record of such a session is
 // the helper's server's alone: it made the introduction, it hears the
 // helper's SESSION START and END, and the helper's end of the session is the
-// one a record is billed to; the PC's server writes nothing for it.
+// one a record is billed to; the PC's server writes nothing for it. Each
+// side of such a pair relays through its own server, and the two servers
+// pass the packets on through FleetRelay; PARTNER GONE crosses the same way,
+// and a server of the fleet that is gone ends its partners' pairings here.
 //
 // One thread (the server loop). Owned by the RelayServer.
 
@@ -38,6 +41,8 @@
 namespace plimo {
 
 class FleetIntroductions;
+class FleetRelay;
+struct FleetPacket;
 class UnattendedGate;
 
 class Rendezvous {
@@ -59,11 +64,19 @@ class Rendezvous {
   // (ten seconds of punching and a little more).
   static constexpr double kPairingHold = 12.0;
 
-  Rendezvous(HandlerContext& server, UnattendedGate& gate, FleetIntroductions& fleet);
+  Rendezvous(HandlerContext& server, UnattendedGate& gate, FleetIntroductions& fleet, FleetRelay& relay);
 
   void connect(const ClientSession& session, const std::vector<std::string>& words);
-  // What another server answered about `pcID`, asked for by the session `serial`.
-  void fleetAnswer(uint64_t serial, const std::string& pcID, const std::optional<std::string>& peerLine);
+  // What `server` answered about `pcID`, asked for by the session `serial`.
+  void fleetAnswer(uint64_t serial, const std::string& pcID, const std::string& server,
+                   const std::optional<std::string>& peerLine);
+  // The PC of the session `serial` was introduced to `helperID` on `server`.
+  void fleetIntroduced(uint64_t serial, const std::string& helperID, const std::string& server);
+  // A packet relayed by `server`, or its word that a partner there is gone;
+  // false when it is for no pair of this server with that partner.
+  bool fromFleet(const std::string& server, const FleetPacket& packet);
+  // `server` is gone from the fleet: the partners of its clients hear it.
+  void fleetServerGone(const std::string& server);
   // "SESSION START id V|H [0]" and "SESSION END".
   void sessionLine(const ClientSession& session, const std::vector<std::string>& words);
   // Passes a 0x14 packet from `session` on to its partner; false when it
@@ -93,9 +106,10 @@ class Rendezvous {
     uint64_t contender = 0;
     // The usage record this client's current partner session belongs to.
     uint64_t usage = 0;
-    // The ID of a PC on another server of the fleet this helper was
-    // introduced to (with `partner` 0).
+    // The ID of a partner on the server `remoteServer` of the fleet this
+    // client was introduced to (with `partner` 0): a helper's PC, a PC's helper.
     std::string remote;
+    std::string remoteServer;
   };
   // One server session's budgets.
   struct Limits {
@@ -116,6 +130,9 @@ class Rendezvous {
   bool busy(const ClientSession& session, uint64_t asker) const;
   // Ends the pairing of `session` (its contender, if still waiting, takes the place).
   void unpair(const ClientSession& session);
+  // Ends a pairing with a partner on another server, and tells that server.
+  void leaveRemote(const ClientSession& session);
+  void remotePartner(const ClientSession& session, const std::string& id, const std::string& server);
   void pair(const ClientSession& viewer, const ClientSession& host);
   // The open record `session` may start or continue as that side of the
   // pair with `partner` (held by `partnerSession`, if online); 0 when none.
@@ -126,6 +143,7 @@ class Rendezvous {
   HandlerContext& server_;
   UnattendedGate& gate_;
   FleetIntroductions& fleet_;
+  FleetRelay& relay_;
   RateLimiter unknownPerAddress_;
   RateLimiter connectsPerAddress_;
   UsageRecords records_;

@@ -83,7 +83,7 @@ class ServerNetwork final : public PacketSink, private TcpConnection::Owner {
  private:
   struct Listener;
   struct FleetSink final : PacketSink {
-    explicit FleetSink(ServerNetwork& network) : network(network) {}
+    explicit FleetSink(ServerNetwork& owner) : network(owner) {}
     void send(const Endpoint& to, ByteView packet, bool droppable) override;
     void close(const Endpoint&) override {}
     ServerNetwork& network;

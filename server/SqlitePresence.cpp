@@ -12,7 +12,8 @@ Result<void> SqliteStore::preparePresence() {
                 "ON CONFLICT(name) DO UPDATE SET heartbeat = excluded.heartbeat, clients = excluded.clients, "
                 "sessions = excluded.sessions"},
                {&announce_,
-                "INSERT INTO servers (name, heartbeat, clients, sessions, relay, relay_key) VALUES (?1, 0, 0, 0, ?2, ?3) "
+                "INSERT INTO servers (name, heartbeat, clients, sessions, relay, relay_key) "
+                "VALUES (?1, 0, 0, 0, ?2, ?3) "
                 "ON CONFLICT(name) DO UPDATE SET relay = excluded.relay, relay_key = excluded.relay_key"},
                {&clearPresence_, "DELETE FROM presence WHERE server = ?1"},
                {&setPresence_,

@@ -1,6 +1,8 @@
 // plimo-server: the rendezvous and relay server Plimo clients register with.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +98,25 @@ std::optional<SigningKey> loadSharedKey(const std::string& path, ServerLog& log)
   auto key = SigningKey::loadPemFile(path);
   if (!key) log.line("Cannot read the server key " + path + "; not starting");
   return key;
+}
+
+// The address the other servers of a fleet reach this one at: the one it is
+// bound to, else the first IPv4 address its host name has.
+std::string fleetAddress(const std::string& bindAddress) {
+  if (!bindAddress.empty()) return bindAddress;
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  std::string address = "127.0.0.1";
+  if (::getaddrinfo(host, nullptr, &hints, &found) == 0 && found) {
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) address = text;
+  }
+  if (found) ::freeaddrinfo(found);
+  return address;
 }
 
 // --export-usage: the database of a server that may be running, read beside it.
@@ -200,8 +221,8 @@ int main(int argc, char** argv) {
     // where one machine holds several) and port.
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    config.serverName =
-        (options->bindAddress.empty() ? std::string(host) : options->bindAddress) + ":" + std::to_string(options->udpPort);
+    std::string machine = options->bindAddress.empty() ? std::string(host) : options->bindAddress;
+    config.serverName = machine + ":" + std::to_string(options->udpPort);
   }
   if (options->staleAfter) {
     store->setStaleAfter(options->staleAfter);
@@ -234,6 +255,15 @@ int main(int argc, char** argv) {
         loop, options->store, config.serverName, [&server](const std::string& line) { server.fleetLine(line); },
         [&log](const std::string& text) { log.line(text); });
     server.joinFleet(*fleetMail);
+    if (!network.openFleetUdp(
+            options->fleetPort, [&server](const Endpoint& from, ByteView packet) { server.fleetPacket(from, packet); },
+            error)) {
+      log.line("Cannot use UDP port " + std::to_string(options->fleetPort) + " for the fleet: " + error);
+      return 1;
+    }
+    std::string relay = fleetAddress(options->bindAddress) + ":" + std::to_string(network.fleetPort());
+    server.relayThroughFleet(network.fleetSink(), relay);
+    log.line("The fleet's servers relay to UDP " + relay);
   }
   network.setHandlers([&server](const Endpoint& from, ByteView packet) { server.receive(from, packet); },
                       [&server](const Endpoint& from) { server.connectionClosed(from); });

@@ -24,13 +24,13 @@ namespace {
 constexpr uint32_t kAddressA = 0x7F000002, kAddressB = 0x7F000003;
 
 // Two servers of one fleet as on two machines: on 127.0.0.2 and 127.0.0.3,
-// with the same ports.
+// with the same ports (their fleet ports any free ones: tests run side by side).
 struct TwoServers {
   TwoServers(const TempDir& dir, const std::vector<std::string>& fleet)
       : a(dir / "a", dir / "a.txt", 0, {}, on("127.0.0.2", fleet)),
         b(dir / "b", dir / "b.txt", a.udpPort, a.tcpPorts, on("127.0.0.3", fleet)) {}
   static std::vector<std::string> on(const char* ip, std::vector<std::string> args) {
-    args.insert(args.end(), {"--bind", ip});
+    args.insert(args.end(), {"--bind", ip, "--fleet-port", "0"});
     return args;
   }
   bool up() const { return a.up() && b.up(); }

@@ -1,8 +1,10 @@
-// Any packet from any endpoint, and any line inside a genuine sealed session,
-// must leave the server running with bounded state.
+// Any packet from any endpoint, any line inside a genuine sealed session and
+// any datagram on the fleet port must leave the server running with bounded
+// state; a fleet packet's plaintext reads back as the bytes it came from.
 
 #include <cstdlib>
 
+#include "server/FleetPacket.h"
 #include "server/ServerRig.h"
 
 using namespace plimo;
@@ -11,10 +13,17 @@ using namespace plimo::testkit;
 namespace {
 
 struct Fixture {
-  ServerRig rig;
+  RecordingSink fleetSink;
+  ServerRig rig{named()};
   RigClient a{rig, RigClient::udp(40001)};
   RigClient b{rig, Endpoint::tcp(0x0A000002, 50000, 3)};
+  static RelayConfig named() {
+    RelayConfig config = testConfig();
+    config.serverName = "a:47800";
+    return config;
+  }
   Fixture() {
+    rig.server.relayThroughFleet(fleetSink, "127.0.0.2:47801");
     a.registerAs();
     b.registerAs();
   }
@@ -34,6 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     case 1:  // a raw packet from a stranger
       f->rig.server.receive(Endpoint::udp(0x01020304, uint16_t(mode)), rest);
+      break;
+    case 2:  // on the fleet port, and what it would say once opened
+      f->rig.server.fleetPacket(Endpoint::udp(0x01020304, 47801), rest);
+      if (auto packet = FleetPacket::parse(rest); packet && packet->plain() != Bytes(rest.begin(), rest.end())) {
+        std::abort();
+      }
       break;
     default:  // a sealed line from a real session
       if (speaker.codec.channel) f->rig.server.receive(speaker.endpoint, speaker.codec.seal(toString(rest)));

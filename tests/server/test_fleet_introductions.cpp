@@ -1,6 +1,6 @@
-// Introductions across two servers of one fleet sharing a store, on virtual
-// time: the lines they pass each other carried by hand, garbled, forged or
-// lost on the way.
+// Introductions and relaying across two servers of one fleet sharing a
+// store, on virtual time: the lines and datagrams they pass each other
+// carried by hand, garbled, forged, replayed or lost on the way.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include "server/FleetIntroductions.h"
 #include "server/FleetLine.h"
 #include "server/FleetMail.h"
+#include "server/FleetPacket.h"
+#include "server/FleetRelay.h"
 #include "server/Registration.h"
 #include "server/ServerRig.h"
 #include "testkit/TempDir.h"
@@ -32,10 +34,14 @@ struct Mailroom final : FleetMail {
   void send(const std::string& to, const std::string& line) override { lines.emplace_back(to, line); }
 };
 
+const Endpoint kRelayA = Endpoint::udp(0x7F000002, 47801), kRelayB = Endpoint::udp(0x7F000003, 47801);
+
 struct Fleet {
-  Fleet() : a(named("a"), SigningKey::generate(), openStore(db)), b(named("b"), SigningKey::generate(), openStore(db)) {
+  Fleet() : a(named("a"), key, openStore(db)), b(named("b"), key, openStore(db)) {
     a.server.joinFleet(mail);
     b.server.joinFleet(mail);
+    a.server.relayThroughFleet(relayA, "127.0.0.2:47801");
+    b.server.relayThroughFleet(relayB, "127.0.0.3:47801");
   }
   static RelayConfig named(const std::string& name) {
     RelayConfig config = testConfig();
@@ -50,13 +56,46 @@ struct Fleet {
       (to == "a" ? a : b).server.fleetLine(line);
     }
   }
+  // The datagrams each server relayed to the other, taken off the way.
+  std::vector<Bytes> taken(RecordingSink& from, const Endpoint& to) {
+    std::vector<Bytes> out;
+    for (auto& sent : from.sent) {
+      EXPECT_EQ(sent.to, to);
+      out.push_back(sent.packet);
+    }
+    from.sent.clear();
+    return out;
+  }
+  void relay() {
+    for (Bytes& d : taken(relayA, kRelayB)) b.server.fleetPacket(kRelayA, d);
+    for (Bytes& d : taken(relayB, kRelayA)) a.server.fleetPacket(kRelayB, d);
+  }
 
   TempDir dir{"fleet-intro"};
   std::string db = (dir / "plimo-server.db").string();
   Mailroom mail;
+  SigningKey key = SigningKey::generate();  // the fleet's one
+  RecordingSink relayA, relayB;
   ServerRig a;
   ServerRig b;
 };
+
+// A helper on A introduced to a PC on B, both heard PEER.
+struct Introduced : Fleet {
+  Introduced() {
+    pcID = pc.registerAs();
+    helperID = helper.registerAs();
+    helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + kOtherKey);
+    deliver();
+    EXPECT_EQ(pc.lines().size(), 1u);
+    EXPECT_EQ(helper.lines().size(), 1u);
+  }
+  RigClient pc{b, RigClient::udp(40001, 0xCB007109)};
+  RigClient helper{a, RigClient::udp(40002, 0xC6336407)};
+  std::string pcID, helperID;
+};
+
+Bytes relayed(uint8_t tag) { return Bytes{ServerPacket::kRelayed, 0xC0, tag, 1, 2, 3}; }
 
 bool startsWith(const std::vector<std::string>& lines, const std::string& head) {
   return lines.size() == 1 && lines[0].rfind(head, 0) == 0;
@@ -251,4 +290,145 @@ TEST(FleetIntroductions, AnAskWithoutAnswerEndsAsAnUnknownID) {
   fleet.deliver();
   EXPECT_TRUE(helper.lines().empty());
   EXPECT_TRUE(fleet.a.logged("answering nothing"));
+}
+
+// Partners that cannot punch relay through their own servers, and the
+// servers pass each packet on, as it was sent, sealed between them; each
+// side hears PARTNER GONE when the other leaves.
+TEST(FleetRelay, PartnersOnTwoServersRelayThroughBothAndHearTheOtherGo) {
+  Introduced fleet;
+  for (uint8_t i = 0; i < 3; ++i) fleet.a.server.receive(fleet.helper.endpoint, relayed(i));
+  fleet.b.server.receive(fleet.pc.endpoint, relayed(9));
+  std::vector<Bytes> toB = fleet.taken(fleet.relayA, kRelayB);
+  ASSERT_EQ(toB.size(), 3u);
+  // Sealed: the partner's bytes are not in the clear between the servers.
+  Bytes inner = relayed(0);
+  EXPECT_EQ(std::search(toB[0].begin(), toB[0].end(), inner.begin(), inner.end()), toB[0].end());
+  // Out of order, as datagrams may come.
+  for (size_t i : {size_t(2), size_t(0), size_t(1)}) fleet.b.server.fleetPacket(kRelayA, toB[i]);
+  fleet.relay();
+  EXPECT_EQ(fleet.pc.received(), (std::vector<Bytes>{relayed(2), relayed(0), relayed(1)}));
+  EXPECT_EQ(fleet.helper.received(), std::vector<Bytes>{relayed(9)});
+  EXPECT_EQ(fleet.b.server.fleetRelay().stats().received, 3u);
+
+  // The helper leaving ends the pair: the PC hears of it.
+  fleet.helper.say("BYE");
+  fleet.relay();
+  EXPECT_EQ(fleet.pc.lines(), std::vector<std::string>{"PARTNER GONE"});
+  fleet.b.server.receive(fleet.pc.endpoint, relayed(10));
+  EXPECT_TRUE(fleet.relayB.sent.empty());
+}
+
+TEST(FleetRelay, ThePcLeavingOrItsServerDyingIsHeardAsPartnerGone) {
+  for (bool serverDies : {false, true}) {
+    SCOPED_TRACE(serverDies ? "server dies" : "PC leaves");
+    Introduced fleet;
+    if (serverDies) {
+      // B beats no more; A's heartbeats find it stale.
+      fleet.a.loop.advance(PresenceStore::kStaleAfter + PresenceStore::kHeartbeat + 1);
+    } else {
+      fleet.pc.say("BYE");
+      fleet.relay();
+    }
+    EXPECT_EQ(fleet.helper.lines(), std::vector<std::string>{"PARTNER GONE"});
+    fleet.a.server.receive(fleet.helper.endpoint, relayed(1));
+    EXPECT_TRUE(fleet.relayA.sent.empty());
+  }
+}
+
+// What reaches a server's fleet port other than a live server's sealed
+// packet for a pair it holds is dropped, counted and logged within its
+// source address's budget; the PC hears nothing of it.
+TEST(FleetRelay, AStrangersForgedReplayedOrStrayDatagramIsDropped) {
+  Introduced fleet;
+  for (uint8_t i = 0; i < 3; ++i) fleet.a.server.receive(fleet.helper.endpoint, relayed(i));
+  std::vector<Bytes> sealed = fleet.taken(fleet.relayA, kRelayB);
+  fleet.b.server.fleetPacket(kRelayA, sealed[0]);
+  ASSERT_EQ(fleet.pc.received().size(), 1u);
+
+  // A server holding another fleet key announces itself in the same store:
+  // nothing it seals counts.
+  ServerRig stranger(Fleet::named("c"), SigningKey::generate(), openStore(fleet.db));
+  RecordingSink strangerSink;
+  stranger.server.relayThroughFleet(strangerSink, "127.0.0.4:47801");
+  fleet.b.loop.advance(FleetRelay::kLookupEvery);
+  fleet.b.server.fleetPacket(kRelayA, Bytes(300, 0x5A));
+  EXPECT_TRUE(fleet.b.logged("server c in the directory is not signed with the fleet's key"));
+
+  auto flipped = [](Bytes d, size_t at) {
+    d[at] ^= 1;
+    return d;
+  };
+  Bytes unknownSender = sealed[1];
+  unknownSender[0] ^= 0xFF;
+  struct Case {
+    const char* what;
+    Bytes datagram;
+    const char* why;
+  } cases[] = {
+      {"empty", {}, "too short"},
+      {"truncated", Bytes(sealed[1].begin(), sealed[1].begin() + FleetPacket::kOverhead - 1), "too short"},
+      {"cut short of its tag", Bytes(sealed[1].begin(), sealed[1].end() - 1), "does not open"},
+      {"garbage", Bytes(300, 0x5A), "no live server"},
+      {"oversized", Bytes(70000, 0x15), "no live server"},
+      {"a stranger's key", unknownSender, "no live server"},
+      {"a flipped ciphertext byte", flipped(sealed[1], sealed[1].size() - 20), "does not open"},
+      {"a flipped counter", flipped(sealed[1], FleetPacket::kSenderSize + 1), "does not open"},
+      {"replayed", sealed[0], "does not open"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fleet.b.logs.clear();
+    uint64_t dropped = fleet.b.server.fleetRelay().stats().dropped;
+    fleet.b.server.fleetPacket(kRelayA, c.datagram);
+    EXPECT_EQ(fleet.b.server.fleetRelay().stats().dropped, dropped + 1);
+    EXPECT_TRUE(fleet.b.logged("Dropped a datagram on the fleet port from 127.0.0.2:47801")) << c.what;
+    EXPECT_TRUE(fleet.b.logged(c.why)) << (fleet.b.logs.empty() ? "" : fleet.b.logs.back());
+  }
+  EXPECT_TRUE(fleet.pc.received().empty());
+
+  // For a pair B no longer holds: the PC left, and its word has not reached A.
+  fleet.pc.say("BYE");
+  fleet.b.logs.clear();
+  fleet.b.server.fleetPacket(kRelayA, sealed[2]);
+  EXPECT_TRUE(fleet.b.logged("in no session with ID " + fleet.helperID));
+
+  // A flood from one address costs the log a few lines.
+  fleet.b.logs.clear();
+  for (int i = 0; i < 1000; ++i) fleet.b.server.fleetPacket(kRelayA, Bytes(100, uint8_t(i)));
+  EXPECT_LE(fleet.b.logs.size(), size_t(BudgetedLog::kLinesPerAddress.burst) + 1);
+}
+
+TEST(FleetPacket, ReadsItsTwoKindsAndNothingElse) {
+  auto made = [](FleetPacket::Kind kind, const std::string& to, const std::string& from, Bytes packet) {
+    FleetPacket p;
+    p.kind = kind;
+    p.toID = to;
+    p.fromID = from;
+    p.packet = packet;
+    return p.plain();
+  };
+  const Bytes relayedPlain = made(FleetPacket::Kind::relayed, "123456789", "987654321", relayed(1));
+  auto parsed = FleetPacket::parse(relayedPlain);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->toID, "123456789");
+  EXPECT_EQ(parsed->fromID, "987654321");
+  EXPECT_EQ(Bytes(parsed->packet.begin(), parsed->packet.end()), relayed(1));
+  EXPECT_TRUE(FleetPacket::parse(made(FleetPacket::Kind::gone, "123456789", "987654321", {})));
+
+  Bytes wrongKind = relayedPlain;
+  wrongKind[0] = 3;
+  const Bytes bad[] = {
+      {},
+      Bytes(relayedPlain.begin(), relayedPlain.begin() + 8),
+      wrongKind,
+      made(FleetPacket::Kind::relayed, "123456789", "987654321", {}),
+      made(FleetPacket::Kind::relayed, "123456789", "987654321", {ServerPacket::kRelayed}),
+      made(FleetPacket::Kind::relayed, "123456789", "987654321", {ServerPacket::kSealed, 1}),
+      made(FleetPacket::Kind::gone, "123456789", "987654321", {1}),
+      made(FleetPacket::Kind::gone, "123456789", "123456789", {}),
+      made(FleetPacket::Kind::gone, "12345678", "987654321", {}),   // never an ID
+      made(FleetPacket::Kind::gone, "123456789", "4294967295", {}),
+  };
+  for (const Bytes& b : bad) EXPECT_FALSE(FleetPacket::parse(b)) << PlimoCrypto::hex(b);
 }
