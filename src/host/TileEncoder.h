@@ -12,13 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 #include "core/Bytes.h"
 #include "platform/Picture.h"
-
-struct libdeflate_compressor;
 
 namespace plimo {
 
@@ -64,10 +61,6 @@ class TileEncoder {
   void emitTile(const PixelView& picture, int x0, int y0, int tw, int th);
   Bytes compress();
 
-  struct FreeCompressor {
-    void operator()(libdeflate_compressor* compressor) const;
-  };
-
   // The screen as last sent: width x height pixels of 4 bytes, no padding.
   Bytes previous_;
   int width_ = 0;
@@ -75,11 +68,11 @@ class TileEncoder {
   bool forceAll_ = false;
   bool toCompare_ = false;
   int sweep_ = 0;
-  // The update being built and its DEFLATE data; kept between calls to reuse
-  // their memory.
+  // The update being built, its DEFLATE data and the compressor's work
+  // space; kept between calls to reuse their memory.
   Bytes out_;
   Bytes deflated_;
-  std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor_;
+  Bytes levelBuffer_;
 };
 
 }  // namespace plimo
