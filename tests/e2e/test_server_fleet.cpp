@@ -14,6 +14,7 @@
 #include "e2e/TrustedHelper.h"
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/crypto/SigningKey.h"
+#include "server/BudgetedLog.h"
 #include "server/StoreEngines.h"
 
 using namespace plimo;
@@ -154,6 +155,66 @@ TEST(ServerFleet, AHelperOnOneServerReachesAnUnattendedPcOnTheOther) {
   size_t first = exported.find("\"" + hostID + "\"");
   ASSERT_NE(first, std::string::npos) << exported;
   EXPECT_EQ(exported.find("\"" + hostID + "\"", first + 1), std::string::npos) << exported;
+}
+
+// A helper that reaches its server only over TCP (its UDP goes nowhere)
+// cannot punch: it and the PC on the other server each relay through their
+// own, and the two servers pass the partner session's packets between them.
+// A stranger's datagrams on a fleet port are dropped and logged, within a
+// budget.
+TEST(ServerFleet, PartnersThatCannotPunchRelayThroughBothServers) {
+  testkit::PgTestSchema pg;
+  PLIMO_REQUIRE_TEST_POSTGRES(pg);
+  REQUIRE_PROGRAMS();
+  TempDir dir("fleet-relayed");
+  const std::string keyFile = (dir / "fleet-key.pem").string();
+  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
+  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile});
+  ServerProcess &a = fleet.a, &b = fleet.b;
+  ASSERT_TRUE(fleet.up());
+
+  HeadlessClient host("host", relayIniAt("127.0.0.3", b) + "[Session]\nUnattended=1\n");
+  host.start();
+  ASSERT_TRUE(host.waitForID(20)) << host.log();
+  const std::string hostID = host.lastID();
+  HeadlessClient helper("helper", relayIniAt("127.0.0.2", a) + keptIDIni());
+  // A first start keeps the helper's ID, which the fleet then trusts.
+  helper.start();
+  ASSERT_TRUE(waitFor([&] { return helper.ini().find("Pinned=") != std::string::npos; }, 20)) << helper.log();
+  helper.stop();
+  std::string out;
+  ASSERT_EQ(a.command({"--store", pg.where(), "--trust-helper", helper.lastID()}, out), 0) << out;
+  std::string ini = helper.ini();
+  const std::string udp = "Port=" + std::to_string(a.udpPort);
+  helper.writeIni(ini.replace(ini.find(udp), udp.size(), "Port=" + std::to_string(freePort(SOCK_DGRAM))));
+
+  helper.start({"-autoConnect", hostID});
+  ASSERT_TRUE(waitFor([&] { return !checkNumber(helper.log()).empty() && !checkNumber(host.log()).empty(); }, 30))
+      << "helper:\n" << helper.log() << "\nhost:\n" << host.log() << "\nA:\n" << a.log() << "\nB:\n" << b.log();
+  EXPECT_EQ(checkNumber(helper.log()), checkNumber(host.log()));
+  EXPECT_NE(helper.log().find("Through the server"), std::string::npos) << helper.log();
+
+  // A's fleet port, as A announced it.
+  const std::string marker = "The fleet's servers relay to UDP 127.0.0.2:";
+  const std::string log = a.log();
+  ASSERT_NE(log.find(marker), std::string::npos) << log;
+  const uint16_t fleetPort = uint16_t(std::stoi(log.substr(log.find(marker) + marker.size())));
+  NetClient stranger(fleetPort, false, kAddressA);
+  for (int i = 0; i < 200; ++i) stranger.send(Bytes(100, uint8_t(i)));
+  auto drops = [&] {
+    std::string text = a.log();
+    size_t n = 0;
+    for (size_t at = text.find("Dropped a datagram on the fleet port"); at != std::string::npos;
+         at = text.find("Dropped a datagram on the fleet port", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  ASSERT_TRUE(waitFor([&] { return drops() > 0; }, 10)) << a.log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the rest of the 200 handled
+  EXPECT_LE(drops(), size_t(BudgetedLog::kLinesPerAddress.burst)) << a.log();
+  helper.stop();
+  EXPECT_TRUE(a.process->waitForOutput(" ended after ", 10)) << a.log();
 }
 
 // kill -9 of one server mid-session: its IDs are not handed to anyone
