@@ -1,10 +1,14 @@
 // The server's own cost per packet, on one core and virtual time: handshakes
 // (key agreement, derivation, signature), sealed command round trips, and
-// passing relayed partner packets on.
+// passing relayed partner packets on, by one server or by two servers of a
+// fleet (sealed from one to the other). items_per_second is per CPU second.
 
 #include <benchmark/benchmark.h>
 
+#include "server/FleetMail.h"
+#include "server/FleetRelay.h"
 #include "server/ServerRig.h"
+#include "testkit/TempDir.h"
 
 using namespace plimo;
 using namespace plimo::testkit;
@@ -80,6 +84,54 @@ void BM_Relay1183(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * 1183);
 }
 BENCHMARK(BM_Relay1183);
+
+// The same packets from a helper on one server to a PC on another: both
+// servers' work, the first one's datagram handed straight to the second.
+void BM_Relay1183AcrossTwoServers(benchmark::State& state) {
+  struct Mail final : FleetMail {
+    std::vector<std::pair<std::string, std::string>> lines;
+    void send(const std::string& to, const std::string& line) override { lines.emplace_back(to, line); }
+  } mail;
+  struct Wire final : PacketSink {
+    RelayServer* to = nullptr;
+    Endpoint from = Endpoint::udp(0x7F000002, 47801);
+    void send(const Endpoint&, ByteView packet, bool) override { to->fleetPacket(from, packet); }
+    void close(const Endpoint&) override {}
+  } wire;
+  NullSink back;
+  auto named = [](const char* name) {
+    RelayConfig c = testConfig();
+    c.serverName = name;
+    return c;
+  };
+  TempDir dir("bench-fleet-relay");
+  SigningKey key = SigningKey::generate();
+  ServerRig a(named("a"), key, openStore((dir / "db").string()));
+  ServerRig b(named("b"), key, openStore((dir / "db").string()));
+  wire.to = &b.server;
+  for (ServerRig* rig : {&a, &b}) rig->server.joinFleet(mail);
+  a.server.relayThroughFleet(wire, "127.0.0.2:47801");
+  b.server.relayThroughFleet(back, "127.0.0.3:47801");
+  RigClient helper(a, RigClient::udp(40001)), pc(b, RigClient::udp(40002));
+  std::string pcID = pc.registerAs();
+  helper.registerAs();
+  helper.say("CONNECT " + pcID + " 192.168.1.20 40000 " + std::string(128, 'A'));
+  for (size_t i = 0; i < mail.lines.size(); ++i) {
+    auto [to, line] = mail.lines[i];
+    (to == "a" ? a : b).server.fleetLine(line);
+  }
+  Bytes packet(1183, 0x5A);
+  packet[0] = 0x14;
+  packet[1] = 0xC0;
+  for (auto _ : state) {
+    a.server.receive(helper.endpoint, packet);
+    if (b.sink.sent.size() > 4096) b.sink.sent.clear();
+  }
+  if (b.server.fleetRelay().stats().received != uint64_t(state.iterations())) state.SkipWithError("packets lost");
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(int64_t(state.iterations()) * 1183);
+}
+BENCHMARK(BM_Relay1183AcrossTwoServers);
 
 }  // namespace
 
