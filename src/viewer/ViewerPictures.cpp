@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "core/StageLog.h"
-#include "core/WorkClock.h"
 #include "protocol/wire/ChannelMsg.h"
 
 namespace plimo {
@@ -29,13 +28,14 @@ constexpr double kStatsPeriod = 10.0;
 }  // namespace
 
 ViewerPictures::ViewerPictures(EventLoop& loop, PlatformFactory& platform, Events events,
-                               std::optional<std::string> dumpPicture)
+                               std::optional<std::string> dumpPicture, bool videoOnThread)
     : loop_(loop),
       platform_(platform),
       events_(std::move(events)),
       dumpPicture_(std::move(dumpPicture)),
       frames_(loop),
       window_(loop),
+      videoOnThread_(videoOnThread),
       statStart_(loop.now()) {}
 
 void ViewerPictures::receive(ByteView packet) {
@@ -68,7 +68,7 @@ void ViewerPictures::requestFull() const { events_.send(Bytes{SessionPacket::kFu
 void ViewerPictures::close() {
   closed_ = true;
   dumpTimer_.reset();
-  decoder_.reset();
+  decoding_.reset();
   display_ = nullptr;
 }
 
@@ -100,16 +100,23 @@ void ViewerPictures::showFrame(ByteView frame) {
   stageMark("received");
   const auto contents = PictureBlob::decode(frame);
   if (!contents) return;
-  const bool video = contents->format == PictureBlob::Format::video;
-  // Only frames that put a picture on the screen count as shown: a video
-  // frame still waiting for its key frame shows nothing, and the requests for
-  // a full picture go on meanwhile.
-  if (!(video ? showVideo(*contents) : showTiles(contents->body))) return;
+  ++frameSerial_;
+  if (contents->format == PictureBlob::Format::video) return decodeVideo(*contents);
+  if (!showTiles(contents->body)) return;
+  tilesSerial_ = frameSerial_;
+  shown(contents->format);
+}
+
+// Only frames that put a picture on the screen count as shown: a video frame
+// still waiting for its key frame shows nothing, and the requests for a full
+// picture go on meanwhile.
+void ViewerPictures::shown(PictureBlob::Format format) {
+  const bool video = format == PictureBlob::Format::video;
   gotFirstFrame_.set(true);
   ++framesShown_;
   ++statFrames_;
-  if (int(contents->format) != lastFormat_) {
-    lastFormat_ = int(contents->format);
+  if (int(format) != lastFormat_) {
+    lastFormat_ = int(format);
     const Size size = remoteSize_.get();
     log(std::string("Picture now as ") + (video ? "H.264 video" : "tiles") + " (frame " +
         std::to_string(framesShown_) + ", " + std::to_string(int(size.width)) + " x " +
@@ -142,40 +149,53 @@ bool ViewerPictures::showTiles(ByteView update) {
   return true;
 }
 
-bool ViewerPictures::showVideo(const PictureBlob::Contents& frame) {
-  const int width = frame.width, height = frame.height;
-  if (!decoder_ || width != decW_ || height != decH_) {
-    decoder_ = platform_.videoDecoder();
-    decW_ = width;
-    decH_ = height;
+void ViewerPictures::decodeVideo(const PictureBlob::Contents& frame) {
+  if (closed_) return;
+  std::unique_ptr<VideoDecoder> fresh;
+  if (!haveDecoder_ || frame.width != decW_ || frame.height != decH_) {
+    fresh = platform_.videoDecoder();
+    haveDecoder_ = true;
+    decW_ = frame.width;
+    decH_ = frame.height;
   }
-  PictureRef picture;
-  const double began = workSeconds();
-  try {
-    picture = decoder_->decode(frame.body);
-  } catch (const Failure& failure) {
-    statDecode_ += workSeconds() - began;
-    log("H.264 decode failed: " + failure.text());
+  if (!decoding_) {
+    decoding_ = std::make_unique<VideoDecodeThread>(
+        loop_, videoOnThread_, [this](VideoDecodeThread::Decoded decoded) { showVideo(std::move(decoded)); });
+  }
+  if (decoding_->decode({frameSerial_, frame.width, frame.height}, frame.body, std::move(fresh))) return;
+  // The decoder fell behind and lost its frames: a new one starts at the key
+  // frame a full picture brings.
+  haveDecoder_ = false;
+  requestFull();
+}
+
+void ViewerPictures::showVideo(VideoDecodeThread::Decoded decoded) {
+  statDecode_ += decoded.seconds;
+  if (decoded.failure) {
+    log("H.264 decode failed: " + *decoded.failure);
     giveVideoUp();
-    return false;
+    return;
   }
-  statDecode_ += workSeconds() - began;
+  // A tile update that came after this frame is on the screen already.
+  if (decoded.frame.serial < tilesSerial_) return;
+  const PictureRef& picture = decoded.picture;
+  const int width = decoded.frame.width, height = decoded.frame.height;
   // The visible size must lie inside the decoded picture, or the view would
   // read past it.
-  if (!picture || width > picture->width || height > picture->height || width < 1 || height < 1) return false;
+  if (!picture || width > picture->width || height > picture->height || width < 1 || height < 1) return;
   usingVideo_.set(true);
-  if (rendering_.set(videoRendering(decoder_->hardware())))
-    log(decoder_->hardware() ? "Video decoded by this PC's video hardware" : "Video decoded in software");
+  if (rendering_.set(videoRendering(decoded.hardware)))
+    log(decoded.hardware ? "Video decoded by this PC's video hardware" : "Video decoded in software");
   // Kept only to be saved: a picture held here is one the decoder cannot reuse.
   if (dumpPicture_) lastPicture_ = picture;
   remoteSize_.set({double(width), double(height)});
   stageMark("applied");
   if (display_) display_->show(picture, width, height);
-  return true;
+  shown(PictureBlob::Format::video);
 }
 
 void ViewerPictures::giveVideoUp() {
-  decoder_.reset();
+  haveDecoder_ = false;
   lastPicture_.reset();
   if (!videoFailed_) {
     videoFailed_ = true;

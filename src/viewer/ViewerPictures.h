@@ -1,13 +1,15 @@
 #pragma once
 // The helped PC's screen on this side: the chunks of both frame transfers
-// put together, tile updates into the canvas, H.264 through the decoder
-// (falling back to tiles for good when it fails), each picture handed to the
-// view, a statistics line every 10 s, and the first picture saved when asked.
+// put together, tile updates into the canvas, H.264 through the decoder on
+// a thread of its own (falling back to tiles for good when it fails), each
+// picture handed to the view in the order the frames came, a statistics line
+// every 10 s, and the first picture saved when asked.
 //
 // What a host can make it hold is bounded: one tile canvas of at most
 // 16384 × 16384 (TileFormat; the view reads it in place, and its size
 // changes at most kSizeChanges), the inflated update being applied, the
-// decoder's pictures (H264Decoder's of at most 35.6 million pixels), one
+// decoder's pictures (H264Decoder's of at most 35.6 million pixels) and the
+// frames waiting for it (VideoDecodeThread::kMaxWaiting), one
 // single-frame transfer of at most 65,535 chunks (78 MB), and the windowed
 // transfer's next frame plus FrameWindowReceiver::kMaxHeldAhead.
 //
@@ -34,6 +36,7 @@
 #include "protocol/wire/SessionCodecs.h"
 #include "viewer/ScreenDisplay.h"
 #include "viewer/TileCanvas.h"
+#include "viewer/VideoDecodeThread.h"
 
 namespace plimo {
 
@@ -63,8 +66,10 @@ class ViewerPictures {
   static constexpr Rate kSizeChanges{4, 4};
 
   // `dumpPicture`: where the first picture is written as PNG, 3 s after it
-  // arrives.
-  ViewerPictures(EventLoop& loop, PlatformFactory& platform, Events events, std::optional<std::string> dumpPicture);
+  // arrives. `videoOnThread`: H.264 is decoded beside the loop's thread
+  // (else within `receive`).
+  ViewerPictures(EventLoop& loop, PlatformFactory& platform, Events events, std::optional<std::string> dumpPicture,
+                 bool videoOnThread);
   ViewerPictures(const ViewerPictures&) = delete;
   ViewerPictures& operator=(const ViewerPictures&) = delete;
 
@@ -92,8 +97,11 @@ class ViewerPictures {
   friend struct testkit::ViewerSessionTestKit;
 
   void showFrame(ByteView frame);
+  // A frame put a picture on the screen.
+  void shown(PictureBlob::Format format);
   bool showTiles(ByteView update);
-  bool showVideo(const PictureBlob::Contents& frame);
+  void decodeVideo(const PictureBlob::Contents& frame);
+  void showVideo(VideoDecodeThread::Decoded decoded);
   void giveVideoUp();
   void logStatistics();
   void savePicture(const std::string& path);
@@ -111,8 +119,11 @@ class ViewerPictures {
   FrameWindowReceiver window_;
   TileCanvas tiles_;
   TokenBucket sizeChanges_;
-  std::unique_ptr<VideoDecoder> decoder_;
+  const bool videoOnThread_;
+  bool haveDecoder_ = false;  // the decoding thread has one for decW_ x decH_
   int decW_ = 0, decH_ = 0;
+  uint64_t frameSerial_ = 0;
+  uint64_t tilesSerial_ = 0;  // of the last tile update shown: older video is not
   bool videoFailed_ = false;
   PictureRef lastPicture_;  // the last decoded video picture
 
@@ -129,6 +140,9 @@ class ViewerPictures {
   Observable<Rendering> rendering_{Rendering::none};
 
   Timer dumpTimer_;
+  // Started with the first video frame; it goes before the members its
+  // answers touch.
+  std::unique_ptr<VideoDecodeThread> decoding_;
   LifeGuard<ViewerPictures> guard_{this};
 };
 

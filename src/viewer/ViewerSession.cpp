@@ -33,7 +33,7 @@ ViewerSession::ViewerSession(EventLoop& loop, PlatformFactory& platform, Link li
                 {[this](ByteView packet) { send(packet); }, [this](const std::string& text) { this->log(text); },
                  [this](const std::string& text) { note(text); },
                  [this] { channel_.post(MsgKind::capabilities, Bytes{Capability::windowed}); }},
-                options_.dumpPicture),
+                options_.dumpPicture, options_.videoOnThread),
       sound_(platform, [this](const std::string& text) { this->log(text); },
              [this] { channel_.post(MsgKind::sound, Bytes{0}); }),
       status_([this](const std::string& text) { this->log(text); }),

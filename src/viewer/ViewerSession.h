@@ -66,6 +66,9 @@ struct ViewerSessionOptions {
   bool tilesOnly = false;
   // Where the helped PC's files go, and whether the helper answers offers.
   FileTransfers::Place files;
+  // H.264 decoded on a thread of its own, so that the window's thread only
+  // paints; off, each frame is decoded as it arrives (tests in virtual time).
+  bool videoOnThread = true;
 };
 
 class ViewerSession final : public RemoteInput, public SessionDataReceiver {

@@ -56,7 +56,7 @@ struct SessionPair {
         loop, helper,
         ViewerSession::Link{"444555666", "417 203", [this](ByteView p) { link.send(LossyLink::End::b, p); }},
         options.helper, [this](const std::string& line) { viewerLogs.push_back(line); },
-        ViewerSession::Options{"/tmp/first.png", options.tilesOnly, options.helperFiles});
+        ViewerSession::Options{"/tmp/first.png", options.tilesOnly, options.helperFiles, false});
     viewer->setDisplay(display);
   }
   ~SessionPair() {

@@ -66,7 +66,8 @@ struct ViewerRig {
   ViewerRig() {
     session = std::make_unique<ViewerSession>(
         loop, platform, ViewerSession::Link{"123456789", "417 203", [this](ByteView p) { sent.emplace_back(p.begin(), p.end()); }},
-        AppSettings{}, [this](const std::string& line) { logs.push_back(line); });
+        AppSettings{}, [this](const std::string& line) { logs.push_back(line); },
+        ViewerSession::Options{.videoOnThread = false});
     session->setDisplay(&display);
   }
   void message(uint8_t kind, ByteView payload) {

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakePlatform platform;
   LatestPicture display;
   ViewerSession session(loop, platform, {"123456789", "000 000", [](ByteView) {}}, AppSettings{}, {},
-                        ViewerSession::Options{"/fuzz.png", false, {}});
+                        ViewerSession::Options{"/fuzz.png", false, {}, false});
   session.setDisplay(&display);
   // Packet types the session knows, so that the fuzzer reaches their parsers.
   static constexpr uint8_t kTypes[] = {0x81, 0x85, 0x87, 0x88, 0x89, 0x8A, 0x8B, 0x00};

@@ -1,6 +1,7 @@
 #include "platform/ffmpeg/H264Decoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -109,9 +110,11 @@ void H264Decoder::makeSession() {
   std::memcpy(session->extradata, configuration.data(), configuration.size());
   session->extradata_size = int(configuration.size());
   // Each frame's picture comes out of the call that took it: no reordering
-  // delay (our hosts send no B-frames) and no frame threads.
+  // delay (our hosts send no B-frames) and no frame threads. Slice threads
+  // add no delay: our hosts cut each picture into two slices.
   session->flags |= AV_CODEC_FLAG_LOW_DELAY;
-  session->thread_count = 1;
+  session->thread_type = FF_THREAD_SLICE;
+  session->thread_count = 2;
   session->max_pixels = kMaxPixels;
   // With a device, libavcodec decodes on it when the hardware takes the
   // stream's profile and size, and falls back to software by itself when not.
@@ -140,9 +143,17 @@ PictureRef H264Decoder::convert(const AVFrame& frame) {
     scalerRange_ = range;
   }
   const size_t rowBytes = size_t(frame.width) * 4;
-  if (!picture_ || picture_.use_count() > 1 || picture_->width != frame.width || picture_->height != frame.height) {
-    picture_ = std::make_shared<Picture>(frame.width, frame.height);
+  // The view paints the picture it was handed while the next one is decoded
+  // (on another thread): two pictures in turn spare a new one per frame.
+  auto reusable = [&](const std::shared_ptr<Picture>& p) {
+    return p && p.use_count() == 1 && p->width == frame.width && p->height == frame.height;
+  };
+  if (!reusable(picture_)) {
+    std::swap(picture_, spare_);
+    if (!reusable(picture_)) picture_ = std::make_shared<Picture>(frame.width, frame.height);
   }
+  // Its last other holder may have let it go on another thread.
+  std::atomic_thread_fence(std::memory_order_acquire);
   uint8_t* target[4] = {picture_->pixels.data(), nullptr, nullptr, nullptr};
   const int targetStride[4] = {int(rowBytes), 0, 0, 0};
   sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, target, targetStride);

@@ -38,7 +38,7 @@ class H264Decoder final : public VideoDecoder {
   // "decode(status)", or Failure::Kind::h264NoSession (text "noSession") when
   // the frame cannot be wrapped for the decoder. The picture is the caller's
   // to keep; the decoder reuses its memory for a later picture only once the
-  // caller has let it go.
+  // caller has let it go (two are kept in turn).
   PictureRef decode(ByteView data) override;
 
   bool hardware() const override { return hardware_; }
@@ -60,6 +60,7 @@ class H264Decoder final : public VideoDecoder {
   // What `scaler_` was set up for: format, size, colour matrix, range.
   int scalerFormat_ = -1, scalerWidth_ = 0, scalerHeight_ = 0, scalerMatrix_ = -1, scalerRange_ = -1;
   std::shared_ptr<Picture> picture_;  // the last picture handed out
+  std::shared_ptr<Picture> spare_;    // the one before, once let go
   int sessionsBuilt_ = 0;
 };
 
