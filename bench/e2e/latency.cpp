@@ -19,6 +19,9 @@
 // then through a common VNC pair (x11vnc and TigerVNC's viewer, where
 // installed) on the same two displays.
 // Usage: latency [--changes N] [--only tiles|H.264|VNC]
+// With PLIMO_BENCH_HELPED_X set, the helped screen is that X display, already
+// running, and the helped PC's desktop is the one its environment names:
+// latency-wayland shows an X server on a headless GNOME desktop that way.
 
 #include <poll.h>
 
@@ -26,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -357,9 +361,12 @@ int main(int argc, char** argv) {
   testkit::TempDir dir("bench-latency");
   const std::string stages = (dir / "stages.txt").string();
   // Each Xvfb points DISPLAY at itself: the helped PC starts on the first.
-  plimo::testing::Xvfb helpedDisplay(kW, kH);
-  if (!helpedDisplay.running()) return std::fprintf(stderr, "no Xvfb\n"), 2;
-  ::Display* helped = XOpenDisplay(helpedDisplay.name().c_str());
+  const char* givenX = std::getenv("PLIMO_BENCH_HELPED_X");
+  std::optional<plimo::testing::Xvfb> helpedXvfb;
+  if (!givenX) helpedXvfb.emplace(kW, kH);
+  if (helpedXvfb && !helpedXvfb->running()) return std::fprintf(stderr, "no Xvfb\n"), 2;
+  const std::string helpedName = givenX ? givenX : helpedXvfb->name();
+  ::Display* helped = XOpenDisplay(helpedName.c_str());
   if (!helped) return 2;
   const uint16_t udp = freePort(SOCK_DGRAM);
   Process server(program, {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "data"},
@@ -395,7 +402,7 @@ int main(int argc, char** argv) {
   for (const Run& run : {Run{"tiles", "fit", ""}, Run{"tiles", "original", ""}, Run{"H.264", "fit", ""},
                          Run{"H.264", "original", ""}, Run{"H.264", "fit, sending 50 MB", file}})
     if (only.empty() || only == run.pictures) ok = measure(run, rig, changes) && ok;
-  if (only.empty() || only == "VNC") ok = measureVnc(rig, helpedDisplay.name(), changes, dir.path()) && ok;
+  if (only.empty() || only == "VNC") ok = measureVnc(rig, helpedName, changes, dir.path()) && ok;
   XCloseDisplay(helped);
   host.stop();
   server.stop();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/Failure.h"
+#include "core/StageLog.h"
 #include "platform/PointerImage.h"
 
 namespace plimo {
@@ -176,6 +177,7 @@ struct PipeWireStream::Frame {
   void process() {
     pw_buffer* b = pw_stream_dequeue_buffer(stream);
     if (!b) return;
+    stageMark("wake");
     readCursor(b->buffer);
     auto picture = freePicture();
     const bool fresh = readPixels(b->buffer, *picture);
@@ -192,6 +194,7 @@ struct PipeWireStream::Frame {
     }
     last = picture;
     onPicture(std::move(picture));
+    stageMark("slot");
   }
 
   void stateChanged(pw_stream_state now, const char* why) {
