@@ -1,5 +1,7 @@
 #include "server/FleetPacket.h"
 
+#include <charconv>
+
 #include "protocol/wire/ServerPackets.h"
 #include "server/IdRegistry.h"
 
@@ -34,8 +36,11 @@ Bytes FleetPacket::plain() const {
   Bytes out;
   out.reserve(kHeaderSize + packet.size());
   out.push_back(uint8_t(kind));
-  appendBE(out, uint32_t(std::stoul(toID)));
-  appendBE(out, uint32_t(std::stoul(fromID)));
+  for (const std::string* id : {&toID, &fromID}) {
+    uint32_t n = 0;
+    std::from_chars(id->data(), id->data() + id->size(), n);
+    appendBE(out, n);
+  }
   append(out, packet);
   return out;
 }
