@@ -11,9 +11,13 @@
 //                                 fully used core
 // and with --flood, the same two while forged handshakes flood the server
 // (..._under_flood). --joined-in and --joined-out stand in for a network
-// card's receive and segmentation offloads (see Offload).
+// card's receive and segmentation offloads (see Offload). --fleet puts the
+// helpers on one server of a fleet and their PCs on another (two processes
+// on 127.0.0.2 and 127.0.0.3 on the database PLIMO_TEST_POSTGRES names), so
+// that both servers relay each packet (..._across_two_servers, the CPU time
+// both servers').
 // Usage: relay_rate [--server PATH] [--packets N] [--pairs N] [--flood]
-//                   [--joined-in] [--joined-out]
+//                   [--joined-in] [--joined-out] [--fleet] (--flood not with --fleet)
 
 #include <netinet/udp.h>
 #include <poll.h>
@@ -25,12 +29,15 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/BenchServer.h"
 #include "e2e/Flood.h"
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
+#include "protocol/crypto/SigningKey.h"
+#include "server/StoreEngines.h"
 #include "server/UdpBatches.h"
 
 using namespace plimo;
@@ -76,14 +83,21 @@ struct Offload {
   bool joinedOut = false;
 };
 
-std::vector<Pair> makePairs(uint16_t udp, int count, Offload offload) {
+// The viewers' server at `viewerIP`, the hosts' at `hostIP` (host order).
+std::vector<Pair> makePairs(uint16_t udp, int count, Offload offload, uint32_t viewerIP, uint32_t hostIP) {
   std::vector<Pair> pairs;
   for (int i = 0; i < count; ++i) {
-    Pair p{std::make_unique<NetClient>(udp, false), std::make_unique<NetClient>(udp, false)};
+    Pair p{std::make_unique<NetClient>(udp, false, viewerIP), std::make_unique<NetClient>(udp, false, hostIP)};
     std::string hostID = p.host->registerAs();
     std::string viewerID = p.viewer->registerAs();
     if (hostID.empty() || viewerID.empty()) return {};
     auto peer = p.viewer->connectTo(hostID);
+    // Another server of a fleet writes the PC's presence on its own thread,
+    // a moment after its ID line.
+    for (int again = 0; again < 5 && (peer.empty() || peer.back().rfind("PEER ", 0) != 0); ++again) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      peer = p.viewer->connectTo(hostID);
+    }
     if (peer.empty() || peer.back().rfind("PEER ", 0) != 0) return {};
     // The host's PEER line waits in its queue; drain it so that only relayed
     // packets count.
@@ -102,11 +116,18 @@ std::vector<Pair> makePairs(uint16_t udp, int count, Offload offload) {
 }
 
 // Relays `packets` packets in all, each pair within its window.
-Run relay(std::vector<Pair>& pairs, uint16_t udp, long packets, pid_t server, Offload offload) {
+Run relay(std::vector<Pair>& pairs, uint16_t udp, uint32_t viewerIP, long packets, const std::vector<pid_t>& servers,
+          Offload offload) {
   Bytes packet(kPacketSize, 0x5A);
   packet[0] = 0x14;
   packet[1] = 0xC0;
   sockaddr_in to = loopback(udp);
+  to.sin_addr.s_addr = htonl(viewerIP);
+  auto cpu = [&servers] {
+    double sum = 0;
+    for (pid_t server : servers) sum += cpuSeconds(server);
+    return sum;
+  };
   std::array<iovec, kBurst> burst{};
   burst.fill({packet.data(), packet.size()});
   std::array<mmsghdr, kBurst> out{};
@@ -138,7 +159,7 @@ Run relay(std::vector<Pair>& pairs, uint16_t udp, long packets, pid_t server, Of
 
   Run run;
   long sent = 0;
-  double cpuBefore = cpuSeconds(server);
+  double cpuBefore = cpu();
   auto start = Clock::now();
   while (run.delivered < packets) {
     for (auto& p : pairs) {
@@ -184,7 +205,7 @@ Run relay(std::vector<Pair>& pairs, uint16_t udp, long packets, pid_t server, Of
     }
   }
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  run.serverCpu = cpuSeconds(server) - cpuBefore;
+  run.serverCpu = cpu() - cpuBefore;
   return run;
 }
 
@@ -207,11 +228,12 @@ int main(int argc, char** argv) {
   std::string program = std::string(PLIMO_BINARY_DIR) + "/server/plimo-server";
   long packets = 2000000;
   int pairCount = 8;
-  bool flood = false;
+  bool flood = false, fleet = false;
   Offload offload;
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
     if (name == "--flood") flood = true;
+    if (name == "--fleet") fleet = true;
     if (name == "--joined-in") offload.joinedIn = true;
     if (name == "--joined-out") offload.joinedOut = true;
     if (i + 1 >= argc) continue;
@@ -221,24 +243,47 @@ int main(int argc, char** argv) {
   }
   TempDir dir("relay-rate");
   uint16_t udp = freePort(SOCK_DGRAM);
-  std::unique_ptr<Process> started = startBenchServer(program, dir.path(), udp);
-  if (!started) return 1;
-  Process& server = *started;
-  std::vector<Pair> pairs = makePairs(udp, pairCount, offload);
+  testkit::PgTestSchema pg;
+  std::vector<std::unique_ptr<Process>> servers;
+  uint32_t viewerIP = INADDR_LOOPBACK, hostIP = INADDR_LOOPBACK;
+  std::string suffix;
+  if (fleet) {
+    if (pg.where().empty()) return std::fprintf(stderr, "relay_rate --fleet: %s\n", pg.missing().c_str()), 1;
+    const std::string key = (dir / "fleet-key.pem").string();
+    SigningKey::generate().savePemFile(key);
+    for (const char* ip : {"127.0.0.2", "127.0.0.3"}) {
+      std::filesystem::create_directories(dir / ip);
+      servers.push_back(startBenchServer(program, dir / ip, udp,
+                                         {"--store", pg.where(), "--key", key, "--bind", ip, "--fleet-port", "0"}));
+    }
+    viewerIP = 0x7F000002;
+    hostIP = 0x7F000003;
+    suffix = "_across_two_servers";
+  } else {
+    servers.push_back(startBenchServer(program, dir.path(), udp));
+  }
+  std::vector<pid_t> pids;
+  for (auto& s : servers) {
+    if (!s) return 1;
+    pids.push_back(s->pid());
+  }
+  Process& server = *servers[0];
+  std::vector<Pair> pairs = makePairs(udp, pairCount, offload, viewerIP, hostIP);
   if (pairs.empty()) {
     std::fprintf(stderr, "the clients did not register and pair:\n%s\n", server.output().c_str());
     return 1;
   }
-  Run quiet = relay(pairs, udp, packets, server.pid(), offload);
-  report(quiet, "", pairs.size());
+  Run quiet = relay(pairs, udp, viewerIP, packets, pids, offload);
+  report(quiet, suffix, pairs.size());
   bool ok = quiet.delivered > 0;
-  if (flood) {
+  if (flood && !fleet) {
     // About 15,000 packets a second, half of them handshakes: more than the
     // server's handshake budget.
     Flood forged(udp, 150);
-    Run flooded = relay(pairs, udp, packets, server.pid(), offload);
-    report(flooded, "_under_flood", pairs.size());
+    Run flooded = relay(pairs, udp, viewerIP, packets, pids, offload);
+    report(flooded, suffix + "_under_flood", pairs.size());
     ok = ok && flooded.delivered > 0;
   }
-  return ok && server.stop() == 0 ? 0 : 1;
+  for (auto& s : servers) ok = s->stop() == 0 && ok;
+  return ok ? 0 : 1;
 }
