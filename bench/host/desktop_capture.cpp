@@ -1,8 +1,9 @@
 // desktop_capture SCENE [seconds]: the capture of this session's desktop,
 // X11 or Wayland as plimo would choose it (Wayland through GNOME's own
 // interface, as an unattended PC), for one scene: "still" (nothing drawn),
-// "typing" (a 250 × 250 area changing 60 times a second) or "scrolling" (the
-// whole screen). On X11 the bench draws the scene itself and its drawing
+// "typing" (a 250 × 250 area changing 60 times a second), "scrolling" (the
+// whole screen) or "pointing" (nothing drawn, the pointer moved 60 times a
+// second through the platform's input, as a helper moves it). On X11 the bench draws the scene itself and its drawing
 // thread's CPU time is left out; on Wayland a client draws it (see
 // wayland-beside-x11). The bench's own thread, which takes the pictures
 // every millisecond, is left out too: a desktop that sends fewer pictures
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   screen->start(screens.front(), {});
+  auto pointer = scene == "pointing" ? desktop.factory->inputSink() : nullptr;
   const bool x11 = desktop.kind == DesktopKind::x11;
   std::atomic<bool> stop{false};
   std::atomic<double> drawCpu{0};
@@ -75,7 +78,13 @@ int main(int argc, char** argv) {
   const double cpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID), ownStart = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   const auto wallStart = std::chrono::steady_clock::now();
   size_t pictures = 0;
-  while (std::chrono::steady_clock::now() - wallStart < std::chrono::duration<double>(seconds)) {
+  auto nextMove = wallStart;
+  for (int step = 0; std::chrono::steady_clock::now() - wallStart < std::chrono::duration<double>(seconds);) {
+    if (pointer && std::chrono::steady_clock::now() >= nextMove) {
+      const double angle = ++step * 0.05;
+      pointer->moveTo(960 + int(300 * std::cos(angle)), 540 + int(300 * std::sin(angle)));
+      nextMove += std::chrono::microseconds(16667);
+    }
     if (screen->slot.take(false)) ++pictures;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
