@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -101,22 +102,34 @@ std::optional<SigningKey> loadSharedKey(const std::string& path, ServerLog& log)
 }
 
 // The address the other servers of a fleet reach this one at: the one it is
-// bound to, else the first IPv4 address its host name has.
+// bound to, else the first address its host name has that is not loopback
+// (Debian names the host 127.0.1.1 in /etc/hosts), else its first
+// interface's that is not.
 std::string fleetAddress(const std::string& bindAddress) {
   if (!bindAddress.empty()) return bindAddress;
+  auto outside = [](const sockaddr* a) {
+    if (!a || a->sa_family != AF_INET) return std::string();
+    in_addr ip = reinterpret_cast<const sockaddr_in*>(a)->sin_addr;
+    char text[INET_ADDRSTRLEN] = {};
+    if ((ntohl(ip.s_addr) >> 24) == 127 || !::inet_ntop(AF_INET, &ip, text, sizeof text)) return std::string();
+    return std::string(text);
+  };
+  std::string address;
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
   addrinfo hints{};
   hints.ai_family = AF_INET;
   addrinfo* found = nullptr;
-  std::string address = "127.0.0.1";
-  if (::getaddrinfo(host, nullptr, &hints, &found) == 0 && found) {
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) address = text;
+  if (::getaddrinfo(host, nullptr, &hints, &found) == 0) {
+    for (addrinfo* a = found; a && address.empty(); a = a->ai_next) address = outside(a->ai_addr);
+    ::freeaddrinfo(found);
   }
-  if (found) ::freeaddrinfo(found);
-  return address;
+  ifaddrs* interfaces = nullptr;
+  if (address.empty() && ::getifaddrs(&interfaces) == 0) {
+    for (ifaddrs* i = interfaces; i && address.empty(); i = i->ifa_next) address = outside(i->ifa_addr);
+    ::freeifaddrs(interfaces);
+  }
+  return address.empty() ? "127.0.0.1" : address;
 }
 
 // --export-usage: the database of a server that may be running, read beside it.
