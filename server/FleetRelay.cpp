@@ -82,7 +82,7 @@ void FleetRelay::update() {
   for (const PresenceStore::Server& s : *servers) {
     if (s.name == self_ || s.heartbeat < liveSince || !FleetLine::validServerName(s.name)) continue;
     if (auto known = peers_.find(s.name); known != peers_.end() && known->second.announced == s.relayKey + s.relay) {
-      fresh.emplace(s.name, std::move(known->second));
+      fresh.emplace(s.name, known->second);
       continue;
     }
     std::optional<Endpoint> address = parseAddress(s.relay);

@@ -310,6 +310,12 @@ TEST(FleetRelay, PartnersOnTwoServersRelayThroughBothAndHearTheOtherGo) {
   EXPECT_EQ(fleet.pc.received(), (std::vector<Bytes>{relayed(2), relayed(0), relayed(1)}));
   EXPECT_EQ(fleet.helper.received(), std::vector<Bytes>{relayed(9)});
   EXPECT_EQ(fleet.b.server.fleetRelay().stats().received, 3u);
+  // A's heartbeats read the directory again: B is still there, the pair stands.
+  fleet.a.loop.advance(2 * PresenceStore::kHeartbeat);
+  EXPECT_TRUE(fleet.helper.lines().empty());
+  fleet.a.server.receive(fleet.helper.endpoint, relayed(4));
+  fleet.relay();
+  EXPECT_EQ(fleet.pc.received(), std::vector<Bytes>{relayed(4)});
 
   // The helper leaving ends the pair: the PC hears of it.
   fleet.helper.say("BYE");
