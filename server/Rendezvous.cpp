@@ -174,6 +174,11 @@ void Rendezvous::fleetAnswer(uint64_t serial, const std::string& pcID, const std
   const ClientSession* session = server_.session(serial);
   if (!session) return;
   if (!peerLine) {
+    // An earlier pairing with that PC is over there too.
+    if (of(*session).remote == pcID) {
+      of(*session).remote.clear();
+      of(*session).remoteServer.clear();
+    }
     unknown(*session);
     return;
   }
