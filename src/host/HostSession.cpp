@@ -94,13 +94,24 @@ void HostSession::allowed(Answer answer) {
   mode_.allow(answer == Answer::control ? SessionMode::control : SessionMode::viewOnly);
   if (events_.onAllowed) events_.onAllowed();
   if (phase_ != Phase::running) return;  // closed from inside onAllowed
-  // A desktop that asks the person once more answers later: the session
-  // goes on meanwhile, and a Stop ends the asking.
+  // This PC and its screens, for the helper's window. A desktop that asks
+  // the person once more answers later: its screens are known then, and the
+  // session goes on meanwhile; a Stop ends the asking.
+  channel_.postText(MsgKind::information,
+                    system_.hostName + "|" + system_.loginName + "|" + system_.osName + " " + system_.osVersion);
   asking_ = platform_.askToShare([&loop = loop_, weak = guard_.weak()] {
     loop.post([weak] {
       if (auto self = weak.lock()) self->share();
     });
   });
+  if (!asking_) channel_.post(MsgKind::monitors, pictures_.monitorList());
+  for (auto& msg : early_.take()) handleMessage(msg);
+  // The capture pass's timer before the pictures' sending timer, which runs after it.
+  captureTimer_ = loop_.every(kCapturePeriod, guard_.weakly([](HostSession& s) {
+    if (s.phase_ != Phase::running) return;
+    s.mode_.repeat(s.loop_.now());
+    s.pictures_.pass();
+  }));
   if (asking_)
     log("the desktop asks the person at this PC once more, in its own dialog");
   else
@@ -109,18 +120,8 @@ void HostSession::allowed(Answer answer) {
 
 void HostSession::share() {
   if (phase_ != Phase::running) return;
-  // This PC and its screens, for the helper's window.
-  channel_.postText(MsgKind::information,
-                    system_.hostName + "|" + system_.loginName + "|" + system_.osName + " " + system_.osVersion);
-  channel_.post(MsgKind::monitors, pictures_.monitorList());
-  for (auto& msg : early_.take()) handleMessage(msg);
-  // The capture pass's timer before the pictures' sending timer, which runs after it.
-  captureTimer_ = loop_.every(kCapturePeriod, guard_.weakly([](HostSession& s) {
-    if (s.phase_ != Phase::running) return;
-    s.mode_.repeat(s.loop_.now());
-    s.pictures_.pass();
-  }));
   pictures_.start();
+  if (asking_) channel_.post(MsgKind::monitors, pictures_.monitorList());
   sound_.start();
   if (mode_.mode() == SessionMode::control && !input_.problem().empty()) {
     log("input cannot be played: " + input_.problem());

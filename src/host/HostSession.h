@@ -136,7 +136,8 @@ class HostSession : public SessionDataReceiver {
  private:
   // Lifecycle and consent (HostSession.cpp).
   void allowed(Answer answer);
-  // Allowed, and the desktop's own question answered: the screen goes out.
+  // Allowed, and the desktop's own question answered: the screen and the
+  // sound go out.
   void share();
   void note(const std::string& text);
   void log(const std::string& text) const;

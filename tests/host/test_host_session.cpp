@@ -476,6 +476,38 @@ TEST(HostSession, SharingEndedFromTheDesktopEndsTheSessionWithATextForTheHelper)
   EXPECT_EQ(rig.disconnects, 1);
 }
 
+// A desktop that asks the person once more after Plimo's question (Wayland's
+// portal) answers when the person does: meanwhile the session keeps sending
+// its status and reading the helper's chat, and shares only once answered;
+// a Stop while it asks ends the asking, and an answer after the session is
+// gone does nothing.
+TEST(HostSession, ADesktopThatAsksAgainIsWaitedForWithoutHoldingTheSession) {
+  enum class Then { answer, stop, drop };
+  for (Then then : {Then::answer, Then::stop, Then::drop}) {
+    SCOPED_TRACE(int(then));
+    HostRig rig;
+    rig.platform.desktopAsks = true;
+    rig.make();
+    rig.allow();
+    rig.postText(1, "still there?");
+    rig.loop.advance(4.0);
+    EXPECT_EQ(rig.platform.screen->starts, 0);
+    EXPECT_TRUE(rig.messagesOf(7).empty());
+    EXPECT_GE(rig.statuses.size(), 3u);
+    ASSERT_FALSE(rig.session->chat().empty());
+    EXPECT_EQ(rig.session->chat().back().text, "still there?");
+    EXPECT_FALSE(rig.platform.asking.expired());
+    if (then == Then::stop) rig.session->close();
+    if (then == Then::drop) rig.session.reset();
+    EXPECT_EQ(rig.platform.asking.expired(), then != Then::answer);
+    rig.platform.answerDesktop();
+    rig.loop.advance(0.05);
+    if (then == Then::drop) continue;
+    EXPECT_EQ(rig.platform.screen->starts, then == Then::answer ? 1 : 0);
+    EXPECT_EQ(rig.messagesOf(7).size(), then == Then::answer ? 1u : 0u);
+  }
+}
+
 TEST(HostSession, ControlWithoutXTestIsNotedInTheChat) {
   HostRig rig;
   rig.platform.noInput = true;

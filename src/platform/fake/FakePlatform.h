@@ -7,6 +7,7 @@
 // them while the session owns them; those pointers are valid only while the
 // session lives.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -94,6 +95,19 @@ class FakePlatform final : public PlatformFactory {
   bool writePng(const std::string& path, const Picture& picture) override {
     written[path] = picture;
     return true;
+  }
+  // A desktop that asks the person once more before it shares (Wayland's
+  // portal): the session's `answered` is kept until the test answers, and
+  // `asking` lives while the session waits.
+  bool desktopAsks = false;
+  std::function<void()> answerDesktop;
+  std::weak_ptr<void> asking;
+  std::shared_ptr<void> askToShare(std::function<void()> answered) override {
+    if (!desktopAsks) return nullptr;
+    answerDesktop = std::move(answered);
+    auto handle = std::make_shared<int>(0);
+    asking = handle;
+    return handle;
   }
   std::unique_ptr<Clipboard> clipboard() override {
     auto made = std::make_unique<FakeClipboard>();
