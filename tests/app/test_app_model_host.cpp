@@ -400,6 +400,19 @@ TEST(ConsentPrompt, AHelperNameWithEscapesCannotHideTheCheckNumberOnTheTerminal)
   EXPECT_EQ(out.find("\nCheck number: "), out.find("\nCheck number: 417 203\n")) << out;
 }
 
+// Where the desktop asks once more in its own dialog (Wayland), the question
+// says so before the answers; elsewhere it does not.
+TEST(ConsentPrompt, SaysTheDesktopWillAskOnceMoreOnlyWhereItWill) {
+  for (bool desktopAsks : {false, true}) {
+    ManualLoop loop;
+    std::string out;
+    ConsentPrompt prompt(loop, [&](const std::string& text) { out += text; }, desktopAsks);
+    prompt.ask("Bob", "417 203", [](Answer) {});
+    const size_t said = out.find(std::string("\n") + ConsentQuestion::kDesktopAsks + "\nType c");
+    EXPECT_EQ(said != std::string::npos, desktopAsks) << out;
+  }
+}
+
 TEST(ConsentGate, ThreeQuestionsAMinutePerPartner) {
   ConsentGate gate;
   const std::vector<std::tuple<const char*, double, bool>> schedule = {

@@ -497,6 +497,9 @@ TEST(HostSession, ADesktopThatAsksAgainIsWaitedForWithoutHoldingTheSession) {
     ASSERT_FALSE(rig.session->chat().empty());
     EXPECT_EQ(rig.session->chat().back().text, "still there?");
     EXPECT_FALSE(rig.platform.asking.expired());
+    EXPECT_NE(std::find(rig.logs.begin(), rig.logs.end(),
+                        "[host] the desktop asks the person at this PC once more, in its own dialog"),
+              rig.logs.end());
     if (then == Then::stop) rig.session->close();
     if (then == Then::drop) rig.session.reset();
     EXPECT_EQ(rig.platform.asking.expired(), then != Then::answer);
