@@ -79,8 +79,11 @@ void FleetRelay::update() {
   lastLookup_ = server_.now();
   int64_t liveSince = int64_t(server_.wallNow()) - server_.reads().staleAfter();
   std::unordered_map<std::string, Peer> fresh;
+  read_ = true;
+  live_.clear();
   for (const PresenceStore::Server& s : *servers) {
     if (s.name == self_ || s.heartbeat < liveSince || !FleetLine::validServerName(s.name)) continue;
+    live_.insert(s.name);
     if (auto known = peers_.find(s.name); known != peers_.end() && known->second.announced == s.relayKey + s.relay) {
       fresh.emplace(s.name, known->second);
       continue;

@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/Bytes.h"
@@ -69,6 +70,10 @@ class FleetRelay {
   // known and are no longer there or live with another key (their sessions
   // ended with them).
   std::vector<std::string> refresh();
+  // Whether `server` was live at the last reading of the directory that
+  // could be read (every one before the first): a server this one never
+  // relayed with that stopped or died is gone all the same.
+  bool live(const std::string& server) const { return !read_ || live_.count(server) != 0; }
   // False when `server` is not a live one of the fleet.
   bool send(const std::string& server, const FleetPacket& packet);
   void received(const Endpoint& from, ByteView datagram);
@@ -107,6 +112,8 @@ class FleetRelay {
   // Announcements refused, by server name: each is logged once.
   std::unordered_map<std::string, std::string> rejected_;
   std::vector<std::string> lost_;  // since the last refresh
+  std::unordered_set<std::string> live_;
+  bool read_ = false;
   double lastLookup_ = -1e9;
   Stats stats_;
 };

@@ -1,5 +1,7 @@
 #include "server/RelayServer.h"
 
+#include <algorithm>
+
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/wire/ServerPackets.h"
 #include "server/FleetIntroductions.h"
@@ -61,7 +63,10 @@ RelayServer::RelayServer(EventLoop& loop, ServerStore& store, SigningKey key, Pa
 }
 
 void RelayServer::heartbeat() {
-  for (const std::string& gone : fleetRelay_->refresh()) rendezvous_->fleetServerGone(gone);
+  std::vector<std::string> lost = fleetRelay_->refresh();
+  rendezvous_->fleetServersGone([&](const std::string& server) {
+    return !fleetRelay_->live(server) || std::find(lost.begin(), lost.end(), server) != lost.end();
+  });
   storeWorker_->submit(
       [name = config_.serverName, when = int64_t(loop_.wallNow()), clients = int64_t(ids().onlineCount()),
        sessions = int64_t(rendezvous_->openUsages())](ServerStore& store) {
@@ -88,6 +93,10 @@ RelayServer::~RelayServer() {
   // is written out before the store goes.
   handshakeWorker_.reset();
   storeWorker_.reset();
+}
+
+void RelayServer::stop() {
+  if (fleetRelay_->opened()) rendezvous_->leaveFleet();
 }
 
 void RelayServer::joinFleet(FleetMail& mail) {

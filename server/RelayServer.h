@@ -90,6 +90,9 @@ class RelayServer final : private HandlerContext {
   // directory; what other servers send to it comes in as fleetPacket.
   void relayThroughFleet(PacketSink& sink, const std::string& address);
   void fleetPacket(const Endpoint& from, ByteView packet);
+  // The server is about to stop (SIGTERM): its clients' partners on other
+  // servers of the fleet hear PARTNER GONE at once.
+  void stop();
 
   const Stats& stats() const { return stats_; }
   const SessionTable& sessions() const { return table_; }

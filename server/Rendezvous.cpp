@@ -232,12 +232,18 @@ bool Rendezvous::fromFleet(const std::string& server, const FleetPacket& packet)
   return true;
 }
 
-void Rendezvous::fleetServerGone(const std::string& server) {
+void Rendezvous::fleetServersGone(const std::function<bool(const std::string& server)>& gone) {
   for (auto& [serial, pairing] : pairings_) {
-    if (pairing.remoteServer != server) continue;
+    if (pairing.remoteServer.empty() || !gone(pairing.remoteServer)) continue;
     pairing.remote.clear();
     pairing.remoteServer.clear();
     if (const ClientSession* session = server_.session(serial)) server_.say(*session, "PARTNER GONE");
+  }
+}
+
+void Rendezvous::leaveFleet() {
+  for (auto& [serial, pairing] : pairings_) {
+    if (const ClientSession* session = server_.session(serial)) leaveRemote(*session);
   }
 }
 

@@ -28,6 +28,7 @@
 // One thread (the server loop). Owned by the RelayServer.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -75,8 +76,12 @@ class Rendezvous {
   // A packet relayed by `server`, or its word that a partner there is gone;
   // false when it is for no pair of this server with that partner.
   bool fromFleet(const std::string& server, const FleetPacket& packet);
-  // `server` is gone from the fleet: the partners of its clients hear it.
-  void fleetServerGone(const std::string& server);
+  // The servers of the fleet for which `gone` holds are gone: the partners
+  // of their clients hear it.
+  void fleetServersGone(const std::function<bool(const std::string& server)>& gone);
+  // This server stops: the partners of its clients on other servers hear it
+  // now rather than at their next heartbeat.
+  void leaveFleet();
   // "SESSION START id V|H [0]" and "SESSION END".
   void sessionLine(const ClientSession& session, const std::vector<std::string>& words);
   // Passes a 0x14 packet from `session` on to its partner; false when it

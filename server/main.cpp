@@ -284,6 +284,7 @@ int main(int argc, char** argv) {
   asio::signal_set signals(loop.context(), SIGINT, SIGTERM);
   signals.async_wait([&](const std::error_code& e, int) {
     if (!e) log.line("Stopping");
+    server.stop();
     loop.stop();
   });
 

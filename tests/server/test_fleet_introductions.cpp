@@ -325,16 +325,32 @@ TEST(FleetRelay, PartnersOnTwoServersRelayThroughBothAndHearTheOtherGo) {
   EXPECT_TRUE(fleet.relayB.sent.empty());
 }
 
-TEST(FleetRelay, ThePcLeavingOrItsServerDyingIsHeardAsPartnerGone) {
-  for (bool serverDies : {false, true}) {
-    SCOPED_TRACE(serverDies ? "server dies" : "PC leaves");
+TEST(FleetRelay, ThePcLeavingOrItsServerStoppingOrDyingIsHeardAsPartnerGone) {
+  enum class End { pcLeaves, serverDies, serverStops, serverStopsUnheardBeforeRead };
+  for (End end : {End::pcLeaves, End::serverDies, End::serverStops, End::serverStopsUnheardBeforeRead}) {
+    SCOPED_TRACE(int(end));
     Introduced fleet;
-    if (serverDies) {
-      // B beats no more; A's heartbeats find it stale.
-      fleet.a.loop.advance(PresenceStore::kStaleAfter + PresenceStore::kHeartbeat + 1);
-    } else {
-      fleet.pc.say("BYE");
-      fleet.relay();
+    switch (end) {
+      case End::pcLeaves:
+        fleet.pc.say("BYE");
+        fleet.relay();
+        break;
+      case End::serverDies:
+        // B beats no more; A's heartbeats find it stale.
+        fleet.a.loop.advance(PresenceStore::kStaleAfter + PresenceStore::kHeartbeat + 1);
+        break;
+      case End::serverStops:
+        fleet.b.server.stop();
+        fleet.relay();
+        break;
+      case End::serverStopsUnheardBeforeRead:
+        // Its word lost, B gone from the directory before A ever read B
+        // there: A's next heartbeat ends the pair all the same.
+        fleet.b.server.stop();
+        fleet.relayB.sent.clear();
+        ASSERT_TRUE(fleet.b.store->heartbeat("b", 0, 0, 0));
+        fleet.a.loop.advance(PresenceStore::kHeartbeat);
+        break;
     }
     EXPECT_EQ(fleet.helper.lines(), std::vector<std::string>{"PARTNER GONE"});
     fleet.a.server.receive(fleet.helper.endpoint, relayed(1));
