@@ -43,6 +43,13 @@ bool FleetIntroductions::ask(const ClientSession& helper, const std::string& pcI
   return true;
 }
 
+bool FleetIntroductions::awaiting(uint64_t serial, const std::string& pcID, const std::string& server) const {
+  for (const auto& [nonce, asked] : waiting_) {
+    if (asked.serial == serial && asked.pcID == pcID && asked.server == server) return true;
+  }
+  return false;
+}
+
 void FleetIntroductions::received(std::string_view text) {
   if (!mail_) return;
   std::optional<FleetLine> line = FleetLine::parse(text);

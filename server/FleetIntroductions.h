@@ -61,6 +61,9 @@ class FleetIntroductions {
   // Asks `server` for `pcID` on behalf of `helper`; false when it cannot be
   // asked now (the answer is then the caller's).
   bool ask(const ClientSession& helper, const std::string& pcID, const std::string& server);
+  // Whether an ask of `server` for `pcID` made for the session `serial`
+  // still waits for its answer.
+  bool awaiting(uint64_t serial, const std::string& pcID, const std::string& server) const;
   // A line from another server's FleetMail.
   void received(std::string_view text);
   // Gives up on asks unanswered for kAnswerWait; the server calls it each second.

@@ -173,6 +173,7 @@ void Rendezvous::fleetAnswer(uint64_t serial, const std::string& pcID, const std
                              const std::optional<std::string>& peerLine) {
   const ClientSession* session = server_.session(serial);
   if (!session) return;
+  std::vector<Bytes> early = early_.take(serial, server, pcID, server_.now());
   if (!peerLine) {
     // An earlier pairing with that PC is over there too.
     if (of(*session).remote == pcID) {
@@ -186,6 +187,7 @@ void Rendezvous::fleetAnswer(uint64_t serial, const std::string& pcID, const std
   of(*session).asked = true;
   server_.log(*session, "ID " + server_.registrant(*session).id + " asks for " + pcID + " on another server");
   server_.say(*session, *peerLine);
+  for (const Bytes& packet : early) server_.pass(*session, packet);
 }
 
 void Rendezvous::fleetIntroduced(uint64_t serial, const std::string& helperID, const std::string& server) {
@@ -220,7 +222,8 @@ bool Rendezvous::fromFleet(const std::string& server, const FleetPacket& packet)
   auto pairing = to ? pairings_.find(serial) : pairings_.end();
   if (pairing == pairings_.end() || pairing->second.remote != packet.fromID ||
       pairing->second.remoteServer != server) {
-    return false;
+    return to && packet.kind == FleetPacket::Kind::relayed && fleet_.awaiting(serial, packet.fromID, server) &&
+           early_.hold(serial, server, packet.fromID, packet.packet, server_.now());
   }
   if (packet.kind == FleetPacket::Kind::relayed) {
     server_.pass(*to, packet.packet);

@@ -24,6 +24,8 @@
 // side of such a pair relays through its own server, and the two servers
 // pass the packets on through FleetRelay; PARTNER GONE crosses the same way,
 // and a server of the fleet that is gone ends its partners' pairings here.
+// The PC's first packets may come before its server's answer: they wait in
+// EarlyFleetPackets for the helper's PEER line.
 //
 // One thread (the server loop). Owned by the RelayServer.
 
@@ -35,6 +37,7 @@
 #include <vector>
 
 #include "core/Bytes.h"
+#include "server/EarlyFleetPackets.h"
 #include "server/HandlerContext.h"
 #include "server/RateLimiter.h"
 #include "server/UsageRecords.h"
@@ -152,6 +155,7 @@ class Rendezvous {
   RateLimiter unknownPerAddress_;
   RateLimiter connectsPerAddress_;
   UsageRecords records_;
+  EarlyFleetPackets early_;
   std::unordered_map<uint64_t, Pairing> pairings_;  // by session serial
   std::unordered_map<uint64_t, Limits> limits_;     // by session serial
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 
+#include "server/EarlyFleetPackets.h"
 #include "server/FleetIntroductions.h"
 #include "server/FleetLine.h"
 #include "server/FleetMail.h"
@@ -323,6 +324,51 @@ TEST(FleetRelay, PartnersOnTwoServersRelayThroughBothAndHearTheOtherGo) {
   EXPECT_EQ(fleet.pc.lines(), std::vector<std::string>{"PARTNER GONE"});
   fleet.b.server.receive(fleet.pc.endpoint, relayed(10));
   EXPECT_TRUE(fleet.relayB.sent.empty());
+}
+
+// The PC hears PEER before its server's answer has crossed the store: its
+// first packets wait on the helper's server for the helper's PEER line, in
+// order, within their budgets and time.
+TEST(FleetRelay, ThePcsFirstPacketsBeforeTheAnswerWaitForTheHelpersPeer) {
+  struct Case {
+    const char* name;
+    size_t packets, size;
+    double answerAfter;
+    size_t delivered;
+  };
+  const size_t kLarge = 1200;
+  for (const Case& c : {Case{"in time", 3, 6, 0.5, 3},
+                        Case{"too late", 3, 6, EarlyFleetPackets::kHoldFor + 0.5, 0},
+                        Case{"flood of packets", EarlyFleetPackets::kPerServer + 10, 6, 0, EarlyFleetPackets::kPerServer},
+                        Case{"flood of bytes", 100, kLarge, 0, EarlyFleetPackets::kBytesPerServer / kLarge}}) {
+    SCOPED_TRACE(c.name);
+    Fleet fleet;
+    RigClient pc(fleet.b, RigClient::udp(40001, 0xCB007109));
+    RigClient helper(fleet.a, RigClient::udp(40002, 0xC6336407));
+    std::string pcID = pc.registerAs();
+    helper.registerAs();
+    helper.say("CONNECT " + pcID + " 10.0.0.9 5 " + kOtherKey);
+    ASSERT_EQ(fleet.mail.lines.size(), 1u);
+    fleet.b.server.fleetLine(fleet.mail.lines[0].second);  // the ask; B's answer still on its way
+    ASSERT_EQ(pc.lines().size(), 1u);
+    std::vector<Bytes> sent;
+    for (size_t i = 0; i < c.packets; ++i) {
+      Bytes packet(c.size, uint8_t(i));
+      packet[0] = ServerPacket::kRelayed;
+      sent.push_back(packet);
+      fleet.b.server.receive(pc.endpoint, packet);
+    }
+    for (Bytes& d : fleet.taken(fleet.relayB, kRelayA)) fleet.a.server.fleetPacket(kRelayB, d);
+    EXPECT_TRUE(helper.received().empty());
+    fleet.a.loop.advance(c.answerAfter);
+    fleet.deliver();
+    std::vector<Bytes> got = helper.received();
+    ASSERT_FALSE(got.empty());
+    std::optional<std::string> first = helper.codec.open(got[0]);
+    EXPECT_EQ(first.value_or("").rfind("PEER ", 0), 0u);
+    sent.resize(c.delivered);
+    EXPECT_EQ(std::vector<Bytes>(got.begin() + 1, got.end()), sent);
+  }
 }
 
 TEST(FleetRelay, ThePcLeavingOrItsServerStoppingOrDyingIsHeardAsPartnerGone) {
