@@ -61,11 +61,11 @@ struct ViewerSessionTestKit;
 
 struct ViewerSessionOptions {
   // Where the first picture is written as PNG, 3 s after it arrives.
-  std::optional<std::string> dumpPicture;
+  std::optional<std::string> dumpPicture{};
   // Ask the host for tiles only, never H.264 video.
   bool tilesOnly = false;
   // Where the helped PC's files go, and whether the helper answers offers.
-  FileTransfers::Place files;
+  FileTransfers::Place files{};
   // H.264 decoded on a thread of its own, so that the window's thread only
   // paints; off, each frame is decoded as it arrives (tests in virtual time).
   bool videoOnThread = true;
