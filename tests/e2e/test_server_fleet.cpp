@@ -14,7 +14,9 @@
 #include "e2e/TrustedHelper.h"
 #include "protocol/crypto/PlimoCrypto.h"
 #include "protocol/crypto/SigningKey.h"
+#include "protocol/wire/ServerPackets.h"
 #include "server/BudgetedLog.h"
+#include "server/PgConnection.h"
 #include "server/StoreEngines.h"
 
 using namespace plimo;
@@ -261,6 +263,89 @@ TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
   EXPECT_NE(out.find("\"" + id + "\""), std::string::npos) << out;
   ASSERT_EQ(b.command({"--store", pg.where(), "--fleet-status", "--fleet-stale-after", "6"}, out), 0);
   EXPECT_NE(out.find(" gone "), std::string::npos) << out;
+}
+
+// One 0x14 packet from `from` reaches `to` through the servers (a datagram
+// lost on the way is sent again).
+bool passes(NetClient& from, NetClient& to, uint8_t tag) {
+  const Bytes packet{ServerPacket::kRelayed, 0xC0, tag, 1, 2, 3};
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    from.send(packet);
+    while (std::optional<Bytes> got = to.receive(1)) {
+      if (*got == packet) return true;
+    }
+  }
+  return false;
+}
+
+// PostgreSQL refusing both servers mid-session (their role may not log in,
+// their connections cut): the partners go on relaying across them, a new
+// client is refused as busy, and once the database takes them again new
+// clients register and the session's record is there, with its length.
+TEST(ServerFleet, PostgresDownLeavesRelayingOnAndLosesNoRecord) {
+  testkit::PgTestSchema pg;
+  PLIMO_REQUIRE_TEST_POSTGRES(pg);
+  // The test cluster lets anyone in as its superuser (trust), which alone
+  // may shut a role out; the servers' own role, owning the test's schema,
+  // is shut out alone, while other tests use the cluster.
+  std::string where = pg.where();
+  const std::string schema = where.substr(where.find("%3D") + 3);
+  const std::string role = "down_" + schema;
+  const size_t user = where.find("://") + 3;
+  const std::string asUser = where.substr(user, where.find('@') - user);
+  auto admin = PgConnection::open(std::string(where).replace(user, asUser.size(), "postgres"));
+  ASSERT_TRUE(admin) << admin.error();
+  auto sql = [&](const std::string& text) { return (*admin)->script(text.c_str()); };
+  ASSERT_TRUE(sql("CREATE ROLE " + role + " LOGIN; ALTER SCHEMA " + schema + " OWNER TO " + role));
+  const std::string cut = "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = '" + role + "'";
+  struct DropRole {
+    std::function<Result<void>(const std::string&)> run;
+    std::string role, cut;
+    ~DropRole() { (void)run("ALTER ROLE " + role + " LOGIN; " + cut + "; DROP OWNED BY " + role + "; DROP ROLE " + role); }
+  } dropRole{sql, role, cut};
+  where.replace(user, asUser.size(), role);
+
+  TempDir dir("fleet-pg-down");
+  const std::string keyFile = (dir / "fleet-key.pem").string();
+  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
+  TwoServers fleet(dir, {"--store", where, "--key", keyFile});
+  ServerProcess &a = fleet.a, &b = fleet.b;
+  if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(fleet.up());
+
+  NetClient pc(b.udpPort, false, kAddressB), helper(a.udpPort, false, kAddressA);
+  const std::string pcID = pc.registerAs();
+  ASSERT_FALSE(pcID.empty()) << b.log();
+  ASSERT_FALSE(helper.registerAs().empty()) << a.log();
+  ASSERT_FALSE(helper.connectTo(pcID).empty()) << a.log() << b.log();
+  helper.say("SESSION START " + pcID + " V", "", 0.3);
+  ASSERT_TRUE(passes(helper, pc, 1));
+
+  ASSERT_TRUE(sql("ALTER ROLE " + role + " NOLOGIN; " + cut));
+  for (uint8_t tag = 2; tag < 5; ++tag) {
+    EXPECT_TRUE(passes(helper, pc, tag)) << a.log() << b.log();
+    EXPECT_TRUE(passes(pc, helper, tag)) << a.log() << b.log();
+  }
+  NetClient refused(a.udpPort, false, kAddressA);
+  ASSERT_TRUE(refused.handshake());
+  EXPECT_EQ(refused.say("HELLO 0 127.0.0.1 1 " + std::string(128, 'A') + " 127.0.0.1 0", "ERR"),
+            std::vector<std::string>{"ERR BUSY"});
+  helper.say("SESSION END", "", 0.3);
+
+  ASSERT_TRUE(sql("ALTER ROLE " + role + " LOGIN"));
+  std::string newID;
+  for (int i = 0; i < 20 && newID.empty(); ++i) {
+    NetClient late(a.udpPort, false, kAddressA);
+    newID = late.registerAs();
+  }
+  EXPECT_FALSE(newID.empty()) << a.log();
+  auto ended = [&] {
+    auto rows = (*admin)->run(("SELECT count(*) FROM " + schema + ".sessions WHERE host_id = $1 AND seconds IS NOT NULL")
+                                  .c_str(),
+                              {pcID});
+    return rows && rows->number(0, 0) == 1;
+  };
+  EXPECT_TRUE(waitFor(ended, 10)) << a.log();
 }
 
 // A shared key that other users may read is refused: it is every server's
