@@ -126,6 +126,9 @@ void HostPictures::share(std::optional<Display> display) {
   // knows the screen's place only once it is shared.
   if (capturer_->display()) injector_.setScreen(capturer_->display()->bounds);
   injector_.setPictureSize(capturer_->slot.size());
+  // Such a desktop also names its screens only then: the helper chooses
+  // from the list it is sent after this.
+  displays_ = capturer_->displays();
   if (!problem_.empty()) {
     problem_.clear();
     events_.onProblem("", "");

@@ -174,3 +174,21 @@ TEST_F(Pictures, ASineToneKeepsItsPitchThroughTheSoundPath) {
   const double hz = rises * double(kSoundRate) / double(samples);
   EXPECT_NEAR(hz, kHz, 25);
 }
+
+// A desktop that asks its person first (Wayland's portal) names its screens
+// only once they are shared: the helper's choice counts in the list it was
+// sent then, not in the one known before.
+TEST(PicturesOfADesktopThatAsks, TheScreenTheHelperPicksIsTheOneItWasShown) {
+  HostRig rig;
+  rig.platform.screens = {{1, {0, 0, kW, kH}, true}};
+  rig.platform.sharedScreens = {{7, {0, 0, kW, kH}, true}, {8, {kW, 0, kW, kH}, false}};
+  rig.platform.pictureSize = {kW, kH};
+  rig.make(true);
+  rig.post(MsgKind::capabilities, Bytes{0x02});
+  rig.loop.advance(2.05);
+  ASSERT_TRUE(rig.platform.screen->display());
+  EXPECT_EQ(rig.platform.screen->display()->id, 7u);
+  rig.post(MsgKind::showMonitor, Bytes{1});
+  rig.loop.advance(0.5);
+  EXPECT_EQ(rig.platform.screen->display()->id, 8u);
+}

@@ -28,6 +28,7 @@ namespace plimo {
 class FakePlatform final : public PlatformFactory {
  public:
   std::vector<Display> screens = oneScreen();
+  std::vector<Display> sharedScreens;  // see ScriptedScreen
   Size pictureSize{1920, 1080};
   bool noInput = false;  // inputSink() throws noXTest
   bool noSoundOut = false;  // soundOut() throws noSound
@@ -55,6 +56,7 @@ class FakePlatform final : public PlatformFactory {
   std::unique_ptr<ScreenSource> screenSource() override {
     auto made = std::make_unique<ScriptedScreen>();
     made->screens = screens;
+    made->sharedScreens = sharedScreens;
     made->pictureSize = pictureSize;
     screen = made.get();
     return made;

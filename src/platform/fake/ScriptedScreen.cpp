@@ -12,6 +12,7 @@ void ScriptedScreen::start(const Display& wanted, const std::vector<uint32_t>& e
     failNext.reset();
     throw failure;
   }
+  if (!sharedScreens.empty()) screens = sharedScreens;
   const Display& shown = choose(screens, wanted);
   Size even{double(int(pictureSize.width) & ~1), double(int(pictureSize.height) & ~1)};
   began(shown, even, excluding);

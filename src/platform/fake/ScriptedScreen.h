@@ -24,6 +24,9 @@ class ScriptedScreen final : public ScreenSource {
   void endSharing(const std::string& reason);
 
   std::vector<Display> screens;
+  // The screens listed from the first start on, when not empty (a desktop
+  // that names them only once the person has shared them).
+  std::vector<Display> sharedScreens;
   Size pictureSize{1920, 1080};     // size a start reports (made even)
   std::optional<Failure> failNext;  // the next start throws this
   bool running = false;
