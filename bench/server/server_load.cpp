@@ -17,7 +17,14 @@
 //                                 fast as it can (a forged source's victim)
 //   server_stun_bytes_out_percent_of_in  the bytes of those answers for
 //                                 the bytes of the requests
-// Usage: server_load [--server PATH] [--clients N] [--handshakes N]
+// With --fleet N (and PLIMO_TEST_POSTGRES, scripts/test-services), instead:
+// N clients over two servers of a fleet on PostgreSQL (127.0.0.2 and
+// 127.0.0.3), half on each, kept alive by HELLO every 20 s:
+//   fleet_server_rss_per_client_bytes  each server's resident memory for its clients
+//   fleet_pg_transactions_per_registration, _per_keepalive  the database's
+//                                 committed transactions (pg_stat_database),
+//                                 every statement of the servers being one
+// Usage: server_load [--server PATH] [--clients N] [--handshakes N] [--fleet N]
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -36,7 +43,10 @@
 #include "e2e/NetClient.h"
 #include "e2e/Process.h"
 #include "protocol/wire/Stun.h"
+#include "protocol/crypto/SigningKey.h"
 #include "server/ClientCodec.h"
+#include "server/PgConnection.h"
+#include "server/StoreEngines.h"
 
 using namespace plimo;
 using namespace plimo::e2e;
@@ -199,19 +209,142 @@ void stunFlood(const std::string& server, const TempDir& dir) {
              ", \"request_bytes\": " + std::to_string(request.size()));
 }
 
+// One simulated client of a fleet's server: its codec kept, its socket
+// opened only to send (the bench has fewer descriptors than clients).
+struct FleetClient {
+  uint32_t ip;
+  testkit::ClientCodec codec;
+};
+
+int sendFrom(uint32_t ip, const sockaddr_in& to, ByteView packet) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in at = loopback(40000);
+  at.sin_addr.s_addr = htonl(ip);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+  ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  return fd;
+}
+
+const std::string kHello = "HELLO 0 192.168.1.20 40000 " + std::string(128, 'A') + " 127.0.0.1 0";
+
+// Handshake and HELLO from (ip, 40000); true when an ID came back.
+bool registerOnce(FleetClient& client, const sockaddr_in& to) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = sendFrom(client.ip, to, client.codec.handshake());
+    bool welcomed = false;
+    while (auto p = receiveOn(fd, 1000)) {
+      if ((welcomed = client.codec.welcome(*p))) break;
+    }
+    if (welcomed) {
+      Bytes hello = client.codec.seal(kHello);
+      ::sendto(fd, hello.data(), hello.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      while (auto p = receiveOn(fd, 1000)) {
+        auto line = client.codec.open(*p);
+        if (line && line->rfind("ID ", 0) == 0) {
+          ::close(fd);
+          return true;
+        }
+      }
+    }
+    ::close(fd);
+  }
+  return false;
+}
+
+int64_t committed(PgConnection& pg) {
+  std::this_thread::sleep_for(std::chrono::seconds(2));  // the statistics' flush
+  (void)pg.run("SELECT pg_stat_clear_snapshot()");
+  auto rows = pg.run("SELECT xact_commit FROM pg_stat_database WHERE datname = current_database()");
+  return rows ? rows->number(0, 0) : 0;
+}
+
+int fleetLoad(const std::string& server, const TempDir& dir, int clients) {
+  testkit::PgTestSchema pg;
+  if (pg.where().empty()) {
+    std::fprintf(stderr, "server_load --fleet: %s\n", pg.missing().c_str());
+    return 1;
+  }
+  auto stats = PgConnection::open(pg.where());
+  const std::string key = dir / "fleet-key.pem";
+  if (!stats || !SigningKey::generate().savePemFile(key)) return 1;
+  uint16_t udp = freePort(SOCK_DGRAM);
+  const uint32_t ips[2] = {0x7F000002, 0x7F000003};
+  std::vector<std::unique_ptr<Process>> servers;
+  for (int i = 0; i < 2; ++i) {
+    std::string name = i ? "b" : "a";
+    servers.push_back(std::make_unique<Process>(
+        server,
+        std::vector<std::string>{"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / name,
+                                 "--store", pg.where(), "--key", key, "--bind", i ? "127.0.0.3" : "127.0.0.2",
+                                 "--fleet-port", "0", "--handshake-rate", "1000000", "--handshake-share", "100",
+                                 "--max-sessions", std::to_string(clients + 1000)},
+        dir / (name + ".txt")));
+    if (!servers.back()->waitForOutput("Listening on UDP", 20)) {
+      std::fprintf(stderr, "plimo-server did not start:\n%s\n", servers.back()->output().c_str());
+      return 1;
+    }
+  }
+  sockaddr_in to[2];
+  long before[2];
+  for (int i = 0; i < 2; ++i) {
+    to[i] = loopback(udp);
+    to[i].sin_addr.s_addr = htonl(ips[i]);
+    before[i] = residentKb(servers[size_t(i)]->pid());
+  }
+  // Sources 127.2.x.y for A's clients, 127.3.x.y for B's, 250 per third byte.
+  std::vector<FleetClient> all;
+  all.reserve(size_t(clients));
+  for (int i = 0; i < clients; ++i) {
+    uint32_t n = uint32_t(i / 2);
+    all.push_back({(i % 2 ? 0x7F030000u : 0x7F020000u) + n / 250 * 256 + n % 250 + 1, {}});
+  }
+  auto keepAlive = [&](size_t upTo) {
+    for (size_t i = 0; i < upTo; ++i) ::close(sendFrom(all[i].ip, to[i % 2], all[i].codec.seal(kHello)));
+  };
+  int64_t q0 = committed(**stats);
+  auto start = Clock::now(), lastBeat = start;
+  int registered = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    registered += registerOnce(all[i], to[i % 2]);
+    if (Clock::now() - lastBeat > std::chrono::seconds(20)) {
+      keepAlive(i);
+      lastBeat = Clock::now();
+    }
+  }
+  double took = std::chrono::duration<double>(Clock::now() - start).count();
+  int64_t q1 = committed(**stats);
+  keepAlive(all.size());
+  int64_t q2 = committed(**stats);
+  std::string extra = ", \"clients\": " + std::to_string(registered) + ", \"register_seconds\": " + std::to_string(took);
+  for (int i = 0; i < 2; ++i) {
+    long loaded = residentKb(servers[size_t(i)]->pid());
+    figure("fleet_server_rss_per_client_bytes", (loaded - before[i]) * 1024.0 / (registered / 2.0), "B",
+           ", \"server\": \"" + std::string(i ? "b" : "a") + "\", \"rss_kb\": " + std::to_string(loaded) + extra);
+  }
+  // A heartbeat or two of each server fall in each window; they are not the clients'.
+  figure("fleet_pg_transactions_per_registration", double(q1 - q0) / registered, "1");
+  figure("fleet_pg_transactions_per_keepalive", double(q2 - q1) / registered, "1");
+  return registered == clients ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string server = (std::filesystem::path(argv[0]).parent_path() / "../../server/plimo-server").string();
   int clients = 10000;
   int handshakes = 20000;
+  int fleet = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string name = argv[i];
     if (name == "--server") server = argv[i + 1];
     if (name == "--clients") clients = std::stoi(argv[i + 1]);
     if (name == "--handshakes") handshakes = std::stoi(argv[i + 1]);
+    if (name == "--fleet") fleet = std::stoi(argv[i + 1]);
   }
   TempDir dir("load");
+  if (fleet) return fleetLoad(server, dir, fleet);
   uint16_t udp = freePort(SOCK_DGRAM);
   Process process(server,
                   {"--udp-port", std::to_string(udp), "--tcp-ports", "none", "--data", dir / "data",
