@@ -123,6 +123,10 @@ void FleetRelay::lookUp() {
   update();
 }
 
+void FleetRelay::know(const std::string& server) {
+  if (opened() && !peers_.count(server)) lookUp();
+}
+
 bool FleetRelay::send(const std::string& server, const FleetPacket& packet) {
   if (!opened()) return false;
   auto peer = peers_.find(server);

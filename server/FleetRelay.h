@@ -74,6 +74,10 @@ class FleetRelay {
   // could be read (every one before the first): a server this one never
   // relayed with that stopped or died is gone all the same.
   bool live(const std::string& server) const { return !read_ || live_.count(server) != 0; }
+  // A partner on `server` was just introduced: its key is read now (once in
+  // kLookupEvery at most) rather than at its first packet, which may be its
+  // goodbye, sent as it leaves the directory.
+  void know(const std::string& server);
   // False when `server` is not a live one of the fleet.
   bool send(const std::string& server, const FleetPacket& packet);
   void received(const Endpoint& from, ByteView datagram);

@@ -80,6 +80,7 @@ void Rendezvous::remotePartner(const ClientSession& session, const std::string& 
   of(session).remote = id;
   of(session).remoteServer = server;
   of(session).pairedAt = server_.now();
+  relay_.know(server);
 }
 
 void Rendezvous::connect(const ClientSession& session, const std::vector<std::string>& words) {

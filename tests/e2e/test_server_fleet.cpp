@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -274,6 +275,28 @@ TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
   EXPECT_NE(out.find("\"" + id + "\""), std::string::npos) << out;
   ASSERT_EQ(b.command({"--store", pg.where(), "--fleet-status", "--fleet-stale-after", "6"}, out), 0);
   EXPECT_NE(out.find(" gone "), std::string::npos) << out;
+}
+
+// A server stopped (SIGTERM) tells the other that its PC is gone on its way
+// down: the helper hears PARTNER GONE at once, not at the next heartbeat.
+TEST(ServerFleet, AStoppedServersPartnersHearItAtOnce) {
+  testkit::PgTestSchema pg;
+  PLIMO_REQUIRE_TEST_POSTGRES(pg);
+  TempDir dir("fleet-stop");
+  const std::string keyFile = (dir / "fleet-key.pem").string();
+  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
+  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile});
+  ServerProcess &a = fleet.a, &b = fleet.b;
+  if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
+  ASSERT_TRUE(fleet.up());
+  NetClient pc(b.udpPort, false, kAddressB), helper(a.udpPort, false, kAddressA);
+  const std::string pcID = pc.registerAs();
+  ASSERT_FALSE(pcID.empty()) << b.log();
+  ASSERT_FALSE(helper.registerAs().empty()) << a.log();
+  ASSERT_FALSE(helper.connectTo(pcID).empty()) << a.log() << b.log();
+  b.process->stop();
+  std::vector<std::string> lines = helper.say("PING 1234ABCD", "PARTNER GONE", 3);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "PARTNER GONE"), lines.end()) << a.log() << b.log();
 }
 
 // One 0x14 packet from `from` reaches `to` through the servers (a datagram

@@ -386,7 +386,9 @@ TEST(FleetRelay, ThePcLeavingOrItsServerStoppingOrDyingIsHeardAsPartnerGone) {
         fleet.a.loop.advance(PresenceStore::kStaleAfter + PresenceStore::kHeartbeat + 1);
         break;
       case End::serverStops:
+        // Its goodbye comes as it leaves the directory.
         fleet.b.server.stop();
+        ASSERT_TRUE(fleet.b.store->heartbeat("b", 0, 0, 0));
         fleet.relay();
         break;
       case End::serverStopsUnheardBeforeRead:
