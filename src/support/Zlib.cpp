@@ -27,7 +27,6 @@ constexpr size_t kMaxPiece = std::numeric_limits<uInt>::max();
 constexpr uint8_t kCmf = 0x78;
 constexpr uint8_t kFlg = 0x9C;
 constexpr size_t kHeaderSize = 2;
-constexpr size_t kTrailerSize = 4;
 
 Failure corrupt() { return Failure(Failure::Kind::corrupt, "corrupt"); }
 
@@ -124,16 +123,6 @@ Bytes compress(ByteView input, int level) {
   }
   deflateEnd(&zs);
   out.resize(produced);
-  appendTrailer(out, input);
-  return out;
-}
-
-Bytes frame(ByteView deflated, ByteView input) {
-  Bytes out;
-  out.reserve(kHeaderSize + deflated.size() + kTrailerSize);
-  out.push_back(kCmf);
-  out.push_back(kFlg);
-  append(out, deflated);
   appendTrailer(out, input);
   return out;
 }

@@ -35,11 +35,6 @@ inline constexpr size_t kDefaultMaxOutput = size_t(256) << 20;
 // big-endian. Never fails.
 Bytes compress(ByteView input, int level = kLevel);
 
-// The same stream around DEFLATE data made by another compressor (the tile
-// encoder's libdeflate): 78 9C, `deflated` (the raw DEFLATE data of `input`),
-// Adler-32 of `input` big-endian.
-Bytes frame(ByteView deflated, ByteView input);
-
 // Inflates a zlib stream of any level and window size. Throws
 // Failure::Kind::corrupt (text "corrupt"), with nothing partial, when the
 // input is 5 bytes or shorter, the header is not DEFLATE / fails its check /
