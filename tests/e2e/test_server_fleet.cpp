@@ -35,6 +35,16 @@ struct TwoServers {
   TwoServers(const TempDir& dir, const std::vector<std::string>& fleet)
       : a(dir / "a", dir / "a.txt", 0, {}, on("127.0.0.2", fleet)),
         b(dir / "b", dir / "b.txt", a.udpPort, a.tcpPorts, on("127.0.0.3", fleet)) {}
+  // Both on `store`, presenting one new key kept in `dir`.
+  TwoServers(const TempDir& dir, const std::string& store, std::vector<std::string> extra = {})
+      : TwoServers(dir, keyed(dir, store, std::move(extra))) {}
+  static std::vector<std::string> keyed(const TempDir& dir, const std::string& store, std::vector<std::string> extra) {
+    const std::string keyFile = (dir / "fleet-key.pem").string();
+    if (!SigningKey::generate().savePemFile(keyFile)) ADD_FAILURE() << "cannot write " << keyFile;
+    std::vector<std::string> args = {"--store", store, "--key", keyFile};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
   static std::vector<std::string> on(const char* ip, std::vector<std::string> args) {
     args.insert(args.end(), {"--bind", ip, "--fleet-port", "0"});
     return args;
@@ -125,9 +135,7 @@ TEST(ServerFleet, AHelperOnOneServerReachesAnUnattendedPcOnTheOther) {
   PLIMO_REQUIRE_TEST_POSTGRES(pg);
   REQUIRE_PROGRAMS();
   TempDir dir("fleet-partners");
-  const std::string keyFile = (dir / "fleet-key.pem").string();
-  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
-  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile});
+  TwoServers fleet(dir, pg.where());
   ServerProcess &a = fleet.a, &b = fleet.b;
   ASSERT_TRUE(fleet.up());
 
@@ -172,9 +180,7 @@ TEST(ServerFleet, PartnersThatCannotPunchRelayThroughBothServers) {
   PLIMO_REQUIRE_TEST_POSTGRES(pg);
   REQUIRE_PROGRAMS();
   TempDir dir("fleet-relayed");
-  const std::string keyFile = (dir / "fleet-key.pem").string();
-  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
-  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile});
+  TwoServers fleet(dir, pg.where());
   ServerProcess &a = fleet.a, &b = fleet.b;
   ASSERT_TRUE(fleet.up());
 
@@ -239,10 +245,8 @@ TEST(ServerFleet, AKilledServersPcKeepsItsIdOnTheOtherAndNoRecordIsLost) {
   testkit::PgTestSchema pg;
   PLIMO_REQUIRE_TEST_POSTGRES(pg);
   TempDir dir("fleet-kill");
-  const std::string keyFile = (dir / "fleet-key.pem").string();
-  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
   // A dead server's heartbeat goes stale sooner than a real fleet's 30 s.
-  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile, "--fleet-stale-after", "6"});
+  TwoServers fleet(dir, pg.where(), {"--fleet-stale-after", "6"});
   ServerProcess &a = fleet.a, &b = fleet.b;
   if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
   ASSERT_TRUE(fleet.up());
@@ -283,9 +287,7 @@ TEST(ServerFleet, AStoppedServersPartnersHearItAtOnce) {
   testkit::PgTestSchema pg;
   PLIMO_REQUIRE_TEST_POSTGRES(pg);
   TempDir dir("fleet-stop");
-  const std::string keyFile = (dir / "fleet-key.pem").string();
-  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
-  TwoServers fleet(dir, {"--store", pg.where(), "--key", keyFile});
+  TwoServers fleet(dir, pg.where());
   ServerProcess &a = fleet.a, &b = fleet.b;
   if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
   ASSERT_TRUE(fleet.up());
@@ -301,9 +303,9 @@ TEST(ServerFleet, AStoppedServersPartnersHearItAtOnce) {
 
 // One 0x14 packet from `from` reaches `to` through the servers (a datagram
 // lost on the way is sent again).
-bool passes(NetClient& from, NetClient& to, uint8_t tag) {
+bool passes(NetClient& from, NetClient& to, uint8_t tag, int attempts = 3) {
   const Bytes packet{ServerPacket::kRelayed, 0xC0, tag, 1, 2, 3};
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     from.send(packet);
     while (std::optional<Bytes> got = to.receive(1)) {
       if (*got == packet) return true;
@@ -340,9 +342,7 @@ TEST(ServerFleet, PostgresDownLeavesRelayingOnAndLosesNoRecord) {
   where.replace(user, asUser.size(), role);
 
   TempDir dir("fleet-pg-down");
-  const std::string keyFile = (dir / "fleet-key.pem").string();
-  ASSERT_TRUE(SigningKey::generate().savePemFile(keyFile));
-  TwoServers fleet(dir, {"--store", where, "--key", keyFile});
+  TwoServers fleet(dir, where);
   ServerProcess &a = fleet.a, &b = fleet.b;
   if (a.program.empty()) GTEST_SKIP() << "plimo-server is not built in this tree";
   ASSERT_TRUE(fleet.up());
@@ -353,7 +353,9 @@ TEST(ServerFleet, PostgresDownLeavesRelayingOnAndLosesNoRecord) {
   ASSERT_FALSE(helper.registerAs().empty()) << a.log();
   ASSERT_FALSE(helper.connectTo(pcID).empty()) << a.log() << b.log();
   helper.say("SESSION START " + pcID + " V", "", 0.3);
-  ASSERT_TRUE(passes(helper, pc, 1));
+  // Right after the introduction a loaded machine may still drop the first
+  // packets for a few seconds (seen once beside a whole test run).
+  ASSERT_TRUE(passes(helper, pc, 1, 10)) << a.log() << b.log();
 
   ASSERT_TRUE(sql("ALTER ROLE " + role + " NOLOGIN; " + cut));
   for (uint8_t tag = 2; tag < 5; ++tag) {
